@@ -1,0 +1,34 @@
+#ifndef TCOMSERIAL_H
+#define TCOMSERIAL_H
+
+#include <cstdint>
+
+// The byte transport every exchange with the drive goes through. The
+// boot-monitor protocol only ever calls these operations, so it runs unchanged
+// over any backend. All results are communication status codes (0 = success)
+// unless stated otherwise.
+class TComSerial
+{
+public:
+    virtual ~TComSerial() = default;
+
+    // Opens the port by name and configures 8N1 without flow control.
+    // nBaudrate 0 keeps the port's rate. 1: bad name, 11: cannot open.
+    virtual int open(const char *sPort, uint32_t nBaudrate) = 0;
+    virtual int close() = 0;
+    virtual bool isOpen() const = 0;
+    // Read time-out in milliseconds used by every later read().
+    virtual int setTimeout(uint32_t nMilliseconds) = 0;
+    virtual int setBaudRate(uint32_t nBaudrate) = 0;
+    virtual int getBaudRate(uint32_t &nBaudrate) = 0;
+    // Returns at once with up to nCapacity buffered bytes; when nothing is
+    // buffered waits up to the time-out for one. 0: at least one byte read,
+    // 101: nothing came, 100: port failure.
+    virtual int read(uint8_t *pBuffer, uint32_t nCapacity, uint32_t &nCount) = 0;
+    // All or nothing: 0 when all bytes were handed over, 100 otherwise.
+    virtual int write(const uint8_t *pBuffer, uint32_t nCount) = 0;
+    // Discards received bytes not yet read.
+    virtual int purge() = 0;
+};
+
+#endif // TCOMSERIAL_H
