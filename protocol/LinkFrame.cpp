@@ -1,0 +1,159 @@
+#include "LinkFrame.h"
+
+#include <algorithm>
+
+namespace LinkFrame
+{
+uint8_t checksum(const uint8_t *pPayload, int nLength)
+{
+    uint8_t nSum = CHECKSUM_SEED;
+    for (int i = 0; i < nLength; ++i)
+        nSum = uint8_t(nSum + pPayload[i]);
+    return nSum;
+}
+
+int encode(const uint8_t *pPayload, int nLength, uint8_t *pFrame, int nCapacity)
+{
+    if (nLength < 0)
+        return -1;
+    int nEscapes = 0;
+    for (int i = 0; i < nLength; ++i)
+        nEscapes += pPayload[i] == DLE ? 1 : 0;
+    const int nSize = nLength + nEscapes + 5;
+    if (nSize > nCapacity)
+        return -1;
+
+    int n = 0;
+    pFrame[n++] = DLE;
+    pFrame[n++] = STX;
+    for (int i = 0; i < nLength; ++i) {
+        pFrame[n++] = pPayload[i];
+        if (pPayload[i] == DLE)
+            pFrame[n++] = DLE;
+    }
+    pFrame[n++] = DLE;
+    pFrame[n++] = ETX;
+    // The checksum closes the frame and is never escaped: the receiver takes
+    // whatever byte follows DLE ETX as the checksum.
+    pFrame[n++] = checksum(pPayload, nLength);
+    return n;
+}
+
+QByteArray encode(const QByteArray &payload)
+{
+    const auto *pPayload = reinterpret_cast<const uint8_t *>(payload.constData());
+    QByteArray frame(maxFrameSize(int(payload.size())), Qt::Uninitialized);
+    const int n = encode(pPayload, int(payload.size()), reinterpret_cast<uint8_t *>(frame.data()),
+                         int(frame.size()));
+    frame.truncate(n);
+    return frame;
+}
+
+Receiver::Receiver(int nCapacity)
+    : m_pBuffer(m_aStorage), m_nCapacity(std::clamp(nCapacity, 0, MAX_PAYLOAD))
+{
+}
+
+Receiver::Receiver(uint8_t *pBuffer, int nCapacity)
+    : m_pBuffer(pBuffer), m_nCapacity(std::max(nCapacity, 0))
+{
+}
+
+void Receiver::reset()
+{
+    m_state = State::Hunt;
+    m_nStatus = NoData;
+    m_error = Error::None;
+    m_nCount = 0;
+    m_nSum = 0;
+}
+
+QByteArray Receiver::payloadBytes() const
+{
+    return QByteArray(reinterpret_cast<const char *>(m_pBuffer), m_nCount);
+}
+
+// Adds one payload byte; a byte beyond the capacity ends the frame at once.
+int Receiver::store(uint8_t nByte)
+{
+    if (m_nCount >= m_nCapacity) {
+        m_state = State::Hunt;
+        m_error = Error::Overflow;
+        return m_nStatus = Failed;
+    }
+    m_pBuffer[m_nCount++] = nByte;
+    m_nSum = uint8_t(m_nSum + nByte);
+    m_state = State::InFrame;
+    return m_nStatus = Busy;
+}
+
+int Receiver::feed(uint8_t nByte)
+{
+    switch (m_state) {
+    case State::Hunt:
+        if (nByte == DLE) {
+            m_state = State::AfterDLE;
+            m_nStatus = NoData;
+        } else if (nByte == LIFE_TRIGGER) {
+            m_nStatus = LifeTrigger;
+        } else {
+            m_nStatus = NoData;
+        }
+        break;
+    case State::AfterDLE:
+        if (nByte == STX) {
+            m_nCount = 0;
+            m_nSum = 0;
+            m_error = Error::None;
+            m_state = State::InFrame;
+            m_nStatus = Busy;
+        } else if (nByte == DLE) {
+            m_nStatus = NoData; // DLE DLE outside a frame: still waiting for STX
+        } else {
+            m_state = State::Hunt;
+            m_nStatus = NoData;
+        }
+        break;
+    case State::InFrame:
+        if (nByte == DLE) {
+            m_state = State::InFrameDLE;
+            m_nStatus = Busy;
+        } else {
+            store(nByte);
+        }
+        break;
+    case State::InFrameDLE:
+        if (nByte == STX) {
+            // A new frame starts; whatever came before is forgotten.
+            m_nCount = 0;
+            m_nSum = 0;
+            m_state = State::InFrame;
+            m_nStatus = Busy;
+        } else if (nByte == DLE) {
+            store(DLE);
+        } else if (nByte == ETX) {
+            if (m_nCount > 0) {
+                m_state = State::Checksum;
+                m_nStatus = Busy;
+            } else {
+                m_state = State::Hunt; // empty frame: ignored
+                m_nStatus = NoData;
+            }
+        } else {
+            m_state = State::Hunt; // broken frame: dropped
+            m_nStatus = NoData;
+        }
+        break;
+    case State::Checksum:
+        m_state = State::Hunt;
+        if (nByte == uint8_t(m_nSum + CHECKSUM_SEED)) {
+            m_nStatus = Complete;
+        } else {
+            m_error = Error::BadChecksum;
+            m_nStatus = Failed;
+        }
+        break;
+    }
+    return m_nStatus;
+}
+} // namespace LinkFrame

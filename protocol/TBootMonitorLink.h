@@ -1,0 +1,146 @@
+#ifndef TBOOTMONITORLINK_H
+#define TBOOTMONITORLINK_H
+
+#include "CommError.h"
+#include "LinkTransaction.h"
+#include "TComSerial.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+// What a finished transaction looked like, for whoever watches the line
+// (production-line statistics, traces). Object services fill index,
+// subindex and the data length; identification leaves them 0.
+struct TransactionRecord
+{
+    uint8_t nService = 0;    // request service code (0x04 read, 0x05 write, 0x09 ident)
+    uint16_t nIndex = 0;
+    uint8_t nSubIndex = 0;
+    int32_t nLength = 0;     // data bytes written or asked for
+    int32_t nStatus = 0;     // the service's result code
+    int64_t nRoundTripUs = 0; // from the purge before sending to the end of reception
+};
+using TransactionObserver = std::function<void(const TransactionRecord &)>;
+
+// The worker's endpoint to the drive's boot monitor: connection (port, rate
+// probing, rate switch), read time-outs, and reads and writes of the
+// monitor's objects (16-bit index, 8-bit subindex, numbers most significant
+// byte first). Every service returns a communication status code
+// (CommError.h), 0 on success. Used by one thread at a time.
+class TBootMonitorLink
+{
+public:
+    // Service codes: the first payload byte of a frame.
+    enum Service : uint8_t {
+        ReadObjectRequest = 0x04,
+        ReadObjectResponse = 0x01,
+        WriteObjectRequest = 0x05,
+        WriteObjectResponse = 0x02,
+        DeviceIdentRequest = 0x09,
+        DeviceIdentResponse = 0x08
+    };
+
+    // The monitor's line rate in bit/s (32-bit); read to probe, written to switch.
+    static constexpr uint16_t BAUD_RATE_INDEX = 0x5FB0;
+    static constexpr uint8_t BAUD_RATE_SUBINDEX = 1;
+    static constexpr uint32_t DEFAULT_TIMEOUT_MS = 500;
+    static constexpr uint32_t PROBE_TIMEOUT_MS = 300;
+    static constexpr uint32_t SWITCH_SETTLE_MS = 50;
+    // Slack on top of the read time-out for one whole transaction.
+    static constexpr int TRANSACTION_SLACK_MS = 3000;
+    // Working rates when none is requested.
+    static constexpr uint32_t DEFAULT_BAUD_COM = 115200;
+    static constexpr uint32_t DEFAULT_BAUD_FTDI = 230400;
+    // Most data bytes one object transaction carries.
+    static constexpr int MAX_OBJECT_DATA = 256;
+
+    // Takes ownership of pTransport (may be null, see setTransport).
+    explicit TBootMonitorLink(TComSerial *pTransport = nullptr);
+    // Deletes the transport without closing it; close with disconnectMonitor first.
+    ~TBootMonitorLink();
+    TBootMonitorLink(const TBootMonitorLink &) = delete;
+    TBootMonitorLink &operator=(const TBootMonitorLink &) = delete;
+
+    // Replaces (and deletes) the owned transport.
+    void setTransport(TComSerial *pTransport);
+    // The transport, still owned by the link: the worker asks isOpen and its
+    // wake-up sequence writes raw bytes through it.
+    TComSerial *transport() const { return m_pTransport.get(); }
+    bool isOpen() const;
+
+    // Connection settings.
+    int setPortName(const QString &sPort);                  // always 0
+    QString portName() const { return m_sPortName; }
+    // 0 for one of 0, 9600, ... 921600 (0 = the transport's default rate);
+    // 1 for any other rate, which leaves the previous value in force.
+    int setRequestedBaudRate(uint32_t nBaudrate);
+    uint32_t requestedBaudRate() const { return m_nRequestedBaud; }
+    // Rate at which the tool last talked to the monitor; 0 before the first detection.
+    uint32_t currentBaudRate() const { return m_nCurrentBaud; }
+    // Working rate used when none is requested: 230400 on an FTDI transport,
+    // 115200 otherwise, unless overridden here (0 restores the automatic choice).
+    uint32_t defaultWorkingBaudRate() const;
+    void setDefaultWorkingBaudRate(uint32_t nBaudrate);
+
+    // Opens the port at 9600, finds the monitor's rate and moves both sides to
+    // the working rate. 0, 11 (open failed) or 101 (no rate answered; port closed).
+    int connectMonitor();
+    // Closes the transport; always 0.
+    int disconnectMonitor();
+    // Probes the baud-rate object at the last known rate, else at each table
+    // rate from 9600 up. Returns the rate found or -1.
+    int detectBaudRate();
+    // Moves monitor and port to the requested (or default) rate.
+    // 0 when the link runs at the working rate, -1 otherwise.
+    int switchBaudRate();
+
+    // Read time-out of the transport, in ms (the transport's result).
+    int setTimeout(uint32_t nMilliseconds);
+    int restoreDefaultTimeout(); // 500 ms
+    uint32_t timeout() const { return m_nTimeoutMs; }
+
+    // Object services. nCount is 0..256 data bytes; any other count gives 1
+    // without touching the line. readObject fails with 120 when the monitor
+    // answers with fewer data bytes than asked for; pData is left as it was
+    // on any failure.
+    int writeObject(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount);
+    int readObject(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
+    int writeU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue);
+    int writeU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t nValue);
+    int writeU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t nValue);
+    // On failure the out value is left untouched.
+    int readU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue);
+    int readU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t &nValue);
+    int readU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t &nValue);
+    // The monitor's three identification texts.
+    int readDeviceIdent(QString &sText1, QString &sText2, QString &sText3);
+
+    // One framed exchange through the owned transport, with the overall
+    // deadline of the read time-out plus TRANSACTION_SLACK_MS.
+    int transact(ServiceExchange &exchange);
+
+    // The message of a status code; never translated.
+    static void errorText(int nCode, QString &sText);
+    static QString errorText(int nCode);
+
+    // Called after every transaction when set; null (the default) costs nothing.
+    void setTransactionObserver(TransactionObserver observer);
+
+private:
+    int objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex,
+                          int nLength);
+    bool probe();
+
+    std::unique_ptr<TComSerial> m_pTransport;
+    QString m_sPortName = QStringLiteral("COM1");
+    uint32_t m_nCurrentBaud = 0;
+    uint32_t m_nRequestedBaud = 0;
+    uint32_t m_nDefaultBaudOverride = 0;
+    uint32_t m_nTimeoutMs = DEFAULT_TIMEOUT_MS;
+    TransactionObserver m_observer;
+};
+
+#endif // TBOOTMONITORLINK_H
