@@ -1,0 +1,152 @@
+// The command table: one row per command. Order is the order of the overview.
+
+#include "CliCommand.h"
+
+namespace {
+
+QCommandLineOption portOption()
+{
+    return QCommandLineOption(QStringLiteral("port"),
+                              QStringLiteral("serial device of the drive, e.g. /dev/ttyUSB0 or COM3"),
+                              QStringLiteral("DEV"));
+}
+
+QCommandLineOption baudOption()
+{
+    return QCommandLineOption(QStringLiteral("baud"),
+                              QStringLiteral("working baud rate after connecting: 0 (the transport's default), 9600, "
+                                             "19200, 38400, 57600, 115200, 230400, 460800 or 921600"),
+                              QStringLiteral("RATE"), QStringLiteral("0"));
+}
+
+QList<QCommandLineOption> connectionOptions()
+{
+    return {portOption(), baudOption(),
+            QCommandLineOption(QStringLiteral("boot"),
+                               QStringLiteral("how the drive enters its boot monitor: \"off\" = the drive is powered "
+                                              "off and is switched on after the command starts (wake pattern), "
+                                              "\"mon\" = the boot monitor already runs"),
+                               QStringLiteral("off|mon"), QStringLiteral("off")),
+            QCommandLineOption(QStringLiteral("wake-timeout"),
+                               QStringLiteral("with --boot off: give up when the drive has not answered the wake "
+                                              "pattern after this many seconds; 0 waits until Ctrl-C"),
+                               QStringLiteral("SECONDS"), QStringLiteral("0"))};
+}
+
+QList<QCommandLineOption> rangeOptions()
+{
+    return {QCommandLineOption(QStringLiteral("offset"), QStringLiteral("first byte address in the memory"),
+                               QStringLiteral("N"), QStringLiteral("0")),
+            QCommandLineOption(QStringLiteral("length"),
+                               QStringLiteral("number of bytes; without it, up to the end of the memory"),
+                               QStringLiteral("N"))};
+}
+
+} // namespace
+
+QList<QCommandLineOption> noOptions()
+{
+    return {};
+}
+
+QList<QCommandLineOption> portsOptions()
+{
+    return {};
+}
+
+QList<QCommandLineOption> probeOptions()
+{
+    return {portOption(), baudOption()};
+}
+
+QList<QCommandLineOption> programOptions()
+{
+    QList<QCommandLineOption> options = connectionOptions();
+    options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("image for Flash0 (HW/FW)"), QStringLiteral("IMAGE"))
+            << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("image for Flash1 (SW PN)"), QStringLiteral("IMAGE"))
+            << QCommandLineOption(QStringLiteral("no-compress"),
+                                  QStringLiteral("send every block uncompressed"));
+    return options;
+}
+
+QList<QCommandLineOption> flashRangeOptions()
+{
+    QList<QCommandLineOption> options = connectionOptions();
+    options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("use Flash0 (HW/FW)"))
+            << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("use Flash1 (SW PN)"));
+    options << rangeOptions();
+    return options;
+}
+
+QList<QCommandLineOption> eepromRangeOptions()
+{
+    QList<QCommandLineOption> options = connectionOptions();
+    options << QCommandLineOption(QStringLiteral("eeprom0"), QStringLiteral("use EEPROM 0"))
+            << QCommandLineOption(QStringLiteral("eeprom1"), QStringLiteral("use EEPROM 1"));
+    options << rangeOptions();
+    return options;
+}
+
+QList<QCommandLineOption> eepromWriteOptions()
+{
+    return eepromRangeOptions();
+}
+
+const QVector<CliCommand> &cliCommands()
+{
+    static const QVector<CliCommand> table = {
+        {"info", "IMAGE", "show type, used address range, length and firmware information of an image file",
+         "The type is decided by the file's first bytes (Intel HEX or S-record), not by its suffix.\n"
+         "Example: servoprog-cli info samples/servo-fw-sample.hex",
+         noOptions, 1, 1, runInfo},
+        {"convert", "IMAGE OUT.srec", "write the used address range of a HEX or S-record image as an S-record file",
+         "The file may lie anywhere in the 32-bit address space; an extent above 256 MiB is refused.\n"
+         "A malformed input leaves no output file.\n"
+         "Example: servoprog-cli convert firmware.hex firmware.srec",
+         noOptions, 2, 2, runConvert},
+        {"ports", "", "list the serial ports with their description and the transport that would open them",
+         "Example: servoprog-cli ports", portsOptions, 0, 0, runPorts},
+        {"probe", "--port DEV [--baud RATE]",
+         "connect to a running boot monitor, show its rates and identification, disconnect",
+         "Connects as a programming run would: scans the rates from 9600 upward, then switches to the working rate.\n"
+         "Example: servoprog-cli probe --port /dev/ttyUSB0 --baud 115200",
+         probeOptions, 0, 0, runProbe},
+        {"program",
+         "--port DEV [--baud RATE] [--boot off|mon] [--no-compress] [--wake-timeout SECONDS] --flash0 IMAGE [--flash1 IMAGE]",
+         "program image files into Flash0 and/or Flash1 and have the drive verify every block",
+         "Flash0 is programmed before Flash1; the first failing job ends the run.\n"
+         "Ctrl-C cancels after the current block and closes the port.\n"
+         "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex",
+         programOptions, 0, 0, runProgram},
+        {"erase", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+         "erase a sector-aligned range of one flash device",
+         "Example: servoprog-cli erase --port /dev/ttyUSB0 --boot mon --flash1 --offset 0 --length 0x10000",
+         flashRangeOptions, 0, 0, runErase},
+        {"read", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
+         "read a range of one flash device into an S-record file",
+         "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 fw.srec",
+         flashRangeOptions, 1, 1, runRead},
+        {"eeprom-read", "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
+         "read a range of one EEPROM into an S-record file",
+         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec",
+         eepromRangeOptions, 1, 1, runEepromRead},
+        {"eeprom-erase", "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+         "fill a range of one EEPROM with FF",
+         "Example: servoprog-cli eeprom-erase --port /dev/ttyUSB0 --boot mon --eeprom1 --offset 0x100 --length 256",
+         eepromRangeOptions, 0, 0, runEepromErase},
+        {"eeprom-write", "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] IMAGE",
+         "write a HEX or S-record file into a range of one EEPROM",
+         "Every byte of the range is written; addresses without data in the file are written as FF.\n"
+         "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 params.srec",
+         eepromWriteOptions, 1, 1, runEepromWrite},
+    };
+    return table;
+}
+
+const CliCommand *findCliCommand(const QString &sName)
+{
+    for (const CliCommand &command : cliCommands())
+        if (sName == QLatin1String(command.sName))
+            return &command;
+    return nullptr;
+}

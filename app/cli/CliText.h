@@ -1,0 +1,27 @@
+#ifndef CLITEXT_H
+#define CLITEXT_H
+
+#include <QString>
+#include <QtGlobal>
+
+// Output helpers. Results go to standard output, every error and warning to
+// standard error, so a script can capture the one without the other.
+void printOut(const QString &sText);
+void printErr(const QString &sText);
+// "error: <text>" on standard error; returns nStatus for "return fail(...)".
+int fail(int nStatus, const QString &sText);
+
+// A usage error: the text and a pointer to the help of the command (or of
+// the tool when sCommand is null) on standard error; returns ExitUsage.
+int usageFail(const char *sCommand, const QString &sText);
+
+// Parses "0x"-prefixed hexadecimal or decimal, nothing else (no sign, no
+// suffix), and checks the range. Returns false for anything that is not such
+// a number inside [nMin, nMax].
+bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
+
+// "0x" followed by lower-case hexadecimal, the way addresses are shown
+// everywhere in the tool.
+QString hexText(quint64 nValue);
+
+#endif // CLITEXT_H

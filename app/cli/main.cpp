@@ -1,0 +1,129 @@
+// servoprog-cli: the headless front end. It parses one command line, runs one
+// command over the core libraries and maps the outcome to the exit status.
+
+#include "CliCommand.h"
+#include "CliText.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+namespace {
+
+const char *const sToolName = "servoprog-cli";
+
+QString optionSynopsis(const QCommandLineOption &option)
+{
+    QStringList names;
+    for (const QString &sName : option.names())
+        names << (sName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + sName;
+    QString s = names.join(QStringLiteral(", "));
+    if (!option.valueName().isEmpty())
+        s += QLatin1Char(' ') + option.valueName();
+    return s;
+}
+
+QString usageSuffix(const CliCommand &command)
+{
+    return *command.sUsage ? QLatin1Char(' ') + QLatin1String(command.sUsage) : QString();
+}
+
+void printOverview()
+{
+    QString s = QStringLiteral(
+        "Usage: %1 COMMAND [ARGUMENTS]\n"
+        "Programs, reads and erases the flash and EEPROM of an AC servo drive\n"
+        "through its boot monitor, and inspects image files.\n\nCommands:\n").arg(QLatin1String(sToolName));
+    for (const CliCommand &command : cliCommands())
+        s += QStringLiteral("  %1%2\n      %3\n")
+                 .arg(QLatin1String(command.sName), usageSuffix(command), QLatin1String(command.sSummary));
+    s += QStringLiteral(
+        "\nNumbers are decimal or \"0x\"-prefixed hexadecimal.\n"
+        "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
+        "Run \"%1 help COMMAND\" for the options and an example of one command.\n").arg(QLatin1String(sToolName));
+    printOut(s);
+}
+
+void printCommandHelp(const CliCommand &command)
+{
+    QString s = QStringLiteral("Usage: %1 %2%3\n%4\n")
+                    .arg(QLatin1String(sToolName), QLatin1String(command.sName), usageSuffix(command),
+                         QLatin1String(command.sSummary));
+    const QList<QCommandLineOption> options = command.options();
+    if (!options.isEmpty()) {
+        s += QStringLiteral("\nOptions:\n");
+        for (const QCommandLineOption &option : options) {
+            s += QStringLiteral("  %1\n      %2").arg(optionSynopsis(option), option.description());
+            if (!option.defaultValues().isEmpty())
+                s += QStringLiteral(" (default %1)").arg(option.defaultValues().join(QLatin1Char(',')));
+            s += QLatin1Char('\n');
+        }
+    }
+    if (command.sDetails && *command.sDetails)
+        s += QLatin1Char('\n') + QLatin1String(command.sDetails) + QLatin1Char('\n');
+    printOut(s);
+}
+
+int runHelp(const QStringList &args)
+{
+    if (args.isEmpty()) {
+        printOverview();
+        return ExitOk;
+    }
+    if (args.size() > 1)
+        return usageFail(nullptr, QStringLiteral("help takes at most one command name"));
+    const CliCommand *pCommand = findCliCommand(args.first());
+    if (!pCommand)
+        return usageFail(nullptr, QStringLiteral("unknown command '%1'").arg(args.first()));
+    printCommandHelp(*pCommand);
+    return ExitOk;
+}
+
+int dispatch(const QStringList &arguments)
+{
+    const QStringList args = arguments.mid(1);
+    if (args.isEmpty())
+        return usageFail(nullptr, QStringLiteral("no command given"));
+    const QString sFirst = args.first();
+    if (sFirst == QLatin1String("--help") || sFirst == QLatin1String("-h") || sFirst == QLatin1String("help"))
+        return runHelp(args.mid(1));
+    if (sFirst == QLatin1String("--version")) {
+        printOut(QStringLiteral("%1 %2\n").arg(QLatin1String(sToolName), QCoreApplication::applicationVersion()));
+        return ExitOk;
+    }
+    const CliCommand *pCommand = findCliCommand(sFirst);
+    if (!pCommand)
+        return usageFail(nullptr, QStringLiteral("unknown command '%1'").arg(sFirst));
+
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
+    const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
+    parser.addOption(helpOption);
+    parser.addOptions(pCommand->options());
+    // The parser expects the program name first; the command name takes its place.
+    if (!parser.parse(args))
+        return usageFail(pCommand->sName, parser.errorText());
+    if (parser.isSet(helpOption)) {
+        printCommandHelp(*pCommand);
+        return ExitOk;
+    }
+    const int nPositional = int(parser.positionalArguments().size());
+    if (nPositional < pCommand->nMinPositional)
+        return usageFail(pCommand->sName, QStringLiteral("%1: missing argument (%2)")
+                                                 .arg(QLatin1String(pCommand->sName), QLatin1String(pCommand->sUsage)));
+    if (nPositional > pCommand->nMaxPositional)
+        return usageFail(pCommand->sName, QStringLiteral("%1: unexpected argument '%2'")
+                                                 .arg(QLatin1String(pCommand->sName),
+                                                      parser.positionalArguments().at(pCommand->nMaxPositional)));
+    return pCommand->handler(parser);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QLatin1String(sToolName));
+    QCoreApplication::setApplicationVersion(QStringLiteral("0.0.6 beta02"));
+    return dispatch(QCoreApplication::arguments());
+}
