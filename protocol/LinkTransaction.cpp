@@ -1,0 +1,69 @@
+#include "LinkTransaction.h"
+
+#include "CommError.h"
+#include "TComSerial.h"
+
+#include <QElapsedTimer>
+
+namespace
+{
+bool stillReceiving(int nStatus)
+{
+    return nStatus == LinkFrame::Receiver::NoData || nStatus == LinkFrame::Receiver::Busy
+           || nStatus == LinkFrame::Receiver::LifeTrigger;
+}
+} // namespace
+
+int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
+{
+    if (exchange.nRequestLength < 0 || exchange.nRequestLength > LinkFrame::MAX_PAYLOAD
+        || exchange.nResponseCapacity < 0 || exchange.nResponseCapacity > LinkFrame::MAX_PAYLOAD)
+        return CommError::InvalidParameter;
+    exchange.nResponseLength = 0;
+
+    // Whatever is still in the receive buffer (an earlier answer's tail, the
+    // echo of the wake-up pattern) belongs to nobody now.
+    transport.purge();
+
+    uint8_t aFrame[LinkFrame::maxFrameSize(LinkFrame::MAX_PAYLOAD)];
+    const int nFrame = LinkFrame::encode(exchange.aRequest, exchange.nRequestLength, aFrame,
+                                         int(sizeof(aFrame)));
+    // The frame goes out in pieces of at most 64 bytes, the last one holding
+    // at least one byte.
+    for (int nOffset = 0; nOffset < nFrame; nOffset += int(TRANSACT_CHUNK)) {
+        const uint32_t nPiece = uint32_t(qMin(nFrame - nOffset, int(TRANSACT_CHUNK)));
+        const int nResult = transport.write(aFrame + nOffset, nPiece);
+        if (nResult != 0)
+            return nResult;
+    }
+
+    LinkFrame::Receiver receiver(exchange.aResponse, exchange.nResponseCapacity);
+    QElapsedTimer timer;
+    if (nDeadlineMs >= 0)
+        timer.start();
+
+    int nStatus = receiver.status();
+    uint8_t aChunk[TRANSACT_CHUNK];
+    for (;;) {
+        uint32_t nCount = 0;
+        const int nRead = transport.read(aChunk, TRANSACT_CHUNK, nCount);
+        if (nRead != 0)
+            return nRead; // read failure (100), silence (101), no device (12)
+        nCount = qMin(nCount, TRANSACT_CHUNK);
+        // Bytes after the end of a frame (or after a failed one) are dropped.
+        for (uint32_t i = 0; i < nCount && stillReceiving(nStatus); ++i)
+            nStatus = receiver.feed(aChunk[i]);
+
+        if (nStatus == LinkFrame::Receiver::Complete) {
+            exchange.nResponseLength = receiver.count();
+            return CommError::NoError;
+        }
+        if (nStatus == LinkFrame::Receiver::Failed)
+            return CommError::Unspecified; // overflow or checksum mismatch
+        // A peer that keeps talking without ever finishing a frame would
+        // otherwise hold the caller forever; each read alone is bounded by
+        // the read time-out, the whole reception by the deadline.
+        if (nDeadlineMs >= 0 && timer.elapsed() > nDeadlineMs)
+            return CommError::Timeout;
+    }
+}

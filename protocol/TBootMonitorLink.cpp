@@ -1,0 +1,368 @@
+#include "TBootMonitorLink.h"
+
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#if __has_include("TComSerialFTDI.h")
+#include "TComSerialFTDI.h"
+#define SERVOPROG_HAVE_FTDI_CLASS 1
+#endif
+
+namespace
+{
+// The rates the monitor may run at; 0 stands for the transport's default
+// working rate. Scanning for the monitor skips the 0.
+const uint32_t kRateTable[] = {0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+constexpr uint32_t kOpenBaud = 9600;
+
+void putIndex(ServiceExchange &exchange, uint8_t nService, uint16_t nIndex, uint8_t nSubIndex,
+              int nCount)
+{
+    exchange.aRequest[0] = nService;
+    exchange.aRequest[1] = uint8_t(nIndex >> 8);
+    exchange.aRequest[2] = uint8_t(nIndex);
+    exchange.aRequest[3] = nSubIndex;
+    exchange.aRequest[4] = uint8_t(nCount); // 256 travels as 0
+}
+
+// Times one transaction, but only when somebody watches.
+class Stopwatch
+{
+public:
+    explicit Stopwatch(bool bActive)
+    {
+        if (bActive)
+            m_timer.start();
+    }
+    int64_t elapsedUs() const { return m_timer.isValid() ? m_timer.nsecsElapsed() / 1000 : 0; }
+
+private:
+    QElapsedTimer m_timer;
+};
+
+QString identField(const uint8_t *pField)
+{
+    const int nLength = int(int8_t(pField[0]));
+    if (nLength < 1 || nLength > 15)
+        return QString();
+    int nEnd = nLength;
+    while (nEnd > 0 && (pField[nEnd] == ' ' || pField[nEnd] == 0))
+        --nEnd;
+    return QString::fromLatin1(reinterpret_cast<const char *>(pField + 1), nEnd);
+}
+} // namespace
+
+TBootMonitorLink::TBootMonitorLink(TComSerial *pTransport) : m_pTransport(pTransport) {}
+
+TBootMonitorLink::~TBootMonitorLink() = default;
+
+void TBootMonitorLink::setTransport(TComSerial *pTransport)
+{
+    m_pTransport.reset(pTransport);
+}
+
+bool TBootMonitorLink::isOpen() const
+{
+    return m_pTransport && m_pTransport->isOpen();
+}
+
+int TBootMonitorLink::setPortName(const QString &sPort)
+{
+    m_sPortName = sPort;
+    return CommError::NoError;
+}
+
+int TBootMonitorLink::setRequestedBaudRate(uint32_t nBaudrate)
+{
+    if (std::find(std::begin(kRateTable), std::end(kRateTable), nBaudrate) == std::end(kRateTable))
+        return CommError::InvalidParameter;
+    m_nRequestedBaud = nBaudrate;
+    return CommError::NoError;
+}
+
+uint32_t TBootMonitorLink::defaultWorkingBaudRate() const
+{
+    if (m_nDefaultBaudOverride != 0)
+        return m_nDefaultBaudOverride;
+#ifdef SERVOPROG_HAVE_FTDI_CLASS
+    if (dynamic_cast<const TComSerialFTDI *>(m_pTransport.get()) != nullptr)
+        return DEFAULT_BAUD_FTDI;
+#endif
+    return DEFAULT_BAUD_COM;
+}
+
+void TBootMonitorLink::setDefaultWorkingBaudRate(uint32_t nBaudrate)
+{
+    m_nDefaultBaudOverride = nBaudrate;
+}
+
+int TBootMonitorLink::connectMonitor()
+{
+    if (!m_pTransport)
+        return CommError::InitDriver;
+    const QByteArray port = m_sPortName.toLocal8Bit();
+    if (m_pTransport->open(port.constData(), kOpenBaud) != 0)
+        return CommError::InitDriver;
+
+    const int nRate = detectBaudRate();
+    if (nRate <= 0) {
+        disconnectMonitor();
+        return CommError::Timeout;
+    }
+    m_nCurrentBaud = uint32_t(nRate);
+    // A failed switch leaves the link working at the detected rate.
+    switchBaudRate();
+    return CommError::NoError;
+}
+
+int TBootMonitorLink::disconnectMonitor()
+{
+    if (isOpen())
+        m_pTransport->close();
+    return CommError::NoError;
+}
+
+bool TBootMonitorLink::probe()
+{
+    uint32_t nValue = 0;
+    const int nResult = readU32(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, nValue);
+    // A monitor that does not know the object still answered at this rate.
+    return nResult == CommError::NoError || nResult == CommError::ObjectUndefined;
+}
+
+int TBootMonitorLink::detectBaudRate()
+{
+    if (!isOpen())
+        return -1;
+    setTimeout(PROBE_TIMEOUT_MS);
+    uint32_t nPortRate = 0;
+    m_pTransport->getBaudRate(nPortRate);
+
+    int nFound = -1;
+    if (m_nCurrentBaud != 0) {
+        if (nPortRate != m_nCurrentBaud)
+            m_pTransport->setBaudRate(m_nCurrentBaud);
+        if (probe())
+            nFound = int(m_nCurrentBaud);
+    }
+    if (nFound < 0) {
+        for (uint32_t nRate : kRateTable) {
+            if (nRate == 0)
+                continue;
+            m_pTransport->setBaudRate(nRate);
+            if (probe()) {
+                nFound = int(nRate);
+                break;
+            }
+        }
+    }
+    setTimeout(DEFAULT_TIMEOUT_MS);
+    return nFound;
+}
+
+int TBootMonitorLink::switchBaudRate()
+{
+    const uint32_t nDefault = defaultWorkingBaudRate();
+    setTimeout(PROBE_TIMEOUT_MS);
+
+    uint8_t aValue[4] = {};
+    if (readObject(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, aValue, 4) != 0) {
+        if (m_nRequestedBaud != 0 && m_nRequestedBaud != kOpenBaud)
+            m_nRequestedBaud = 0;
+        setTimeout(DEFAULT_TIMEOUT_MS);
+        return -1;
+    }
+    const uint32_t nMonitorRate = uint32_t(aValue[0]) << 24 | uint32_t(aValue[1]) << 16
+                                  | uint32_t(aValue[2]) << 8 | aValue[3];
+
+    const uint32_t nTarget = m_nRequestedBaud != 0 ? m_nRequestedBaud : nDefault;
+    if (m_nCurrentBaud != m_nRequestedBaud && nTarget != m_nCurrentBaud && nTarget != nMonitorRate) {
+        if (writeU32(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, nTarget) != 0) {
+            if (m_nRequestedBaud != 0)
+                m_nRequestedBaud = m_nCurrentBaud;
+            setTimeout(DEFAULT_TIMEOUT_MS);
+            return -1;
+        }
+        // The monitor answers at the old rate and then changes its line;
+        // give it time before the port follows.
+        QThread::msleep(SWITCH_SETTLE_MS);
+        m_pTransport->setBaudRate(nTarget);
+        m_nCurrentBaud = nTarget;
+    }
+    setTimeout(DEFAULT_TIMEOUT_MS);
+    return 0;
+}
+
+int TBootMonitorLink::setTimeout(uint32_t nMilliseconds)
+{
+    if (!m_pTransport)
+        return CommError::NotConnected;
+    m_nTimeoutMs = nMilliseconds;
+    return m_pTransport->setTimeout(nMilliseconds);
+}
+
+int TBootMonitorLink::restoreDefaultTimeout()
+{
+    return setTimeout(DEFAULT_TIMEOUT_MS);
+}
+
+int TBootMonitorLink::transact(ServiceExchange &exchange)
+{
+    if (!isOpen())
+        return CommError::NotConnected;
+    const int nDeadline = int(std::min<uint32_t>(m_nTimeoutMs, INT_MAX - TRANSACTION_SLACK_MS))
+                          + TRANSACTION_SLACK_MS;
+    return ::transact(*m_pTransport, exchange, nDeadline);
+}
+
+int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nIndex,
+                                        uint8_t nSubIndex, int nLength)
+{
+    const Stopwatch stopwatch{static_cast<bool>(m_observer)};
+    int nResult = transact(exchange);
+    if (nResult == CommError::NoError) {
+        const uint8_t nExpected = exchange.aRequest[0] == ReadObjectRequest    ? ReadObjectResponse
+                                  : exchange.aRequest[0] == WriteObjectRequest ? WriteObjectResponse
+                                                                               : DeviceIdentResponse;
+        // Without its status byte an answer proves nothing.
+        if (exchange.aResponse[0] != nExpected || exchange.nResponseLength < 2)
+            nResult = CommError::ProtocolError;
+        else
+            nResult = exchange.aResponse[1];
+    }
+    if (m_observer) {
+        TransactionRecord record;
+        record.nService = exchange.aRequest[0];
+        record.nIndex = nIndex;
+        record.nSubIndex = nSubIndex;
+        record.nLength = nLength;
+        record.nStatus = nResult;
+        record.nRoundTripUs = stopwatch.elapsedUs();
+        m_observer(record);
+    }
+    return nResult;
+}
+
+int TBootMonitorLink::writeObject(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData,
+                                  int nCount)
+{
+    if (!isOpen())
+        return CommError::NotConnected;
+    // A count the frame cannot carry would be cut silently; refuse it instead.
+    if (nCount < 0 || nCount > MAX_OBJECT_DATA || (nCount > 0 && pData == nullptr))
+        return CommError::InvalidParameter;
+
+    ServiceExchange exchange;
+    exchange.nRequestLength = nCount + 5;
+    exchange.nResponseCapacity = 4;
+    putIndex(exchange, WriteObjectRequest, nIndex, nSubIndex, nCount);
+    if (nCount > 0)
+        std::memcpy(exchange.aRequest + 5, pData, size_t(nCount));
+    return objectTransaction(exchange, nIndex, nSubIndex, nCount);
+}
+
+int TBootMonitorLink::readObject(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount)
+{
+    if (!isOpen())
+        return CommError::NotConnected;
+    if (nCount < 0 || nCount > MAX_OBJECT_DATA || (nCount > 0 && pData == nullptr))
+        return CommError::InvalidParameter;
+
+    ServiceExchange exchange;
+    exchange.nRequestLength = 5;
+    exchange.nResponseCapacity = LinkFrame::MAX_PAYLOAD;
+    putIndex(exchange, ReadObjectRequest, nIndex, nSubIndex, nCount);
+    int nResult = objectTransaction(exchange, nIndex, nSubIndex, nCount);
+    if (nResult != CommError::NoError)
+        return nResult;
+    // Padding a short answer with zeros would hand made-up data to the caller
+    // (a read-back file, a verify); a short answer is a protocol error.
+    if (exchange.nResponseLength < 5 + nCount)
+        return CommError::ProtocolError;
+    if (nCount > 0)
+        std::memcpy(pData, exchange.aResponse + 5, size_t(nCount));
+    return CommError::NoError;
+}
+
+int TBootMonitorLink::writeU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
+{
+    const uint8_t aData[4] = {uint8_t(nValue >> 24), uint8_t(nValue >> 16), uint8_t(nValue >> 8),
+                              uint8_t(nValue)};
+    return writeObject(nIndex, nSubIndex, aData, 4);
+}
+
+int TBootMonitorLink::writeU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t nValue)
+{
+    const uint8_t aData[2] = {uint8_t(nValue >> 8), uint8_t(nValue)};
+    return writeObject(nIndex, nSubIndex, aData, 2);
+}
+
+int TBootMonitorLink::writeU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t nValue)
+{
+    return writeObject(nIndex, nSubIndex, &nValue, 1);
+}
+
+int TBootMonitorLink::readU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)
+{
+    uint8_t aData[4];
+    const int nResult = readObject(nIndex, nSubIndex, aData, 4);
+    if (nResult == CommError::NoError)
+        nValue = uint32_t(aData[0]) << 24 | uint32_t(aData[1]) << 16 | uint32_t(aData[2]) << 8
+                 | aData[3];
+    return nResult;
+}
+
+int TBootMonitorLink::readU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t &nValue)
+{
+    uint8_t aData[2];
+    const int nResult = readObject(nIndex, nSubIndex, aData, 2);
+    if (nResult == CommError::NoError)
+        nValue = uint16_t(aData[0] << 8 | aData[1]);
+    return nResult;
+}
+
+int TBootMonitorLink::readU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t &nValue)
+{
+    uint8_t nData = 0;
+    const int nResult = readObject(nIndex, nSubIndex, &nData, 1);
+    if (nResult == CommError::NoError)
+        nValue = nData;
+    return nResult;
+}
+
+int TBootMonitorLink::readDeviceIdent(QString &sText1, QString &sText2, QString &sText3)
+{
+    if (!isOpen())
+        return CommError::NotConnected;
+    ServiceExchange exchange;
+    exchange.nRequestLength = 3;
+    exchange.nResponseCapacity = 52;
+    exchange.aRequest[0] = DeviceIdentRequest;
+    const int nResult = objectTransaction(exchange, 0, 0, 0);
+    if (nResult != CommError::NoError)
+        return nResult;
+    // Fields the monitor leaves out read as empty texts.
+    sText1 = identField(exchange.aResponse + 4);
+    sText2 = identField(exchange.aResponse + 20);
+    sText3 = identField(exchange.aResponse + 36);
+    return CommError::NoError;
+}
+
+void TBootMonitorLink::errorText(int nCode, QString &sText)
+{
+    sText = CommError::text(nCode);
+}
+
+QString TBootMonitorLink::errorText(int nCode)
+{
+    return CommError::text(nCode);
+}
+
+void TBootMonitorLink::setTransactionObserver(TransactionObserver observer)
+{
+    m_observer = std::move(observer);
+}
