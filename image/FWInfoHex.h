@@ -1,0 +1,23 @@
+#ifndef SERVOPROG_IMAGE_FWINFOHEX_H
+#define SERVOPROG_IMAGE_FWINFOHEX_H
+
+#include "FWInfo.h"
+
+class HexConv;
+
+// Firmware information of an image file already loaded into a converter.
+// The user sets the search start to the converter's lowest used address.
+// Reads outside the converter's window fail; bytes the file did not fill
+// read as 0xFF.
+class FWInfoHex final : public FWInfo
+{
+public:
+    explicit FWInfoHex(HexConv *pConv);   // not owned; must outlive this object
+
+    int readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest) override;
+
+private:
+    HexConv *m_pConv;
+};
+
+#endif

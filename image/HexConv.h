@@ -1,0 +1,134 @@
+#ifndef SERVOPROG_IMAGE_HEXCONV_H
+#define SERVOPROG_IMAGE_HEXCONV_H
+
+// Image converters: an address window backed by one byte buffer, filled from
+// (or written to) an address-tagged image file.
+//
+// Usual use:
+//
+//   std::unique_ptr<HexConv> pConv = HexConv::createForFile(sPath, 0, 0x7FFFFF);
+//   if (pConv && pConv->load(sPath) == 0 && pConv->hasData())
+//       ... pConv->lowestAddress(), pConv->highestAddress(), pConv->buffer() ...
+//
+// or, to convert a file whose addresses may lie anywhere in the 32-bit space,
+// learn its extent first without allocating anything:
+//
+//   HexConv::Extent ext;
+//   if (HexConv::scanExtent(sPath, &ext) == 0 && ext.bHasData)
+//       pConv = HexConv::createForFile(sPath, ext.nLowest, ext.nHighest);
+//
+// Diagnostics of the readers go to standard error, prefixed "hex2bin error: "
+// / "srec2bin error: " (and "... warning: " for suspicious but accepted
+// input); no text reaches a user interface from here.
+
+#include <QtGlobal>
+#include <QString>
+
+#include <memory>
+
+class HexConv
+{
+public:
+    // File type as decided by the first four bytes of a file, never by its name.
+    enum FileType {
+        FileTypeUnknown = 0,
+        FileTypeIntelHex = 1,
+        FileTypeSRecord = 2
+    };
+
+    // The addresses of a file that carry data, found without an address window.
+    struct Extent {
+        bool bHasData = false;   // false: no data record with at least one byte
+        quint32 nLowest = 0;     // lowest address that receives data
+        quint32 nHighest = 0;    // highest address that receives data (inclusive)
+        quint32 nSkipped = 0;    // data records that reach past 0xFFFFFFFF (unusable)
+    };
+
+    // Window used to examine a file (8 MiB from address 0).
+    static constexpr quint32 kExamineBase = 0;
+    static constexpr quint32 kExamineEnd = 0x7FFFFF;
+
+    // Creates the window nBase..nEnd (inclusive), every byte 0xFF. When the
+    // buffer cannot be allocated (or nEnd < nBase) the converter has no
+    // buffer: isAllocated() is false and load()/save() return -1.
+    HexConv(quint32 nBase, quint32 nEnd);
+    virtual ~HexConv();
+
+    HexConv(const HexConv &) = delete;
+    HexConv &operator=(const HexConv &) = delete;
+
+    virtual quint32 baseAddress() const;
+    virtual quint32 endAddress() const;      // inclusive
+    // Lowest/highest address that received data. Without data the lowest is
+    // the end address and the highest the base address (see hasData()).
+    virtual quint32 lowestAddress() const;
+    virtual quint32 highestAddress() const;
+    // The byte of the base address; end - base + 1 bytes may be read and
+    // written from here. Null when the window could not be allocated.
+    virtual quint8 *buffer();
+    // Recomputes the used range: every byte that differs from nFill counts
+    // as data.
+    virtual void rescan(quint8 nFill);
+    // Reads an image file into the window: 0 on success, -1 on failure (a
+    // file that cannot be opened fails without a message, a malformed one
+    // with a message on standard error; data stored before the bad line
+    // stay in the buffer). Records outside the window are dropped whole.
+    virtual int load(const QString &sFileName) = 0;
+    // Writes the window (bWholeWindow) or the used range to sFileName: 0 on
+    // success, -1 on failure. Converters that only read return 0 and write
+    // nothing.
+    virtual int save(const QString &sFileName, bool bWholeWindow) = 0;
+
+    const quint8 *constBuffer() const { return m_pBuffer; }
+    bool isAllocated() const { return m_pBuffer != nullptr; }
+    // Whether any data arrived (lowest <= highest, and at least one byte).
+    bool hasData() const { return m_bHasData; }
+    // Size of the window in bytes (end - base + 1); 0 when not allocated.
+    quint64 windowSize() const { return m_nSize; }
+
+    // File type by the first four bytes of the file: S-record when byte 0 is
+    // 'S', byte 1 a decimal digit and bytes 2 and 3 hexadecimal digits;
+    // otherwise Intel HEX when byte 0 is ':' and bytes 1 and 2 are
+    // hexadecimal digits; otherwise (or when fewer than four bytes can be
+    // read) unknown.
+    static FileType fileType(const QString &sFileName);
+    // Same rule on the first bytes of a file already in memory.
+    static FileType fileTypeOf(const char *pHead, qint64 nLength);
+    // "Intel HEX", "S-record" or "unknown".
+    static QString fileTypeName(FileType eType);
+
+    // A new converter of the given type for the window nBase..nEnd; null for
+    // an unknown type or when the window cannot be allocated. The caller
+    // owns the converter.
+    static std::unique_ptr<HexConv> create(FileType eType, quint32 nBase, quint32 nEnd);
+    // The converter that reads sFileName (by its content), same window rules.
+    static std::unique_ptr<HexConv> createForFile(const QString &sFileName, quint32 nBase,
+                                                  quint32 nEnd);
+
+    // First pass over a file: the range of addresses that its data records
+    // fill, without allocating a window. Returns 0 on success, -1 when the
+    // file cannot be opened, has an unknown type or is malformed; with
+    // bReportErrors the malformation is described on standard error exactly
+    // as load() would describe it (warnings are left to load()).
+    static int scanExtent(const QString &sFileName, Extent *pExtent, bool bReportErrors = true);
+
+protected:
+    // Copies a data record into the window when it lies wholly inside it,
+    // widening the used range. Returns false (and stores nothing) when the
+    // record was dropped because it does not fit. Empty records are ignored.
+    bool storeRecord(quint32 nAddress, const quint8 *pData, int nCount);
+    // Data records dropped by storeRecord() since the counter was reset.
+    quint32 m_nDropped = 0;
+
+private:
+    quint32 m_nBase;
+    quint32 m_nEnd;
+    quint32 m_nLowest;
+    quint32 m_nHighest;
+    quint32 m_nMask = 0xFFFFFFFFu;
+    quint8 *m_pBuffer = nullptr;
+    quint64 m_nSize = 0;
+    bool m_bHasData = false;
+};
+
+#endif

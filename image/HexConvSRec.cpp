@@ -1,0 +1,164 @@
+#include "HexConvSRec.h"
+
+#include "HexRecordReader.h"
+
+#include <QByteArray>
+#include <QSaveFile>
+
+#include <cstdio>
+#include <cstring>
+
+HexConvSRec::HexConvSRec(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd)
+{
+    std::memset(m_sHeader, 0, sizeof m_sHeader);
+}
+
+const char *HexConvSRec::headerText() const
+{
+    return m_sHeader;
+}
+
+quint32 HexConvSRec::startAddress() const
+{
+    return m_nStart;
+}
+
+int HexConvSRec::load(const QString &sFileName)
+{
+    if (!isAllocated()) {
+        std::fputs("srec2bin error: the address window could not be allocated\n", stderr);
+        return -1;
+    }
+    struct Sink : hexrecord::Sink {
+        HexConvSRec *pConv;
+        void data(quint64 nAddress, const quint8 *pData, int nCount) override
+        {
+            pConv->storeRecord(quint32(nAddress), pData, nCount);
+        }
+        void header(const quint8 *pData, int nCount) override
+        {
+            // Up to the first zero byte, at most 256 characters.
+            int n = 0;
+            while (n < nCount && n < 256 && pData[n] != 0)
+                ++n;
+            std::memcpy(pConv->m_sHeader, pData, size_t(n));
+            pConv->m_sHeader[n] = 0;
+        }
+        void start(quint32 nAddress) override { pConv->m_nStart = nAddress; }
+    } sink;
+    sink.pConv = this;
+    m_nDropped = 0;
+    const int nResult = hexrecord::readSRecord(sFileName, sink, true, true);
+    if (m_nDropped > 0)
+        std::fprintf(stderr,
+                     "srec2bin warning: %u data record(s) outside the address window 0x%x-0x%x were dropped\n",
+                     unsigned(m_nDropped), unsigned(baseAddress()), unsigned(endAddress()));
+    return nResult;
+}
+
+namespace {
+
+const char kDigits[] = "0123456789ABCDEF";
+
+inline char *putByte(char *p, quint8 b)
+{
+    p[0] = kDigits[b >> 4];
+    p[1] = kDigits[b & 15];
+    return p + 2;
+}
+
+// One record "S<type><count><address><data><checksum>\n" at p; returns the
+// end of the text.
+char *putRecord(char *p, char cType, int nAddressBytes, quint32 nAddress, const quint8 *pData, int nCount)
+{
+    const quint8 nRecordCount = quint8(nAddressBytes + 1 + nCount);
+    quint32 nSum = nRecordCount;
+    *p++ = 'S';
+    *p++ = cType;
+    p = putByte(p, nRecordCount);
+    for (int i = nAddressBytes - 1; i >= 0; --i) {
+        const quint8 b = quint8(nAddress >> (8 * i));
+        nSum += b;
+        p = putByte(p, b);
+    }
+    for (int i = 0; i < nCount; ++i) {
+        nSum += pData[i];
+        p = putByte(p, pData[i]);
+    }
+    p = putByte(p, quint8(~nSum));
+    *p++ = '\n';
+    return p;
+}
+
+} // namespace
+
+int HexConvSRec::save(const QString &sFileName, bool bWholeWindow)
+{
+    if (!isAllocated())
+        return -1;
+    quint32 nFirst = baseAddress();
+    quint32 nLast = endAddress();
+    quint64 nTotal = 0;
+    if (bWholeWindow) {
+        nTotal = quint64(nLast) + 1 - nFirst;
+    } else if (hasData()) {
+        nFirst = lowestAddress();
+        nLast = highestAddress();
+        nTotal = quint64(nLast) + 1 - nFirst;
+    } else {
+        nLast = nFirst;
+    }
+
+    char cData = '1';
+    char cEnd = '9';
+    int nAddressBytes = 2;
+    if (nLast >= 0x1000000u) {
+        cData = '3';
+        cEnd = '7';
+        nAddressBytes = 4;
+    } else if (nLast >= 0x10000u) {
+        cData = '2';
+        cEnd = '8';
+        nAddressBytes = 3;
+    }
+
+    // Written beside the target and renamed over it on commit(): a save that
+    // fails half-way leaves the old file (or none) instead of a torn one.
+    QSaveFile file(sFileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+        return -1;
+
+    constexpr int kChunk = 1 << 18;
+    constexpr int kMaxRecord = 2 + 2 + 8 + 32 + 2 + 1;
+    QByteArray text;
+    text.resize(kChunk + kMaxRecord);
+    char *const pBegin = text.data();
+    char *p = pBegin;
+    auto flush = [&]() {
+        const qint64 nBytes = p - pBegin;
+        if (nBytes > 0 && file.write(pBegin, nBytes) != nBytes)
+            return false;
+        p = pBegin;
+        return true;
+    };
+
+    static const char kHeader[] = "S0030000FC\n";
+    std::memcpy(p, kHeader, sizeof kHeader - 1);
+    p += sizeof kHeader - 1;
+
+    const quint8 *pData = constBuffer() + (nFirst - baseAddress());
+    for (quint64 nOffset = 0; nOffset < nTotal; nOffset += 16) {
+        const int nCount = int(qMin<quint64>(16, nTotal - nOffset));
+        p = putRecord(p, cData, nAddressBytes, quint32(nFirst + nOffset), pData + nOffset, nCount);
+        if (p - pBegin >= kChunk && !flush()) {
+            file.cancelWriting();
+            return -1;
+        }
+    }
+    p = putRecord(p, cEnd, nAddressBytes, nFirst, nullptr, 0);
+    if (!flush()) {
+        file.cancelWriting();
+        return -1;
+    }
+    return file.commit() ? 0 : -1;
+}

@@ -1,0 +1,44 @@
+#ifndef SERVOPROG_IMAGE_HEXCONVSREC_H
+#define SERVOPROG_IMAGE_HEXCONVSREC_H
+
+#include "HexConv.h"
+
+// Motorola S-record reader and writer.
+//
+// Reading: S0 sets the header text, S1/S2/S3 carry data, S5 is ignored,
+// S7/S8/S9 set the start address (reading goes on after them); S4 and S6
+// are rejected. Messages on standard error: "srec2bin error: bad record
+// format", "... record length too short", "... unknown record type S%c"
+// (without a line feed), "... checksum error", "... read error"; warnings
+// for records dropped outside the window, for text ignored after a blank
+// line and for a missing termination record.
+//
+// Writing (save): "S0030000FC", 16 data bytes per record, then one
+// termination record with the first address written. The record types follow
+// from the last address written: up to 0xFFFF S1/S9, below 0x1000000 S2/S8,
+// above S3/S7. The file is written beside the target and renamed into place
+// only when every byte was written, so a failed save leaves any existing file
+// untouched.
+class HexConvSRec : public HexConv
+{
+public:
+    HexConvSRec(quint32 nBase = kExamineBase, quint32 nEnd = kExamineEnd);
+
+    int load(const QString &sFileName) override;
+    // bWholeWindow: base..end; otherwise lowest..highest used address. A
+    // converter without data writes no data records (termination address =
+    // base address) in the latter case.
+    int save(const QString &sFileName, bool bWholeWindow) override;
+
+    // Text of the last S0 record that carried data (at most 256 characters,
+    // zero-terminated); empty before such a record was read.
+    virtual const char *headerText() const;
+    // Address of the last S7/S8/S9 record read; 0 before.
+    virtual quint32 startAddress() const;
+
+private:
+    char m_sHeader[257];
+    quint32 m_nStart = 0;
+};
+
+#endif
