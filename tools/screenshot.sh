@@ -1,0 +1,20 @@
+#!/usr/bin/env bash
+# Refreshes the window pictures in docs/ from a built tree, without a display:
+# the program runs on the offscreen platform, grabs its own window once the
+# command line has been applied (SERVOPROG_SCREENSHOT) and ends.
+#
+# Usage: tools/screenshot.sh [build-dir]      (default: build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-${BUILD_DIR:-$root/build}}
+program="$build/bin/servoprog"
+[ -x "$program" ] || { echo "no $program: build first (tools/build.sh)" >&2; exit 1; }
+mkdir -p "$root/docs"
+
+shot() { # shot <picture> [program arguments...]
+  local picture=$1; shift
+  QT_QPA_PLATFORM=offscreen SERVOPROG_SCREENSHOT="$root/docs/$picture" "$program" -l en "$@"
+}
+
+# The empty window as it comes up.
+shot window.png
