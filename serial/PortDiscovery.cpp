@@ -1,0 +1,209 @@
+#include "PortDiscovery.h"
+
+#include "TComSerialFTDI.h"
+#include "TComSerialPort.h"
+
+#include <QMutex>
+#include <QMutexLocker>
+#include <QRegularExpression>
+#include <QSerialPortInfo>
+
+#include <algorithm>
+
+const uint32_t baudRateTable[baudRateCount] = {0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+
+std::atomic<bool> useComApi{true};
+
+namespace {
+
+QMutex s_mapMutex;
+QMap<int32_t, int32_t> s_ftdiPortMap;
+
+// Enumerations may run in the window's thread and, for a transport opening
+// with an empty map, in a worker thread; one at a time.
+QMutex s_enumerationMutex;
+
+struct FtdiPort {
+    QString sName;
+    TFtdiApi::DeviceNode node;
+};
+
+QVector<FtdiPort> enumerateFtdi(TFtdiApi &api)
+{
+    QMutexLocker lock(&s_enumerationMutex);
+    QVector<FtdiPort> ports;
+    useComApi = false;
+
+    uint32_t nDevices = 0;
+    if (api.createDeviceInfoList(nDevices) != 0 || nDevices == 0)
+        return ports;   // the previous map stays
+    setFtdiPortMap({});
+
+    QVector<TFtdiApi::DeviceNode> nodes;
+    if (api.getDeviceInfoList(nodes, nDevices) != 0 || nDevices == 0)
+        return ports;
+    if (nodes.size() > int(nDevices))
+        nodes.resize(int(nDevices));
+
+    QMap<int32_t, int32_t> map;
+    for (int i = 0; i < nodes.size(); ++i) {
+        const TFtdiApi::DeviceNode &node = nodes.at(i);
+        if (node.nLocId == 0)
+            useComApi = true;
+        TFtdiApi::Handle pHandle = nullptr;
+        if (api.openByLocation(node.nLocId, pHandle) != 0)
+            continue;
+        int32_t nNumber = 0;
+        if (api.getComPortNumber(pHandle, nNumber) == 0 && nNumber > 0) {
+            ports.append({ftdiPortName(nNumber), node});
+            map.insert(nNumber, i);   // a later converter with the same number wins
+        }
+        api.close(pHandle);
+    }
+    setFtdiPortMap(map);
+    return ports;
+}
+
+} // namespace
+
+QVector<uint32_t> baudRates()
+{
+    return QVector<uint32_t>(std::begin(baudRateTable), std::end(baudRateTable));
+}
+
+int32_t portNumber(const QString &sPort)
+{
+    static const QRegularExpression digits(QStringLiteral("[0-9]+"));
+    const QRegularExpressionMatch match = digits.match(sPort);
+    if (!match.hasMatch())
+        return -1;
+    bool bOk = false;
+    const int nNumber = sPort.mid(match.capturedStart()).toInt(&bOk, 10);
+    return bOk ? nNumber : 0;
+}
+
+bool portNameLess(const QString &sA, const QString &sB)
+{
+    return portNumber(sA) < portNumber(sB);
+}
+
+void sortPortNames(QStringList &ports)
+{
+    std::sort(ports.begin(), ports.end());
+    std::stable_sort(ports.begin(), ports.end(), portNameLess);
+}
+
+QString ftdiPortName(int32_t nNumber)
+{
+    return QStringLiteral("FTDI%1").arg(nNumber);
+}
+
+bool isFtdiPortName(const QString &sPort)
+{
+    static const QRegularExpression pattern(QStringLiteral("^FTDI[0-9]+$"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(sPort).hasMatch();
+}
+
+QMap<int32_t, int32_t> ftdiPortMap()
+{
+    QMutexLocker lock(&s_mapMutex);
+    return s_ftdiPortMap;
+}
+
+void setFtdiPortMap(const QMap<int32_t, int32_t> &map)
+{
+    QMutexLocker lock(&s_mapMutex);
+    s_ftdiPortMap = map;
+}
+
+QStringList listComPorts()
+{
+    QStringList ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos)
+        ports.append(info.portName());
+    sortPortNames(ports);
+    return ports;
+}
+
+QStringList listFtdiPorts(TFtdiApi &api)
+{
+    QStringList names;
+    const QVector<FtdiPort> ports = enumerateFtdi(api);
+    for (const FtdiPort &port : ports)
+        names.append(port.sName);
+    return names;
+}
+
+QStringList portList(TFtdiApi &api)
+{
+    return listComPorts() + listFtdiPorts(api);
+}
+
+QString transportName(TransportKind nKind)
+{
+    return nKind == TransportKind::Ftdi ? QStringLiteral("ftdi") : QStringLiteral("serial");
+}
+
+QString PortDescription::usbId() const
+{
+    if (!bHasUsbIds)
+        return QString();
+    return QStringLiteral("%1:%2").arg(nVendorId, 4, 16, QLatin1Char('0')).arg(nProductId, 4, 16, QLatin1Char('0'));
+}
+
+QVector<PortDescription> describePorts(TFtdiApi &api)
+{
+    QVector<PortDescription> descriptions;
+
+    QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    std::sort(infos.begin(), infos.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
+        return a.portName() < b.portName();
+    });
+    std::stable_sort(infos.begin(), infos.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
+        return portNameLess(a.portName(), b.portName());
+    });
+    for (const QSerialPortInfo &info : std::as_const(infos)) {
+        PortDescription port;
+        port.sName = info.portName();
+        port.sSystemLocation = info.systemLocation();
+        port.sDescription = info.description();
+        port.sManufacturer = info.manufacturer();
+        port.sSerialNumber = info.serialNumber();
+        port.bHasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        port.nVendorId = info.vendorIdentifier();
+        port.nProductId = info.productIdentifier();
+        port.nTransport = TransportKind::ComPort;
+        descriptions.append(port);
+    }
+
+    const QVector<FtdiPort> ftdiPorts = enumerateFtdi(api);
+    for (const FtdiPort &ftdi : ftdiPorts) {
+        PortDescription port;
+        port.sName = ftdi.sName;
+        port.sDescription = ftdi.node.sDescription;
+        port.sManufacturer = ftdi.node.sManufacturer;
+        port.sSerialNumber = ftdi.node.sSerialNumber;
+        port.bHasUsbIds = ftdi.node.nVendorId != 0;
+        port.nVendorId = ftdi.node.nVendorId;
+        port.nProductId = ftdi.node.nProductId;
+        port.nTransport = TransportKind::Ftdi;
+        descriptions.append(port);
+    }
+    return descriptions;
+}
+
+TransportKind transportKindFor(const QString &sPort)
+{
+    if (sPort.isEmpty())
+        return useComApi ? TransportKind::ComPort : TransportKind::Ftdi;
+    return isFtdiPortName(sPort) ? TransportKind::Ftdi : TransportKind::ComPort;
+}
+
+TComSerial *createTransport(const QString &sPort)
+{
+    if (transportKindFor(sPort) == TransportKind::Ftdi)
+        return new TComSerialFTDI();
+    return new TComSerialPort();
+}
