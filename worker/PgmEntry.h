@@ -1,0 +1,57 @@
+#ifndef PGMENTRY_H
+#define PGMENTRY_H
+
+#include <QString>
+#include <QVector>
+#include <cstdint>
+
+// Target memory of a job.
+enum PgmMemory
+{
+    Flash0 = 0,
+    Flash1 = 1,
+    Eeprom0 = 2,
+    Eeprom1 = 3
+};
+
+// What a job does with its memory.
+enum PgmOperation
+{
+    Erase = 0,
+    Program = 1,
+    Read = 2
+};
+
+// How the drive is brought into its boot monitor before the jobs run.
+enum BootType
+{
+    RunningFirmware = 0,
+    PoweredOff = 1,
+    RunningMonitor = 2
+};
+
+// One job of an update run: one row of the programming list.
+struct PgmEntry
+{
+    int32_t nMemory = Flash0;       // PgmMemory
+    int32_t nOperation = Program;   // PgmOperation
+    int32_t nOffset = -1;           // first byte address; negative: not given
+    int32_t nLength = -1;           // byte count; negative: up to the end of the memory
+    QString sImage;                 // source of Program, destination of Read, empty for Erase
+    bool bCompress = false;         // flash Program: send blocks compressed where that pays
+};
+
+// The connection record of an update run.
+class BaseParams
+{
+public:
+    virtual ~BaseParams() = default;
+
+    QString sPort;                  // device name as the transport opens it
+    uint32_t nBaudrate = 0;         // working rate; 0 = the transport's default
+    int32_t nBootType = PoweredOff; // BootType
+};
+
+using PgmEntryList = QVector<PgmEntry>;
+
+#endif // PGMENTRY_H

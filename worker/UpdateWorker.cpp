@@ -1,0 +1,257 @@
+#include "UpdateWorker.h"
+
+#include "CountingSerial.h"
+#include "FWInfoFlash.h"
+#include "PortDiscovery.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+#include <QThread>
+
+namespace {
+
+const uint8_t wakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
+
+} // namespace
+
+UpdateWorker::UpdateWorker()
+    : UpdateWorker(createTransport())
+{
+    m_bChooseTransport = true;
+}
+
+UpdateWorker::UpdateWorker(TComSerial *pTransport)
+    : QObject(nullptr)
+    , m_pTransport(new CountingSerial(pTransport))
+{
+    // The link owns the transport; the counting layer lets the worker report
+    // what each job cost on the wire.
+    link.setTransport(m_pTransport);
+    link.setPortName(QStringLiteral("COM1"));
+}
+
+// The port was closed by process(); the link deletes the transport.
+UpdateWorker::~UpdateWorker() = default;
+
+bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJobs)
+{
+    if (pParams) {
+        params = *pParams;
+        // The port decides the transport kind (a serial device or an FTDI
+        // converter); an injected transport is kept as it is.
+        if (m_bChooseTransport && !params.sPort.isEmpty() && !m_pTransport->isOpen()) {
+            m_pTransport = new CountingSerial(createTransport(params.sPort));
+            link.setTransport(m_pTransport);
+        }
+    }
+    if (pJobs)
+        jobs = *pJobs;
+    else
+        jobs.clear();
+    return true;
+}
+
+void UpdateWorker::requestCancel()
+{
+    bCancel = true;
+}
+
+void UpdateWorker::process()
+{
+    QElapsedTimer runTimer;
+    runTimer.start();
+    m_stats = RunStats();
+    m_stats.jobs.resize(jobs.size());
+    for (int i = 0; i < jobs.size(); ++i) {
+        JobStats &job = m_stats.jobs[i];
+        job.nIndex = i;
+        job.nMemory = jobs[i].nMemory;
+        job.nOperation = jobs[i].nOperation;
+        job.sImage = jobs[i].sImage;
+    }
+
+    int nSteps = 0;
+    for (const PgmEntry &entry : jobs)
+        nSteps += (entry.nOperation == Program && uint32_t(entry.nMemory) <= Flash1) ? 2 : 1;
+    emit ProgressSteps(nSteps);
+
+    bool bStarted = false;
+    QString sPort = params.sPort;
+    switch (params.nBootType) {
+    case PoweredOff:
+        if (activateMonitor(sPort) == 0 && connectDrive(sPort, params.nBaudrate) == 0) {
+            bStarted = true;
+            reportFirmwareInfo();
+        }
+        break;
+    case RunningMonitor:
+        if (connectDrive(sPort, params.nBaudrate) == 0) {
+            bStarted = true;
+            reportFirmwareInfo();
+        }
+        break;
+    default:
+        break;
+    }
+    m_stats.bStarted = bStarted;
+
+    if (bStarted) {
+        for (int i = 0; i < jobs.size(); ++i) {
+            PgmEntry &entry = jobs[i];
+            if (entry.nMemory < 0 || entry.nMemory > Eeprom1)
+                continue;
+            m_nCurrentJob = i;
+            JobStats &job = m_stats.jobs[i];
+            job.bRan = true;
+            const uint64_t nSentBefore = m_pTransport->bytesSent();
+            const uint64_t nReceivedBefore = m_pTransport->bytesReceived();
+            m_jobTimer.start();
+
+            const int nResult = entry.nMemory <= Flash1 ? runFlashJob(entry) : runEepromJob(entry);
+
+            job.nResult = nResult;
+            job.nElapsedMs = m_jobTimer.elapsed();
+            job.nWireBytesSent = m_pTransport->bytesSent() - nSentBefore;
+            job.nWireBytesReceived = m_pTransport->bytesReceived() - nReceivedBefore;
+            m_nCurrentJob = -1;
+            if (nResult != 0)
+                break;
+        }
+    }
+
+    if (m_pTransport->isOpen())
+        link.disconnectMonitor();
+
+    m_stats.nWireBytesSent = m_pTransport->bytesSent();
+    m_stats.nWireBytesReceived = m_pTransport->bytesReceived();
+    m_stats.nElapsedMs = runTimer.elapsed();
+    emit finished();
+}
+
+// ---------------------------------------------------------------------------
+// Helpers of the error convention
+
+void UpdateWorker::check(int nCode)
+{
+    if (nCode != 0)
+        throw nCode;
+}
+
+void UpdateWorker::checkCancel()
+{
+    if (bCancel) {
+        m_stats.bCanceled = true;
+        if (JobStats *pJob = currentJob())
+            pJob->bCanceled = true;
+        throw QCoreApplication::translate("QObject", "Canceled from user!");
+    }
+}
+
+QString UpdateWorker::codeText(int nCode)
+{
+    QString sText;
+    TBootMonitorLink::errorText(nCode, sText);
+    return sText;
+}
+
+void UpdateWorker::critical(const QString &sTitle, const QString &sText)
+{
+    m_stats.sFailureTitle = sTitle;
+    m_stats.sFailureText = sText;
+    if (JobStats *pJob = currentJob()) {
+        pJob->sFailureTitle = sTitle;
+        pJob->sFailureText = sText;
+    }
+    emit ShowCritical(sTitle, sText);
+}
+
+JobStats *UpdateWorker::currentJob()
+{
+    if (m_nCurrentJob < 0 || m_nCurrentJob >= m_stats.jobs.size())
+        return nullptr;
+    return &m_stats.jobs[m_nCurrentJob];
+}
+
+// ---------------------------------------------------------------------------
+// Boot-monitor start and connection
+
+int UpdateWorker::activateMonitor(QString &sPort)
+{
+    TComSerial *pTransport = m_pTransport;
+    if (pTransport->open(sPort.toLatin1().constData(), 9600) != 0) {
+        critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort));
+        return -1;
+    }
+    emit ProgressState(QStringLiteral("Init boot monitor"));
+    emit ProgressValue(0);
+
+    pTransport->setTimeout(0);
+    int nMatch = 0;
+    int nResult = -1;
+    QElapsedTimer waited;
+    waited.start();
+    try {
+        for (;;) {
+            pTransport->write(wakePattern, sizeof wakePattern);
+            QThread::msleep(20);
+            uint8_t b = 0;
+            uint32_t nCount = 0;
+            while (nResult != 0) {
+                nCount = 0;
+                pTransport->read(&b, 1, nCount);
+                if (nCount == 0)
+                    break;
+                if (nMatch != 0 && b == wakePattern[0])
+                    nMatch = 0;   // a new pattern starts
+                if (b == wakePattern[nMatch]) {
+                    if (++nMatch == 4) {
+                        emit ProgressState(QStringLiteral("Done!"));
+                        emit ProgressValue(100);
+                        nResult = 0;
+                    }
+                } else {
+                    nMatch = 0;
+                }
+            }
+            checkCancel();
+            if (nResult == 0)
+                break;
+            // Without an answer the loop would wait for ever; the headless
+            // tool and scripts can bound it.
+            if (m_nWakeTimeoutMs != 0 && waited.elapsed() >= qint64(m_nWakeTimeoutMs))
+                throw tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs);
+        }
+    } catch (const QString &sText) {
+        critical(tr("Init boot monitor"), sText);
+        nResult = -1;
+    }
+    pTransport->close();
+    return nResult;
+}
+
+int UpdateWorker::connectDrive(QString &sPort, uint32_t nBaudrate)
+{
+    QThread::msleep(100);
+    link.setRequestedBaudRate(nBaudrate);
+    link.setPortName(sPort);
+    const int nCode = link.connectMonitor();
+    if (nCode != 0) {
+        critical(tr("Connect"), codeText(nCode));
+        return -1;
+    }
+    return 0;
+}
+
+int UpdateWorker::reportFirmwareInfo()
+{
+    FWInfoFlash info(&link);
+    if (info.loadInfo() != 0)
+        return -1;
+    QStringList lines;
+    if (info.infoLines(lines) != 0 || lines.isEmpty())
+        return -1;
+    const QString sText = lines.join(QStringLiteral("\n"));
+    m_stats.sFirmwareInfo = sText;
+    emit ProgressInfoText(1, sText);
+    return 0;
+}

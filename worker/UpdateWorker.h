@@ -1,0 +1,116 @@
+#ifndef UPDATEWORKER_H
+#define UPDATEWORKER_H
+
+#include "PgmEntry.h"
+#include "WorkerStats.h"
+#include "TBootMonitorLink.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <atomic>
+#include <cstdint>
+
+class TComSerial;
+class CountingSerial;
+
+// Runs one update: wakes and connects the drive's boot monitor, then runs the
+// job list against it. Lives in a thread of its own; process() blocks that
+// thread for the whole run and talks to the window only through signals.
+// A worker serves exactly one run.
+class UpdateWorker : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Transport chosen by port discovery (COM-port or FTDI).
+    UpdateWorker();
+    // Runs over the given transport instead (tests, headless tool); the
+    // worker takes ownership and deletes it.
+    explicit UpdateWorker(TComSerial *pTransport);
+    ~UpdateWorker() override;
+
+    // Copies the connection record and the job list; a null pointer leaves
+    // the parameters as they are, or empties the job list.
+    bool setup(const BaseParams *pParams, const QVector<PgmEntry> *pJobs);
+
+    // Ends the wake-pattern loop of "Powered off device" with a failure when
+    // the drive has not answered within this many milliseconds. 0 (the
+    // default) waits until the drive answers or the run is cancelled.
+    void setWakeTimeout(uint32_t nMilliseconds) { m_nWakeTimeoutMs = nMilliseconds; }
+    uint32_t wakeTimeout() const { return m_nWakeTimeoutMs; }
+
+    // What the run did. Complete once finished() has been emitted.
+    const RunStats &statistics() const { return m_stats; }
+
+    // Set from any thread to stop the run after the current block.
+    std::atomic<bool> bCancel{false};
+
+signals:
+    void finished();
+    void ProgressState(QString sState);
+    void ProgressFile(QString sFile);
+    void ProgressSteps(int steps);
+    void ProgressStep();
+    void ProgressValue(int value);
+    void ProgressInfoText(int nInfo, QString sInfo);
+    void ShowCritical(QString title, QString text);
+
+public slots:
+    void process();
+    void requestCancel();
+
+private:
+    // Boot-monitor start and connection.
+    int activateMonitor(QString &sPort);
+    int connectDrive(QString &sPort, uint32_t nBaudrate);
+    int reportFirmwareInfo();
+
+    // Flash jobs.
+    int runFlashJob(PgmEntry &entry);
+    int queryFlashInfo();
+    int selectFlashDevice(int nDevice);
+    int eraseFlash(PgmEntry &entry);
+    int programFlash(PgmEntry &entry);
+    int readFlash(PgmEntry &entry);
+    void eraseSectors(uint32_t nStart, uint32_t nLength);
+    void sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress,
+                   uint8_t *pPacked, uint8_t *pWork, uint8_t *pExpanded);
+
+    // EEPROM jobs.
+    int runEepromJob(PgmEntry &entry);
+    int queryEepromInfo();
+    int selectEepromDevice(int nDevice);
+    int eraseEeprom(PgmEntry &entry);
+    int writeEeprom(PgmEntry &entry);
+    int readEeprom(PgmEntry &entry);
+    bool eepromRange(const PgmEntry &entry, const QString &sTitle,
+                     uint32_t &nOffset, uint32_t &nLength);
+
+    // Helpers shared by all operations.
+    void check(int nCode);                 // throws a failing service code
+    void checkCancel();                    // throws the cancel text
+    QString codeText(int nCode);
+    void critical(const QString &sTitle, const QString &sText);
+    JobStats *currentJob();
+
+    TBootMonitorLink link;
+    BaseParams params;
+    QVector<PgmEntry> jobs;
+
+public:
+    // Flash geometry answered by the drive: device answers 1..4, region 0 answers 1..4.
+    uint32_t FlashInfo[8] = {0, 0, 0, 0, 0, 0, 0, 0};
+    int32_t nEepromSize = 0;
+
+private:
+    CountingSerial *m_pTransport = nullptr;   // owned by the link
+    bool m_bChooseTransport = false;          // created here, not injected
+    uint32_t m_nWakeTimeoutMs = 0;
+    RunStats m_stats;
+    int m_nCurrentJob = -1;
+    QElapsedTimer m_jobTimer;
+};
+
+#endif // UPDATEWORKER_H

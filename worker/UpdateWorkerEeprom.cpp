@@ -1,0 +1,290 @@
+// EEPROM jobs of the worker: size query, device selection, Erase, Write and
+// Read in blocks of the drive's 256-byte EEPROM transfer buffer.
+
+#include "UpdateWorker.h"
+
+#include "HexConv.h"
+
+#include <QFileInfo>
+#include <cstring>
+#include <memory>
+
+namespace {
+
+const uint16_t eepromCommand = 0x5E20;
+const uint16_t eepromStatus = 0x5E21;
+const uint16_t eepromData = 0x5E22;
+
+const uint8_t subCommand = 1;
+const uint8_t subParam2 = 2;
+const uint8_t subParam3 = 3;
+
+const uint32_t cmdSelect = 0x01;
+const uint32_t cmdInfo = 0x10;
+const uint32_t cmdRead = 0x30;
+const uint32_t cmdWrite = 0x32;
+const uint32_t cmdVerify = 0x33;
+
+const uint32_t pieceSize = 128;
+const uint32_t blockSize = 256;
+
+int percent(uint64_t nDone, uint64_t nTotal)
+{
+    return nTotal == 0 ? 100 : int(nDone * 100 / nTotal);
+}
+
+} // namespace
+
+int UpdateWorker::runEepromJob(PgmEntry &entry)
+{
+    int nResult = queryEepromInfo();
+    if (nResult != 0)
+        return nResult;
+    nResult = selectEepromDevice(entry.nMemory == Eeprom0 ? 0 : 1);
+    if (nResult != 0)
+        return nResult;
+    switch (entry.nOperation) {
+    case Program:
+        return writeEeprom(entry);
+    case Read:
+        return readEeprom(entry);
+    case Erase:
+        return eraseEeprom(entry);
+    default:
+        return 0;
+    }
+}
+
+int UpdateWorker::queryEepromInfo()
+{
+    emit ProgressState(tr("Query eeprom information"));
+    emit ProgressValue(0);
+    try {
+        check(link.writeU32(eepromCommand, subCommand, cmdInfo));
+        uint32_t nSize = 0;
+        check(link.readU32(eepromStatus, 1, nSize));
+        nEepromSize = int32_t(nSize);
+    } catch (int nCode) {
+        critical(tr("EEPROM Info"), codeText(nCode));
+        return -1;
+    }
+    return 0;
+}
+
+int UpdateWorker::selectEepromDevice(int nDevice)
+{
+    emit ProgressState(tr("Select EEPROM device"));
+    emit ProgressValue(0);
+    try {
+        check(link.writeU32(eepromCommand, subParam2, uint32_t(nDevice)));
+        check(link.writeU32(eepromCommand, subCommand, cmdSelect));
+    } catch (int nCode) {
+        critical(tr("EEPROM select device"), codeText(nCode));
+        return -1;
+    }
+    return 0;
+}
+
+bool UpdateWorker::eepromRange(const PgmEntry &entry, const QString &sTitle,
+                               uint32_t &nOffset, uint32_t &nLength)
+{
+    const int64_t nSize = nEepromSize < 0 ? 0 : nEepromSize;
+    const int64_t nWantedLength = entry.nLength < 0 ? nSize : int64_t(entry.nLength);
+    if (entry.nOffset < 0 || int64_t(entry.nOffset) + nWantedLength > nSize) {
+        critical(sTitle, tr("Offset/length exceeds EEPROM address range!"));
+        return false;
+    }
+    nOffset = uint32_t(entry.nOffset);
+    nLength = uint32_t(nWantedLength);
+    return true;
+}
+
+int UpdateWorker::eraseEeprom(PgmEntry &entry)
+{
+    emit ProgressState(tr("Erase EEPROM"));
+    emit ProgressStep();
+    emit ProgressValue(0);
+    uint32_t nOffset = 0, nLength = 0;
+    if (!eepromRange(entry, tr("EEPROM erase"), nOffset, nLength))
+        return -1;
+
+    try {
+        uint8_t blank[pieceSize];
+        std::memset(blank, 0xFF, sizeof blank);
+        check(link.writeObject(eepromData, 1, blank, int(pieceSize)));
+        check(link.writeObject(eepromData, 2, blank, int(pieceSize)));
+        uint32_t nAddress = nOffset;
+        uint32_t nRemain = nLength;
+        uint32_t nPrevious = 0;
+        while (nRemain > 0) {
+            const uint32_t n = qMin(nRemain, blockSize);
+            check(link.writeU32(eepromCommand, subParam2, nAddress));
+            if (n != nPrevious)
+                check(link.writeU32(eepromCommand, subParam3, n));
+            nPrevious = n;
+            check(link.writeU32(eepromCommand, subCommand, cmdWrite));
+            check(link.writeU32(eepromCommand, subCommand, cmdVerify));
+            uint32_t nStatus = 0;
+            check(link.readU32(eepromStatus, 1, nStatus));
+            if (nStatus != 0)
+                throw tr("Verify after erase failed!");
+            nAddress += n;
+            nRemain -= n;
+            emit ProgressValue(percent(nLength - nRemain, nLength));
+            checkCancel();
+        }
+    } catch (int nCode) {
+        critical(tr("EEPROM erase"), codeText(nCode));
+        emit ProgressState(tr("Erasing EEPROM failed!"));
+        return -1;
+    } catch (const QString &sText) {
+        critical(tr("EEPROM erase"), sText);
+        emit ProgressState(tr("Erasing EEPROM failed!"));
+        return -1;
+    }
+    emit ProgressState(tr("Erasing EEPROM finished"));
+    return 0;
+}
+
+int UpdateWorker::writeEeprom(PgmEntry &entry)
+{
+    emit ProgressStep();
+    emit ProgressValue(0);
+    uint32_t nOffset = 0, nLength = 0;
+    if (!eepromRange(entry, tr("EEPROM write"), nOffset, nLength))
+        return -1;
+
+    const QString sFile = entry.sImage;
+    const HexConv::FileType type = HexConv::fileType(sFile);
+    if (type == HexConv::FileTypeUnknown) {
+        critical(tr("Examine data file"), tr("Cannot determine type of data file %1").arg(sFile));
+        return -1;
+    }
+    if (nLength == 0) {
+        // Nothing to write; there is no address window for an empty range.
+        emit ProgressState(tr("Writing EEPROM finished"));
+        return 0;
+    }
+    std::unique_ptr<HexConv> image = HexConv::create(type, nOffset, nOffset + nLength - 1);
+    if (!image) {
+        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile));
+        return -1;
+    }
+    uint8_t block[blockSize];
+    std::memset(block, 0, sizeof block);
+
+    emit ProgressFile(QFileInfo(sFile).baseName());
+    emit ProgressState(QStringLiteral("Reading data file"));
+    emit ProgressValue(0);
+    if (image->load(sFile) != 0) {
+        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile));
+        return -1;
+    }
+    emit ProgressState(tr("Write EEPROM"));
+
+    JobStats *pJob = currentJob();
+    try {
+        check(link.writeObject(eepromData, 1, block, int(pieceSize)));
+        check(link.writeObject(eepromData, 2, block, int(pieceSize)));
+        uint32_t nAddress = nOffset;
+        uint32_t nRemain = nLength;
+        uint32_t nPrevious = 0;
+        while (nRemain > 0) {
+            const uint32_t n = qMin(nRemain, blockSize);
+            std::memcpy(block, image->buffer() + (nAddress - image->baseAddress()), n);
+            check(link.writeObject(eepromData, 1, block, int(pieceSize)));
+            if (n > pieceSize)
+                check(link.writeObject(eepromData, 2, block + pieceSize, int(pieceSize)));
+            check(link.writeU32(eepromCommand, subParam2, nAddress));
+            if (n != nPrevious)
+                check(link.writeU32(eepromCommand, subParam3, n));
+            nPrevious = n;
+            check(link.writeU32(eepromCommand, subCommand, cmdWrite));
+            check(link.writeU32(eepromCommand, subCommand, cmdVerify));
+            uint32_t nStatus = 0;
+            check(link.readU32(eepromStatus, 1, nStatus));
+            if (nStatus != 0)
+                throw tr("Verify after write failed!");
+            nAddress += n;
+            nRemain -= n;
+            if (pJob)
+                pJob->nImageBytes += n;
+            emit ProgressValue(percent(nLength - nRemain, nLength));
+            checkCancel();
+        }
+    } catch (int nCode) {
+        critical(tr("EEPROM write"), codeText(nCode));
+        emit ProgressState(tr("Writing EEPROM failed!"));
+        return -1;
+    } catch (const QString &sText) {
+        critical(tr("EEPROM write"), sText);
+        emit ProgressState(tr("Writing EEPROM failed!"));
+        return -1;
+    }
+    emit ProgressState(tr("Writing EEPROM finished"));
+    return 0;
+}
+
+int UpdateWorker::readEeprom(PgmEntry &entry)
+{
+    emit ProgressState(tr("Read EEPROM"));
+    emit ProgressStep();
+    emit ProgressValue(0);
+    uint32_t nOffset = 0, nLength = 0;
+    if (!eepromRange(entry, tr("EEPROM read"), nOffset, nLength))
+        return -1;
+    // An empty range has no address window to save.
+    if (nLength == 0) {
+        critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"));
+        return -1;
+    }
+
+    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset,
+                                                     nOffset + nLength - 1);
+    if (!image) {
+        critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"));
+        return -1;
+    }
+    uint8_t block[blockSize];
+    std::memset(block, 0, sizeof block);
+    JobStats *pJob = currentJob();
+    try {
+        uint32_t nAddress = nOffset;
+        uint32_t nRemain = nLength;
+        uint32_t nPrevious = 0;
+        while (nRemain > 0) {
+            const uint32_t n = qMin(nRemain, blockSize);
+            check(link.writeU32(eepromCommand, subParam2, nAddress));
+            if (n != nPrevious)
+                check(link.writeU32(eepromCommand, subParam3, n));
+            nPrevious = n;
+            check(link.writeU32(eepromCommand, subCommand, cmdRead));
+            check(link.readObject(eepromData, 1, block, int(pieceSize)));
+            if (n > pieceSize)
+                check(link.readObject(eepromData, 2, block + pieceSize, int(pieceSize)));
+            std::memcpy(image->buffer() + (nAddress - nOffset), block, n);
+            nAddress += n;
+            nRemain -= n;
+            if (pJob)
+                pJob->nImageBytes += n;
+            emit ProgressValue(percent(nLength - nRemain, nLength));
+            checkCancel();
+        }
+    } catch (int nCode) {
+        critical(tr("EEPROM read"), codeText(nCode));
+        emit ProgressState(tr("Reading EEPROM failed!"));
+        return -1;
+    } catch (const QString &sText) {
+        critical(tr("EEPROM read"), sText);
+        emit ProgressState(tr("Reading EEPROM failed!"));
+        return -1;
+    }
+
+    if (image->save(entry.sImage, true) != 0) {
+        critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage));
+        if (pJob)
+            pJob->bOutputFailed = true;
+    }
+    emit ProgressState(tr("Reading EEPROM finished"));
+    return 0;
+}

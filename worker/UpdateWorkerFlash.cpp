@@ -1,0 +1,415 @@
+// Flash jobs of the worker: geometry query, device selection, Erase, Program
+// and Read, all through the drive's flash command, status and data objects.
+
+#include "UpdateWorker.h"
+
+#include "CountingSerial.h"
+#include "HexConv.h"
+#include "Lzrw3a.h"
+
+#include <QFileInfo>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+const uint16_t flashCommand = 0x5E10;
+const uint16_t flashStatus = 0x5E11;
+const uint16_t flashData = 0x5E12;
+
+const uint8_t subCommand = 1;
+const uint8_t subParam2 = 2;
+const uint8_t subParam3 = 3;
+
+const uint32_t cmdSelect = 0x01;
+const uint32_t cmdDeviceInfo = 0x10;
+const uint32_t cmdRegionInfo = 0x11;
+const uint32_t cmdEraseSector = 0x20;
+const uint32_t cmdRead = 0x30;
+const uint32_t cmdProgram = 0x31;
+const uint32_t cmdVerify = 0x33;
+const uint32_t cmdCheckErase = 0x34;
+const uint32_t cmdDecompress = 0x40;
+
+const uint32_t pieceSize = 128;
+const uint32_t blockSize = 8192;          // the drive's transfer buffer
+const uint32_t packedSize = 16384;        // compressed-data buffer
+static_assert(packedSize >= lzrw3a::compressBound(blockSize), "compressed-data buffer too small");
+const uint32_t eraseTimeoutMs = 3100;
+const uint32_t programTimeoutMs = 900;
+
+// FlashInfo positions
+enum { RegionCount = 0, DeviceSize = 1, PageSize = 3, RegionSize = 5, SectorSize = 7 };
+
+int percent(uint64_t nDone, uint64_t nTotal)
+{
+    return nTotal == 0 ? 100 : int(nDone * 100 / nTotal);
+}
+
+} // namespace
+
+int UpdateWorker::runFlashJob(PgmEntry &entry)
+{
+    int nResult = queryFlashInfo();
+    if (nResult != 0)
+        return nResult;
+    nResult = selectFlashDevice(entry.nMemory == Flash0 ? 0 : 1);
+    if (nResult != 0)
+        return nResult;
+    switch (entry.nOperation) {
+    case Program:
+        return programFlash(entry);
+    case Read:
+        return readFlash(entry);
+    case Erase:
+        return eraseFlash(entry);
+    default:
+        return 0;
+    }
+}
+
+int UpdateWorker::queryFlashInfo()
+{
+    emit ProgressState(tr("Query flash information"));
+    emit ProgressValue(0);
+    try {
+        check(link.writeU32(flashCommand, subCommand, cmdDeviceInfo));
+        for (uint8_t i = 0; i < 4; ++i)
+            check(link.readU32(flashStatus, uint8_t(i + 1), FlashInfo[i]));
+        if (FlashInfo[RegionCount] != 1) {
+            critical(tr("EPCS Info"), tr("Multiple regions not supported"));
+            return -1;
+        }
+        check(link.writeU32(flashCommand, subParam2, 0));
+        check(link.writeU32(flashCommand, subCommand, cmdRegionInfo));
+        for (uint8_t i = 0; i < 4; ++i)
+            check(link.readU32(flashStatus, uint8_t(i + 1), FlashInfo[4 + i]));
+    } catch (int nCode) {
+        critical(tr("EPCS Info"), codeText(nCode));
+        return -1;
+    }
+    return 0;
+}
+
+int UpdateWorker::selectFlashDevice(int nDevice)
+{
+    emit ProgressState(tr("Select flash device"));
+    emit ProgressValue(0);
+    try {
+        check(link.writeU32(flashCommand, subParam2, uint32_t(nDevice)));
+        check(link.writeU32(flashCommand, subCommand, cmdSelect));
+    } catch (int nCode) {
+        critical(tr("EPCS select device"), codeText(nCode));
+        return -1;
+    }
+    return 0;
+}
+
+// Examines each sector of [nStart, nStart + nLength) and erases only those the
+// drive reports as not blank. Throws like every service step.
+void UpdateWorker::eraseSectors(uint32_t nStart, uint32_t nLength)
+{
+    const uint32_t nSector = FlashInfo[SectorSize];
+    JobStats *pJob = currentJob();
+    check(link.setTimeout(eraseTimeoutMs));
+    check(link.writeU32(flashCommand, subParam3, nSector));
+    uint32_t nAddress = nStart;
+    uint32_t nRemain = nLength;
+    while (nRemain > 0) {
+        check(link.writeU32(flashCommand, subParam2, nAddress));
+        check(link.writeU32(flashCommand, subCommand, cmdCheckErase));
+        uint32_t nStatus = 0;
+        check(link.readU32(flashStatus, 1, nStatus));
+        if (pJob)
+            ++pJob->nSectorsChecked;
+        if (nStatus != 0) {
+            check(link.writeU32(flashCommand, subCommand, cmdEraseSector));
+            if (pJob)
+                ++pJob->nSectorsErased;
+        }
+        nAddress += nSector;
+        nRemain -= nSector;
+        emit ProgressValue(percent(nLength - nRemain, nLength));
+        checkCancel();
+    }
+}
+
+int UpdateWorker::eraseFlash(PgmEntry &entry)
+{
+    emit ProgressState(tr("Erase Flash"));
+    emit ProgressStep();
+    emit ProgressValue(0);
+
+    const uint32_t nDeviceSize = FlashInfo[DeviceSize];
+    const uint32_t nSector = FlashInfo[SectorSize];
+    const int64_t nOffset = entry.nOffset;
+    const int64_t nLength = entry.nLength < 0 ? int64_t(nDeviceSize) : int64_t(entry.nLength);
+    if (nOffset < 0 || nOffset + nLength > int64_t(nDeviceSize)) {
+        critical(tr("Flash erase"), tr("Offset/length exceeds flash address range!"));
+        return -1;
+    }
+    // A drive answering a sector size of 0 would make every range "aligned"
+    // and the loop endless; refuse it with the same message.
+    if (nSector == 0 || nOffset % nSector != 0 || nLength % nSector != 0) {
+        critical(tr("Flash erase"), tr("Offset and size must be a multiple of %1 (0x%2)")
+                                        .arg(nSector).arg(nSector, 0, 16));
+        return -1;
+    }
+
+    try {
+        eraseSectors(uint32_t(nOffset), uint32_t(nLength));
+    } catch (int nCode) {
+        critical(tr("Erase flash"), codeText(nCode));
+        link.restoreDefaultTimeout();
+        emit ProgressState(tr("Erase failed!"));
+        return -1;
+    } catch (const QString &sText) {
+        critical(tr("Erase flash"), sText);
+        link.restoreDefaultTimeout();
+        emit ProgressState(tr("Erase failed!"));
+        return -1;
+    }
+    link.restoreDefaultTimeout();
+    emit ProgressState(tr("Erase finished"));
+    return 0;
+}
+
+// Sends one data block into the drive's transfer buffer and has it programmed
+// and verified. Throws like every service step.
+void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress,
+                             uint8_t *pPacked, uint8_t *pWork, uint8_t *pExpanded)
+{
+    JobStats *pJob = currentJob();
+    uint32_t nPacked = nLength;
+    if (bCompress && compressBlock(pBlock, nLength, pWork, pPacked, packedSize, &nPacked) != 0)
+        nPacked = nLength;   // not compressible here: send it raw
+
+    bool bSendPacked = nPacked < nLength * 80 / 100;
+    if (bSendPacked) {
+        // The drive verifies the flash against its own expansion of the block,
+        // so a faulty compressed form would pass its verify. Expand it here
+        // first and send the block raw when it does not come back exactly.
+        uint32_t nExpanded = 0;
+        if (expandBlock(pPacked, nPacked, pWork, pExpanded, blockSize, &nExpanded) != lzrw3a::ExpandOk
+            || nExpanded != nLength || std::memcmp(pExpanded, pBlock, nLength) != 0) {
+            bSendPacked = false;
+            if (pJob)
+                ++pJob->nBlocksExpandMismatch;
+        }
+    }
+
+    if (bSendPacked) {
+        const uint32_t nPieces = (nPacked + pieceSize - 1) / pieceSize;
+        for (uint32_t k = 0; k < nPieces; ++k)
+            check(link.writeObject(flashData, uint8_t(k + 1), pPacked + k * pieceSize, int(pieceSize)));
+        check(link.writeU32(flashCommand, subParam2, nPacked));
+        check(link.writeU32(flashCommand, subParam3, nLength));
+        check(link.writeU32(flashCommand, subCommand, cmdDecompress));
+        uint32_t nStatus = 0;
+        check(link.readU32(flashStatus, 1, nStatus));
+        if (nStatus != 0)
+            throw tr("Transfer data block failed!");
+        if (pJob)
+            ++pJob->nBlocksCompressed;
+    } else {
+        const uint32_t nPieces = nLength / pieceSize;
+        for (uint32_t k = 0; k < nPieces; ++k)
+            check(link.writeObject(flashData, uint8_t(k + 1), pBlock + k * pieceSize, int(pieceSize)));
+        if (pJob)
+            ++pJob->nBlocksRaw;
+    }
+}
+
+int UpdateWorker::programFlash(PgmEntry &entry)
+{
+    const QString sFile = entry.sImage;
+    const uint32_t nRegionSize = FlashInfo[RegionSize];
+    const uint32_t nSector = FlashInfo[SectorSize];
+    const uint32_t nPage = FlashInfo[PageSize];
+
+    const HexConv::FileType eType = HexConv::fileType(sFile);
+    if (eType == HexConv::FileTypeUnknown) {
+        critical(tr("Examine flash file"), tr("Cannot determine type of flash file %1").arg(sFile));
+        return -1;
+    }
+    // The block arithmetic below needs sectors and pages the drive can
+    // actually handle; a drive reporting otherwise gets no request at all.
+    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % pieceSize != 0
+        || nRegionSize % nPage != 0) {
+        critical(tr("Examine flash file"), tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
+                                               .arg(nRegionSize).arg(nSector).arg(nPage));
+        return -1;
+    }
+    std::unique_ptr<HexConv> image = HexConv::create(eType, 0, nRegionSize - 1);
+    if (!image) {
+        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile));
+        return -1;
+    }
+    std::vector<uint8_t> packed(packedSize);
+    std::vector<uint8_t> work(lzrw3a::kWorkSize);
+    std::vector<uint8_t> expanded(blockSize);
+
+    emit ProgressFile(QFileInfo(sFile).baseName());
+    emit ProgressState(QStringLiteral("Reading flash file"));
+    emit ProgressStep();
+    emit ProgressValue(0);
+
+    if (image->load(sFile) != 0) {
+        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile));
+        return -1;
+    }
+    // Records outside the flash would be dropped by the converter without a
+    // word, and the run would report success for a partly written image.
+    HexConv::Extent extent;
+    if (HexConv::scanExtent(sFile, &extent) == 0 && extent.bHasData
+        && extent.nHighest > nRegionSize - 1) {
+        critical(tr("Reading flash file"), tr("Flash file %1 holds data beyond the end of the flash (0x%2)")
+                                               .arg(sFile).arg(nRegionSize - 1, 0, 16));
+        return -1;
+    }
+    const uint32_t nLow = image->lowestAddress();
+    const uint32_t nHigh = image->highestAddress();
+    // An image without a single byte inside the flash would otherwise be
+    // "programmed" as one page at address 0.
+    if (!image->hasData()) {
+        critical(tr("Reading flash file"), tr("Flash file %1 holds no data for this flash device").arg(sFile));
+        return -1;
+    }
+
+    // Erase phase: only the sectors the image's used range touches.
+    {
+        const uint32_t nStart = nSector * (nLow / nSector);
+        const uint64_t nLength = uint64_t(nSector) * ((nHigh - nStart) / nSector + 1);
+        emit ProgressState(tr("Erase flash"));
+        try {
+            eraseSectors(nStart, uint32_t(nLength));
+        } catch (int nCode) {
+            critical(tr("Erase flash"), codeText(nCode));
+            return -1;
+        } catch (const QString &sText) {
+            critical(tr("Erase flash"), sText);
+            return -1;
+        }
+    }
+
+    // Program phase.
+    link.restoreDefaultTimeout();
+    emit ProgressState(tr("Program flash"));
+    emit ProgressStep();
+    emit ProgressValue(0);
+    JobStats *pJob = currentJob();
+    try {
+        uint32_t nAddress = nPage * (nLow / nPage);
+        const uint32_t nTotal = nPage * ((nHigh - nAddress) / nPage + 1);
+        check(link.setTimeout(programTimeoutMs));
+        uint32_t nRemain = nTotal;
+        const uint8_t *pBase = image->buffer();
+        while (nRemain > 0) {
+            uint32_t n = qMin(nRemain, blockSize);
+            n = (n + pieceSize - 1) / pieceSize * pieceSize;
+            const uint8_t *pBlock = pBase + (nAddress - image->baseAddress());
+            bool bBlank = true;
+            for (uint32_t i = 0; i < n && bBlank; ++i)
+                bBlank = pBlock[i] == 0xFF;
+            if (bBlank) {
+                if (pJob)
+                    ++pJob->nBlocksSkipped;
+            } else {
+                sendBlock(pBlock, n, entry.bCompress, packed.data(), work.data(), expanded.data());
+                check(link.writeU32(flashCommand, subParam2, nAddress));
+                check(link.writeU32(flashCommand, subParam3, n));
+                check(link.writeU32(flashCommand, subCommand, cmdProgram));
+                check(link.writeU32(flashCommand, subCommand, cmdVerify));
+                uint32_t nStatus = 0;
+                check(link.readU32(flashStatus, 1, nStatus));
+                if (nStatus != 0)
+                    throw tr("Verify after write failed!");
+                if (pJob)
+                    pJob->nImageBytes += n;
+            }
+            nAddress += n;
+            nRemain -= qMin(n, nRemain);
+            emit ProgressValue(percent(nTotal - nRemain, nTotal));
+            checkCancel();
+        }
+    } catch (int nCode) {
+        critical(tr("Program flash"), codeText(nCode));
+        link.restoreDefaultTimeout();
+        emit ProgressState(tr("Update failed!"));
+        return -1;
+    } catch (const QString &sText) {
+        critical(tr("Program flash"), sText);
+        link.restoreDefaultTimeout();
+        emit ProgressState(tr("Update failed!"));
+        return -1;
+    }
+    link.restoreDefaultTimeout();
+    emit ProgressState(tr("Update finished"));
+    return 0;
+}
+
+int UpdateWorker::readFlash(PgmEntry &entry)
+{
+    emit ProgressState(tr("Read Flash"));
+    emit ProgressStep();
+    emit ProgressValue(0);
+
+    const uint32_t nDeviceSize = FlashInfo[DeviceSize];
+    const int64_t nOffset = entry.nOffset;
+    const int64_t nLength = entry.nLength < 0 ? int64_t(nDeviceSize) : int64_t(entry.nLength);
+    // An empty range has no address window to save; refuse it like one
+    // outside the device.
+    if (nOffset < 0 || nLength == 0 || nOffset + nLength > int64_t(nDeviceSize)) {
+        critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"));
+        return -1;
+    }
+
+    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, uint32_t(nOffset),
+                                                     uint32_t(nOffset + nLength - 1));
+    if (!image) {
+        critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"));
+        return -1;
+    }
+    std::vector<uint8_t> block(blockSize);
+    JobStats *pJob = currentJob();
+    try {
+        uint32_t nAddress = uint32_t(nOffset);
+        uint32_t nRemain = uint32_t(nLength);
+        uint32_t nPrevious = 0;
+        while (nRemain > 0) {
+            const uint32_t n = qMin(nRemain, blockSize);
+            check(link.writeU32(flashCommand, subParam2, nAddress));
+            if (n != nPrevious)
+                check(link.writeU32(flashCommand, subParam3, n));
+            nPrevious = n;
+            check(link.writeU32(flashCommand, subCommand, cmdRead));
+            const uint32_t nPieces = (n + pieceSize - 1) / pieceSize;
+            for (uint32_t k = 0; k < nPieces; ++k)
+                check(link.readObject(flashData, uint8_t(k + 1), block.data() + k * pieceSize, int(pieceSize)));
+            std::memcpy(image->buffer() + (nAddress - uint32_t(nOffset)), block.data(), n);
+            nAddress += n;
+            nRemain -= n;
+            if (pJob)
+                pJob->nImageBytes += n;
+            emit ProgressValue(percent(uint64_t(nLength) - nRemain, uint64_t(nLength)));
+            checkCancel();
+        }
+    } catch (int nCode) {
+        critical(tr("Flash read"), codeText(nCode));
+        emit ProgressState(tr("Reading flash failed!"));
+        return -1;
+    } catch (const QString &sText) {
+        critical(tr("Flash read"), sText);
+        emit ProgressState(tr("Reading flash failed!"));
+        return -1;
+    }
+
+    if (image->save(entry.sImage, true) != 0) {
+        critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage));
+        if (pJob)
+            pJob->bOutputFailed = true;
+    }
+    emit ProgressState(tr("Reading flash finished"));
+    return 0;
+}
