@@ -1,0 +1,449 @@
+#include "BootMonitor.h"
+
+#include "CommError.h"
+#include "Lzrw3a.h"
+
+#include <cstring>
+
+namespace {
+
+// Status bytes the monitor answers with (the tool's communication codes).
+constexpr int StatusOk = CommError::NoError;
+constexpr int StatusAccessTypeConflict = CommError::AccessTypeConflict; // write to a read-only object
+constexpr int StatusInconsistent = CommError::AttributeInconsistent;    // length byte and data disagree, wrong width
+constexpr int StatusObjectUndefined = CommError::ObjectUndefined;
+constexpr int StatusValueTooLarge = CommError::ValueTooLarge;           // range beyond the device or buffer
+constexpr int StatusInvalidValue = CommError::InvalidValue;             // unknown command, bad device, misaligned sector
+
+constexpr quint16 ObjBaudRate = 0x5FB0;
+constexpr quint16 ObjFlashCommand = 0x5E10;
+constexpr quint16 ObjFlashStatus = 0x5E11;
+constexpr quint16 ObjFlashData = 0x5E12;
+constexpr quint16 ObjEepromCommand = 0x5E20;
+constexpr quint16 ObjEepromStatus = 0x5E21;
+constexpr quint16 ObjEepromData = 0x5E22;
+
+constexpr int ServiceRead = 0x04;
+constexpr int ServiceWrite = 0x05;
+constexpr int ServiceIdent = 0x09;
+constexpr int ResponseRead = 0x01;
+constexpr int ResponseWrite = 0x02;
+constexpr int ResponseIdent = 0x08;
+
+QString hex(quint32 nValue)
+{
+    return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
+}
+
+quint32 be32(const QByteArray &data)
+{
+    quint32 nValue = 0;
+    for (char c : data)
+        nValue = (nValue << 8) | quint8(c);
+    return nValue;
+}
+
+} // namespace
+
+BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
+    : m_geometry(geometry), m_nLineRate(nPowerOnRate),
+      m_flashBuffer(TransferBufferSize, char(0xFF)), m_eepromBuffer(EepromBufferSize, char(0xFF))
+{
+    for (int i = 0; i < 2; ++i) {
+        m_flash[i] = std::make_unique<SimMemory>(geometry.nFlashSize, true);
+        m_eeprom[i] = std::make_unique<SimMemory>(geometry.nEepromSize, false);
+    }
+}
+
+bool BootMonitor::isSupportedRate(quint32 nRate)
+{
+    static const quint32 rates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    for (quint32 n : rates) {
+        if (n == nRate)
+            return true;
+    }
+    return false;
+}
+
+QByteArray BootMonitor::u32(quint32 nValue)
+{
+    QByteArray data(4, 0);
+    data[0] = char(nValue >> 24);
+    data[1] = char(nValue >> 16);
+    data[2] = char(nValue >> 8);
+    data[3] = char(nValue);
+    return data;
+}
+
+QString BootMonitor::objectName(quint16 nIndex, quint8 nSubindex)
+{
+    return QStringLiteral("%1.%2").arg(nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(nSubindex);
+}
+
+BootMonitor::Parsed BootMonitor::parse(const QByteArray &request)
+{
+    Parsed p;
+    p.nService = quint8(request.at(0));
+    if (p.nService == ServiceIdent) {
+        p.bWellFormed = request.size() == 3;
+        return p;
+    }
+    if (request.size() < 5)
+        return p;
+    p.nIndex = quint16((quint8(request.at(1)) << 8) | quint8(request.at(2)));
+    p.nSubindex = quint8(request.at(3));
+    p.nLengthByte = quint8(request.at(4));
+    p.data = request.mid(5);
+    if (p.nService == ServiceRead)
+        p.bWellFormed = request.size() == 5;
+    else if (p.nService == ServiceWrite)
+        p.bWellFormed = (p.data.size() % 256) == p.nLengthByte && p.data.size() <= 256;
+    return p;
+}
+
+BootMonitor::Result BootMonitor::busyAnswer(const QByteArray &request, int nStatus) const
+{
+    Result result;
+    const Parsed p = parse(request);
+    result.nStatus = nStatus;
+    result.sObject = QStringLiteral("-");
+    switch (p.nService) {
+    case ServiceRead:
+        result.sService = QStringLiteral("read");
+        result.sObject = objectName(p.nIndex, p.nSubindex);
+        result.nLength = p.nLengthByte;
+        result.response = QByteArray(5, 0);
+        result.response[0] = char(ResponseRead);
+        break;
+    case ServiceWrite:
+        result.sService = QStringLiteral("write");
+        result.sObject = objectName(p.nIndex, p.nSubindex);
+        result.nLength = p.data.size();
+        result.response = QByteArray(2, 0);
+        result.response[0] = char(ResponseWrite);
+        break;
+    case ServiceIdent:
+        result.sService = QStringLiteral("ident");
+        result.response = QByteArray(4, 0);
+        result.response[0] = char(ResponseIdent);
+        break;
+    default:
+        result.sService = QStringLiteral("unknown");
+        return result;
+    }
+    result.response[1] = char(nStatus);
+    return result;
+}
+
+BootMonitor::Result BootMonitor::handle(const QByteArray &request)
+{
+    Result result;
+    const Parsed p = parse(request);
+    result.sObject = QStringLiteral("-");
+    switch (p.nService) {
+    case ServiceRead: {
+        result.sService = QStringLiteral("read");
+        result.sObject = objectName(p.nIndex, p.nSubindex);
+        result.nLength = p.nLengthByte;
+        QByteArray data;
+        result.nStatus = p.bWellFormed ? readObject(p, data, result) : StatusInconsistent;
+        result.response = QByteArray(5, 0);
+        result.response[0] = char(ResponseRead);
+        result.response[1] = char(result.nStatus);
+        if (result.nStatus == StatusOk)
+            result.response += data;
+        return result;
+    }
+    case ServiceWrite:
+        result.sService = QStringLiteral("write");
+        result.sObject = objectName(p.nIndex, p.nSubindex);
+        result.nLength = p.data.size();
+        result.nStatus = p.bWellFormed ? writeObject(p, result) : StatusInconsistent;
+        result.response = QByteArray(2, 0);
+        result.response[0] = char(ResponseWrite);
+        result.response[1] = char(result.nStatus);
+        return result;
+    case ServiceIdent:
+        result.sService = QStringLiteral("ident");
+        result.nStatus = p.bWellFormed ? StatusOk : StatusInconsistent;
+        result.response = QByteArray(4, 0);
+        result.response[0] = char(ResponseIdent);
+        result.response[1] = char(result.nStatus);
+        if (result.nStatus == StatusOk)
+            result.response += identification();
+        return result;
+    default:
+        // A service the monitor does not know gets no answer at all, as
+        // there is no response code to carry a status.
+        result.sService = QStringLiteral("unknown");
+        result.details << QStringLiteral("code=0x%1").arg(p.nService, 2, 16, QLatin1Char('0'));
+        return result;
+    }
+}
+
+QByteArray BootMonitor::identification() const
+{
+    QByteArray fields;
+    const char *texts[3] = {"servoprog-sim", "boot monitor", "1.0"};
+    for (const char *s : texts) {
+        QByteArray field(16, ' ');
+        const int n = int(std::strlen(s));
+        field[0] = char(n);
+        field.replace(1, n, s);
+        fields += field;
+    }
+    return fields;
+}
+
+int BootMonitor::readObject(const Parsed &request, QByteArray &data, Result &result)
+{
+    const int nSub = request.nSubindex;
+    switch (request.nIndex) {
+    case ObjBaudRate:
+        if (nSub != 1)
+            return StatusObjectUndefined;
+        data = u32(m_nLineRate);
+        return StatusOk;
+    case ObjFlashCommand:
+        if (nSub < 1 || nSub > 3)
+            return StatusObjectUndefined;
+        data = u32(m_flashParam[nSub]);
+        return StatusOk;
+    case ObjFlashStatus:
+        if (nSub < 1 || nSub > 4)
+            return StatusObjectUndefined;
+        data = u32(m_flashStatus[nSub]);
+        return StatusOk;
+    case ObjFlashData:
+        if (nSub < 1 || nSub > TransferBufferSize / DataPieceSize)
+            return StatusObjectUndefined;
+        data = m_flashBuffer.mid((nSub - 1) * DataPieceSize, DataPieceSize);
+        return StatusOk;
+    case ObjEepromCommand:
+        if (nSub < 1 || nSub > 3)
+            return StatusObjectUndefined;
+        data = u32(m_eepromParam[nSub]);
+        return StatusOk;
+    case ObjEepromStatus:
+        if (nSub != 1)
+            return StatusObjectUndefined;
+        data = u32(m_eepromStatus);
+        return StatusOk;
+    case ObjEepromData:
+        if (nSub < 1 || nSub > EepromBufferSize / DataPieceSize)
+            return StatusObjectUndefined;
+        data = m_eepromBuffer.mid((nSub - 1) * DataPieceSize, DataPieceSize);
+        return StatusOk;
+    default:
+        Q_UNUSED(result);
+        return StatusObjectUndefined;
+    }
+}
+
+int BootMonitor::writeObject(const Parsed &request, Result &result)
+{
+    const int nSub = request.nSubindex;
+    const bool bU32 = request.data.size() == 4;
+    switch (request.nIndex) {
+    case ObjBaudRate: {
+        if (nSub != 1)
+            return StatusObjectUndefined;
+        if (!bU32)
+            return StatusInconsistent;
+        const quint32 nRate = be32(request.data);
+        result.details << QStringLiteral("baud=%1").arg(nRate);
+        if (!isSupportedRate(nRate))
+            return StatusInvalidValue;
+        // Answered at the old rate; the server switches after the answer.
+        result.nNewLineRate = nRate;
+        return StatusOk;
+    }
+    case ObjFlashCommand:
+        if (nSub < 1 || nSub > 3)
+            return StatusObjectUndefined;
+        if (!bU32)
+            return StatusInconsistent;
+        if (nSub == 1)
+            return executeFlashCommand(be32(request.data), result);
+        m_flashParam[nSub] = be32(request.data);
+        return StatusOk;
+    case ObjEepromCommand:
+        if (nSub < 1 || nSub > 3)
+            return StatusObjectUndefined;
+        if (!bU32)
+            return StatusInconsistent;
+        if (nSub == 1)
+            return executeEepromCommand(be32(request.data), result);
+        m_eepromParam[nSub] = be32(request.data);
+        return StatusOk;
+    case ObjFlashStatus:
+        return nSub >= 1 && nSub <= 4 ? StatusAccessTypeConflict : StatusObjectUndefined;
+    case ObjEepromStatus:
+        return nSub == 1 ? StatusAccessTypeConflict : StatusObjectUndefined;
+    case ObjFlashData:
+    case ObjEepromData: {
+        const bool bFlash = request.nIndex == ObjFlashData;
+        QByteArray &buffer = bFlash ? m_flashBuffer : m_eepromBuffer;
+        if (nSub < 1 || nSub > buffer.size() / DataPieceSize)
+            return StatusObjectUndefined;
+        if (request.data.size() > DataPieceSize)
+            return StatusValueTooLarge;
+        buffer.replace((nSub - 1) * DataPieceSize, request.data.size(), request.data);
+        if (bFlash)
+            m_bBufferDecompressed = false;
+        return StatusOk;
+    }
+    default:
+        return StatusObjectUndefined;
+    }
+}
+
+bool BootMonitor::verifyFails(bool bEqual)
+{
+    ++m_nVerifyCount;
+    return !bEqual || m_failingVerifies.contains(m_nVerifyCount);
+}
+
+int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
+{
+    SimMemory &memory = *m_flash[m_nFlashDevice];
+    const quint32 nAddress = m_flashParam[2];
+    const quint32 nLength = m_flashParam[3];
+    const QString sDev = QStringLiteral("dev=%1").arg(m_nFlashDevice);
+    const QString sAddr = QStringLiteral("addr=") + hex(nAddress);
+    const QString sSize = QStringLiteral("size=") + hex(nLength);
+    switch (nCommand) {
+    case 0x01:
+        result.details << QStringLiteral("cmd=flash-select") << QStringLiteral("dev=%1").arg(nAddress);
+        if (nAddress > 1)
+            return StatusInvalidValue;
+        m_nFlashDevice = int(nAddress);
+        return StatusOk;
+    case 0x10: {
+        result.details << QStringLiteral("cmd=flash-info") << sDev;
+        m_flashStatus[1] = m_geometry.nRegionCount;
+        m_flashStatus[2] = memory.size();
+        m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
+        m_flashStatus[4] = m_geometry.nPageSize;
+        return StatusOk;
+    }
+    case 0x11:
+        result.details << QStringLiteral("cmd=flash-region") << QStringLiteral("region=%1").arg(nAddress);
+        if (nAddress >= m_geometry.nRegionCount)
+            return StatusInvalidValue;
+        // Every region is reported alike: start, size, sector count, sector size.
+        m_flashStatus[1] = 0;
+        m_flashStatus[2] = memory.size();
+        m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
+        m_flashStatus[4] = m_geometry.nSectorSize;
+        return StatusOk;
+    case 0x20:
+    case 0x34: {
+        const bool bErase = nCommand == 0x20;
+        result.details << QLatin1String(bErase ? "cmd=flash-erase" : "cmd=flash-check") << sDev << sAddr << sSize;
+        if (nAddress % m_geometry.nSectorSize != 0 || nLength != m_geometry.nSectorSize)
+            return StatusInvalidValue;
+        if (!memory.contains(nAddress, nLength))
+            return StatusValueTooLarge;
+        if (bErase) {
+            memory.erase(nAddress, nLength);
+            return StatusOk;
+        }
+        m_flashStatus[1] = memory.isErased(nAddress, nLength) ? 0 : 1;
+        result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
+        return StatusOk;
+    }
+    case 0x30:
+        result.details << QStringLiteral("cmd=flash-read") << sDev << sAddr << sSize;
+        if (nLength > quint32(TransferBufferSize))
+            return StatusValueTooLarge;
+        if (!memory.contains(nAddress, nLength))
+            return StatusValueTooLarge;
+        memory.read(nAddress, m_flashBuffer.data(), nLength);
+        m_bBufferDecompressed = false;
+        return StatusOk;
+    case 0x31:
+        result.details << QStringLiteral("cmd=flash-program") << sDev << sAddr << sSize
+                       << QStringLiteral("compressed=%1").arg(m_bBufferDecompressed ? 1 : 0);
+        if (nLength > quint32(TransferBufferSize) || !memory.contains(nAddress, nLength))
+            return StatusValueTooLarge;
+        memory.program(nAddress, m_flashBuffer.constData(), nLength);
+        return StatusOk;
+    case 0x33: {
+        result.details << QStringLiteral("cmd=flash-verify") << sDev << sAddr << sSize;
+        if (nLength > quint32(TransferBufferSize) || !memory.contains(nAddress, nLength))
+            return StatusValueTooLarge;
+        m_flashStatus[1] = verifyFails(memory.equals(nAddress, m_flashBuffer.constData(), nLength)) ? 1 : 0;
+        result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
+        return StatusOk;
+    }
+    case 0x40: {
+        // Parameter 2 is the compressed length (flag word included),
+        // parameter 3 the length the block must expand to.
+        result.details << QStringLiteral("cmd=flash-decompress") << QStringLiteral("clen=") + hex(nAddress) << sSize;
+        if (nAddress > quint32(TransferBufferSize) || nLength > quint32(TransferBufferSize))
+            return StatusValueTooLarge;
+        QByteArray expanded(TransferBufferSize, 0);
+        QByteArray work(int(lzrw3a::kWorkSize), 0);
+        std::uint32_t nExpanded = 0;
+        const int nExpand = expandBlock(reinterpret_cast<const std::uint8_t *>(m_flashBuffer.constData()), nAddress,
+                                        work.data(), reinterpret_cast<std::uint8_t *>(expanded.data()),
+                                        TransferBufferSize, &nExpanded);
+        const bool bGood = nExpand == lzrw3a::ExpandOk && nExpanded == nLength;
+        if (nExpand != lzrw3a::ExpandOk)
+            result.details << QStringLiteral("error=%1").arg(nExpand);
+        m_flashStatus[1] = bGood ? 0 : 1;
+        if (bGood) {
+            std::memcpy(m_flashBuffer.data(), expanded.constData(), size_t(nExpanded));
+            m_bBufferDecompressed = true;
+        }
+        result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
+        return StatusOk;
+    }
+    default:
+        result.details << QStringLiteral("cmd=flash-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
+        return StatusInvalidValue;
+    }
+}
+
+int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
+{
+    SimMemory &memory = *m_eeprom[m_nEepromDevice];
+    const quint32 nAddress = m_eepromParam[2];
+    const quint32 nLength = m_eepromParam[3];
+    const QString sDev = QStringLiteral("dev=%1").arg(m_nEepromDevice);
+    const QString sAddr = QStringLiteral("addr=") + hex(nAddress);
+    const QString sSize = QStringLiteral("size=") + hex(nLength);
+    switch (nCommand) {
+    case 0x01:
+        result.details << QStringLiteral("cmd=eeprom-select") << QStringLiteral("dev=%1").arg(nAddress);
+        if (nAddress > 1)
+            return StatusInvalidValue;
+        m_nEepromDevice = int(nAddress);
+        return StatusOk;
+    case 0x10:
+        result.details << QStringLiteral("cmd=eeprom-info") << sDev;
+        m_eepromStatus = memory.size();
+        return StatusOk;
+    case 0x30:
+    case 0x32:
+    case 0x33: {
+        const char *name = nCommand == 0x30 ? "cmd=eeprom-read" : nCommand == 0x32 ? "cmd=eeprom-write" : "cmd=eeprom-verify";
+        result.details << QLatin1String(name) << sDev << sAddr << sSize;
+        if (nLength > quint32(EepromBufferSize) || !memory.contains(nAddress, nLength))
+            return StatusValueTooLarge;
+        if (nCommand == 0x30) {
+            memory.read(nAddress, m_eepromBuffer.data(), nLength);
+        } else if (nCommand == 0x32) {
+            memory.program(nAddress, m_eepromBuffer.constData(), nLength);
+        } else {
+            m_eepromStatus = verifyFails(memory.equals(nAddress, m_eepromBuffer.constData(), nLength)) ? 1 : 0;
+            result.details << QStringLiteral("result=%1").arg(m_eepromStatus);
+        }
+        return StatusOk;
+    }
+    default:
+        result.details << QStringLiteral("cmd=eeprom-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
+        return StatusInvalidValue;
+    }
+}

@@ -1,0 +1,105 @@
+#ifndef BOOTMONITOR_H
+#define BOOTMONITOR_H
+
+#include "SimMemory.h"
+
+#include <QByteArray>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+// Sizes of the simulated hardware.
+struct SimGeometry
+{
+    quint32 nFlashSize = 8u * 1024 * 1024;
+    quint32 nSectorSize = 64u * 1024;
+    quint32 nPageSize = 256;
+    quint32 nRegionCount = 1;   // answered to the device query; the tool only accepts 1
+    quint32 nEepromSize = 32u * 1024;
+};
+
+// The monitor's object dictionary and its flash and EEPROM command sets.
+// It turns one request payload into one response payload; framing, line
+// rates and injected line faults are the server's business.
+class BootMonitor
+{
+public:
+    // What one request did, for the server and the request log.
+    struct Result
+    {
+        QByteArray response;   // payload to answer; empty: no answer
+        QString sService;      // "read", "write", "ident" or "unknown"
+        QString sObject;       // "5E10.1" or "-"
+        int nLength = 0;       // data bytes asked for (read) or carried (write)
+        int nStatus = 0;       // status byte answered
+        QStringList details;   // key=value words for the log
+        quint32 nNewLineRate = 0; // non-zero: switch to this rate after answering
+    };
+
+    static constexpr int TransferBufferSize = 8192;
+    static constexpr int EepromBufferSize = 256;
+    static constexpr int DataPieceSize = 128;
+
+    BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate);
+
+    Result handle(const QByteArray &request);
+    // The answer a busy monitor gives to the request, with the given status.
+    Result busyAnswer(const QByteArray &request, int nStatus) const;
+
+    quint32 lineRate() const { return m_nLineRate; }
+    void setLineRate(quint32 nRate) { m_nLineRate = nRate; }
+    static bool isSupportedRate(quint32 nRate);
+
+    // Verify commands (flash and EEPROM, counted together from 1) whose
+    // result is forced to "different".
+    void setFailingVerifies(const QSet<int> &verifies) { m_failingVerifies = verifies; }
+
+    SimMemory &flash(int nDevice) { return *m_flash[nDevice]; }
+    SimMemory &eeprom(int nDevice) { return *m_eeprom[nDevice]; }
+    const SimGeometry &geometry() const { return m_geometry; }
+
+private:
+    struct Parsed
+    {
+        int nService = 0;
+        quint16 nIndex = 0;
+        quint8 nSubindex = 0;
+        int nLengthByte = 0;
+        QByteArray data;
+        bool bWellFormed = false;
+    };
+    static Parsed parse(const QByteArray &request);
+    static QString objectName(quint16 nIndex, quint8 nSubindex);
+    static QByteArray u32(quint32 nValue);
+
+    int readObject(const Parsed &request, QByteArray &data, Result &result);
+    int writeObject(const Parsed &request, Result &result);
+    int executeFlashCommand(quint32 nCommand, Result &result);
+    int executeEepromCommand(quint32 nCommand, Result &result);
+    bool verifyFails(bool bEqual);
+    QByteArray identification() const;
+
+    SimGeometry m_geometry;
+    quint32 m_nLineRate;
+    std::unique_ptr<SimMemory> m_flash[2];
+    std::unique_ptr<SimMemory> m_eeprom[2];
+
+    // Flash objects 0x5E10 (parameters, index = subindex) and 0x5E11 (status).
+    quint32 m_flashParam[4] = {0, 0, 0, 0};
+    quint32 m_flashStatus[5] = {0, 0, 0, 0, 0};
+    int m_nFlashDevice = 0;
+    QByteArray m_flashBuffer;
+    bool m_bBufferDecompressed = false; // transfer buffer holds a decompressed block
+
+    quint32 m_eepromParam[4] = {0, 0, 0, 0};
+    quint32 m_eepromStatus = 0;
+    int m_nEepromDevice = 0;
+    QByteArray m_eepromBuffer;
+
+    int m_nVerifyCount = 0;
+    QSet<int> m_failingVerifies;
+};
+
+#endif // BOOTMONITOR_H

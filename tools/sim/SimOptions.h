@@ -1,0 +1,38 @@
+#ifndef SIMOPTIONS_H
+#define SIMOPTIONS_H
+
+#include "BootMonitor.h"
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// A line or monitor fault injected at a given request (see main.cpp for the
+// option syntax).
+struct SimFault
+{
+    enum Kind { Drop, Corrupt, Busy, Verify, Silent, Life };
+    Kind nKind = Drop;
+    int nWhen = 0;      // request number (verify: verify-command number), from 1
+    int nValue = 0;     // busy: status byte; life: number of '*' characters
+};
+
+struct SimOptions
+{
+    SimGeometry geometry;
+    quint32 nBaudRate = 9600;
+    bool bThrottle = false;
+    bool bPoweredOff = false;
+    bool bExitOnStdinEof = false;
+    QString sFlashFile[2];
+    QString sEepromFile[2];
+    QString sLogFile;
+    QList<SimFault> faults;
+};
+
+// Fills options from the command line (arguments without the program name).
+// Returns false with a message for anything it cannot use.
+bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString &sError);
+QString simUsage();
+
+#endif // SIMOPTIONS_H

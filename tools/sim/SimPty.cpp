@@ -1,0 +1,145 @@
+#include "SimPty.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#ifdef Q_OS_LINUX
+#include <sys/ioctl.h>
+// termios2 (TCGETS2) carries the exact speed in bit/s, also for rates that
+// have no Bxxx constant; declared here because <asm/termbits.h> clashes
+// with <termios.h>.
+namespace {
+struct KernelTermios2
+{
+    unsigned int c_iflag, c_oflag, c_cflag, c_lflag;
+    unsigned char c_line;
+    unsigned char c_cc[19];
+    unsigned int c_ispeed, c_ospeed;
+};
+} // namespace
+constexpr unsigned long SimTcGets2 = _IOR('T', 0x2A, KernelTermios2);
+#endif
+
+namespace {
+
+quint32 speedToRate(speed_t speed)
+{
+    switch (speed) {
+    case B1200: return 1200;
+    case B2400: return 2400;
+    case B4800: return 4800;
+    case B9600: return 9600;
+    case B19200: return 19200;
+    case B38400: return 38400;
+    case B57600: return 57600;
+    case B115200: return 115200;
+    case B230400: return 230400;
+#ifdef B460800
+    case B460800: return 460800;
+#endif
+#ifdef B921600
+    case B921600: return 921600;
+#endif
+    default: return 0;
+    }
+}
+
+} // namespace
+
+SimPty::~SimPty()
+{
+    if (m_nSlave >= 0)
+        ::close(m_nSlave);
+    if (m_nMaster >= 0)
+        ::close(m_nMaster);
+}
+
+bool SimPty::open(QString &sError)
+{
+    m_nMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
+    if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0) {
+        sError = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    const char *name = ::ptsname(m_nMaster);
+    if (!name) {
+        sError = QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    m_sSlaveName = QString::fromLocal8Bit(name);
+    m_nSlave = ::open(name, O_RDWR | O_NOCTTY);
+    if (m_nSlave < 0) {
+        sError = QStringLiteral("cannot open %1: %2").arg(m_sSlaveName, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    // Raw line from the start: with the default cooked mode the line
+    // discipline would echo the drive's own answers back to it and mangle
+    // CR/LF while no tool has configured the port yet.
+    termios tio;
+    if (::tcgetattr(m_nSlave, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        ::cfsetispeed(&tio, B9600);
+        ::cfsetospeed(&tio, B9600);
+        ::tcsetattr(m_nSlave, TCSANOW, &tio);
+    }
+    const int nFlags = ::fcntl(m_nMaster, F_GETFL);
+    ::fcntl(m_nMaster, F_SETFL, nFlags | O_NONBLOCK);
+    return true;
+}
+
+quint32 SimPty::peerLineRate() const
+{
+#ifdef Q_OS_LINUX
+    KernelTermios2 tio2;
+    if (::ioctl(m_nMaster, SimTcGets2, &tio2) == 0 && tio2.c_ospeed != 0)
+        return tio2.c_ospeed;
+#endif
+    termios tio;
+    if (::tcgetattr(m_nMaster, &tio) != 0)
+        return 0;
+    return speedToRate(::cfgetospeed(&tio));
+}
+
+int SimPty::read(char *pBuffer, int nCapacity)
+{
+    const ssize_t n = ::read(m_nMaster, pBuffer, size_t(nCapacity));
+    if (n >= 0)
+        return int(n);
+    // EIO: no slave descriptor is open (cannot happen while we hold one,
+    // but harmless); EAGAIN: nothing there.
+    if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == EIO)
+        return 0;
+    return -1;
+}
+
+bool SimPty::write(const char *pData, int nLength)
+{
+    int nBlockedMs = 0;
+    while (nLength > 0) {
+        const ssize_t n = ::write(m_nMaster, pData, size_t(nLength));
+        if (n > 0) {
+            pData += n;
+            nLength -= int(n);
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR)
+            return false;
+        // The slave's input queue is full. A tool that reads would empty it
+        // quickly; after a second nobody is reading, so what waits there is
+        // stale and is discarded to make room.
+        pollfd pfd = {m_nMaster, POLLOUT, 0};
+        ::poll(&pfd, 1, 20);
+        nBlockedMs += 20;
+        if (nBlockedMs >= 1000) {
+            ::tcflush(m_nSlave, TCIFLUSH);
+            nBlockedMs = 0;
+        }
+    }
+    return true;
+}

@@ -1,0 +1,278 @@
+#include "SimServer.h"
+
+#include <poll.h>
+#include <unistd.h>
+
+#include <thread>
+
+namespace {
+const quint8 WakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
+constexpr char LifeTrigger = char(LinkFrame::LIFE_TRIGGER);
+}
+
+SimServer::SimServer(const SimOptions &options)
+    : m_options(options), m_monitor(options.geometry, options.nBaudRate), m_bAwake(!options.bPoweredOff)
+{
+    QSet<int> verifies;
+    for (const SimFault &f : options.faults) {
+        if (f.nKind == SimFault::Verify)
+            verifies.insert(f.nWhen);
+        if (f.nKind == SimFault::Silent && (m_nSilentAfter < 0 || f.nWhen < m_nSilentAfter))
+            m_nSilentAfter = f.nWhen;
+    }
+    m_monitor.setFailingVerifies(verifies);
+    m_rxWireFree = m_txWireFree = Clock::now();
+}
+
+bool SimServer::start(QString &sError)
+{
+    for (int i = 0; i < 2; ++i) {
+        if (!m_options.sFlashFile[i].isEmpty() && !m_monitor.flash(i).load(m_options.sFlashFile[i], sError))
+            return false;
+        if (!m_options.sEepromFile[i].isEmpty() && !m_monitor.eeprom(i).load(m_options.sEepromFile[i], sError))
+            return false;
+    }
+    if (!m_options.sLogFile.isEmpty()) {
+        m_log.setFileName(m_options.sLogFile);
+        if (!m_log.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
+            sError = QStringLiteral("cannot write log %1: %2").arg(m_options.sLogFile, m_log.errorString());
+            return false;
+        }
+    }
+    if (!m_pty.open(sError))
+        return false;
+    const SimGeometry &g = m_options.geometry;
+    log(QStringLiteral("- start port=%1 baud=%2 state=%3 flash=0x%4 sector=0x%5 page=0x%6 eeprom=0x%7")
+            .arg(m_pty.slaveName())
+            .arg(m_options.nBaudRate)
+            .arg(m_bAwake ? QStringLiteral("monitor") : QStringLiteral("powered-off"))
+            .arg(g.nFlashSize, 0, 16)
+            .arg(g.nSectorSize, 0, 16)
+            .arg(g.nPageSize, 0, 16)
+            .arg(g.nEepromSize, 0, 16));
+    return true;
+}
+
+bool SimServer::finish(QString &sError)
+{
+    bool bOk = true;
+    QString sOne;
+    for (int i = 0; i < 2; ++i) {
+        if (!m_monitor.flash(i).save(sOne)) {
+            sError += sOne + QLatin1Char('\n');
+            bOk = false;
+        }
+        if (!m_monitor.eeprom(i).save(sOne)) {
+            sError += sOne + QLatin1Char('\n');
+            bOk = false;
+        }
+    }
+    log(QStringLiteral("- stop requests=%1").arg(m_nRequests));
+    m_log.close();
+    return bOk;
+}
+
+void SimServer::log(const QString &sLine)
+{
+    if (!m_log.isOpen())
+        return;
+    m_log.write(sLine.toUtf8() + '\n');
+    m_log.flush();
+}
+
+SimServer::Clock::duration SimServer::byteTime() const
+{
+    // 8N1: start bit, 8 data bits, stop bit.
+    const quint32 nRate = m_monitor.lineRate() ? m_monitor.lineRate() : 9600;
+    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10ull * 1000000000ull / nRate));
+}
+
+bool SimServer::run(int nStopFd)
+{
+    char buffer[4096];
+    for (;;) {
+        pollfd fds[3];
+        int nFds = 0;
+        fds[nFds++] = {m_pty.masterFd(), POLLIN, 0};
+        fds[nFds++] = {nStopFd, POLLIN, 0};
+        if (m_options.bExitOnStdinEof)
+            fds[nFds++] = {STDIN_FILENO, POLLIN, 0};
+        const int nReady = ::poll(fds, nfds_t(nFds), -1);
+        if (nReady < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (fds[1].revents)
+            return true;
+        if (nFds > 2 && fds[2].revents) {
+            char c;
+            if (::read(STDIN_FILENO, &c, 1) <= 0)
+                return true;
+        }
+        if (fds[0].revents & POLLIN) {
+            const int n = m_pty.read(buffer, int(sizeof buffer));
+            if (n < 0)
+                return false;
+            receive(buffer, n);
+        } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+            // Only while no slave descriptor is open; ours keeps it open,
+            // but do not spin if the platform reports it anyway.
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+}
+
+void SimServer::receive(const char *pData, int nLength)
+{
+    const Clock::time_point now = Clock::now();
+    for (int i = 0; i < nLength; ++i) {
+        Clock::time_point arrival = now;
+        if (m_options.bThrottle) {
+            // The bytes came through the terminal at once; on a wire each
+            // one arrives a byte time after the previous one.
+            m_rxWireFree = std::max(m_rxWireFree, now) + byteTime();
+            arrival = m_rxWireFree;
+        }
+        onByte(quint8(pData[i]), arrival);
+    }
+}
+
+void SimServer::onByte(quint8 b, Clock::time_point arrival)
+{
+    if (!m_bAwake) {
+        // A drive starting up watches for the wake pattern and nothing else.
+        if (m_nWakeMatch != 0 && b == WakePattern[0])
+            m_nWakeMatch = 0;
+        if (b == WakePattern[m_nWakeMatch]) {
+            if (++m_nWakeMatch == 4) {
+                m_nWakeMatch = 0;
+                std::this_thread::sleep_until(arrival);
+                quint32 nToolRate = 0;
+                if (!rateMatches(nToolRate)) {
+                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2").arg(nToolRate).arg(m_monitor.lineRate()));
+                    return;
+                }
+                m_bAwake = true;
+                log(QStringLiteral("- wake echoed"));
+                send(QByteArray(reinterpret_cast<const char *>(WakePattern), 4));
+            }
+        } else {
+            m_nWakeMatch = 0;
+        }
+        return;
+    }
+    switch (m_receiver.feed(b)) {
+    case LinkFrame::Receiver::Complete:
+        onFrame(m_receiver.payloadBytes(), arrival);
+        break;
+    case LinkFrame::Receiver::Failed:
+        // A monitor drops a broken request and waits for the next one.
+        log(m_receiver.error() == LinkFrame::Receiver::Error::BadChecksum ? QStringLiteral("- ignored reason=checksum")
+                                                                          : QStringLiteral("- ignored reason=overflow"));
+        break;
+    default:
+        break;
+    }
+}
+
+bool SimServer::rateMatches(quint32 &nToolRate) const
+{
+    nToolRate = m_pty.peerLineRate();
+    // Where the terminal does not tell the tool's rate, assume it is right.
+    return nToolRate == 0 || nToolRate == m_monitor.lineRate();
+}
+
+const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
+{
+    for (const SimFault &f : m_options.faults) {
+        if (f.nKind == kind && f.nWhen == nRequest)
+            return &f;
+    }
+    return nullptr;
+}
+
+void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
+{
+    std::this_thread::sleep_until(arrival);
+    quint32 nToolRate = 0;
+    if (!rateMatches(nToolRate)) {
+        // Sent at another rate, the frame is line noise to the monitor.
+        log(QStringLiteral("- ignored reason=rate tool=%1 drive=%2").arg(nToolRate).arg(m_monitor.lineRate()));
+        return;
+    }
+    const int n = ++m_nRequests;
+    QStringList faults;
+    BootMonitor::Result result;
+    bool bAnswer = true;
+    if (m_nSilentAfter >= 0 && n > m_nSilentAfter) {
+        result = m_monitor.busyAnswer(request, 0);
+        faults << QStringLiteral("fault=silent");
+        bAnswer = false;
+    } else if (fault(SimFault::Drop, n)) {
+        result = m_monitor.busyAnswer(request, 0);
+        faults << QStringLiteral("fault=drop");
+        bAnswer = false;
+    } else if (const SimFault *f = fault(SimFault::Busy, n)) {
+        result = m_monitor.busyAnswer(request, f->nValue);
+        faults << QStringLiteral("fault=busy");
+    } else {
+        result = m_monitor.handle(request);
+    }
+    if (result.response.isEmpty())
+        bAnswer = false;
+
+    QByteArray wire;
+    if (bAnswer) {
+        if (const SimFault *f = fault(SimFault::Life, n)) {
+            wire.fill(LifeTrigger, f->nValue);
+            faults << QStringLiteral("fault=life");
+        }
+        QByteArray frame = LinkFrame::encode(result.response);
+        if (fault(SimFault::Corrupt, n)) {
+            frame[frame.size() - 1] = char(~quint8(frame.at(frame.size() - 1)));
+            faults << QStringLiteral("fault=corrupt");
+        }
+        wire += frame;
+    }
+
+    QString sLine = QStringLiteral("%1 %2 %3 len=%4 status=%5")
+                        .arg(n)
+                        .arg(result.sService, result.sObject)
+                        .arg(result.nLength)
+                        .arg(bAnswer ? QString::number(result.nStatus) : QStringLiteral("none"));
+    for (const QString &s : result.details + faults)
+        sLine += QLatin1Char(' ') + s;
+    log(sLine);
+
+    if (!wire.isEmpty())
+        send(wire);
+    if (bAnswer && result.nNewLineRate) {
+        // The answer still goes out at the old rate; then the monitor
+        // listens at the new one.
+        m_monitor.setLineRate(result.nNewLineRate);
+    }
+}
+
+void SimServer::send(const QByteArray &bytes)
+{
+    if (!m_options.bThrottle) {
+        m_pty.write(bytes.constData(), bytes.size());
+        return;
+    }
+    // Hand each byte over when the wire would have finished sending it, in
+    // batches of whatever is due, so that fast rates do not cost one sleep
+    // per byte.
+    const Clock::duration bt = byteTime();
+    Clock::time_point start = std::max(Clock::now(), m_txWireFree);
+    int nSent = 0;
+    while (nSent < bytes.size()) {
+        std::this_thread::sleep_until(start + bt * (nSent + 1));
+        const Clock::time_point now = Clock::now();
+        int nDue = int((now - start) / bt);
+        nDue = std::min(std::max(nDue, nSent + 1), int(bytes.size()));
+        m_pty.write(bytes.constData() + nSent, nDue - nSent);
+        nSent = nDue;
+    }
+    m_txWireFree = start + bt * bytes.size();
+}

@@ -1,0 +1,54 @@
+#ifndef SIMSERVER_H
+#define SIMSERVER_H
+
+#include "BootMonitor.h"
+#include "LinkFrame.h"
+#include "SimOptions.h"
+#include "SimPty.h"
+
+#include <QFile>
+
+#include <chrono>
+
+// Runs the simulated drive on its pseudo-terminal: wake-up, framing, line
+// rate, injected faults, request log. The monitor logic is BootMonitor's.
+class SimServer
+{
+public:
+    explicit SimServer(const SimOptions &options);
+
+    // Opens the terminal, loads the memory files, opens the log.
+    bool start(QString &sError);
+    QString portName() const { return m_pty.slaveName(); }
+    // Serves until something arrives on nStopFd (or standard input closes
+    // when asked to watch it). Returns false on a lasting terminal error.
+    bool run(int nStopFd);
+    // Writes the memory files back.
+    bool finish(QString &sError);
+
+private:
+    using Clock = std::chrono::steady_clock;
+
+    void receive(const char *pData, int nLength);
+    void onByte(quint8 b, Clock::time_point arrival);
+    void onFrame(const QByteArray &request, Clock::time_point arrival);
+    void send(const QByteArray &bytes);
+    Clock::duration byteTime() const;
+    bool rateMatches(quint32 &nToolRate) const;
+    const SimFault *fault(SimFault::Kind kind, int nRequest) const;
+    void log(const QString &sLine);
+
+    SimOptions m_options;
+    BootMonitor m_monitor;
+    SimPty m_pty;
+    LinkFrame::Receiver m_receiver;
+    QFile m_log;
+    bool m_bAwake;
+    int m_nWakeMatch = 0;
+    int m_nRequests = 0;
+    int m_nSilentAfter = -1;
+    Clock::time_point m_rxWireFree;
+    Clock::time_point m_txWireFree;
+};
+
+#endif // SIMSERVER_H
