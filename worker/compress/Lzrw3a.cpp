@@ -29,6 +29,13 @@ inline uint32_t *tableOf(void *pWork)
     return reinterpret_cast<uint32_t *>((n + 3) & ~std::uintptr_t(3));
 }
 
+inline const uint8_t **slotsOf(void *pWork)
+{
+    const std::uintptr_t n = reinterpret_cast<std::uintptr_t>(pWork);
+    const std::uintptr_t a = alignof(const uint8_t *);
+    return reinterpret_cast<const uint8_t **>((n + a - 1) & ~(a - 1));
+}
+
 inline void resetTable(uint32_t *pTable)
 {
     for (int e = 0; e < kEntries; ++e)
@@ -85,8 +92,11 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
         || nOutCapacity < lzrw3a::compressBound(nLength))
         return -1;
 
-    uint32_t *const pTable = tableOf(pWork);
-    resetTable(pTable);
+    // The compressor's table holds pointers (into the input or at the start
+    // string), so a search needs no translation of its entries.
+    const uint8_t **const pSlots = slotsOf(pWork);
+    for (int e = 0; e < kEntries; ++e)
+        pSlots[e] = kStartString;
     pOutput[0] = pOutput[1] = pOutput[2] = pOutput[3] = 0;
     if (nLength < 6) {
         putVerbatim(pInput, nLength, pOutput, pOutLength);
@@ -114,11 +124,13 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
             if (bAnySearch && p <= nSearchEnd) {
                 const uint8_t *const pCur = in + p;
                 const uint32_t nSet = setBase(pCur);
-                int nBest = 0;
+                const uint8_t *const *const pWays = pSlots + nSet;
+                // Only runs of at least three bytes count; starting the best
+                // length at two lets the first test below skip most ways.
+                int nBest = kMinMatch - 1;
                 int nBestWay = 0;
                 for (int w = 0; w < kWays; ++w) {
-                    const uint32_t nEntry = pTable[nSet + w];
-                    const uint8_t *q = nEntry == kStartEntry ? kStartString : in + nEntry;
+                    const uint8_t *const q = pWays[w];
                     // A candidate that differs at the current best length
                     // cannot be longer.
                     if (q[nBest] != pCur[nBest])
@@ -138,20 +150,20 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
                     nControl |= 1u << nItem;
                     if (nP1 >= 0) {
                         if (nP2 >= 0) {
-                            pTable[uint32_t(nP2) + nCycle] = p - 2;
+                            pSlots[uint32_t(nP2) + nCycle] = pCur - 2;
                             nCycle = (nCycle + 1) & 7u;
                         }
-                        pTable[uint32_t(nP1) + nCycle] = p - 1;
+                        pSlots[uint32_t(nP1) + nCycle] = pCur - 1;
                         nCycle = (nCycle + 1) & 7u;
                     }
-                    pTable[nSet + nCycle] = p;
+                    pSlots[nSet + nCycle] = pCur;
                     nCycle = (nCycle + 1) & 7u;
                     nP1 = nP2 = -1;
                     p += uint32_t(nBest);
                 } else {
                     *o++ = *pCur;
                     if (nP2 >= 0) {
-                        pTable[uint32_t(nP2) + nCycle] = p - 2;
+                        pSlots[uint32_t(nP2) + nCycle] = pCur - 2;
                         nCycle = (nCycle + 1) & 7u;
                     }
                     nP2 = nP1;
