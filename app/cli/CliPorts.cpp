@@ -1,13 +1,105 @@
+// ports and probe: what the machine offers, and whether a drive's boot
+// monitor answers on one of the ports.
+
 #include "CliCommand.h"
 #include "CliText.h"
+#include "PortDiscovery.h"
+#include "TBootMonitorLink.h"
+
+#include <QStringList>
+
+namespace {
+
+bool parseProbeBaud(const QString &sText, uint32_t &nBaud)
+{
+    qint64 n = 0;
+    if (!parseCliNumber(sText, 0, 0xFFFFFFFFll, n))
+        return false;
+    for (uint32_t nRate : baudRates())
+        if (nRate == uint32_t(n)) {
+            nBaud = nRate;
+            return true;
+        }
+    return false;
+}
+
+QString orUnknown(const QString &sText)
+{
+    return sText.isEmpty() ? QStringLiteral("-") : sText;
+}
+
+} // namespace
 
 int runPorts(const QCommandLineParser &)
 {
-    return fail(ExitFailed, QStringLiteral("this command is not available yet"));
+    const QVector<PortDescription> ports = describePorts();
+    QString s;
+    if (ports.isEmpty())
+        s = QStringLiteral("No serial ports found.\n");
+    for (const PortDescription &port : ports) {
+        s += port.sName;
+        if (!port.sSystemLocation.isEmpty() && port.sSystemLocation != port.sName)
+            s += QStringLiteral(" (%1)").arg(port.sSystemLocation);
+        s += QStringLiteral("\n  description:  %1\n  manufacturer: %2\n  usb id:       %3\n  serial no.:   %4\n"
+                            "  transport:    %5\n")
+                 .arg(orUnknown(port.sDescription), orUnknown(port.sManufacturer), orUnknown(port.usbId()),
+                      orUnknown(port.sSerialNumber), transportName(port.nTransport));
+    }
+    s += QStringLiteral("Pseudo-terminals and other device paths are not listed; give them to --port as they are.\n");
+    printOut(s);
+    return ExitOk;
 }
 
-int runProbe(const QCommandLineParser &)
+int runProbe(const QCommandLineParser &parser)
 {
-    return fail(ExitFailed, QStringLiteral("this command is not available yet"));
-}
+    const char *sCommand = "probe";
+    const QString sPort = parser.value(QStringLiteral("port"));
+    if (sPort.isEmpty())
+        return usageFail(sCommand, QStringLiteral("probe: --port DEV is required"));
+    uint32_t nBaud = 0;
+    if (!parseProbeBaud(parser.value(QStringLiteral("baud")), nBaud))
+        return usageFail(sCommand, QStringLiteral("--baud: '%1' is not one of the rates %2")
+                                       .arg(parser.value(QStringLiteral("baud")),
+                                            QStringLiteral("0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600")));
 
+    // The same transport choice and the same connection procedure as a run:
+    // open at 9600, scan the rates upward, switch to the working rate.
+    TBootMonitorLink link(createTransport(sPort));
+    link.setPortName(sPort);
+    link.setRequestedBaudRate(nBaud);
+    // The rate at which the monitor first answered its baud-rate object is
+    // the rate it was running at; the link only keeps the working rate.
+    uint32_t nDetected = 0;
+    link.setTransactionObserver([&link, &nDetected](const TransactionRecord &record) {
+        const bool bProbe = record.nService == TBootMonitorLink::ReadObjectRequest
+                            && record.nIndex == TBootMonitorLink::BAUD_RATE_INDEX
+                            && (record.nStatus == 0 || record.nStatus == 175);
+        if (bProbe && nDetected == 0 && link.transport())
+            link.transport()->getBaudRate(nDetected);
+    });
+
+    printErr(QStringLiteral("Connecting to the boot monitor on %1...\n").arg(sPort));
+    const int nCode = link.connectMonitor();
+    if (nCode != 0)
+        return fail(ExitFailed, QStringLiteral("Connect: %1").arg(TBootMonitorLink::errorText(nCode)));
+
+    const uint32_t nWorking = link.currentBaudRate();
+    const uint32_t nTarget = nBaud ? nBaud : link.defaultWorkingBaudRate();
+    QString s = QStringLiteral("Port:          %1\nDetected rate: %2\nWorking rate:  %3\n")
+                    .arg(sPort)
+                    .arg(nDetected)
+                    .arg(nWorking);
+    if (nWorking != nTarget)
+        s += QStringLiteral("Note:          the monitor did not accept %1 baud; it stays at %2\n").arg(nTarget).arg(nWorking);
+
+    QString sIdent1, sIdent2, sIdent3;
+    const int nIdent = link.readDeviceIdent(sIdent1, sIdent2, sIdent3);
+    link.disconnectMonitor();
+    if (nIdent != 0) {
+        printOut(s);
+        return fail(ExitFailed, QStringLiteral("Device identification: %1").arg(TBootMonitorLink::errorText(nIdent)));
+    }
+    s += QStringLiteral("Ident 1:       %1\nIdent 2:       %2\nIdent 3:       %3\n").arg(sIdent1, sIdent2, sIdent3);
+    printOut(s);
+    return ExitOk;
+}

@@ -1,0 +1,96 @@
+#include "TCliInterrupt.h"
+
+#include <QSocketNotifier>
+#include <QTimer>
+
+#include <atomic>
+#include <csignal>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Shared with the signal handler, so lock-free atomics and a plain pipe only.
+std::atomic<int> g_nPendingSignal{0};
+std::atomic<int> g_nSignalCount{0};
+#ifdef Q_OS_UNIX
+int g_wakePipe[2] = {-1, -1};
+#endif
+
+extern "C" void onTerminationSignal(int nSignal)
+{
+    int nExpected = 0;
+    g_nPendingSignal.compare_exchange_strong(nExpected, nSignal);
+    if (g_nSignalCount.fetch_add(1) >= 1)
+        std::signal(nSignal, SIG_DFL);   // the next one ends the process
+#ifdef Q_OS_UNIX
+    if (g_wakePipe[1] >= 0) {
+        const char c = 1;
+        ssize_t nIgnored = ::write(g_wakePipe[1], &c, 1);
+        (void)nIgnored;
+    }
+#endif
+}
+
+} // namespace
+
+TCliInterrupt::TCliInterrupt(QObject *pParent) : QObject(pParent)
+{
+#ifdef Q_OS_UNIX
+    if (::pipe(g_wakePipe) == 0) {
+        for (int fd : g_wakePipe) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        m_pNotifier = new QSocketNotifier(g_wakePipe[0], QSocketNotifier::Read, this);
+        connect(m_pNotifier, &QSocketNotifier::activated, this, &TCliInterrupt::onWakeUp);
+    }
+    struct sigaction action {};
+    action.sa_handler = onTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+#else
+    std::signal(SIGINT, onTerminationSignal);
+    std::signal(SIGTERM, onTerminationSignal);
+#endif
+    if (!m_pNotifier) {
+        // No pipe: look at the flag a few times a second instead.
+        m_pPoll = new QTimer(this);
+        connect(m_pPoll, &QTimer::timeout, this, &TCliInterrupt::onWakeUp);
+        m_pPoll->start(100);
+    }
+}
+
+TCliInterrupt::~TCliInterrupt()
+{
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+#ifdef Q_OS_UNIX
+    delete m_pNotifier;
+    m_pNotifier = nullptr;
+    for (int &fd : g_wakePipe) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+#endif
+}
+
+void TCliInterrupt::onWakeUp()
+{
+#ifdef Q_OS_UNIX
+    char buffer[16];
+    while (g_wakePipe[0] >= 0 && ::read(g_wakePipe[0], buffer, sizeof buffer) > 0) {
+    }
+#endif
+    const int nSignal = g_nPendingSignal.load();
+    if (nSignal == 0 || m_nSignal != 0)
+        return;
+    m_nSignal = nSignal;
+    emit interrupted(nSignal);
+}

@@ -1,0 +1,256 @@
+#include "TCliProgress.h"
+
+#include "CliText.h"
+#include "WorkerStats.h"
+
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+#ifdef Q_OS_WIN
+#include <io.h>
+#endif
+
+namespace {
+
+int terminalWidth()
+{
+#if defined(Q_OS_UNIX) && defined(TIOCGWINSZ)
+    winsize size{};
+    if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40)
+        return size.ws_col;
+#endif
+    return 80;
+}
+
+QString memoryName(int nMemory)
+{
+    switch (nMemory) {
+    case 0: return QStringLiteral("Flash0");
+    case 1: return QStringLiteral("Flash1");
+    case 2: return QStringLiteral("EEPROM0");
+    case 3: return QStringLiteral("EEPROM1");
+    default: return QStringLiteral("memory %1").arg(nMemory);
+    }
+}
+
+QString operationName(int nOperation)
+{
+    switch (nOperation) {
+    case 0: return QStringLiteral("erase");
+    case 1: return QStringLiteral("program");
+    case 2: return QStringLiteral("read");
+    default: return QStringLiteral("operation %1").arg(nOperation);
+    }
+}
+
+} // namespace
+
+TCliProgress::TCliProgress(const QString &sLabel, bool bTerminal) : m_sLabel(sLabel), m_bTerminal(bTerminal)
+{
+    m_stateTimer.start();
+}
+
+bool TCliProgress::stdoutIsTerminal()
+{
+#ifdef Q_OS_WIN
+    return _isatty(1) != 0;
+#else
+    return isatty(1) != 0;
+#endif
+}
+
+QString TCliProgress::prefix() const
+{
+    return m_sLabel.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(m_sLabel);
+}
+
+QString TCliProgress::byteText(quint64 nBytes)
+{
+    if (nBytes < 10 * 1024)
+        return QStringLiteral("%1 B").arg(nBytes);
+    if (nBytes < 10ull * 1024 * 1024)
+        return QStringLiteral("%1 KiB").arg(double(nBytes) / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MiB").arg(double(nBytes) / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+QString TCliProgress::rateText(double dBytesPerSecond)
+{
+    if (dBytesPerSecond < 1024.0)
+        return QStringLiteral("%1 B/s").arg(dBytesPerSecond, 0, 'f', 0);
+    return QStringLiteral("%1 KiB/s").arg(dBytesPerSecond / 1024.0, 0, 'f', 1);
+}
+
+QString TCliProgress::durationText(qint64 nMilliseconds)
+{
+    if (nMilliseconds < 60000)
+        return QStringLiteral("%1 s").arg(double(nMilliseconds) / 1000.0, 0, 'f', 1);
+    const qint64 nSeconds = nMilliseconds / 1000;
+    return QStringLiteral("%1:%2 min").arg(nSeconds / 60).arg(nSeconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+void TCliProgress::steps(int nSteps)
+{
+    m_nSteps = nSteps;
+    m_nStep = 0;
+}
+
+void TCliProgress::step()
+{
+    ++m_nStep;
+}
+
+void TCliProgress::file(const QString &sFile)
+{
+    endBar();
+    if (!m_bTerminal)
+        printOut(QStringLiteral("%1file: %2\n").arg(prefix(), sFile));
+}
+
+void TCliProgress::state(const QString &sState, quint64 nTotalBytes)
+{
+    endBar();
+    m_sState = sState;
+    m_nTotalBytes = nTotalBytes;
+    m_nPercent = -1;
+    m_nLastPlainDecade = -1;
+    m_nLastDrawMs = -1;
+    m_stateTimer.restart();
+    if (m_bTerminal) {
+        // End states ("... finished", "... failed!", "Done!") get a line of their own.
+        drawBar(false);
+    } else {
+        QString sStep;
+        if (m_nSteps > 0 && m_nStep > 0)
+            sStep = QStringLiteral(" (step %1/%2)").arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps);
+        printOut(QStringLiteral("%1state: %2%3\n").arg(prefix(), sState, sStep));
+    }
+}
+
+void TCliProgress::value(int nPercent)
+{
+    nPercent = qBound(0, nPercent, 100);
+    if (nPercent == m_nPercent)
+        return;
+    m_nPercent = nPercent;
+    if (m_bTerminal) {
+        drawBar(nPercent == 100);
+        return;
+    }
+    const int nDecade = nPercent / 10;
+    if (nDecade == m_nLastPlainDecade)
+        return;
+    m_nLastPlainDecade = nDecade;
+    QString s = QStringLiteral("%1progress: %2 %3%").arg(prefix(), m_sState).arg(nPercent);
+    if (m_nTotalBytes > 0)
+        s += QStringLiteral(" (%1 of %2)").arg(byteText(m_nTotalBytes * quint64(nPercent) / 100), byteText(m_nTotalBytes));
+    printOut(s + QLatin1Char('\n'));
+}
+
+void TCliProgress::drawBar(bool bFinal)
+{
+    const qint64 nElapsed = m_stateTimer.elapsed();
+    // Redraw at most ten times a second; a terminal is slower than the worker.
+    if (!bFinal && m_nLastDrawMs >= 0 && nElapsed - m_nLastDrawMs < 100)
+        return;
+    m_nLastDrawMs = nElapsed;
+    const int nPercent = qMax(0, m_nPercent);
+    QString sLine = prefix();
+    if (m_nSteps > 0 && m_nStep > 0)
+        sLine += QStringLiteral("%1/%2 ").arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps);
+    sLine += m_sState.leftJustified(24, QLatin1Char(' '), false);
+    if (m_nPercent >= 0) {
+        const int nWidth = 20;
+        const int nFilled = nPercent * nWidth / 100;
+        sLine += QStringLiteral(" [%1%2] %3%")
+                     .arg(QString(nFilled, QLatin1Char('#')), QString(nWidth - nFilled, QLatin1Char('-')))
+                     .arg(nPercent, 3);
+        if (m_nTotalBytes > 0) {
+            const quint64 nDone = m_nTotalBytes * quint64(nPercent) / 100;
+            sLine += QStringLiteral(" %1/%2").arg(byteText(nDone), byteText(m_nTotalBytes));
+            if (nElapsed > 0)
+                sLine += QStringLiteral(" %1").arg(rateText(double(nDone) * 1000.0 / double(nElapsed)));
+        }
+        if (nPercent > 0 && nPercent < 100)
+            sLine += QStringLiteral(" %1 left").arg(durationText(nElapsed * (100 - nPercent) / nPercent));
+        else if (nPercent == 100)
+            sLine += QStringLiteral(" %1").arg(durationText(nElapsed));
+    }
+    const int nMax = terminalWidth() - 1;
+    if (sLine.size() > nMax)
+        sLine.truncate(nMax);
+    printOut(QStringLiteral("\r\033[K") + sLine);
+    m_bBarOpen = true;
+}
+
+void TCliProgress::endBar()
+{
+    if (m_bTerminal && m_bBarOpen) {
+        if (m_nPercent >= 0 && m_nPercent < 100)
+            drawBar(true);
+        printOut(QStringLiteral("\n"));
+    }
+    m_bBarOpen = false;
+}
+
+void TCliProgress::infoText(int nInfo, const QString &sText)
+{
+    endBar();
+    const QString sHeading = nInfo == 1 ? QStringLiteral("Flash image info:") : QStringLiteral("Info %1:").arg(nInfo);
+    QString s = prefix() + sHeading + QLatin1Char('\n');
+    for (const QString &sLine : sText.split(QLatin1Char('\n')))
+        s += QStringLiteral("%1  %2\n").arg(prefix(), sLine);
+    printOut(s);
+}
+
+void TCliProgress::critical(const QString &sTitle, const QString &sText)
+{
+    endBar();
+    printErr(QStringLiteral("%1error: %2: %3\n").arg(prefix(), sTitle, sText));
+}
+
+void TCliProgress::note(const QString &sText)
+{
+    endBar();
+    printErr(prefix() + sText + QLatin1Char('\n'));
+}
+
+void TCliProgress::jobSummary(const JobStats &job)
+{
+    endBar();
+    QString s = QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nOperation));
+    if (!job.sImage.isEmpty())
+        s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
+    s += QStringLiteral(": ");
+    if (!job.bRan) {
+        printOut(s + QStringLiteral("not run\n"));
+        return;
+    }
+    const char *pVerb = job.nOperation == 1 ? "written" : job.nOperation == 2 ? "read" : "erased";
+    if (job.nOperation == 0 && job.nMemory <= 1)
+        s += QStringLiteral("%1 of %2 sectors erased").arg(job.nSectorsErased).arg(job.nSectorsChecked);
+    else
+        s += QStringLiteral("%1 %2").arg(job.nImageBytes).arg(QLatin1String(pVerb));
+    const quint64 nWire = job.nWireBytesSent + job.nWireBytesReceived;
+    s += QStringLiteral(", %1 bytes on the wire (%2 sent)").arg(nWire).arg(job.nWireBytesSent);
+    if (job.nBlocksCompressed + job.nBlocksRaw + job.nBlocksSkipped > 0)
+        s += QStringLiteral(", blocks %1 compressed/%2 raw/%3 skipped")
+                 .arg(job.nBlocksCompressed)
+                 .arg(job.nBlocksRaw)
+                 .arg(job.nBlocksSkipped);
+    s += QStringLiteral(", %1").arg(durationText(job.nElapsedMs));
+    if (job.nElapsedMs > 0 && job.nImageBytes > 0)
+        s += QStringLiteral(", %1 effective").arg(rateText(double(job.nImageBytes) * 1000.0 / double(job.nElapsedMs)));
+    if (job.bCanceled)
+        s += QStringLiteral(" - cancelled");
+    else if (!job.succeeded())
+        s += QStringLiteral(" - FAILED");
+    printOut(s + QLatin1Char('\n'));
+}
+
+void TCliProgress::finish()
+{
+    endBar();
+}

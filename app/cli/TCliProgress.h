@@ -1,0 +1,59 @@
+#ifndef TCLIPROGRESS_H
+#define TCLIPROGRESS_H
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QtGlobal>
+
+struct JobStats;
+
+// Shows what a run is doing. On a terminal each step gets a progress bar that
+// is redrawn in place (state text, percent, bytes, throughput, time left);
+// otherwise (a log file, a pipe, a CI job) it writes plain lines: one per
+// state and one per tenth of progress. Errors always go to standard error.
+class TCliProgress
+{
+public:
+    // sLabel prefixes every line (the port, once several drives run at once);
+    // empty for a single run.
+    TCliProgress(const QString &sLabel, bool bTerminal);
+
+    static bool stdoutIsTerminal();
+
+    void steps(int nSteps);
+    void step();
+    void file(const QString &sFile);
+    // A new activity; nTotalBytes is its size when known (0: unknown).
+    void state(const QString &sState, quint64 nTotalBytes);
+    void value(int nPercent);
+    void infoText(int nInfo, const QString &sText);
+    void critical(const QString &sTitle, const QString &sText);
+    void note(const QString &sText);
+    // One line for a finished job.
+    void jobSummary(const JobStats &job);
+    // Ends a bar still drawn, so later output starts on a fresh line.
+    void finish();
+
+    static QString byteText(quint64 nBytes);
+    static QString rateText(double dBytesPerSecond);
+    static QString durationText(qint64 nMilliseconds);
+
+private:
+    void drawBar(bool bFinal);
+    void endBar();
+    QString prefix() const;
+
+    QString m_sLabel;
+    bool m_bTerminal;
+    int m_nSteps = 0;
+    int m_nStep = 0;
+    QString m_sState;
+    quint64 m_nTotalBytes = 0;
+    int m_nPercent = -1;
+    int m_nLastPlainDecade = -1;
+    bool m_bBarOpen = false;
+    qint64 m_nLastDrawMs = -1;
+    QElapsedTimer m_stateTimer;
+};
+
+#endif // TCLIPROGRESS_H
