@@ -1,0 +1,443 @@
+// The COM-port transport over real pseudo-terminals: the test holds the
+// master side and plays the far end of the line.
+#include "TComSerialPort.h"
+
+#include <QtTest>
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+// A pseudo-terminal pair. The slave stays open here too, so the master never
+// sees a hang-up while the transport closes and reopens.
+class PtyPair
+{
+public:
+    PtyPair()
+    {
+        char sName[128] = {};
+        if (::openpty(&m_nMaster, &m_nSlave, sName, nullptr, nullptr) == 0)
+            m_sSlave = QByteArray(sName);
+    }
+    ~PtyPair()
+    {
+        if (m_nMaster >= 0)
+            ::close(m_nMaster);
+        if (m_nSlave >= 0)
+            ::close(m_nSlave);
+    }
+    bool isValid() const { return !m_sSlave.isEmpty(); }
+    const char *slaveName() const { return m_sSlave.constData(); }
+
+    bool send(const QByteArray &data) const
+    {
+        return ::write(m_nMaster, data.constData(), size_t(data.size())) == data.size();
+    }
+
+    // Everything that arrives within nQuietMs of the previous byte.
+    QByteArray receive(int nQuietMs = 300) const
+    {
+        QByteArray data;
+        for (;;) {
+            pollfd pfd{m_nMaster, POLLIN, 0};
+            if (::poll(&pfd, 1, nQuietMs) <= 0)
+                return data;
+            char chunk[65536];
+            const ssize_t nRead = ::read(m_nMaster, chunk, sizeof chunk);
+            if (nRead <= 0)
+                return data;
+            data.append(chunk, int(nRead));
+        }
+    }
+
+    // The line speed as the far end sees it in the terminal settings.
+    speed_t speed() const
+    {
+        termios tio;
+        return ::tcgetattr(m_nMaster, &tio) == 0 ? cfgetospeed(&tio) : speed_t(0);
+    }
+
+private:
+    int m_nMaster = -1;
+    int m_nSlave = -1;
+    QByteArray m_sSlave;
+};
+
+QByteArray pattern(int nSize)
+{
+    QByteArray data(nSize, 0);
+    for (int i = 0; i < nSize; ++i)
+        data[i] = char(i * 7 + 3);
+    return data;
+}
+
+} // namespace
+
+class TestComSerialPort : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void openErrors_data();
+    void openErrors();
+    void longDevicePathAccepted();
+    void closedTransport();
+    void closeAndReopen();
+
+    void readTimeout_data();
+    void readTimeout();
+    void partialReads_data();
+    void partialReads();
+    void rateSetAndReadBack_data();
+    void rateSetAndReadBack();
+    void openKeepsLastRate();
+    void purgeDropsReceived();
+    void writeDelivers();
+    void writeThatCannotBeHandedOverFails();
+    void usedFromThreadWithoutEventLoop();
+
+private:
+    PtyPair *m_pPty = nullptr;
+};
+
+void TestComSerialPort::init()
+{
+    // Any warning (a socket notifier in the wrong thread, a port error) is
+    // a fault here.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral(".*")));
+}
+
+void TestComSerialPort::openErrors_data()
+{
+    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<int>("result");
+    QTest::newRow("missing device") << QByteArray("/dev/servoprog-no-such-port") << 11;
+    QTest::newRow("missing port name") << QByteArray("ttyServoprogMissing9") << 11;
+    QTest::newRow("empty") << QByteArray("") << 11;
+    QTest::newRow("COM, 11 characters") << QByteArray("COM12345678") << 11;
+    QTest::newRow("COM, 12 characters") << QByteArray("COM123456789") << 1;
+    QTest::newRow("com, 12 characters") << QByteArray("com123456789") << 1;
+    QTest::newRow("not a device") << QByteArray("/dev/null") << 11;
+}
+
+void TestComSerialPort::openErrors()
+{
+    QFETCH(QByteArray, name);
+    QFETCH(int, result);
+    TComSerialPort transport;
+    QCOMPARE(transport.open(name.constData(), 9600), result);
+    QVERIFY(!transport.isOpen());
+    QCOMPARE(transport.close(), -1);
+}
+
+void TestComSerialPort::longDevicePathAccepted()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    const QString sLink = dir.filePath(QStringLiteral("a-rather-long-device-name-for-the-drive"));
+    QVERIFY(QFile::link(QString::fromLocal8Bit(pty.slaveName()), sLink));
+
+    TComSerialPort transport;
+    QCOMPARE(transport.open(QFile::encodeName(sLink).constData(), 9600), 0);
+    QVERIFY(transport.isOpen());
+    QVERIFY(pty.send("ok"));
+    transport.setTimeout(2000);
+    uint8_t buffer[8];
+    uint32_t nCount = 0;
+    QCOMPARE(transport.read(buffer, 8, nCount), 0);
+    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), int(nCount)), QByteArray("ok").left(int(nCount)));
+}
+
+void TestComSerialPort::closedTransport()
+{
+    TComSerialPort transport;
+    uint8_t buffer[4] = {1, 2, 3, 4};
+    uint32_t nCount = 99;
+    uint32_t nRate = 0;
+    QVERIFY(!transport.isOpen());
+    QCOMPARE(transport.close(), -1);
+    QCOMPARE(transport.setTimeout(10), 0);
+    QCOMPARE(transport.setBaudRate(9600), -1);
+    QCOMPARE(transport.getBaudRate(nRate), -1);
+    QCOMPARE(transport.purge(), -1);
+    QCOMPARE(transport.read(buffer, 4, nCount), 100);
+    QCOMPARE(nCount, 0u);
+    QCOMPARE(transport.write(buffer, 4), 100);
+}
+
+void TestComSerialPort::closeAndReopen()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    transport.setTimeout(2000);
+    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
+    QCOMPARE(transport.close(), 0);
+    QVERIFY(!transport.isOpen());
+    QCOMPARE(transport.close(), -1);
+
+    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
+    QVERIFY(transport.isOpen());
+    // Opening again while open starts over on the same port.
+    QCOMPARE(transport.open(pty.slaveName(), 19200), 0);
+    QVERIFY(transport.isOpen());
+    QCOMPARE(pty.speed(), speed_t(B19200));
+
+    QVERIFY(pty.send("ping"));
+    uint8_t buffer[16];
+    uint32_t nCount = 0;
+    QCOMPARE(transport.read(buffer, 16, nCount), 0);
+    QVERIFY(nCount >= 1);
+    const uint8_t reply[] = {'p', 'o', 'n', 'g'};
+    QCOMPARE(transport.write(reply, 4), 0);
+    QCOMPARE(pty.receive(), QByteArray("pong"));
+}
+
+void TestComSerialPort::readTimeout_data()
+{
+    QTest::addColumn<uint>("timeout");
+    QTest::newRow("poll") << 0u;
+    QTest::newRow("300 ms") << 300u;
+}
+
+void TestComSerialPort::readTimeout()
+{
+    QFETCH(uint, timeout);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
+    QCOMPARE(transport.setTimeout(timeout), 0);
+
+    uint8_t buffer[64];
+    uint32_t nCount = 99;
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(transport.read(buffer, 64, nCount), 101);
+    const qint64 nElapsed = timer.elapsed();
+    QCOMPARE(nCount, 0u);
+    // Waited for the time-out (scheduling may cut a millisecond or two off),
+    // and not much longer even on a loaded machine.
+    QVERIFY2(nElapsed >= qint64(timeout) - 20, qPrintable(QString::number(nElapsed)));
+    QVERIFY2(nElapsed < qint64(timeout) + 3000, qPrintable(QString::number(nElapsed)));
+}
+
+void TestComSerialPort::partialReads_data()
+{
+    QTest::addColumn<int>("waiting");
+    QTest::addColumn<uint>("capacity");
+    QTest::addColumn<QList<int>>("reads");
+    QTest::newRow("5 waiting, capacity 64") << 5 << 64u << QList<int>{5};
+    QTest::newRow("100 waiting, capacity 64") << 100 << 64u << QList<int>{64, 36};
+    QTest::newRow("capacity 1") << 3 << 1u << QList<int>{1, 1, 1};
+}
+
+void TestComSerialPort::partialReads()
+{
+    QFETCH(int, waiting);
+    QFETCH(uint, capacity);
+    QFETCH(QList<int>, reads);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 115200), 0);
+    // A long time-out: returning with what is there must not wait for it.
+    QCOMPARE(transport.setTimeout(10000), 0);
+
+    const QByteArray sent = pattern(waiting);
+    QVERIFY(pty.send(sent));
+    QThread::msleep(50);   // let the bytes cross the pty
+
+    QByteArray received;
+    QElapsedTimer timer;
+    timer.start();
+    for (int nExpected : reads) {
+        QVector<uint8_t> buffer(int(capacity) + 4, 0xEE);
+        uint32_t nCount = 0;
+        QCOMPARE(transport.read(buffer.data(), capacity, nCount), 0);
+        QCOMPARE(int(nCount), nExpected);
+        QCOMPARE(buffer[int(capacity)], uint8_t(0xEE));
+        received.append(reinterpret_cast<const char *>(buffer.data()), int(nCount));
+    }
+    QVERIFY2(timer.elapsed() < 5000, "a read with bytes waiting waited for the time-out");
+    QCOMPARE(received, sent);
+
+    // Drained: the next read times out.
+    transport.setTimeout(50);
+    uint8_t buffer[4];
+    uint32_t nCount = 0;
+    QCOMPARE(transport.read(buffer, 4, nCount), 101);
+}
+
+void TestComSerialPort::rateSetAndReadBack_data()
+{
+    QTest::addColumn<uint>("rate");
+    QTest::addColumn<uint>("speedCode");
+    QTest::newRow("9600") << 9600u << uint(B9600);
+    QTest::newRow("19200") << 19200u << uint(B19200);
+    QTest::newRow("38400") << 38400u << uint(B38400);
+    QTest::newRow("57600") << 57600u << uint(B57600);
+    QTest::newRow("115200") << 115200u << uint(B115200);
+    QTest::newRow("230400") << 230400u << uint(B230400);
+    QTest::newRow("460800") << 460800u << uint(B460800);
+    QTest::newRow("921600") << 921600u << uint(B921600);
+}
+
+void TestComSerialPort::rateSetAndReadBack()
+{
+    QFETCH(uint, rate);
+    QFETCH(uint, speedCode);
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
+    QCOMPARE(pty.speed(), speed_t(B9600));
+
+    QCOMPARE(transport.setBaudRate(rate), 0);
+    uint32_t nRate = 0;
+    QCOMPARE(transport.getBaudRate(nRate), 0);
+    QCOMPARE(nRate, uint32_t(rate));
+    QCOMPARE(uint(pty.speed()), speedCode);
+
+    // Opening at a rate puts it on the line too.
+    QCOMPARE(transport.close(), 0);
+    QCOMPARE(transport.open(pty.slaveName(), rate), 0);
+    QCOMPARE(uint(pty.speed()), speedCode);
+}
+
+void TestComSerialPort::openKeepsLastRate()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 0), 0);
+    QCOMPARE(pty.speed(), speed_t(B9600));
+    QCOMPARE(transport.setBaudRate(115200), 0);
+    QCOMPARE(transport.close(), 0);
+    QCOMPARE(transport.open(pty.slaveName(), 0), 0);
+    QCOMPARE(pty.speed(), speed_t(B115200));
+    uint32_t nRate = 0;
+    QCOMPARE(transport.getBaudRate(nRate), 0);
+    QCOMPARE(nRate, 115200u);
+}
+
+void TestComSerialPort::purgeDropsReceived()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
+    transport.setTimeout(2000);
+
+    // Some bytes already taken from the driver, some still in it.
+    QVERIFY(pty.send("stale-1"));
+    QThread::msleep(50);
+    uint8_t buffer[64];
+    uint32_t nCount = 0;
+    QCOMPARE(transport.read(buffer, 1, nCount), 0);
+    QVERIFY(pty.send("stale-2"));
+    QThread::msleep(50);
+
+    QCOMPARE(transport.purge(), 0);
+    transport.setTimeout(100);
+    QCOMPARE(transport.read(buffer, 64, nCount), 101);
+
+    // The line still works afterwards.
+    QVERIFY(pty.send("fresh"));
+    transport.setTimeout(2000);
+    QByteArray received;
+    while (received.size() < 5 && transport.read(buffer, 64, nCount) == 0)
+        received.append(reinterpret_cast<const char *>(buffer), int(nCount));
+    QCOMPARE(received, QByteArray("fresh"));
+}
+
+void TestComSerialPort::writeDelivers()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 921600), 0);
+    const QByteArray data = pattern(3000);
+    QCOMPARE(transport.write(reinterpret_cast<const uint8_t *>(data.constData()), uint32_t(data.size())), 0);
+    QCOMPARE(pty.receive(), data);
+    QCOMPARE(transport.write(nullptr, 0), 0);
+}
+
+void TestComSerialPort::writeThatCannotBeHandedOverFails()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort transport;
+    QCOMPARE(transport.open(pty.slaveName(), 4000000), 0);
+
+    // Nobody reads the far end, so the pty fills up and the rest of the
+    // block cannot be handed over within the write bound.
+    const QByteArray big = pattern(256 * 1024);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(transport.write(reinterpret_cast<const uint8_t *>(big.constData()), uint32_t(big.size())), 100);
+    QVERIFY(timer.elapsed() < 60000);
+
+    // What was not handed over is gone: the next block arrives on its own.
+    const uint8_t next[] = {'A', 'B', 'C'};
+    QByteArray received = pty.receive();
+    QCOMPARE(transport.write(next, 3), 0);
+    received += pty.receive();
+    QVERIFY2(received.size() < big.size(), qPrintable(QString::number(received.size())));
+    QVERIFY(received.endsWith("ABC"));
+}
+
+void TestComSerialPort::usedFromThreadWithoutEventLoop()
+{
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    // Built here, used in a thread that never runs an event loop, as the
+    // worker does.
+    TComSerialPort transport;
+    int nOpen = -1, nRead = -1, nWrite = -1, nClose = -1;
+    QByteArray received;
+    QScopedPointer<QThread> thread(QThread::create([&] {
+        nOpen = transport.open(pty.slaveName(), 57600);
+        transport.setTimeout(5000);
+        uint8_t buffer[32];
+        uint32_t nCount = 0;
+        nRead = transport.read(buffer, 32, nCount);
+        received = QByteArray(reinterpret_cast<char *>(buffer), int(nCount));
+        const uint8_t reply[] = {'r', 'e', 'p', 'l', 'y'};
+        nWrite = transport.write(reply, 5);
+        nClose = transport.close();
+    }));
+    thread->start();
+    QThread::msleep(200);
+    QVERIFY(pty.send("hello"));
+    const QByteArray reply = pty.receive(3000);
+    QVERIFY(thread->wait(20000));
+    QCOMPARE(nOpen, 0);
+    QCOMPARE(nRead, 0);
+    QVERIFY(QByteArray("hello").startsWith(received) && !received.isEmpty());
+    QCOMPARE(nWrite, 0);
+    QCOMPARE(reply, QByteArray("reply"));
+    QCOMPARE(nClose, 0);
+
+    // Reopened from this thread afterwards it still works.
+    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
+    QCOMPARE(transport.close(), 0);
+}
+
+QTEST_GUILESS_MAIN(TestComSerialPort)
+#include "tst_comserialport.moc"
