@@ -1,0 +1,433 @@
+// Tests of the simulated drive through a raw pseudo-terminal client: the
+// drive's answers, its flash semantics, its line-rate handling and its
+// injected faults, as the tool will meet them.
+
+#include "PtyClient.h"
+#include "SimDrive.h"
+
+#include "Lzrw3a.h"
+
+#include <QFile>
+#include <QtTest>
+
+namespace {
+
+constexpr quint16 FlashCmd = 0x5E10;
+constexpr quint16 FlashStatus = 0x5E11;
+constexpr quint16 FlashData = 0x5E12;
+constexpr quint16 EepromCmd = 0x5E20;
+constexpr quint16 EepromStatus = 0x5E21;
+constexpr quint16 EepromData = 0x5E22;
+constexpr quint16 BaudObject = 0x5FB0;
+
+// Parameters first, then the command code, as the tool does it.
+int command(PtyClient &c, quint16 nObject, quint32 nCode, quint32 nP2, quint32 nP3)
+{
+    int n = c.writeU32(nObject, 2, nP2);
+    if (n == 0)
+        n = c.writeU32(nObject, 3, nP3);
+    if (n == 0)
+        n = c.writeU32(nObject, 1, nCode);
+    return n;
+}
+
+quint32 status1(PtyClient &c, quint16 nObject)
+{
+    quint32 n = 0xDEAD;
+    if (c.readU32(nObject, 1, n) != 0)
+        return 0xDEAD;
+    return n;
+}
+
+bool loadBuffer(PtyClient &c, quint16 nObject, const QByteArray &data)
+{
+    for (int i = 0; i * 128 < data.size(); ++i) {
+        if (c.writeData(nObject, quint8(i + 1), data.mid(i * 128, 128)) != 0)
+            return false;
+    }
+    return true;
+}
+
+QByteArray readFlash(PtyClient &c, quint32 nAddress, quint32 nLength)
+{
+    if (command(c, FlashCmd, 0x30, nAddress, nLength) != 0)
+        return QByteArray();
+    QByteArray all;
+    for (quint32 i = 0; i * 128 < nLength; ++i) {
+        QByteArray piece;
+        if (c.readData(FlashData, quint8(i + 1), piece) != 0)
+            return QByteArray();
+        all += piece;
+    }
+    return all.left(int(nLength));
+}
+
+QByteArray pattern(int n, int nSeed)
+{
+    QByteArray data(n, 0);
+    for (int i = 0; i < n; ++i)
+        data[i] = char((i * 7 + nSeed) ^ (i >> 3));
+    return data;
+}
+
+const QStringList SmallFlash = {QStringLiteral("--flash-size"), QStringLiteral("256K"),
+                                QStringLiteral("--sector-size"), QStringLiteral("4K")};
+
+} // namespace
+
+class TestSimDrive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void startsAndStops();
+    void refusesBadArguments_data();
+    void refusesBadArguments();
+    void answersOnlyAtItsLineRate_data();
+    void answersOnlyAtItsLineRate();
+    void switchesRateAfterAnswering();
+    void flashBehavesLikeNor();
+    void decompressesCompressedBlock();
+    void faultOptionsTakeEffect_data();
+    void faultOptionsTakeEffect();
+    void verifyFault();
+    void poweredOffWaitsForWakePattern();
+    void eepromWritesBackItsFile();
+};
+
+void TestSimDrive::initTestCase()
+{
+    if (!SimDrive::isSupported())
+        QSKIP("the simulated drive needs a POSIX system");
+}
+
+void TestSimDrive::startsAndStops()
+{
+    SimDrive drive;
+    QVERIFY2(drive.start(), qPrintable(drive.errorString()));
+    QVERIFY(QFile::exists(drive.portName()));
+    QVERIFY(drive.isRunning());
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    QByteArray answer = client.transact(QByteArray::fromHex("090000"));
+    QCOMPARE(answer.size(), 52);
+    QCOMPARE(quint8(answer.at(0)), quint8(0x08));
+    QCOMPARE(quint8(answer.at(1)), quint8(0));
+    // The tool closes and reopens the port between wake-up and connection.
+    client.close();
+    QVERIFY(client.open(drive.portName(), 9600));
+    quint32 nRate = 0;
+    QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);
+    QCOMPARE(nRate, 9600u);
+    QVERIFY2(drive.stop(), qPrintable(drive.errorString()));
+    QVERIFY(!drive.isRunning());
+    const QStringList lines = drive.logLines();
+    QVERIFY(lines.first().startsWith(QLatin1String("- start ")));
+    QCOMPARE(lines.last(), QStringLiteral("- stop requests=2"));
+    const QList<SimDrive::LogEntry> entries = drive.logEntries();
+    QCOMPARE(entries.size(), 2);
+    QCOMPARE(entries[1].sService, QStringLiteral("read"));
+    QCOMPARE(entries[1].nIndex, BaudObject);
+    QCOMPARE(entries[1].nSubindex, quint8(1));
+    QCOMPARE(entries[1].nStatus, 0);
+}
+
+void TestSimDrive::refusesBadArguments_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("rate outside the table") << QStringList{"--baud", "12345"} << "--baud";
+    QTest::newRow("unknown fault") << QStringList{"--fault", "melt:1"} << "--fault";
+    QTest::newRow("fault without request") << QStringList{"--fault", "drop"} << "--fault";
+    QTest::newRow("sector not dividing flash") << QStringList{"--flash-size", "100K", "--sector-size", "64K"} << "sector size";
+    QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "unknown option";
+    QTest::newRow("image larger than the flash") << QStringList{"--flash-size", "64K", "--flash0", "@big"} << "more than the device";
+}
+
+void TestSimDrive::refusesBadArguments()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    SimDrive drive;
+    for (QString &s : arguments) {
+        if (s == QLatin1String("@big"))
+            s = drive.writeFile(QStringLiteral("big.bin"), QByteArray(64 * 1024 + 1, 0));
+    }
+    QVERIFY(!drive.start(arguments));
+    QVERIFY2(drive.errorString().contains(message), qPrintable(drive.errorString()));
+}
+
+void TestSimDrive::answersOnlyAtItsLineRate_data()
+{
+    QTest::addColumn<QString>("driveRate");
+    QTest::addColumn<quint32>("toolRate");
+    QTest::addColumn<bool>("answers");
+    QTest::newRow("9600 at 9600") << "9600" << 9600u << true;
+    QTest::newRow("9600 at 19200") << "9600" << 19200u << false;
+    QTest::newRow("57600 at 38400") << "57600" << 38400u << false;
+    QTest::newRow("57600 at 57600") << "57600" << 57600u << true;
+    QTest::newRow("921600 at 921600") << "921600" << 921600u << true;
+}
+
+void TestSimDrive::answersOnlyAtItsLineRate()
+{
+    QFETCH(QString, driveRate);
+    QFETCH(quint32, toolRate);
+    QFETCH(bool, answers);
+    SimDrive drive;
+    QVERIFY2(drive.start({"--baud", driveRate}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), toolRate));
+    quint32 nRate = 0;
+    const int nStatus = client.readU32(BaudObject, 1, nRate);
+    if (answers) {
+        QCOMPARE(nStatus, 0);
+        QCOMPARE(nRate, toolRate);
+    }
+    QVERIFY(drive.stop());
+    // Judged from the log, not from a time-out: a slow machine cannot fake it.
+    const QStringList lines = drive.logLines();
+    QCOMPARE(drive.logEntries().size(), answers ? 1 : 0);
+    QCOMPARE(lines.filter(QStringLiteral("- ignored reason=rate")).size(), answers ? 0 : 1);
+}
+
+void TestSimDrive::switchesRateAfterAnswering()
+{
+    SimDrive drive;
+    QVERIFY2(drive.start({"--throttle"}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    QCOMPARE(client.writeU32(BaudObject, 1, 12345), 202);   // not a line rate
+    QCOMPARE(client.writeU32(BaudObject, 1, 115200), 0);     // answered at the old rate
+    QCOMPARE(client.transact(QByteArray::fromHex("045FB00104"), 400), QByteArray());
+    QVERIFY(client.setRate(115200));
+    quint32 nRate = 0;
+    QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);
+    QCOMPARE(nRate, 115200u);
+    QVERIFY(drive.stop());
+    const QList<SimDrive::LogEntry> entries = drive.logEntries();
+    QCOMPARE(entries.size(), 3);
+    QCOMPARE(entries[1].fields.value("baud"), QStringLiteral("115200"));
+}
+
+void TestSimDrive::flashBehavesLikeNor()
+{
+    SimDrive drive;
+    // Sector 1 of the image file starts out programmed, the rest erased.
+    QByteArray image(8 * 1024, char(0xFF));
+    image.replace(4096, 16, QByteArray(16, 0x5A));
+    const QString sFlash = drive.writeFile("flash1.bin", image);
+    QVERIFY2(drive.start(SmallFlash + QStringList{"--flash1", sFlash}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+
+    QCOMPARE(command(client, FlashCmd, 0x10, 0, 0), 0);
+    quint32 nValue = 0;
+    QCOMPARE(client.readU32(FlashStatus, 2, nValue), 0);
+    QCOMPARE(nValue, 256u * 1024);
+    QCOMPARE(command(client, FlashCmd, 0x11, 0, 0), 0);
+    QCOMPARE(client.readU32(FlashStatus, 4, nValue), 0);
+    QCOMPARE(nValue, 4096u);
+    QCOMPARE(command(client, FlashCmd, 0x01, 1, 0), 0);
+
+    // Erase check: the loaded sector needs erasing, the next one does not.
+    QCOMPARE(command(client, FlashCmd, 0x34, 4096, 4096), 0);
+    QCOMPARE(status1(client, FlashStatus), 1u);
+    QCOMPARE(command(client, FlashCmd, 0x34, 8192, 4096), 0);
+    QCOMPARE(status1(client, FlashStatus), 0u);
+    // A misaligned sector address is refused.
+    QCOMPARE(command(client, FlashCmd, 0x20, 4096 + 256, 4096), 202);
+
+    // Programming over the unerased sector ANDs the bits: verify fails.
+    const QByteArray a = pattern(256, 1);
+    QVERIFY(loadBuffer(client, FlashData, a));
+    QCOMPARE(command(client, FlashCmd, 0x31, 4096, 256), 0);
+    QCOMPARE(command(client, FlashCmd, 0x33, 4096, 256), 0);
+    QCOMPARE(status1(client, FlashStatus), 1u);
+    QByteArray expected = a;
+    for (int i = 0; i < 16; ++i)
+        expected[i] = char(expected[i] & 0x5A);
+    QCOMPARE(readFlash(client, 4096, 256), expected);
+
+    // After the erase the same program verifies.
+    QCOMPARE(command(client, FlashCmd, 0x20, 4096, 4096), 0);
+    QCOMPARE(readFlash(client, 4096, 4096), QByteArray(4096, char(0xFF)));
+    QVERIFY(loadBuffer(client, FlashData, a));
+    QCOMPARE(command(client, FlashCmd, 0x31, 4096, 256), 0);
+    QCOMPARE(command(client, FlashCmd, 0x33, 4096, 256), 0);
+    QCOMPARE(status1(client, FlashStatus), 0u);
+    // Beyond the end of the device.
+    QCOMPARE(command(client, FlashCmd, 0x31, 256 * 1024 - 128, 256), 200);
+
+    QVERIFY2(drive.stop(), qPrintable(drive.errorString()));
+    QCOMPARE(drive.erasedSectors(1), QList<quint32>{4096});
+    QCOMPARE(drive.erasedSectors(0), QList<quint32>());
+    QFile file(sFlash);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    QCOMPARE(written.size(), 256 * 1024);
+    QCOMPARE(written.mid(4096, 256), a);
+    QCOMPARE(written.mid(4096 + 256, 4096 - 256), QByteArray(4096 - 256, char(0xFF)));
+}
+
+void TestSimDrive::decompressesCompressedBlock()
+{
+    SimDrive drive;
+    QVERIFY2(drive.start(SmallFlash), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+
+    QByteArray block;
+    while (block.size() < 8192)
+        block += QByteArray("firmware block with repeats ") + QByteArray::number(block.size() % 7);
+    block.truncate(8192);
+    QByteArray work(int(lzrw3a::kWorkSize), 0);
+    QByteArray packed(int(lzrw3a::compressBound(8192)), 0);
+    quint32 nPacked = 0;
+    QCOMPARE(compressBlock(reinterpret_cast<const quint8 *>(block.constData()), 8192, work.data(),
+                           reinterpret_cast<quint8 *>(packed.data()), size_t(packed.size()), &nPacked), 0);
+    QVERIFY(nPacked < 8192 * 80 / 100);
+    packed.truncate(int(nPacked));
+
+    QCOMPARE(command(client, FlashCmd, 0x01, 0, 0), 0);
+    QCOMPARE(command(client, FlashCmd, 0x20, 0x10000, 4096), 0);
+    QCOMPARE(command(client, FlashCmd, 0x20, 0x11000, 4096), 0);
+    QVERIFY(loadBuffer(client, FlashData, packed));
+    // A wrong expanded length is reported, not programmed.
+    QCOMPARE(command(client, FlashCmd, 0x40, nPacked, 8064), 0);
+    QCOMPARE(status1(client, FlashStatus), 1u);
+    QCOMPARE(command(client, FlashCmd, 0x40, nPacked, 8192), 0);
+    QCOMPARE(status1(client, FlashStatus), 0u);
+    QCOMPARE(command(client, FlashCmd, 0x31, 0x10000, 8192), 0);
+    QCOMPARE(command(client, FlashCmd, 0x33, 0x10000, 8192), 0);
+    QCOMPARE(status1(client, FlashStatus), 0u);
+    QCOMPARE(readFlash(client, 0x10000, 8192), block);
+
+    // A damaged block: the buffer still holds the expanded data, so
+    // overwrite a copy item's bytes with a truncated stream.
+    QVERIFY(loadBuffer(client, FlashData, packed.left(5)));
+    QCOMPARE(command(client, FlashCmd, 0x40, 5, 8192), 0);
+    QCOMPARE(status1(client, FlashStatus), 1u);
+
+    QVERIFY(drive.stop());
+    const QList<SimDrive::LogEntry> entries = drive.logEntries();
+    int nPrograms = 0;
+    for (const SimDrive::LogEntry &e : entries) {
+        if (e.command() == QLatin1String("flash-program")) {
+            ++nPrograms;
+            QCOMPARE(e.fields.value("compressed"), QStringLiteral("1"));
+            QCOMPARE(e.number("addr"), 0x10000u);
+        }
+    }
+    QCOMPARE(nPrograms, 1);
+}
+
+void TestSimDrive::faultOptionsTakeEffect_data()
+{
+    QTest::addColumn<QString>("fault");
+    QTest::addColumn<bool>("answered2");     // does request 2 get a good answer
+    QTest::addColumn<bool>("answered3");
+    QTest::addColumn<QString>("logged2");    // what the log says of request 2
+    QTest::newRow("drop") << "drop:2" << false << true << "status=none fault=drop";
+    QTest::newRow("corrupt") << "corrupt:2" << false << true << "status=0 fault=corrupt";
+    QTest::newRow("busy") << "busy:2" << true << true << "status=203 fault=busy";
+    QTest::newRow("busy with status") << "busy:2:110" << true << true << "status=110 fault=busy";
+    QTest::newRow("silent") << "silent:1" << false << false << "status=none fault=silent";
+    QTest::newRow("life") << "life:2" << true << true << "status=0 fault=life";
+}
+
+void TestSimDrive::faultOptionsTakeEffect()
+{
+    QFETCH(QString, fault);
+    QFETCH(bool, answered2);
+    QFETCH(bool, answered3);
+    QFETCH(QString, logged2);
+    SimDrive drive;
+    QVERIFY2(drive.start({"--fault", fault}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    const QByteArray read = QByteArray::fromHex("045FB00104");
+    QCOMPARE(client.transact(read).size(), 9);
+    const QByteArray answer2 = client.transact(read, answered2 ? 5000 : 500);
+    QCOMPARE(answer2.isEmpty(), !answered2);
+    if (fault.startsWith("corrupt"))
+        QVERIFY(client.lastBadChecksum());
+    if (fault.startsWith("life"))
+        QCOMPARE(client.lastLifeTriggers(), 16);
+    if (fault.startsWith("busy"))
+        QCOMPARE(quint8(answer2.at(1)), quint8(fault.endsWith("110") ? 110 : 203));
+    const QByteArray answer3 = client.transact(read, answered3 ? 5000 : 500);
+    QCOMPARE(answer3.isEmpty(), !answered3);
+    if (answered3)
+        QCOMPARE(quint8(answer3.at(1)), quint8(0));
+    QVERIFY(drive.stop());
+    const QList<SimDrive::LogEntry> entries = drive.logEntries();
+    QCOMPARE(entries.size(), 3);
+    QVERIFY2(entries[1].sLine.endsWith(logged2), qPrintable(entries[1].sLine));
+    QVERIFY(!entries[2].sLine.contains("fault=") || fault.startsWith("silent"));
+}
+
+void TestSimDrive::verifyFault()
+{
+    SimDrive drive;
+    QVERIFY2(drive.start(SmallFlash + QStringList{"--fault", "verify:2"}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    QVERIFY(loadBuffer(client, FlashData, pattern(128, 3)));
+    QCOMPARE(command(client, FlashCmd, 0x31, 0, 128), 0);
+    const quint32 expected[] = {0, 1, 0};
+    for (quint32 n : expected) {
+        QCOMPARE(command(client, FlashCmd, 0x33, 0, 128), 0);
+        QCOMPARE(status1(client, FlashStatus), n);
+    }
+    QVERIFY(drive.stop());
+}
+
+void TestSimDrive::poweredOffWaitsForWakePattern()
+{
+    SimDrive drive;
+    QVERIFY2(drive.start({"--powered-off"}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    QCOMPARE(client.transact(QByteArray::fromHex("045FB00104"), 400), QByteArray());
+    // The pattern split over two writes, after noise and a false start.
+    QVERIFY(client.writeRaw(QByteArray::fromHex("00FEED00FEED")));
+    QVERIFY(client.writeRaw(QByteArray::fromHex("C0DE")));
+    QCOMPARE(client.readRaw(5000, 4), QByteArray::fromHex("FEEDC0DE"));
+    // The tool keeps sending the pattern until it sees the echo.
+    QVERIFY(client.writeRaw(QByteArray::fromHex("FEEDC0DE")));
+    quint32 nRate = 0;
+    QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);
+    QVERIFY(drive.stop());
+    QVERIFY(drive.logLines().contains(QStringLiteral("- wake echoed")));
+    QCOMPARE(drive.logLines().filter(QStringLiteral("- wake")).size(), 1);
+    QCOMPARE(drive.logEntries().size(), 1);
+}
+
+void TestSimDrive::eepromWritesBackItsFile()
+{
+    SimDrive drive;
+    const QString sFile = drive.filePath("eeprom.bin");
+    QVERIFY2(drive.start({"--eeprom-size", "1K", "--eeprom", sFile}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    QCOMPARE(command(client, EepromCmd, 0x10, 0, 0), 0);
+    QCOMPARE(status1(client, EepromStatus), 1024u);
+    const QByteArray data = pattern(256, 9);
+    QVERIFY(loadBuffer(client, EepromData, data));
+    QCOMPARE(command(client, EepromCmd, 0x32, 0x100, 200), 0);
+    QCOMPARE(command(client, EepromCmd, 0x33, 0x100, 200), 0);
+    QCOMPARE(status1(client, EepromStatus), 0u);
+    QCOMPARE(command(client, EepromCmd, 0x32, 0x3C0, 256), 200);   // beyond the end
+    QVERIFY(drive.stop());
+    QFile file(sFile);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray written = file.readAll();
+    QCOMPARE(written.size(), 1024);
+    QCOMPARE(written.mid(0x100, 200), data.left(200));
+    QCOMPARE(written.mid(0x100 + 200, 8), QByteArray(8, char(0xFF)));
+}
+
+QTEST_GUILESS_MAIN(TestSimDrive)
+#include "tst_simdrive.moc"
