@@ -248,7 +248,13 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
 
     // Address bytes of S0 to S9; 0 marks the types that do not exist.
     static const int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 0, 4, 3, 2};
-    bool bTermination = false;
+    // Either a termination record or a record count (S5) marks a file that
+    // was written to its end; many tools write only the count.
+    bool bEndMark = false;
+    bool bCountMismatch = false;
+    quint32 nDataRecords = 0;
+    quint32 nCountSaid = 0;
+    quint32 nCountRead = 0;
     bool bBlankStop = false;
     quint8 bytes[256];
 
@@ -325,14 +331,25 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
         case 2:
         case 3:
             sink.data(nAddress, pData, nData);
+            ++nDataRecords;
+            break;
+        case 5:
+            // Number of data records so far (16 bits): a cheap completeness
+            // check, reported but never fatal.
+            bEndMark = true;
+            if (nAddress != (nDataRecords & 0xFFFFu) && !bCountMismatch) {
+                bCountMismatch = true;
+                nCountSaid = nAddress;
+                nCountRead = nDataRecords & 0xFFFFu;
+            }
             break;
         case 7:
         case 8:
         case 9:
             sink.start(nAddress);
-            bTermination = true;
+            bEndMark = true;
             break;
-        default: // S5: record count, not needed
+        default:
             break;
         }
     }
@@ -341,8 +358,13 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
         if (bBlankStop && reader.restHasText())
             std::fputs("srec2bin warning: reading stopped at a blank line; the text after it was ignored\n",
                        stderr);
-        if (!bTermination)
-            std::fputs("srec2bin warning: no termination record; the image may be incomplete\n", stderr);
+        if (bCountMismatch)
+            std::fprintf(stderr,
+                         "srec2bin warning: the record count record says %u data records, but %u were read before it\n",
+                         unsigned(nCountSaid), unsigned(nCountRead));
+        if (!bEndMark)
+            std::fputs("srec2bin warning: no termination or record count record; the image may be incomplete\n",
+                       stderr);
     }
     return 0;
 }
