@@ -7,16 +7,12 @@
 #include <climits>
 #include <cstring>
 
-#if __has_include("TComSerialFTDI.h")
+#include "PortDiscovery.h"
 #include "TComSerialFTDI.h"
-#define SERVOPROG_HAVE_FTDI_CLASS 1
-#endif
 
 namespace
 {
-// The rates the monitor may run at; 0 stands for the transport's default
-// working rate. Scanning for the monitor skips the 0.
-const uint32_t kRateTable[] = {0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+// The connection always starts at this rate.
 constexpr uint32_t kOpenBaud = 9600;
 
 void putIndex(ServiceExchange &exchange, uint8_t nService, uint16_t nIndex, uint8_t nSubIndex,
@@ -78,7 +74,9 @@ int TBootMonitorLink::setPortName(const QString &sPort)
 
 int TBootMonitorLink::setRequestedBaudRate(uint32_t nBaudrate)
 {
-    if (std::find(std::begin(kRateTable), std::end(kRateTable), nBaudrate) == std::end(kRateTable))
+    // The table's 0 stands for the transport's default working rate.
+    if (std::find(std::begin(baudRateTable), std::end(baudRateTable), nBaudrate)
+        == std::end(baudRateTable))
         return CommError::InvalidParameter;
     m_nRequestedBaud = nBaudrate;
     return CommError::NoError;
@@ -88,10 +86,8 @@ uint32_t TBootMonitorLink::defaultWorkingBaudRate() const
 {
     if (m_nDefaultBaudOverride != 0)
         return m_nDefaultBaudOverride;
-#ifdef SERVOPROG_HAVE_FTDI_CLASS
     if (dynamic_cast<const TComSerialFTDI *>(m_pTransport.get()) != nullptr)
         return DEFAULT_BAUD_FTDI;
-#endif
     return DEFAULT_BAUD_COM;
 }
 
@@ -150,7 +146,8 @@ int TBootMonitorLink::detectBaudRate()
             nFound = int(m_nCurrentBaud);
     }
     if (nFound < 0) {
-        for (uint32_t nRate : kRateTable) {
+        // Table order, skipping the 0 that stands for the default rate.
+        for (uint32_t nRate : baudRateTable) {
             if (nRate == 0)
                 continue;
             m_pTransport->setBaudRate(nRate);

@@ -1,8 +1,8 @@
 #include "TestTransport.h"
 
-#include "PtyTransport.h"
+#include "TComSerialPort.h"
 
 std::unique_ptr<TComSerial> makeTestTransport()
 {
-    return std::make_unique<PtyTransport>();
+    return std::make_unique<TComSerialPort>();
 }

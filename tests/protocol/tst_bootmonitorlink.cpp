@@ -6,6 +6,8 @@
 #include "LinkFrame.h"
 #include "PtyPeer.h"
 #include "TBootMonitorLink.h"
+#include "TComSerialFTDI.h"
+#include "TComSerialPort.h"
 #include "TestTransport.h"
 
 #include <QtTest>
@@ -151,6 +153,7 @@ private slots:
     void detectAtEachRate();
     void connect_data();
     void connect();
+    void defaultRateByTransport();
     void connectNoMonitor();
     void connectCannotOpen();
 
@@ -376,6 +379,17 @@ void TestBootMonitorLink::connect()
         QCOMPARE(m_link->readU32(0x5FB0, 1, nValue), 0);
         QCOMPARE(nValue, finalRate);
     }
+}
+
+void TestBootMonitorLink::defaultRateByTransport()
+{
+    QCOMPARE(TBootMonitorLink(new TComSerialPort).defaultWorkingBaudRate(), 115200u);
+    QCOMPARE(TBootMonitorLink(new TComSerialFTDI).defaultWorkingBaudRate(), 230400u);
+    TBootMonitorLink link(new TComSerialFTDI);
+    link.setDefaultWorkingBaudRate(57600);
+    QCOMPARE(link.defaultWorkingBaudRate(), 57600u);
+    link.setDefaultWorkingBaudRate(0);
+    QCOMPARE(link.defaultWorkingBaudRate(), 230400u);
 }
 
 void TestBootMonitorLink::connectNoMonitor()
