@@ -33,9 +33,9 @@ bool isBareComName(const QString &sPort)
     return sPort.startsWith(QLatin1String("COM"), Qt::CaseInsensitive);
 }
 
-int clampedMs(uint64_t nMilliseconds)
+int clampedInt(uint64_t nValue)
 {
-    return nMilliseconds > uint64_t(INT_MAX) ? INT_MAX : int(nMilliseconds);
+    return nValue > uint64_t(INT_MAX) ? INT_MAX : int(nValue);
 }
 
 #ifdef Q_OS_UNIX
@@ -121,7 +121,7 @@ int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
 
     const uint32_t nRate = nBaudrate != 0 ? nBaudrate : m_nLastRate;
     m_pPort->setPortName(sName);
-    m_pPort->setBaudRate(clampedMs(nRate));
+    m_pPort->setBaudRate(clampedInt(nRate));
     m_pPort->setDataBits(QSerialPort::Data8);
     m_pPort->setParity(QSerialPort::NoParity);
     m_pPort->setStopBits(QSerialPort::OneStop);
@@ -221,7 +221,7 @@ int TComSerialPort::read(uint8_t *pBuffer, uint32_t nCapacity, uint32_t &nCount)
 
     // Without an event loop nothing moves bytes from the driver into the
     // port's buffer but a wait; it returns at once when bytes are there.
-    if (m_pPort->bytesAvailable() == 0 && !m_pPort->waitForReadyRead(clampedMs(m_nTimeout))) {
+    if (m_pPort->bytesAvailable() == 0 && !m_pPort->waitForReadyRead(clampedInt(m_nTimeout))) {
         const QSerialPort::SerialPortError nError = m_pPort->error();
         m_pPort->clearError();
         if (nError != QSerialPort::NoError && nError != QSerialPort::TimeoutError)
@@ -256,7 +256,7 @@ int TComSerialPort::write(const uint8_t *pBuffer, uint32_t nCount)
     // the driver through these waits.
     while (bHandedOver && m_pPort->bytesToWrite() > 0) {
         const qint64 nLeftMs = deadline.remainingTime();
-        if (nLeftMs <= 0 || !m_pPort->waitForBytesWritten(clampedMs(uint64_t(nLeftMs))))
+        if (nLeftMs <= 0 || !m_pPort->waitForBytesWritten(clampedInt(uint64_t(nLeftMs))))
             bHandedOver = false;
     }
     if (!bHandedOver) {

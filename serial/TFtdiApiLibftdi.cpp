@@ -4,6 +4,8 @@
 #include <QElapsedTimer>
 #include <QMutexLocker>
 
+#include <cstring>
+
 #include <ftdi.h>
 #include <libusb.h>
 

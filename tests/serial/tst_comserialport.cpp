@@ -10,10 +10,13 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <atomic>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -27,7 +30,14 @@ public:
     PtyPair()
     {
         char sName[128] = {};
-        if (::openpty(&m_nMaster, &m_nSlave, sName, nullptr, nullptr) == 0)
+        // Raw from the start, so nothing is echoed or held back for a line
+        // end before the transport configures the line.
+        termios tio;
+        std::memset(&tio, 0, sizeof tio);
+        cfmakeraw(&tio);
+        cfsetispeed(&tio, B38400);
+        cfsetospeed(&tio, B38400);
+        if (::openpty(&m_nMaster, &m_nSlave, sName, &tio, nullptr) == 0)
             m_sSlave = QByteArray(sName);
     }
     ~PtyPair()
@@ -59,6 +69,21 @@ public:
                 return data;
             data.append(chunk, int(nRead));
         }
+    }
+
+    // Waits until nBytes sent from the master have reached the slave's input
+    // queue (the pty moves them over asynchronously).
+    bool waitUntilArrived(int nBytes) const
+    {
+        QElapsedTimer timer;
+        timer.start();
+        while (timer.elapsed() < 10000) {
+            int nQueued = 0;
+            if (::ioctl(m_nSlave, FIONREAD, &nQueued) == 0 && nQueued >= nBytes)
+                return true;
+            QThread::msleep(2);
+        }
+        return false;
     }
 
     // The line speed as the far end sees it in the terminal settings.
@@ -261,7 +286,7 @@ void TestComSerialPort::partialReads()
 
     const QByteArray sent = pattern(waiting);
     QVERIFY(pty.send(sent));
-    QThread::msleep(50);   // let the bytes cross the pty
+    QVERIFY(pty.waitUntilArrived(waiting));
 
     QByteArray received;
     QElapsedTimer timer;
@@ -346,12 +371,12 @@ void TestComSerialPort::purgeDropsReceived()
 
     // Some bytes already taken from the driver, some still in it.
     QVERIFY(pty.send("stale-1"));
-    QThread::msleep(50);
+    QVERIFY(pty.waitUntilArrived(7));
     uint8_t buffer[64];
     uint32_t nCount = 0;
     QCOMPARE(transport.read(buffer, 1, nCount), 0);
     QVERIFY(pty.send("stale-2"));
-    QThread::msleep(50);
+    QVERIFY(pty.waitUntilArrived(7));
 
     QCOMPARE(transport.purge(), 0);
     transport.setTimeout(100);
@@ -411,9 +436,11 @@ void TestComSerialPort::usedFromThreadWithoutEventLoop()
     TComSerialPort transport;
     int nOpen = -1, nRead = -1, nWrite = -1, nClose = -1;
     QByteArray received;
+    std::atomic<bool> bOpened{false};
     QScopedPointer<QThread> thread(QThread::create([&] {
         nOpen = transport.open(pty.slaveName(), 57600);
-        transport.setTimeout(5000);
+        bOpened = true;
+        transport.setTimeout(10000);
         uint8_t buffer[32];
         uint32_t nCount = 0;
         nRead = transport.read(buffer, 32, nCount);
@@ -423,7 +450,11 @@ void TestComSerialPort::usedFromThreadWithoutEventLoop()
         nClose = transport.close();
     }));
     thread->start();
-    QThread::msleep(200);
+    QElapsedTimer timer;
+    timer.start();
+    while (!bOpened && timer.elapsed() < 20000)
+        QThread::msleep(5);
+    QVERIFY(bOpened);
     QVERIFY(pty.send("hello"));
     const QByteArray reply = pty.receive(3000);
     QVERIFY(thread->wait(20000));
