@@ -100,6 +100,8 @@ void TCliProgress::steps(int nSteps)
 void TCliProgress::step()
 {
     ++m_nStep;
+    if (!m_bTerminal && m_nSteps > 0)
+        printOut(QStringLiteral("%1step %2/%3\n").arg(prefix()).arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps));
 }
 
 void TCliProgress::file(const QString &sFile)
@@ -122,10 +124,7 @@ void TCliProgress::state(const QString &sState, quint64 nTotalBytes)
         // End states ("... finished", "... failed!", "Done!") get a line of their own.
         drawBar(false);
     } else {
-        QString sStep;
-        if (m_nSteps > 0 && m_nStep > 0)
-            sStep = QStringLiteral(" (step %1/%2)").arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps);
-        printOut(QStringLiteral("%1state: %2%3\n").arg(prefix(), sState, sStep));
+        printOut(QStringLiteral("%1state: %2\n").arg(prefix(), sState));
     }
 }
 
@@ -139,8 +138,9 @@ void TCliProgress::value(int nPercent)
         drawBar(nPercent == 100);
         return;
     }
+    // The state line already said that the activity began.
     const int nDecade = nPercent / 10;
-    if (nDecade == m_nLastPlainDecade)
+    if (nPercent == 0 || nDecade == m_nLastPlainDecade)
         return;
     m_nLastPlainDecade = nDecade;
     QString s = QStringLiteral("%1progress: %2 %3%").arg(prefix(), m_sState).arg(nPercent);
@@ -157,26 +157,29 @@ void TCliProgress::drawBar(bool bFinal)
         return;
     m_nLastDrawMs = nElapsed;
     const int nPercent = qMax(0, m_nPercent);
-    QString sLine = prefix();
+    QString sLeft = prefix();
     if (m_nSteps > 0 && m_nStep > 0)
-        sLine += QStringLiteral("%1/%2 ").arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps);
-    sLine += m_sState.leftJustified(24, QLatin1Char(' '), false);
+        sLeft += QStringLiteral("%1/%2 ").arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps);
+    sLeft += m_sState.leftJustified(20, QLatin1Char(' '), false);
+    QString sLine = sLeft;
     if (m_nPercent >= 0) {
-        const int nWidth = 20;
-        const int nFilled = nPercent * nWidth / 100;
-        sLine += QStringLiteral(" [%1%2] %3%")
-                     .arg(QString(nFilled, QLatin1Char('#')), QString(nWidth - nFilled, QLatin1Char('-')))
-                     .arg(nPercent, 3);
+        QString sRight = QStringLiteral("%1%").arg(nPercent, 3);
         if (m_nTotalBytes > 0) {
             const quint64 nDone = m_nTotalBytes * quint64(nPercent) / 100;
-            sLine += QStringLiteral(" %1/%2").arg(byteText(nDone), byteText(m_nTotalBytes));
+            sRight += QStringLiteral(" %1/%2").arg(byteText(nDone), byteText(m_nTotalBytes));
             if (nElapsed > 0)
-                sLine += QStringLiteral(" %1").arg(rateText(double(nDone) * 1000.0 / double(nElapsed)));
+                sRight += QStringLiteral(" %1").arg(rateText(double(nDone) * 1000.0 / double(nElapsed)));
         }
         if (nPercent > 0 && nPercent < 100)
-            sLine += QStringLiteral(" %1 left").arg(durationText(nElapsed * (100 - nPercent) / nPercent));
+            sRight += QStringLiteral(" %1 left").arg(durationText(nElapsed * (100 - nPercent) / nPercent));
         else if (nPercent == 100)
-            sLine += QStringLiteral(" %1").arg(durationText(nElapsed));
+            sRight += QStringLiteral(" %1").arg(durationText(nElapsed));
+        // The bar takes what the texts leave of the line (sized for the longest
+        // right-hand text, so it does not jump while the figures change).
+        const int nWidth = qBound(8, terminalWidth() - 1 - int(sLeft.size()) - 50, 30);
+        const int nFilled = nPercent * nWidth / 100;
+        sLine += QStringLiteral(" [%1%2] %3")
+                     .arg(QString(nFilled, QLatin1Char('#')), QString(nWidth - nFilled, QLatin1Char('-')), sRight);
     }
     const int nMax = terminalWidth() - 1;
     if (sLine.size() > nMax)

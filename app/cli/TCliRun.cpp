@@ -8,15 +8,6 @@
 TCliRun::TCliRun(const CliRunSetup &setup, TCliProgress *pProgress, QObject *pParent)
     : QObject(pParent), m_setup(setup), m_pProgress(pProgress)
 {
-    // The worker announces a step per job, two for a flash Program job (file
-    // and erase, then programming); this maps step numbers back to jobs.
-    for (int i = 0; i < m_setup.jobs.size(); ++i) {
-        const PgmEntry &job = m_setup.jobs.at(i);
-        const bool bTwoSteps = job.nOperation == Program && (job.nMemory == Flash0 || job.nMemory == Flash1);
-        m_stepJob << i;
-        if (bTwoSteps)
-            m_stepJob << i;
-    }
     m_setup.jobBytes.resize(m_setup.jobs.size());
 }
 
@@ -78,22 +69,23 @@ int TCliRun::exitStatus() const
 
 quint64 TCliRun::bytesOfState(const QString &sState) const
 {
-    const int nStep = m_nStepsSeen - 1;
-    if (nStep < 0 || nStep >= m_stepJob.size())
+    if (m_nJob < 0 || m_nJob >= m_setup.jobBytes.size())
         return 0;
-    const int nJob = m_stepJob.at(nStep);
     // Only the data phases move a known number of bytes; erasing and the
     // query steps show percent and time only.
     static const char *const dataStates[] = {"Program flash", "Read Flash", "Read EEPROM", "Write EEPROM",
                                              "Erase EEPROM"};
     for (const char *pState : dataStates)
         if (sState == QLatin1String(pState))
-            return m_setup.jobBytes.at(nJob);
+            return m_setup.jobBytes.at(m_nJob);
     return 0;
 }
 
 void TCliRun::UpdateProgressState(QString sState)
 {
+    // Every flash and EEPROM job begins by querying its device.
+    if (sState == QLatin1String("Query flash information") || sState == QLatin1String("Query eeprom information"))
+        ++m_nJob;
     m_pProgress->state(sState, bytesOfState(sState));
 }
 
@@ -109,7 +101,6 @@ void TCliRun::UpdateProgressSteps(int nSteps)
 
 void TCliRun::UpdateProgressStep()
 {
-    ++m_nStepsSeen;
     m_pProgress->step();
 }
 
@@ -140,7 +131,6 @@ void TCliRun::UpdateFinished()
     m_bFinished = true;
     m_pProgress->finish();
     for (const JobStats &job : m_stats.jobs)
-        if (job.bRan)
-            m_pProgress->jobSummary(job);
+        m_pProgress->jobSummary(job);
     emit finished();
 }

@@ -71,9 +71,8 @@ private:
     RunStats m_stats;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;
-    // Job whose steps are running, counted from the worker's ProgressStep().
-    QVector<int> m_stepJob;
-    int m_nStepsSeen = 0;
+    // Job now running, counted from the query state each job starts with.
+    int m_nJob = -1;
 };
 
 #endif // TCLIRUN_H
