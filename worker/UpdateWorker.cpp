@@ -2,6 +2,7 @@
 
 #include "CountingSerial.h"
 #include "FWInfoFlash.h"
+#include "Lzrw3a.h"
 #include "PortDiscovery.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ UpdateWorker::UpdateWorker()
 UpdateWorker::UpdateWorker(TComSerial *pTransport)
     : QObject(nullptr)
     , m_pTransport(new CountingSerial(pTransport))
+    , m_pCompressor(&compressBlock)
 {
     // The link owns the transport; the counting layer lets the worker report
     // what each job cost on the wire.
@@ -49,6 +51,16 @@ bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJo
     else
         jobs.clear();
     return true;
+}
+
+void UpdateWorker::setBlockCompressor(BlockCompressor pCompressor)
+{
+    m_pCompressor = pCompressor ? pCompressor : &compressBlock;
+}
+
+bool UpdateWorker::isPortOpen() const
+{
+    return m_pTransport->isOpen();
 }
 
 void UpdateWorker::requestCancel()

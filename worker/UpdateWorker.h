@@ -10,6 +10,7 @@
 #include <QString>
 #include <QVector>
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 
 class TComSerial;
@@ -40,6 +41,15 @@ public:
     // default) waits until the drive answers or the run is cancelled.
     void setWakeTimeout(uint32_t nMilliseconds) { m_nWakeTimeoutMs = nMilliseconds; }
     uint32_t wakeTimeout() const { return m_nWakeTimeoutMs; }
+
+    // The block compressor used by Program; replaceable so that a faulty
+    // compressor can be exercised. Same contract as compressBlock().
+    using BlockCompressor = int (*)(const uint8_t *pInput, uint32_t nLength, void *pWork,
+                                    uint8_t *pOutput, size_t nOutCapacity, uint32_t *pOutLength);
+    void setBlockCompressor(BlockCompressor pCompressor);
+
+    // Whether the serial port is open (false again once a run has ended).
+    bool isPortOpen() const;
 
     // What the run did. Complete once finished() has been emitted.
     const RunStats &statistics() const { return m_stats; }
@@ -106,6 +116,7 @@ public:
 
 private:
     CountingSerial *m_pTransport = nullptr;   // owned by the link
+    BlockCompressor m_pCompressor;
     bool m_bChooseTransport = false;          // created here, not injected
     uint32_t m_nWakeTimeoutMs = 0;
     RunStats m_stats;

@@ -182,7 +182,7 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
 {
     JobStats *pJob = currentJob();
     uint32_t nPacked = nLength;
-    if (bCompress && compressBlock(pBlock, nLength, pWork, pPacked, packedSize, &nPacked) != 0)
+    if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, packedSize, &nPacked) != 0)
         nPacked = nLength;   // not compressible here: send it raw
 
     bool bSendPacked = nPacked < nLength * 80 / 100;

@@ -1,0 +1,915 @@
+// Whole update runs: the worker in a thread of its own, a COM-port transport
+// on a pseudo-terminal, and the simulated drive on the other end.
+
+#include "SimDrive.h"
+#include "WorkerRun.h"
+
+#include "Lzrw3a.h"
+
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+namespace {
+
+const quint32 kSector = 0x10000;
+const quint32 kFlashSize = 0x100000;   // 1 MiB keeps the memory files small
+
+// Sector k of a preloaded flash holds the byte 0x40 + k, except sector 3,
+// which is blank, so that the check-before-erase is seen to skip it.
+QByteArray preloadedFlash(quint32 nSize)
+{
+    QByteArray data(int(nSize), char(0xFF));
+    for (quint32 a = 0; a < nSize; a += kSector)
+        if (a / kSector != 3)
+            data.replace(int(a), int(kSector), QByteArray(int(kSector), char(0x40 + a / kSector)));
+    return data;
+}
+
+QByteArray readFile(const QString &sPath)
+{
+    QFile f(sPath);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QStringList eventsNamed(const WorkerOutcome &o, const QString &sName)
+{
+    QStringList out;
+    for (const QString &s : o.events)
+        if (s == sName || s.startsWith(sName + QLatin1Char(':')))
+            out << s;
+    return out;
+}
+
+// A compressor that garbles every compressed block it produces (a single
+// flipped byte may by chance name an entry with equal contents).
+int faultyCompressor(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput,
+                     size_t nOutCapacity, uint32_t *pOutLength)
+{
+    const int n = compressBlock(pInput, nLength, pWork, pOutput, nOutCapacity, pOutLength);
+    if (n == 0 && pOutput[0] == 0)
+        for (uint32_t i = 6; i < *pOutLength; i += 5)
+            pOutput[i] ^= 0x5A;
+    return n;
+}
+
+} // namespace
+
+class TestUpdateWorker : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void programAndReadBack_data();
+    void programAndReadBack();
+    void faultyCompressorIsCaught();
+    void firmwareInfo_data();
+    void firmwareInfo();
+    void eraseAndRead_data();
+    void eraseAndRead();
+    void eeprom_data();
+    void eeprom();
+    void stepsAndOrder_data();
+    void stepsAndOrder();
+    void faults_data();
+    void faults();
+    void cancel_data();
+    void cancel();
+    void startFailures_data();
+    void startFailures();
+
+private:
+    bool startSim(SimDrive &sim, QStringList args);
+};
+
+void TestUpdateWorker::initTestCase()
+{
+    if (!SimDrive::isSupported())
+        QSKIP("the simulated drive needs a POSIX system");
+    QProcess probe;
+    probe.start(QStringLiteral("srec_cat"), {QStringLiteral("-version")});
+    if (!probe.waitForFinished(10000) || probe.exitCode() != 0)
+        QSKIP("srec_cat (srecord) is needed to write the test images");
+}
+
+bool TestUpdateWorker::startSim(SimDrive &sim, QStringList args)
+{
+    if (!sim.start(args)) {
+        qWarning("simulator did not start: %s", qPrintable(sim.errorString()));
+        return false;
+    }
+    return true;
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::programAndReadBack_data()
+{
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("memory");
+    QTest::addColumn<int>("simBaud");     // the drive's power-on rate
+    QTest::addColumn<int>("baud");        // working rate asked for
+    QTest::addColumn<bool>("compress");
+    QTest::addColumn<int>("bootType");
+    QTest::addColumn<quint32>("address");
+    QTest::addColumn<int>("size");
+
+    QTest::newRow("hex flash0 9600 powered-off small")
+        << "hex" << 0 << 9600 << 9600 << true << int(PoweredOff) << quint32(0x10040) << 2000;
+    QTest::newRow("srec flash1 115200 monitor compressed")
+        << "srec" << 1 << 9600 << 115200 << true << int(RunningMonitor) << quint32(0x20300) << 150000;
+    QTest::newRow("hex flash0 921600 monitor raw")
+        << "hex" << 0 << 19200 << 921600 << false << int(RunningMonitor) << quint32(0) << 200000;
+    QTest::newRow("srec flash0 921600 powered-off compressed")
+        << "srec" << 0 << 9600 << 921600 << true << int(PoweredOff) << quint32(0x31000) << 180000;
+    QTest::newRow("hex flash1 115200 powered-off raw")
+        << "hex" << 1 << 9600 << 115200 << false << int(PoweredOff) << quint32(0xE0000) << 70000;
+}
+
+void TestUpdateWorker::programAndReadBack()
+{
+    QFETCH(QString, format);
+    QFETCH(int, memory);
+    QFETCH(int, simBaud);
+    QFETCH(int, baud);
+    QFETCH(bool, compress);
+    QFETCH(int, bootType);
+    QFETCH(quint32, address);
+    QFETCH(int, size);
+
+    SimDrive sim;
+    const QByteArray before = preloadedFlash(kFlashSize);
+    const QString sFlash = sim.writeFile(QStringLiteral("flash%1.bin").arg(memory), before);
+    QStringList args{QStringLiteral("--baud"), QString::number(simBaud),
+                     QStringLiteral("--flash-size"), QString::number(kFlashSize),
+                     QStringLiteral("--flash%1").arg(memory), sFlash};
+    if (bootType == PoweredOff)
+        args << QStringLiteral("--powered-off");
+    QVERIFY(startSim(sim, args));
+
+    const QByteArray image = mixedBytes(size, quint32(size), address);
+    const QString sImage = sim.filePath(QStringLiteral("image.") + format);
+    QString sError;
+    QVERIFY2(writeImageFile(sImage, format, image, address, &sError), qPrintable(sError));
+    const QString sReadBack = sim.filePath(QStringLiteral("readback.srec"));
+
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = uint32_t(baud);
+    params.nBootType = bootType;
+    PgmEntry program;
+    program.nMemory = memory;
+    program.nOperation = Program;
+    program.sImage = sImage;
+    program.bCompress = compress;
+    PgmEntry read;
+    read.nMemory = memory;
+    read.nOperation = Read;
+    read.nOffset = int32_t(address);
+    read.nLength = size;
+    read.sImage = sReadBack;
+
+    const WorkerOutcome o = runWorker(params, {program, read});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QVERIFY2(o.nCritical == 0, qPrintable(o.sCriticalTitle + ": " + o.sCriticalText));
+    QCOMPARE(o.nFinished, 1);
+    QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:3"));
+    QCOMPARE(o.events.last(), QStringLiteral("finished"));
+    QCOMPARE(o.nStep, 3);
+    QVERIFY(!o.bPortOpenAfter);
+    QVERIFY(o.stats.succeeded());
+    QVERIFY(o.states.contains(QStringLiteral("Update finished")));
+    QVERIFY(o.states.contains(QStringLiteral("Reading flash finished")));
+    if (bootType == PoweredOff) {
+        QCOMPARE(o.states.value(0), QStringLiteral("Init boot monitor"));
+        QCOMPARE(o.states.value(1), QStringLiteral("Done!"));
+    } else {
+        QVERIFY(!o.states.contains(QStringLiteral("Init boot monitor")));
+    }
+    // The file is announced by its base name before it is read.
+    QVERIFY(o.events.contains(QStringLiteral("ProgressFile:image")));
+
+    // Read-back through the worker equals the image.
+    QCOMPARE(loadImageBytes(sReadBack, address, quint32(size)), image);
+
+    // Statistics agree with what reached the drive.
+    const JobStats &job = o.stats.jobs.at(0);
+    const int nPrograms = sim.commandCount(QStringLiteral("flash-program"));
+    QCOMPARE(int(job.nBlocksRaw + job.nBlocksCompressed), nPrograms);
+    QCOMPARE(job.nBlocksExpandMismatch, 0u);
+    if (!compress)
+        QCOMPARE(sim.commandCount(QStringLiteral("flash-decompress")), 0);
+    else if (size > 8192)
+        QVERIFY(job.nBlocksCompressed > 0);
+    QVERIFY(job.nWireBytesSent > 0 && job.nWireBytesReceived > 0);
+    if (size > 3 * 8192)
+        QVERIFY(job.nBlocksSkipped > 0);   // the erased stretches of the image
+
+    // No program command touched an all-FF block, and every block was verified.
+    int nVerifies = 0;
+    for (const SimDrive::LogEntry &e : sim.logEntries()) {
+        if (e.command() == QLatin1String("flash-program")) {
+            const quint32 a = e.number(QStringLiteral("addr"));
+            const quint32 n = e.number(QStringLiteral("size"));
+            QByteArray block(int(n), char(0xFF));
+            for (quint32 i = 0; i < n; ++i)
+                if (a + i >= address && a + i < address + quint32(size))
+                    block[int(i)] = image[int(a + i - address)];
+            QVERIFY2(block.count(char(0xFF)) != block.size(), qPrintable(e.sLine));
+        }
+        if (e.command() == QLatin1String("flash-verify"))
+            ++nVerifies;
+    }
+    QCOMPARE(nVerifies, nPrograms);
+
+    // Only the touched sectors were erased, and the blank one among them not.
+    QList<quint32> expectedErase;
+    for (quint32 s = address / kSector * kSector; s < address + quint32(size); s += kSector)
+        if (s / kSector != 3)
+            expectedErase << s;
+    QCOMPARE(sim.erasedSectors(memory), expectedErase);
+    QCOMPARE(o.stats.jobs.at(0).nSectorsErased, quint32(expectedErase.size()));
+
+    // The flash itself: the image, FF elsewhere in touched sectors, the old
+    // contents everywhere else.
+    QVERIFY(sim.stop());
+    const QByteArray after = readFile(sFlash);
+    QCOMPARE(after.size(), before.size());
+    const quint32 nFirst = address / kSector * kSector;
+    const quint32 nLast = (address + quint32(size) - 1) / kSector * kSector + kSector;
+    for (quint32 a = 0; a < kFlashSize; ++a) {
+        char want;
+        if (a >= address && a < address + quint32(size))
+            want = image[int(a - address)];
+        else if (a >= nFirst && a < nLast)
+            want = char(0xFF);
+        else
+            want = before[int(a)];
+        if (after[int(a)] != want)
+            QFAIL(qPrintable(QStringLiteral("flash byte 0x%1 is 0x%2, want 0x%3").arg(a, 0, 16)
+                                 .arg(quint8(after[int(a)]), 2, 16, QLatin1Char('0'))
+                                 .arg(quint8(want), 2, 16, QLatin1Char('0'))));
+    }
+}
+
+void TestUpdateWorker::faultyCompressorIsCaught()
+{
+    SimDrive sim;
+    const QString sFlash = sim.writeFile(QStringLiteral("flash0.bin"), QByteArray(int(kFlashSize), char(0xFF)));
+    QVERIFY(startSim(sim, {QStringLiteral("--flash-size"), QString::number(kFlashSize),
+                           QStringLiteral("--flash0"), sFlash}));
+    const quint32 nAddress = 0x8000;
+    const QByteArray image = mixedBytes(40000, 7, nAddress);
+    const QString sImage = sim.filePath(QStringLiteral("image.hex"));
+    QVERIFY(writeImageFile(sImage, QStringLiteral("hex"), image, nAddress));
+
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = 115200;
+    params.nBootType = RunningMonitor;
+    PgmEntry program;
+    program.nMemory = Flash0;
+    program.sImage = sImage;
+    program.bCompress = true;
+    const WorkerOutcome o = runWorker(params, {program}, [](UpdateWorker *w) {
+        w->setBlockCompressor(&faultyCompressor);
+    });
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nCritical, 0);
+    QVERIFY(o.stats.succeeded());
+    const JobStats &job = o.stats.jobs.at(0);
+    QVERIFY(job.nBlocksExpandMismatch > 0);
+    QCOMPARE(job.nBlocksCompressed, 0u);   // every corrupted block went raw
+    QCOMPARE(sim.commandCount(QStringLiteral("flash-decompress")), 0);
+    QVERIFY(sim.stop());
+    QCOMPARE(readFile(sFlash).mid(int(nAddress), image.size()), image);
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::firmwareInfo_data()
+{
+    QTest::addColumn<bool>("withInfo");
+    QTest::addColumn<int>("bootType");
+    QTest::newRow("info block at 0x400000, running monitor") << true << int(RunningMonitor);
+    QTest::newRow("info block at 0x400000, powered off") << true << int(PoweredOff);
+    QTest::newRow("blank flash: no info") << false << int(RunningMonitor);
+}
+
+void TestUpdateWorker::firmwareInfo()
+{
+    QFETCH(bool, withInfo);
+    QFETCH(int, bootType);
+    SimDrive sim;
+    QByteArray flash(0x400000 + 0x1000, char(0xFF));
+    if (withInfo) {
+        QByteArray chain;
+        auto word = [](quint32 v) {
+            QByteArray b(4, 0);
+            for (int i = 0; i < 4; ++i)
+                b[i] = char(v >> (8 * i));
+            return b;
+        };
+        chain += word(16) + word(0x100) + QByteArray(16, char(0x11));   // a block that is skipped
+        QByteArray payload;
+        const char *fields[5] = {"HW-REV-C", "FW 3.1.4", "2026-12-01", "Servo drive firmware", "SN-42"};
+        const int sizes[5] = {16, 16, 16, 40, 16};
+        for (int i = 0; i < 5; ++i)
+            payload += QByteArray(fields[i]).leftJustified(sizes[i], '\0', true);
+        chain += word(104) + word(0x1400) + payload;
+        flash.replace(0x400000, chain.size(), chain);
+    }
+    const QString sFlash = sim.writeFile(QStringLiteral("flash0.bin"), flash);
+    QStringList args{QStringLiteral("--flash0"), sFlash};
+    if (bootType == PoweredOff)
+        args << QStringLiteral("--powered-off");
+    QVERIFY(startSim(sim, args));
+
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = 230400;
+    params.nBootType = bootType;
+    const WorkerOutcome o = runWorker(params, {});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nCritical, 0);
+    QVERIFY(!o.bPortOpenAfter);
+    QVERIFY(o.stats.succeeded());
+    QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:0"));
+    QCOMPARE(o.events.last(), QStringLiteral("finished"));
+    const QString sExpected = withInfo
+        ? QStringLiteral("HW-REV-C\nFW 3.1.4\n2026-12-01\nServo drive firmware\nSN-42") : QString();
+    QCOMPARE(o.sInfoText, sExpected);
+    QCOMPARE(o.stats.sFirmwareInfo, sExpected);
+    QCOMPARE(eventsNamed(o, QStringLiteral("ProgressInfoText")).size(), withInfo ? 1 : 0);
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::eraseAndRead_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("output");   // "ok", "bad" (unwritable) for Read
+    QTest::addColumn<QString>("title");    // expected ShowCritical, empty: none
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("endState");
+
+    const QString range = QStringLiteral("Offset/length exceeds flash address range!");
+    QTest::newRow("erase whole device") << int(Erase) << 0 << -1 << "" << "" << "" << "Erase finished";
+    QTest::newRow("erase two sectors") << int(Erase) << 0x20000 << 0x20000 << "" << "" << "" << "Erase finished";
+    QTest::newRow("erase half-sector offset") << int(Erase) << 0x8000 << 0x10000 << ""
+        << "Flash erase" << "Offset and size must be a multiple of 65536 (0x10000)" << "";
+    QTest::newRow("erase past the end") << int(Erase) << 0xF0000 << 0x20000 << "" << "Flash erase" << range << "";
+    QTest::newRow("erase negative offset") << int(Erase) << -1 << 0x10000 << "" << "Flash erase" << range << "";
+    QTest::newRow("read two and a half buffers") << int(Read) << 0x1000 << 20480 << "ok" << "" << "" << "Reading flash finished";
+    QTest::newRow("read whole device") << int(Read) << 0 << -1 << "ok" << "" << "" << "Reading flash finished";
+    QTest::newRow("read past the end") << int(Read) << 0xFFF00 << 0x200 << "ok" << "Flash read" << range << "";
+    QTest::newRow("read negative offset") << int(Read) << -5 << 16 << "ok" << "Flash read" << range << "";
+    QTest::newRow("read into unwritable file") << int(Read) << 0 << 4096 << "bad"
+        << "Flash read" << "Writing to file %1 failed!" << "Reading flash finished";
+}
+
+void TestUpdateWorker::eraseAndRead()
+{
+    QFETCH(int, operation);
+    QFETCH(int, offset);
+    QFETCH(int, length);
+    QFETCH(QString, output);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QString, endState);
+
+    SimDrive sim;
+    QByteArray before = preloadedFlash(kFlashSize);
+    const QByteArray noise = randomBytes(0x30000, 99);
+    before.replace(0, noise.size(), noise);
+    const QString sFlash = sim.writeFile(QStringLiteral("flash1.bin"), before);
+    QVERIFY(startSim(sim, {QStringLiteral("--flash-size"), QString::number(kFlashSize),
+                           QStringLiteral("--flash1"), sFlash}));
+    const QString sOut = output == QLatin1String("bad")
+        ? sim.filePath(QStringLiteral("no-such-dir/out.srec")) : sim.filePath(QStringLiteral("out.srec"));
+    text.replace(QLatin1String("%1"), sOut);
+
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = 460800;
+    params.nBootType = RunningMonitor;
+    PgmEntry job;
+    job.nMemory = Flash1;
+    job.nOperation = operation;
+    job.nOffset = offset;
+    job.nLength = length;
+    job.sImage = operation == Read ? sOut : QString();
+    // A second job shows whether a failure ended the list.
+    PgmEntry probe;
+    probe.nMemory = Eeprom0;
+    probe.nOperation = 9;   // query and select only
+
+    const WorkerOutcome o = runWorker(params, {job, probe});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QVERIFY(!o.bPortOpenAfter);
+    QCOMPARE(o.nSteps, 2);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, text);
+    const bool bRefused = !title.isEmpty() && endState.isEmpty();
+    if (endState.isEmpty())
+        QVERIFY(!o.states.last().endsWith(QLatin1String("finished")));
+    else
+        QVERIFY(o.states.contains(endState));
+    // A refusal ends the list; a failed file write does not, but the job
+    // does not count as done.
+    QCOMPARE(sim.commandCount(QStringLiteral("eeprom-info")), bRefused ? 0 : 1);
+    QCOMPARE(o.stats.jobs.at(0).succeeded(), title.isEmpty());
+    QCOMPARE(o.stats.succeeded(), title.isEmpty());
+    QCOMPARE(o.stats.jobs.at(0).bOutputFailed, output == QLatin1String("bad"));
+
+    const quint32 nOffset = quint32(offset);
+    const quint32 nLength = length < 0 ? kFlashSize : quint32(length);
+    if (operation == Read && title.isEmpty()) {
+        QCOMPARE(loadImageBytes(sOut, nOffset, nLength), before.mid(int(nOffset), int(nLength)));
+        // 8192-byte blocks; the length parameter is written only when it changes.
+        QList<quint32> sizes;
+        for (const SimDrive::LogEntry &e : sim.logEntries())
+            if (e.command() == QLatin1String("flash-read") && e.number(QStringLiteral("addr")) >= nOffset
+                && e.number(QStringLiteral("addr")) < nOffset + nLength)
+                sizes << e.number(QStringLiteral("size"));
+        QCOMPARE(sizes.size(), int((nLength + 8191) / 8192));
+        QCOMPARE(sizes.first(), qMin(nLength, 8192u));
+    }
+    if (output == QLatin1String("bad"))
+        QVERIFY(!QFile::exists(sOut));
+    if (operation == Erase) {
+        QList<quint32> expected;
+        if (title.isEmpty())
+            for (quint32 s = nOffset; s < nOffset + nLength; s += kSector)
+                if (s / kSector != 3)
+                    expected << s;
+        QCOMPARE(sim.erasedSectors(1), expected);
+        QVERIFY(sim.stop());
+        const QByteArray after = readFile(sFlash);
+        for (quint32 s = 0; s < kFlashSize; s += kSector) {
+            const bool bErased = title.isEmpty() && s >= nOffset && s < nOffset + nLength;
+            const QByteArray want = bErased ? QByteArray(int(kSector), char(0xFF)) : before.mid(int(s), int(kSector));
+            QVERIFY2(after.mid(int(s), int(kSector)) == want, qPrintable(QString::number(s, 16)));
+        }
+    }
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::eeprom_data()
+{
+    QTest::addColumn<int>("memory");
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<int>("length");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("endState");
+
+    const QString range = QStringLiteral("Offset/length exceeds EEPROM address range!");
+    QTest::newRow("write 300 bytes") << 2 << int(Program) << 0x100 << 300 << "" << "" << "Writing EEPROM finished";
+    QTest::newRow("write 512 bytes eeprom1") << 3 << int(Program) << 0x200 << 512 << "" << "" << "Writing EEPROM finished";
+    QTest::newRow("read 300 bytes") << 2 << int(Read) << 0x80 << 300 << "" << "" << "Reading EEPROM finished";
+    QTest::newRow("read whole eeprom") << 3 << int(Read) << 0 << -1 << "" << "" << "Reading EEPROM finished";
+    QTest::newRow("erase range") << 2 << int(Erase) << 0x300 << 700 << "" << "" << "Erasing EEPROM finished";
+    QTest::newRow("erase whole eeprom") << 2 << int(Erase) << 0 << -1 << "" << "" << "Erasing EEPROM finished";
+    QTest::newRow("write past the end") << 2 << int(Program) << 0x7F00 << 0x200 << "EEPROM write" << range << "";
+    QTest::newRow("read negative offset") << 3 << int(Read) << -1 << 10 << "EEPROM read" << range << "";
+    QTest::newRow("erase past the end") << 2 << int(Erase) << 0 << 0x8001 << "EEPROM erase" << range << "";
+    QTest::newRow("write verify fails") << 2 << int(Program) << 0 << 600 << "EEPROM write" << "Verify after write failed!" << "Writing EEPROM failed!";
+    QTest::newRow("erase verify fails") << 2 << int(Erase) << 0 << 600 << "EEPROM erase" << "Verify after erase failed!" << "Erasing EEPROM failed!";
+}
+
+void TestUpdateWorker::eeprom()
+{
+    QFETCH(int, memory);
+    QFETCH(int, operation);
+    QFETCH(int, offset);
+    QFETCH(int, length);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QString, endState);
+
+    const quint32 nSize = 0x8000;
+    SimDrive sim;
+    const QByteArray before = randomBytes(int(nSize), 5);
+    const QString sOption = memory == Eeprom0 ? QStringLiteral("--eeprom") : QStringLiteral("--eeprom1");
+    const QString sMem = sim.writeFile(QStringLiteral("eeprom.bin"), before);
+    QStringList args{sOption, sMem};
+    if (text.startsWith(QLatin1String("Verify")))
+        args << QStringLiteral("--fault") << QStringLiteral("verify:2");
+    QVERIFY(startSim(sim, args));
+
+    const quint32 nOffset = quint32(offset);
+    const quint32 nLength = length < 0 ? nSize : quint32(length);
+    // Data for the first half of the range only: the rest is written as FF.
+    const QByteArray data = randomBytes(int(nLength / 2), 11);
+    const QString sImage = sim.filePath(QStringLiteral("data.srec"));
+    if (operation == Program)
+        QVERIFY(writeImageFile(sImage, QStringLiteral("srec"), data, nOffset));
+    const QString sOut = sim.filePath(QStringLiteral("eeprom-out.srec"));
+
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = 57600;
+    params.nBootType = RunningMonitor;
+    PgmEntry job;
+    job.nMemory = memory;
+    job.nOperation = operation;
+    job.nOffset = offset;
+    job.nLength = length;
+    job.sImage = operation == Read ? sOut : sImage;
+    const WorkerOutcome o = runWorker(params, {job});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QVERIFY(!o.bPortOpenAfter);
+    QCOMPARE(o.nSteps, 1);
+    QCOMPARE(o.nStep, 1);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, text);
+    if (!endState.isEmpty())
+        QCOMPARE(o.states.last(), endState);
+    QCOMPARE(o.stats.succeeded(), title.isEmpty());
+
+    QByteArray expected = before;
+    if (title.isEmpty() && operation == Program)
+        expected.replace(int(nOffset), int(nLength), data + QByteArray(int(nLength) - data.size(), char(0xFF)));
+    if (title.isEmpty() && operation == Erase)
+        expected.replace(int(nOffset), int(nLength), QByteArray(int(nLength), char(0xFF)));
+    if (operation == Read && title.isEmpty())
+        QCOMPARE(loadImageBytes(sOut, nOffset, nLength), before.mid(int(nOffset), int(nLength)));
+    // Every block of a write or erase was verified by the drive.
+    if (title.isEmpty() && operation != Read)
+        QCOMPARE(sim.commandCount(QStringLiteral("eeprom-verify")), int((nLength + 255) / 256));
+    QVERIFY(sim.stop());
+    if (text.startsWith(QLatin1String("Verify")))
+        return;   // the first block was written before the failing verify
+    QCOMPARE(readFile(sMem), expected);
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::stepsAndOrder_data()
+{
+    QTest::addColumn<QString>("jobs");      // memory/operation[/offset/length] separated by spaces
+    QTest::addColumn<int>("bootType");
+    QTest::addColumn<int>("steps");
+    QTest::addColumn<QStringList>("commands");   // sim commands expected, in order (select/erase only)
+    QTest::addColumn<bool>("success");
+
+    QTest::newRow("two erases flash0 flash1") << "0/0/0/65536 1/0/65536/65536" << int(RunningMonitor) << 2
+        << QStringList{"flash-select dev=0", "flash-erase 0x00000000", "flash-select dev=1", "flash-erase 0x00010000"} << true;
+    QTest::newRow("memory 7 skipped silently") << "0/0/0/65536 7/0/0/65536 1/5" << int(RunningMonitor) << 3
+        << QStringList{"flash-select dev=0", "flash-erase 0x00000000", "flash-select dev=1"} << true;
+    QTest::newRow("negative memory skipped") << "-1/1 2/5" << int(RunningMonitor) << 2
+        << QStringList{"eeprom-select dev=0"} << true;
+    QTest::newRow("failing first job ends the list") << "0/0/100/65536 1/0/0/65536" << int(RunningMonitor) << 2
+        << QStringList{"flash-select dev=0"} << false;
+    QTest::newRow("start option 0 runs nothing") << "0/0/0/65536" << int(RunningFirmware) << 1
+        << QStringList{} << false;
+    QTest::newRow("program jobs count two steps") << "0/1 1/1 0/2/0/16" << int(RunningFirmware) << 5
+        << QStringList{} << false;
+}
+
+void TestUpdateWorker::stepsAndOrder()
+{
+    QFETCH(QString, jobs);
+    QFETCH(int, bootType);
+    QFETCH(int, steps);
+    QFETCH(QStringList, commands);
+    QFETCH(bool, success);
+
+    SimDrive sim;
+    QVERIFY(startSim(sim, {QStringLiteral("--flash-size"), QString::number(kFlashSize),
+                           QStringLiteral("--flash0"), sim.writeFile("f0.bin", preloadedFlash(kFlashSize)),
+                           QStringLiteral("--flash1"), sim.writeFile("f1.bin", preloadedFlash(kFlashSize))}));
+    QVector<PgmEntry> list;
+    for (const QString &sJob : jobs.split(QLatin1Char(' '))) {
+        const QStringList f = sJob.split(QLatin1Char('/'));
+        PgmEntry e;
+        e.nMemory = f.value(0).toInt();
+        e.nOperation = f.value(1).toInt();
+        e.nOffset = f.size() > 2 ? f.value(2).toInt() : -1;
+        e.nLength = f.size() > 3 ? f.value(3).toInt() : -1;
+        e.sImage = sim.filePath(QStringLiteral("x.srec"));
+        list << e;
+    }
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBootType = bootType;
+
+    const WorkerOutcome o = runWorker(params, list);
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nSteps, steps);
+    QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:%1").arg(steps));
+    QCOMPARE(o.events.last(), QStringLiteral("finished"));
+    QCOMPARE(o.nFinished, 1);
+    QVERIFY(!o.bPortOpenAfter);
+    QCOMPARE(o.stats.succeeded(), success);
+    if (bootType == RunningFirmware) {
+        QCOMPARE(o.events.size(), 2);   // ProgressSteps and finished only
+        QVERIFY(sim.logEntries().isEmpty());
+        return;
+    }
+    QStringList seen;
+    for (const SimDrive::LogEntry &e : sim.logEntries()) {
+        const QString c = e.command();
+        if (c.endsWith(QLatin1String("-select")))
+            seen << c + QStringLiteral(" dev=") + e.fields.value(QStringLiteral("dev"));
+        else if (c == QLatin1String("flash-erase"))
+            seen << c + QLatin1Char(' ') + e.fields.value(QStringLiteral("addr"));
+    }
+    QCOMPARE(seen, commands);
+}
+
+// ---------------------------------------------------------------------------
+
+// Faults are placed relative to the requests of a clean run: "<command>#k"
+// is the k-th request whose cmd= is that command, "<object>#k" the k-th
+// request on that object; "+d" moves d requests further.
+static int requestNumber(const QList<SimDrive::LogEntry> &log, const QString &sWhere)
+{
+    QString sSpec = sWhere;
+    int nDelta = 0;
+    const int nPlus = sSpec.indexOf(QLatin1Char('+'));
+    if (nPlus > 0) {
+        nDelta = sSpec.mid(nPlus + 1).toInt();
+        sSpec.truncate(nPlus);
+    }
+    const QStringList parts = sSpec.split(QLatin1Char('#'));
+    int nCount = parts.value(1).toInt();
+    for (const SimDrive::LogEntry &e : log) {
+        const QString sObject = QStringLiteral("%1.%2").arg(e.nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(e.nSubindex);
+        if (e.command() == parts[0] || sObject == parts[0].toUpper())
+            if (--nCount == 0)
+                return e.nRequest + nDelta;
+    }
+    return -1;
+}
+
+void TestUpdateWorker::faults_data()
+{
+    QTest::addColumn<QStringList>("faults");   // kind:where[:value]
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("endState");     // last ProgressState expected
+
+    const QString timeout = QStringLiteral("Communication timeout error (driver)");
+    const QString garbled = QStringLiteral("Unspecified communication error (driver)");
+    const QString busy = QStringLiteral("Service cannot be carried out due to device status");
+    QTest::newRow("dropped data piece") << QStringList{"drop:5E12.1#1"} << "Program flash" << timeout << "Update failed!";
+    QTest::newRow("corrupted verify status") << QStringList{"corrupt:flash-verify#2+1"} << "Program flash" << garbled << "Update failed!";
+    QTest::newRow("busy program command") << QStringList{"busy:flash-program#1"} << "Program flash" << busy << "Update failed!";
+    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << "Program flash" << "Object access denied" << "Update failed!";
+    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << "Program flash" << "Verify after write failed!" << "Update failed!";
+    QTest::newRow("drive stops answering mid-block") << QStringList{"silent:5E12.3#2"} << "Program flash" << timeout << "Update failed!";
+    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << timeout << "Erase flash";
+    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash";
+    QTest::newRow("corrupted flash query") << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information";
+    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << timeout << "Select flash device";
+    QTest::newRow("LIFE_TRIGGER bursts are skipped")
+        << QStringList{"life:5E12.1#1:300", "life:flash-verify#1:40", "life:5E11.1#3:1000", "life:flash-program#2"}
+        << "" << "" << "Update finished";
+}
+
+void TestUpdateWorker::faults()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QString, endState);
+
+    const quint32 nAddress = 0x1F000;   // two sectors, several blocks
+    const QByteArray image = mixedBytes(30000, 3, nAddress);
+    QTemporaryDir dir;
+    const QString sImage = dir.filePath(QStringLiteral("image.srec"));
+    QVERIFY(writeImageFile(sImage, QStringLiteral("srec"), image, nAddress));
+    BaseParams params;
+    params.nBaudrate = 115200;
+    params.nBootType = RunningMonitor;
+    PgmEntry program;
+    program.nMemory = Flash0;
+    program.sImage = sImage;
+    program.bCompress = true;
+    const QStringList common{QStringLiteral("--flash-size"), QString::number(kFlashSize)};
+
+    // A clean run tells where the requests fall.
+    QList<SimDrive::LogEntry> cleanLog;
+    {
+        SimDrive sim;
+        QVERIFY(startSim(sim, common + QStringList{QStringLiteral("--flash0"), sim.writeFile("f.bin", preloadedFlash(kFlashSize))}));
+        params.sPort = sim.portName();
+        const WorkerOutcome o = runWorker(params, {program});
+        QVERIFY(o.stats.succeeded());
+        cleanLog = sim.logEntries();
+    }
+
+    SimDrive sim;
+    const QString sFlash = sim.writeFile(QStringLiteral("f.bin"), preloadedFlash(kFlashSize));
+    QStringList args = common + QStringList{QStringLiteral("--flash0"), sFlash};
+    for (const QString &sFault : faults) {
+        const QStringList f = sFault.split(QLatin1Char(':'));
+        if (f[0] == QLatin1String("verify")) {
+            // Counted by the drive among verify commands, not requests.
+            args << QStringLiteral("--fault") << QStringLiteral("verify:%1").arg(f[1].section('#', 1).toInt());
+            continue;
+        }
+        const int n = requestNumber(cleanLog, f[1]);
+        QVERIFY2(n > 0, qPrintable(sFault));
+        QString sArg = QStringLiteral("%1:%2").arg(f[0]).arg(n);
+        if (f.size() > 2)
+            sArg += QLatin1Char(':') + f[2];
+        args << QStringLiteral("--fault") << sArg;
+    }
+    QVERIFY(startSim(sim, args));
+    params.sPort = sim.portName();
+    const WorkerOutcome o = runWorker(params, {program, program});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nFinished, 1);
+    QVERIFY(!o.bPortOpenAfter);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, text);
+    QCOMPARE(o.nCritical, title.isEmpty() ? 0 : 1);
+    QCOMPARE(o.states.last(), endState);
+    QCOMPARE(o.stats.succeeded(), title.isEmpty());
+    // A failure ends the list: the second job never ran.
+    QCOMPARE(o.stats.jobs.at(1).bRan, title.isEmpty());
+    QVERIFY(sim.stop());
+    if (title.isEmpty())
+        QCOMPARE(readFile(sFlash).mid(int(nAddress), image.size()), image);
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::cancel_data()
+{
+    QTest::addColumn<QString>("when");       // event after which bCancel is set
+    QTest::addColumn<bool>("poweredOff");
+    QTest::addColumn<bool>("wakeAnswered");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("endState");
+
+    QTest::newRow("before the run") << "" << false << true << "Erase flash" << "Erase flash";
+    QTest::newRow("during erase") << "ProgressState:Erase flash" << false << true << "Erase flash" << "Erase flash";
+    QTest::newRow("during programming") << "ProgressValue:after-program" << false << true << "Program flash" << "Update failed!";
+    QTest::newRow("while the wake pattern is unanswered") << "timer" << true << false << "Init boot monitor" << "Init boot monitor";
+    QTest::newRow("in the cycle the wake answer completes") << "ProgressState:Done!" << true << true << "Init boot monitor" << "Done!";
+}
+
+void TestUpdateWorker::cancel()
+{
+    QFETCH(QString, when);
+    QFETCH(bool, poweredOff);
+    QFETCH(bool, wakeAnswered);
+    QFETCH(QString, title);
+    QFETCH(QString, endState);
+
+    SimDrive sim;
+    const QString sFlash = sim.writeFile(QStringLiteral("f.bin"), preloadedFlash(kFlashSize));
+    QStringList args{QStringLiteral("--flash-size"), QString::number(kFlashSize), QStringLiteral("--flash0"), sFlash};
+    if (poweredOff)
+        args << QStringLiteral("--powered-off");
+    if (!wakeAnswered)
+        args << QStringLiteral("--baud") << QStringLiteral("38400");   // never hears the 9600-baud pattern
+    QVERIFY(startSim(sim, args));
+    const QByteArray image = mixedBytes(100000, 1, 0);
+    const QString sImage = sim.filePath(QStringLiteral("image.hex"));
+    QVERIFY(writeImageFile(sImage, QStringLiteral("hex"), image, 0));
+
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = 115200;
+    params.nBootType = poweredOff ? PoweredOff : RunningMonitor;
+    PgmEntry program;
+    program.nMemory = Flash0;
+    program.sImage = sImage;
+    program.bCompress = true;
+
+    bool bProgramming = false;
+    WorkerEventHook hook;
+    if (when == QLatin1String("ProgressValue:after-program")) {
+        hook = [&](UpdateWorker *w, const QString &e) {
+            if (e == QLatin1String("ProgressState:Program flash"))
+                bProgramming = true;
+            else if (bProgramming && e.startsWith(QLatin1String("ProgressValue:")) && e != QLatin1String("ProgressValue:0"))
+                w->bCancel = true;
+        };
+    } else if (!when.isEmpty() && when != QLatin1String("timer")) {
+        hook = [when](UpdateWorker *w, const QString &e) {
+            if (e == when)
+                w->bCancel = true;
+        };
+    }
+    std::function<void(UpdateWorker *)> prepare;
+    if (when.isEmpty())
+        prepare = [](UpdateWorker *w) { w->requestCancel(); };
+
+    QThread *pCanceller = nullptr;
+    UpdateWorker *pRunning = nullptr;
+    if (when == QLatin1String("timer")) {
+        // The window's Cancel button: another thread sets the flag while
+        // the worker waits for the drive.
+        prepare = [&](UpdateWorker *w) { pRunning = w; };
+        pCanceller = QThread::create([&] {
+            QThread::msleep(700);
+            pRunning->bCancel = true;
+        });
+        pCanceller->start();
+    }
+    const WorkerOutcome o = runWorker(params, {program}, prepare, hook, 60000);
+    if (pCanceller) {
+        pCanceller->wait();
+        delete pCanceller;
+    }
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nFinished, 1);
+    QVERIFY(!o.bPortOpenAfter);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, QStringLiteral("Canceled from user!"));
+    QCOMPARE(o.states.last(), endState);
+    QVERIFY(o.stats.bCanceled);
+    QVERIFY(!o.stats.succeeded());
+    if (title == QLatin1String("Erase flash"))
+        QCOMPARE(sim.commandCount(QStringLiteral("flash-check")), 1);   // one sector, then the test
+    if (title == QLatin1String("Init boot monitor"))
+        QCOMPARE(sim.logEntries().size(), 0);   // no connection attempt
+    if (title == QLatin1String("Program flash"))
+        QCOMPARE(sim.commandCount(QStringLiteral("flash-program")), 1);
+}
+
+// ---------------------------------------------------------------------------
+
+void TestUpdateWorker::startFailures_data()
+{
+    QTest::addColumn<QString>("port");        // "sim" or a path
+    QTest::addColumn<int>("bootType");
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("wakeTimeoutMs");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("powered off, no such port") << "/dev/servoprog-none" << int(PoweredOff) << QStringList{} << 0
+        << "Init boot monitor" << "Cannot open serial device '/dev/servoprog-none'";
+    QTest::newRow("running monitor, no such port") << "/dev/servoprog-none" << int(RunningMonitor) << QStringList{} << 0
+        << "Connect" << "Error initializing serial device driver";
+    QTest::newRow("drive answers at no rate") << "sim" << int(RunningMonitor) << QStringList{"--powered-off"} << 0
+        << "Connect" << "Communication timeout error (driver)";
+    QTest::newRow("wake pattern never answered, time-out") << "sim" << int(PoweredOff)
+        << QStringList{"--powered-off", "--baud", "19200"} << 600
+        << "Init boot monitor" << "No answer to the wake pattern within 600 ms";
+}
+
+void TestUpdateWorker::startFailures()
+{
+    QFETCH(QString, port);
+    QFETCH(int, bootType);
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, wakeTimeoutMs);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+
+    SimDrive sim;
+    if (port == QLatin1String("sim")) {
+        QVERIFY(startSim(sim, simArgs));
+        port = sim.portName();
+    }
+    BaseParams params;
+    params.sPort = port;
+    params.nBootType = bootType;
+    PgmEntry erase;
+    erase.nMemory = Flash0;
+    erase.nOperation = Erase;
+    erase.nOffset = 0;
+    erase.nLength = -1;
+    const WorkerOutcome o = runWorker(params, {erase}, [wakeTimeoutMs](UpdateWorker *w) {
+        w->setWakeTimeout(uint32_t(wakeTimeoutMs));
+    });
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nCritical, 1);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, text);
+    QVERIFY(!o.bPortOpenAfter);
+    QVERIFY(!o.stats.bStarted);
+    QVERIFY(!o.stats.succeeded());
+    QVERIFY(!o.stats.jobs.at(0).bRan);
+    QCOMPARE(o.events.last(), QStringLiteral("finished"));
+    if (sim.isRunning())
+        QCOMPARE(sim.commandCount(QStringLiteral("flash-erase")), 0);
+}
+
+QTEST_GUILESS_MAIN(TestUpdateWorker)
+#include "tst_updateworker.moc"
