@@ -93,6 +93,8 @@ private slots:
     void faultOptionsTakeEffect();
     void verifyFault();
     void poweredOffWaitsForWakePattern();
+    void wakeDelayKeepsDriveDeaf();
+    void throttleTakesWireTime();
     void eepromWritesBackItsFile();
 };
 
@@ -403,6 +405,42 @@ void TestSimDrive::poweredOffWaitsForWakePattern()
     QVERIFY(drive.logLines().contains(QStringLiteral("- wake echoed")));
     QCOMPARE(drive.logLines().filter(QStringLiteral("- wake")).size(), 1);
     QCOMPARE(drive.logEntries().size(), 1);
+}
+
+void TestSimDrive::wakeDelayKeepsDriveDeaf()
+{
+    SimDrive drive;
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY2(drive.start({"--powered-off", "--wake-delay", "2000"}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    // Like the tool: the pattern every 20 ms until the echo comes.
+    QByteArray echo;
+    while (echo.size() < 4 && timer.elapsed() < 30000) {
+        QVERIFY(client.writeRaw(QByteArray::fromHex("FEEDC0DE")));
+        echo += client.readRaw(20, 4);
+    }
+    QCOMPARE(echo.left(4), QByteArray::fromHex("FEEDC0DE"));
+    QVERIFY2(timer.elapsed() >= 2000, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(drive.stop());
+}
+
+void TestSimDrive::throttleTakesWireTime()
+{
+    SimDrive drive;
+    QVERIFY2(drive.start({"--throttle"}), qPrintable(drive.errorString()));
+    PtyClient client;
+    QVERIFY(client.open(drive.portName(), 9600));
+    // Request frame 10 bytes, answer 5 + 128 payload bytes and 5 framing
+    // bytes (the buffer holds FF, nothing to escape): 148 bytes of 10 bits.
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray data;
+    QCOMPARE(client.readData(FlashData, 1, data), 0);
+    QCOMPARE(data, QByteArray(128, char(0xFF)));
+    QVERIFY2(timer.elapsed() >= 148 * 10 * 1000 / 9600, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(drive.stop());
 }
 
 void TestSimDrive::eepromWritesBackItsFile()

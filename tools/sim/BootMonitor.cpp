@@ -347,6 +347,7 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
             return StatusValueTooLarge;
         if (bErase) {
             memory.erase(nAddress, nLength);
+            result.bErased = true;
             return StatusOk;
         }
         m_flashStatus[1] = memory.isErased(nAddress, nLength) ? 0 : 1;

@@ -36,6 +36,7 @@ public:
         int nStatus = 0;       // status byte answered
         QStringList details;   // key=value words for the log
         quint32 nNewLineRate = 0; // non-zero: switch to this rate after answering
+        bool bErased = false;     // a sector erase ran (the server may take its time)
     };
 
     static constexpr int TransferBufferSize = 8192;

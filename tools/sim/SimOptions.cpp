@@ -64,7 +64,9 @@ QString simUsage()
         "\n"
         "  --baud RATE           power-on line rate (default 9600)\n"
         "  --powered-off         silent until the wake pattern FE ED C0 DE arrives\n"
+        "  --wake-delay MS       with --powered-off: deaf to the pattern for MS ms after start\n"
         "  --throttle            every byte takes its wire time (10 bits) at the line rate\n"
+        "  --erase-time MS       a sector erase takes MS ms before it is answered (default 0)\n"
         "  --flash0 FILE         raw image of flash device 0, loaded at start, written at exit\n"
         "  --flash1 FILE         the same for flash device 1\n"
         "  --eeprom FILE         the same for EEPROM device 0 (--eeprom0 is a synonym)\n"
@@ -136,6 +138,16 @@ bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString 
                 sError = QStringLiteral("--baud: %1 is not one of 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600").arg(s);
                 return false;
             }
+        } else if (sName == QLatin1String("--wake-delay") || sName == QLatin1String("--erase-time")) {
+            if (!value(s))
+                return false;
+            bool bOk = false;
+            const int n = s.toInt(&bOk);
+            if (!bOk || n < 0 || n > 3600000) {
+                sError = QStringLiteral("%1: '%2' is not a usable time in milliseconds").arg(sName, s);
+                return false;
+            }
+            (sName == QLatin1String("--wake-delay") ? options.nWakeDelayMs : options.nEraseTimeMs) = n;
         } else if (sName == QLatin1String("--flash0")) {
             if (!value(options.sFlashFile[0]))
                 return false;

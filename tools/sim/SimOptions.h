@@ -24,6 +24,8 @@ struct SimOptions
     bool bThrottle = false;
     bool bPoweredOff = false;
     bool bExitOnStdinEof = false;
+    int nWakeDelayMs = 0;       // powered-off drive: deaf for this long after start
+    int nEraseTimeMs = 0;       // time one sector erase takes before it is answered
     QString sFlashFile[2];
     QString sEepromFile[2];
     QString sLogFile;

@@ -22,6 +22,7 @@ SimServer::SimServer(const SimOptions &options)
     }
     m_monitor.setFailingVerifies(verifies);
     m_rxWireFree = m_txWireFree = Clock::now();
+    m_listenFrom = Clock::now() + std::chrono::milliseconds(options.nWakeDelayMs);
 }
 
 bool SimServer::start(QString &sError)
@@ -141,7 +142,12 @@ void SimServer::receive(const char *pData, int nLength)
 void SimServer::onByte(quint8 b, Clock::time_point arrival)
 {
     if (!m_bAwake) {
-        // A drive starting up watches for the wake pattern and nothing else.
+        // A drive starting up watches for the wake pattern and nothing else;
+        // before it has power it hears nothing at all.
+        if (arrival < m_listenFrom) {
+            m_nWakeMatch = 0;
+            return;
+        }
         if (m_nWakeMatch != 0 && b == WakePattern[0])
             m_nWakeMatch = 0;
         if (b == WakePattern[m_nWakeMatch]) {
@@ -221,6 +227,9 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
     }
     if (result.response.isEmpty())
         bAnswer = false;
+
+    if (result.bErased && m_options.nEraseTimeMs > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(m_options.nEraseTimeMs));
 
     QByteArray wire;
     if (bAnswer) {

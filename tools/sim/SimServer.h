@@ -47,6 +47,7 @@ private:
     int m_nWakeMatch = 0;
     int m_nRequests = 0;
     int m_nSilentAfter = -1;
+    Clock::time_point m_listenFrom;   // a powered-off drive hears nothing before
     Clock::time_point m_rxWireFree;
     Clock::time_point m_txWireFree;
 };
