@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#define LZRW3A_SSE2 1
+#endif
+
 namespace {
 
 using std::uint32_t;
@@ -29,11 +34,50 @@ inline uint32_t *tableOf(void *pWork)
     return reinterpret_cast<uint32_t *>((n + 3) & ~std::uintptr_t(3));
 }
 
-inline const uint8_t **slotsOf(void *pWork)
+// The compressor's table: for each entry the pointer it holds (into the
+// input, or at the start string) and, beside it, the first three bytes found
+// there. A way can only give a copy item when those three bytes equal the
+// input's, so comparing the eight tags of a set at once rules out most ways
+// without touching the data.
+struct SearchTable {
+    const uint8_t *pEntry[kEntries];
+    uint32_t nTag[kEntries];
+};
+
+inline SearchTable *searchTableOf(void *pWork)
 {
     const std::uintptr_t n = reinterpret_cast<std::uintptr_t>(pWork);
-    const std::uintptr_t a = alignof(const uint8_t *);
-    return reinterpret_cast<const uint8_t **>((n + a - 1) & ~(a - 1));
+    const std::uintptr_t a = 16;
+    return reinterpret_cast<SearchTable *>((n + a - 1) & ~(a - 1));
+}
+
+inline uint32_t tagOf(const uint8_t *p)
+{
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+}
+
+// Bit w set when way w of the set starting at nSet has tag nTag.
+inline uint32_t tagMatches(const SearchTable *pTable, uint32_t nSet, uint32_t nTag)
+{
+#ifdef LZRW3A_SSE2
+    const __m128i key = _mm_set1_epi32(int(nTag));
+    const __m128i lo = _mm_load_si128(reinterpret_cast<const __m128i *>(pTable->nTag + nSet));
+    const __m128i hi = _mm_load_si128(reinterpret_cast<const __m128i *>(pTable->nTag + nSet + 4));
+    const int nLo = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(lo, key)));
+    const int nHi = _mm_movemask_ps(_mm_castsi128_ps(_mm_cmpeq_epi32(hi, key)));
+    return uint32_t(nLo | (nHi << 4));
+#else
+    uint32_t nMask = 0;
+    for (uint32_t w = 0; w < uint32_t(kWays); ++w)
+        nMask |= uint32_t(pTable->nTag[nSet + w] == nTag) << w;
+    return nMask;
+#endif
+}
+
+inline void putEntry(SearchTable *pTable, uint32_t e, const uint8_t *p)
+{
+    pTable->pEntry[e] = p;
+    pTable->nTag[e] = tagOf(p);
 }
 
 inline void resetTable(uint32_t *pTable)
@@ -74,6 +118,20 @@ inline int matchLength(const uint8_t *a, const uint8_t *b)
 #endif
 }
 
+inline int lowestBit(uint32_t n)
+{
+#if defined(__GNUC__)
+    return __builtin_ctz(n);
+#else
+    int i = 0;
+    while (!(n & 1u)) {
+        n >>= 1;
+        ++i;
+    }
+    return i;
+#endif
+}
+
 inline void putVerbatim(const uint8_t *pInput, uint32_t nLength, uint8_t *pOutput, uint32_t *pOutLength)
 {
     pOutput[0] = 1;
@@ -92,11 +150,12 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
         || nOutCapacity < lzrw3a::compressBound(nLength))
         return -1;
 
-    // The compressor's table holds pointers (into the input or at the start
-    // string), so a search needs no translation of its entries.
-    const uint8_t **const pSlots = slotsOf(pWork);
-    for (int e = 0; e < kEntries; ++e)
-        pSlots[e] = kStartString;
+    SearchTable *const pTable = searchTableOf(pWork);
+    const uint32_t nStartTag = tagOf(kStartString);
+    for (int e = 0; e < kEntries; ++e) {
+        pTable->pEntry[e] = kStartString;
+        pTable->nTag[e] = nStartTag;
+    }
     pOutput[0] = pOutput[1] = pOutput[2] = pOutput[3] = 0;
     if (nLength < 6) {
         putVerbatim(pInput, nLength, pOutput, pOutLength);
@@ -124,16 +183,18 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
             if (bAnySearch && p <= nSearchEnd) {
                 const uint8_t *const pCur = in + p;
                 const uint32_t nSet = setBase(pCur);
-                const uint8_t *const *const pWays = pSlots + nSet;
-                // Only runs of at least three bytes count; starting the best
-                // length at two lets the first test below skip most ways.
-                int nBest = kMinMatch - 1;
+                // Ways whose first three bytes agree, lowest way first; the
+                // longest run wins, the lower way on equal lengths.
+                uint32_t nCandidates = tagMatches(pTable, nSet, tagOf(pCur));
+                int nBest = 0;
                 int nBestWay = 0;
-                for (int w = 0; w < kWays; ++w) {
-                    const uint8_t *const q = pWays[w];
+                while (nCandidates) {
+                    const int w = lowestBit(nCandidates);
+                    nCandidates &= nCandidates - 1;
+                    const uint8_t *const q = pTable->pEntry[nSet + uint32_t(w)];
                     // A candidate that differs at the current best length
                     // cannot be longer.
-                    if (q[nBest] != pCur[nBest])
+                    if (nBest > 0 && q[nBest] != pCur[nBest])
                         continue;
                     const int nLen = matchLength(pCur, q);
                     if (nLen > nBest) {
@@ -150,20 +211,20 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
                     nControl |= 1u << nItem;
                     if (nP1 >= 0) {
                         if (nP2 >= 0) {
-                            pSlots[uint32_t(nP2) + nCycle] = pCur - 2;
+                            putEntry(pTable, uint32_t(nP2) + nCycle, pCur - 2);
                             nCycle = (nCycle + 1) & 7u;
                         }
-                        pSlots[uint32_t(nP1) + nCycle] = pCur - 1;
+                        putEntry(pTable, uint32_t(nP1) + nCycle, pCur - 1);
                         nCycle = (nCycle + 1) & 7u;
                     }
-                    pSlots[nSet + nCycle] = pCur;
+                    putEntry(pTable, nSet + nCycle, pCur);
                     nCycle = (nCycle + 1) & 7u;
                     nP1 = nP2 = -1;
                     p += uint32_t(nBest);
                 } else {
                     *o++ = *pCur;
                     if (nP2 >= 0) {
-                        pSlots[uint32_t(nP2) + nCycle] = pCur - 2;
+                        putEntry(pTable, uint32_t(nP2) + nCycle, pCur - 2);
                         nCycle = (nCycle + 1) & 7u;
                     }
                     nP2 = nP1;

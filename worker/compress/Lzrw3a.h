@@ -31,9 +31,9 @@
 namespace lzrw3a {
 
 // Size of the work memory both functions need: the 4096-entry hash table
-// (one pointer per entry) plus room to align its start. Any alignment of the
-// area is accepted.
-constexpr std::size_t kWorkSize = 4096 * sizeof(const void *) + 16;
+// (a pointer and a 32-bit search tag per entry) plus room to align its
+// start. Any alignment of the area is accepted.
+constexpr std::size_t kWorkSize = 4096 * (sizeof(const void *) + 4) + 16;
 
 // Largest input compressBlock() accepts (positions are kept in 32 bits).
 constexpr std::uint32_t kMaxInput = 0x40000000u;
