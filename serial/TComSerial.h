@@ -6,7 +6,11 @@
 // The byte transport every exchange with the drive goes through. The
 // boot-monitor protocol only ever calls these operations, so it runs unchanged
 // over any backend. All results are communication status codes (0 = success)
-// unless stated otherwise.
+// unless stated otherwise. Back ends: TComSerialPort (serial ports and device
+// paths) and TComSerialFTDI (libftdi1-only converters); createTransport() in
+// PortDiscovery.h picks one for a port name.
+//
+// A transport is used by one thread at a time; it needs no event loop.
 class TComSerial
 {
 public:
@@ -15,10 +19,12 @@ public:
     // Opens the port by name and configures 8N1 without flow control.
     // nBaudrate 0 keeps the port's rate. 1: bad name, 11: cannot open.
     virtual int open(const char *sPort, uint32_t nBaudrate) = 0;
+    // Non-zero when no port is open (-1 serial port, 12 FTDI).
     virtual int close() = 0;
     virtual bool isOpen() const = 0;
     // Read time-out in milliseconds used by every later read().
     virtual int setTimeout(uint32_t nMilliseconds) = 0;
+    // 0 when the line runs at the rate afterwards.
     virtual int setBaudRate(uint32_t nBaudrate) = 0;
     virtual int getBaudRate(uint32_t &nBaudrate) = 0;
     // Returns at once with up to nCapacity buffered bytes; when nothing is

@@ -133,9 +133,6 @@ private slots:
     void writeDelivers();
     void writeThatCannotBeHandedOverFails();
     void usedFromThreadWithoutEventLoop();
-
-private:
-    PtyPair *m_pPty = nullptr;
 };
 
 void TestComSerialPort::init()
