@@ -75,8 +75,9 @@ public:
     // stay in the buffer). Records outside the window are dropped whole.
     virtual int load(const QString &sFileName) = 0;
     // Writes the window (bWholeWindow) or the used range to sFileName: 0 on
-    // success, -1 on failure. Converters that only read return 0 and write
-    // nothing.
+    // success, -1 on failure (nothing is reported as written unless every
+    // byte reached the file). Converters that only read write nothing and
+    // return -1.
     virtual int save(const QString &sFileName, bool bWholeWindow) = 0;
 
     const quint8 *constBuffer() const { return m_pBuffer; }

@@ -31,7 +31,9 @@ int HexConvIHex::load(const QString &sFileName)
 
 int HexConvIHex::save(const QString &sFileName, bool bWholeWindow)
 {
+    // Intel HEX is only read. Nothing is written, so nothing may be reported
+    // as saved: a caller that mixes up its converters learns it here.
     Q_UNUSED(sFileName);
     Q_UNUSED(bWholeWindow);
-    return 0;
+    return -1;
 }

@@ -6,7 +6,7 @@
 // Intel HEX reader. Record types 0 (data), 1 (end of file), 4 (extended
 // linear address) are used, 3 and 5 (start addresses) ignored; type 2
 // (extended segment address) makes the load fail. Intel HEX files are only
-// read: save() writes nothing and returns 0.
+// read: save() writes nothing and returns -1 (use HexConvSRec to write).
 //
 // Messages on standard error: "hex2bin error: bad record format",
 // "... record length too short", "... crc checksum error",

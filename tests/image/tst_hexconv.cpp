@@ -554,7 +554,7 @@ void TestHexConv::saveUsedRange()
 
     HexConvIHex ihexConv(0, 0xFF);
     QFile::remove(path("ihex-save"));
-    QCOMPARE(ihexConv.save(path("ihex-save"), true), 0);
+    QCOMPARE(ihexConv.save(path("ihex-save"), true), -1);
     QVERIFY(!QFile::exists(path("ihex-save")));
 }
 
