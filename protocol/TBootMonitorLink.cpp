@@ -86,7 +86,13 @@ uint32_t TBootMonitorLink::defaultWorkingBaudRate() const
 {
     if (m_nDefaultBaudOverride != 0)
         return m_nDefaultBaudOverride;
-    if (dynamic_cast<const TComSerialFTDI *>(m_pTransport.get()) != nullptr)
+    return defaultWorkingBaudRateFor(m_pTransport.get());
+}
+
+uint32_t TBootMonitorLink::defaultWorkingBaudRateFor(const TComSerial *pTransport)
+{
+    // FTDI converters run reliably at the higher rate.
+    if (dynamic_cast<const TComSerialFTDI *>(pTransport) != nullptr)
         return DEFAULT_BAUD_FTDI;
     return DEFAULT_BAUD_COM;
 }

@@ -82,8 +82,12 @@ public:
     uint32_t currentBaudRate() const { return m_nCurrentBaud; }
     // Working rate used when none is requested: 230400 on an FTDI transport,
     // 115200 otherwise, unless overridden here (0 restores the automatic choice).
+    // A caller that hands the link a wrapper around the real transport (a
+    // byte counter, a trace) names the rate of the wrapped kind here, e.g.
+    // setDefaultWorkingBaudRate(defaultWorkingBaudRateFor(pInner)).
     uint32_t defaultWorkingBaudRate() const;
     void setDefaultWorkingBaudRate(uint32_t nBaudrate);
+    static uint32_t defaultWorkingBaudRateFor(const TComSerial *pTransport);
 
     // Opens the port at 9600, finds the monitor's rate and moves both sides to
     // the working rate. 0, 11 (open failed) or 101 (no rate answered; port closed).

@@ -390,6 +390,11 @@ void TestBootMonitorLink::defaultRateByTransport()
     QCOMPARE(link.defaultWorkingBaudRate(), 57600u);
     link.setDefaultWorkingBaudRate(0);
     QCOMPARE(link.defaultWorkingBaudRate(), 230400u);
+    TComSerialFTDI ftdi;
+    TComSerialPort port;
+    QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(&ftdi), 230400u);
+    QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(&port), 115200u);
+    QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(nullptr), 115200u);
 }
 
 void TestBootMonitorLink::connectNoMonitor()
