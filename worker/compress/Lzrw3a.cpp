@@ -53,7 +53,22 @@ inline SearchTable *searchTableOf(void *pWork)
 
 inline uint32_t tagOf(const uint8_t *p)
 {
+#if defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+    // One load instead of three; every position that gets a tag has at
+    // least 18 bytes behind it, and the start string is padded.
+    uint32_t n;
+    std::memcpy(&n, p, 4);
+    return n & 0xFFFFFFu;
+#else
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+#endif
+}
+
+// Set of the three bytes whose tag is nTag (same hash as setBase()).
+inline uint32_t setOfTag(uint32_t nTag)
+{
+    const uint32_t x = ((nTag & 0xFFu) << 8) ^ (((nTag >> 8) & 0xFFu) << 4) ^ (nTag >> 16);
+    return (((40543u * x) >> 4) & 511u) * kWays;
 }
 
 // Bit w set when way w of the set starting at nSet has tag nTag.
@@ -182,10 +197,11 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
         for (; nItem < kGroupItems && p < nLength; ++nItem) {
             if (bAnySearch && p <= nSearchEnd) {
                 const uint8_t *const pCur = in + p;
-                const uint32_t nSet = setBase(pCur);
+                const uint32_t nCurTag = tagOf(pCur);
+                const uint32_t nSet = setOfTag(nCurTag);
                 // Ways whose first three bytes agree, lowest way first; the
                 // longest run wins, the lower way on equal lengths.
-                uint32_t nCandidates = tagMatches(pTable, nSet, tagOf(pCur));
+                uint32_t nCandidates = tagMatches(pTable, nSet, nCurTag);
                 int nBest = 0;
                 int nBestWay = 0;
                 while (nCandidates) {
