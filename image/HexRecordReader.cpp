@@ -79,8 +79,14 @@ bool LineReader::fill()
         m_nEnd -= m_nPos;
         m_nPos = 0;
     }
-    if (m_nEnd == m_buffer.size())
+    if (m_nEnd == m_buffer.size()) {
+        if (m_buffer.size() >= kMaxLine) {
+            m_bTooLong = true;
+            m_bEof = true;
+            return false;
+        }
         m_buffer.resize(m_buffer.size() * 2);
+    }
     const qint64 nRead = m_device.read(m_buffer.data() + m_nEnd, m_buffer.size() - m_nEnd);
     if (nRead < 0) {
         m_bFailed = true;
@@ -113,7 +119,7 @@ bool LineReader::next(const char *&pLine, qsizetype &nLength, bool &bNewline)
         }
         const qsizetype nKept = m_nEnd - m_nPos;
         if (!fill()) {
-            if (m_bFailed || m_nEnd == m_nPos)
+            if (m_bFailed || m_bTooLong || m_nEnd == m_nPos)
                 return false;
             pLine = m_buffer.constData() + m_nPos;
             nLength = m_nEnd - m_nPos;
@@ -159,6 +165,10 @@ int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool 
         qsizetype nLength = 0;
         bool bNewline = false;
         if (!reader.next(pLine, nLength, bNewline)) {
+            if (reader.lineTooLong()) {
+                report(bReportErrors, "hex2bin error: bad record format\n");
+                return -1;
+            }
             if (reader.failed()) {
                 report(bReportErrors, "hex2bin error: read error\n");
                 return -1;
@@ -263,6 +273,10 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
         qsizetype nLength = 0;
         bool bNewline = false;
         if (!reader.next(pLine, nLength, bNewline)) {
+            if (reader.lineTooLong()) {
+                report(bReportErrors, "srec2bin error: bad record format\n");
+                return -1;
+            }
             if (reader.failed()) {
                 report(bReportErrors, "srec2bin error: read error\n");
                 return -1;

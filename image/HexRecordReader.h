@@ -39,6 +39,10 @@ public:
     // ended the line (false only for a last line without one).
     bool next(const char *&pLine, qsizetype &nLength, bool &bNewline);
     bool failed() const { return m_bFailed; }
+    // A line grew beyond kMaxLine characters without a line feed: no image
+    // record is that long, so the file is not an image (next() returned false).
+    bool lineTooLong() const { return m_bTooLong; }
+    static constexpr qsizetype kMaxLine = 16 << 20;
     // Whether any of the remaining lines holds something other than white
     // space (consumes them).
     bool restHasText();
@@ -52,6 +56,7 @@ private:
     qsizetype m_nEnd = 0;
     bool m_bEof = false;
     bool m_bFailed = false;
+    bool m_bTooLong = false;
 };
 
 // 0 on success, -1 on failure. A file that cannot be opened fails without a

@@ -252,6 +252,8 @@ void TestHexConv::ihexErrors_data()
     QTest::newRow("not a digit") << QByteArray(":0400100001G20304E2\n") << QByteArray("hex2bin error: bad record format\n");
     QTest::newRow("count not a digit") << QByteArray(":Z400100001020304E2\n")
                                        << QByteArray("hex2bin error: bad record format\n");
+    QTest::newRow("endless line") << ihex(0, 0x200, "x").trimmed() + QByteArray(17 << 20, ' ') + "\n"
+                                  << QByteArray("hex2bin error: bad record format\n");
 }
 
 void TestHexConv::ihexErrors()
@@ -303,6 +305,8 @@ void TestHexConv::srecErrors_data()
     QTest::newRow("no room for address") << QByteArray("S30200FD\n")
                                          << QByteArray("srec2bin error: record length too short\n");
     QTest::newRow("not a digit") << QByteArray("S1060010010G03E2\n") << QByteArray("srec2bin error: bad record format\n");
+    QTest::newRow("endless line") << srec('1', 0x200, "x").trimmed() + QByteArray(17 << 20, ' ')
+                                  << QByteArray("srec2bin error: bad record format\n");
 }
 
 void TestHexConv::srecErrors()
