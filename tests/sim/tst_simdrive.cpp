@@ -384,6 +384,12 @@ void TestSimDrive::verifyFault()
         QCOMPARE(status1(client, FlashStatus), n);
     }
     QVERIFY(drive.stop());
+    QStringList verifies;
+    for (const SimDrive::LogEntry &e : drive.logEntries()) {
+        if (e.command() == QLatin1String("flash-verify"))
+            verifies << e.fields.value("result") + e.fields.value("fault");
+    }
+    QCOMPARE(verifies, (QStringList{"0", "1verify", "0"}));
 }
 
 void TestSimDrive::poweredOffWaitsForWakePattern()

@@ -298,10 +298,13 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
     }
 }
 
-bool BootMonitor::verifyFails(bool bEqual)
+bool BootMonitor::verifyFails(bool bEqual, Result &result)
 {
     ++m_nVerifyCount;
-    return !bEqual || m_failingVerifies.contains(m_nVerifyCount);
+    if (!m_failingVerifies.contains(m_nVerifyCount))
+        return !bEqual;
+    result.details << QStringLiteral("fault=verify");
+    return true;
 }
 
 int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
@@ -374,7 +377,7 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
         result.details << QStringLiteral("cmd=flash-verify") << sDev << sAddr << sSize;
         if (nLength > quint32(TransferBufferSize) || !memory.contains(nAddress, nLength))
             return StatusValueTooLarge;
-        m_flashStatus[1] = verifyFails(memory.equals(nAddress, m_flashBuffer.constData(), nLength)) ? 1 : 0;
+        m_flashStatus[1] = verifyFails(memory.equals(nAddress, m_flashBuffer.constData(), nLength), result) ? 1 : 0;
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
         return StatusOk;
     }
@@ -438,7 +441,7 @@ int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
         } else if (nCommand == 0x32) {
             memory.program(nAddress, m_eepromBuffer.constData(), nLength);
         } else {
-            m_eepromStatus = verifyFails(memory.equals(nAddress, m_eepromBuffer.constData(), nLength)) ? 1 : 0;
+            m_eepromStatus = verifyFails(memory.equals(nAddress, m_eepromBuffer.constData(), nLength), result) ? 1 : 0;
             result.details << QStringLiteral("result=%1").arg(m_eepromStatus);
         }
         return StatusOk;

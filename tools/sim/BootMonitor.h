@@ -79,7 +79,7 @@ private:
     int writeObject(const Parsed &request, Result &result);
     int executeFlashCommand(quint32 nCommand, Result &result);
     int executeEepromCommand(quint32 nCommand, Result &result);
-    bool verifyFails(bool bEqual);
+    bool verifyFails(bool bEqual, Result &result);
     QByteArray identification() const;
 
     SimGeometry m_geometry;

@@ -29,10 +29,13 @@
 //            cmd=eeprom-read|eeprom-write|eeprom-verify dev=D addr=A size=Z
 //            with A, Z and C as 0x and 8 lower-case hex digits; check,
 //            verify and decompress add result=0|1 (check: 1 = sector needs
-//            erasing; verify, decompress: 1 = failed); compressed=1 when the
-//            programmed buffer came from a decompress command
+//            erasing; verify, decompress: 1 = failed); a malformed block
+//            adds error=<decoder code>; compressed=1 when the programmed
+//            buffer came from a decompress command
 //   baud=R   on writes of the baud-rate object 5FB0.1
-//   fault=drop|corrupt|busy|silent|life when an injected fault hit it
+//   fault=drop|corrupt|busy|silent|life|verify when an injected fault hit it
+//            (a dropped, busy or silent request is not carried out and
+//            shows no cmd= details)
 //
 // Lines that are not requests start with '-':
 //   - start port=P baud=R state=monitor|powered-off flash=0x.. sector=0x.. page=0x.. eeprom=0x..
