@@ -12,6 +12,7 @@
 namespace {
 
 const uint8_t wakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
+const int maxDrainPerCycle = 4096;
 
 } // namespace
 
@@ -190,7 +191,7 @@ JobStats *UpdateWorker::currentJob()
 int UpdateWorker::activateMonitor(QString &sPort)
 {
     TComSerial *pTransport = m_pTransport;
-    if (pTransport->open(sPort.toLatin1().constData(), 9600) != 0) {
+    if (pTransport->open(sPort.toUtf8().constData(), 9600) != 0) {
         critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort));
         return -1;
     }
@@ -208,7 +209,10 @@ int UpdateWorker::activateMonitor(QString &sPort)
             QThread::msleep(20);
             uint8_t b = 0;
             uint32_t nCount = 0;
-            while (nResult != 0) {
+            // A line that never falls silent (a drive streaming at full rate)
+            // must not keep the loop from its cancel test; the match counter
+            // carries over, so the rest is simply read in the next cycle.
+            for (int nDrained = 0; nResult != 0 && nDrained < maxDrainPerCycle; ++nDrained) {
                 nCount = 0;
                 pTransport->read(&b, 1, nCount);
                 if (nCount == 0)

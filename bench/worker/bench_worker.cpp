@@ -1,0 +1,185 @@
+// Programs images into the simulated drive, which delays every byte by its
+// wire time (--throttle), and compares each job's wall time with the time
+// the bytes it exchanged need on the line (10 bits per byte). The ratio shows
+// how much the tool itself adds on top of the serial line.
+//
+//   bench_worker [--quick]      (--quick: 512 KiB cases only)
+
+#include "PgmEntry.h"
+#include "PortDiscovery.h"
+#include "SimDrive.h"
+#include "UpdateWorker.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+
+#include <cstdio>
+
+namespace {
+
+long vmHwmKiB()
+{
+#ifdef Q_OS_LINUX
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toLong();
+#endif
+    return -1;
+}
+
+// Bitstream-like: long runs of FF and 00 between stretches of random data.
+QByteArray bitstreamImage(int nSize)
+{
+    QRandomGenerator gen(1234);
+    QByteArray data;
+    data.reserve(nSize);
+    while (data.size() < nSize) {
+        const int nKind = int(gen.bounded(3));
+        const int nRun = int(gen.bounded(256, 6000));
+        if (nKind == 0)
+            data.append(nRun, char(0xFF));
+        else if (nKind == 1)
+            data.append(nRun, char(0x00));
+        else
+            for (int i = 0; i < nRun; ++i)
+                data.append(char(gen.bounded(256)));
+    }
+    data.truncate(nSize);
+    data[0] = char(0x12);
+    data[nSize - 1] = char(0x34);
+    return data;
+}
+
+QByteArray randomImage(int nSize)
+{
+    QRandomGenerator gen(4321);
+    QByteArray data(nSize, Qt::Uninitialized);
+    for (int i = 0; i < nSize; ++i)
+        data[i] = char(gen.bounded(256));
+    return data;
+}
+
+bool writeHex(const QString &sPath, const QByteArray &data)
+{
+    const QString sBin = sPath + QStringLiteral(".bin");
+    QFile bin(sBin);
+    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
+        return false;
+    bin.close();
+    QProcess proc;
+    proc.start(QStringLiteral("srec_cat"), {sBin, QStringLiteral("-binary"), QStringLiteral("-o"), sPath,
+                                             QStringLiteral("-intel")});
+    const bool bOk = proc.waitForFinished(120000) && proc.exitCode() == 0;
+    QFile::remove(sBin);
+    return bOk;
+}
+
+struct Case
+{
+    const char *sName;
+    bool bBitstream;
+    int nSize;
+    uint32_t nBaud;
+    bool bCompress;
+};
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const bool bQuick = app.arguments().contains(QStringLiteral("--quick"));
+    if (!SimDrive::isSupported()) {
+        std::puts("bench_worker: the simulated drive needs a POSIX system");
+        return 0;
+    }
+    const long nBaseKiB = vmHwmKiB();
+
+    const Case cases[] = {
+        {"bitstream 4 MiB @921600 compressed", true, 4 << 20, 921600, true},
+        {"bitstream 4 MiB @921600 raw", true, 4 << 20, 921600, false},
+        {"random    4 MiB @921600 compressed", false, 4 << 20, 921600, true},
+        {"bitstream 512 KiB @115200 compressed", true, 512 << 10, 115200, true},
+        {"bitstream 512 KiB @115200 raw", true, 512 << 10, 115200, false},
+        {"random    512 KiB @115200 compressed", false, 512 << 10, 115200, true},
+    };
+
+    std::printf("%-38s %9s %11s %9s %7s %8s %7s %6s %6s\n", "case", "wall s", "wire bytes", "bound s",
+                "ratio", "image B", "sent/B", "comp", "raw");
+    uint64_t nRawWire[2] = {0, 0};   // bitstream raw wire bytes, per size
+    uint64_t nCompWire[2] = {0, 0};
+    int nFailures = 0;
+    for (const Case &c : cases) {
+        if (bQuick && c.nSize > (512 << 10))
+            continue;
+        SimDrive sim;
+        const QByteArray image = c.bBitstream ? bitstreamImage(c.nSize) : randomImage(c.nSize);
+        const QString sImage = sim.filePath(QStringLiteral("image.hex"));
+        if (!writeHex(sImage, image)) {
+            std::puts("bench_worker: srec_cat failed");
+            return 1;
+        }
+        if (!sim.start({QStringLiteral("--throttle"), QStringLiteral("--baud"), QString::number(c.nBaud)})) {
+            std::printf("bench_worker: simulator did not start: %s\n", qPrintable(sim.errorString()));
+            return 1;
+        }
+        BaseParams params;
+        params.sPort = sim.portName();
+        params.nBaudrate = c.nBaud;
+        params.nBootType = RunningMonitor;
+        PgmEntry job;
+        job.nMemory = Flash0;
+        job.nOperation = Program;
+        job.sImage = sImage;
+        job.bCompress = c.bCompress;
+        QVector<PgmEntry> jobs{job};
+
+        QThread thread;
+        auto *pWorker = new UpdateWorker(createTransport(params.sPort));
+        pWorker->setup(&params, &jobs);
+        pWorker->moveToThread(&thread);
+        QObject::connect(&thread, &QThread::started, pWorker, &UpdateWorker::process);
+        QObject::connect(pWorker, &UpdateWorker::finished, &thread, &QThread::quit, Qt::DirectConnection);
+        QObject::connect(pWorker, &UpdateWorker::ShowCritical, pWorker,
+                         [](const QString &t, const QString &s) {
+                             std::printf("  failure: %s: %s\n", qPrintable(t), qPrintable(s));
+                         }, Qt::DirectConnection);
+        thread.start();
+        thread.wait();
+        const RunStats stats = pWorker->statistics();
+        delete pWorker;
+        sim.stop();
+
+        const JobStats &j = stats.jobs.value(0);
+        if (!stats.succeeded())
+            ++nFailures;
+        const uint64_t nWire = j.nWireBytesSent + j.nWireBytesReceived;
+        const double dWall = j.nElapsedMs / 1000.0;
+        const double dBound = double(nWire) * 10.0 / double(c.nBaud);
+        std::printf("%-38s %9.2f %11llu %9.2f %7.3f %8llu %7.3f %6u %6u\n", c.sName, dWall,
+                    (unsigned long long)nWire, dBound, dBound > 0 ? dWall / dBound : 0.0,
+                    (unsigned long long)j.nImageBytes,
+                    j.nImageBytes ? double(j.nWireBytesSent) / double(j.nImageBytes) : 0.0,
+                    j.nBlocksCompressed, j.nBlocksRaw);
+        std::fflush(stdout);
+        if (c.bBitstream) {
+            const int k = c.nSize > (512 << 10) ? 0 : 1;
+            (c.bCompress ? nCompWire[k] : nRawWire[k]) = nWire;
+        }
+    }
+    for (int k = 0; k < 2; ++k)
+        if (nRawWire[k] && nCompWire[k])
+            std::printf("compression saving, bitstream %s: %.1f %% of the wire bytes (%.2fx)\n",
+                        k == 0 ? "4 MiB" : "512 KiB", 100.0 * (1.0 - double(nCompWire[k]) / double(nRawWire[k])),
+                        double(nRawWire[k]) / double(nCompWire[k]));
+    const long nPeakKiB = vmHwmKiB();
+    std::printf("peak memory (VmHWM): %ld KiB; at start (Qt and the process): %ld KiB; added by the runs: %ld KiB\n",
+                nPeakKiB, nBaseKiB, nPeakKiB - nBaseKiB);
+    return nFailures == 0 ? 0 : 1;
+}
