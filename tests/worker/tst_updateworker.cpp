@@ -43,6 +43,16 @@ QStringList eventsNamed(const WorkerOutcome &o, const QString &sName)
     return out;
 }
 
+// Whether the events contain these, in this order (others may lie between).
+bool inOrder(const QStringList &events, const QStringList &expected)
+{
+    int k = 0;
+    for (const QString &e : events)
+        if (k < expected.size() && e == expected[k])
+            ++k;
+    return k == expected.size();
+}
+
 // A compressor that garbles every compressed block it produces (a single
 // flipped byte may by chance name an entry with equal contents).
 int faultyCompressor(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput,
@@ -67,6 +77,8 @@ private slots:
     void programAndReadBack_data();
     void programAndReadBack();
     void faultyCompressorIsCaught();
+    void programRefusals_data();
+    void programRefusals();
     void firmwareInfo_data();
     void firmwareInfo();
     void eraseAndRead_data();
@@ -191,8 +203,16 @@ void TestUpdateWorker::programAndReadBack()
     } else {
         QVERIFY(!o.states.contains(QStringLiteral("Init boot monitor")));
     }
-    // The file is announced by its base name before it is read.
-    QVERIFY(o.events.contains(QStringLiteral("ProgressFile:image")));
+    // The file is announced by its base name before it is read; each phase
+    // opens with its state, a step and 0 %.
+    QVERIFY2(inOrder(o.events, {"ProgressSteps:3", "ProgressState:Query flash information", "ProgressValue:0",
+                                "ProgressState:Select flash device", "ProgressValue:0", "ProgressFile:image",
+                                "ProgressState:Reading flash file", "ProgressStep", "ProgressValue:0",
+                                "ProgressState:Erase flash", "ProgressValue:100", "ProgressState:Program flash",
+                                "ProgressStep", "ProgressValue:0", "ProgressValue:100",
+                                "ProgressState:Update finished", "ProgressState:Read Flash", "ProgressStep",
+                                "ProgressValue:100", "ProgressState:Reading flash finished", "finished"}),
+             qPrintable(o.events.join(QLatin1Char('|'))));
 
     // Read-back through the worker equals the image.
     QCOMPARE(loadImageBytes(sReadBack, address, quint32(size)), image);
@@ -289,6 +309,55 @@ void TestUpdateWorker::faultyCompressorIsCaught()
     QCOMPARE(sim.commandCount(QStringLiteral("flash-decompress")), 0);
     QVERIFY(sim.stop());
     QCOMPARE(readFile(sFlash).mid(int(nAddress), image.size()), image);
+}
+
+void TestUpdateWorker::programRefusals_data()
+{
+    QTest::addColumn<QByteArray>("content");   // file content; "@missing" for no file
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+
+    QTest::newRow("unknown type") << QByteArray("hello world\n") << "Examine flash file" << "Cannot determine type of flash file %1";
+    QTest::newRow("shorter than four bytes") << QByteArray(":00") << "Examine flash file" << "Cannot determine type of flash file %1";
+    QTest::newRow("missing file") << QByteArray("@missing") << "Examine flash file" << "Cannot determine type of flash file %1";
+    QTest::newRow("bad checksum") << QByteArray(":0400000001020304F0\n:00000001FF\n") << "Reading flash file" << "Cannot read flash file %1";
+    QTest::newRow("no data") << QByteArray(":00000001FF\n") << "Reading flash file" << "Flash file %1 holds no data for this flash device";
+    // 1 MiB flash: a record at 0x100000 lies beyond it and would be dropped.
+    QTest::newRow("data beyond the flash") << QByteArray(":0400000001020304F2\n:020000040010EA\n:0400000001020304F2\n:00000001FF\n")
+        << "Reading flash file" << "Flash file %1 holds data beyond the end of the flash (0xfffff)";
+}
+
+void TestUpdateWorker::programRefusals()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+
+    SimDrive sim;
+    QVERIFY(startSim(sim, {QStringLiteral("--flash-size"), QString::number(kFlashSize)}));
+    const QString sImage = content == "@missing" ? sim.filePath(QStringLiteral("none.hex"))
+                                                 : sim.writeFile(QStringLiteral("image.hex"), content);
+    text.replace(QLatin1String("%1"), sImage);
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBootType = RunningMonitor;
+    PgmEntry program;
+    program.nMemory = Flash0;
+    program.sImage = sImage;
+    program.bCompress = true;
+    const WorkerOutcome o = runWorker(params, {program, program});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nCritical, 1);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, text);
+    // An input check has no failure state, and nothing was erased or programmed.
+    QVERIFY(!o.states.last().endsWith(QLatin1String("failed!")));
+    QCOMPARE(sim.commandCount(QStringLiteral("flash-check")), 0);
+    QCOMPARE(sim.commandCount(QStringLiteral("flash-program")), 0);
+    QCOMPARE(sim.commandCount(QStringLiteral("flash-select")), 1);   // the second job never ran
+    QVERIFY(!o.stats.succeeded());
+    QVERIFY(!o.bPortOpenAfter);
 }
 
 // ---------------------------------------------------------------------------
