@@ -3,6 +3,7 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #ifndef SERVOPROG_SIM_PATH
 #define SERVOPROG_SIM_PATH ""
@@ -83,8 +84,11 @@ bool SimDrive::start(const QStringList &arguments, int nTimeoutMs)
     }
     QStringList args = arguments;
     const int nLog = args.indexOf(QStringLiteral("--log"));
+    const QStringList logEq = args.filter(QRegularExpression(QStringLiteral("^--log=")));
     if (nLog >= 0 && nLog + 1 < args.size()) {
         m_sLogFile = args[nLog + 1];
+    } else if (!logEq.isEmpty()) {
+        m_sLogFile = logEq.last().mid(6);
     } else {
         m_sLogFile = filePath(QStringLiteral("sim.log"));
         args << QStringLiteral("--log") << m_sLogFile;

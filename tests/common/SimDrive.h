@@ -26,7 +26,8 @@
 // in tools/sim/main.cpp and by "servoprog-sim --help".
 //
 // The simulator needs a POSIX system; elsewhere start() fails and
-// isSupported() is false (tests QSKIP then).
+// isSupported() is false (tests QSKIP then). Use a SimDrive from the thread
+// that created it (it owns a QProcess).
 class SimDrive : public QObject
 {
     Q_OBJECT
