@@ -1,0 +1,526 @@
+// servoprog-cli end to end: every case runs the real program as a process
+// against real files (made by srec_cat), the simulated drive on a
+// pseudo-terminal, or a bare pseudo-terminal that never answers.
+
+#include "SimDrive.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include <csignal>
+#include <fcntl.h>
+#include <pty.h>
+#include <unistd.h>
+
+namespace {
+
+struct Result
+{
+    int nExit = -1;
+    bool bCrashed = false;
+    QString sOut;
+    QString sErr;
+    qint64 nElapsedMs = 0;
+};
+
+Result runCli(const QStringList &args, int nTimeoutMs = 120000)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
+    Result result;
+    if (!process.waitForStarted(10000)) {
+        result.sErr = process.errorString();
+        return result;
+    }
+    process.closeWriteChannel();
+    if (!process.waitForFinished(nTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        result.sErr = QStringLiteral("timed out: ") + QString::fromLocal8Bit(process.readAllStandardError());
+        return result;
+    }
+    result.nElapsedMs = timer.elapsed();
+    result.bCrashed = process.exitStatus() != QProcess::NormalExit;
+    result.nExit = process.exitCode();
+    result.sOut = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.sErr = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+// srec_cat / srec_cmp from srecord, the independent reference for the
+// image formats.
+int runSrecord(const QString &sTool, const QStringList &args, QString *pErr = nullptr)
+{
+    QProcess process;
+    process.start(sTool, args);
+    if (!process.waitForStarted(10000) || !process.waitForFinished(120000))
+        return -1;
+    if (pErr)
+        *pErr = QString::fromLocal8Bit(process.readAllStandardError());
+    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+}
+
+QByteArray fileBytes(const QString &sPath)
+{
+    QFile file(sPath);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeText(const QString &sPath, const QByteArray &text)
+{
+    QFile file(sPath);
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+}
+
+#define VERIFY_RESULT(result, nExpected)                                                                         \
+    do {                                                                                                         \
+        QVERIFY2(!(result).bCrashed, qPrintable((result).sErr));                                                 \
+        QVERIFY2((result).nExit == (nExpected),                                                                  \
+                 qPrintable(QStringLiteral("exit %1, expected %2\nstdout:\n%3\nstderr:\n%4")                     \
+                                .arg((result).nExit)                                                             \
+                                .arg(nExpected)                                                                  \
+                                .arg((result).sOut, (result).sErr)));                                            \
+    } while (0)
+
+} // namespace
+
+class TestCli : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void imageInfoAndConvert_data();
+    void imageInfoAndConvert();
+    void convertRefused_data();
+    void convertRefused();
+    void sampleImageInfo();
+
+    void usageErrors_data();
+    void usageErrors();
+    void helpPages();
+
+    void probe_data();
+    void probe();
+    void probeSilentLine_data();
+    void probeSilentLine();
+
+    void programAndReadBack();
+    void deviceFailures_data();
+    void deviceFailures();
+    void interruptDuringProgramming();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &sName) const { return m_dir.filePath(sName); }
+};
+
+void TestCli::initTestCase()
+{
+    QVERIFY(m_dir.isValid());
+    QVERIFY2(QFileInfo(QStringLiteral(SERVOPROG_CLI_PATH)).isExecutable(), SERVOPROG_CLI_PATH);
+    if (runSrecord(QStringLiteral("srec_cat"), {QStringLiteral("-version")}) != 0)
+        QFAIL("srec_cat (package srecord) is needed by these tests");
+}
+
+// ---- Image files ---------------------------------------------------------
+
+void TestCli::imageInfoAndConvert_data()
+{
+    QTest::addColumn<QStringList>("srecCatArgs");   // makes the input file
+    QTest::addColumn<QString>("format");            // srecord's name of the input format
+    QTest::addColumn<QString>("lowest");
+    QTest::addColumn<QString>("highest");
+
+    // Data near the top of the 32-bit space, far outside the 8 MiB window
+    // the window program examines files with.
+    QTest::newRow("hex near 4 GiB")
+        << QStringList{"-generate", "0xFFFE0000", "0xFFFE3000", "-repeat-string", "servo drive ",
+                       "-generate", "0xFFFFFF00", "0xFFFFFFFF", "-repeat-data", "1", "2", "3", "-o", "IN", "-intel"}
+        << "-intel" << "0xfffe0000" << "0xfffffffe";
+    QTest::newRow("srec S3 at 3 GiB with a 1 MiB gap")
+        << QStringList{"-generate", "0xC0000000", "0xC0000100", "-repeat-data", "4", "5",
+                       "-generate", "0xC0100000", "0xC0100011", "-constant", "0x00", "-o", "IN"}
+        << "" << "0xc0000000" << "0xc0100010";
+    QTest::newRow("srec S1 low addresses")
+        << QStringList{"-generate", "0x10", "0x95", "-repeat-data", "1", "2", "3", "-o", "IN"}
+        << "" << "0x10" << "0x94";
+}
+
+void TestCli::imageInfoAndConvert()
+{
+    QFETCH(QStringList, srecCatArgs);
+    QFETCH(QString, format);
+    QFETCH(QString, lowest);
+    QFETCH(QString, highest);
+
+    const QString sIn = path(QStringLiteral("in-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString sOut = sIn + QStringLiteral(".out.srec");
+    srecCatArgs.replaceInStrings(QRegularExpression(QStringLiteral("^IN$")), sIn);
+    QString sErr;
+    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), srecCatArgs, &sErr), 0);
+
+    const Result info = runCli({QStringLiteral("info"), sIn});
+    VERIFY_RESULT(info, 0);
+    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Lowest:\\s+%1\\n").arg(lowest))), qPrintable(info.sOut));
+    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Highest:\\s+%1\\n").arg(highest))), qPrintable(info.sOut));
+    QVERIFY(info.sOut.contains(format.isEmpty() ? QStringLiteral("S-record") : QStringLiteral("Intel HEX")));
+
+    const Result convert = runCli({QStringLiteral("convert"), sIn, sOut});
+    VERIFY_RESULT(convert, 0);
+    // srecord reads the result back and finds exactly the input's data, the
+    // gaps of the used range written as erased (FF) bytes.
+    QStringList cmpArgs{sIn};
+    if (!format.isEmpty())
+        cmpArgs << format;
+    bool bOk = false;
+    const QString sEnd = QStringLiteral("0x%1").arg(highest.toULongLong(&bOk, 16) + 1, 0, 16);
+    QVERIFY(bOk);
+    cmpArgs << QStringLiteral("-fill") << QStringLiteral("0xff") << lowest << sEnd << sOut;
+    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), cmpArgs, &sErr), 0);
+    // The result is an S-record file the tool itself reads with the same extent.
+    const Result again = runCli({QStringLiteral("info"), sOut});
+    VERIFY_RESULT(again, 0);
+    QVERIFY(again.sOut.contains(QRegularExpression(QStringLiteral("Lowest:\\s+%1\\n").arg(lowest))));
+    QVERIFY(again.sOut.contains(QRegularExpression(QStringLiteral("Highest:\\s+%1\\n").arg(highest))));
+}
+
+void TestCli::convertRefused_data()
+{
+    QTest::addColumn<QByteArray>("content");       // empty: made by srec_cat (see below)
+    QTest::addColumn<QString>("expectedError");    // exact text expected on stderr
+
+    QTest::newRow("extent above 256 MiB") << QByteArray() << QString("more than the 256 MiB");
+    QTest::newRow("hex checksum")
+        << QByteArray(":0400000001020304F2\n:0400040001020304ED\n:00000001FF\n")
+        << QString("hex2bin error: crc checksum error\n");
+    QTest::newRow("hex segment record")
+        << QByteArray(":0400000001020304F2\n:020000021000EC\n:00000001FF\n")
+        << QString("hex2bin error: extended segment address record not supported\n");
+    QTest::newRow("srec S4 record")
+        << QByteArray("S00600004844521B\nS107000001020304EE\nS4030000FC\n")
+        << QString("srec2bin error: unknown record type S4");
+    QTest::newRow("srec checksum")
+        << QByteArray("S00600004844521B\nS107000001020304EF\nS9030000FC\n")
+        << QString("srec2bin error: checksum error\n");
+    QTest::newRow("not an image") << QByteArray("hello, world\n") << QString("neither an Intel HEX nor an S-record file");
+}
+
+void TestCli::convertRefused()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(QString, expectedError);
+
+    const QString sIn = path(QStringLiteral("bad-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString sOut = sIn + QStringLiteral(".srec");
+    if (content.isEmpty()) {
+        // Two bytes 256 MiB + 1 apart: a tiny file with a huge extent.
+        QCOMPARE(runSrecord(QStringLiteral("srec_cat"),
+                            {"-generate", "0x1000", "0x1001", "-constant", "1", "-generate", "0x10001000",
+                             "0x10001001", "-constant", "2", "-o", sIn}),
+                 0);
+    } else {
+        QVERIFY(writeText(sIn, content));
+    }
+    for (const QString &sCommand : {QStringLiteral("info"), QStringLiteral("convert")}) {
+        QStringList args{sCommand, sIn};
+        if (sCommand == QLatin1String("convert"))
+            args << sOut;
+        const Result result = runCli(args, 30000);
+        VERIFY_RESULT(result, 1);
+        QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+        QVERIFY2(!QFileInfo::exists(sOut), "a refused conversion left an output file");
+    }
+    // An existing file of that name survives a refused conversion untouched.
+    QVERIFY(writeText(sOut, "keep me\n"));
+    VERIFY_RESULT(runCli({QStringLiteral("convert"), sIn, sOut}, 30000), 1);
+    QCOMPARE(fileBytes(sOut), QByteArray("keep me\n"));
+    QFile::remove(sOut);
+}
+
+void TestCli::sampleImageInfo()
+{
+    // The bundled sample carries its firmware information block at its
+    // lowest address, as the window and the drive expect it.
+    const Result info = runCli({QStringLiteral("info"), QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
+    VERIFY_RESULT(info, 0);
+    QVERIFY2(info.sOut.contains(QStringLiteral("Lowest:   0x400000\n")), qPrintable(info.sOut));
+    QVERIFY2(info.sOut.contains(QStringLiteral("Firmware information:\n  SRV-FPGA-HW3\n  FW 2.14.0\n")), qPrintable(info.sOut));
+}
+
+// ---- Command line ----------------------------------------------------------
+
+void TestCli::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expectedError");
+
+    const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
+    QTest::newRow("no command") << QStringList{} << "no command";
+    QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command 'flash'";
+    QTest::newRow("help of unknown") << QStringList{"help", "flash"} << "unknown command 'flash'";
+    QTest::newRow("info without file") << QStringList{"info"} << "missing argument";
+    QTest::newRow("convert extra arg") << QStringList{"convert", "a", "b", "c"} << "unexpected argument 'c'";
+    QTest::newRow("unknown option") << QStringList{"info", "--fast", sImage} << "fast";
+    QTest::newRow("probe without port") << QStringList{"probe"} << "--port DEV is required";
+    QTest::newRow("probe odd rate") << QStringList{"probe", "--port", "/dev/null", "--baud", "12345"} << "'12345'";
+    QTest::newRow("program without image") << QStringList{"program", "--port", "/dev/null"} << "--flash0 IMAGE";
+    QTest::newRow("program bad boot")
+        << QStringList{"program", "--port", "/dev/null", "--boot", "on", "--flash0", sImage} << "'on'";
+    QTest::newRow("program hex baud")
+        << QStringList{"program", "--port", "/dev/null", "--baud", "0x1C200x", "--flash0", sImage} << "'0x1C200x'";
+    QTest::newRow("program negative wake")
+        << QStringList{"program", "--port", "/dev/null", "--wake-timeout", "-1", "--flash0", sImage} << "--wake-timeout";
+    QTest::newRow("erase both flashes")
+        << QStringList{"erase", "--port", "/dev/null", "--flash0", "--flash1"} << "exactly one of --flash0 and --flash1";
+    QTest::newRow("erase no flash") << QStringList{"erase", "--port", "/dev/null"} << "exactly one";
+    QTest::newRow("read bad offset")
+        << QStringList{"read", "--port", "/dev/null", "--flash0", "--offset", "0x4g", "out.srec"} << "--offset";
+    QTest::newRow("read zero length")
+        << QStringList{"read", "--port", "/dev/null", "--flash1", "--length", "0", "out.srec"} << "--length";
+    QTest::newRow("read without file") << QStringList{"read", "--port", "/dev/null", "--flash0"} << "missing argument";
+    QTest::newRow("eeprom flash selector")
+        << QStringList{"eeprom-erase", "--port", "/dev/null", "--flash0"} << "Unknown option 'flash0'";
+    QTest::newRow("eeprom-write without file")
+        << QStringList{"eeprom-write", "--port", "/dev/null", "--eeprom0"} << "missing argument";
+}
+
+void TestCli::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, expectedError);
+    const Result result = runCli(args, 30000);
+    VERIFY_RESULT(result, 2);
+    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+    QVERIFY(result.sOut.isEmpty());
+}
+
+void TestCli::helpPages()
+{
+    const Result overview = runCli({QStringLiteral("--help")});
+    VERIFY_RESULT(overview, 0);
+    const QStringList commands{"info", "convert", "ports", "probe", "program", "erase", "read",
+                               "eeprom-read", "eeprom-erase", "eeprom-write"};
+    for (const QString &sCommand : commands) {
+        QVERIFY2(overview.sOut.contains(QStringLiteral("\n  %1").arg(sCommand)), qPrintable(sCommand));
+        const Result page = runCli({QStringLiteral("help"), sCommand});
+        VERIFY_RESULT(page, 0);
+        QVERIFY(page.sOut.startsWith(QStringLiteral("Usage: servoprog-cli %1").arg(sCommand)));
+        QVERIFY(page.sOut.contains(QStringLiteral("Example: servoprog-cli %1").arg(sCommand)));
+        // "COMMAND --help" shows the same page.
+        const Result same = runCli({sCommand, QStringLiteral("--help")});
+        VERIFY_RESULT(same, 0);
+        QCOMPARE(same.sOut, page.sOut);
+    }
+}
+
+// ---- Drive ---------------------------------------------------------------------
+
+void TestCli::probe_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("cliArgs");
+    QTest::addColumn<int>("detected");
+    QTest::addColumn<int>("working");
+
+    QTest::newRow("default rate") << QStringList{} << QStringList{} << 9600 << 115200;
+    QTest::newRow("requested 460800") << QStringList{} << QStringList{"--baud", "460800"} << 9600 << 460800;
+    QTest::newRow("monitor at 57600") << QStringList{"--baud", "57600"} << QStringList{"--baud", "0x9600"} << 57600 << 38400;
+}
+
+void TestCli::probe()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, cliArgs);
+    QFETCH(int, detected);
+    QFETCH(int, working);
+
+    SimDrive drive;
+    QVERIFY2(drive.start(simArgs << QStringLiteral("--throttle")), qPrintable(drive.errorString()));
+    const Result result = runCli(QStringList{QStringLiteral("probe"), QStringLiteral("--port"), drive.portName()} + cliArgs);
+    VERIFY_RESULT(result, 0);
+    QVERIFY2(result.sOut.contains(QStringLiteral("Detected rate: %1\n").arg(detected)), qPrintable(result.sOut));
+    QVERIFY2(result.sOut.contains(QStringLiteral("Working rate:  %1\n").arg(working)), qPrintable(result.sOut));
+    QVERIFY(result.sOut.contains(QStringLiteral("Ident 1:")));
+    QVERIFY(drive.stop());
+}
+
+void TestCli::probeSilentLine_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expectedError");
+    QTest::newRow("probe") << QStringList{"probe"} << "Connect: Communication timeout error (driver)";
+    QTest::newRow("program, monitor")
+        << QStringList{"program", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
+        << "Connect: Communication timeout error (driver)";
+    QTest::newRow("erase, wake time-out")
+        << QStringList{"erase", "--boot", "off", "--wake-timeout", "2", "--flash1"} << "Init boot monitor";
+}
+
+void TestCli::probeSilentLine()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, expectedError);
+
+    // A pseudo-terminal whose other end is held open but never answers: a
+    // drive that is switched off or a cable that is not plugged in.
+    int nMaster = -1;
+    int nSlave = -1;
+    char sName[128] = {0};
+    QVERIFY(openpty(&nMaster, &nSlave, sName, nullptr, nullptr) == 0);
+    ::close(nSlave);
+    args.insert(1, QStringLiteral("--port"));
+    args.insert(2, QString::fromLocal8Bit(sName));
+    const Result result = runCli(args, 60000);
+    ::close(nMaster);
+    VERIFY_RESULT(result, 1);
+    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+    // The rate scan takes about 8 x 300 ms; anything near a minute is a hang.
+    QVERIFY2(result.nElapsedMs < 30000, qPrintable(QString::number(result.nElapsedMs)));
+}
+
+void TestCli::programAndReadBack()
+{
+    SimDrive drive;
+    const QString sFlash = drive.filePath(QStringLiteral("flash0.bin"));
+    QVERIFY2(drive.start({QStringLiteral("--flash0"), sFlash}), qPrintable(drive.errorString()));
+    const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
+
+    const Result program = runCli({"program", "--port", drive.portName(), "--boot", "mon", "--baud", "460800",
+                                   "--flash0", sImage});
+    VERIFY_RESULT(program, 0);
+    QVERIFY2(program.sOut.contains(QStringLiteral("state: Update finished\n")), qPrintable(program.sOut));
+    QVERIFY2(program.sOut.contains(QRegularExpression(QStringLiteral("Flash0 program servo-fw-sample.hex: \\d+ written, \\d+ bytes on the wire"))),
+             qPrintable(program.sOut));
+    QVERIFY(program.sErr.indexOf(QStringLiteral("error")) < 0);
+
+    const QString sBack = path(QStringLiteral("readback.srec"));
+    const Result read = runCli({"read", "--port", drive.portName(), "--boot", "mon", "--flash0", "--offset",
+                                "0x400000", "--length", "265649", sBack});
+    VERIFY_RESULT(read, 0);
+    // The drive's firmware information now comes from the programmed image.
+    QVERIFY2(read.sOut.contains(QStringLiteral("Flash image info:\n  SRV-FPGA-HW3\n")), qPrintable(read.sOut));
+    QString sErr;
+    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), {sImage, QStringLiteral("-intel"), sBack}, &sErr), 0);
+
+    // And the flash outside the image was not touched: the simulator's raw
+    // memory holds the image and FF around it.
+    QVERIFY(drive.stop());
+    const QByteArray flash = fileBytes(sFlash);
+    QVERIFY(flash.size() >= 0x440db1);
+    QCOMPARE(flash.left(0x400000).count('\xff'), 0x400000);
+    const QString sFromFlash = path(QStringLiteral("flash-window.srec"));
+    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {sFlash, "-binary", "-crop", "0x400000", "0x440db1", "-o", sFromFlash}), 0);
+    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), {sImage, QStringLiteral("-intel"), sFromFlash}, &sErr), 0);
+}
+
+void TestCli::deviceFailures_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("cliArgs");   // "PORT" and "OUT" are replaced
+    QTest::addColumn<QString>("expectedError");
+
+    const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
+    QTest::newRow("verify fails")
+        << QStringList{"--fault", "verify:2"}
+        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
+        << "error: Program flash: Verify after write failed!";
+    QTest::newRow("drive goes silent")
+        << QStringList{"--fault", "silent:40"}
+        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
+        << "Communication timeout error (driver)";
+    QTest::newRow("drive busy")
+        << QStringList{"--fault", "busy:12:203"}
+        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--length", "0x20000", "OUT"}
+        << "Service cannot be carried out due to device status";
+    QTest::newRow("read output unwritable")
+        << QStringList{}
+        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--length", "4096", "OUTDIR"}
+        << "Writing to file";
+    QTest::newRow("eeprom read output unwritable")
+        << QStringList{}
+        << QStringList{"eeprom-read", "--port", "PORT", "--boot", "mon", "--eeprom0", "--length", "300", "OUTDIR"}
+        << "Writing to file";
+    QTest::newRow("erase misaligned")
+        << QStringList{}
+        << QStringList{"erase", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x8000", "--length", "0x10000"}
+        << "Offset and size must be a multiple of 65536 (0x10000)";
+    QTest::newRow("missing image")
+        << QStringList{}
+        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash1", "/nonexistent/fw.hex"}
+        << "/nonexistent/fw.hex: no such file";
+}
+
+void TestCli::deviceFailures()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, cliArgs);
+    QFETCH(QString, expectedError);
+
+    SimDrive drive;
+    QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
+    const QString sOut = path(QStringLiteral("failure-out.srec"));
+    QFile::remove(sOut);
+    // A directory cannot be written as a file, but its parent is writable,
+    // so the tool only finds out when the worker saves.
+    const QString sOutDir = path(QStringLiteral("an-existing-directory"));
+    QVERIFY(QDir().mkpath(sOutDir));
+    cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), drive.portName());
+    cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^OUTDIR$")), sOutDir);
+    cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), sOut);
+
+    const Result result = runCli(cliArgs);
+    VERIFY_RESULT(result, 1);
+    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+    QVERIFY2(!QFileInfo::exists(sOut), "a failed read left an output file");
+    QVERIFY(QFileInfo(sOutDir).isDir());
+    QVERIFY(drive.stop());
+}
+
+void TestCli::interruptDuringProgramming()
+{
+    SimDrive drive;
+    // Every byte takes its wire time, so programming lasts long enough to
+    // be interrupted in the middle.
+    QVERIFY2(drive.start({QStringLiteral("--throttle")}), qPrintable(drive.errorString()));
+    QProcess process;
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH),
+                  {"program", "--port", drive.portName(), "--boot", "mon", "--baud", "57600", "--flash0",
+                   QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
+    QVERIFY(process.waitForStarted(10000));
+    QByteArray out;
+    QElapsedTimer timer;
+    timer.start();
+    while (!out.contains("progress: Program flash") && timer.elapsed() < 120000 && process.state() == QProcess::Running) {
+        process.waitForReadyRead(200);
+        out += process.readAllStandardOutput();
+    }
+    QVERIFY2(out.contains("progress: Program flash"), out.constData());
+    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QVERIFY(process.waitForFinished(60000));
+    out += process.readAllStandardOutput();
+    const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 1);
+    QVERIFY2(sErr.contains(QStringLiteral("error: Program flash: Canceled from user!")), qPrintable(sErr));
+    QVERIFY2(out.contains("- cancelled\n"), out.constData());
+    QVERIFY(!out.contains("state: Update finished"));
+
+    // The port was closed cleanly: the drive is reachable again at once.
+    const Result probe = runCli({QStringLiteral("probe"), QStringLiteral("--port"), drive.portName()});
+    VERIFY_RESULT(probe, 0);
+    QVERIFY(drive.stop());
+}
+
+QTEST_GUILESS_MAIN(TestCli)
+#include "tst_cli.moc"
