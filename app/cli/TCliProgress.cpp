@@ -36,11 +36,11 @@ QString memoryName(int nMemory)
     }
 }
 
-QString operationName(int nOperation)
+QString operationName(int nMemory, int nOperation)
 {
     switch (nOperation) {
     case 0: return QStringLiteral("erase");
-    case 1: return QStringLiteral("program");
+    case 1: return nMemory >= 2 ? QStringLiteral("write") : QStringLiteral("program");
     case 2: return QStringLiteral("read");
     default: return QStringLiteral("operation %1").arg(nOperation);
     }
@@ -223,7 +223,7 @@ void TCliProgress::note(const QString &sText)
 void TCliProgress::jobSummary(const JobStats &job)
 {
     endBar();
-    QString s = QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nOperation));
+    QString s = QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nMemory, job.nOperation));
     if (!job.sImage.isEmpty())
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");
@@ -231,13 +231,12 @@ void TCliProgress::jobSummary(const JobStats &job)
         printOut(s + QStringLiteral("not run\n"));
         return;
     }
-    const char *pVerb = job.nOperation == 1 ? "written" : job.nOperation == 2 ? "read" : "erased";
     if (job.nOperation == 0 && job.nMemory <= 1)
-        s += QStringLiteral("%1 of %2 sectors erased").arg(job.nSectorsErased).arg(job.nSectorsChecked);
-    else
-        s += QStringLiteral("%1 %2").arg(job.nImageBytes).arg(QLatin1String(pVerb));
+        s += QStringLiteral("%1 of %2 sectors erased, ").arg(job.nSectorsErased).arg(job.nSectorsChecked);
+    else if (job.nOperation != 0)
+        s += QStringLiteral("%1 bytes %2, ").arg(job.nImageBytes).arg(job.nOperation == 1 ? "written" : "read");
     const quint64 nWire = job.nWireBytesSent + job.nWireBytesReceived;
-    s += QStringLiteral(", %1 bytes on the wire (%2 sent)").arg(nWire).arg(job.nWireBytesSent);
+    s += QStringLiteral("%1 bytes on the wire (%2 sent)").arg(nWire).arg(job.nWireBytesSent);
     if (job.nBlocksCompressed + job.nBlocksRaw + job.nBlocksSkipped > 0)
         s += QStringLiteral(", blocks %1 compressed/%2 raw/%3 skipped")
                  .arg(job.nBlocksCompressed)

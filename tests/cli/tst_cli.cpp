@@ -115,8 +115,12 @@ private slots:
     void probeSilentLine();
 
     void programAndReadBack();
+    void roundTrip_data();
+    void roundTrip();
+    void progressOnTerminal();
     void deviceFailures_data();
     void deviceFailures();
+    void interruptDuringProgramming_data();
     void interruptDuringProgramming();
 
 private:
@@ -399,7 +403,7 @@ void TestCli::programAndReadBack()
                                    "--flash0", sImage});
     VERIFY_RESULT(program, 0);
     QVERIFY2(program.sOut.contains(QStringLiteral("state: Update finished\n")), qPrintable(program.sOut));
-    QVERIFY2(program.sOut.contains(QRegularExpression(QStringLiteral("Flash0 program servo-fw-sample.hex: \\d+ written, \\d+ bytes on the wire"))),
+    QVERIFY2(program.sOut.contains(QRegularExpression(QStringLiteral("Flash0 program servo-fw-sample.hex: \\d+ bytes written, \\d+ bytes on the wire"))),
              qPrintable(program.sOut));
     QVERIFY(program.sErr.indexOf(QStringLiteral("error")) < 0);
 
@@ -421,6 +425,112 @@ void TestCli::programAndReadBack()
     const QString sFromFlash = path(QStringLiteral("flash-window.srec"));
     QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {sFlash, "-binary", "-crop", "0x400000", "0x440db1", "-o", sFromFlash}), 0);
     QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), {sImage, QStringLiteral("-intel"), sFromFlash}, &sErr), 0);
+}
+
+void TestCli::roundTrip_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("imageArgs");   // srec_cat arguments that make IMAGE
+    QTest::addColumn<QStringList>("writeArgs");   // "PORT", "IMAGE" and "OUT" are replaced
+    QTest::addColumn<QStringList>("readArgs");
+    QTest::addColumn<QString>("summary");         // expected in the write's summary line
+
+    QTest::newRow("flash1, powered off, uncompressed")
+        << QStringList{"--powered-off"}
+        << QStringList{"-generate", "0x10000", "0x14000", "-repeat-string", "extended image ", "-o", "IMAGE"}
+        << QStringList{"program", "--port", "PORT", "--boot", "off", "--wake-timeout", "20", "--no-compress",
+                       "--flash1", "IMAGE"}
+        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--offset", "0x10000", "--length",
+                       "0x4000", "OUT"}
+        << "Flash1 program image.srec: 16384 bytes written";
+    QTest::newRow("eeprom1, 300 bytes at 0x100")
+        << QStringList{}
+        << QStringList{"-generate", "0x100", "0x22C", "-repeat-string", "parameter set ", "-o", "IMAGE", "-intel"}
+        << QStringList{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom1", "--offset", "0x100",
+                       "--length", "300", "IMAGE"}
+        << QStringList{"eeprom-read", "--port", "PORT", "--boot", "mon", "--eeprom1", "--offset", "256", "--length",
+                       "0x12c", "OUT"}
+        << "EEPROM1 write image.srec: 300 bytes written";
+}
+
+void TestCli::roundTrip()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, imageArgs);
+    QFETCH(QStringList, writeArgs);
+    QFETCH(QStringList, readArgs);
+    QFETCH(QString, summary);
+
+    SimDrive drive;
+    QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
+    const QString sImage = drive.filePath(QStringLiteral("image.srec"));
+    const QString sOut = drive.filePath(QStringLiteral("out.srec"));
+    const auto fill = [&](QStringList &args) {
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), drive.portName());
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), sImage);
+        args.replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), sOut);
+    };
+    fill(imageArgs);
+    fill(writeArgs);
+    fill(readArgs);
+    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), imageArgs), 0);
+    const bool bHex = imageArgs.last() == QLatin1String("-intel");
+
+    const Result write = runCli(writeArgs);
+    VERIFY_RESULT(write, 0);
+    QVERIFY2(write.sOut.contains(summary), qPrintable(write.sOut));
+    const Result read = runCli(readArgs);
+    VERIFY_RESULT(read, 0);
+    QStringList cmpArgs{sImage};
+    if (bHex)
+        cmpArgs << QStringLiteral("-intel");
+    cmpArgs << sOut;
+    QString sErr;
+    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), cmpArgs, &sErr), 0);
+    QVERIFY(drive.stop());
+}
+
+void TestCli::progressOnTerminal()
+{
+    // Standard output on a pseudo-terminal, as in an operator's shell: the
+    // tool draws bars in place instead of plain lines.
+    SimDrive drive;
+    QVERIFY2(drive.start({QStringLiteral("--throttle")}), qPrintable(drive.errorString()));
+    int nMaster = -1;
+    int nSlave = -1;
+    QVERIFY(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr) == 0);
+    QProcess process;
+    process.setChildProcessModifier([nSlave]() { ::dup2(nSlave, STDOUT_FILENO); });
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH),
+                  {"program", "--port", drive.portName(), "--boot", "mon", "--baud", "921600", "--flash0",
+                   QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
+    QVERIFY(process.waitForStarted(10000));
+    ::close(nSlave);
+    ::fcntl(nMaster, F_SETFL, ::fcntl(nMaster, F_GETFL) | O_NONBLOCK);
+    QByteArray screen;
+    QElapsedTimer timer;
+    timer.start();
+    const auto drain = [&]() {
+        char buffer[4096];
+        ssize_t n;
+        while ((n = ::read(nMaster, buffer, sizeof buffer)) > 0)
+            screen.append(buffer, n);
+    };
+    while (process.state() == QProcess::Running && timer.elapsed() < 120000) {
+        process.waitForFinished(100);
+        drain();
+    }
+    drain();
+    ::close(nMaster);
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
+    QVERIFY2(screen.contains("\r\033[K"), screen.constData());
+    QVERIFY(screen.contains("2/2 Program flash"));
+    QVERIFY(screen.contains("[" + QByteArray(8, '#')));
+    QVERIFY(screen.contains("] 100% 259.4 KiB/259.4 KiB"));
+    QVERIFY(screen.contains("Flash0 program servo-fw-sample.hex: "));
+    QVERIFY(!screen.contains("progress: "));
+    QVERIFY(drive.stop());
 }
 
 void TestCli::deviceFailures_data()
@@ -486,8 +596,16 @@ void TestCli::deviceFailures()
     QVERIFY(drive.stop());
 }
 
+void TestCli::interruptDuringProgramming_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("Ctrl-C") << int(SIGINT);
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+}
+
 void TestCli::interruptDuringProgramming()
 {
+    QFETCH(int, signalNumber);
     SimDrive drive;
     // Every byte takes its wire time, so programming lasts long enough to
     // be interrupted in the middle.
@@ -506,7 +624,7 @@ void TestCli::interruptDuringProgramming()
         out += process.readAllStandardOutput();
     }
     QVERIFY2(out.contains("progress: Program flash"), out.constData());
-    QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
     QVERIFY(process.waitForFinished(60000));
     out += process.readAllStandardOutput();
     const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
