@@ -11,7 +11,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 namespace {
@@ -134,11 +133,9 @@ int executeRun(const DeviceOptions &options, const QVector<PgmEntry> &jobs, cons
     run.start();
     QCoreApplication::exec();
 
+    // A read whose file could not be written has already said so and counts
+    // as failed; the converter's save never leaves a torn file behind.
     const int nStatus = run.exitStatus();
-    // A read whose file could not be written leaves nothing half written.
-    for (const JobStats &job : run.statistics().jobs)
-        if (job.bOutputFailed && QFileInfo(job.sImage).isFile())
-            QFile::remove(job.sImage);
     if (run.wasCancelled())
         progress.note(QStringLiteral("Cancelled; the port has been closed."));
     return nStatus;
