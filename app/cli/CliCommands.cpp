@@ -112,8 +112,8 @@ const QVector<CliCommand> &cliCommands()
          "Example: servoprog-cli probe --port /dev/ttyUSB0 --baud 115200",
          probeOptions, 0, 0, runProbe},
         {"program",
-         "--port DEV [--baud RATE] [--boot off|mon] [--no-compress] [--wake-timeout SECONDS] --flash0 IMAGE [--flash1 IMAGE]",
-         "program image files into Flash0 and/or Flash1 and have the drive verify every block",
+         "--port DEV [--baud RATE] [--boot off|mon] [--no-compress] [--wake-timeout SECONDS] [--flash0 IMAGE] [--flash1 IMAGE]",
+         "program image files into Flash0 and/or Flash1 (at least one) and have the drive verify every block",
          "Flash0 is programmed before Flash1; the first failing job ends the run.\n"
          "Ctrl-C cancels after the current block and closes the port.\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex",
