@@ -8,7 +8,6 @@
 #include "TBootMonitorLink.h"
 #include "TComSerialFTDI.h"
 #include "TComSerialPort.h"
-#include "TestTransport.h"
 
 #include <QtTest>
 
@@ -149,8 +148,6 @@ private slots:
     void closedTransport_data();
     void closedTransport();
 
-    void detectAtEachRate_data();
-    void detectAtEachRate();
     void connect_data();
     void connect();
     void defaultRateByTransport();
@@ -191,7 +188,7 @@ void TestBootMonitorLink::init()
     m_peer = std::make_unique<PtyPeer>();
     QVERIFY(m_peer->isValid());
     m_monitor = std::make_unique<TestMonitor>();
-    m_link = std::make_unique<TBootMonitorLink>(makeTestTransport().release());
+    m_link = std::make_unique<TBootMonitorLink>(new TComSerialPort);
     m_link->setPortName(m_peer->devicePath());
 }
 
@@ -290,30 +287,6 @@ void TestBootMonitorLink::closedTransport()
     QCOMPARE(n32, 7u);
     QCOMPARE(aData[0], uint8_t(1));
     QVERIFY(m_peer->received().isEmpty());
-}
-
-void TestBootMonitorLink::detectAtEachRate_data()
-{
-    QTest::addColumn<uint>("rate");
-    for (uint nRate : {9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u})
-        QTest::addRow("%u", nRate) << nRate;
-}
-
-void TestBootMonitorLink::detectAtEachRate()
-{
-    QFETCH(uint, rate);
-    m_monitor->nRate = rate;
-    m_peer->start(monitorHandler());
-    QVERIFY(m_link->transport()->open(m_peer->devicePath().toLocal8Bit().constData(), 9600) == 0);
-    QCOMPARE(m_link->detectBaudRate(), int(rate));
-    QCOMPARE(m_peer->lineRate(), rate);
-    QCOMPARE(m_link->timeout(), 500u);
-
-    // Every table rate below the monitor's was probed once, in table order.
-    const QList<QByteArray> requests = m_peer->requests();
-    QVERIFY(!requests.isEmpty());
-    for (const QByteArray &request : requests)
-        QCOMPARE(request.toHex(), QByteArray("045fb00104"));
 }
 
 // Connecting from scratch: detection, then the switch to the working rate.

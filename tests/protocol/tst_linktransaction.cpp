@@ -4,7 +4,7 @@
 #include "LinkFrame.h"
 #include "LinkTransaction.h"
 #include "PtyPeer.h"
-#include "TestTransport.h"
+#include "TComSerialPort.h"
 
 #include <QtTest>
 
@@ -43,7 +43,7 @@ void TestLinkTransaction::init()
 {
     m_peer = std::make_unique<PtyPeer>();
     QVERIFY(m_peer->isValid());
-    m_transport = makeTestTransport();
+    m_transport = std::make_unique<TComSerialPort>();
     QCOMPARE(m_transport->open(m_peer->devicePath().toLocal8Bit().constData(), 9600), 0);
     // Generous: only the silence cases wait for it.
     m_transport->setTimeout(2000);

@@ -1,8 +1,0 @@
-#include "TestTransport.h"
-
-#include "TComSerialPort.h"
-
-std::unique_ptr<TComSerial> makeTestTransport()
-{
-    return std::make_unique<TComSerialPort>();
-}
