@@ -54,11 +54,6 @@ public:
             return PtyPeer::frame(answer(request, nLineRate));
         };
     }
-    // A silent monitor answers nothing at all.
-    PtyPeer::Handler silent()
-    {
-        return [](const QByteArray &, uint32_t) { return PtyPeer::Answer(); };
-    }
     uint32_t rate()
     {
         std::lock_guard<std::mutex> lock(m_mutex);
@@ -372,12 +367,22 @@ void TestBootMonitorLink::defaultRateByTransport()
 
 void TestBootMonitorLink::connectNoMonitor()
 {
-    m_peer->start(m_monitor->silent());
+    // Nobody answers; note the rate each probe came at.
+    std::mutex mutex;
+    QList<uint> rates;
+    m_peer->start([&](const QByteArray &, uint32_t nLineRate) {
+        std::lock_guard<std::mutex> lock(mutex);
+        rates << nLineRate;
+        return PtyPeer::Answer();
+    });
     QCOMPARE(m_link->connectMonitor(), int(CommError::Timeout));
     QVERIFY(!m_link->isOpen());
     QCOMPARE(m_link->currentBaudRate(), 0u);
-    // One probe per table rate, nothing else.
-    QCOMPARE(m_peer->requests().size(), 8);
+    m_peer->stop();
+    // One probe per table rate, in table order, nothing else.
+    QCOMPARE(rates, (QList<uint>{9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600}));
+    for (const QByteArray &request : m_peer->requests())
+        QCOMPARE(request.toHex(), QByteArray("045fb00104"));
 }
 
 void TestBootMonitorLink::connectCannotOpen()
