@@ -204,7 +204,9 @@ void TestSimDrive::switchesRateAfterAnswering()
     QVERIFY(client.open(drive.portName(), 9600));
     QCOMPARE(client.writeU32(BaudObject, 1, 12345), 202);   // not a line rate
     QCOMPARE(client.writeU32(BaudObject, 1, 115200), 0);     // answered at the old rate
-    QCOMPARE(client.transact(QByteArray::fromHex("045FB00104"), 400), QByteArray());
+    // Still at 9600: ignored. The wait gives the drive time to pick the
+    // frame up before the port changes rate.
+    QCOMPARE(client.transact(QByteArray::fromHex("045FB00104"), 1000), QByteArray());
     QVERIFY(client.setRate(115200));
     quint32 nRate = 0;
     QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);

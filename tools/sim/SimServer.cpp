@@ -104,12 +104,16 @@ bool SimServer::run(int nStopFd)
                 continue;
             return false;
         }
-        if (fds[1].revents)
+        if (fds[1].revents) {
+            drain();
             return true;
+        }
         if (nFds > 2 && fds[2].revents) {
             char c;
-            if (::read(STDIN_FILENO, &c, 1) <= 0)
+            if (::read(STDIN_FILENO, &c, 1) <= 0) {
+                drain();
                 return true;
+            }
         }
         if (fds[0].revents & POLLIN) {
             const int n = m_pty.read(buffer, int(sizeof buffer));
@@ -124,8 +128,22 @@ bool SimServer::run(int nStopFd)
     }
 }
 
+// Requests already written when the stop came are still served, so that the
+// log tells everything the tool sent.
+void SimServer::drain()
+{
+    char buffer[4096];
+    int n;
+    while ((n = m_pty.read(buffer, int(sizeof buffer))) > 0)
+        receive(buffer, n);
+}
+
 void SimServer::receive(const char *pData, int nLength)
 {
+    // The line rate is taken when the bytes are picked up, close to when
+    // the tool sent them, not when a slow frame completes: the tool may have
+    // moved to the next rate by then.
+    m_nChunkRate = m_pty.peerLineRate();
     const Clock::time_point now = Clock::now();
     for (int i = 0; i < nLength; ++i) {
         Clock::time_point arrival = now;
@@ -154,9 +172,8 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
             if (++m_nWakeMatch == 4) {
                 m_nWakeMatch = 0;
                 std::this_thread::sleep_until(arrival);
-                quint32 nToolRate = 0;
-                if (!rateMatches(nToolRate)) {
-                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2").arg(nToolRate).arg(m_monitor.lineRate()));
+                if (!rateMatches()) {
+                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2").arg(m_nChunkRate).arg(m_monitor.lineRate()));
                     return;
                 }
                 m_bAwake = true;
@@ -182,11 +199,10 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
     }
 }
 
-bool SimServer::rateMatches(quint32 &nToolRate) const
+bool SimServer::rateMatches() const
 {
-    nToolRate = m_pty.peerLineRate();
     // Where the terminal does not tell the tool's rate, assume it is right.
-    return nToolRate == 0 || nToolRate == m_monitor.lineRate();
+    return m_nChunkRate == 0 || m_nChunkRate == m_monitor.lineRate();
 }
 
 const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
@@ -201,10 +217,9 @@ const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
 void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
 {
     std::this_thread::sleep_until(arrival);
-    quint32 nToolRate = 0;
-    if (!rateMatches(nToolRate)) {
+    if (!rateMatches()) {
         // Sent at another rate, the frame is line noise to the monitor.
-        log(QStringLiteral("- ignored reason=rate tool=%1 drive=%2").arg(nToolRate).arg(m_monitor.lineRate()));
+        log(QStringLiteral("- ignored reason=rate tool=%1 drive=%2").arg(m_nChunkRate).arg(m_monitor.lineRate()));
         return;
     }
     const int n = ++m_nRequests;

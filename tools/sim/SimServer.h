@@ -34,7 +34,8 @@ private:
     void onFrame(const QByteArray &request, Clock::time_point arrival);
     void send(const QByteArray &bytes);
     Clock::duration byteTime() const;
-    bool rateMatches(quint32 &nToolRate) const;
+    bool rateMatches() const;
+    void drain();
     const SimFault *fault(SimFault::Kind kind, int nRequest) const;
     void log(const QString &sLine);
 
@@ -47,6 +48,7 @@ private:
     int m_nWakeMatch = 0;
     int m_nRequests = 0;
     int m_nSilentAfter = -1;
+    quint32 m_nChunkRate = 0;         // the tool's line rate when the bytes in hand were read
     Clock::time_point m_listenFrom;   // a powered-off drive hears nothing before
     Clock::time_point m_rxWireFree;
     Clock::time_point m_txWireFree;
