@@ -129,12 +129,13 @@ bool SimServer::run(int nStopFd)
 }
 
 // Requests already written when the stop came are still served, so that the
-// log tells everything the tool sent.
+// log tells everything the tool sent. One pass only: a tool that keeps
+// talking must not keep the drive from stopping.
 void SimServer::drain()
 {
     char buffer[4096];
-    int n;
-    while ((n = m_pty.read(buffer, int(sizeof buffer))) > 0)
+    const int n = m_pty.read(buffer, int(sizeof buffer));
+    if (n > 0)
         receive(buffer, n);
 }
 
