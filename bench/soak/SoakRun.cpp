@@ -1,0 +1,162 @@
+#include "SoakRun.h"
+
+#include "SimDrive.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+
+SoakRun::SoakRun(int nIndex, quint64 nSeed, const SoakRunSettings &settings)
+    : m_nIndex(nIndex), m_nSeed(nSeed), m_settings(settings)
+{
+}
+
+QStringList SoakRun::randomFaults(QRandomGenerator &rng) const
+{
+    QStringList faults;
+    // A quarter of the runs go without faults: they must all succeed.
+    const int nCount = rng.bounded(4) == 0 ? 0 : 1 + int(rng.bounded(2));
+    // Requests a run needs: the connection, the geometry and erase commands,
+    // then about one request per 128 bytes plus a few per 8 KiB block. Fault
+    // numbers spread over that whole range (and a little past it).
+    const int nRequests = 40 + m_image.byteCount() / 100;
+    static const char *const kinds[] = {"drop", "corrupt", "busy", "verify", "silent", "life"};
+    for (int i = 0; i < nCount; ++i) {
+        const QString sKind = QString::fromLatin1(kinds[rng.bounded(6)]);
+        const int nRequest = 1 + int(rng.bounded(sKind == QLatin1String("verify") ? 8 : nRequests));
+        QString sFault = QStringLiteral("%1:%2").arg(sKind).arg(nRequest);
+        if (sKind == QLatin1String("busy") && rng.bounded(2))
+            sFault += QStringLiteral(":%1").arg(1 + rng.bounded(255));
+        if (sKind == QLatin1String("life")) {
+            static const int counts[] = {1, 16, 200, 3000};
+            sFault += QStringLiteral(":%1").arg(counts[rng.bounded(4)]);
+        }
+        faults << sFault;
+    }
+    return faults;
+}
+
+SoakRun::Outcome SoakRun::execute()
+{
+    QElapsedTimer timer;
+    timer.start();
+    QRandomGenerator rng(m_nSeed);
+    m_image = SoakImage::random(rng, m_settings.nFlashSize, m_settings.nMaxImageBytes);
+    m_faults = randomFaults(rng);
+    const bool bNoCompress = rng.bounded(4) == 0;
+    static const char *const rates[] = {"0", "0", "115200", "460800", "921600", "9600"};
+    const QString sBaud = QString::fromLatin1(rates[rng.bounded(6)]);
+
+    SimDrive drive;
+    const QString sImage = drive.writeFile(m_image.format() == SoakImage::Format::IntelHex
+                                               ? QStringLiteral("image.hex") : QStringLiteral("image.srec"),
+                                           m_image.fileText());
+    const QString sFlash = drive.filePath(QStringLiteral("flash0.bin"));
+    QStringList simArgs{QStringLiteral("--flash0"), sFlash,
+                        QStringLiteral("--flash-size"), QString::number(m_settings.nFlashSize)};
+    for (const QString &sFault : m_faults)
+        simArgs << QStringLiteral("--fault") << sFault;
+    if (sImage.isEmpty() || !drive.start(simArgs)) {
+        m_sMessage = QStringLiteral("simulator did not start");
+        m_sDetail = drive.errorString();
+        m_nElapsedMs = timer.elapsed();
+        return Outcome::HarnessError;
+    }
+
+    m_cliArgs = QStringList{QStringLiteral("program"), QStringLiteral("--port"), drive.portName(),
+                            QStringLiteral("--boot"), QStringLiteral("mon"), QStringLiteral("--baud"), sBaud,
+                            QStringLiteral("--flash0"), sImage};
+    if (bNoCompress)
+        m_cliArgs << QStringLiteral("--no-compress");
+    QProcess cli;
+    cli.start(m_settings.sCliPath, m_cliArgs);
+    cli.closeWriteChannel();
+    const bool bStarted = cli.waitForStarted(10000);
+    const bool bFinished = bStarted && cli.waitForFinished(m_settings.nDeadlineMs);
+    if (!bFinished && bStarted) {
+        cli.kill();
+        cli.waitForFinished(10000);
+    }
+    const QByteArray cliOut = cli.readAllStandardOutput();
+    const QByteArray cliErr = cli.readAllStandardError();
+    const bool bSimStopped = drive.stop();
+    m_nElapsedMs = timer.elapsed();
+
+    if (!bStarted) {
+        m_sMessage = QStringLiteral("servoprog-cli did not start");
+        m_sDetail = cli.errorString();
+        return Outcome::HarnessError;
+    }
+    if (!bFinished) {
+        m_sMessage = QStringLiteral("no result after %1 s").arg(m_settings.nDeadlineMs / 1000);
+        m_sDetail = keep(sImage, drive.logFilePath(), cliOut, cliErr);
+        return Outcome::Hang;
+    }
+    const bool bReportedSuccess = cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0;
+    if (!bReportedSuccess) {
+        const QString sErr = QString::fromLocal8Bit(cliErr).trimmed();
+        m_sMessage = sErr.isEmpty() ? QStringLiteral("(exit code %1, nothing on stderr)").arg(cli.exitCode())
+                                    : sErr.section(QLatin1Char('\n'), 0, 0);
+        if (cli.exitStatus() != QProcess::NormalExit)
+            m_sMessage = QStringLiteral("servoprog-cli crashed: ") + m_sMessage;
+        if (m_faults.isEmpty())
+            m_sDetail = keep(sImage, drive.logFilePath(), cliOut, cliErr);
+        return Outcome::Failure;
+    }
+
+    // The tool says the flash holds the image: check every byte of the device.
+    if (!bSimStopped) {
+        m_sMessage = QStringLiteral("simulator did not stop cleanly");
+        m_sDetail = drive.errorString();
+        return Outcome::HarnessError;
+    }
+    QFile flashFile(sFlash);
+    if (!flashFile.open(QIODevice::ReadOnly)) {
+        m_sMessage = QStringLiteral("simulator wrote no flash file");
+        return Outcome::HarnessError;
+    }
+    const QByteArray flash = flashFile.readAll();
+    const QByteArray expected = m_image.expectedFlash(m_settings.nFlashSize);
+    if (flash == expected)
+        return Outcome::Success;
+
+    qsizetype nFirst = -1;
+    qsizetype nDiffer = 0;
+    for (qsizetype i = 0; i < qMin(flash.size(), expected.size()); ++i) {
+        if (flash[i] != expected[i]) {
+            if (nFirst < 0)
+                nFirst = i;
+            ++nDiffer;
+        }
+    }
+    m_sMessage = QStringLiteral("flash differs from the image");
+    m_sDetail = QStringLiteral("%1 byte(s) differ, first at 0x%2 (flash 0x%3, image 0x%4), flash file %5 bytes; %6")
+                    .arg(nDiffer)
+                    .arg(nFirst, 0, 16)
+                    .arg(nFirst >= 0 ? quint8(flash[nFirst]) : 0, 2, 16, QLatin1Char('0'))
+                    .arg(nFirst >= 0 ? quint8(expected[nFirst]) : 0, 2, 16, QLatin1Char('0'))
+                    .arg(flash.size())
+                    .arg(keep(sImage, drive.logFilePath(), cliOut, cliErr));
+    return Outcome::FalseSuccess;
+}
+
+QString SoakRun::keep(const QString &sImagePath, const QString &sLogPath, const QByteArray &cliOut,
+                      const QByteArray &cliErr) const
+{
+    if (m_settings.sKeepDir.isEmpty())
+        return QString();
+    const QString sDir = QDir(m_settings.sKeepDir).filePath(QStringLiteral("run-%1").arg(m_nIndex, 4, 10, QLatin1Char('0')));
+    QDir().mkpath(sDir);
+    QFile::copy(sImagePath, QDir(sDir).filePath(QFileInfo(sImagePath).fileName()));
+    QFile::copy(sLogPath, QDir(sDir).filePath(QStringLiteral("sim.log")));
+    QFile out(QDir(sDir).filePath(QStringLiteral("cli.txt")));
+    if (out.open(QIODevice::WriteOnly)) {
+        out.write("seed: " + QByteArray::number(m_nSeed) + "\nimage: " + m_image.describe().toUtf8()
+                  + "\nfaults: " + m_faults.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-cli "
+                  + m_cliArgs.join(QLatin1Char(' ')).toUtf8() + "\n--- stdout\n" + cliOut + "--- stderr\n"
+                  + cliErr);
+    }
+    return QStringLiteral("kept in ") + sDir;
+}

@@ -1,0 +1,64 @@
+#ifndef SERVOPROG_SOAK_RUN_H
+#define SERVOPROG_SOAK_RUN_H
+
+// One soak run: a fresh simulated drive (erased flash, random faults), one
+// "servoprog-cli program" of a random image with a deadline, and, when the
+// tool reports success, the drive's flash file compared with the image.
+
+#include "SoakImage.h"
+
+#include <QString>
+#include <QStringList>
+
+struct SoakRunSettings
+{
+    QString sCliPath;
+    quint32 nFlashSize = 0x800000;
+    int nMaxImageBytes = 40 * 1024;
+    int nDeadlineMs = 60000;
+    QString sKeepDir;   // non-empty: copy the files of notable runs here
+};
+
+class SoakRun
+{
+public:
+    enum class Outcome {
+        Success,        // tool reported success and the flash holds exactly the image
+        Failure,        // tool reported a failure (sMessage: first line of its stderr)
+        Hang,           // tool still running at the deadline; killed
+        FalseSuccess,   // tool reported success but the flash differs
+        HarnessError    // the simulator could not be started or stopped
+    };
+
+    SoakRun(int nIndex, quint64 nSeed, const SoakRunSettings &settings);
+
+    Outcome execute();
+
+    int index() const { return m_nIndex; }
+    quint64 seed() const { return m_nSeed; }
+    const QString &message() const { return m_sMessage; }
+    const QString &detail() const { return m_sDetail; }
+    const QStringList &faults() const { return m_faults; }
+    const QStringList &cliArguments() const { return m_cliArgs; }
+    const SoakImage &image() const { return m_image; }
+    qint64 elapsedMs() const { return m_nElapsedMs; }
+
+private:
+    QStringList randomFaults(QRandomGenerator &rng) const;
+    // Copies the run's files to the keep folder (when set) and returns the
+    // folder ("" when not kept).
+    QString keep(const QString &sImagePath, const QString &sLogPath, const QByteArray &cliOut,
+                 const QByteArray &cliErr) const;
+
+    int m_nIndex;
+    quint64 m_nSeed;
+    SoakRunSettings m_settings;
+    SoakImage m_image;
+    QStringList m_faults;
+    QStringList m_cliArgs;
+    QString m_sMessage;
+    QString m_sDetail;
+    qint64 m_nElapsedMs = 0;
+};
+
+#endif
