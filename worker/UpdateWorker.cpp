@@ -29,12 +29,21 @@ UpdateWorker::UpdateWorker(TComSerial *pTransport)
 {
     // The link owns the transport; the counting layer lets the worker report
     // what each job cost on the wire.
-    link.setTransport(m_pTransport);
+    useTransport(m_pTransport);
     link.setPortName(QStringLiteral("COM1"));
 }
 
 // The port was closed by process(); the link deletes the transport.
 UpdateWorker::~UpdateWorker() = default;
+
+void UpdateWorker::useTransport(CountingSerial *pTransport)
+{
+    m_pTransport = pTransport;
+    link.setTransport(pTransport);
+    // The link picks the default working rate by the transport's kind, which
+    // the counting layer would hide.
+    link.setDefaultWorkingBaudRate(TBootMonitorLink::defaultWorkingBaudRateFor(pTransport->inner()));
+}
 
 bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJobs)
 {
@@ -43,8 +52,7 @@ bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJo
         // The port decides the transport kind (a serial device or an FTDI
         // converter); an injected transport is kept as it is.
         if (m_bChooseTransport && !params.sPort.isEmpty() && !m_pTransport->isOpen()) {
-            m_pTransport = new CountingSerial(createTransport(params.sPort));
-            link.setTransport(m_pTransport);
+            useTransport(new CountingSerial(createTransport(params.sPort)));
         }
     }
     if (pJobs)

@@ -98,6 +98,8 @@ private:
     bool eepromRange(const PgmEntry &entry, const QString &sTitle,
                      uint32_t &nOffset, uint32_t &nLength);
 
+    void useTransport(CountingSerial *pTransport);
+
     // Helpers shared by all operations.
     void check(int nCode);                 // throws a failing service code
     void checkCancel();                    // throws the cancel text

@@ -366,15 +366,19 @@ void TestUpdateWorker::firmwareInfo_data()
 {
     QTest::addColumn<bool>("withInfo");
     QTest::addColumn<int>("bootType");
-    QTest::newRow("info block at 0x400000, running monitor") << true << int(RunningMonitor);
-    QTest::newRow("info block at 0x400000, powered off") << true << int(PoweredOff);
-    QTest::newRow("blank flash: no info") << false << int(RunningMonitor);
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("expectedRate");   // rate the drive is switched to
+    QTest::newRow("info block at 0x400000, running monitor") << true << int(RunningMonitor) << 230400 << 230400;
+    QTest::newRow("info block at 0x400000, powered off, default rate") << true << int(PoweredOff) << 0 << 115200;
+    QTest::newRow("blank flash: no info, rate outside the table") << false << int(RunningMonitor) << 12345 << 115200;
 }
 
 void TestUpdateWorker::firmwareInfo()
 {
     QFETCH(bool, withInfo);
     QFETCH(int, bootType);
+    QFETCH(int, baud);
+    QFETCH(int, expectedRate);
     SimDrive sim;
     QByteArray flash(0x400000 + 0x1000, char(0xFF));
     if (withInfo) {
@@ -402,9 +406,14 @@ void TestUpdateWorker::firmwareInfo()
 
     BaseParams params;
     params.sPort = sim.portName();
-    params.nBaudrate = 230400;
+    params.nBaudrate = uint32_t(baud);
     params.nBootType = bootType;
     const WorkerOutcome o = runWorker(params, {});
+    QStringList rates;
+    for (const SimDrive::LogEntry &e : sim.logEntries())
+        if (e.fields.contains(QStringLiteral("baud")))
+            rates << e.fields.value(QStringLiteral("baud"));
+    QCOMPARE(rates, QStringList{QString::number(expectedRate)});
     QVERIFY(o.bFinishedInTime);
     QVERIFY(o.consistent());
     QCOMPARE(o.nCritical, 0);
