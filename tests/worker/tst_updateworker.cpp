@@ -85,6 +85,8 @@ private slots:
     void eraseAndRead();
     void eeprom_data();
     void eeprom();
+    void driveRefusals_data();
+    void driveRefusals();
     void stepsAndOrder_data();
     void stepsAndOrder();
     void faults_data();
@@ -633,6 +635,65 @@ void TestUpdateWorker::eeprom()
     if (text.startsWith(QLatin1String("Verify")))
         return;   // the first block was written before the failing verify
     QCOMPARE(readFile(sMem), expected);
+}
+
+// What the drive reports that the job cannot work with, and a read whose
+// output file cannot be written.
+void TestUpdateWorker::driveRefusals_data()
+{
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<int>("memory");
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("endState");
+    QTest::addColumn<bool>("listEnds");
+
+    QTest::newRow("two flash regions") << QStringList{"--regions", "2"} << 0 << int(Program)
+        << "EPCS Info" << "Multiple regions not supported" << "Query flash information" << true;
+    QTest::newRow("eeprom read into unwritable file") << QStringList{} << 3 << int(Read)
+        << "EEPROM read" << "Writing to file %1 failed!" << "Reading EEPROM finished" << false;
+}
+
+void TestUpdateWorker::driveRefusals()
+{
+    QFETCH(QStringList, simArgs);
+    QFETCH(int, memory);
+    QFETCH(int, operation);
+    QFETCH(QString, title);
+    QFETCH(QString, text);
+    QFETCH(QString, endState);
+    QFETCH(bool, listEnds);
+
+    SimDrive sim;
+    QVERIFY(startSim(sim, simArgs));
+    const QString sImage = operation == Read ? sim.filePath(QStringLiteral("missing-dir/out.srec"))
+                                             : sim.writeFile(QStringLiteral("i.hex"), ":0400000001020304F2\n:00000001FF\n");
+    text.replace(QLatin1String("%1"), sImage);
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBootType = RunningMonitor;
+    PgmEntry job;
+    job.nMemory = memory;
+    job.nOperation = operation;
+    job.nOffset = 0x40;
+    job.nLength = 0x140;
+    job.sImage = sImage;
+    PgmEntry next;
+    next.nMemory = Eeprom0;
+    next.nOperation = 9;
+    const WorkerOutcome o = runWorker(params, {job, next});
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nCritical, 1);
+    QCOMPARE(o.sCriticalTitle, title);
+    QCOMPARE(o.sCriticalText, text);
+    QCOMPARE(o.states.contains(endState), true);
+    QCOMPARE(o.stats.jobs.at(1).bRan, !listEnds);
+    QVERIFY(!o.stats.jobs.at(0).succeeded());
+    QVERIFY(!o.stats.succeeded());
+    QVERIFY(!o.bPortOpenAfter);
+    QVERIFY(!QFile::exists(sImage) || operation != Read);
 }
 
 // ---------------------------------------------------------------------------
