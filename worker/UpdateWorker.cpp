@@ -31,6 +31,7 @@ UpdateWorker::UpdateWorker(TComSerial *pTransport)
     // what each job cost on the wire.
     useTransport(m_pTransport);
     link.setPortName(QStringLiteral("COM1"));
+    link.setTransactionObserver([this](const TransactionRecord &) { ++m_nTransactions; });
 }
 
 // The port was closed by process(); the link deletes the transport.
@@ -126,6 +127,7 @@ void UpdateWorker::process()
             job.bRan = true;
             const uint64_t nSentBefore = m_pTransport->bytesSent();
             const uint64_t nReceivedBefore = m_pTransport->bytesReceived();
+            const uint32_t nTransactionsBefore = m_nTransactions;
             m_jobTimer.start();
 
             const int nResult = entry.nMemory <= Flash1 ? runFlashJob(entry) : runEepromJob(entry);
@@ -134,6 +136,7 @@ void UpdateWorker::process()
             job.nElapsedMs = m_jobTimer.elapsed();
             job.nWireBytesSent = m_pTransport->bytesSent() - nSentBefore;
             job.nWireBytesReceived = m_pTransport->bytesReceived() - nReceivedBefore;
+            job.nTransactions = m_nTransactions - nTransactionsBefore;
             m_nCurrentJob = -1;
             if (nResult != 0)
                 break;

@@ -123,6 +123,7 @@ private:
     uint32_t m_nWakeTimeoutMs = 0;
     RunStats m_stats;
     int m_nCurrentJob = -1;
+    uint32_t m_nTransactions = 0;             // counted by the link's observer
     QElapsedTimer m_jobTimer;
 };
 
