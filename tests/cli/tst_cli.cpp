@@ -114,6 +114,9 @@ private slots:
     void probeSilentLine_data();
     void probeSilentLine();
 
+    void unreachablePort_data();
+    void unreachablePort();
+    void portsListing();
     void programAndReadBack();
     void roundTrip_data();
     void roundTrip();
@@ -390,6 +393,40 @@ void TestCli::probeSilentLine()
     QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
     // The rate scan takes about 8 x 300 ms; anything near a minute is a hang.
     QVERIFY2(result.nElapsedMs < 30000, qPrintable(QString::number(result.nElapsedMs)));
+}
+
+void TestCli::unreachablePort_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expectedError");
+    const QString sPort = QStringLiteral("/dev/servoprog-no-such-port");
+    QTest::newRow("probe") << QStringList{"probe", "--port", sPort} << "Connect: Error initializing serial device driver";
+    QTest::newRow("program, monitor")
+        << QStringList{"program", "--port", sPort, "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
+        << "Connect: Error initializing serial device driver";
+    QTest::newRow("read, powered off")
+        << QStringList{"read", "--port", sPort, "--boot", "off", "--flash0", "--length", "16", "x.srec"}
+        << "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'";
+}
+
+void TestCli::unreachablePort()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, expectedError);
+    const Result result = runCli(args, 60000);
+    VERIFY_RESULT(result, 1);
+    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+}
+
+void TestCli::portsListing()
+{
+    // Whatever this machine has, the listing works without a drive and each
+    // port names the transport that would open it.
+    const Result result = runCli({QStringLiteral("ports")});
+    VERIFY_RESULT(result, 0);
+    const int nPorts = int(result.sOut.count(QStringLiteral("\n  transport:    ")));
+    QCOMPARE(int(result.sOut.count(QStringLiteral("\n  description:  "))), nPorts);
+    QVERIFY(result.sOut.endsWith(QStringLiteral("give them to --port as they are.\n")));
 }
 
 void TestCli::programAndReadBack()
