@@ -5,12 +5,10 @@
 #include "CliCommand.h"
 #include "CliImage.h"
 #include "CliText.h"
-#include "PortDiscovery.h"
 #include "TCliInterrupt.h"
 #include "TCliRun.h"
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFileInfo>
 
 namespace {
@@ -22,19 +20,6 @@ struct DeviceOptions
     uint32_t nWakeTimeoutMs = 0;
 };
 
-bool parseBaud(const QString &sText, uint32_t &nBaud)
-{
-    qint64 n = 0;
-    if (!parseCliNumber(sText, 0, 0xFFFFFFFFll, n))
-        return false;
-    for (uint32_t nRate : baudRates())
-        if (nRate == uint32_t(n)) {
-            nBaud = nRate;
-            return true;
-        }
-    return false;
-}
-
 // Returns ExitOk or the usage error already reported.
 int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, DeviceOptions &options)
 {
@@ -42,10 +27,9 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, D
     if (sPort.isEmpty())
         return usageFail(sCommand, QStringLiteral("%1: --port DEV is required").arg(QLatin1String(sCommand)));
     options.params.sPort = sPort;
-    if (!parseBaud(parser.value(QStringLiteral("baud")), options.params.nBaudrate))
-        return usageFail(sCommand, QStringLiteral("--baud: '%1' is not one of the rates %2")
-                                       .arg(parser.value(QStringLiteral("baud")), QStringLiteral(
-                                                "0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600")));
+    QString sError;
+    if (!parseCliBaudRate(parser.value(QStringLiteral("baud")), options.params.nBaudrate, sError))
+        return usageFail(sCommand, sError);
     const QString sBoot = parser.value(QStringLiteral("boot"));
     if (sBoot == QLatin1String("off"))
         options.params.nBootType = PoweredOff;

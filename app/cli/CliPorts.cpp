@@ -10,19 +10,6 @@
 
 namespace {
 
-bool parseProbeBaud(const QString &sText, uint32_t &nBaud)
-{
-    qint64 n = 0;
-    if (!parseCliNumber(sText, 0, 0xFFFFFFFFll, n))
-        return false;
-    for (uint32_t nRate : baudRates())
-        if (nRate == uint32_t(n)) {
-            nBaud = nRate;
-            return true;
-        }
-    return false;
-}
-
 QString orUnknown(const QString &sText)
 {
     return sText.isEmpty() ? QStringLiteral("-") : sText;
@@ -56,11 +43,10 @@ int runProbe(const QCommandLineParser &parser)
     const QString sPort = parser.value(QStringLiteral("port"));
     if (sPort.isEmpty())
         return usageFail(sCommand, QStringLiteral("probe: --port DEV is required"));
-    uint32_t nBaud = 0;
-    if (!parseProbeBaud(parser.value(QStringLiteral("baud")), nBaud))
-        return usageFail(sCommand, QStringLiteral("--baud: '%1' is not one of the rates %2")
-                                       .arg(parser.value(QStringLiteral("baud")),
-                                            QStringLiteral("0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600")));
+    quint32 nBaud = 0;
+    QString sError;
+    if (!parseCliBaudRate(parser.value(QStringLiteral("baud")), nBaud, sError))
+        return usageFail(sCommand, sError);
 
     // The same transport choice and the same connection procedure as a run:
     // open at 9600, scan the rates upward, switch to the working rate.

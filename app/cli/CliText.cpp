@@ -1,5 +1,9 @@
 #include "CliText.h"
 
+#include "PortDiscovery.h"
+
+#include <QStringList>
+
 #include <cstdio>
 
 void printOut(const QString &sText)
@@ -49,6 +53,21 @@ bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nVal
         return false;
     nValue = n;
     return true;
+}
+
+bool parseCliBaudRate(const QString &sText, quint32 &nBaud, QString &sError)
+{
+    qint64 n = 0;
+    QStringList rates;
+    for (uint32_t nRate : baudRates()) {
+        if (parseCliNumber(sText, 0, 0xFFFFFFFFll, n) && quint32(n) == nRate) {
+            nBaud = nRate;
+            return true;
+        }
+        rates << QString::number(nRate);
+    }
+    sError = QStringLiteral("--baud: '%1' is not one of the rates %2").arg(sText, rates.join(QStringLiteral(", ")));
+    return false;
 }
 
 QString hexText(quint64 nValue)

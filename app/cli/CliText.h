@@ -20,6 +20,11 @@ int usageFail(const char *sCommand, const QString &sText);
 // a number inside [nMin, nMax].
 bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
 
+// A working baud rate as --baud takes it: one of the rates of the rate
+// table (0 = the transport's default), decimal or 0x. On failure sError
+// holds the usage message.
+bool parseCliBaudRate(const QString &sText, quint32 &nBaud, QString &sError);
+
 // "0x" followed by lower-case hexadecimal, the way addresses are shown
 // everywhere in the tool.
 QString hexText(quint64 nValue);

@@ -10,8 +10,8 @@ class QTimer;
 // The handler itself only writes one byte into a pipe (async-signal-safe);
 // the event loop reads it and emits interrupted(), and the runs then set
 // their workers' cancel flags, exactly as the window's Cancel button does.
-// A second signal while the first is still being handled restores the
-// default action, so a hung run can still be killed with another Ctrl-C.
+// After the first signal a second one gets the default action, so a run
+// that does not come to an end can still be killed with another Ctrl-C.
 class TCliInterrupt : public QObject
 {
     Q_OBJECT
