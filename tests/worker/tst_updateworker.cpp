@@ -779,14 +779,14 @@ void TestUpdateWorker::stepsAndOrder()
 // request on that object; "+d" moves d requests further.
 static int requestNumber(const QList<SimDrive::LogEntry> &log, const QString &sWhere)
 {
-    QString sSpec = sWhere;
+    QString sPlace = sWhere;
     int nDelta = 0;
-    const int nPlus = sSpec.indexOf(QLatin1Char('+'));
+    const int nPlus = sPlace.indexOf(QLatin1Char('+'));
     if (nPlus > 0) {
-        nDelta = sSpec.mid(nPlus + 1).toInt();
-        sSpec.truncate(nPlus);
+        nDelta = sPlace.mid(nPlus + 1).toInt();
+        sPlace.truncate(nPlus);
     }
-    const QStringList parts = sSpec.split(QLatin1Char('#'));
+    const QStringList parts = sPlace.split(QLatin1Char('#'));
     int nCount = parts.value(1).toInt();
     for (const SimDrive::LogEntry &e : log) {
         const QString sObject = QStringLiteral("%1.%2").arg(e.nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(e.nSubindex);
