@@ -12,6 +12,17 @@
 #include <QTest>
 #include <QThread>
 
+#include <atomic>
+#include <thread>
+
+#ifdef Q_OS_LINUX
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
+
 namespace {
 
 const quint32 kSector = 0x10000;
@@ -93,6 +104,8 @@ private slots:
     void faults();
     void cancel_data();
     void cancel();
+    void wakeMatching_data();
+    void wakeMatching();
     void startFailures_data();
     void startFailures();
 
@@ -1048,6 +1061,88 @@ void TestUpdateWorker::startFailures()
     QCOMPARE(o.events.last(), QStringLiteral("finished"));
     if (sim.isRunning())
         QCOMPARE(sim.commandCount(QStringLiteral("flash-erase")), 0);
+}
+
+// The wake-pattern match against a scripted drive on a bare pseudo-terminal:
+// after the k-th wake pattern the drive answers with chunk k of the script.
+void TestUpdateWorker::wakeMatching_data()
+{
+    QTest::addColumn<QList<QByteArray>>("script");
+    QTest::addColumn<bool>("matches");
+
+    QTest::newRow("plain echo") << QList<QByteArray>{QByteArray("\xFE\xED\xC0\xDE", 4)} << true;
+    QTest::newRow("second FE restarts") << QList<QByteArray>{QByteArray("\xFE\xFE\xED\xC0\xDE", 5)} << true;
+    QTest::newRow("broken start, then the pattern")
+        << QList<QByteArray>{QByteArray("\xFE\xED\x00\xFE\xED\xC0\xDE", 7)} << true;
+    QTest::newRow("in two pieces over two cycles")
+        << QList<QByteArray>{QByteArray("\xFE\xED", 2), QByteArray("\xC0\xDE", 2)} << true;
+    QTest::newRow("foreign byte inside") << QList<QByteArray>{QByteArray("\xFE\xED\xC0\x00\xDE", 5)} << false;
+    QTest::newRow("noise only") << QList<QByteArray>{QByteArray("*****"), QByteArray("\xDE\xC0\xED\xFE", 4)} << false;
+}
+
+void TestUpdateWorker::wakeMatching()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("needs a pseudo-terminal");
+#else
+    QFETCH(QList<QByteArray>, script);
+    QFETCH(bool, matches);
+
+    int nMaster = -1, nSlave = -1;
+    QVERIFY(::openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr) == 0);
+    termios tio;
+    ::tcgetattr(nSlave, &tio);
+    ::cfmakeraw(&tio);
+    ::tcsetattr(nSlave, TCSANOW, &tio);
+    const QString sPort = QString::fromLocal8Bit(::ttyname(nSlave));
+
+    std::atomic<bool> bStop{false};
+    std::thread drive([&] {
+        int nPatterns = 0;
+        int nMatch = 0;
+        const uint8_t wake[4] = {0xFE, 0xED, 0xC0, 0xDE};
+        while (!bStop) {
+            pollfd pfd{nMaster, POLLIN, 0};
+            if (::poll(&pfd, 1, 20) <= 0 || !(pfd.revents & POLLIN))
+                continue;
+            uint8_t buf[64];
+            const ssize_t n = ::read(nMaster, buf, sizeof buf);
+            for (ssize_t i = 0; i < n; ++i) {
+                nMatch = buf[i] == wake[nMatch] ? nMatch + 1 : (buf[i] == wake[0] ? 1 : 0);
+                if (nMatch == 4) {
+                    nMatch = 0;
+                    if (nPatterns < script.size()) {
+                        const QByteArray &chunk = script[nPatterns];
+                        [[maybe_unused]] const ssize_t w = ::write(nMaster, chunk.constData(), size_t(chunk.size()));
+                    }
+                    ++nPatterns;
+                }
+            }
+        }
+    });
+
+    BaseParams params;
+    params.sPort = sPort;
+    params.nBootType = PoweredOff;
+    // A match is seen by its "Done!" state; cancelling right then ends the
+    // activation there instead of probing a drive that has no monitor.
+    const WorkerOutcome o = runWorker(params, {}, [](UpdateWorker *w) { w->setWakeTimeout(1500); },
+                                      [](UpdateWorker *w, const QString &e) {
+                                          if (e == QLatin1String("ProgressState:Done!"))
+                                              w->bCancel = true;
+                                      });
+    bStop = true;
+    drive.join();
+    ::close(nMaster);
+    ::close(nSlave);
+
+    QVERIFY(o.bFinishedInTime);
+    QCOMPARE(o.states.contains(QStringLiteral("Done!")), matches);
+    QCOMPARE(o.sCriticalTitle, QStringLiteral("Init boot monitor"));
+    QCOMPARE(o.sCriticalText, matches ? QStringLiteral("Canceled from user!")
+                                      : QStringLiteral("No answer to the wake pattern within 1500 ms"));
+    QVERIFY(!o.bPortOpenAfter);
+#endif
 }
 
 QTEST_GUILESS_MAIN(TestUpdateWorker)
