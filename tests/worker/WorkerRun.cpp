@@ -26,12 +26,12 @@ QString joinArgs(const QVariantList &args)
 
 WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
                         const std::function<void(UpdateWorker *)> &prepare,
-                        const WorkerEventHook &hook, int nTimeoutMs)
+                        const WorkerEventHook &hook, int nTimeoutMs, bool bInjectTransport)
 {
     WorkerOutcome outcome;
     QMutex mutex;
     QThread thread;
-    auto *pWorker = new UpdateWorker(createTransport(params.sPort));
+    auto *pWorker = bInjectTransport ? new UpdateWorker(createTransport(params.sPort)) : new UpdateWorker;
     pWorker->setup(&params, &jobs);
     if (prepare)
         prepare(pWorker);

@@ -44,11 +44,13 @@ struct WorkerOutcome
 // event text; lets a test set bCancel at an exact point of the run.
 using WorkerEventHook = std::function<void(UpdateWorker *, const QString &)>;
 
-// Runs one update in a thread of its own over a COM-port transport, the way
-// the window does it, and waits for finished().
+// Runs one update in a thread of its own, the way the window does it, and
+// waits for finished(). The transport is handed in by the test unless
+// bInjectTransport is false: then the worker picks it for the port itself.
 WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
                         const std::function<void(UpdateWorker *)> &prepare = {},
-                        const WorkerEventHook &hook = {}, int nTimeoutMs = 120000);
+                        const WorkerEventHook &hook = {}, int nTimeoutMs = 120000,
+                        bool bInjectTransport = true);
 
 // Image files written by srec_cat from raw bytes at an address: "hex" for
 // Intel HEX, "srec" for Motorola S-record.

@@ -98,6 +98,7 @@ private slots:
     void eeprom();
     void driveRefusals_data();
     void driveRefusals();
+    void transportChosenByPort();
     void stepsAndOrder_data();
     void stepsAndOrder();
     void faults_data();
@@ -707,6 +708,31 @@ void TestUpdateWorker::driveRefusals()
     QVERIFY(!o.stats.succeeded());
     QVERIFY(!o.bPortOpenAfter);
     QVERIFY(!QFile::exists(sImage) || operation != Read);
+}
+
+// The window's way: a worker built without a transport gets the one that
+// opens the port named in its parameters.
+void TestUpdateWorker::transportChosenByPort()
+{
+    SimDrive sim;
+    QVERIFY(startSim(sim, {QStringLiteral("--powered-off")}));
+    BaseParams params;
+    params.sPort = sim.portName();
+    params.nBaudrate = 38400;
+    params.nBootType = PoweredOff;
+    PgmEntry read;
+    read.nMemory = Eeprom1;
+    read.nOperation = Read;
+    read.nOffset = 0;
+    read.nLength = 16;
+    read.sImage = sim.filePath(QStringLiteral("e.srec"));
+    const WorkerOutcome o = runWorker(params, {read}, {}, {}, 120000, false);
+    QVERIFY(o.bFinishedInTime);
+    QVERIFY(o.consistent());
+    QCOMPARE(o.nCritical, 0);
+    QVERIFY(o.stats.succeeded());
+    QVERIFY(o.stats.nWireBytesSent > 0);
+    QVERIFY(QFile::exists(read.sImage));
 }
 
 // ---------------------------------------------------------------------------
