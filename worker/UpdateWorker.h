@@ -25,7 +25,8 @@ class UpdateWorker : public QObject
     Q_OBJECT
 
 public:
-    // Transport chosen by port discovery (COM-port or FTDI).
+    // The transport is chosen for the port that setup() names (a serial
+    // device or an FTDI converter, see createTransport()).
     UpdateWorker();
     // Runs over the given transport instead (tests, headless tool); the
     // worker takes ownership and deletes it.
