@@ -43,11 +43,20 @@ SoakRun::Outcome SoakRun::execute()
     QElapsedTimer timer;
     timer.start();
     QRandomGenerator rng(m_nSeed);
-    m_image = SoakImage::random(rng, m_settings.nFlashSize, m_settings.nMaxImageBytes);
+    // Drive behaviour besides the faults: a tenth of the runs send every
+    // byte in its wire time (small images, fast rates), some take real
+    // flash time for a sector erase (within the tool's erase time-out), some
+    // start powered off so the tool must wake the monitor first.
+    const bool bThrottle = rng.bounded(10) == 0;
+    const int nEraseMs = rng.bounded(7) == 0 ? int(rng.bounded(2500)) : 0;
+    const bool bPoweredOff = rng.bounded(6) == 0;
+    m_image = SoakImage::random(rng, m_settings.nFlashSize,
+                                bThrottle ? qMin(m_settings.nMaxImageBytes, 8192) : m_settings.nMaxImageBytes);
     m_faults = randomFaults(rng);
     const bool bNoCompress = rng.bounded(4) == 0;
     static const char *const rates[] = {"0", "0", "115200", "460800", "921600", "9600"};
-    const QString sBaud = QString::fromLatin1(rates[rng.bounded(6)]);
+    const QString sBaud = bThrottle ? QString::fromLatin1(rng.bounded(2) ? "921600" : "460800")
+                                    : QString::fromLatin1(rates[rng.bounded(6)]);
 
     SimDrive drive;
     const QString sImage = drive.writeFile(m_image.format() == SoakImage::Format::IntelHex
@@ -56,8 +65,15 @@ SoakRun::Outcome SoakRun::execute()
     const QString sFlash = drive.filePath(QStringLiteral("flash0.bin"));
     QStringList simArgs{QStringLiteral("--flash0"), sFlash,
                         QStringLiteral("--flash-size"), QString::number(m_settings.nFlashSize)};
+    if (bThrottle)
+        simArgs << QStringLiteral("--throttle");
+    if (nEraseMs > 0)
+        simArgs << QStringLiteral("--erase-time") << QString::number(nEraseMs);
+    if (bPoweredOff)
+        simArgs << QStringLiteral("--powered-off");
     for (const QString &sFault : m_faults)
         simArgs << QStringLiteral("--fault") << sFault;
+    m_simArgs = simArgs.mid(4);
     if (sImage.isEmpty() || !drive.start(simArgs)) {
         m_sMessage = QStringLiteral("simulator did not start");
         m_sDetail = drive.errorString();
@@ -66,10 +82,14 @@ SoakRun::Outcome SoakRun::execute()
     }
 
     m_cliArgs = QStringList{QStringLiteral("program"), QStringLiteral("--port"), drive.portName(),
-                            QStringLiteral("--boot"), QStringLiteral("mon"), QStringLiteral("--baud"), sBaud,
+                            QStringLiteral("--boot"), bPoweredOff ? QStringLiteral("off") : QStringLiteral("mon"),
+                            QStringLiteral("--baud"), sBaud,
                             QStringLiteral("--flash0"), sImage};
     if (bNoCompress)
         m_cliArgs << QStringLiteral("--no-compress");
+    // A powered-off drive that never wakes must not hold the run for ever.
+    if (bPoweredOff)
+        m_cliArgs << QStringLiteral("--wake-timeout") << QStringLiteral("20");
     QProcess cli;
     cli.start(m_settings.sCliPath, m_cliArgs);
     cli.closeWriteChannel();
@@ -96,9 +116,13 @@ SoakRun::Outcome SoakRun::execute()
     }
     const bool bReportedSuccess = cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0;
     if (!bReportedSuccess) {
-        const QString sErr = QString::fromLocal8Bit(cliErr).trimmed();
-        m_sMessage = sErr.isEmpty() ? QStringLiteral("(exit code %1, nothing on stderr)").arg(cli.exitCode())
-                                    : sErr.section(QLatin1Char('\n'), 0, 0);
+        // The first line of standard error, skipping the operator prompt
+        // that a powered-off start prints before anything goes wrong.
+        QStringList lines = QString::fromLocal8Bit(cliErr).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        while (lines.size() > 1 && lines.first().startsWith(QLatin1String("Switch the drive on")))
+            lines.removeFirst();
+        m_sMessage = lines.isEmpty() ? QStringLiteral("(exit code %1, nothing on stderr)").arg(cli.exitCode())
+                                     : lines.first().trimmed();
         if (cli.exitStatus() != QProcess::NormalExit)
             m_sMessage = QStringLiteral("servoprog-cli crashed: ") + m_sMessage;
         if (m_faults.isEmpty())
@@ -154,7 +178,8 @@ QString SoakRun::keep(const QString &sImagePath, const QString &sLogPath, const 
     QFile out(QDir(sDir).filePath(QStringLiteral("cli.txt")));
     if (out.open(QIODevice::WriteOnly)) {
         out.write("seed: " + QByteArray::number(m_nSeed) + "\nimage: " + m_image.describe().toUtf8()
-                  + "\nfaults: " + m_faults.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-cli "
+                  + "\nfaults: " + m_faults.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-sim options: "
+                  + m_simArgs.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-cli "
                   + m_cliArgs.join(QLatin1Char(' ')).toUtf8() + "\n--- stdout\n" + cliOut + "--- stderr\n"
                   + cliErr);
     }

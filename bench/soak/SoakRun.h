@@ -40,6 +40,8 @@ public:
     const QString &detail() const { return m_sDetail; }
     const QStringList &faults() const { return m_faults; }
     const QStringList &cliArguments() const { return m_cliArgs; }
+    // Simulator options of the run besides its flash file and log.
+    const QStringList &simArguments() const { return m_simArgs; }
     const SoakImage &image() const { return m_image; }
     qint64 elapsedMs() const { return m_nElapsedMs; }
 
@@ -56,6 +58,7 @@ private:
     SoakImage m_image;
     QStringList m_faults;
     QStringList m_cliArgs;
+    QStringList m_simArgs;
     QString m_sMessage;
     QString m_sDetail;
     qint64 m_nElapsedMs = 0;

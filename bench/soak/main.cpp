@@ -49,6 +49,7 @@ void printRun(const SoakRun &run, const char *sWhat)
     out() << "  run " << run.index() << " (" << sWhat << ", " << run.elapsedMs() << " ms): " << run.message()
           << "\n      image: " << run.image().describe()
           << "\n      faults: " << (run.faults().isEmpty() ? QStringLiteral("none") : run.faults().join(QLatin1Char(' ')))
+          << "\n      servoprog-sim " << run.simArguments().join(QLatin1Char(' '))
           << "\n      servoprog-cli " << run.cliArguments().join(QLatin1Char(' ')) << "\n";
     if (!run.detail().isEmpty())
         out() << "      " << run.detail() << "\n";
@@ -169,11 +170,11 @@ int main(int argc, char *argv[])
         }
         if (bVerbose) {
             static const char *const names[] = {"ok", "failed", "HANG", "FALSE SUCCESS", "harness error"};
-            out() << QStringLiteral("run %1: %2 %3 ms faults=[%4] %5%6\n")
+            out() << QStringLiteral("run %1: %2 %3 ms sim=[%4] %5%6\n")
                          .arg(i)
                          .arg(QString::fromLatin1(names[int(eOutcome)]))
                          .arg(run.elapsedMs())
-                         .arg(run.faults().join(QLatin1Char(' ')), run.image().describe())
+                         .arg(run.simArguments().join(QLatin1Char(' ')), run.image().describe())
                          .arg(eOutcome == SoakRun::Outcome::Failure ? QStringLiteral(" -> ") + run.message()
                                                                     : QString());
             out().flush();
