@@ -1,10 +1,25 @@
+// MainWidget: construction, connection settings, start, progress, language
+// and closing. The programming list is in MainWidgetPgmList.cpp, the command
+// line in MainWidgetArgs.cpp.
 #include "MainWidget.h"
 #include "ui_MainWidget.h"
 
+#include "AppLanguage.h"
+#include "PortDiscovery.h"
+#include "UpdateWorker.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QThread>
 #include <QTimer>
 
 // The version shown in the title bar; not translated.
 static const char *const sVersionText = "0.0.6 beta02";
+
+// The rates offered in comboBoxBaudrate, filled once from the serial layer.
+static QVector<uint32_t> baudRateList;
 
 void servoprogInitResources()
 {
@@ -16,7 +31,8 @@ void servoprogInitResources()
 }
 
 MainWidget::MainWidget(QWidget *parent)
-    : QWidget(parent), ui(new Ui::MainWidget), pWorker(nullptr), pThread(nullptr), nSteps(0), nStep(0)
+    : QWidget(parent), ui(new Ui::MainWidget), pWorker(nullptr), pThread(nullptr), nSteps(0), nStep(0),
+      bCloseWhenFinished(false)
 {
     servoprogInitResources();
     ui->setupUi(this);
@@ -33,6 +49,11 @@ MainWidget::MainWidget(QWidget *parent)
     ui->tableWidgetPgmImages->addAction(ui->actionPgmAddEntry);
     ui->tableWidgetPgmImages->addAction(ui->actionPgmRemoveEntry);
     ui->tableWidgetPgmImages->addAction(ui->actionPgmClearEntries);
+
+    ui->comboBoxPort->addItems(portList());
+
+    baudRateList = baudRates();
+    fillBaudrateCombo();
 
     ui->progressBarProgress->setRange(0, 100);
     ui->progressBarProgress->setValue(0);
@@ -55,8 +76,23 @@ MainWidget::MainWidget(QWidget *parent)
 
 MainWidget::~MainWidget()
 {
+    // Last resort when the window goes without a close event (the
+    // application quit while a run was active): stop the worker and let its
+    // thread end before anything it reports to is gone. The thread's own
+    // event loop may not have started yet; quit() makes it return at once.
+    if (pThread) {
+        QThread *thread = pThread;
+        cancelWorker();
+        thread->quit();
+        thread->wait();
+        delete thread;
+        pThread = nullptr;
+        pWorker = nullptr;
+    }
     delete ui;
 }
+
+// ---- state ------------------------------------------------------------------
 
 void MainWidget::updateWindowTitle()
 {
@@ -72,6 +108,133 @@ void MainWidget::setControlsEnabled(bool b)
     ui->pushButtonCancel->setEnabled(!b);
 }
 
+void MainWidget::resetProgress()
+{
+    ui->labelProgressStep->setText(QString());
+    ui->labelProgressFile->setText(QString());
+    UpdateProgressSteps(0);
+    UpdateProgressValue(0);
+}
+
+// ---- connection settings ----------------------------------------------------
+
+QStringList MainWidget::portList()
+{
+    return ::portList();
+}
+
+void MainWidget::on_pushButtonRefreshPorts_clicked()
+{
+    ui->comboBoxPort->clear();
+    ui->comboBoxPort->addItems(portList());
+}
+
+void MainWidget::fillBaudrateCombo()
+{
+    const int nIndex = ui->comboBoxBaudrate->currentIndex();
+    ui->comboBoxBaudrate->clear();
+    for (int i = 0; i < baudRateList.size(); ++i) {
+        const uint32_t nRate = baudRateList.at(i);
+        const QString sText = nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate);
+        ui->comboBoxBaudrate->insertItem(i, sText, QVariant::fromValue<uint>(nRate));
+    }
+    if (nIndex >= 0 && nIndex < ui->comboBoxBaudrate->count())
+        ui->comboBoxBaudrate->setCurrentIndex(nIndex);
+}
+
+// ---- start --------------------------------------------------------------------
+
+void MainWidget::on_pushButtonStart_clicked()
+{
+    startProgramming();
+}
+
+int MainWidget::confirmStartOption()
+{
+    if (ui->radioButtonPoweredOffDevice->isChecked()) {
+        const auto answer = QMessageBox::information(this, tr("Info"),
+                tr("Power off device, press ok and turn on device"),
+                QMessageBox::Ok | QMessageBox::Cancel);
+        return answer == QMessageBox::Cancel ? -1 : PoweredOff;
+    }
+    if (ui->radioButtonRunningFW->isChecked())
+        return RunningFirmware;
+    const auto answer = QMessageBox::question(this, tr("Check"),
+            tr("Please check whether the LED's Fault/Störung, Ready/Bereit, and Overload/Überlast "
+               "at the front panel are flashing."),
+            QMessageBox::Yes | QMessageBox::No);
+    return answer == QMessageBox::No ? -1 : RunningMonitor;
+}
+
+void MainWidget::startProgramming()
+{
+    if (pWorker)
+        return;
+    QVector<PgmEntry> jobs;
+    if (!buildJobList(&jobs))
+        return;
+    const int nBootType = confirmStartOption();
+    if (nBootType < 0)
+        return;
+
+    BaseParams params;
+    params.sPort = ui->comboBoxPort->currentText();
+    params.nBaudrate = ui->comboBoxBaudrate->currentData(Qt::UserRole).toUInt();
+    params.nBootType = nBootType;
+
+    pThread = new QThread;
+    // The port decides the transport: a listed converter of the FTDI layer
+    // gets the FTDI transport, every serial port or device path the COM-port
+    // one.
+    pWorker = new UpdateWorker(createTransport(params.sPort));
+    pWorker->setup(&params, &jobs);
+    pWorker->moveToThread(pThread);
+    connectWorker(pThread, pWorker);
+    setControlsEnabled(false);
+    pThread->start(QThread::InheritPriority);
+}
+
+void MainWidget::connectWorker(QThread *thread, UpdateWorker *worker)
+{
+    connect(worker, &UpdateWorker::ProgressState, this, &MainWidget::UpdateProgressState);
+    connect(worker, &UpdateWorker::ProgressFile, this, &MainWidget::UpdateProgressFile);
+    connect(worker, &UpdateWorker::ProgressValue, this, &MainWidget::UpdateProgressValue);
+    connect(worker, &UpdateWorker::ProgressSteps, this, &MainWidget::UpdateProgressSteps);
+    connect(worker, &UpdateWorker::ProgressStep, this, &MainWidget::UpdateProgressStep);
+    connect(worker, &UpdateWorker::ProgressInfoText, this, &MainWidget::UpdateInfoText);
+    connect(worker, &UpdateWorker::ShowCritical, this, &MainWidget::UpdateShowCritical);
+    connect(worker, &UpdateWorker::finished, this, &MainWidget::UpdateFinished);
+    connect(worker, &UpdateWorker::finished, thread, &QThread::quit);
+    connect(worker, &UpdateWorker::finished, worker, &QObject::deleteLater);
+    connect(thread, &QThread::started, worker, &UpdateWorker::process);
+    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+}
+
+void MainWidget::on_pushButtonCancel_clicked()
+{
+    cancelWorker();
+}
+
+void MainWidget::cancelWorker()
+{
+    // The one direct access to the worker from this thread: an atomic flag
+    // it polls between blocks.
+    if (pWorker)
+        pWorker->bCancel = true;
+}
+
+// ---- progress -------------------------------------------------------------------
+
+void MainWidget::UpdateProgressState(QString sState)
+{
+    ui->labelProgressStep->setText(sState);
+}
+
+void MainWidget::UpdateProgressFile(QString sFile)
+{
+    ui->labelProgressFile->setText(sFile);
+}
+
 void MainWidget::UpdateProgressSteps(int steps)
 {
     nStep = 0;
@@ -80,6 +243,126 @@ void MainWidget::UpdateProgressSteps(int steps)
     ui->progressBarTotal->setEnabled(steps >= 2);
 }
 
-void MainWidget::doProcessArgs()
+void MainWidget::UpdateProgressStep()
 {
+    if (nSteps >= 1 && nStep < nSteps)
+        ++nStep;
+}
+
+void MainWidget::UpdateProgressValue(int value)
+{
+    ui->progressBarProgress->setValue(value);
+    int total = 0;
+    if (nSteps != 0) {
+        const int lo = (100 * (nStep - 1)) / nSteps;
+        const int hi = (100 * nStep) / nSteps;
+        total = lo + ((hi - lo) * value) / 100;
+    }
+    ui->progressBarTotal->setValue(qBound(0, total, 100));
+}
+
+void MainWidget::UpdateInfoText(int nInfo, QString sInfo)
+{
+    (nInfo != 0 ? ui->labelInfoFlash2 : ui->labelInfoFlash1)->setText(sInfo);
+    updateInfoHeaders();
+}
+
+void MainWidget::UpdateShowCritical(QString title, QString text)
+{
+    QMessageBox::critical(this, title, text, QMessageBox::Ok);
+}
+
+void MainWidget::UpdateFinished()
+{
+    QThread *thread = pThread;
+    pWorker = nullptr;
+    pThread = nullptr;
+    setControlsEnabled(true);
+    if (bCloseWhenFinished) {
+        // The worker has returned from its run; let its thread end before the
+        // window (and with it, maybe, the application) goes.
+        bCloseWhenFinished = false;
+        if (thread) {
+            thread->quit();
+            thread->wait();
+        }
+        close();
+    }
+}
+
+// ---- closing ------------------------------------------------------------------------
+
+void MainWidget::closeEvent(QCloseEvent *event)
+{
+    if (!pWorker) {
+        QWidget::closeEvent(event);
+        return;
+    }
+    event->ignore();
+    if (bCloseWhenFinished)
+        return;   // already cancelling; the window closes when the worker stops
+    const auto answer = QMessageBox::question(this, tr("Update running"),
+            tr("An update is running. Stopping it now can leave the drive's flash half-written.\n"
+               "Cancel the update and close the window?"),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    // The run may have ended while the question was open.
+    if (!pWorker) {
+        if (answer == QMessageBox::Yes)
+            close();
+        return;
+    }
+    if (answer == QMessageBox::Yes) {
+        bCloseWhenFinished = true;
+        cancelWorker();
+    }
+}
+
+// ---- language -------------------------------------------------------------------------
+
+void MainWidget::on_actionDE_triggered()
+{
+    switchLanguage(QStringLiteral("de"));
+}
+
+void MainWidget::on_actionEN_triggered()
+{
+    switchLanguage(QStringLiteral("en"));
+}
+
+void MainWidget::switchLanguage(const QString &lang)
+{
+    installAppTranslation(translationFileName(QCoreApplication::applicationFilePath(), lang),
+                          QCoreApplication::applicationDirPath());
+}
+
+void MainWidget::changeEvent(QEvent *event)
+{
+    if (event->type() == QEvent::LanguageChange) {
+        // The form's texts of the two progress labels are placeholders: what
+        // the last run reported stays on screen in any language.
+        const QString sStep = ui->labelProgressStep->text();
+        const QString sFile = ui->labelProgressFile->text();
+        ui->retranslateUi(this);
+        ui->labelProgressStep->setText(sStep);
+        ui->labelProgressFile->setText(sFile);
+        retranslateDynamic();
+    }
+    QWidget::changeEvent(event);
+}
+
+void MainWidget::retranslateDynamic()
+{
+    updateWindowTitle();
+    fillBaudrateCombo();
+    updateInfoHeaders();
+    for (int row = 0; row < ui->tableWidgetPgmImages->rowCount(); ++row) {
+        if (auto *memory = qobject_cast<QComboBox *>(ui->tableWidgetPgmImages->cellWidget(row, 0)))
+            fillMemoryCombo(memory);
+        if (auto *operation = qobject_cast<QComboBox *>(ui->tableWidgetPgmImages->cellWidget(row, 1)))
+            fillOperationCombo(operation);
+        if (QWidget *image = ui->tableWidgetPgmImages->cellWidget(row, 2)) {
+            if (QWidget *button = image->findChild<QWidget *>(QStringLiteral("toolButtonSelImage")))
+                button->setToolTip(tr("Select image file"));
+        }
+    }
 }

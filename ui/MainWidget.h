@@ -1,17 +1,25 @@
 #ifndef MAINWIDGET_H
 #define MAINWIDGET_H
 
+#include "PgmEntry.h"
+
+#include <QStringList>
+#include <QVector>
 #include <QWidget>
 
 namespace Ui {
 class MainWidget;
 }
 
+class QComboBox;
 class QThread;
 class UpdateWorker;
 
-// The main window: programming list, connection settings, start option,
-// progress and info panel. The widget tree comes from MainWidget.ui.
+// The main window: the programming list, the connection settings, the start
+// option, progress and the info panel. The widget tree comes from
+// MainWidget.ui; this class adds the behaviour. The window only prepares and
+// follows an update: the work itself runs in an UpdateWorker in a thread of
+// its own, reporting back through queued signals.
 class MainWidget : public QWidget
 {
     Q_OBJECT
@@ -20,21 +28,100 @@ public:
     explicit MainWidget(QWidget *parent = nullptr);
     ~MainWidget() override;
 
+    // ---- programming list ---------------------------------------------------
+    // Appends a row; offset and length < 0 are shown as empty cells.
+    void addPgmRow(int memory, int operation, const QString &image, int offset, int length);
+    // 0, or -1 when the row is out of range or a requested cell is missing.
+    // Any out-pointer may be null.
+    int readPgmRow(int row, int *memory, int *operation, QString *image, int *offset, int *length);
+    // A negative row means the current row.
+    void removePgmRow(int row);
+    void applyRowOperation(int row);
+    int rowOfCellWidget(QWidget *w);
+    // type: 0 Intel HEX, 1 S-record, -1 unknown. 0 or -1.
+    int examineImageFile(const QString &file, int *type, int *start, int *length);
+    int examineFirmwareInfo(const QString &file, QStringList *lines);
+    // file null: the row's own image. Shows an error box on failure.
+    int examineRowImage(int row, int memory, const QString *file);
+    int selectRowImage(int row);
+    // False: Start stops here (the reason has been shown).
+    bool buildJobList(QVector<PgmEntry> *jobs);
+    void fillMemoryCombo(QComboBox *combo);
+    void fillOperationCombo(QComboBox *combo);
+    void updateInfoHeaders();
+
+    // "0x%1" in lower-case hexadecimal; empty for a negative value.
+    static QString formatNumber(int value);
+    // "0x"-prefixed hexadecimal or decimal; -1 for an empty text, a text that
+    // does not parse, or a value above 2147483647.
+    static int parseNumber(const QString &text);
+
+    // ---- command line -------------------------------------------------------
+    // Applies a command line (first element: the program) to the window:
+    // rows, port, start option, help and error boxes. doProcessArgs() runs
+    // it once on the process's own arguments.
+    void processArgs(const QStringList &arguments);
+    // The help text shown for "-h"/"--help", in the current language.
+    static QString helpText();
+
+    // ---- run ------------------------------------------------------------------
+    bool isUpdateRunning() const { return pWorker != nullptr; }
+    void switchLanguage(const QString &lang);
+
 public slots:
+    void UpdateProgressState(QString sState);
+    void UpdateProgressFile(QString sFile);
+    void UpdateProgressValue(int value);
     void UpdateProgressSteps(int steps);
+    void UpdateProgressStep();
+    void UpdateShowCritical(QString title, QString text);
+    void UpdateInfoText(int nInfo, QString sInfo);
+    void UpdateFinished();
+
+protected:
+    void changeEvent(QEvent *event) override;
+    // Closing while an update runs asks first, and then closes only after
+    // the worker has stopped: a running worker thread must not be torn down.
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
+    void on_actionPgmAddFile_triggered();
+    void on_actionPgmAddEntry_triggered();
+    void on_actionPgmRemoveEntry_triggered();
+    void on_actionPgmClearEntries_triggered();
+    void comboBoxFlashType_currentIndexChanged(int index);
+    void comboBoxFlashOp_currentIndexChanged(int index);
+    void toolButtonSelectImage_clicked();
+
+    void on_pushButtonStart_clicked();
+    void on_pushButtonCancel_clicked();
+    void on_pushButtonRefreshPorts_clicked();
+    void on_actionDE_triggered();
+    void on_actionEN_triggered();
     void doProcessArgs();
 
 private:
     void setControlsEnabled(bool b);
+    void resetProgress();
+    QStringList portList();
+    void fillBaudrateCombo();
+    int confirmStartOption();
+    void startProgramming();
+    void connectWorker(QThread *thread, UpdateWorker *worker);
     void updateWindowTitle();
+    void retranslateDynamic();
+    // Selects the port entry that equals sPort ignoring case; a device path
+    // that is a terminal is added first when it is not listed. False when
+    // the port is neither listed nor such a device.
+    bool selectPort(const QString &sPort);
+    void cancelWorker();
 
     Ui::MainWidget *ui;
     UpdateWorker *pWorker;   // running update's worker, not owned; null when idle
     QThread *pThread;        // its thread, not owned; null when idle
-    int nSteps;
-    int nStep;
+    int nSteps;              // steps announced by the worker; 0 when fewer than 2
+    int nStep;               // current step, 0..nSteps
+    bool bCloseWhenFinished; // the operator closed the window during a run
 };
 
 // Registers the compiled-in icons; safe to call more than once.

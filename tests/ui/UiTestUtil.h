@@ -1,0 +1,135 @@
+#ifndef UITESTUTIL_H
+#define UITESTUTIL_H
+
+// Helpers of the window tests: answering the window's modal dialogs from the
+// test, and image files made by srec_cat.
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QStringList>
+#include <QTimer>
+
+// Answers every modal dialog the window opens, in order, from a queue of
+// planned answers, and records what each one said. A message box without a
+// planned answer gets Ok (or is rejected when it has no Ok button); a file
+// dialog without one is cancelled.
+class ModalAnswerer : public QObject
+{
+public:
+    struct Seen
+    {
+        QString sKind;    // "message" or "file"
+        QString sTitle;
+        QString sText;
+        QMessageBox::Icon nIcon = QMessageBox::NoIcon;
+    };
+
+    ModalAnswerer()
+    {
+        m_timer.setInterval(20);
+        QObject::connect(&m_timer, &QTimer::timeout, this, [this]() { poll(); });
+        m_timer.start();
+    }
+
+    // Planned answers, used in the order the dialogs appear.
+    void answer(QMessageBox::StandardButton nButton) { m_answers << QString::number(int(nButton)); }
+    void chooseFile(const QString &sPath) { m_answers << QStringLiteral("file:") + sPath; }
+    void cancelFile() { m_answers << QStringLiteral("file:"); }
+
+    QList<Seen> seen;
+    int pendingAnswers() const { return int(m_answers.size()); }
+
+    // "title|text" of every message box seen, in order.
+    QStringList messages() const
+    {
+        QStringList list;
+        for (const Seen &s : seen)
+            if (s.sKind == QLatin1String("message"))
+                list << s.sTitle + QLatin1Char('|') + s.sText;
+        return list;
+    }
+    void clear()
+    {
+        seen.clear();
+        m_answers.clear();
+    }
+
+private:
+    void poll()
+    {
+        QWidget *modal = QApplication::activeModalWidget();
+        // A dialog answered already may take a moment to close.
+        if (!modal || !modal->isVisible() || modal->property("answeredByTest").toBool())
+            return;
+        modal->setProperty("answeredByTest", true);
+        const QString sAnswer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+            seen << Seen{ QStringLiteral("message"), box->windowTitle(), box->text(), box->icon() };
+            QMessageBox::StandardButton nButton = QMessageBox::Ok;
+            if (!sAnswer.isEmpty() && !sAnswer.startsWith(QLatin1String("file:")))
+                nButton = QMessageBox::StandardButton(sAnswer.toInt());
+            if (QAbstractButton *button = box->button(nButton))
+                QMetaObject::invokeMethod(button, "click", Qt::QueuedConnection);
+            else
+                QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
+        } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
+            seen << Seen{ QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';')) };
+            const QString sPath = sAnswer.startsWith(QLatin1String("file:")) ? sAnswer.mid(5) : QString();
+            if (sPath.isEmpty()) {
+                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
+            } else {
+                dialog->selectFile(sPath);
+                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+            }
+        }
+    }
+
+    QTimer m_timer;
+    QStringList m_answers;
+};
+
+// Writes bytes at an address as an Intel HEX ("ihex") or S-record ("srec")
+// file with srec_cat. Returns false when srec_cat fails.
+inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 nAddress, const QByteArray &data)
+{
+    const QString sBin = sPath + QStringLiteral(".bin");
+    QFile bin(sBin);
+    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
+        return false;
+    bin.close();
+    QProcess srecCat;
+    srecCat.start(QStringLiteral("srec_cat"),
+                  { sBin, QStringLiteral("-binary"), QStringLiteral("-offset"), QStringLiteral("0x%1").arg(nAddress, 0, 16),
+                    QStringLiteral("-o"), sPath,
+                    sFormat == QLatin1String("srec") ? QStringLiteral("-motorola") : QStringLiteral("-intel") });
+    const bool bOk = srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit
+                     && srecCat.exitCode() == 0;
+    QFile::remove(sBin);
+    return bOk;
+}
+
+// The firmware information chain as it opens a software image: an 8-byte
+// header (payload length, type 0x400, little-endian) and the five fields.
+inline QByteArray firmwareInfoBlock(const QStringList &fields)
+{
+    static const int sizes[] = { 16, 16, 16, 40, 16 };
+    QByteArray payload;
+    for (int i = 0; i < 5; ++i) {
+        QByteArray field = fields.value(i).toLatin1().left(sizes[i] - 1);
+        field.append(QByteArray(sizes[i] - field.size(), '\0'));
+        payload += field;
+    }
+    QByteArray block;
+    const quint32 words[] = { quint32(payload.size()), 0x400 };
+    for (quint32 w : words)
+        for (int b = 0; b < 4; ++b)
+            block.append(char((w >> (8 * b)) & 0xFF));
+    return block + payload;
+}
+
+#endif // UITESTUTIL_H

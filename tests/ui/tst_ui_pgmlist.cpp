@@ -1,0 +1,459 @@
+// The programming list: rows, their cell widgets, examination of real image
+// files (written by srec_cat), the info panel and the job list that Start
+// hands to the worker.
+#include "MainWidget.h"
+#include "QAdrLineEdit.h"
+#include "QExtComboBox.h"
+#include "UiTestUtil.h"
+
+#include <QAction>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QRegularExpressionValidator>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+Q_DECLARE_METATYPE(QVector<PgmEntry>)
+
+class TestUiPgmList : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir tmp;
+    std::unique_ptr<MainWidget> window;
+    std::unique_ptr<ModalAnswerer> modal;
+    QTableWidget *table = nullptr;
+
+    QString path(const QString &sName) const { return tmp.filePath(sName); }
+
+    QString image(int row) const
+    {
+        return table->cellWidget(row, 2)->findChild<QLineEdit *>(QStringLiteral("lineEditImage"))->text();
+    }
+    QLineEdit *cell(int row, int column) const { return qobject_cast<QLineEdit *>(table->cellWidget(row, column)); }
+    QStringList rowHeaders() const
+    {
+        QStringList list;
+        for (int r = 0; r < table->rowCount(); ++r)
+            list << table->verticalHeaderItem(r)->text();
+        return list;
+    }
+    QString label(const char *sName) const { return window->findChild<QLabel *>(QLatin1String(sName))->text(); }
+    void trigger(const char *sAction) { window->findChild<QAction *>(QLatin1String(sAction))->trigger(); }
+
+    static QByteArray filler(int nSize, char c = 0x5A) { return QByteArray(nSize, c); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp.isValid());
+        const QStringList info{ "HW 1.2", "FW 3.4.5", "2026-12-01", "servo drive firmware", "build 77" };
+        QVERIFY(makeImageFile(path("sw.hex"), "ihex", 0x300000, firmwareInfoBlock(info) + filler(300)));
+        QVERIFY(makeImageFile(path("sw.srec"), "srec", 0x300000, firmwareInfoBlock(info) + filler(300)));
+        QVERIFY(makeImageFile(path("below.hex"), "ihex", 0x2FFFFF, QByteArray(1, '\x11') + firmwareInfoBlock(info)));
+        QVERIFY(makeImageFile(path("hw.hex"), "ihex", 0x0, filler(0x1a)));
+        QVERIFY(makeImageFile(path("garbled-info.srec"), "srec", 0x300000,
+                              firmwareInfoBlock({ QString::fromLatin1("bad\x01"), "x", "x", "x", "x" })));
+        QFile shortFile(path("short.hex"));
+        QVERIFY(shortFile.open(QIODevice::WriteOnly));
+        shortFile.write(":10");   // a valid start, but fewer than four bytes
+        shortFile.close();
+        QFile textFile(path("notes.txt"));
+        QVERIFY(textFile.open(QIODevice::WriteOnly));
+        textFile.write("hello world\n");
+        textFile.close();
+    }
+
+    void init()
+    {
+        // The window reads the test program's own command line once; its
+        // boxes (for options given to the test) are answered and forgotten.
+        modal.reset(new ModalAnswerer);
+        window.reset(new MainWidget);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTest::qWait(50);
+        modal->clear();
+        table = window->findChild<QTableWidget *>(QStringLiteral("tableWidgetPgmImages"));
+        QVERIFY(table);
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        modal.reset();
+    }
+
+    // ---- cell widgets ----------------------------------------------------------
+
+    void extComboRemembersPreviousIndex()
+    {
+        QExtComboBox combo;
+        QCOMPARE(combo.nCurIndex, -1);
+        QCOMPARE(combo.nPrevIndex, -1);
+        combo.addItem(QStringLiteral("a"));   // becomes current: -1 -> 0
+        combo.addItem(QStringLiteral("b"));
+        combo.setCurrentIndex(1);
+        QCOMPARE(combo.nPrevIndex, 0);
+        QCOMPARE(combo.nCurIndex, 1);
+    }
+
+    void adrLineEditWidthIgnoresText()
+    {
+        QAdrLineEdit empty{ QString() };
+        QAdrLineEdit full(QStringLiteral("0xffffffff"));
+        QCOMPARE(empty.sizeHint(), full.sizeHint());
+        QVERIFY(empty.sizeHint().width() >= 10 * empty.fontMetrics().horizontalAdvance(QLatin1Char('x')));
+    }
+
+    // ---- numbers ---------------------------------------------------------------
+
+    void parseNumber_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<int>("value");
+        QTest::newRow("empty") << "" << -1;
+        QTest::newRow("hex") << "0x1a" << 26;
+        QTest::newRow("hex upper digits") << "0xFF" << 255;
+        QTest::newRow("decimal") << "4096" << 4096;
+        QTest::newRow("leading zeros") << "007" << 7;
+        QTest::newRow("largest decimal") << "2147483647" << 2147483647;
+        QTest::newRow("one above") << "2147483648" << -1;
+        QTest::newRow("0xffffffff does not fit") << "0xffffffff" << -1;
+        QTest::newRow("0x7fffffff") << "0x7fffffff" << 2147483647;
+        QTest::newRow("capital X is decimal and fails") << "0X10" << -1;
+        QTest::newRow("bare prefix") << "0x" << -1;
+        QTest::newRow("hex digits without prefix") << "1a" << -1;
+        QTest::newRow("negative") << "-5" << -1;
+    }
+
+    void parseNumber()
+    {
+        QFETCH(QString, text);
+        QFETCH(int, value);
+        QCOMPARE(MainWidget::parseNumber(text), value);
+    }
+
+    void formatNumber()
+    {
+        QCOMPARE(MainWidget::formatNumber(26), QStringLiteral("0x1a"));
+        QCOMPARE(MainWidget::formatNumber(0), QStringLiteral("0x0"));
+        QCOMPARE(MainWidget::formatNumber(-1), QString());
+    }
+
+    void offsetValidator_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<bool>("acceptable");
+        QTest::newRow("eight hex digits") << "0xffffffff" << true;
+        QTest::newRow("nine hex digits") << "0x123456789" << false;
+        QTest::newRow("ten decimal digits") << "4294967295" << true;
+        QTest::newRow("eleven decimal digits") << "12345678901" << false;
+        QTest::newRow("capital X") << "0X12" << false;
+        QTest::newRow("letters") << "abc" << false;
+    }
+
+    void offsetValidator()
+    {
+        QFETCH(QString, text);
+        QFETCH(bool, acceptable);
+        window->addPgmRow(Flash0, Program, QString(), -1, -1);
+        QLineEdit *offset = cell(0, 3);
+        int pos = 0;
+        QCOMPARE(offset->validator()->validate(text, pos) == QValidator::Acceptable, acceptable);
+    }
+
+    // ---- rows ------------------------------------------------------------------
+
+    void addNewEntry()
+    {
+        trigger("actionPgmAddEntry");
+        QCOMPARE(table->rowCount(), 1);
+        auto *memory = qobject_cast<QExtComboBox *>(table->cellWidget(0, 0));
+        auto *operation = qobject_cast<QComboBox *>(table->cellWidget(0, 1));
+        QVERIFY(memory && operation);
+        QCOMPARE(memory->currentText(), QStringLiteral("Flash0 (HW/FW)"));
+        QCOMPARE(memory->count(), 2);
+        QCOMPARE(memory->itemData(1).toInt(), int(Flash1));
+        QCOMPARE(operation->currentText(), QStringLiteral("Program"));
+        QCOMPARE(operation->currentData().toInt(), int(Program));
+        QCOMPARE(image(0), QString());
+        QCOMPARE(cell(0, 3)->text(), QString());
+        QCOMPARE(cell(0, 4)->text(), QString());
+        QVERIFY(!cell(0, 3)->isEnabled());
+        QVERIFY(!cell(0, 4)->isEnabled());
+        QVERIFY(qobject_cast<QAdrLineEdit *>(cell(0, 3)));
+        QCOMPARE(cell(0, 3)->alignment(), Qt::AlignRight | Qt::AlignVCenter);
+        auto *button = table->cellWidget(0, 2)->findChild<QToolButton *>(QStringLiteral("toolButtonSelImage"));
+        QVERIFY(button && button->isEnabled());
+        QCOMPARE(button->toolTip(), QStringLiteral("Select image file"));
+        QVERIFY(!button->icon().isNull());
+        QCOMPARE(rowHeaders(), QStringList{ "1" });
+        QVERIFY(modal->seen.isEmpty());
+    }
+
+    void addRowWithValues()
+    {
+        window->addPgmRow(Flash1, Program, QStringLiteral("x.hex"), 26, 4096);
+        QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(0, 0))->currentData().toInt(), int(Flash1));
+        QCOMPARE(image(0), QStringLiteral("x.hex"));
+        QCOMPARE(cell(0, 3)->text(), QStringLiteral("0x1a"));
+        QCOMPARE(cell(0, 4)->text(), QStringLiteral("0x1000"));
+        int memory = -1, operation = -1, offset = -2, length = -2;
+        QString sImage;
+        QCOMPARE(window->readPgmRow(0, &memory, &operation, &sImage, &offset, &length), 0);
+        QCOMPARE(memory, int(Flash1));
+        QCOMPARE(operation, int(Program));
+        QCOMPARE(sImage, QStringLiteral("x.hex"));
+        QCOMPARE(offset, 26);
+        QCOMPARE(length, 4096);
+        QCOMPARE(window->readPgmRow(1, &memory, nullptr, nullptr, nullptr, nullptr), -1);
+        QCOMPARE(window->readPgmRow(-1, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
+    }
+
+    void imageColumnWidenedOnlyForFirstRow()
+    {
+        window->addPgmRow(Flash0, Program, QString(), -1, -1);
+        const int nWidth = table->columnWidth(2);
+        int nSum = 0;
+        for (int c = 0; c < table->columnCount(); ++c)
+            nSum += table->columnWidth(c);
+        QCOMPARE(nSum, table->contentsRect().width() - 20);
+        table->setColumnWidth(2, nWidth - 40);
+        window->addPgmRow(Flash0, Program, QStringLiteral("a-much-longer-file-name-than-before.hex"), -1, -1);
+        QCOMPARE(table->columnWidth(2), nWidth - 40);
+    }
+
+    void addFileCancelledLeavesNoRow()
+    {
+        modal->cancelFile();
+        trigger("actionPgmAddFile");
+        QCOMPARE(table->rowCount(), 0);
+        QCOMPARE(modal->seen.size(), 1);
+        QCOMPARE(modal->seen.at(0).sTitle, QStringLiteral("Select image file to flash"));
+        QCOMPARE(modal->seen.at(0).sText, QStringLiteral("Flash files (*.flash *.hexout *.hex)"));
+    }
+
+    void addFileChosen()
+    {
+        modal->chooseFile(path("hw.hex"));
+        trigger("actionPgmAddFile");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(image(0), path("hw.hex"));
+        QCOMPARE(table->cellWidget(0, 2)->findChild<QLineEdit *>(QStringLiteral("lineEditImage"))->toolTip(),
+                 path("hw.hex"));
+        QCOMPARE(cell(0, 3)->text(), QStringLiteral("0x0"));
+        QCOMPARE(cell(0, 4)->text(), QStringLiteral("0x1a"));
+        QCOMPARE(modal->messages(), QStringList());
+    }
+
+    void addFileInvalidKeepsEmptyRow()
+    {
+        modal->chooseFile(path("notes.txt"));
+        trigger("actionPgmAddFile");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(image(0), QString());
+        QCOMPARE(cell(0, 3)->text(), QString());
+        QCOMPARE(cell(0, 4)->text(), QString());
+        QCOMPARE(modal->messages(),
+                 QStringList{ "Error|Row 1: examine image file failed. Image file not valid." });
+        QCOMPARE(modal->seen.last().nIcon, QMessageBox::Critical);
+    }
+
+    // Examination through the row tool button, then what the info panel shows.
+    void examine_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<int>("memory");
+        QTest::addColumn<QString>("offset");   // empty: examination fails
+        QTest::addColumn<QString>("length");
+        QTest::addColumn<bool>("infoShown");
+
+        QTest::newRow("software image, hex") << "sw.hex" << int(Flash0) << "0x300000" << "0x19c" << true;
+        QTest::newRow("software image, srec") << "sw.srec" << int(Flash0) << "0x300000" << "0x19c" << true;
+        QTest::newRow("software image on flash1") << "sw.hex" << int(Flash1) << "0x300000" << "0x19c" << false;
+        QTest::newRow("starts at 0x2fffff") << "below.hex" << int(Flash0) << "0x2fffff" << "0x71" << false;
+        QTest::newRow("hardware image") << "hw.hex" << int(Flash0) << "0x0" << "0x1a" << false;
+        QTest::newRow("info not printable") << "garbled-info.srec" << int(Flash0) << "0x300000" << "0x70" << false;
+        QTest::newRow("fewer than four bytes") << "short.hex" << int(Flash0) << "" << "" << false;
+        QTest::newRow("unknown type") << "notes.txt" << int(Flash0) << "" << "" << false;
+        QTest::newRow("missing file") << "gone.hex" << int(Flash0) << "" << "" << false;
+    }
+
+    void examine()
+    {
+        QFETCH(QString, file);
+        QFETCH(int, memory);
+        QFETCH(QString, offset);
+        QFETCH(QString, length);
+        QFETCH(bool, infoShown);
+
+        window->addPgmRow(memory, Program, QString(), -1, -1);
+        modal->chooseFile(path(file));
+        if (file == QLatin1String("gone.hex")) {
+            // A dialog cannot pick a missing file; the row examines it directly.
+            const QString sPath = path(file);
+            QCOMPARE(window->examineRowImage(0, memory, &sPath), -1);
+        } else {
+            table->cellWidget(0, 2)->findChild<QToolButton *>(QStringLiteral("toolButtonSelImage"))->click();
+        }
+        QCOMPARE(cell(0, 3)->text(), offset);
+        QCOMPARE(cell(0, 4)->text(), length);
+        if (offset.isEmpty()) {
+            QCOMPARE(image(0), QString());
+            QCOMPARE(modal->messages(),
+                     QStringList{ "Error|Row 1: examine image file failed. Image file not valid." });
+        } else {
+            QCOMPARE(image(0), path(file));
+            QCOMPARE(modal->messages(), QStringList());
+        }
+        if (infoShown) {
+            QCOMPARE(label("labelInfoFlash1"),
+                     QStringLiteral("HW 1.2\nFW 3.4.5\n2026-12-01\nservo drive firmware\nbuild 77"));
+            QCOMPARE(label("labelInfoFlashHeader1"), QStringLiteral("Software image info:\n"));
+        } else {
+            QCOMPARE(label("labelInfoFlash1"), QString());
+            QCOMPARE(label("labelInfoFlashHeader1"), QString());
+        }
+        QCOMPARE(label("labelInfoFlashHeader2"), QString());
+    }
+
+    // A later image without information leaves the panel as it was.
+    void infoPanelKeptByLaterImages()
+    {
+        window->addPgmRow(Flash0, Program, path("sw.hex"), -1, -1);
+        QCOMPARE(window->examineRowImage(0, Flash0, nullptr), 0);
+        const QString sInfo = label("labelInfoFlash1");
+        QVERIFY(!sInfo.isEmpty());
+        window->addPgmRow(Flash0, Program, path("garbled-info.srec"), -1, -1);
+        QCOMPARE(window->examineRowImage(1, Flash0, nullptr), 0);
+        window->addPgmRow(Flash1, Program, path("sw.srec"), -1, -1);
+        QCOMPARE(window->examineRowImage(2, Flash1, nullptr), 0);
+        QCOMPARE(label("labelInfoFlash1"), sInfo);
+    }
+
+    void switchingFlashMemoryKeepsRow()
+    {
+        window->addPgmRow(Flash0, Program, path("hw.hex"), -1, -1);
+        QCOMPARE(window->examineRowImage(0, Flash0, nullptr), 0);
+        auto *memory = qobject_cast<QComboBox *>(table->cellWidget(0, 0));
+        memory->setCurrentIndex(1);
+        memory->setCurrentIndex(0);
+        QCOMPARE(image(0), path("hw.hex"));
+        QCOMPARE(cell(0, 3)->text(), QStringLiteral("0x0"));
+        QCOMPARE(cell(0, 4)->text(), QStringLiteral("0x1a"));
+    }
+
+    // A memory outside the flash group (not offered by the window, but a
+    // valid job code) clears what belonged to the other group.
+    void switchingMemoryGroupClearsRow()
+    {
+        window->addPgmRow(Flash0, Program, path("hw.hex"), -1, -1);
+        QCOMPARE(window->examineRowImage(0, Flash0, nullptr), 0);
+        auto *memory = qobject_cast<QComboBox *>(table->cellWidget(0, 0));
+        memory->addItem(QStringLiteral("EEPROM"), int(Eeprom0));
+        memory->setCurrentIndex(2);
+        QCOMPARE(image(0), QString());
+        QCOMPARE(cell(0, 3)->text(), QString());
+        QCOMPARE(cell(0, 4)->text(), QString());
+    }
+
+    void removeRows()
+    {
+        for (const char *sName : { "a", "b", "c", "d" })
+            window->addPgmRow(Flash0, Program, QLatin1String(sName), -1, -1);
+        table->setCurrentCell(1, 3);
+        trigger("actionPgmRemoveEntry");
+        QCOMPARE(table->rowCount(), 3);
+        QCOMPARE(rowHeaders(), (QStringList{ "1", "2", "3" }));
+        QCOMPARE((QStringList{ image(0), image(1), image(2) }), (QStringList{ "a", "c", "d" }));
+        // The tool buttons still find their own rows after the shift.
+        QCOMPARE(window->rowOfCellWidget(table->cellWidget(2, 2)->findChild<QToolButton *>()), 2);
+        QCOMPARE(window->rowOfCellWidget(table->cellWidget(1, 0)), 1);
+
+        window->removePgmRow(7);
+        QCOMPARE(table->rowCount(), 3);
+        trigger("actionPgmClearEntries");
+        QCOMPARE(table->rowCount(), 0);
+        QVERIFY(modal->seen.isEmpty());
+    }
+
+    void removeWithoutCurrentRowDoesNothing()
+    {
+        window->addPgmRow(Flash0, Program, QStringLiteral("a"), -1, -1);
+        table->setCurrentCell(-1, -1);
+        trigger("actionPgmRemoveEntry");
+        QCOMPARE(table->rowCount(), 1);
+    }
+
+    // ---- job list --------------------------------------------------------------
+
+    void jobListRefusals_data()
+    {
+        QTest::addColumn<QStringList>("rows");      // image per Flash0 Program row
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty table") << QStringList() << "Error|Nothing to do!";
+        QTest::newRow("row without image") << QStringList{ "hw.hex", "" } << "Error|Row 2: no image file specified";
+        QTest::newRow("file deleted since chosen") << QStringList{ "deleted.hex" }
+                                                   << "Error|Row 1: examine image file failed. Image file not valid.";
+    }
+
+    void jobListRefusals()
+    {
+        QFETCH(QStringList, rows);
+        QFETCH(QString, message);
+        QVERIFY(QFile::copy(path("hw.hex"), path("deleted.hex")));
+        for (const QString &sRow : rows) {
+            window->addPgmRow(Flash0, Program, sRow.isEmpty() ? QString() : path(sRow), -1, -1);
+            if (!sRow.isEmpty())
+                QCOMPARE(window->examineRowImage(table->rowCount() - 1, Flash0, nullptr), 0);
+        }
+        QVERIFY(QFile::remove(path("deleted.hex")));
+        QVector<PgmEntry> jobs;
+        QVERIFY(!window->buildJobList(&jobs));
+        QCOMPARE(modal->messages(), QStringList{ message });
+    }
+
+    void jobListBuilt()
+    {
+        window->addPgmRow(Flash0, Program, path("sw.srec"), -1, -1);
+        window->addPgmRow(Flash1, Program, path("hw.hex"), 5, 6);   // stale numbers are measured anew
+        QVector<PgmEntry> jobs;
+        QVERIFY(window->buildJobList(&jobs));
+        QCOMPARE(jobs.size(), 2);
+        QCOMPARE(jobs.at(0).nMemory, int(Flash0));
+        QCOMPARE(jobs.at(0).nOperation, int(Program));
+        QCOMPARE(jobs.at(0).nOffset, 0x300000);
+        QCOMPARE(jobs.at(0).nLength, 0x19c);
+        QCOMPARE(jobs.at(0).sImage, path("sw.srec"));
+        QVERIFY(jobs.at(0).bCompress);
+        QCOMPARE(jobs.at(1).nMemory, int(Flash1));
+        QCOMPARE(jobs.at(1).nOffset, 0);
+        QCOMPARE(jobs.at(1).nLength, 0x1a);
+        QCOMPARE(cell(1, 3)->text(), QStringLiteral("0x0"));
+        QCOMPARE(modal->messages(), QStringList());
+    }
+
+    void jobListMeasuresChangedFile()
+    {
+        QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x1000, filler(16)));
+        window->addPgmRow(Flash1, Program, path("changing.hex"), -1, -1);
+        QCOMPARE(window->examineRowImage(0, Flash1, nullptr), 0);
+        QCOMPARE(cell(0, 4)->text(), QStringLiteral("0x10"));
+        QFile::remove(path("changing.hex"));
+        QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x2000, filler(64)));
+        QVector<PgmEntry> jobs;
+        QVERIFY(window->buildJobList(&jobs));
+        QCOMPARE(jobs.at(0).nOffset, 0x2000);
+        QCOMPARE(jobs.at(0).nLength, 64);
+    }
+};
+
+QTEST_MAIN(TestUiPgmList)
+#include "tst_ui_pgmlist.moc"

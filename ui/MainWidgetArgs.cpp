@@ -1,0 +1,228 @@
+// MainWidget: the command line. It only fills the window (rows, port, start
+// option) and may show help; it never starts an update.
+#include "MainWidget.h"
+#include "ui_MainWidget.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QMap>
+#include <QMessageBox>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A device path that names a terminal (a serial line, a pseudo-terminal of
+// the simulated drive, a /dev/serial/by-id link). Such a port is accepted on
+// the command line even when discovery did not list it.
+bool isTerminalDevice(const QString &sPath)
+{
+#ifdef Q_OS_UNIX
+    if (!sPath.startsWith(QLatin1Char('/')))
+        return false;
+    const QByteArray path = QFile::encodeName(sPath);
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    // Opening without blocking and without becoming its controlling
+    // terminal is the only portable way to ask whether it is a tty.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool bTerminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return bTerminal;
+#else
+    Q_UNUSED(sPath);
+    return false;
+#endif
+}
+
+} // namespace
+
+void MainWidget::doProcessArgs()
+{
+    processArgs(QCoreApplication::arguments());
+}
+
+QString MainWidget::helpText()
+{
+    return tr("generic args:\n")
+         + tr("-h, --help\n\t\tshow this help text\n")
+         + tr("-c PORTNUM\n\t\tCommunication COM port number\n")
+         + tr("-P IODEVICE, --port=IODEVICE\n\t\tset communication IODEVICE\n")
+         + tr("-B BOOTTYPE, --boottype=BOOTTYPE\n\t\tset <off | mon[itor]> boot type\n")
+         + tr("\nshort form args for the most common usage:\n")
+         + tr("-S IMAGE, --software-image=IMAGE\n\t\tset software image file for flash0\n")
+         + tr("-H IMAGE, --hardware-image=IMAGE\n\t\tset hardware image file for flash0\n")
+         + tr("-X IMAGE, --extended-image=IMAGE\n\t\tset extended image file for flash1\n")
+         + tr("\ngeneric image programming args, must begin with -F or --function to create an entry:\n")
+         + tr("-F FUNCTION, --function=FUNCTION\n\t\tset <p[rog[gram]]> function\n")
+         + tr("-I IMAGE, --image=IMAGE\n\t\tset image file for programming or reading\n")
+         + tr("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n");
+}
+
+bool MainWidget::selectPort(const QString &sPort)
+{
+    QComboBox *combo = ui->comboBoxPort;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemText(i).compare(sPort, Qt::CaseInsensitive) == 0) {
+            combo->setCurrentIndex(i);
+            return true;
+        }
+    }
+    if (!isTerminalDevice(sPort))
+        return false;
+    combo->addItem(sPort);
+    combo->setCurrentIndex(combo->count() - 1);
+    return true;
+}
+
+void MainWidget::processArgs(const QStringList &arguments)
+{
+    const QMap<QString, int> bootTypes{ { QStringLiteral("off"), PoweredOff },
+                                        { QStringLiteral("mon"), RunningMonitor },
+                                        { QStringLiteral("monitor"), RunningMonitor } };
+    const QMap<QString, int> operations{ { QStringLiteral("p"), Program },
+                                         { QStringLiteral("prog"), Program },
+                                         { QStringLiteral("program"), Program } };
+    const QMap<QString, int> memories{ { QStringLiteral("f0"), Flash0 }, { QStringLiteral("flash0"), Flash0 },
+                                       { QStringLiteral("f1"), Flash1 }, { QStringLiteral("flash1"), Flash1 } };
+
+    QString sPort;
+    QString sError;
+    bool bHelp = false;
+    int nPendingOperation = -1;
+    int nPendingMemory = Flash0;
+    QString sPendingImage;
+
+    const int nCount = arguments.size();
+    int i = 1;
+    // Takes the value of a short option from the next argument; false when
+    // there is none.
+    auto nextValue = [&](QString &sValue) {
+        if (i + 1 >= nCount)
+            return false;
+        sValue = arguments.at(++i);
+        return true;
+    };
+    // Matches a long option ending in "=" and takes the rest as its value.
+    auto longValue = [&](const QString &sArg, const char *sOption, QString &sValue) {
+        const QLatin1String option(sOption);
+        if (!sArg.startsWith(option))
+            return false;
+        sValue = sArg.mid(option.size());
+        return true;
+    };
+    auto addImageRow = [&](int nMemory, const QString &sImage) {
+        if (sImage.isEmpty())
+            return;
+        addPgmRow(nMemory, Program, sImage, -1, -1);
+        examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nMemory, nullptr);
+    };
+    auto addPendingRow = [&]() {
+        addPgmRow(nPendingMemory, nPendingOperation, sPendingImage, -1, -1);
+        if (nPendingOperation == Program)
+            examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nPendingMemory, nullptr);
+    };
+
+    bool bStopped = false;
+    for (; i < nCount && !bStopped; ++i) {
+        const QString &sArg = arguments.at(i);
+        QString sValue;
+        if (sArg == QLatin1String("-P") || longValue(sArg, "--port=", sValue)) {
+            if (sArg == QLatin1String("-P") && !nextValue(sValue)) {
+                bStopped = true;
+                break;
+            }
+            sPort = sValue;
+        } else if (sArg == QLatin1String("-c")) {
+            if (!nextValue(sValue)) {
+                bStopped = true;
+                break;
+            }
+            sPort = QStringLiteral("COM%1").arg(sValue.toInt());
+        } else if (sArg == QLatin1String("-B") || longValue(sArg, "--boottype=", sValue)
+                   || longValue(sArg, "--boot-type=", sValue)) {
+            if (sArg == QLatin1String("-B"))
+                nextValue(sValue);
+            const auto found = bootTypes.constFind(sValue);
+            if (found != bootTypes.constEnd()) {
+                if (found.value() == PoweredOff)
+                    ui->radioButtonPoweredOffDevice->setChecked(true);
+                else
+                    ui->radioButtonRunningMonitor->setChecked(true);
+            }
+        } else if (sArg == QLatin1String("-S") || sArg == QLatin1String("-H")
+                   || longValue(sArg, "--software-image=", sValue)
+                   || longValue(sArg, "--hardware-image=", sValue)) {
+            if (sArg == QLatin1String("-S") || sArg == QLatin1String("-H"))
+                nextValue(sValue);
+            addImageRow(Flash0, sValue);
+        } else if (sArg == QLatin1String("-X") || longValue(sArg, "--extended-image=", sValue)) {
+            if (sArg == QLatin1String("-X"))
+                nextValue(sValue);
+            addImageRow(Flash1, sValue);
+        } else if (sArg == QLatin1String("-F") || longValue(sArg, "--function=", sValue)) {
+            if (sArg == QLatin1String("-F"))
+                nextValue(sValue);
+            const auto found = operations.constFind(sValue);
+            if (found != operations.constEnd()) {
+                if (nPendingOperation >= 0)
+                    addPendingRow();
+                nPendingOperation = found.value();
+                nPendingMemory = Flash0;
+                sPendingImage = QString();
+            } else {
+                sError = tr("function '") + sValue + QLatin1Char('\'');
+            }
+        } else if (sArg == QLatin1String("-I") || longValue(sArg, "--image=", sValue)) {
+            sPendingImage = QString();
+            if (sArg == QLatin1String("-I") && !nextValue(sValue)) {
+                bStopped = true;
+                break;
+            }
+            sPendingImage = sValue;
+        } else if (sArg == QLatin1String("-T") || longValue(sArg, "--type=", sValue)) {
+            if (sArg == QLatin1String("-T"))
+                nextValue(sValue);
+            const auto found = memories.constFind(sValue);
+            if (found != memories.constEnd())
+                nPendingMemory = found.value();
+            else
+                sError = tr("type '") + sValue + QLatin1Char('\'');
+        } else if (sArg == QLatin1String("-h") || sArg == QLatin1String("--help")) {
+            bHelp = true;
+        } else if (sArg == QLatin1String("-l")) {
+            // The language options were read at start-up; here they are
+            // passed over with their value, so starting in another language
+            // does not count as an unknown option.
+            ++i;
+        } else if (sArg.startsWith(QLatin1String("--language="))) {
+            // see "-l"
+        } else {
+            sError = sArg;
+        }
+    }
+
+    if (sError.isEmpty() && nPendingOperation >= 0)
+        addPendingRow();
+    if (!sPort.isEmpty() && !selectPort(sPort))
+        sError = tr("Serial device '%1'").arg(sPort);
+    if (bHelp) {
+        QMessageBox box(QMessageBox::Information, QStringLiteral("Help"), helpText(), QMessageBox::Ok, this);
+        box.setDefaultButton(QMessageBox::NoButton);
+        box.exec();
+    }
+    if (!sError.isEmpty()) {
+        on_actionPgmClearEntries_triggered();
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                        QStringLiteral("Unknown option: %1").arg(sError), QMessageBox::Ok, this);
+        box.setDefaultButton(QMessageBox::NoButton);
+        box.exec();
+    }
+}

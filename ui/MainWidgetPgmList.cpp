@@ -1,0 +1,548 @@
+// MainWidget: the programming list. Each row of tableWidgetPgmImages is one
+// job; every cell holds a widget made by addPgmRow().
+#include "MainWidget.h"
+#include "ui_MainWidget.h"
+
+#include "FWInfoHex.h"
+#include "HexConv.h"
+#include "HexConvIHex.h"
+#include "HexConvSRec.h"
+#include "QAdrLineEdit.h"
+#include "QExtComboBox.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpressionValidator>
+#include <QToolButton>
+
+#include <memory>
+
+namespace {
+
+enum Column { ColMemory = 0, ColOperation = 1, ColImage = 2, ColOffset = 3, ColLength = 4 };
+
+const char *const sImageEditName = "lineEditImage";
+const char *const sImageButtonName = "toolButtonSelImage";
+const char *const sImageButtonIcon = ":/icons/16x16/document-new-3.png";
+
+// Flash0 images from this address on carry the software and its firmware
+// information block.
+const int nSoftwareAreaStart = 0x300000;
+
+bool isFlashMemory(int memory)
+{
+    return memory == Flash0 || memory == Flash1;
+}
+
+bool isEepromMemory(int memory)
+{
+    return memory == Eeprom0 || memory == Eeprom1;
+}
+
+// Item data of the combo's entry at index; -1 for no entry.
+int itemCode(const QComboBox *combo, int index)
+{
+    return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
+}
+
+// The file-type rule by the first four bytes: 0 Intel HEX, 1 S-record, -1 neither.
+int imageFileType(const QString &file)
+{
+    switch (HexConv::fileType(file)) {
+    case HexConv::FileTypeIntelHex:
+        return 0;
+    case HexConv::FileTypeSRecord:
+        return 1;
+    default:
+        return -1;
+    }
+}
+
+// A fresh converter for the type, with the window used to examine images.
+std::unique_ptr<HexConv> converterFor(int type)
+{
+    if (type == 0)
+        return std::make_unique<HexConvIHex>();
+    if (type == 1)
+        return std::make_unique<HexConvSRec>();
+    return nullptr;
+}
+
+// The converter holding the loaded file, or null when it is of an unknown
+// type or does not load. A file without a single data byte has no address
+// range to show and does not count as loaded.
+std::unique_ptr<HexConv> loadImage(const QString &file, int *type)
+{
+    const int nType = imageFileType(file);
+    if (type)
+        *type = nType;
+    std::unique_ptr<HexConv> conv = converterFor(nType);
+    if (!conv || conv->load(file) != 0 || !conv->hasData())
+        return nullptr;
+    return conv;
+}
+
+} // namespace
+
+// ---- numbers ----------------------------------------------------------------------
+
+QString MainWidget::formatNumber(int value)
+{
+    return value < 0 ? QString() : QStringLiteral("0x%1").arg(value, 0, 16);
+}
+
+int MainWidget::parseNumber(const QString &text)
+{
+    if (text.isEmpty())
+        return -1;
+    bool bOk = false;
+    const qlonglong value = text.startsWith(QLatin1String("0x")) ? text.mid(2).toLongLong(&bOk, 16)
+                                                                 : text.toLongLong(&bOk, 10);
+    if (!bOk || value < 0 || value > 2147483647LL)
+        return -1;
+    return int(value);
+}
+
+// ---- rows ---------------------------------------------------------------------------
+
+void MainWidget::fillMemoryCombo(QComboBox *combo)
+{
+    const QList<QPair<QString, int>> items{ { tr("Flash0 (HW/FW)"), Flash0 }, { tr("Flash1 (SW PN)"), Flash1 } };
+    for (int i = 0; i < items.size(); ++i) {
+        if (i < combo->count())
+            combo->setItemText(i, items.at(i).first);
+        else
+            combo->addItem(items.at(i).first, items.at(i).second);
+    }
+}
+
+void MainWidget::fillOperationCombo(QComboBox *combo)
+{
+    const QList<QPair<QString, int>> items{ { tr("Program"), Program } };
+    for (int i = 0; i < items.size(); ++i) {
+        if (i < combo->count())
+            combo->setItemText(i, items.at(i).first);
+        else
+            combo->addItem(items.at(i).first, items.at(i).second);
+    }
+}
+
+void MainWidget::addPgmRow(int memory, int operation, const QString &image, int offset, int length)
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    const int r = table->rowCount();
+    table->setRowCount(r + 1);
+
+    auto *memoryCombo = new QExtComboBox;
+    fillMemoryCombo(memoryCombo);
+    const int nMemoryIndex = memoryCombo->findData(memory, Qt::UserRole);
+    if (nMemoryIndex >= 0)
+        memoryCombo->setCurrentIndex(nMemoryIndex);
+    table->setCellWidget(r, ColMemory, memoryCombo);
+    connect(memoryCombo, &QComboBox::currentIndexChanged, this, &MainWidget::comboBoxFlashType_currentIndexChanged);
+
+    auto *operationCombo = new QComboBox;
+    fillOperationCombo(operationCombo);
+    const int nOperationIndex = operationCombo->findData(operation, Qt::UserRole);
+    if (nOperationIndex >= 0)
+        operationCombo->setCurrentIndex(nOperationIndex);
+    table->setCellWidget(r, ColOperation, operationCombo);
+    connect(operationCombo, &QComboBox::currentIndexChanged, this, &MainWidget::comboBoxFlashOp_currentIndexChanged);
+
+    auto *imageEdit = new QLineEdit(image);
+    imageEdit->setObjectName(QLatin1String(sImageEditName));
+    imageEdit->setFrame(false);
+    imageEdit->setReadOnly(true);
+    auto *imageButton = new QToolButton;
+    imageButton->setObjectName(QLatin1String(sImageButtonName));
+    imageButton->setToolTip(tr("Select image file"));
+    imageButton->setIcon(QIcon(QLatin1String(sImageButtonIcon)));
+    connect(imageButton, &QToolButton::clicked, this, &MainWidget::toolButtonSelectImage_clicked);
+    auto *imageCell = new QWidget;
+    auto *imageLayout = new QHBoxLayout(imageCell);
+    imageLayout->setSpacing(3);
+    imageLayout->setContentsMargins(0, 0, 0, 0);
+    imageLayout->addWidget(imageEdit);
+    imageLayout->addWidget(imageButton);
+    table->setCellWidget(r, ColImage, imageCell);
+
+    static const QRegularExpression numberPattern(QStringLiteral("^0x[0-9a-fA-F]{1,8}$|^\\d\\d{0,9}$"));
+    const int values[] = { offset, length };
+    const int columns[] = { ColOffset, ColLength };
+    for (int i = 0; i < 2; ++i) {
+        auto *edit = new QAdrLineEdit(formatNumber(values[i]));
+        edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+        edit->setValidator(new QRegularExpressionValidator(numberPattern, edit));
+        edit->setFrame(false);
+        table->setCellWidget(r, columns[i], edit);
+    }
+
+    applyRowOperation(r);
+
+    table->setVerticalHeaderItem(r, new QTableWidgetItem(QStringLiteral("%1").arg(table->rowCount())));
+    table->resizeRowsToContents();
+
+    if (table->rowCount() == 1) {
+        table->resizeColumnsToContents();
+        int nSum = 0;
+        for (int c = 0; c < table->columnCount(); ++c)
+            nSum += table->columnWidth(c);
+        const int nSpare = table->contentsRect().width() - 20 - nSum;
+        if (nSpare > 0)
+            table->setColumnWidth(ColImage, table->columnWidth(ColImage) + nSpare);
+    }
+}
+
+int MainWidget::readPgmRow(int row, int *memory, int *operation, QString *image, int *offset, int *length)
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    if (row < 0 || row >= table->rowCount())
+        return -1;
+    if (memory) {
+        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, ColMemory));
+        if (!combo)
+            return -1;
+        *memory = itemCode(combo, combo->currentIndex());
+    }
+    if (operation) {
+        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
+        if (!combo)
+            return -1;
+        *operation = itemCode(combo, combo->currentIndex());
+    }
+    if (image) {
+        QWidget *cell = table->cellWidget(row, ColImage);
+        auto *edit = cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+        if (!edit)
+            return -1;
+        *image = edit->text();
+    }
+    const int columns[] = { ColOffset, ColLength };
+    int *targets[] = { offset, length };
+    for (int i = 0; i < 2; ++i) {
+        if (!targets[i])
+            continue;
+        auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, columns[i]));
+        if (!edit)
+            return -1;
+        *targets[i] = parseNumber(edit->text());
+    }
+    return 0;
+}
+
+void MainWidget::removePgmRow(int row)
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    if (row < 0)
+        row = table->currentRow();
+    if (row < 0 || row >= table->rowCount())
+        return;
+    table->removeRow(row);
+    for (int k = row; k < table->rowCount(); ++k)
+        table->setVerticalHeaderItem(k, new QTableWidgetItem(QStringLiteral("%1").arg(k + 1)));
+}
+
+void MainWidget::applyRowOperation(int row)
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    if (row < 0 || row >= table->rowCount())
+        return;
+    auto *operationCombo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
+    if (!operationCombo)
+        return;
+    const int operation = itemCode(operationCombo, operationCombo->currentIndex());
+    bool bNumbers = false;
+    bool bImage = false;
+    switch (operation) {
+    case Erase:
+        bNumbers = true;
+        break;
+    case Program:
+        bImage = true;
+        break;
+    case Read:
+        bNumbers = true;
+        bImage = true;
+        break;
+    default:
+        return;
+    }
+    for (int column : { ColOffset, ColLength }) {
+        if (QWidget *cell = table->cellWidget(row, column))
+            cell->setEnabled(bNumbers);
+    }
+    if (QWidget *cell = table->cellWidget(row, ColImage)) {
+        if (QWidget *edit = cell->findChild<QWidget *>(QLatin1String(sImageEditName)))
+            edit->setEnabled(bImage);
+        if (QWidget *button = cell->findChild<QWidget *>(QLatin1String(sImageButtonName)))
+            button->setEnabled(bImage);
+    }
+    resetProgress();
+}
+
+int MainWidget::rowOfCellWidget(QWidget *w)
+{
+    if (!w)
+        return -1;
+    QWidget *cell = w;
+    if (qobject_cast<QToolButton *>(w) && w->parentWidget())
+        cell = w->parentWidget();
+    // Looked up by identity rather than by the widget's position on the
+    // viewport: positions are only brought up to date by the next layout
+    // pass, so right after a row was removed they would name the wrong row.
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    for (int row = 0; row < table->rowCount(); ++row) {
+        for (int column = 0; column < table->columnCount(); ++column) {
+            if (table->cellWidget(row, column) == cell)
+                return row;
+        }
+    }
+    return -1;
+}
+
+void MainWidget::comboBoxFlashOp_currentIndexChanged(int)
+{
+    const int row = rowOfCellWidget(qobject_cast<QWidget *>(sender()));
+    if (row >= 0)
+        applyRowOperation(row);
+}
+
+void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
+{
+    auto *combo = qobject_cast<QExtComboBox *>(sender());
+    if (!combo)
+        return;
+    const int row = rowOfCellWidget(combo);
+    if (row < 0)
+        return;
+    const int nOld = itemCode(combo, combo->nPrevIndex);
+    const int nNew = itemCode(combo, index);
+    if ((isFlashMemory(nOld) && isFlashMemory(nNew)) || (isEepromMemory(nOld) && isEepromMemory(nNew)))
+        return;
+    // The image, offset and length of one memory group mean nothing to the other.
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    if (QWidget *cell = table->cellWidget(row, ColImage)) {
+        if (auto *edit = cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)))
+            edit->clear();
+    }
+    for (int column : { ColOffset, ColLength }) {
+        if (auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, column)))
+            edit->clear();
+    }
+}
+
+void MainWidget::toolButtonSelectImage_clicked()
+{
+    const int row = rowOfCellWidget(qobject_cast<QWidget *>(sender()));
+    if (row >= 0)
+        selectRowImage(row);
+}
+
+void MainWidget::on_actionPgmAddEntry_triggered()
+{
+    addPgmRow(Flash0, Program, QString(), -1, -1);
+}
+
+void MainWidget::on_actionPgmAddFile_triggered()
+{
+    addPgmRow(Flash0, Program, QString(), -1, -1);
+    const int r = ui->tableWidgetPgmImages->rowCount() - 1;
+    if (selectRowImage(r) != 0)
+        removePgmRow(r);
+}
+
+void MainWidget::on_actionPgmRemoveEntry_triggered()
+{
+    removePgmRow(-1);
+}
+
+void MainWidget::on_actionPgmClearEntries_triggered()
+{
+    ui->tableWidgetPgmImages->setRowCount(0);
+}
+
+// ---- examination ------------------------------------------------------------------------
+
+int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length)
+{
+    QFile probe(file);
+    if (!probe.open(QIODevice::ReadOnly)) {
+        if (type)
+            *type = -1;
+        return -1;
+    }
+    probe.close();
+    const std::unique_ptr<HexConv> conv = loadImage(file, type);
+    if (!conv)
+        return -1;
+    if (start)
+        *start = int(conv->lowestAddress());
+    if (length)
+        *length = int(conv->highestAddress() - conv->lowestAddress() + 1);
+    return 0;
+}
+
+int MainWidget::examineFirmwareInfo(const QString &file, QStringList *lines)
+{
+    if (lines)
+        lines->clear();
+    const std::unique_ptr<HexConv> conv = loadImage(file, nullptr);
+    if (!conv)
+        return -1;
+    FWInfoHex info(conv.get());
+    info.setSearchStart(conv->lowestAddress());
+    QStringList found;
+    if (info.loadInfo() != 0 || info.infoLines(found) != 0)
+        return -1;
+    if (lines)
+        *lines = found;
+    return 0;
+}
+
+int MainWidget::examineRowImage(int row, int memory, const QString *file)
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    if (row < 0 || row >= table->rowCount())
+        return -1;
+    QWidget *imageCell = table->cellWidget(row, ColImage);
+    auto *imageEdit = imageCell ? imageCell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+    const QString path = file ? *file : (imageEdit ? imageEdit->text() : QString());
+    if (path.isEmpty())
+        return -1;
+    auto *offsetEdit = qobject_cast<QLineEdit *>(table->cellWidget(row, ColOffset));
+    auto *lengthEdit = qobject_cast<QLineEdit *>(table->cellWidget(row, ColLength));
+    if (!imageEdit || !offsetEdit || !lengthEdit)
+        return -1;
+
+    int start = -1;
+    int length = -1;
+    if (examineImageFile(path, nullptr, &start, &length) == 0) {
+        if (file) {
+            imageEdit->setText(path);
+            imageEdit->setToolTip(path);
+        }
+        offsetEdit->setText(formatNumber(start));
+        lengthEdit->setText(formatNumber(length));
+        if (memory == Flash0 && start >= nSoftwareAreaStart) {
+            QStringList lines;
+            if (examineFirmwareInfo(path, &lines) == 0) {
+                ui->labelInfoFlash1->setText(lines.join(QLatin1Char('\n')));
+                updateInfoHeaders();
+            }
+        }
+        return 0;
+    }
+
+    imageEdit->clear();
+    imageEdit->setToolTip(QString());
+    offsetEdit->clear();
+    lengthEdit->clear();
+    QMessageBox::critical(this, tr("Error"),
+                          tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1),
+                          QMessageBox::Ok);
+    return -1;
+}
+
+int MainWidget::selectRowImage(int row)
+{
+    QString image;
+    int memory = -1;
+    int operation = -1;
+    if (readPgmRow(row, &memory, &operation, &image, nullptr, nullptr) != 0)
+        return -1;
+    const QString start = image.isEmpty() ? QString() : QFileInfo(image).absoluteFilePath();
+
+    if (operation == Program) {
+        const QString chosen = QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start,
+                                                            tr("Flash files (*.flash *.hexout *.hex)"));
+        if (chosen.isEmpty())
+            return -1;
+        examineRowImage(row, memory, &chosen);
+        return 0;
+    }
+    if (operation == Read) {
+        const QString chosen = QFileDialog::getSaveFileName(this, tr("Select file to save"), start,
+                                                            tr("Flash files (*.flash *.hexout *.hex)"));
+        if (chosen.isEmpty())
+            return -1;
+        QWidget *cell = ui->tableWidgetPgmImages->cellWidget(row, ColImage);
+        if (auto *edit = cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr)
+            edit->setText(chosen);
+        return 0;
+    }
+    return -1;
+}
+
+void MainWidget::updateInfoHeaders()
+{
+    ui->labelInfoFlashHeader1->setText(ui->labelInfoFlash1->text().isEmpty() ? QString()
+                                                                              : tr("Software image info:\n"));
+    ui->labelInfoFlashHeader2->setText(ui->labelInfoFlash2->text().isEmpty() ? QString()
+                                                                              : tr("Flash image info:\n"));
+}
+
+// ---- job list ------------------------------------------------------------------------------
+
+bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    if (table->rowCount() == 0) {
+        QMessageBox::critical(this, tr("Error"), tr("Nothing to do!"), QMessageBox::Ok);
+        return false;
+    }
+    for (int r = 0; r < table->rowCount(); ++r) {
+        int memory = -1;
+        int operation = -1;
+        QString image;
+        int offset = -1;
+        int length = -1;
+        if (readPgmRow(r, &memory, &operation, &image, &offset, &length) != 0)
+            continue;
+        if ((operation == Program || operation == Read) && image.isEmpty()) {
+            QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1),
+                                  QMessageBox::Ok);
+            return false;
+        }
+        if (operation == Program) {
+            // The file may have changed since it was chosen: measure it anew.
+            if (examineRowImage(r, memory, nullptr) != 0)
+                return false;
+            readPgmRow(r, nullptr, nullptr, nullptr, &offset, &length);
+        } else if ((operation == Erase || operation == Read) && (offset < 0 || length < 0)) {
+            const auto answer = QMessageBox::warning(
+                    this, tr("Confirm"),
+                    tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
+                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+            if (answer != QMessageBox::Ok)
+                return false;
+            offset = 0;
+            length = -1;
+        }
+        PgmEntry entry;
+        entry.nMemory = memory;
+        entry.nOperation = operation;
+        entry.nOffset = offset;
+        entry.nLength = length;
+        switch (operation) {
+        case Erase:
+            entry.bCompress = false;
+            break;
+        case Program:
+        case Read:
+            entry.sImage = image;
+            entry.bCompress = true;
+            break;
+        default:
+            continue;
+        }
+        if (jobs)
+            jobs->append(entry);
+    }
+    return true;
+}
