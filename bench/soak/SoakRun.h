@@ -1,9 +1,10 @@
 #ifndef SERVOPROG_SOAK_RUN_H
 #define SERVOPROG_SOAK_RUN_H
 
-// One soak run: a fresh simulated drive (erased flash, random faults), one
-// "servoprog-cli program" of a random image with a deadline, and, when the
-// tool reports success, the drive's flash file compared with the image.
+// One soak run: a fresh simulated drive (erased flash devices, random
+// faults), one "servoprog-cli program" of a random image for Flash0, Flash1
+// or both, with a deadline, and, when the tool reports success, the drive's
+// flash files compared with the images.
 
 #include "SoakImage.h"
 
@@ -42,20 +43,22 @@ public:
     const QStringList &cliArguments() const { return m_cliArgs; }
     // Simulator options of the run besides its flash file and log.
     const QStringList &simArguments() const { return m_simArgs; }
-    const SoakImage &image() const { return m_image; }
+    // The images with their devices, as one line ("Flash0 ihex ...").
+    QString describeImages() const;
     qint64 elapsedMs() const { return m_nElapsedMs; }
 
 private:
     QStringList randomFaults(QRandomGenerator &rng) const;
     // Copies the run's files to the keep folder (when set) and returns the
     // folder ("" when not kept).
-    QString keep(const QString &sImagePath, const QString &sLogPath, const QByteArray &cliOut,
+    QString keep(const QStringList &imagePaths, const QString &sLogPath, const QByteArray &cliOut,
                  const QByteArray &cliErr) const;
 
     int m_nIndex;
     quint64 m_nSeed;
     SoakRunSettings m_settings;
-    SoakImage m_image;
+    QList<int> m_devices;        // 0 = Flash0, 1 = Flash1, ascending
+    QList<SoakImage> m_images;   // one per entry of m_devices
     QStringList m_faults;
     QStringList m_cliArgs;
     QStringList m_simArgs;

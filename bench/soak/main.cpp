@@ -1,7 +1,7 @@
 // servoprog-soak: randomized programming runs against the simulated drive
-// with injected faults. Each run programs a random image with servoprog-cli
+// with injected faults. Each run programs random images with servoprog-cli
 // into a fresh simulated drive; a run that reports success must have left
-// exactly the image in the drive's flash.
+// exactly the images in the drive's flash devices and nothing else.
 //
 //   servoprog-soak [--runs N] [--time-limit S] [--run-timeout S] [--seed N]
 //                  [--only RUN] [--max-size BYTES] [--keep DIR] [--cli PATH] [-v]
@@ -47,7 +47,7 @@ quint64 runSeed(quint64 nSeed, int nIndex)
 void printRun(const SoakRun &run, const char *sWhat)
 {
     out() << "  run " << run.index() << " (" << sWhat << ", " << run.elapsedMs() << " ms): " << run.message()
-          << "\n      image: " << run.image().describe()
+          << "\n      images: " << run.describeImages()
           << "\n      faults: " << (run.faults().isEmpty() ? QStringLiteral("none") : run.faults().join(QLatin1Char(' ')))
           << "\n      servoprog-sim " << run.simArguments().join(QLatin1Char(' '))
           << "\n      servoprog-cli " << run.cliArguments().join(QLatin1Char(' ')) << "\n";
@@ -174,7 +174,7 @@ int main(int argc, char *argv[])
                          .arg(i)
                          .arg(QString::fromLatin1(names[int(eOutcome)]))
                          .arg(run.elapsedMs())
-                         .arg(run.simArguments().join(QLatin1Char(' ')), run.image().describe())
+                         .arg(run.simArguments().join(QLatin1Char(' ')), run.describeImages())
                          .arg(eOutcome == SoakRun::Outcome::Failure ? QStringLiteral(" -> ") + run.message()
                                                                     : QString());
             out().flush();
