@@ -31,7 +31,11 @@ UpdateWorker::UpdateWorker(TComSerial *pTransport)
     // what each job cost on the wire.
     useTransport(m_pTransport);
     link.setPortName(QStringLiteral("COM1"));
-    link.setTransactionObserver([this](const TransactionRecord &) { ++m_nTransactions; });
+    link.setTransactionObserver([this](const TransactionRecord &record) {
+        ++m_nTransactions;
+        if (m_observer)
+            m_observer(record);
+    });
 }
 
 // The port was closed by process(); the link deletes the transport.
@@ -187,6 +191,43 @@ void UpdateWorker::critical(const QString &sTitle, const QString &sText)
         pJob->sFailureText = sText;
     }
     emit ShowCritical(sTitle, sText);
+}
+
+// A time-out, a garbled frame or an answer of the wrong kind may have cost
+// the request or only its answer; for the requests below both are harmless
+// to repeat. Status bytes of the monitor are its verdict and are not.
+template <typename Request>
+int UpdateWorker::repeatable(Request request)
+{
+    int nCode = request();
+    for (int i = 0; i < m_nRetries; ++i) {
+        if (nCode != CommError::Unspecified && nCode != CommError::Timeout && nCode != CommError::ProtocolError)
+            break;
+        if (JobStats *pJob = currentJob())
+            ++pJob->nRetries;
+        nCode = request();
+    }
+    return nCode;
+}
+
+int UpdateWorker::readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)
+{
+    return repeatable([&] { return link.readU32(nIndex, nSubIndex, nValue); });
+}
+
+int UpdateWorker::writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
+{
+    return repeatable([&] { return link.writeU32(nIndex, nSubIndex, nValue); });
+}
+
+int UpdateWorker::writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount)
+{
+    return repeatable([&] { return link.writeObject(nIndex, nSubIndex, pData, nCount); });
+}
+
+int UpdateWorker::readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount)
+{
+    return repeatable([&] { return link.readObject(nIndex, nSubIndex, pData, nCount); });
 }
 
 JobStats *UpdateWorker::currentJob()

@@ -12,6 +12,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <utility>
 
 class TComSerial;
 class CountingSerial;
@@ -48,6 +49,18 @@ public:
     using BlockCompressor = int (*)(const uint8_t *pInput, uint32_t nLength, void *pWork,
                                     uint8_t *pOutput, size_t nOutCapacity, uint32_t *pOutLength);
     void setBlockCompressor(BlockCompressor pCompressor);
+
+    // Repeats a request that timed out or came back garbled up to this many
+    // times where a repeat is harmless: reads of status and data objects,
+    // writes of command parameters and of data pieces (they only fill
+    // registers and the transfer buffer). A command is never repeated.
+    // 0 (the default) fails the job on the first such error.
+    void setRetries(int nRetries) { m_nRetries = nRetries < 0 ? 0 : nRetries; }
+    int retries() const { return m_nRetries; }
+
+    // Called in the worker thread after every exchange with the monitor
+    // (tracing); set before the run starts.
+    void setTransactionObserver(TransactionObserver observer) { m_observer = std::move(observer); }
 
     // Whether the serial port is open (false again once a run has ended).
     bool isPortOpen() const;
@@ -101,6 +114,14 @@ private:
 
     void useTransport(CountingSerial *pTransport);
 
+    // Link services that may be repeated (see setRetries()).
+    int readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue);
+    int writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue);
+    int writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount);
+    int readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
+    template <typename Request>
+    int repeatable(Request request);
+
     // Helpers shared by all operations.
     void check(int nCode);                 // throws a failing service code
     void checkCancel();                    // throws the cancel text
@@ -125,6 +146,8 @@ private:
     RunStats m_stats;
     int m_nCurrentJob = -1;
     uint32_t m_nTransactions = 0;             // counted by the link's observer
+    int m_nRetries = 0;
+    TransactionObserver m_observer;
     QElapsedTimer m_jobTimer;
 };
 

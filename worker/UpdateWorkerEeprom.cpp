@@ -62,7 +62,7 @@ int UpdateWorker::queryEepromInfo()
     try {
         check(link.writeU32(eepromCommand, subCommand, cmdInfo));
         uint32_t nSize = 0;
-        check(link.readU32(eepromStatus, 1, nSize));
+        check(readStatus(eepromStatus, 1, nSize));
         nEepromSize = int32_t(nSize);
     } catch (int nCode) {
         critical(tr("EEPROM Info"), codeText(nCode));
@@ -76,7 +76,7 @@ int UpdateWorker::selectEepromDevice(int nDevice)
     emit ProgressState(tr("Select EEPROM device"));
     emit ProgressValue(0);
     try {
-        check(link.writeU32(eepromCommand, subParam2, uint32_t(nDevice)));
+        check(writeParam(eepromCommand, subParam2, uint32_t(nDevice)));
         check(link.writeU32(eepromCommand, subCommand, cmdSelect));
     } catch (int nCode) {
         critical(tr("EEPROM select device"), codeText(nCode));
@@ -111,21 +111,21 @@ int UpdateWorker::eraseEeprom(PgmEntry &entry)
     try {
         uint8_t blank[pieceSize];
         std::memset(blank, 0xFF, sizeof blank);
-        check(link.writeObject(eepromData, 1, blank, int(pieceSize)));
-        check(link.writeObject(eepromData, 2, blank, int(pieceSize)));
+        check(writePiece(eepromData, 1, blank, int(pieceSize)));
+        check(writePiece(eepromData, 2, blank, int(pieceSize)));
         uint32_t nAddress = nOffset;
         uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, blockSize);
-            check(link.writeU32(eepromCommand, subParam2, nAddress));
+            check(writeParam(eepromCommand, subParam2, nAddress));
             if (n != nPrevious)
-                check(link.writeU32(eepromCommand, subParam3, n));
+                check(writeParam(eepromCommand, subParam3, n));
             nPrevious = n;
             check(link.writeU32(eepromCommand, subCommand, cmdWrite));
             check(link.writeU32(eepromCommand, subCommand, cmdVerify));
             uint32_t nStatus = 0;
-            check(link.readU32(eepromStatus, 1, nStatus));
+            check(readStatus(eepromStatus, 1, nStatus));
             if (nStatus != 0)
                 throw tr("Verify after erase failed!");
             nAddress += n;
@@ -184,25 +184,25 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
 
     JobStats *pJob = currentJob();
     try {
-        check(link.writeObject(eepromData, 1, block, int(pieceSize)));
-        check(link.writeObject(eepromData, 2, block, int(pieceSize)));
+        check(writePiece(eepromData, 1, block, int(pieceSize)));
+        check(writePiece(eepromData, 2, block, int(pieceSize)));
         uint32_t nAddress = nOffset;
         uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, blockSize);
             std::memcpy(block, image->buffer() + (nAddress - image->baseAddress()), n);
-            check(link.writeObject(eepromData, 1, block, int(pieceSize)));
+            check(writePiece(eepromData, 1, block, int(pieceSize)));
             if (n > pieceSize)
-                check(link.writeObject(eepromData, 2, block + pieceSize, int(pieceSize)));
-            check(link.writeU32(eepromCommand, subParam2, nAddress));
+                check(writePiece(eepromData, 2, block + pieceSize, int(pieceSize)));
+            check(writeParam(eepromCommand, subParam2, nAddress));
             if (n != nPrevious)
-                check(link.writeU32(eepromCommand, subParam3, n));
+                check(writeParam(eepromCommand, subParam3, n));
             nPrevious = n;
             check(link.writeU32(eepromCommand, subCommand, cmdWrite));
             check(link.writeU32(eepromCommand, subCommand, cmdVerify));
             uint32_t nStatus = 0;
-            check(link.readU32(eepromStatus, 1, nStatus));
+            check(readStatus(eepromStatus, 1, nStatus));
             if (nStatus != 0)
                 throw tr("Verify after write failed!");
             nAddress += n;
@@ -254,14 +254,14 @@ int UpdateWorker::readEeprom(PgmEntry &entry)
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, blockSize);
-            check(link.writeU32(eepromCommand, subParam2, nAddress));
+            check(writeParam(eepromCommand, subParam2, nAddress));
             if (n != nPrevious)
-                check(link.writeU32(eepromCommand, subParam3, n));
+                check(writeParam(eepromCommand, subParam3, n));
             nPrevious = n;
             check(link.writeU32(eepromCommand, subCommand, cmdRead));
-            check(link.readObject(eepromData, 1, block, int(pieceSize)));
+            check(readPiece(eepromData, 1, block, int(pieceSize)));
             if (n > pieceSize)
-                check(link.readObject(eepromData, 2, block + pieceSize, int(pieceSize)));
+                check(readPiece(eepromData, 2, block + pieceSize, int(pieceSize)));
             std::memcpy(image->buffer() + (nAddress - nOffset), block, n);
             nAddress += n;
             nRemain -= n;

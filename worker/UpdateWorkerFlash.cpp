@@ -76,15 +76,15 @@ int UpdateWorker::queryFlashInfo()
     try {
         check(link.writeU32(flashCommand, subCommand, cmdDeviceInfo));
         for (uint8_t i = 0; i < 4; ++i)
-            check(link.readU32(flashStatus, uint8_t(i + 1), FlashInfo[i]));
+            check(readStatus(flashStatus, uint8_t(i + 1), FlashInfo[i]));
         if (FlashInfo[RegionCount] != 1) {
             critical(tr("EPCS Info"), tr("Multiple regions not supported"));
             return -1;
         }
-        check(link.writeU32(flashCommand, subParam2, 0));
+        check(writeParam(flashCommand, subParam2, 0));
         check(link.writeU32(flashCommand, subCommand, cmdRegionInfo));
         for (uint8_t i = 0; i < 4; ++i)
-            check(link.readU32(flashStatus, uint8_t(i + 1), FlashInfo[4 + i]));
+            check(readStatus(flashStatus, uint8_t(i + 1), FlashInfo[4 + i]));
     } catch (int nCode) {
         critical(tr("EPCS Info"), codeText(nCode));
         return -1;
@@ -97,7 +97,7 @@ int UpdateWorker::selectFlashDevice(int nDevice)
     emit ProgressState(tr("Select flash device"));
     emit ProgressValue(0);
     try {
-        check(link.writeU32(flashCommand, subParam2, uint32_t(nDevice)));
+        check(writeParam(flashCommand, subParam2, uint32_t(nDevice)));
         check(link.writeU32(flashCommand, subCommand, cmdSelect));
     } catch (int nCode) {
         critical(tr("EPCS select device"), codeText(nCode));
@@ -113,14 +113,14 @@ void UpdateWorker::eraseSectors(uint32_t nStart, uint32_t nLength)
     const uint32_t nSector = FlashInfo[SectorSize];
     JobStats *pJob = currentJob();
     check(link.setTimeout(eraseTimeoutMs));
-    check(link.writeU32(flashCommand, subParam3, nSector));
+    check(writeParam(flashCommand, subParam3, nSector));
     uint32_t nAddress = nStart;
     uint32_t nRemain = nLength;
     while (nRemain > 0) {
-        check(link.writeU32(flashCommand, subParam2, nAddress));
+        check(writeParam(flashCommand, subParam2, nAddress));
         check(link.writeU32(flashCommand, subCommand, cmdCheckErase));
         uint32_t nStatus = 0;
-        check(link.readU32(flashStatus, 1, nStatus));
+        check(readStatus(flashStatus, 1, nStatus));
         if (pJob)
             ++pJob->nSectorsChecked;
         if (nStatus != 0) {
@@ -202,12 +202,12 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
     if (bSendPacked) {
         const uint32_t nPieces = (nPacked + pieceSize - 1) / pieceSize;
         for (uint32_t k = 0; k < nPieces; ++k)
-            check(link.writeObject(flashData, uint8_t(k + 1), pPacked + k * pieceSize, int(pieceSize)));
-        check(link.writeU32(flashCommand, subParam2, nPacked));
-        check(link.writeU32(flashCommand, subParam3, nLength));
+            check(writePiece(flashData, uint8_t(k + 1), pPacked + k * pieceSize, int(pieceSize)));
+        check(writeParam(flashCommand, subParam2, nPacked));
+        check(writeParam(flashCommand, subParam3, nLength));
         check(link.writeU32(flashCommand, subCommand, cmdDecompress));
         uint32_t nStatus = 0;
-        check(link.readU32(flashStatus, 1, nStatus));
+        check(readStatus(flashStatus, 1, nStatus));
         if (nStatus != 0)
             throw tr("Transfer data block failed!");
         if (pJob)
@@ -215,7 +215,7 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
     } else {
         const uint32_t nPieces = nLength / pieceSize;
         for (uint32_t k = 0; k < nPieces; ++k)
-            check(link.writeObject(flashData, uint8_t(k + 1), pBlock + k * pieceSize, int(pieceSize)));
+            check(writePiece(flashData, uint8_t(k + 1), pBlock + k * pieceSize, int(pieceSize)));
         if (pJob)
             ++pJob->nBlocksRaw;
     }
@@ -317,12 +317,12 @@ int UpdateWorker::programFlash(PgmEntry &entry)
                     ++pJob->nBlocksSkipped;
             } else {
                 sendBlock(pBlock, n, entry.bCompress, packed.data(), work.data(), expanded.data());
-                check(link.writeU32(flashCommand, subParam2, nAddress));
-                check(link.writeU32(flashCommand, subParam3, n));
+                check(writeParam(flashCommand, subParam2, nAddress));
+                check(writeParam(flashCommand, subParam3, n));
                 check(link.writeU32(flashCommand, subCommand, cmdProgram));
                 check(link.writeU32(flashCommand, subCommand, cmdVerify));
                 uint32_t nStatus = 0;
-                check(link.readU32(flashStatus, 1, nStatus));
+                check(readStatus(flashStatus, 1, nStatus));
                 if (nStatus != 0)
                     throw tr("Verify after write failed!");
                 if (pJob)
@@ -379,14 +379,14 @@ int UpdateWorker::readFlash(PgmEntry &entry)
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, blockSize);
-            check(link.writeU32(flashCommand, subParam2, nAddress));
+            check(writeParam(flashCommand, subParam2, nAddress));
             if (n != nPrevious)
-                check(link.writeU32(flashCommand, subParam3, n));
+                check(writeParam(flashCommand, subParam3, n));
             nPrevious = n;
             check(link.writeU32(flashCommand, subCommand, cmdRead));
             const uint32_t nPieces = (n + pieceSize - 1) / pieceSize;
             for (uint32_t k = 0; k < nPieces; ++k)
-                check(link.readObject(flashData, uint8_t(k + 1), block.data() + k * pieceSize, int(pieceSize)));
+                check(readPiece(flashData, uint8_t(k + 1), block.data() + k * pieceSize, int(pieceSize)));
             std::memcpy(image->buffer() + (nAddress - uint32_t(nOffset)), block.data(), n);
             nAddress += n;
             nRemain -= n;

@@ -25,6 +25,7 @@ struct JobStats
     uint64_t nWireBytesSent = 0;    // every byte written to the serial line during the job
     uint64_t nWireBytesReceived = 0;// every byte read from the serial line during the job
     uint32_t nTransactions = 0;     // request/response exchanges with the monitor
+    uint32_t nRetries = 0;          // requests repeated after a time-out or a garbled answer
     uint32_t nBlocksRaw = 0;        // data blocks sent uncompressed
     uint32_t nBlocksCompressed = 0; // data blocks sent compressed
     uint32_t nBlocksSkipped = 0;    // all-FF blocks neither sent nor programmed

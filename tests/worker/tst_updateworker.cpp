@@ -7,6 +7,7 @@
 #include "Lzrw3a.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -815,18 +816,16 @@ void TestUpdateWorker::stepsAndOrder()
 
 // Faults are placed relative to the requests of a clean run: "<command>#k"
 // is the k-th request whose cmd= is that command, "<object>#k" the k-th
-// request on that object; "+d" moves d requests further.
+// request on that object; "+d" / "-d" move d requests further or back.
 static int requestNumber(const QList<SimDrive::LogEntry> &log, const QString &sWhere)
 {
-    QString sPlace = sWhere;
-    int nDelta = 0;
-    const int nPlus = sPlace.indexOf(QLatin1Char('+'));
-    if (nPlus > 0) {
-        nDelta = sPlace.mid(nPlus + 1).toInt();
-        sPlace.truncate(nPlus);
-    }
-    const QStringList parts = sPlace.split(QLatin1Char('#'));
-    int nCount = parts.value(1).toInt();
+    const QStringList parts = sWhere.split(QLatin1Char('#'));
+    const QRegularExpressionMatch m =
+        QRegularExpression(QStringLiteral("^(\\d+)([+-]\\d+)?$")).match(parts.value(1));
+    if (!m.hasMatch())
+        return -1;
+    int nCount = m.captured(1).toInt();
+    const int nDelta = m.captured(2).toInt();
     for (const SimDrive::LogEntry &e : log) {
         const QString sObject = QStringLiteral("%1.%2").arg(e.nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(e.nSubindex);
         if (e.command() == parts[0] || sObject == parts[0].toUpper())
@@ -842,23 +841,39 @@ void TestUpdateWorker::faults_data()
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("endState");     // last ProgressState expected
+    QTest::addColumn<int>("retries");
+    QTest::addColumn<int>("repeats");          // requests the worker repeated
 
     const QString timeout = QStringLiteral("Communication timeout error (driver)");
     const QString garbled = QStringLiteral("Unspecified communication error (driver)");
     const QString busy = QStringLiteral("Service cannot be carried out due to device status");
-    QTest::newRow("dropped data piece") << QStringList{"drop:5E12.1#1"} << "Program flash" << timeout << "Update failed!";
-    QTest::newRow("corrupted verify status") << QStringList{"corrupt:flash-verify#2+1"} << "Program flash" << garbled << "Update failed!";
-    QTest::newRow("busy program command") << QStringList{"busy:flash-program#1"} << "Program flash" << busy << "Update failed!";
-    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << "Program flash" << "Object access denied" << "Update failed!";
-    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << "Program flash" << "Verify after write failed!" << "Update failed!";
-    QTest::newRow("drive stops answering mid-block") << QStringList{"silent:5E12.3#2"} << "Program flash" << timeout << "Update failed!";
-    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << timeout << "Erase flash";
-    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash";
-    QTest::newRow("corrupted flash query") << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information";
-    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << timeout << "Select flash device";
+    QTest::newRow("dropped data piece") << QStringList{"drop:5E12.1#1"} << "Program flash" << timeout << "Update failed!" << 0 << 0;
+    QTest::newRow("corrupted verify status") << QStringList{"corrupt:flash-verify#2+1"} << "Program flash" << garbled << "Update failed!" << 0 << 0;
+    QTest::newRow("busy program command") << QStringList{"busy:flash-program#1"} << "Program flash" << busy << "Update failed!" << 0 << 0;
+    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << "Program flash" << "Object access denied" << "Update failed!" << 0 << 0;
+    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << "Program flash" << "Verify after write failed!" << "Update failed!" << 0 << 0;
+    QTest::newRow("drive stops answering mid-block") << QStringList{"silent:5E12.3#2"} << "Program flash" << timeout << "Update failed!" << 0 << 0;
+    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << timeout << "Erase flash" << 0 << 0;
+    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash" << 0 << 0;
+    QTest::newRow("corrupted flash query") << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information" << 0 << 0;
+    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << timeout << "Select flash device" << 0 << 0;
     QTest::newRow("LIFE_TRIGGER bursts are skipped")
         << QStringList{"life:5E12.1#1:300", "life:flash-verify#1:40", "life:5E11.1#3:1000", "life:flash-program#2"}
-        << "" << "" << "Update finished";
+        << "" << "" << "Update finished" << 0 << 0;
+
+    // With repeats (the headless tool's --retries): harmless requests are
+    // sent again, commands and the monitor's verdicts are not.
+    QTest::newRow("dropped data piece, repeated") << QStringList{"drop:5E12.1#2"} << "" << "" << "Update finished" << 2 << 1;
+    QTest::newRow("corrupted status and parameter, repeated")
+        << QStringList{"corrupt:flash-verify#2+1", "drop:flash-program#3-1"} << "" << "" << "Update finished" << 2 << 2;
+    QTest::newRow("two losses of one piece, repeated twice")
+        << QStringList{"drop:5E12.4#1", "drop:5E12.4#1+1"} << "" << "" << "Update finished" << 2 << 2;
+    QTest::newRow("dropped program command is not repeated") << QStringList{"drop:flash-program#1"}
+        << "Program flash" << timeout << "Update failed!" << 3 << 0;
+    QTest::newRow("busy answer is not repeated") << QStringList{"busy:5E12.2#1"}
+        << "Program flash" << busy << "Update failed!" << 3 << 0;
+    QTest::newRow("silent drive: repeats do not help") << QStringList{"silent:5E12.3#2"}
+        << "Program flash" << timeout << "Update failed!" << 1 << 1;
 }
 
 void TestUpdateWorker::faults()
@@ -867,6 +882,8 @@ void TestUpdateWorker::faults()
     QFETCH(QString, title);
     QFETCH(QString, text);
     QFETCH(QString, endState);
+    QFETCH(int, retries);
+    QFETCH(int, repeats);
 
     const quint32 nAddress = 0x1F000;   // two sectors, several blocks
     const QByteArray image = mixedBytes(30000, 3, nAddress);
@@ -912,11 +929,13 @@ void TestUpdateWorker::faults()
     }
     QVERIFY(startSim(sim, args));
     params.sPort = sim.portName();
-    const WorkerOutcome o = runWorker(params, {program, program});
+    const WorkerOutcome o = runWorker(params, {program, program},
+                                      [retries](UpdateWorker *w) { w->setRetries(retries); });
     QVERIFY(o.bFinishedInTime);
     QVERIFY(o.consistent());
     QCOMPARE(o.nFinished, 1);
     QVERIFY(!o.bPortOpenAfter);
+    QCOMPARE(int(o.stats.jobs.at(0).nRetries), repeats);
     QCOMPARE(o.sCriticalTitle, title);
     QCOMPARE(o.sCriticalText, text);
     QCOMPARE(o.nCritical, title.isEmpty() ? 0 : 1);
