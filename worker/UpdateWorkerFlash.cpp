@@ -175,8 +175,8 @@ int UpdateWorker::eraseFlash(PgmEntry &entry)
     return 0;
 }
 
-// Sends one data block into the drive's transfer buffer and has it programmed
-// and verified. Throws like every service step.
+// Fills the drive's transfer buffer with one data block, compressed (and
+// expanded there) where that pays. Throws like every service step.
 void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress,
                              uint8_t *pPacked, uint8_t *pWork, uint8_t *pExpanded)
 {
