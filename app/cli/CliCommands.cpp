@@ -11,6 +11,15 @@ QCommandLineOption portOption()
                               QStringLiteral("DEV"));
 }
 
+// Several drives at once: --port more than once, or a file of ports.
+QCommandLineOption linePortOption()
+{
+    return QCommandLineOption(QStringLiteral("port"),
+                              QStringLiteral("serial device of a drive, e.g. /dev/ttyUSB0 or COM3; give it more than "
+                                             "once to work on several drives in parallel"),
+                              QStringLiteral("DEV"));
+}
+
 QCommandLineOption baudOption()
 {
     return QCommandLineOption(QStringLiteral("baud"),
@@ -21,7 +30,12 @@ QCommandLineOption baudOption()
 
 QList<QCommandLineOption> connectionOptions()
 {
-    return {portOption(), baudOption(),
+    return {linePortOption(),
+            QCommandLineOption(QStringLiteral("ports-from"),
+                               QStringLiteral("read the ports from a file, one per line; empty lines and text after "
+                                              "'#' are ignored (adds to --port)"),
+                               QStringLiteral("FILE")),
+            baudOption(),
             QCommandLineOption(QStringLiteral("boot"),
                                QStringLiteral("how the drive enters its boot monitor: \"off\" = the drive is powered "
                                               "off and is switched on after the command starts (wake pattern), "
@@ -30,7 +44,21 @@ QList<QCommandLineOption> connectionOptions()
             QCommandLineOption(QStringLiteral("wake-timeout"),
                                QStringLiteral("with --boot off: give up when the drive has not answered the wake "
                                               "pattern after this many seconds; 0 waits until Ctrl-C"),
-                               QStringLiteral("SECONDS"), QStringLiteral("0"))};
+                               QStringLiteral("SECONDS"), QStringLiteral("0")),
+            QCommandLineOption(QStringLiteral("report"),
+                               QStringLiteral("write a JSON record per drive and job (result, status, ranges, "
+                                              "blocks, bytes on the wire, time, retries) to FILE, replaced atomically"),
+                               QStringLiteral("FILE")),
+            QCommandLineOption(QStringLiteral("log"),
+                               QStringLiteral("write one timestamped line per transaction with the drive (service, "
+                                              "object, length, status, round trip) to FILE; every drive into the same "
+                                              "file, each line naming its port"),
+                               QStringLiteral("FILE")),
+            QCommandLineOption(QStringLiteral("retries"),
+                               QStringLiteral("repeat a request that timed out or came back garbled up to N times "
+                                              "where a repeat is harmless (object reads and data pieces before "
+                                              "their block's command); commands are never repeated"),
+                               QStringLiteral("N"), QStringLiteral("2"))};
 }
 
 QList<QCommandLineOption> rangeOptions()
@@ -112,13 +140,18 @@ const QVector<CliCommand> &cliCommands()
          "Example: servoprog-cli probe --port /dev/ttyUSB0 --baud 115200",
          probeOptions, 0, 0, runProbe},
         {"program",
-         "--port DEV [--baud RATE] [--boot off|mon] [--no-compress] [--wake-timeout SECONDS] [--flash0 IMAGE] [--flash1 IMAGE]",
+         "--port DEV [--port DEV ...] [--baud RATE] [--boot off|mon] [--no-compress] [--wake-timeout SECONDS] "
+         "[--report FILE.json] [--log FILE] [--retries N] [--flash0 IMAGE] [--flash1 IMAGE]",
          "program image files into Flash0 and/or Flash1 (at least one) and have the drive verify every block",
          "Flash0 is programmed before Flash1; the first failing job ends the run.\n"
-         "Ctrl-C cancels after the current block and closes the port.\n"
-         "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex",
+         "Several --port options (or --ports-from FILE) program every drive in parallel with the same images;\n"
+         "a table at the end shows each drive's result, and the exit status is 0 only when all succeeded.\n"
+         "Ctrl-C cancels after the current block and closes the port(s).\n"
+         "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex\n"
+         "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
+         "--flash0 firmware.hex",
          programOptions, 0, 0, runProgram},
-        {"erase", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+        {"erase", "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
          "erase a sector-aligned range of one flash device",
          "Example: servoprog-cli erase --port /dev/ttyUSB0 --boot mon --flash1 --offset 0 --length 0x10000",
          flashRangeOptions, 0, 0, runErase},
@@ -130,11 +163,11 @@ const QVector<CliCommand> &cliCommands()
          "read a range of one EEPROM into an S-record file",
          "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec",
          eepromRangeOptions, 1, 1, runEepromRead},
-        {"eeprom-erase", "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+        {"eeprom-erase", "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
          "fill a range of one EEPROM with FF",
          "Example: servoprog-cli eeprom-erase --port /dev/ttyUSB0 --boot mon --eeprom1 --offset 0x100 --length 256",
          eepromRangeOptions, 0, 0, runEepromErase},
-        {"eeprom-write", "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] IMAGE",
+        {"eeprom-write", "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] IMAGE",
          "write a HEX or S-record file into a range of one EEPROM",
          "Every byte of the range is written; addresses without data in the file are written as FF.\n"
          "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 params.srec",

@@ -1,32 +1,81 @@
 // The device commands: program, erase, read and the EEPROM commands. Each
-// builds one job list for one port and hands it to a TCliRun, which drives
-// the same UpdateWorker the window uses.
+// builds one job list and hands it, with every port given, to a TCliLine:
+// one TCliRun per drive, each driving the same UpdateWorker the window uses.
 
 #include "CliCommand.h"
 #include "CliImage.h"
 #include "CliText.h"
-#include "TCliInterrupt.h"
-#include "TCliRun.h"
+#include "TCliLine.h"
+#include "TCliProgress.h"
+#include "TCliReport.h"
+#include "TCliTrace.h"
 
-#include <QCoreApplication>
+#include <QDateTime>
+#include <QFile>
 #include <QFileInfo>
+#include <QStringList>
+#include <memory>
 
 namespace {
 
 // Options every device command shares, checked once.
 struct DeviceOptions
 {
-    BaseParams params;
+    BaseParams params;              // sPort: the first port
+    QStringList ports;              // every port, in the order given
     uint32_t nWakeTimeoutMs = 0;
+    QString sReportFile;
+    QString sLogFile;
+    int nRetries = 2;
 };
 
-// Returns ExitOk or the usage error already reported.
-int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, DeviceOptions &options)
+const int kMaxRetries = 10;
+
+// Ports from --ports-from: one per line; blank lines and '#' comments skipped.
+bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
 {
-    const QString sPort = parser.value(QStringLiteral("port"));
-    if (sPort.isEmpty())
+    QFile file(sPath);
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
+        sError = QStringLiteral("--ports-from: %1: %2").arg(sPath, file.errorString());
+        return false;
+    }
+    while (!file.atEnd()) {
+        QString sLine = QString::fromUtf8(file.readLine());
+        const qsizetype nHash = sLine.indexOf(QLatin1Char('#'));
+        if (nHash >= 0)
+            sLine.truncate(nHash);
+        sLine = sLine.trimmed();
+        if (!sLine.isEmpty())
+            ports << sLine;
+    }
+    return true;
+}
+
+// Returns ExitOk or the usage error already reported. bSeveralPorts: the
+// command may run on several drives at once (it writes no output file).
+int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, bool bSeveralPorts,
+                       DeviceOptions &options)
+{
+    QStringList ports = parser.values(QStringLiteral("port"));
+    if (parser.isSet(QStringLiteral("ports-from"))) {
+        QString sError;
+        for (const QString &sFile : parser.values(QStringLiteral("ports-from")))
+            if (!readPortsFile(sFile, ports, sError))
+                return usageFail(sCommand, sError);
+    }
+    ports.removeAll(QString());
+    if (ports.isEmpty())
         return usageFail(sCommand, QStringLiteral("%1: --port DEV is required").arg(QLatin1String(sCommand)));
-    options.params.sPort = sPort;
+    // Two workers on one port would garble each other's requests.
+    for (int i = 0; i < ports.size(); ++i)
+        if (ports.indexOf(ports.at(i), i + 1) > i)
+            return usageFail(sCommand, QStringLiteral("%1: port %2 given more than once")
+                                           .arg(QLatin1String(sCommand), ports.at(i)));
+    if (ports.size() > 1 && !bSeveralPorts)
+        return usageFail(sCommand, QStringLiteral("%1 writes one output file: give exactly one --port")
+                                       .arg(QLatin1String(sCommand)));
+    options.ports = ports;
+    options.params.sPort = ports.first();
     QString sError;
     if (!parseCliBaudRate(parser.value(QStringLiteral("baud")), options.params.nBaudrate, sError))
         return usageFail(sCommand, sError);
@@ -42,6 +91,18 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, D
         return usageFail(sCommand, QStringLiteral("--wake-timeout: '%1' is not a number of seconds (0 to 86400)")
                                        .arg(parser.value(QStringLiteral("wake-timeout"))));
     options.nWakeTimeoutMs = uint32_t(nSeconds * 1000);
+    qint64 nRetries = 0;
+    if (!parseCliNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, nRetries))
+        return usageFail(sCommand, QStringLiteral("--retries: '%1' is not a number from 0 to %2")
+                                       .arg(parser.value(QStringLiteral("retries")))
+                                       .arg(kMaxRetries));
+    options.nRetries = int(nRetries);
+    options.sReportFile = parser.value(QStringLiteral("report"));
+    options.sLogFile = parser.value(QStringLiteral("log"));
+    if (parser.isSet(QStringLiteral("report")) && options.sReportFile.isEmpty())
+        return usageFail(sCommand, QStringLiteral("--report: a file name is needed"));
+    if (parser.isSet(QStringLiteral("log")) && options.sLogFile.isEmpty())
+        return usageFail(sCommand, QStringLiteral("--log: a file name is needed"));
     return ExitOk;
 }
 
@@ -88,40 +149,53 @@ bool checkOutputPath(const QString &sPath)
     return true;
 }
 
-// Runs the job list on the port until the worker has finished and returns
-// the exit status. Ctrl-C and SIGTERM cancel through the worker's flag.
-int executeRun(const DeviceOptions &options, const QVector<PgmEntry> &jobs, const QVector<quint64> &jobBytes)
+// Runs the job list on every port until all workers have finished, then
+// shows the table (several drives), writes the report and returns the exit
+// status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
+int executeRuns(const char *sCommand, const DeviceOptions &options, const QVector<PgmEntry> &jobs,
+                const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
 {
-    CliRunSetup setup;
-    setup.params = options.params;
-    setup.jobs = jobs;
-    setup.jobBytes = jobBytes;
-    setup.nWakeTimeoutMs = options.nWakeTimeoutMs;
+    const QDateTime started = QDateTime::currentDateTimeUtc();
+    // Both files are checked before any drive is touched: a run whose report
+    // cannot be written would leave the line without its record.
+    if (!options.sReportFile.isEmpty() && !checkOutputPath(options.sReportFile))
+        return ExitFailed;
+    std::unique_ptr<TCliTrace> pTrace;
+    if (!options.sLogFile.isEmpty()) {
+        pTrace = std::make_unique<TCliTrace>();
+        QString sError;
+        if (!pTrace->open(options.sLogFile, sError))
+            return fail(ExitFailed, QStringLiteral("--log: %1").arg(sError));
+    }
 
-    TCliProgress progress(QString(), TCliProgress::stdoutIsTerminal());
-    TCliRun run(setup, &progress);
-    TCliInterrupt interrupt;
-    QObject::connect(&interrupt, &TCliInterrupt::interrupted, &run, [&run, &progress](int) {
-        progress.note(QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)..."));
-        run.cancel();
-    });
-    QObject::connect(&run, &TCliRun::finished, QCoreApplication::instance(), &QCoreApplication::quit,
-                     Qt::QueuedConnection);
+    QVector<CliRunSetup> setups;
+    for (const QString &sPort : options.ports) {
+        CliRunSetup setup;
+        setup.params = options.params;
+        setup.params.sPort = sPort;
+        setup.jobs = jobs;
+        setup.jobBytes = jobBytes;
+        setup.nWakeTimeoutMs = options.nWakeTimeoutMs;
+        setup.nRetries = options.nRetries;
+        setup.pTrace = pTrace.get();
+        setups << setup;
+    }
 
-    if (options.params.nBootType == PoweredOff)
-        progress.note(QStringLiteral("Switch the drive on now; waiting for its boot monitor to answer on %1%2.")
-                          .arg(options.params.sPort,
-                               options.nWakeTimeoutMs
-                                   ? QStringLiteral(" (at most %1 s)").arg(options.nWakeTimeoutMs / 1000)
-                                   : QStringLiteral(" (Ctrl-C to give up)")));
-    run.start();
-    QCoreApplication::exec();
-
+    int nStatus = ExitFailed;
+    {
+        TCliLine line(setups, TCliProgress::stdoutIsTerminal());
+        nStatus = line.exec();
+        if (line.size() > 1)
+            printOut(QLatin1Char('\n') + line.resultTable());
+        if (!options.sReportFile.isEmpty()) {
+            const TCliReport report(QLatin1String(sCommand), started);
+            QString sError;
+            if (!TCliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
+                nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
+        }
+    }
     // A read whose file could not be written has already said so and counts
     // as failed; the converter's save never leaves a torn file behind.
-    const int nStatus = run.exitStatus();
-    if (run.wasCancelled())
-        progress.note(QStringLiteral("Cancelled; the port has been closed."));
     return nStatus;
 }
 
@@ -130,7 +204,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
 {
     DeviceOptions options;
     PgmEntry entry;
-    int nStatus = parseDeviceOptions(sCommand, parser, options);
+    int nStatus = parseDeviceOptions(sCommand, parser, !bHasFile || nOperation != Read, options);
     if (nStatus == ExitOk)
         nStatus = bEeprom ? parseMemory(sCommand, parser, "eeprom0", "eeprom1", Eeprom0, entry.nMemory)
                           : parseMemory(sCommand, parser, "flash0", "flash1", Flash0, entry.nMemory);
@@ -141,6 +215,11 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     entry.nOperation = nOperation;
     entry.bCompress = nOperation != Erase;
     quint64 nBytes = entry.nLength > 0 ? quint64(entry.nLength) : 0;
+    CliJobFacts facts;
+    facts.bHasRange = entry.nLength > 0;
+    facts.nFirst = quint64(entry.nOffset);
+    facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
+    facts.nOffset = quint64(entry.nOffset);
     if (bHasFile) {
         entry.sImage = parser.positionalArguments().at(0);
         if (nOperation == Read) {
@@ -152,9 +231,10 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             QString sError;
             if (!scanCliImage(entry.sImage, eType, extent, sError))
                 return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
+            facts.sImageSha256 = TCliReport::fileSha256(entry.sImage);
         }
     }
-    return executeRun(options, {entry}, {nBytes});
+    return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
 }
 
 } // namespace
@@ -163,7 +243,7 @@ int runProgram(const QCommandLineParser &parser)
 {
     const char *sCommand = "program";
     DeviceOptions options;
-    const int nStatus = parseDeviceOptions(sCommand, parser, options);
+    const int nStatus = parseDeviceOptions(sCommand, parser, true, options);
     if (nStatus != ExitOk)
         return nStatus;
     if (!parser.isSet(QStringLiteral("flash0")) && !parser.isSet(QStringLiteral("flash1")))
@@ -171,6 +251,7 @@ int runProgram(const QCommandLineParser &parser)
 
     QVector<PgmEntry> jobs;
     QVector<quint64> jobBytes;
+    QVector<CliJobFacts> facts;
     const char *const selectors[] = {"flash0", "flash1"};
     for (int nMemory = Flash0; nMemory <= Flash1; ++nMemory) {
         const QString sOption = QLatin1String(selectors[nMemory]);
@@ -194,8 +275,14 @@ int runProgram(const QCommandLineParser &parser)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
         jobs << entry;
         jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;
+        CliJobFacts fact;
+        fact.sImageSha256 = TCliReport::fileSha256(entry.sImage);
+        fact.bHasRange = true;
+        fact.nFirst = extent.nLowest;
+        fact.nLast = extent.nHighest;
+        facts << fact;
     }
-    return executeRun(options, jobs, jobBytes);
+    return executeRuns(sCommand, options, jobs, jobBytes, facts);
 }
 
 int runErase(const QCommandLineParser &parser)

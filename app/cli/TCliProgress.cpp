@@ -1,6 +1,7 @@
 #include "TCliProgress.h"
 
 #include "CliText.h"
+#include "TCliBoard.h"
 #include "WorkerStats.h"
 
 #include <QFileInfo>
@@ -25,7 +26,9 @@ int terminalWidth()
     return 80;
 }
 
-QString memoryName(int nMemory)
+} // namespace
+
+QString TCliProgress::memoryName(int nMemory)
 {
     switch (nMemory) {
     case 0: return QStringLiteral("Flash0");
@@ -36,7 +39,7 @@ QString memoryName(int nMemory)
     }
 }
 
-QString operationName(int nMemory, int nOperation)
+QString TCliProgress::operationName(int nMemory, int nOperation)
 {
     switch (nOperation) {
     case 0: return QStringLiteral("erase");
@@ -46,11 +49,25 @@ QString operationName(int nMemory, int nOperation)
     }
 }
 
-} // namespace
-
 TCliProgress::TCliProgress(const QString &sLabel, bool bTerminal) : m_sLabel(sLabel), m_bTerminal(bTerminal)
 {
     m_stateTimer.start();
+}
+
+void TCliProgress::useBoard(TCliBoard *pBoard, int nRow)
+{
+    m_pBoard = pBoard;
+    m_nBoardRow = nRow;
+}
+
+void TCliProgress::emitText(const QString &sText, bool bError)
+{
+    if (m_pBoard)
+        m_pBoard->print(sText, bError);
+    else if (bError)
+        printErr(sText);
+    else
+        printOut(sText);
 }
 
 bool TCliProgress::stdoutIsTerminal()
@@ -184,6 +201,11 @@ void TCliProgress::drawBar(bool bFinal)
     const int nMax = terminalWidth() - 1;
     if (sLine.size() > nMax)
         sLine.truncate(nMax);
+    if (m_pBoard) {
+        // The row keeps the last state until the next one replaces it.
+        m_pBoard->setRow(m_nBoardRow, sLine);
+        return;
+    }
     printOut(QStringLiteral("\r\033[K") + sLine);
     m_bBarOpen = true;
 }
@@ -205,19 +227,19 @@ void TCliProgress::infoText(int nInfo, const QString &sText)
     QString s = prefix() + sHeading + QLatin1Char('\n');
     for (const QString &sLine : sText.split(QLatin1Char('\n')))
         s += QStringLiteral("%1  %2\n").arg(prefix(), sLine);
-    printOut(s);
+    emitText(s, false);
 }
 
 void TCliProgress::critical(const QString &sTitle, const QString &sText)
 {
     endBar();
-    printErr(QStringLiteral("%1error: %2: %3\n").arg(prefix(), sTitle, sText));
+    emitText(QStringLiteral("%1error: %2: %3\n").arg(prefix(), sTitle, sText), true);
 }
 
 void TCliProgress::note(const QString &sText)
 {
     endBar();
-    printErr(prefix() + sText + QLatin1Char('\n'));
+    emitText(prefix() + sText + QLatin1Char('\n'), true);
 }
 
 void TCliProgress::jobSummary(const JobStats &job)
@@ -228,7 +250,7 @@ void TCliProgress::jobSummary(const JobStats &job)
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");
     if (!job.bRan) {
-        printOut(s + QStringLiteral("not run\n"));
+        emitText(s + QStringLiteral("not run\n"), false);
         return;
     }
     if (job.nOperation == 0 && job.nMemory <= 1)
@@ -249,7 +271,7 @@ void TCliProgress::jobSummary(const JobStats &job)
         s += QStringLiteral(" - cancelled");
     else if (!job.succeeded())
         s += QStringLiteral(" - FAILED");
-    printOut(s + QLatin1Char('\n'));
+    emitText(s + QLatin1Char('\n'), false);
 }
 
 void TCliProgress::finish()

@@ -6,6 +6,7 @@
 #include <QtGlobal>
 
 struct JobStats;
+class TCliBoard;
 
 // Shows what a run is doing. On a terminal each step gets a progress bar that
 // is redrawn in place (state text, percent, bytes, throughput, time left);
@@ -17,6 +18,11 @@ public:
     // sLabel prefixes every line (the port, once several drives run at once);
     // empty for a single run.
     TCliProgress(const QString &sLabel, bool bTerminal);
+
+    // On a terminal with several drives: draw the bar into row nRow of the
+    // board instead of the current line, and print every other text above
+    // the board. Call before the first output.
+    void useBoard(TCliBoard *pBoard, int nRow);
 
     static bool stdoutIsTerminal();
 
@@ -34,6 +40,9 @@ public:
     // Ends a bar still drawn, so later output starts on a fresh line.
     void finish();
 
+    // "Flash0", "EEPROM1"; "program", "write" (EEPROM), "erase", "read".
+    static QString memoryName(int nMemory);
+    static QString operationName(int nMemory, int nOperation);
     static QString byteText(quint64 nBytes);
     static QString rateText(double dBytesPerSecond);
     static QString durationText(qint64 nMilliseconds);
@@ -42,6 +51,7 @@ private:
     void drawBar(bool bFinal);
     void endBar();
     QString prefix() const;
+    void emitText(const QString &sText, bool bError);
 
     QString m_sLabel;
     bool m_bTerminal;
@@ -54,6 +64,8 @@ private:
     bool m_bBarOpen = false;
     qint64 m_nLastDrawMs = -1;
     QElapsedTimer m_stateTimer;
+    TCliBoard *m_pBoard = nullptr;
+    int m_nBoardRow = 0;
 };
 
 #endif // TCLIPROGRESS_H

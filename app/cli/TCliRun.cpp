@@ -1,6 +1,7 @@
 #include "TCliRun.h"
 
 #include "PortDiscovery.h"
+#include "TCliTrace.h"
 #include "UpdateWorker.h"
 
 #include <QThread>
@@ -31,6 +32,9 @@ void TCliRun::start()
     m_pWorker = new UpdateWorker(createTransport(m_setup.params.sPort));
     m_pWorker->setup(&m_setup.params, &m_setup.jobs);
     m_pWorker->setWakeTimeout(m_setup.nWakeTimeoutMs);
+    m_pWorker->setRetries(m_setup.nRetries);
+    if (m_setup.pTrace)
+        m_pWorker->setTransactionObserver(m_setup.pTrace->observerFor(m_setup.params.sPort));
     m_pThread = new QThread;
     m_pWorker->moveToThread(m_pThread);
 
@@ -124,6 +128,8 @@ void TCliRun::UpdateFinished()
     m_pThread->quit();
     m_pThread->wait();
     m_stats = m_pWorker->statistics();
+    m_nFlashDeviceSize = m_pWorker->FlashInfo[1];
+    m_nEepromSize = quint64(qMax(0, m_pWorker->nEepromSize));
     delete m_pWorker;
     m_pWorker = nullptr;
     delete m_pThread;

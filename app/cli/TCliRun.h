@@ -10,6 +10,7 @@
 #include <QVector>
 
 class QThread;
+class TCliTrace;
 class UpdateWorker;
 
 // What one drive is to do: the connection, the job list and, per job, the
@@ -21,6 +22,11 @@ struct CliRunSetup
     QVector<PgmEntry> jobs;
     QVector<quint64> jobBytes;
     uint32_t nWakeTimeoutMs = 0;
+    // Repeats of a harmless request after a time-out or a garbled answer
+    // (the worker's retry policy; the window keeps its default of none).
+    int nRetries = 0;
+    // Transaction log shared by all drives; null: none, and no observer.
+    TCliTrace *pTrace = nullptr;
 };
 
 // One update run on one port: an UpdateWorker in a QThread of its own,
@@ -40,6 +46,7 @@ public:
     // Asks the worker to stop after its current block (the Cancel button's path).
     void cancel();
     bool isRunning() const { return m_pThread != nullptr; }
+    QString port() const { return m_setup.params.sPort; }
     bool wasCancelled() const { return m_bCancelRequested; }
 
     // Valid once finished() has been emitted.
@@ -47,6 +54,11 @@ public:
     // 0 when the drive was reached and every job did all it was asked
     // (output files included); 1 otherwise.
     int exitStatus() const;
+    // Sizes the drive answered (0 when it was not asked): the flash device
+    // of the last flash job and the EEPROM of the last EEPROM job. They
+    // complete a range given as "up to the end of the memory".
+    quint64 flashDeviceSize() const { return m_nFlashDeviceSize; }
+    quint64 eepromSize() const { return m_nEepromSize; }
 
 signals:
     void finished();
@@ -71,6 +83,8 @@ private:
     RunStats m_stats;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;
+    quint64 m_nFlashDeviceSize = 0;
+    quint64 m_nEepromSize = 0;
     // Job now running, counted from the query state each job starts with.
     int m_nJob = -1;
 };

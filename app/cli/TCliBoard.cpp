@@ -1,0 +1,61 @@
+#include "TCliBoard.h"
+
+#include "CliText.h"
+
+TCliBoard::TCliBoard(int nRows)
+{
+    for (int i = 0; i < nRows; ++i)
+        m_rows << QString();
+}
+
+void TCliBoard::draw()
+{
+    QString s;
+    for (const QString &sRow : m_rows)
+        s += QStringLiteral("\r\033[K") + sRow + QLatin1Char('\n');
+    printOut(s);
+    m_bDrawn = true;
+}
+
+// Moves the cursor to the first row and clears from there to the end of the
+// screen. The cursor always rests at the start of the line below the rows.
+void TCliBoard::clear()
+{
+    if (!m_bDrawn || m_rows.isEmpty())
+        return;
+    printOut(QStringLiteral("\033[%1A\r\033[J").arg(m_rows.size()));
+    m_bDrawn = false;
+}
+
+void TCliBoard::setRow(int nRow, const QString &sLine)
+{
+    if (nRow < 0 || nRow >= m_rows.size())
+        return;
+    m_rows[nRow] = sLine;
+    if (m_bClosed)
+        return;
+    if (!m_bDrawn) {
+        draw();
+        return;
+    }
+    const int nUp = int(m_rows.size()) - nRow;
+    printOut(QStringLiteral("\033[%1A\r\033[K%2\033[%1B\r").arg(nUp).arg(sLine));
+}
+
+void TCliBoard::print(const QString &sText, bool bError)
+{
+    if (m_bClosed) {
+        bError ? printErr(sText) : printOut(sText);
+        return;
+    }
+    clear();
+    bError ? printErr(sText) : printOut(sText);
+    draw();
+}
+
+void TCliBoard::close()
+{
+    if (!m_bClosed && !m_bDrawn)
+        draw();
+    m_bClosed = true;
+}

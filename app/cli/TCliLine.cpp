@@ -1,0 +1,162 @@
+#include "TCliLine.h"
+
+#include "CliText.h"
+#include "TCliBoard.h"
+#include "TCliInterrupt.h"
+#include "TCliProgress.h"
+
+#include <QCoreApplication>
+#include <QStringList>
+
+TCliLine::TCliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent)
+    : QObject(pParent), m_setups(setups)
+{
+    const bool bSeveral = m_setups.size() > 1;
+    if (bSeveral && bTerminal)
+        m_pBoard = std::make_unique<TCliBoard>(int(m_setups.size()));
+    for (int i = 0; i < m_setups.size(); ++i) {
+        // A single drive keeps the unlabelled output of a plain run; with
+        // several, every line says which drive it is about.
+        auto *pProgress = new TCliProgress(bSeveral ? m_setups.at(i).params.sPort : QString(), bTerminal);
+        if (m_pBoard)
+            pProgress->useBoard(m_pBoard.get(), i);
+        m_progress << pProgress;
+        auto *pRun = new TCliRun(m_setups.at(i), pProgress, this);
+        connect(pRun, &TCliRun::finished, this, &TCliLine::onRunFinished);
+        m_runs << pRun;
+    }
+}
+
+TCliLine::~TCliLine()
+{
+    // Runs first: a run still going stops and waits for its worker and uses
+    // its progress output until then.
+    qDeleteAll(m_runs);
+    m_runs.clear();
+    qDeleteAll(m_progress);
+}
+
+int TCliLine::exec()
+{
+    TCliInterrupt interrupt;
+    connect(&interrupt, &TCliInterrupt::interrupted, this, [this](int) {
+        const QString sText = QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n");
+        if (m_pBoard)
+            m_pBoard->print(sText, true);
+        else
+            printErr(sText);
+        cancel();
+    });
+    connect(this, &TCliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+
+    QStringList poweredOff;
+    uint32_t nWakeTimeoutMs = 0;
+    for (const CliRunSetup &setup : m_setups) {
+        if (setup.params.nBootType == PoweredOff)
+            poweredOff << setup.params.sPort;
+        nWakeTimeoutMs = setup.nWakeTimeoutMs;
+    }
+    if (!poweredOff.isEmpty())
+        printErr(QStringLiteral("Switch the drive%1 on now; waiting for %2 boot monitor to answer on %3%4.\n")
+                     .arg(poweredOff.size() > 1 ? QStringLiteral("s") : QString(),
+                          poweredOff.size() > 1 ? QStringLiteral("each") : QStringLiteral("its"),
+                          poweredOff.join(QStringLiteral(", ")),
+                          nWakeTimeoutMs ? QStringLiteral(" (at most %1 s)").arg(nWakeTimeoutMs / 1000)
+                                         : QStringLiteral(" (Ctrl-C to give up)")));
+
+    m_nRunning = int(m_runs.size());
+    for (TCliRun *pRun : m_runs)
+        pRun->start();
+    if (m_nRunning > 0)
+        QCoreApplication::exec();
+    if (m_pBoard)
+        m_pBoard->close();
+
+    int nStatus = 0;
+    for (const TCliRun *pRun : m_runs)
+        if (pRun->exitStatus() != 0)
+            nStatus = 1;
+    if (m_bCancelled)
+        printErr(QStringLiteral("Cancelled; the port%1 been closed.\n")
+                     .arg(m_runs.size() > 1 ? QStringLiteral("s have") : QStringLiteral(" has")));
+    return nStatus;
+}
+
+void TCliLine::cancel()
+{
+    m_bCancelled = true;
+    for (TCliRun *pRun : m_runs)
+        pRun->cancel();
+}
+
+void TCliLine::onRunFinished()
+{
+    if (--m_nRunning == 0)
+        emit finished();
+}
+
+QString TCliLine::resultWord(const TCliRun &run)
+{
+    if (run.exitStatus() == 0)
+        return QStringLiteral("ok");
+    if (run.statistics().bCanceled || run.wasCancelled())
+        return QStringLiteral("cancelled");
+    return QStringLiteral("FAILED");
+}
+
+QString TCliLine::resultMessage(const TCliRun &run)
+{
+    if (run.exitStatus() == 0)
+        return QString();
+    const RunStats &stats = run.statistics();
+    if (!stats.sFailureText.isEmpty())
+        return stats.sFailureTitle.isEmpty() ? stats.sFailureText
+                                             : QStringLiteral("%1: %2").arg(stats.sFailureTitle, stats.sFailureText);
+    if (run.wasCancelled())
+        return QStringLiteral("Canceled from user!");
+    return QStringLiteral("the drive was not reached");
+}
+
+QString TCliLine::resultTable() const
+{
+    const QStringList headings = {QStringLiteral("Port"), QStringLiteral("Result"), QStringLiteral("Written"),
+                                  QStringLiteral("On wire"), QStringLiteral("Time"), QStringLiteral("Message")};
+    QVector<QStringList> rows;
+    for (const TCliRun *pRun : m_runs) {
+        const RunStats &stats = pRun->statistics();
+        quint64 nWritten = 0;
+        for (const JobStats &job : stats.jobs)
+            if (job.nOperation == Program)
+                nWritten += job.nImageBytes;
+        rows << QStringList{pRun->port(), resultWord(*pRun), QString::number(nWritten),
+                            QString::number(stats.nWireBytesSent + stats.nWireBytesReceived),
+                            TCliProgress::durationText(stats.nElapsedMs), resultMessage(*pRun)};
+    }
+    // Every column but the message as wide as its widest cell; numbers and
+    // times right-aligned so that they can be compared at a glance.
+    QVector<int> widths;
+    for (int c = 0; c < headings.size(); ++c) {
+        int nWidth = int(headings.at(c).size());
+        for (const QStringList &row : rows)
+            nWidth = qMax(nWidth, int(row.at(c).size()));
+        widths << nWidth;
+    }
+    auto line = [&](const QStringList &cells) {
+        QString s;
+        for (int c = 0; c < cells.size(); ++c) {
+            const bool bRight = c >= 2 && c <= 4;
+            const bool bLast = c == cells.size() - 1;
+            s += bLast ? cells.at(c)
+                       : bRight ? cells.at(c).rightJustified(widths.at(c)) : cells.at(c).leftJustified(widths.at(c));
+            if (!bLast)
+                s += QStringLiteral("  ");
+        }
+        while (s.endsWith(QLatin1Char(' ')))
+            s.chop(1);
+        return s + QLatin1Char('\n');
+    };
+    QString s = line(headings);
+    for (const QStringList &row : rows)
+        s += line(row);
+    return s;
+}

@@ -1,0 +1,172 @@
+#include "TCliReport.h"
+
+#include "CommError.h"
+#include "TCliLine.h"
+#include "TCliProgress.h"
+
+#include <QCoreApplication>
+#include <QCryptographicHash>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+namespace {
+
+QJsonValue numberOrNull(bool bKnown, quint64 nValue)
+{
+    return bKnown ? QJsonValue(double(nValue)) : QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue textOrNull(const QString &sText)
+{
+    return sText.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(sText);
+}
+
+QString isoTime(const QDateTime &time)
+{
+    return time.toUTC().toString(Qt::ISODateWithMs);
+}
+
+} // namespace
+
+TCliReport::TCliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
+{
+}
+
+QString TCliReport::fileSha256(const QString &sPath)
+{
+    QFile file(sPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return QString();
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    if (!hash.addData(&file))
+        return QString();
+    return QString::fromLatin1(hash.result().toHex());
+}
+
+int TCliReport::statusCodeOfText(const QString &sText)
+{
+    if (sText.isEmpty())
+        return -1;
+    for (int i = 0; i < CommError::tableSize; ++i)
+        if (sText == QLatin1String(CommError::table[i].sText))
+            return CommError::table[i].nCode;
+    // The message of a code outside the table carries the code itself.
+    static const QRegularExpression unknown(QStringLiteral("^Unknown communcation error code (-?\\d+)$"));
+    const QRegularExpressionMatch match = unknown.match(sText);
+    return match.hasMatch() ? match.captured(1).toInt() : -1;
+}
+
+QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
+{
+    QJsonArray records;
+    for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
+        const TCliRun &run = line.run(nDrive);
+        const CliRunSetup &setup = line.setup(nDrive);
+        const RunStats &stats = run.statistics();
+        bool bEarlierFailed = false;
+        for (int nJob = 0; nJob < setup.jobs.size(); ++nJob) {
+            const PgmEntry &entry = setup.jobs.at(nJob);
+            const JobStats job = nJob < stats.jobs.size() ? stats.jobs.at(nJob) : JobStats();
+            const CliJobFacts fact = nJob < facts.size() ? facts.at(nJob) : CliJobFacts();
+            QJsonObject record;
+            record[QStringLiteral("port")] = setup.params.sPort;
+            record[QStringLiteral("memory")] = TCliProgress::memoryName(entry.nMemory);
+            record[QStringLiteral("operation")] = TCliProgress::operationName(entry.nMemory, entry.nOperation);
+            record[QStringLiteral("image")] = textOrNull(entry.sImage);
+
+            // An image read from the drive is hashed as written; an input
+            // image as it was when the run began.
+            QString sSha = fact.sImageSha256;
+            if (entry.nOperation == Read && job.succeeded())
+                sSha = fileSha256(entry.sImage);
+            record[QStringLiteral("imageSha256")] = textOrNull(sSha);
+
+            bool bRange = fact.bHasRange;
+            quint64 nFirst = fact.nFirst;
+            quint64 nLast = fact.nLast;
+            if (!bRange) {
+                const quint64 nSize = entry.nMemory <= Flash1 ? run.flashDeviceSize() : run.eepromSize();
+                if (job.bRan && nSize > fact.nOffset) {
+                    bRange = true;
+                    nFirst = fact.nOffset;
+                    nLast = nSize - 1;
+                }
+            }
+            record[QStringLiteral("firstAddress")] = numberOrNull(bRange, nFirst);
+            record[QStringLiteral("lastAddress")] = numberOrNull(bRange, nLast);
+
+            record[QStringLiteral("sectorsChecked")] = double(job.nSectorsChecked);
+            record[QStringLiteral("sectorsErased")] = double(job.nSectorsErased);
+            record[QStringLiteral("blocksRaw")] = double(job.nBlocksRaw);
+            record[QStringLiteral("blocksCompressed")] = double(job.nBlocksCompressed);
+            record[QStringLiteral("blocksSkipped")] = double(job.nBlocksSkipped);
+            record[QStringLiteral("bytes")] = double(job.nImageBytes);
+            record[QStringLiteral("wireBytesSent")] = double(job.nWireBytesSent);
+            record[QStringLiteral("wireBytesReceived")] = double(job.nWireBytesReceived);
+            record[QStringLiteral("wireBytes")] = double(job.nWireBytesSent + job.nWireBytesReceived);
+            record[QStringLiteral("transactions")] = double(job.nTransactions);
+            record[QStringLiteral("retries")] = double(job.nRetries);
+            record[QStringLiteral("timeMs")] = double(job.nElapsedMs);
+
+            QString sResult;
+            QJsonValue status;
+            QString sMessage;
+            if (job.bRan) {
+                sResult = job.succeeded() ? QStringLiteral("ok")
+                          : job.bCanceled ? QStringLiteral("cancelled")
+                                          : QStringLiteral("failed");
+                if (!job.succeeded()) {
+                    sMessage = job.sFailureTitle.isEmpty()
+                                   ? job.sFailureText
+                                   : QStringLiteral("%1: %2").arg(job.sFailureTitle, job.sFailureText);
+                    status = statusCodeOfText(job.sFailureText);
+                    bEarlierFailed = true;
+                } else {
+                    status = 0;
+                }
+            } else {
+                sResult = QStringLiteral("not run");
+                if (bEarlierFailed) {
+                    sMessage = QStringLiteral("an earlier job failed");
+                } else if (!stats.bStarted) {
+                    // The drive was never reached: the start's own failure.
+                    sMessage = TCliLine::resultMessage(run);
+                    if (!stats.sFailureText.isEmpty())
+                        status = statusCodeOfText(stats.sFailureText);
+                }
+            }
+            record[QStringLiteral("result")] = sResult;
+            record[QStringLiteral("statusCode")] = status;
+            record[QStringLiteral("message")] = sMessage;
+            record[QStringLiteral("firmwareInfo")] = textOrNull(stats.sFirmwareInfo);
+            records.append(record);
+        }
+    }
+    QJsonObject root;
+    root[QStringLiteral("tool")] = QCoreApplication::applicationName();
+    root[QStringLiteral("version")] = QCoreApplication::applicationVersion();
+    root[QStringLiteral("command")] = m_sCommand;
+    root[QStringLiteral("started")] = isoTime(m_started);
+    root[QStringLiteral("finished")] = isoTime(QDateTime::currentDateTimeUtc());
+    root[QStringLiteral("result")] = nExitStatus == 0 ? QStringLiteral("ok") : QStringLiteral("failed");
+    root[QStringLiteral("records")] = records;
+    return QJsonDocument(root);
+}
+
+bool TCliReport::write(const QString &sPath, const QJsonDocument &document, QString &sError)
+{
+    QSaveFile file(sPath);
+    if (!file.open(QIODevice::WriteOnly)) {
+        sError = QStringLiteral("%1: %2").arg(sPath, file.errorString());
+        return false;
+    }
+    const QByteArray data = document.toJson(QJsonDocument::Indented);
+    if (file.write(data) != data.size() || !file.commit()) {
+        sError = QStringLiteral("%1: %2").arg(sPath, file.errorString());
+        return false;
+    }
+    return true;
+}

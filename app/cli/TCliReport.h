@@ -1,0 +1,49 @@
+#ifndef TCLIREPORT_H
+#define TCLIREPORT_H
+
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QString>
+#include <QVector>
+
+class TCliLine;
+
+// What the tool knows about a job before any drive is touched; the same for
+// every drive of a run.
+struct CliJobFacts
+{
+    QString sImageSha256;      // input image (program, eeprom-write); empty otherwise
+    bool bHasRange = false;    // the address range is known beforehand
+    quint64 nFirst = 0;        // first address of the range
+    quint64 nLast = 0;         // last address of the range
+    quint64 nOffset = 0;       // range start when it ends at the memory's end (bHasRange false)
+};
+
+// The machine-readable record of a device command (--report FILE.json): one
+// record per drive and job, written atomically, so a line controller never
+// reads half a report and a failed run never leaves an old report looking
+// like the new one.
+class TCliReport
+{
+public:
+    TCliReport(const QString &sCommand, const QDateTime &started);
+
+    // SHA-256 of a file's bytes in lower-case hexadecimal; empty when it
+    // cannot be read.
+    static QString fileSha256(const QString &sPath);
+    // The communication status code whose fixed message is sText (the
+    // worker reports failing services by their message); -1 when the text
+    // is no such message (verify failures, cancel, file errors).
+    static int statusCodeOfText(const QString &sText);
+
+    QJsonDocument build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const;
+    // Writes the document through a QSaveFile. False with sError set when
+    // the file could not be written (an earlier file stays as it was).
+    static bool write(const QString &sPath, const QJsonDocument &document, QString &sError);
+
+private:
+    QString m_sCommand;
+    QDateTime m_started;
+};
+
+#endif // TCLIREPORT_H

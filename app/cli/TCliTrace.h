@@ -1,0 +1,42 @@
+#ifndef TCLITRACE_H
+#define TCLITRACE_H
+
+#include "TBootMonitorLink.h"
+
+#include <QFile>
+#include <QMutex>
+#include <QString>
+
+// The transaction log of --log FILE: one timestamped line per request the
+// tool exchanged with a drive's boot monitor, from every drive of the run
+// into one file, each line naming its port:
+//
+//   2026-12-07T04:31:07.412Z /dev/pts/3 write 5E12.1 len=128 status=0 rtt_us=2210
+//
+// Fields: UTC time the transaction ended, port, service (read, write, ident
+// or the code in hex), object as index (4 upper-case hex digits) '.'
+// subindex (decimal; "-" for ident), data bytes written or asked for, the
+// communication status code (0 = success), round trip in microseconds.
+// Written from the worker threads through the link's transaction observer;
+// without --log no observer is installed and nothing is timed.
+class TCliTrace
+{
+public:
+    TCliTrace() = default;
+    TCliTrace(const TCliTrace &) = delete;
+    TCliTrace &operator=(const TCliTrace &) = delete;
+
+    // Creates (truncates) the file. False with sError set on failure.
+    bool open(const QString &sPath, QString &sError);
+    // An observer for the link of the drive on sPort; safe to call from any thread.
+    TransactionObserver observerFor(const QString &sPort);
+    // One line for a record; thread-safe.
+    void write(const QString &sPort, const TransactionRecord &record);
+    static QString formatLine(const QString &sPort, const TransactionRecord &record);
+
+private:
+    QMutex m_mutex;
+    QFile m_file;
+};
+
+#endif // TCLITRACE_H
