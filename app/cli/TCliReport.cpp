@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
@@ -75,7 +76,10 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             record[QStringLiteral("port")] = setup.params.sPort;
             record[QStringLiteral("memory")] = TCliProgress::memoryName(entry.nMemory);
             record[QStringLiteral("operation")] = TCliProgress::operationName(entry.nMemory, entry.nOperation);
-            record[QStringLiteral("image")] = textOrNull(entry.sImage);
+            // Absolute, so that the record still names the file when it is
+            // read somewhere else than where the tool ran.
+            record[QStringLiteral("image")] =
+                textOrNull(entry.sImage.isEmpty() ? QString() : QFileInfo(entry.sImage).absoluteFilePath());
 
             // An image read from the drive is hashed as written; an input
             // image as it was when the run began.

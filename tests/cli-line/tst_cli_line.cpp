@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <csignal>
 #include <memory>
 
 namespace {
@@ -140,10 +141,13 @@ class TestCliLine : public QObject
 
 private slots:
     void initTestCase();
+    void usageErrors_data();
+    void usageErrors();
     void parallelDrives_data();
     void parallelDrives();
     void retryPolicy_data();
     void retryPolicy();
+    void interruptCancelsEveryDrive();
 
 private:
     // A simulated drive with a 1 MiB flash full of zeros (so that every
@@ -232,6 +236,31 @@ void TestCliLine::initTestCase()
     QCOMPARE(drive.erasedSectors(0), (QList<quint32>{0x20000, 0x30000}));
 }
 
+void TestCliLine::usageErrors_data()
+{
+    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QString>("expectedError");
+    QTest::newRow("port twice") << QStringList{"program", "--port", "/dev/null", "--port", "/dev/null", "--flash0", "x.hex"}
+                                << "port /dev/null given more than once";
+    QTest::newRow("read on two drives")
+        << QStringList{"read", "--port", "/dev/null", "--port", "/dev/zero", "--flash0", "out.srec"} << "give exactly one --port";
+    QTest::newRow("missing ports file")
+        << QStringList{"erase", "--ports-from", "/nonexistent/ports", "--flash0"} << "--ports-from: /nonexistent/ports";
+    QTest::newRow("ports file without ports")
+        << QStringList{"erase", "--ports-from", "/dev/null", "--flash0"} << "--port DEV is required";
+    QTest::newRow("too many retries")
+        << QStringList{"program", "--port", "/dev/null", "--retries", "11", "--flash0", "x.hex"} << "--retries: '11'";
+}
+
+void TestCliLine::usageErrors()
+{
+    QFETCH(QStringList, args);
+    QFETCH(QString, expectedError);
+    const Result result = runCli(args);
+    VERIFY_EXIT(result, 2);
+    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+}
+
 void TestCliLine::parallelDrives_data()
 {
     QTest::addColumn<bool>("unplug");
@@ -253,9 +282,21 @@ void TestCliLine::parallelDrives()
     }
     const QString sReport = path(QStringLiteral("line-%1.json").arg(QTest::currentDataTag()).replace(' ', '-'));
     const QString sLog = path(QStringLiteral("line-%1.log").arg(QTest::currentDataTag()).replace(' ', '-'));
+    // The ports on the command line, or (second row) two of them from a file.
+    QStringList portArgs{"--port", drives[0].portName()};
+    if (unplug) {
+        const QString sPorts = path(QStringLiteral("ports.txt"));
+        QFile ports(sPorts);
+        QVERIFY(ports.open(QIODevice::WriteOnly | QIODevice::Text));
+        ports.write(QStringLiteral("# bench 2\n\n  %1   # middle\n%2\n").arg(drives[1].portName(), drives[2].portName()).toUtf8());
+        ports.close();
+        portArgs << "--ports-from" << sPorts;
+    } else {
+        portArgs << "--port" << drives[1].portName() << "--port" << drives[2].portName();
+    }
     QProcess process;
-    startCli(process, {"program", "--port", drives[0].portName(), "--port", drives[1].portName(), "--port",
-                       drives[2].portName(), "--boot", "mon", "--report", sReport, "--log", sLog, "--flash0", m_sImage});
+    startCli(process, QStringList{"program"} + portArgs
+                          + QStringList{"--boot", "mon", "--report", sReport, "--log", sLog, "--flash0", m_sImage});
     if (unplug) {
         // Pulled once it has begun programming.
         QDeadlineTimer deadline(60000);
@@ -291,6 +332,7 @@ void TestCliLine::parallelDrives()
         QCOMPARE(record.value("port").toString(), drives[i].portName());
         QCOMPARE(record.value("memory").toString(), QStringLiteral("Flash0"));
         QCOMPARE(record.value("operation").toString(), QStringLiteral("program"));
+        QCOMPARE(record.value("image").toString(), m_sImage);
         QCOMPARE(record.value("imageSha256").toString(), m_sSha256);
         QCOMPARE(record.value("firstAddress").toInteger(), qint64(kImageBase));
         QCOMPARE(record.value("lastAddress").toInteger(), qint64(kImageBase + m_image.size() - 1));
@@ -405,6 +447,38 @@ void TestCliLine::retryPolicy()
                        && entries.at(k).nSubindex == 1), qPrintable(entries.at(k).sLine));
         if (which == 0)
             QCOMPARE(entries.size(), qsizetype(nTarget));
+    }
+}
+
+// One Ctrl-C stops every drive after its current block; each is reported as
+// cancelled, and no drive is left with its run going on.
+void TestCliLine::interruptCancelsEveryDrive()
+{
+    SimDrive drives[2];
+    for (SimDrive &drive : drives)
+        QVERIFY2(startDrive(drive, {"--throttle", "--baud", "9600"}), qPrintable(drive.errorString()));
+    const QString sReport = path(QStringLiteral("cancel.json"));
+    QProcess process;
+    // Programming at 9600 baud takes far longer than the test waits.
+    startCli(process, {"program", "--port", drives[0].portName(), "--port", drives[1].portName(), "--boot", "mon",
+                       "--baud", "9600", "--report", sReport, "--flash0", m_sImage});
+    QDeadlineTimer deadline(120000);
+    while ((drives[0].commandCount(QStringLiteral("flash-program")) == 0
+            || drives[1].commandCount(QStringLiteral("flash-program")) == 0)
+           && !deadline.hasExpired() && process.state() == QProcess::Running)
+        QTest::qWait(50);
+    QVERIFY(process.state() == QProcess::Running);
+    ::kill(pid_t(process.processId()), SIGINT);
+    const Result result = finishCli(process, 60000);
+    VERIFY_EXIT(result, 1);
+    QVERIFY2(result.sErr.contains(QStringLiteral("Cancelled; the ports have been closed.")), qPrintable(result.sErr));
+    const QJsonArray records = reportRecords(sReport);
+    QCOMPARE(records.size(), 2);
+    for (int i = 0; i < 2; ++i) {
+        QCOMPARE(records.at(i).toObject().value("result").toString(), QStringLiteral("cancelled"));
+        QVERIFY2(result.sOut.contains(QRegularExpression(QStringLiteral("\n%1 +cancelled ").arg(QRegularExpression::escape(drives[i].portName())))),
+                 qPrintable(result.sOut));
+        QVERIFY(drives[i].stop());
     }
 }
 
