@@ -1,0 +1,425 @@
+// The window around an update run: progress arithmetic, start refusals,
+// the language switch, whole updates against the simulated drive, Cancel,
+// errors from the worker and closing the window while a run is active.
+#include "AppLanguage.h"
+#include "MainWidget.h"
+#include "SimDrive.h"
+#include "UiTestUtil.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolButton>
+
+#include <memory>
+
+#ifdef Q_OS_UNIX
+#include <pty.h>
+#include <unistd.h>
+#endif
+
+// Generous: a loaded 2-core machine may run several suites at once.
+static const int nRunTimeoutMs = 120000;
+
+class TestUiRun : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir tmp;
+    std::unique_ptr<MainWidget> window;
+    std::unique_ptr<ModalAnswerer> modal;
+    QByteArray swData;
+    QByteArray fw1Data;
+
+    template<class T> T *child(const char *sName) const { return window->findChild<T *>(QLatin1String(sName)); }
+    QString text(const char *sLabel) const { return child<QLabel>(sLabel)->text(); }
+    int bar(const char *sBar) const { return child<QProgressBar>(sBar)->value(); }
+
+    // Idle: everything but Cancel usable.
+    bool controlsIdle() const
+    {
+        return child<QTabWidget>("tabWidgetFunction")->isEnabled() && child<QGroupBox>("groupBoxConnection")->isEnabled()
+               && child<QGroupBox>("groupBoxStartOptions")->isEnabled() && child<QPushButton>("pushButtonStart")->isEnabled()
+               && !child<QPushButton>("pushButtonCancel")->isEnabled();
+    }
+    bool controlsRunning() const
+    {
+        return !child<QTabWidget>("tabWidgetFunction")->isEnabled() && !child<QGroupBox>("groupBoxConnection")->isEnabled()
+               && !child<QGroupBox>("groupBoxStartOptions")->isEnabled()
+               && !child<QPushButton>("pushButtonStart")->isEnabled() && child<QPushButton>("pushButtonCancel")->isEnabled();
+    }
+
+    void useRows()
+    {
+        window->processArgs({ "servoprog", "-S", tmp.filePath("sw.srec"), "-X", tmp.filePath("fw1.hex") });
+    }
+
+    void start(const QString &sPort, const QString &sBoot, QMessageBox::StandardButton nConfirm)
+    {
+        auto *ports = child<QComboBox>("comboBoxPort");
+        if (ports->findText(sPort) < 0)
+            ports->addItem(sPort);
+        ports->setCurrentText(sPort);
+        window->processArgs({ "servoprog", "-B", sBoot });
+        modal->answer(nConfirm);
+        child<QPushButton>("pushButtonStart")->click();
+    }
+
+    static QByteArray randomBytes(int nSize, quint32 nSeed)
+    {
+        QByteArray data(nSize, '\0');
+        quint32 x = nSeed;
+        for (int i = 0; i < nSize; ++i) {
+            x = x * 1664525u + 1013904223u;
+            data[i] = char(x >> 24);
+        }
+        return data;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(tmp.isValid());
+        swData = firmwareInfoBlock({ "HW 2.0", "FW 1.0.6", "2026-12-07", "window test firmware", "b42" })
+                 + randomBytes(20000, 1) + QByteArray(20000, '\x33');
+        fw1Data = randomBytes(3000, 2);
+        QVERIFY(makeImageFile(tmp.filePath("sw.srec"), "srec", 0x400000, swData));
+        QVERIFY(makeImageFile(tmp.filePath("fw1.hex"), "ihex", 0x10000, fw1Data));
+        QVERIFY(makeImageFile(tmp.filePath("big.hex"), "ihex", 0x0, randomBytes(192 * 1024, 3)));
+    }
+
+    void init()
+    {
+        modal.reset(new ModalAnswerer);
+        window.reset(new MainWidget);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QTest::qWait(50);
+        modal->clear();
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        modal.reset();
+        // Every test starts with the built-in English texts.
+        QCoreApplication::removeTranslator(&appTranslator());
+    }
+
+    // ---- without a worker ------------------------------------------------------
+
+    void initialState()
+    {
+        auto *rates = child<QComboBox>("comboBoxBaudrate");
+        QCOMPARE(rates->count(), 9);
+        QCOMPARE(rates->currentText(), QStringLiteral("auto"));
+        QCOMPARE(rates->currentData().toUInt(), 0u);
+        QCOMPARE(rates->itemText(8), QStringLiteral("921600"));
+        QCOMPARE(rates->itemData(8).toUInt(), 921600u);
+        QVERIFY(controlsIdle());
+        QCOMPARE(text("labelProgressStep"), QString());
+        QCOMPARE(text("labelProgressFile"), QString());
+        QVERIFY(!window->isUpdateRunning());
+    }
+
+    void totalProgress_data()
+    {
+        QTest::addColumn<int>("steps");
+        QTest::addColumn<int>("stepSignals");
+        QTest::addColumn<int>("value");
+        QTest::addColumn<int>("total");
+        QTest::addColumn<bool>("totalEnabled");
+
+        QTest::newRow("4 steps, step 2, 50%") << 4 << 2 << 50 << 37 << true;
+        QTest::newRow("4 steps, step 2, 100%") << 4 << 2 << 100 << 50 << true;
+        QTest::newRow("4 steps, last step done") << 4 << 4 << 100 << 100 << true;
+        QTest::newRow("value before the first step is clamped") << 4 << 0 << 50 << 0 << true;
+        QTest::newRow("more steps than announced") << 3 << 7 << 100 << 100 << true;
+        QTest::newRow("3 steps, step 1, 99%") << 3 << 1 << 99 << 32 << true;
+        QTest::newRow("one step: no total") << 1 << 1 << 80 << 0 << false;
+        QTest::newRow("no steps") << 0 << 0 << 100 << 0 << false;
+    }
+
+    void totalProgress()
+    {
+        QFETCH(int, steps);
+        QFETCH(int, stepSignals);
+        QFETCH(int, value);
+        QFETCH(int, total);
+        QFETCH(bool, totalEnabled);
+        window->UpdateProgressSteps(steps);
+        for (int i = 0; i < stepSignals; ++i)
+            window->UpdateProgressStep();
+        window->UpdateProgressValue(value);
+        QCOMPARE(bar("progressBarProgress"), value);
+        QCOMPARE(bar("progressBarTotal"), total);
+        QCOMPARE(child<QProgressBar>("progressBarTotal")->isEnabled(), totalEnabled);
+    }
+
+    void infoTexts()
+    {
+        window->UpdateInfoText(1, QStringLiteral("from the drive"));
+        QCOMPARE(text("labelInfoFlash2"), QStringLiteral("from the drive"));
+        QCOMPARE(text("labelInfoFlashHeader2"), QStringLiteral("Flash image info:\n"));
+        QCOMPARE(text("labelInfoFlashHeader1"), QString());
+        window->UpdateInfoText(0, QStringLiteral("from the file"));
+        QCOMPARE(text("labelInfoFlash1"), QStringLiteral("from the file"));
+        QCOMPARE(text("labelInfoFlashHeader1"), QStringLiteral("Software image info:\n"));
+        window->UpdateInfoText(1, QString());
+        QCOMPARE(text("labelInfoFlashHeader2"), QString());
+    }
+
+    void startRefused_data()
+    {
+        QTest::addColumn<QString>("boot");
+        QTest::addColumn<int>("answer");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("monitor, No") << "mon" << int(QMessageBox::No)
+            << "Check|Please check whether the LED's Fault/Störung, Ready/Bereit, and Overload/Überlast at the "
+               "front panel are flashing.";
+        QTest::newRow("powered off, Cancel") << "off" << int(QMessageBox::Cancel)
+                                             << "Info|Power off device, press ok and turn on device";
+    }
+
+    void startRefused()
+    {
+        QFETCH(QString, boot);
+        QFETCH(int, answer);
+        QFETCH(QString, message);
+        useRows();
+        start(QStringLiteral("COM1"), boot, QMessageBox::StandardButton(answer));
+        QCOMPARE(modal->messages(), QStringList{ message });
+        QCOMPARE(modal->seen.value(0).nIcon, boot == "mon" ? QMessageBox::Question : QMessageBox::Information);
+        QVERIFY(!window->isUpdateRunning());
+        QVERIFY(controlsIdle());
+    }
+
+    void languageSwitch()
+    {
+        useRows();
+        window->UpdateInfoText(1, QStringLiteral("drive info"));
+        window->UpdateProgressState(QStringLiteral("Update finished"));
+        auto *rates = child<QComboBox>("comboBoxBaudrate");
+        rates->setCurrentIndex(5);
+        auto *table = child<QTableWidget>("tableWidgetPgmImages");
+
+        // The language change reaches the window as a posted event.
+        child<QToolButton>("toolButtonDE")->click();
+        QTRY_COMPARE(window->windowTitle(), QStringLiteral("Programmierwerkzeug AC-Servoantrieb V0.0.6 beta02"));
+        QCOMPARE(rates->itemText(0), QStringLiteral("automatisch"));
+        QCOMPARE(rates->currentIndex(), 5);
+        QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(1, 1))->currentText(), QStringLiteral("Programmieren"));
+        QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(1, 0))->currentData().toInt(), int(Flash1));
+        QCOMPARE(table->cellWidget(0, 2)->findChild<QToolButton *>("toolButtonSelImage")->toolTip(),
+                 QStringLiteral("Abbilddatei wählen"));
+        QCOMPARE(table->horizontalHeaderItem(4)->text(), QStringLiteral("Länge"));
+        QCOMPARE(child<QPushButton>("pushButtonCancel")->text(), QStringLiteral("Abbrechen"));
+        QCOMPARE(child<QToolButton>("toolButtonEN")->toolTip(), QStringLiteral("Sprache auf Englisch umstellen"));
+        QCOMPARE(text("labelInfoFlash2"), QStringLiteral("drive info"));
+        QCOMPARE(text("labelInfoFlashHeader2"), QStringLiteral("Inhalt des Flash:\n"));
+        QCOMPARE(text("labelInfoFlashHeader1"), QStringLiteral("Software-Abbild:\n"));
+        QCOMPARE(text("labelProgressStep"), QStringLiteral("Update finished"));
+        QCOMPARE(MainWidget::helpText().left(22), QStringLiteral("Allgemeine Argumente:\n"));
+
+        // No English file is shipped: the built-in texts come back.
+        child<QToolButton>("toolButtonEN")->click();
+        QTRY_COMPARE(window->windowTitle(), QStringLiteral("Programming tool AC Servo Drive V0.0.6 beta02"));
+        QCOMPARE(rates->itemText(0), QStringLiteral("auto"));
+        QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(0, 1))->currentText(), QStringLiteral("Program"));
+        QCOMPARE(qobject_cast<QComboBox *>(table->cellWidget(0, 0))->currentText(), QStringLiteral("Flash0 (HW/FW)"));
+        QCOMPARE(table->cellWidget(1, 2)->findChild<QToolButton *>("toolButtonSelImage")->toolTip(),
+                 QStringLiteral("Select image file"));
+        QCOMPARE(text("labelInfoFlashHeader2"), QStringLiteral("Flash image info:\n"));
+        QVERIFY(modal->seen.isEmpty());
+    }
+
+    // ---- runs against the simulated drive -----------------------------------------
+
+    void wholeUpdate_data()
+    {
+        QTest::addColumn<QString>("boot");
+        QTest::newRow("running boot monitor") << "mon";
+        QTest::newRow("powered off device") << "off";
+    }
+
+    void wholeUpdate()
+    {
+        QFETCH(QString, boot);
+        if (!SimDrive::isSupported())
+            QSKIP("the simulated drive needs a POSIX system");
+        SimDrive drive;
+        QStringList simArgs{ "--flash0", drive.filePath("f0.bin"), "--flash1", drive.filePath("f1.bin") };
+        if (boot == QLatin1String("off"))
+            simArgs << "--powered-off";
+        QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
+
+        // Flash1 first: the monitor keeps the last device selected, and the
+        // information read after connecting comes from the selected device.
+        window->processArgs({ "servoprog", "-X", tmp.filePath("fw1.hex"), "-S", tmp.filePath("sw.srec") });
+        QCOMPARE(text("labelInfoFlash1"), QStringLiteral("HW 2.0\nFW 1.0.6\n2026-12-07\nwindow test firmware\nb42"));
+        start(drive.portName(), boot, boot == QLatin1String("off") ? QMessageBox::Ok : QMessageBox::Yes);
+        QVERIFY(window->isUpdateRunning());
+        QVERIFY(controlsRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
+
+        QVERIFY(controlsIdle());
+        QCOMPARE(modal->messages().size(), 1);   // the start confirmation, no error
+        QCOMPARE(bar("progressBarProgress"), 100);
+        QCOMPARE(bar("progressBarTotal"), 100);
+        QVERIFY(child<QProgressBar>("progressBarTotal")->isEnabled());
+        QCOMPARE(text("labelProgressStep"), QStringLiteral("Update finished"));
+        QCOMPARE(text("labelProgressFile"), QStringLiteral("sw"));
+        // The drive's flash was empty when the run began: nothing to show from it.
+        QCOMPARE(text("labelInfoFlash2"), QString());
+
+        // A second run on the same window (the drive now sits in its boot
+        // monitor) reads back the information the first one wrote.
+        child<QRadioButton>("radioButtonRunningMonitor")->setChecked(true);
+        modal->answer(QMessageBox::Yes);
+        child<QPushButton>("pushButtonStart")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
+        QCOMPARE(modal->messages().size(), 2);
+        QCOMPARE(text("labelInfoFlash2"), QStringLiteral("HW 2.0\nFW 1.0.6\n2026-12-07\nwindow test firmware\nb42"));
+        QCOMPARE(text("labelInfoFlashHeader2"), QStringLiteral("Flash image info:\n"));
+
+        QVERIFY(drive.stop());
+        QFile f0(drive.filePath("f0.bin"));
+        QFile f1(drive.filePath("f1.bin"));
+        QVERIFY(f0.open(QIODevice::ReadOnly) && f1.open(QIODevice::ReadOnly));
+        const QByteArray flash0 = f0.readAll();
+        const QByteArray flash1 = f1.readAll();
+        QVERIFY(flash0.mid(0x400000, swData.size()) == swData);
+        QVERIFY(flash1.mid(0x10000, fw1Data.size()) == fw1Data);
+        QCOMPARE(flash0.at(0x400000 + swData.size()), '\xff');
+    }
+
+    void cancelDuringProgramming()
+    {
+        if (!SimDrive::isSupported())
+            QSKIP("the simulated drive needs a POSIX system");
+        SimDrive drive;
+        QVERIFY2(drive.start({ "--throttle" }), qPrintable(drive.errorString()));
+        window->processArgs({ "servoprog", "-S", tmp.filePath("big.hex") });
+        child<QComboBox>("comboBoxBaudrate")->setCurrentText(QStringLiteral("115200"));
+        start(drive.portName(), QStringLiteral("mon"), QMessageBox::Yes);
+        QVERIFY(window->isUpdateRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(text("labelProgressStep") == QLatin1String("Program flash")
+                                         && bar("progressBarProgress") > 0, nRunTimeoutMs);
+        child<QPushButton>("pushButtonCancel")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
+        QVERIFY(controlsIdle());
+        QVERIFY(bar("progressBarProgress") < 100);
+        QCOMPARE(text("labelProgressStep"), QStringLiteral("Update failed!"));
+        QCOMPARE(modal->messages().value(1), QStringLiteral("Program flash|Canceled from user!"));
+        QCOMPARE(modal->seen.value(1).nIcon, QMessageBox::Critical);
+        QVERIFY(drive.commandCount(QStringLiteral("flash-program")) > 0);
+    }
+
+    void workerErrorShownAsCritical()
+    {
+        if (!SimDrive::isSupported())
+            QSKIP("the simulated drive needs a POSIX system");
+        SimDrive drive;
+        // The drive stops answering after a few requests of the connection.
+        QVERIFY2(drive.start({ "--fault", "silent:2" }), qPrintable(drive.errorString()));
+        useRows();
+        start(drive.portName(), QStringLiteral("mon"), QMessageBox::Yes);
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
+        QVERIFY(controlsIdle());
+        QCOMPARE(modal->seen.size(), 2);
+        QCOMPARE(modal->seen.at(1).nIcon, QMessageBox::Critical);
+        QVERIFY(!modal->seen.at(1).sTitle.isEmpty());
+        QVERIFY(!modal->seen.at(1).sText.isEmpty());
+    }
+
+    void unopenablePortReported()
+    {
+        useRows();
+        window->processArgs({ "servoprog", "-B", "mon" });
+        auto *ports = child<QComboBox>("comboBoxPort");
+        ports->addItem(tmp.filePath("no-such-port"));
+        ports->setCurrentIndex(ports->count() - 1);
+        modal->answer(QMessageBox::Yes);
+        child<QPushButton>("pushButtonStart")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
+        QCOMPARE(modal->messages().size(), 2);
+        QCOMPARE(modal->seen.at(1).nIcon, QMessageBox::Critical);
+        QVERIFY(controlsIdle());
+    }
+
+    // ---- closing while a run is active ------------------------------------------------
+
+    // A drive that never answers keeps the worker in its wake-up loop.
+    void closeWhileRunningAsksAndWaits()
+    {
+#ifdef Q_OS_UNIX
+        int nMaster = -1, nSlave = -1;
+        char name[256];
+        QVERIFY(::openpty(&nMaster, &nSlave, name, nullptr, nullptr) == 0);
+        useRows();
+        start(QString::fromLocal8Bit(name), QStringLiteral("off"), QMessageBox::Ok);
+        QVERIFY(window->isUpdateRunning());
+        QTest::qWait(200);
+
+        modal->answer(QMessageBox::No);
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QVERIFY(window->isUpdateRunning());
+        QCOMPARE(modal->seen.last().sTitle, QStringLiteral("Update running"));
+
+        modal->answer(QMessageBox::Yes);
+        QVERIFY(!window->close());   // the window waits for the worker
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), nRunTimeoutMs);
+        QVERIFY(!window->isUpdateRunning());
+        QStringList titles;
+        for (const ModalAnswerer::Seen &box : modal->seen)
+            titles << box.sTitle;
+        QCOMPARE(titles, (QStringList{ "Info", "Update running", "Update running", "Init boot monitor" }));
+        QCOMPARE(modal->seen.last().sText, QStringLiteral("Canceled from user!"));
+        ::close(nSlave);
+        ::close(nMaster);
+#else
+        QSKIP("needs a pseudo-terminal");
+#endif
+    }
+
+    // A window destroyed without a close event must not take the process
+    // down with a running worker thread.
+    void destroyedWhileRunning()
+    {
+#ifdef Q_OS_UNIX
+        int nMaster = -1, nSlave = -1;
+        char name[256];
+        QVERIFY(::openpty(&nMaster, &nSlave, name, nullptr, nullptr) == 0);
+        useRows();
+        start(QString::fromLocal8Bit(name), QStringLiteral("off"), QMessageBox::Ok);
+        QVERIFY(window->isUpdateRunning());
+        QTest::qWait(100);
+        window.reset();
+        QTest::qWait(100);
+        ::close(nSlave);
+        ::close(nMaster);
+#else
+        QSKIP("needs a pseudo-terminal");
+#endif
+    }
+
+    void idleWindowClosesAtOnce()
+    {
+        QVERIFY(window->close());
+        QVERIFY(modal->seen.isEmpty());
+    }
+};
+
+QTEST_MAIN(TestUiRun)
+#include "tst_ui_run.moc"
