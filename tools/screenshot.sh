@@ -18,3 +18,11 @@ shot() { # shot <picture> [program arguments...]
 
 # The empty window as it comes up.
 shot window.png
+
+# A prepared window: the sample software image in the list (its firmware
+# information in the info panel) and "Running boot monitor" chosen.
+shot window-rows.png -S "$root/samples/servo-fw-sample.hex" -B mon
+
+# The same in German.
+QT_QPA_PLATFORM=offscreen SERVOPROG_SCREENSHOT="$root/docs/window-de.png" \
+  "$program" -l de -S "$root/samples/servo-fw-sample.hex" -B mon
