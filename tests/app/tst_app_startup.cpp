@@ -210,6 +210,22 @@ private slots:
         QVERIFY2(sErr.contains(QStringLiteral("window \"%1\" saved").arg(expectedTitle)), qPrintable(sErr));
         QVERIFY(QFile::exists(dir.path() + QStringLiteral("/shot.png")));
     }
+
+    // The program as built, with the German file compiled beside it.
+    void shippedGermanTranslation()
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+        env.insert(QStringLiteral("SERVOPROG_SCREENSHOT"), tmp.filePath(QStringLiteral("shipped.png")));
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral(SERVOPROG_PROGRAM), { QStringLiteral("-l"), QStringLiteral("de") });
+        QVERIFY(program.waitForFinished(120000));
+        const QString sErr = QString::fromLocal8Bit(program.readAllStandardError());
+        QVERIFY2(program.exitCode() == 0, qPrintable(sErr));
+        QVERIFY2(sErr.contains(QStringLiteral("window \"Programmierwerkzeug AC-Servoantrieb V0.0.6 beta02\" saved")),
+                 qPrintable(sErr));
+    }
 };
 
 QTEST_GUILESS_MAIN(TestAppStartup)
