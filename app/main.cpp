@@ -3,7 +3,6 @@
 #include "MainWidget.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QLocale>
 #include <QTimer>
 

@@ -13,7 +13,7 @@
 
 #include <memory>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
 #include <pty.h>
 #include <unistd.h>
 #endif
@@ -59,7 +59,7 @@ private slots:
         QVERIFY(tmp.isValid());
         QVERIFY(makeImageFile(tmp.filePath("hw.hex"), "ihex", 0, QByteArray(64, 'h')));
         QVERIFY(makeImageFile(tmp.filePath("sw.srec"), "srec", 0x300000, QByteArray(64, 's')));
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
         char name[256];
         QVERIFY(::openpty(&nMaster, &nSlave, name, nullptr, nullptr) == 0);
         sPty = QString::fromLocal8Bit(name);
@@ -68,7 +68,7 @@ private slots:
 
     void cleanupTestCase()
     {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
         ::close(nSlave);
         ::close(nMaster);
 #endif
@@ -130,7 +130,7 @@ private slots:
                                                     << "ttyUSB0" << "off" << none;
         QTest::newRow("trailing -c ends the parse") << QStringList{ "-P", "COM3", "-c" } << none << "COM3" << "off"
                                                     << none;
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
         QTest::newRow("terminal device not listed") << QStringList{ "-P", "%PTY%" } << none << "%PTY%" << "off" << none;
         QTest::newRow("file that is no terminal") << QStringList{ "-P", "%HW%" } << none << "ttyUSB0" << "off"
                                                   << QStringList{ error("Serial device '%HW%'") };

@@ -22,7 +22,7 @@
 
 #include <memory>
 
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
 #include <pty.h>
 #include <unistd.h>
 #endif
@@ -362,7 +362,7 @@ private slots:
     // A drive that never answers keeps the worker in its wake-up loop.
     void closeWhileRunningAsksAndWaits()
     {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
         int nMaster = -1, nSlave = -1;
         char name[256];
         QVERIFY(::openpty(&nMaster, &nSlave, name, nullptr, nullptr) == 0);
@@ -397,7 +397,7 @@ private slots:
     // down with a running worker thread.
     void destroyedWhileRunning()
     {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_LINUX
         int nMaster = -1, nSlave = -1;
         char name[256];
         QVERIFY(::openpty(&nMaster, &nSlave, name, nullptr, nullptr) == 0);
