@@ -205,9 +205,31 @@ int UpdateWorker::repeatable(Request request)
             break;
         if (JobStats *pJob = currentJob())
             ++pJob->nRetries;
+        settleLine();
         nCode = request();
     }
     return nCode;
+}
+
+// Before a repeat the line must be quiet: a late answer to the failed
+// attempt, arriving after the repeat's purge, would be taken for the answer
+// to the repeat and leave every later request one answer behind. Waits until
+// nothing has come for as long as the drive was allowed to answer (at most a
+// second), and gives up on a line that never falls silent after a few seconds.
+void UpdateWorker::settleLine()
+{
+    TComSerial *pPort = link.transport();
+    if (!pPort || !pPort->isOpen())
+        return;
+    const uint32_t nAnswerTimeMs = link.timeout();
+    pPort->setTimeout(qMin<uint32_t>(nAnswerTimeMs, 1000));
+    QElapsedTimer timer;
+    timer.start();
+    uint8_t aDiscard[64];
+    uint32_t nCount = 0;
+    while (!timer.hasExpired(3000) && pPort->read(aDiscard, sizeof aDiscard, nCount) == 0) {
+    }
+    link.setTimeout(nAnswerTimeMs);
 }
 
 int UpdateWorker::readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)

@@ -121,6 +121,7 @@ private:
     int readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
     template <typename Request>
     int repeatable(Request request);
+    void settleLine();
 
     // Helpers shared by all operations.
     void check(int nCode);                 // throws a failing service code
