@@ -18,6 +18,10 @@ static void scheduleScreenshot(QApplication &app, MainWidget &window)
     if (sFile.isEmpty())
         return;
     QTimer::singleShot(300, &window, [&app, &window, sFile]() {
+        // A box of the command line still open would hide what the picture
+        // is meant to show; say so.
+        if (QWidget *modal = QApplication::activeModalWidget())
+            std::fprintf(stderr, "dialog \"%s\" is open\n", qPrintable(modal->windowTitle()));
         const bool bSaved = window.grab().save(sFile, "PNG");
         std::fprintf(stderr, "window \"%s\" %s %s\n", qPrintable(window.windowTitle()),
                      bSaved ? "saved to" : "could not be saved to", qPrintable(sFile));

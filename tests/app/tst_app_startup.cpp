@@ -219,12 +219,20 @@ private slots:
         env.insert(QStringLiteral("SERVOPROG_SCREENSHOT"), tmp.filePath(QStringLiteral("shipped.png")));
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(QStringLiteral(SERVOPROG_PROGRAM), { QStringLiteral("-l"), QStringLiteral("de") });
+        // The language options are passed over by the command line: no box.
+        program.start(QStringLiteral(SERVOPROG_PROGRAM),
+                      { QStringLiteral("-l"), QStringLiteral("de"), QStringLiteral("--language=fr") });
         QVERIFY(program.waitForFinished(120000));
         const QString sErr = QString::fromLocal8Bit(program.readAllStandardError());
         QVERIFY2(program.exitCode() == 0, qPrintable(sErr));
         QVERIFY2(sErr.contains(QStringLiteral("window \"Programmierwerkzeug AC-Servoantrieb V0.0.6 beta02\" saved")),
                  qPrintable(sErr));
+        QVERIFY2(!sErr.contains(QStringLiteral("dialog \"")), qPrintable(sErr));
+
+        // An unknown option does open its box.
+        program.start(QStringLiteral(SERVOPROG_PROGRAM), { QStringLiteral("--bogus") });
+        QVERIFY(program.waitForFinished(120000));
+        QVERIFY(QString::fromLocal8Bit(program.readAllStandardError()).contains(QStringLiteral("dialog \"Error\" is open")));
     }
 };
 
