@@ -5,9 +5,11 @@
 // test, and image files made by srec_cat.
 
 #include <QApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -63,13 +65,31 @@ private:
     void poll()
     {
         QWidget *modal = QApplication::activeModalWidget();
-        // A dialog answered already may take a moment to close.
-        if (!modal || !modal->isVisible() || modal->property("answeredByTest").toBool())
+        if (!modal || !modal->isVisible())
             return;
-        modal->setProperty("answeredByTest", true);
+        // A dialog answered already may take a moment to close; one that is
+        // still open long after its answer gets the same answer again.
+        const QVariant answered = modal->property("answeredAt");
+        if (answered.isValid()) {
+            if (QDateTime::currentMSecsSinceEpoch() - answered.toLongLong() > 2000)
+                respond(modal, modal->property("answer").toString());
+            return;
+        }
         const QString sAnswer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
-        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
+        if (auto *box = qobject_cast<QMessageBox *>(modal))
             seen << Seen{ QStringLiteral("message"), box->windowTitle(), box->text(), box->icon() };
+        else if (auto *dialog = qobject_cast<QFileDialog *>(modal))
+            seen << Seen{ QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';')) };
+        else
+            return;
+        modal->setProperty("answer", sAnswer);
+        respond(modal, sAnswer);
+    }
+
+    static void respond(QWidget *modal, const QString &sAnswer)
+    {
+        modal->setProperty("answeredAt", QDateTime::currentMSecsSinceEpoch());
+        if (auto *box = qobject_cast<QMessageBox *>(modal)) {
             QMessageBox::StandardButton nButton = QMessageBox::Ok;
             if (!sAnswer.isEmpty() && !sAnswer.startsWith(QLatin1String("file:")))
                 nButton = QMessageBox::StandardButton(sAnswer.toInt());
@@ -78,13 +98,18 @@ private:
             else
                 QMetaObject::invokeMethod(box, "reject", Qt::QueuedConnection);
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
-            seen << Seen{ QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';')) };
             const QString sPath = sAnswer.startsWith(QLatin1String("file:")) ? sAnswer.mid(5) : QString();
             if (sPath.isEmpty()) {
                 QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
             } else {
+                // selectFile() leaves the name field alone while it has the
+                // focus, so the name is also typed into it. done() rather
+                // than accept(): accept() checks the name against the
+                // dialog's file model, which fills in a thread of its own.
                 dialog->selectFile(sPath);
-                QMetaObject::invokeMethod(dialog, "accept", Qt::QueuedConnection);
+                if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
+                    name->setText(sPath);
+                QMetaObject::invokeMethod(dialog, "done", Qt::QueuedConnection, Q_ARG(int, QDialog::Accepted));
             }
         }
     }
