@@ -109,6 +109,8 @@ private:
     int eraseEeprom(PgmEntry &entry);
     int writeEeprom(PgmEntry &entry);
     int readEeprom(PgmEntry &entry);
+    void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious,
+                                const QString &sVerifyFailed);
     bool eepromRange(const PgmEntry &entry, const QString &sTitle,
                      uint32_t &nOffset, uint32_t &nLength);
 

@@ -99,6 +99,24 @@ bool UpdateWorker::eepromRange(const PgmEntry &entry, const QString &sTitle,
     return true;
 }
 
+// Writes the drive's transfer buffer into n EEPROM bytes at nAddress and has
+// the drive verify them. The length parameter is sent only when it changed
+// since the previous block. Throws like every request inside an operation.
+void UpdateWorker::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious,
+                                          const QString &sVerifyFailed)
+{
+    check(writeParam(eepromCommand, subParam2, nAddress));
+    if (n != nPrevious)
+        check(writeParam(eepromCommand, subParam3, n));
+    nPrevious = n;
+    check(link.writeU32(eepromCommand, subCommand, cmdWrite));
+    check(link.writeU32(eepromCommand, subCommand, cmdVerify));
+    uint32_t nStatus = 0;
+    check(readStatus(eepromStatus, 1, nStatus));
+    if (nStatus != 0)
+        throw sVerifyFailed;
+}
+
 int UpdateWorker::eraseEeprom(PgmEntry &entry)
 {
     emit ProgressState(tr("Erase EEPROM"));
@@ -118,16 +136,7 @@ int UpdateWorker::eraseEeprom(PgmEntry &entry)
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, blockSize);
-            check(writeParam(eepromCommand, subParam2, nAddress));
-            if (n != nPrevious)
-                check(writeParam(eepromCommand, subParam3, n));
-            nPrevious = n;
-            check(link.writeU32(eepromCommand, subCommand, cmdWrite));
-            check(link.writeU32(eepromCommand, subCommand, cmdVerify));
-            uint32_t nStatus = 0;
-            check(readStatus(eepromStatus, 1, nStatus));
-            if (nStatus != 0)
-                throw tr("Verify after erase failed!");
+            writeVerifyEepromBlock(nAddress, n, nPrevious, tr("Verify after erase failed!"));
             nAddress += n;
             nRemain -= n;
             emit ProgressValue(percent(nLength - nRemain, nLength));
@@ -195,16 +204,7 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
             check(writePiece(eepromData, 1, block, int(pieceSize)));
             if (n > pieceSize)
                 check(writePiece(eepromData, 2, block + pieceSize, int(pieceSize)));
-            check(writeParam(eepromCommand, subParam2, nAddress));
-            if (n != nPrevious)
-                check(writeParam(eepromCommand, subParam3, n));
-            nPrevious = n;
-            check(link.writeU32(eepromCommand, subCommand, cmdWrite));
-            check(link.writeU32(eepromCommand, subCommand, cmdVerify));
-            uint32_t nStatus = 0;
-            check(readStatus(eepromStatus, 1, nStatus));
-            if (nStatus != 0)
-                throw tr("Verify after write failed!");
+            writeVerifyEepromBlock(nAddress, n, nPrevious, tr("Verify after write failed!"));
             nAddress += n;
             nRemain -= n;
             if (pJob)
