@@ -99,6 +99,18 @@ private:
     QByteArray m_sSlave;
 };
 
+// A transport opened on the slave of a fresh pseudo-terminal pair.
+struct OpenLine
+{
+    PtyPair pty;
+    TComSerialPort transport;
+    bool bOpen;
+    explicit OpenLine(uint32_t nRate)
+        : bOpen(pty.isValid() && transport.open(pty.slaveName(), nRate) == 0)
+    {
+    }
+};
+
 QByteArray pattern(int nSize)
 {
     QByteArray data(nSize, 0);
@@ -128,7 +140,6 @@ private slots:
     void partialReads();
     void rateSetAndReadBack_data();
     void rateSetAndReadBack();
-    void openKeepsLastRate();
     void purgeDropsReceived();
     void writeDelivers();
     void writeThatCannotBeHandedOverFails();
@@ -177,12 +188,6 @@ void TestComSerialPort::longDevicePathAccepted()
     TComSerialPort transport;
     QCOMPARE(transport.open(QFile::encodeName(sLink).constData(), 9600), 0);
     QVERIFY(transport.isOpen());
-    QVERIFY(pty.send("ok"));
-    transport.setTimeout(2000);
-    uint8_t buffer[8];
-    uint32_t nCount = 0;
-    QCOMPARE(transport.read(buffer, 8, nCount), 0);
-    QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), int(nCount)), QByteArray("ok").left(int(nCount)));
 }
 
 void TestComSerialPort::closedTransport()
@@ -240,17 +245,15 @@ void TestComSerialPort::readTimeout_data()
 void TestComSerialPort::readTimeout()
 {
     QFETCH(uint, timeout);
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
-    QCOMPARE(transport.setTimeout(timeout), 0);
+    OpenLine line(9600);
+    QVERIFY(line.bOpen);
+    QCOMPARE(line.transport.setTimeout(timeout), 0);
 
     uint8_t buffer[64];
     uint32_t nCount = 99;
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(transport.read(buffer, 64, nCount), 101);
+    QCOMPARE(line.transport.read(buffer, 64, nCount), 101);
     const qint64 nElapsed = timer.elapsed();
     QCOMPARE(nCount, 0u);
     // Waited for the time-out (scheduling may cut a millisecond or two off),
@@ -274,16 +277,14 @@ void TestComSerialPort::partialReads()
     QFETCH(int, waiting);
     QFETCH(uint, capacity);
     QFETCH(QList<int>, reads);
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 115200), 0);
+    OpenLine line(115200);
+    QVERIFY(line.bOpen);
     // A long time-out: returning with what is there must not wait for it.
-    QCOMPARE(transport.setTimeout(10000), 0);
+    QCOMPARE(line.transport.setTimeout(10000), 0);
 
     const QByteArray sent = pattern(waiting);
-    QVERIFY(pty.send(sent));
-    QVERIFY(pty.waitUntilArrived(waiting));
+    QVERIFY(line.pty.send(sent));
+    QVERIFY(line.pty.waitUntilArrived(waiting));
 
     QByteArray received;
     QElapsedTimer timer;
@@ -291,7 +292,7 @@ void TestComSerialPort::partialReads()
     for (int nExpected : reads) {
         QVector<uint8_t> buffer(int(capacity) + 4, 0xEE);
         uint32_t nCount = 0;
-        QCOMPARE(transport.read(buffer.data(), capacity, nCount), 0);
+        QCOMPARE(line.transport.read(buffer.data(), capacity, nCount), 0);
         QCOMPARE(int(nCount), nExpected);
         QCOMPARE(buffer[int(capacity)], uint8_t(0xEE));
         received.append(reinterpret_cast<const char *>(buffer.data()), int(nCount));
@@ -300,126 +301,99 @@ void TestComSerialPort::partialReads()
     QCOMPARE(received, sent);
 
     // Drained: the next read times out.
-    transport.setTimeout(50);
+    line.transport.setTimeout(50);
     uint8_t buffer[4];
     uint32_t nCount = 0;
-    QCOMPARE(transport.read(buffer, 4, nCount), 101);
+    QCOMPARE(line.transport.read(buffer, 4, nCount), 101);
 }
 
 void TestComSerialPort::rateSetAndReadBack_data()
 {
     QTest::addColumn<uint>("rate");
     QTest::addColumn<uint>("speedCode");
-    QTest::newRow("9600") << 9600u << uint(B9600);
-    QTest::newRow("19200") << 19200u << uint(B19200);
-    QTest::newRow("38400") << 38400u << uint(B38400);
-    QTest::newRow("57600") << 57600u << uint(B57600);
-    QTest::newRow("115200") << 115200u << uint(B115200);
-    QTest::newRow("230400") << 230400u << uint(B230400);
-    QTest::newRow("460800") << 460800u << uint(B460800);
-    QTest::newRow("921600") << 921600u << uint(B921600);
+    const uint aRates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    const speed_t aCodes[] = {B9600, B19200, B38400, B57600, B115200, B230400, B460800, B921600};
+    for (int i = 0; i < 8; ++i)
+        QTest::addRow("%u", aRates[i]) << aRates[i] << uint(aCodes[i]);
 }
 
 void TestComSerialPort::rateSetAndReadBack()
 {
     QFETCH(uint, rate);
     QFETCH(uint, speedCode);
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
-    QCOMPARE(pty.speed(), speed_t(B9600));
+    OpenLine line(0);   // no rate yet: 9600
+    QVERIFY(line.bOpen);
+    QCOMPARE(line.pty.speed(), speed_t(B9600));
 
-    QCOMPARE(transport.setBaudRate(rate), 0);
-    uint32_t nRate = 0;
-    QCOMPARE(transport.getBaudRate(nRate), 0);
-    QCOMPARE(nRate, uint32_t(rate));
-    QCOMPARE(uint(pty.speed()), speedCode);
-
-    // Opening at a rate puts it on the line too.
-    QCOMPARE(transport.close(), 0);
-    QCOMPARE(transport.open(pty.slaveName(), rate), 0);
-    QCOMPARE(uint(pty.speed()), speedCode);
-}
-
-void TestComSerialPort::openKeepsLastRate()
-{
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 0), 0);
-    QCOMPARE(pty.speed(), speed_t(B9600));
-    QCOMPARE(transport.setBaudRate(115200), 0);
-    QCOMPARE(transport.close(), 0);
-    QCOMPARE(transport.open(pty.slaveName(), 0), 0);
-    QCOMPARE(pty.speed(), speed_t(B115200));
-    uint32_t nRate = 0;
-    QCOMPARE(transport.getBaudRate(nRate), 0);
-    QCOMPARE(nRate, 115200u);
+    QCOMPARE(line.transport.setBaudRate(rate), 0);
+    QCOMPARE(uint(line.pty.speed()), speedCode);
+    // Opening at a rate puts it on the line; opening with 0 keeps the last one.
+    for (uint nOpenRate : {rate, 0u}) {
+        QCOMPARE(line.transport.close(), 0);
+        QCOMPARE(line.transport.open(line.pty.slaveName(), nOpenRate), 0);
+        QCOMPARE(uint(line.pty.speed()), speedCode);
+        uint32_t nRate = 0;
+        QCOMPARE(line.transport.getBaudRate(nRate), 0);
+        QCOMPARE(nRate, uint32_t(rate));
+    }
 }
 
 void TestComSerialPort::purgeDropsReceived()
 {
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 9600), 0);
-    transport.setTimeout(2000);
+    OpenLine line(9600);
+    QVERIFY(line.bOpen);
+    line.transport.setTimeout(2000);
 
     // Some bytes already taken from the driver, some still in it.
-    QVERIFY(pty.send("stale-1"));
-    QVERIFY(pty.waitUntilArrived(7));
+    QVERIFY(line.pty.send("stale-1"));
+    QVERIFY(line.pty.waitUntilArrived(7));
     uint8_t buffer[64];
     uint32_t nCount = 0;
-    QCOMPARE(transport.read(buffer, 1, nCount), 0);
-    QVERIFY(pty.send("stale-2"));
-    QVERIFY(pty.waitUntilArrived(7));
+    QCOMPARE(line.transport.read(buffer, 1, nCount), 0);
+    QVERIFY(line.pty.send("stale-2"));
+    QVERIFY(line.pty.waitUntilArrived(7));
 
-    QCOMPARE(transport.purge(), 0);
-    transport.setTimeout(100);
-    QCOMPARE(transport.read(buffer, 64, nCount), 101);
+    QCOMPARE(line.transport.purge(), 0);
+    line.transport.setTimeout(100);
+    QCOMPARE(line.transport.read(buffer, 64, nCount), 101);
 
     // The line still works afterwards.
-    QVERIFY(pty.send("fresh"));
-    transport.setTimeout(2000);
+    QVERIFY(line.pty.send("fresh"));
+    line.transport.setTimeout(2000);
     QByteArray received;
-    while (received.size() < 5 && transport.read(buffer, 64, nCount) == 0)
+    while (received.size() < 5 && line.transport.read(buffer, 64, nCount) == 0)
         received.append(reinterpret_cast<const char *>(buffer), int(nCount));
     QCOMPARE(received, QByteArray("fresh"));
 }
 
 void TestComSerialPort::writeDelivers()
 {
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 921600), 0);
+    OpenLine line(921600);
+    QVERIFY(line.bOpen);
     const QByteArray data = pattern(3000);
-    QCOMPARE(transport.write(reinterpret_cast<const uint8_t *>(data.constData()), uint32_t(data.size())), 0);
-    QCOMPARE(pty.receive(), data);
-    QCOMPARE(transport.write(nullptr, 0), 0);
+    QCOMPARE(line.transport.write(reinterpret_cast<const uint8_t *>(data.constData()), uint32_t(data.size())), 0);
+    QCOMPARE(line.pty.receive(), data);
+    QCOMPARE(line.transport.write(nullptr, 0), 0);
 }
 
 void TestComSerialPort::writeThatCannotBeHandedOverFails()
 {
-    PtyPair pty;
-    QVERIFY(pty.isValid());
-    TComSerialPort transport;
-    QCOMPARE(transport.open(pty.slaveName(), 4000000), 0);
+    OpenLine line(4000000);
+    QVERIFY(line.bOpen);
 
-    // Nobody reads the far end, so the pty fills up and the rest of the
+    // Nobody reads the far end, so the line.pty fills up and the rest of the
     // block cannot be handed over within the write bound.
     const QByteArray big = pattern(256 * 1024);
     QElapsedTimer timer;
     timer.start();
-    QCOMPARE(transport.write(reinterpret_cast<const uint8_t *>(big.constData()), uint32_t(big.size())), 100);
+    QCOMPARE(line.transport.write(reinterpret_cast<const uint8_t *>(big.constData()), uint32_t(big.size())), 100);
     QVERIFY(timer.elapsed() < 60000);
 
     // What was not handed over is gone: the next block arrives on its own.
     const uint8_t next[] = {'A', 'B', 'C'};
-    QByteArray received = pty.receive();
-    QCOMPARE(transport.write(next, 3), 0);
-    received += pty.receive();
+    QByteArray received = line.pty.receive();
+    QCOMPARE(line.transport.write(next, 3), 0);
+    received += line.pty.receive();
     QVERIFY2(received.size() < big.size(), qPrintable(QString::number(received.size())));
     QVERIFY(received.endsWith("ABC"));
 }
