@@ -41,6 +41,8 @@ private:
             b[i] = char(rng.generate());
         return b;
     }
+    void checkReadError(bool bSRec);
+    void checkBehaviour(bool bSRec);
 
 private slots:
     void initTestCase();
@@ -53,14 +55,14 @@ private slots:
     void objcopySegmentRecordsRejected();
 
     void ihexErrors_data();
-    void ihexErrors();
+    void ihexErrors() { checkReadError(false); }
     void srecErrors_data();
-    void srecErrors();
+    void srecErrors() { checkReadError(true); }
 
     void ihexBehaviour_data();
-    void ihexBehaviour();
+    void ihexBehaviour() { checkBehaviour(false); }
     void srecBehaviour_data();
-    void srecBehaviour();
+    void srecBehaviour() { checkBehaviour(true); }
     void srecHeaderAndStart();
 
     void saveRecordTypes_data();
@@ -76,7 +78,6 @@ private slots:
     void windowAllocation();
     void scanExtent_data();
     void scanExtent();
-    void scanExtentErrors();
 };
 
 void TestHexConv::initTestCase()
@@ -111,6 +112,10 @@ void TestHexConv::fileType()
     QVERIFY(writeFile(sFile, content));
     QCOMPARE(int(HexConv::fileType(sFile)), type);
     QCOMPARE(int(HexConv::fileType(path("does-not-exist"))), int(HexConv::FileTypeUnknown));
+    HexConv::Extent ext;
+    QCOMPARE(HexConv::scanExtent(path("does-not-exist"), &ext), -1);
+    if (type == HexConv::FileTypeUnknown)
+        QCOMPARE(HexConv::scanExtent(sFile, &ext), -1);
     const std::unique_ptr<HexConv> pConv = HexConv::createForFile(sFile, 0, 0xFF);
     QCOMPARE(pConv != nullptr, type != HexConv::FileTypeUnknown);
 }
@@ -256,22 +261,23 @@ void TestHexConv::ihexErrors_data()
                                   << QByteArray("hex2bin error: bad record format\n");
 }
 
-void TestHexConv::ihexErrors()
+// A good record first: its data stay in the buffer although the load fails;
+// the first pass fails the same way, and only reports when asked.
+void TestHexConv::checkReadError(bool bSRec)
 {
     QFETCH(QByteArray, line);
     QFETCH(QByteArray, message);
-    const QString sFile = path("err.hex");
-    // A good record first: its data stay in the buffer although the load fails.
-    QVERIFY(writeFile(sFile, ihex(0, 0x100, "\xAA\xBB") + line + ihex(0, 0x200, "\xCC") + ihex(1, 0, "")));
-    HexConvIHex conv(0, 0xFFFF);
+    const QString sFile = path("err.txt");
+    QVERIFY(writeFile(sFile, bSRec ? srec('1', 0x100, "\xAA\xBB") + line + srec('1', 0x200, "\xCC") + srec('9', 0, "")
+                                   : ihex(0, 0x100, "\xAA\xBB") + line + ihex(0, 0x200, "\xCC") + ihex(1, 0, "")));
+    std::unique_ptr<HexConv> pConv = HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
     StderrCapture cap;
-    QCOMPARE(conv.load(sFile), -1);
+    QCOMPARE(pConv->load(sFile), -1);
     QCOMPARE(cap.text(), message);
-    QCOMPARE(conv.buffer()[0x100], quint8(0xAA));
-    QCOMPARE(conv.buffer()[0x200], quint8(0xFF));
-    QCOMPARE(conv.lowestAddress(), 0x100u);
-    QCOMPARE(conv.highestAddress(), 0x101u);
-    // The first pass fails the same way, and only reports when asked.
+    QCOMPARE(pConv->buffer()[0x100], quint8(0xAA));
+    QCOMPARE(pConv->buffer()[0x200], quint8(0xFF));
+    QCOMPARE(pConv->lowestAddress(), 0x100u);
+    QCOMPARE(pConv->highestAddress(), 0x101u);
     HexConv::Extent ext;
     {
         StderrCapture quiet;
@@ -307,25 +313,6 @@ void TestHexConv::srecErrors_data()
     QTest::newRow("not a digit") << QByteArray("S1060010010G03E2\n") << QByteArray("srec2bin error: bad record format\n");
     QTest::newRow("endless line") << srec('1', 0x200, "x").trimmed() + QByteArray(17 << 20, ' ')
                                   << QByteArray("srec2bin error: bad record format\n");
-}
-
-void TestHexConv::srecErrors()
-{
-    QFETCH(QByteArray, line);
-    QFETCH(QByteArray, message);
-    const QString sFile = path("err.srec");
-    QVERIFY(writeFile(sFile, srec('1', 0x100, "\xAA\xBB") + line + srec('1', 0x200, "\xCC") + srec('9', 0, "")));
-    HexConvSRec conv(0, 0xFFFF);
-    StderrCapture cap;
-    QCOMPARE(conv.load(sFile), -1);
-    QCOMPARE(cap.text(), message);
-    QCOMPARE(conv.buffer()[0x100], quint8(0xAA));
-    QCOMPARE(conv.buffer()[0x200], quint8(0xFF));
-    QCOMPARE(conv.highestAddress(), 0x101u);
-    HexConv::Extent ext;
-    StderrCapture loud;
-    QCOMPARE(HexConv::scanExtent(sFile, &ext), -1);
-    QCOMPARE(loud.text(), message);
 }
 
 // Files that load, with what they leave in a 64 KiB window and on stderr.
@@ -364,28 +351,23 @@ void TestHexConv::ihexBehaviour_data()
         << ihex(0, 0x10, "ab").trimmed() + QByteArray(1500, ' ') + "\n" + eof << "10-11" << QByteArray();
 }
 
-void TestHexConv::ihexBehaviour()
+void TestHexConv::checkBehaviour(bool bSRec)
 {
     QFETCH(QByteArray, content);
     QFETCH(QString, used);
     QFETCH(QByteArray, warning);
-    const QString sFile = path("behaviour.hex");
+    const QString sFile = path("behaviour.txt");
     QVERIFY(writeFile(sFile, content));
-    HexConvIHex conv(0, 0xFFFF);
+    std::unique_ptr<HexConv> pConv = HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
     StderrCapture cap;
-    QCOMPARE(conv.load(sFile), 0);
+    QCOMPARE(pConv->load(sFile), 0);
     QCOMPARE(cap.text(), warning);
-    if (used == "empty") {
-        QVERIFY(!conv.hasData());
-        QCOMPARE(conv.lowestAddress(), 0xFFFFu);
-        QCOMPARE(conv.highestAddress(), 0u);
-    } else {
-        const QStringList range = used.split('-');
-        QCOMPARE(conv.lowestAddress(), range[0].toUInt(nullptr, 16));
-        QCOMPARE(conv.highestAddress(), range[1].toUInt(nullptr, 16));
-    }
+    const QStringList range = used == "empty" ? QStringList{"ffff", "0"} : used.split('-');
+    QCOMPARE(pConv->hasData(), used != "empty");
+    QCOMPARE(pConv->lowestAddress(), range[0].toUInt(nullptr, 16));
+    QCOMPARE(pConv->highestAddress(), range[1].toUInt(nullptr, 16));
     if (used == "10-13")
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(conv.buffer()) + 0x10, 4), QByteArray("abcd"));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(pConv->buffer()) + 0x10, 4), QByteArray("abcd"));
 }
 
 void TestHexConv::srecBehaviour_data()
@@ -421,30 +403,6 @@ void TestHexConv::srecBehaviour_data()
                                    << dropped1;
     QTest::newRow("empty data record") << srec('1', 0, "") + srec('1', 0x20, "a") + end << "20-20" << QByteArray();
     QTest::newRow("longest record") << srec('1', 0x100, QByteArray(252, 'z')) + end << "100-1fb" << QByteArray();
-}
-
-void TestHexConv::srecBehaviour()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, used);
-    QFETCH(QByteArray, warning);
-    const QString sFile = path("behaviour.srec");
-    QVERIFY(writeFile(sFile, content));
-    HexConvSRec conv(0, 0xFFFF);
-    StderrCapture cap;
-    QCOMPARE(conv.load(sFile), 0);
-    QCOMPARE(cap.text(), warning);
-    if (used == "empty") {
-        QVERIFY(!conv.hasData());
-        QCOMPARE(conv.lowestAddress(), 0xFFFFu);
-        QCOMPARE(conv.highestAddress(), 0u);
-    } else {
-        const QStringList range = used.split('-');
-        QCOMPARE(conv.lowestAddress(), range[0].toUInt(nullptr, 16));
-        QCOMPARE(conv.highestAddress(), range[1].toUInt(nullptr, 16));
-    }
-    if (used == "10-13")
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(conv.buffer()) + 0x10, 4), QByteArray("abcd"));
 }
 
 void TestHexConv::srecHeaderAndStart()
@@ -602,23 +560,19 @@ void TestHexConv::saveRefusesDirectory()
 void TestHexConv::rescan()
 {
     HexConvSRec conv(0x1000, 0x1FFF);
-    conv.rescan(0xFF);
+    const auto usedAfter = [&conv](quint8 nFill) {
+        conv.rescan(nFill);
+        return qMakePair(conv.lowestAddress(), conv.highestAddress());
+    };
+    QCOMPARE(usedAfter(0xFF), qMakePair(0x1FFFu, 0x1000u));
     QVERIFY(!conv.hasData());
-    QCOMPARE(conv.lowestAddress(), 0x1FFFu);
-    QCOMPARE(conv.highestAddress(), 0x1000u);
     conv.buffer()[0x10] = 0;
     conv.buffer()[0x800] = 0x7F;
-    conv.rescan(0xFF);
-    QCOMPARE(conv.lowestAddress(), 0x1010u);
-    QCOMPARE(conv.highestAddress(), 0x1800u);
-    conv.rescan(0x00);   // now nearly every byte differs from the fill
-    QCOMPARE(conv.lowestAddress(), 0x1000u);
-    QCOMPARE(conv.highestAddress(), 0x1FFFu);
+    QCOMPARE(usedAfter(0xFF), qMakePair(0x1010u, 0x1800u));
+    QCOMPARE(usedAfter(0x00), qMakePair(0x1000u, 0x1FFFu));
     conv.buffer()[0xFFF] = 0;
     conv.buffer()[0] = 0;
-    conv.rescan(0x00);
-    QCOMPARE(conv.lowestAddress(), 0x1001u);
-    QCOMPARE(conv.highestAddress(), 0x1FFEu);
+    QCOMPARE(usedAfter(0x00), qMakePair(0x1001u, 0x1FFEu));
 }
 
 void TestHexConv::windowAllocation()
@@ -679,15 +633,6 @@ void TestHexConv::scanExtent()
         QCOMPARE(pConv->lowestAddress(), low);
         QCOMPARE(pConv->highestAddress(), high);
     }
-}
-
-void TestHexConv::scanExtentErrors()
-{
-    HexConv::Extent ext;
-    QCOMPARE(HexConv::scanExtent(path("missing.hex"), &ext), -1);
-    const QString sFile = path("unknown.txt");
-    QVERIFY(writeFile(sFile, "hello"));
-    QCOMPARE(HexConv::scanExtent(sFile, &ext), -1);
 }
 
 QTEST_GUILESS_MAIN(TestHexConv)

@@ -114,13 +114,14 @@ bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArr
                     quint32 nAddress, QString *pError)
 {
     const QString sBin = sPath + QStringLiteral(".bin");
-    QFile bin(sBin);
-    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size()) {
-        if (pError)
-            *pError = QStringLiteral("cannot write %1").arg(sBin);
-        return false;
+    {
+        QFile bin(sBin);
+        if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size()) {
+            if (pError)
+                *pError = QStringLiteral("cannot write %1").arg(sBin);
+            return false;
+        }
     }
-    bin.close();
     QProcess proc;
     const QString sOut = sFormat == QLatin1String("hex") ? QStringLiteral("-intel") : QStringLiteral("-motorola");
     QStringList args{sBin, QStringLiteral("-binary"), QStringLiteral("-offset"),
@@ -161,23 +162,14 @@ QByteArray mixedBytes(int nSize, quint32 nSeed, quint32 nAddress)
     const quint32 nOrigin = nAddress & ~0xFFu;
     for (int i = 0; i < nSize; ++i) {
         const quint32 nAbs = nAddress + quint32(i);
-        const quint32 nBlock = (nAbs - nOrigin) / 8192;
-        char c;
-        switch (nBlock % 4) {
-        case 0:   // table-like: compresses well
-            c = char((nAbs / 4) & 0x3F);
-            break;
-        case 1:   // noise with runs of 00
-            c = (nAbs / 512) % 2 ? char(0) : char(gen.bounded(256));
-            break;
-        case 2:   // erased stretch
-            c = char(0xFF);
-            break;
-        default:  // noise
-            c = char(gen.bounded(256));
-            break;
+        // Per block: a table that compresses well, noise with runs of 00, an
+        // erased stretch, noise.
+        switch ((nAbs - nOrigin) / 8192 % 4) {
+        case 0: data[i] = char((nAbs / 4) & 0x3F); break;
+        case 1: data[i] = (nAbs / 512) % 2 ? char(0) : char(gen.bounded(256)); break;
+        case 2: data[i] = char(0xFF); break;
+        default: data[i] = char(gen.bounded(256)); break;
         }
-        data[i] = c;
     }
     // Never start or end on FF, so the image's used range is exactly its extent.
     if (nSize > 0) {

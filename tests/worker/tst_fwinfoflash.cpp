@@ -1,4 +1,5 @@
-// FWInfoFlash over a real link to the simulated drive.
+// FWInfoFlash over a real link to the simulated drive. The chain rules
+// themselves are covered on images; here the reads go over the link.
 
 #include "FWInfoFlash.h"
 #include "PortDiscovery.h"
@@ -73,7 +74,6 @@ void TestFWInfoFlash::readBytes_data()
     QTest::addColumn<quint32>("length");
     QTest::addColumn<int>("result");
 
-    QTest::newRow("8 bytes") << quint32(0x100) << quint32(8) << 0;
     QTest::newRow("odd start, three pieces") << quint32(0x1235) << quint32(300) << 0;
     QTest::newRow("whole transfer buffer") << quint32(0x4000) << quint32(8192) << 0;
     QTest::newRow("nothing") << quint32(0x10) << quint32(0) << 0;
@@ -107,14 +107,11 @@ void TestFWInfoFlash::loadInfo_data()
 
     const QByteArray payload = infoPayload();
     const QString lines = QStringLiteral("HW-A|FW 1.0.0|2026-01-02|Drive firmware|SN-7");
-    QTest::newRow("info block first") << le32(104) + le32(0x400) + payload << 0 << lines;
     QTest::newRow("behind two other blocks")
         << le32(3000) + le32(0x1) + QByteArray(3000, 'x') + le32(100) + le32(0x400) + QByteArray(100, 'y')
                + le32(104) + le32(0xF400) + payload
         << 0 << lines;
-    QTest::newRow("erased flash") << QByteArray() << -1 << QString();
     QTest::newRow("length wrapping the address space") << le32(0xFFFFFFF0u) + le32(0x1) << -1 << QString();
-    QTest::newRow("non-printable field") << le32(104) + le32(0x400) + QByteArray(104, char(0x07)) << -3 << QString();
 }
 
 void TestFWInfoFlash::loadInfo()
@@ -135,9 +132,6 @@ void TestFWInfoFlash::loadInfo()
     if (result == 0) {
         QCOMPARE(info.infoLines(out), 0);
         QCOMPARE(out.join(QLatin1Char('|')), lines);
-    } else if (result == -3) {
-        QCOMPARE(info.infoLines(out), -1);
-        QVERIFY(out.isEmpty());
     }
     link.disconnectMonitor();
 }
