@@ -22,28 +22,23 @@ static QList<TsMessage> readTs(const QString &sPath, bool *pOk)
     QList<TsMessage> messages;
     QFile file(sPath);
     *pOk = file.open(QIODevice::ReadOnly);
-    if (!*pOk)
-        return messages;
     QXmlStreamReader xml(&file);
     QString sContext;
     TsMessage current;
-    while (!xml.atEnd()) {
-        xml.readNext();
-        if (!xml.isStartElement())
+    while (*pOk && !xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
             continue;
         if (xml.name() == QLatin1String("name")) {
             sContext = xml.readElementText();
         } else if (xml.name() == QLatin1String("source")) {
-            current = TsMessage();
-            current.sContext = sContext;
-            current.sSource = xml.readElementText();
+            current = TsMessage{ sContext, xml.readElementText(), QString(), false };
         } else if (xml.name() == QLatin1String("translation")) {
             current.bUnfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
             current.sTranslation = xml.readElementText();
             messages << current;
         }
     }
-    *pOk = !xml.hasError();
+    *pOk = *pOk && !xml.hasError();
     return messages;
 }
 
@@ -72,8 +67,8 @@ private slots:
             const QByteArray where = (m.sContext + QStringLiteral(": ") + m.sSource).toUtf8();
             QVERIFY2(!m.bUnfinished && !m.sTranslation.isEmpty(), where.constData());
             QVERIFY2(placeholders(m.sSource) == placeholders(m.sTranslation), where.constData());
-            QVERIFY2(m.sSource.count(QLatin1Char('\n')) == m.sTranslation.count(QLatin1Char('\n')), where.constData());
-            QVERIFY2(m.sSource.count(QLatin1Char('\t')) == m.sTranslation.count(QLatin1Char('\t')), where.constData());
+            for (QLatin1Char c : { QLatin1Char('\n'), QLatin1Char('\t') })
+                QVERIFY2(m.sSource.count(c) == m.sTranslation.count(c), where.constData());
             QVERIFY2(m.sSource.startsWith(QLatin1String("<html>")) == m.sTranslation.startsWith(QLatin1String("<html>")),
                      where.constData());
         }

@@ -44,7 +44,6 @@ public:
     void cancelFile() { m_answers << QStringLiteral("file:"); }
 
     QList<Seen> seen;
-    int pendingAnswers() const { return int(m_answers.size()); }
 
     // "title|text" of every message box seen, in order.
     QStringList messages() const

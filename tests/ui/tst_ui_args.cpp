@@ -44,13 +44,11 @@ private:
         return list;
     }
 
-    QString substitute(const QString &s) const
+    QStringList substitute(QStringList list) const
     {
-        QString result = s;
-        result.replace(QLatin1String("%HW%"), tmp.filePath(QStringLiteral("hw.hex")));
-        result.replace(QLatin1String("%SW%"), tmp.filePath(QStringLiteral("sw.srec")));
-        result.replace(QLatin1String("%PTY%"), sPty);
-        return result;
+        list.replaceInStrings(QLatin1String("%HW%"), tmp.filePath(QStringLiteral("hw.hex")));
+        list.replaceInStrings(QLatin1String("%SW%"), tmp.filePath(QStringLiteral("sw.srec")));
+        return list.replaceInStrings(QLatin1String("%PTY%"), sPty);
     }
 
 private slots:
@@ -105,104 +103,78 @@ private slots:
 
         const QStringList none;
         const QString help = QStringLiteral("Help|") + MainWidget::helpText();
-        auto error = [](const QString &s) { return QStringLiteral("Error|Unknown option: ") + s; };
+        auto error = [](const QString &s) { return QStringList{ QStringLiteral("Error|Unknown option: ") + s }; };
+        auto row = [](const char *sTag, const QStringList &args, const QStringList &rows = {},
+                      const QString &sPort = QStringLiteral("ttyUSB0"), const QString &sBoot = QStringLiteral("off"),
+                      const QStringList &messages = {}) {
+            QTest::newRow(sTag) << args << rows << sPort << sBoot << messages;
+        };
 
-        QTest::newRow("no arguments") << none << none << "ttyUSB0" << "off" << none;
+        row("no arguments", none);
 
         // ports
-        QTest::newRow("-c 3") << QStringList{ "-c", "3" } << none << "COM3" << "off" << none;
-        QTest::newRow("-c 03") << QStringList{ "-c", "03" } << none << "COM3" << "off" << none;
-        QTest::newRow("-c word gives COM0") << QStringList{ "-S", "%HW%", "-c", "x" } << none << "ttyUSB0" << "off"
-                                            << QStringList{ error("Serial device 'COM0'") };
-        QTest::newRow("-P ignores case") << QStringList{ "-P", "com7" } << none << "COM7" << "off" << none;
-        QTest::newRow("--port=") << QStringList{ "--port=COM3" } << none << "COM3" << "off" << none;
-        QTest::newRow("empty --port= cancels -P") << QStringList{ "-P", "COM7", "--port=" } << none << "ttyUSB0"
-                                                  << "off" << none;
-        QTest::newRow("-P unknown port") << QStringList{ "-P", "COM9" } << none << "ttyUSB0" << "off"
-                                         << QStringList{ error("Serial device 'COM9'") };
-        QTest::newRow("-P value looks like an option") << QStringList{ "-P", "-S" } << none << "ttyUSB0" << "off"
-                                                       << QStringList{ error("Serial device '-S'") };
-        QTest::newRow("-P glued is unknown") << QStringList{ "-PCOM3" } << none << "ttyUSB0" << "off"
-                                             << QStringList{ error("-PCOM3") };
-        QTest::newRow("--port without =") << QStringList{ "--port", "COM3" } << none << "ttyUSB0" << "off"
-                                          << QStringList{ error("COM3") };
-        QTest::newRow("trailing -P ends the parse") << QStringList{ "-S", "%HW%", "-P" } << QStringList{ "0:hw.hex" }
-                                                    << "ttyUSB0" << "off" << none;
-        QTest::newRow("trailing -c ends the parse") << QStringList{ "-P", "COM3", "-c" } << none << "COM3" << "off"
-                                                    << none;
+        row("-c 3", { "-c", "3" }, none, "COM3");
+        row("-c 03", { "-c", "03" }, none, "COM3");
+        row("-c word gives COM0", { "-S", "%HW%", "-c", "x" }, none, "ttyUSB0", "off", error("Serial device 'COM0'"));
+        row("-P ignores case", { "-P", "com7" }, none, "COM7");
+        row("--port=", { "--port=COM3" }, none, "COM3");
+        row("empty --port= cancels -P", { "-P", "COM7", "--port=" });
+        row("-P unknown port", { "-P", "COM9" }, none, "ttyUSB0", "off", error("Serial device 'COM9'"));
+        row("-P value looks like an option", { "-P", "-S" }, none, "ttyUSB0", "off", error("Serial device '-S'"));
+        row("-P glued is unknown", { "-PCOM3" }, none, "ttyUSB0", "off", error("-PCOM3"));
+        row("--port without =", { "--port", "COM3" }, none, "ttyUSB0", "off", error("COM3"));
+        row("trailing -P ends the parse", { "-S", "%HW%", "-P" }, { "0:hw.hex" });
+        row("trailing -c ends the parse", { "-P", "COM3", "-c" }, none, "COM3");
 #ifdef Q_OS_LINUX
-        QTest::newRow("terminal device not listed") << QStringList{ "-P", "%PTY%" } << none << "%PTY%" << "off" << none;
-        QTest::newRow("file that is no terminal") << QStringList{ "-P", "%HW%" } << none << "ttyUSB0" << "off"
-                                                  << QStringList{ error("Serial device '%HW%'") };
-        QTest::newRow("missing device") << QStringList{ "-P", "/dev/no-such-tty" } << none << "ttyUSB0" << "off"
-                                        << QStringList{ error("Serial device '/dev/no-such-tty'") };
+        row("terminal device not listed", { "-P", "%PTY%" }, none, "%PTY%");
+        row("file that is no terminal", { "-P", "%HW%" }, none, "ttyUSB0", "off", error("Serial device '%HW%'"));
+        row("missing device", { "-P", "/dev/no-such-tty" }, none, "ttyUSB0", "off",
+            error("Serial device '/dev/no-such-tty'"));
 #endif
 
         // start option
-        QTest::newRow("-B mon") << QStringList{ "-B", "mon" } << none << "ttyUSB0" << "mon" << none;
-        QTest::newRow("--boottype=monitor") << QStringList{ "--boottype=monitor" } << none << "ttyUSB0" << "mon" << none;
-        QTest::newRow("--boot-type=mon") << QStringList{ "--boot-type=mon" } << none << "ttyUSB0" << "mon" << none;
-        QTest::newRow("-B off after mon") << QStringList{ "-B", "mon", "-B", "off" } << none << "ttyUSB0" << "off" << none;
-        QTest::newRow("-B OFF ignored") << QStringList{ "-B", "mon", "-B", "OFF" } << none << "ttyUSB0" << "mon" << none;
-        QTest::newRow("-B on ignored") << QStringList{ "-B", "mon", "--boottype=on" } << none << "ttyUSB0" << "mon"
-                                       << none;
-        QTest::newRow("trailing -B ignored") << QStringList{ "-B", "mon", "-B" } << none << "ttyUSB0" << "mon" << none;
+        row("-B mon", { "-B", "mon" }, none, "ttyUSB0", "mon");
+        row("--boottype=monitor", { "--boottype=monitor" }, none, "ttyUSB0", "mon");
+        row("--boot-type=mon", { "--boot-type=mon" }, none, "ttyUSB0", "mon");
+        row("-B off after mon", { "-B", "mon", "-B", "off" });
+        row("OFF, on and trailing -B ignored", { "-B", "mon", "-B", "OFF", "--boottype=on", "-B" }, none, "ttyUSB0", "mon");
 
         // rows and their order
-        QTest::newRow("-S") << QStringList{ "-S", "%HW%" } << QStringList{ "0:hw.hex" } << "ttyUSB0" << "off" << none;
-        QTest::newRow("-H") << QStringList{ "-H", "%HW%" } << QStringList{ "0:hw.hex" } << "ttyUSB0" << "off" << none;
-        QTest::newRow("-X") << QStringList{ "--extended-image=%SW%" } << QStringList{ "1:sw.srec" } << "ttyUSB0"
-                            << "off" << none;
-        QTest::newRow("empty image ignored") << QStringList{ "--software-image=", "--hardware-image=" } << none
-                                             << "ttyUSB0" << "off" << none;
-        QTest::newRow("-F -I -T") << QStringList{ "-F", "p", "-I", "%SW%", "-T", "f1" } << QStringList{ "1:sw.srec" }
-                                  << "ttyUSB0" << "off" << none;
-        QTest::newRow("-I -T before -F have no effect") << QStringList{ "-I", "%SW%", "-T", "f1", "-F", "prog" }
-                                                        << QStringList{ "0:" } << "ttyUSB0" << "off" << none;
-        QTest::newRow("-F alone") << QStringList{ "--function=program" } << QStringList{ "0:" } << "ttyUSB0" << "off"
-                                  << none;
-        QTest::newRow("rows follow the moments they are complete")
-                << QStringList{ "-F", "p", "-I", "%HW%", "-S", "%SW%", "-F", "prog", "--image=%SW%", "--type=flash1",
-                                "-X", "%HW%" }
-                << QStringList{ "0:sw.srec", "0:hw.hex", "1:hw.hex", "1:sw.srec" } << "ttyUSB0" << "off" << none;
-        QTest::newRow("empty --image= clears") << QStringList{ "-F", "p", "-I", "%HW%", "--image=" }
-                                               << QStringList{ "0:" } << "ttyUSB0" << "off" << none;
-        QTest::newRow("trailing -I clears and ends") << QStringList{ "-F", "p", "-I", "%HW%", "-I" }
-                                                     << QStringList{ "0:" } << "ttyUSB0" << "off" << none;
-        QTest::newRow("-S value looks like an option")
-                << QStringList{ "-S", "-X" } << QStringList{ "0:" } << "ttyUSB0" << "off"
-                << QStringList{ "Error|Row 1: examine image file failed. Image file not valid." };
+        row("-S", { "-S", "%HW%" }, { "0:hw.hex" });
+        row("-H", { "-H", "%HW%" }, { "0:hw.hex" });
+        row("-X", { "--extended-image=%SW%" }, { "1:sw.srec" });
+        row("empty image ignored", { "--software-image=", "--hardware-image=" });
+        row("-F -I -T", { "-F", "p", "-I", "%SW%", "-T", "f1" }, { "1:sw.srec" });
+        row("-I -T before -F have no effect", { "-I", "%SW%", "-T", "f1", "-F", "prog" }, { "0:" });
+        row("-F alone", { "--function=program" }, { "0:" });
+        row("rows follow the moments they are complete",
+            { "-F", "p", "-I", "%HW%", "-S", "%SW%", "-F", "prog", "--image=%SW%", "--type=flash1", "-X", "%HW%" },
+            { "0:sw.srec", "0:hw.hex", "1:hw.hex", "1:sw.srec" });
+        row("empty --image= clears", { "-F", "p", "-I", "%HW%", "--image=" }, { "0:" });
+        row("trailing -I clears and ends", { "-F", "p", "-I", "%HW%", "-I" }, { "0:" });
+        row("-S value looks like an option", { "-S", "-X" }, { "0:" }, "ttyUSB0", "off",
+            { "Error|Row 1: examine image file failed. Image file not valid." });
 
         // errors
-        QTest::newRow("unknown function") << QStringList{ "-S", "%HW%", "-F", "x" } << none << "ttyUSB0" << "off"
-                                          << QStringList{ error("function 'x'") };
-        QTest::newRow("unknown type") << QStringList{ "-F", "p", "-T", "F0" } << none << "ttyUSB0" << "off"
-                                      << QStringList{ error("type 'F0'") };
-        QTest::newRow("trailing -F") << QStringList{ "-F" } << none << "ttyUSB0" << "off"
-                                     << QStringList{ error("function ''") };
-        QTest::newRow("trailing -T") << QStringList{ "-F", "p", "-T" } << none << "ttyUSB0" << "off"
-                                     << QStringList{ error("type ''") };
-        QTest::newRow("error empties the list, keeps settings")
-                << QStringList{ "-S", "%HW%", "-P", "COM7", "-B", "mon", "-F", "p", "-I", "%SW%", "-bogus" } << none
-                << "COM7" << "mon" << QStringList{ error("-bogus") };
-        QTest::newRow("only the last error") << QStringList{ "-a", "-F", "x", "-b" } << none << "ttyUSB0" << "off"
-                                             << QStringList{ error("-b") };
-        QTest::newRow("port error wins over earlier ones") << QStringList{ "-a", "-P", "COM9" } << none << "ttyUSB0"
-                                                           << "off" << QStringList{ error("Serial device 'COM9'") };
+        row("unknown function", { "-S", "%HW%", "-F", "x" }, none, "ttyUSB0", "off", error("function 'x'"));
+        row("unknown type", { "-F", "p", "-T", "F0" }, none, "ttyUSB0", "off", error("type 'F0'"));
+        row("trailing -F", { "-F" }, none, "ttyUSB0", "off", error("function ''"));
+        row("trailing -T", { "-F", "p", "-T" }, none, "ttyUSB0", "off", error("type ''"));
+        row("error empties the list, keeps settings",
+            { "-S", "%HW%", "-P", "COM7", "-B", "mon", "-F", "p", "-I", "%SW%", "-bogus" }, none, "COM7", "mon",
+            error("-bogus"));
+        row("only the last error", { "-a", "-F", "x", "-b" }, none, "ttyUSB0", "off", error("-b"));
+        row("port error wins over earlier ones", { "-a", "-P", "COM9" }, none, "ttyUSB0", "off",
+            error("Serial device 'COM9'"));
 
         // help
-        QTest::newRow("help keeps rows") << QStringList{ "-h", "-S", "%HW%", "-B", "mon" } << QStringList{ "0:hw.hex" }
-                                         << "ttyUSB0" << "mon" << QStringList{ help };
-        QTest::newRow("help then error") << QStringList{ "--help", "-S", "%HW%", "-zz" } << none << "ttyUSB0" << "off"
-                                         << QStringList{ help, error("-zz") };
+        row("help keeps rows", { "-h", "-S", "%HW%", "-B", "mon" }, { "0:hw.hex" }, "ttyUSB0", "mon", { help });
+        row("help then error", { "--help", "-S", "%HW%", "-zz" }, none, "ttyUSB0", "off", { help, error("-zz").at(0) });
 
         // language options were read at start-up and are passed over here
-        QTest::newRow("-l de") << QStringList{ "-l", "de", "-S", "%HW%" } << QStringList{ "0:hw.hex" } << "ttyUSB0"
-                               << "off" << none;
-        QTest::newRow("--language=de") << QStringList{ "--language=de", "-X", "%SW%" } << QStringList{ "1:sw.srec" }
-                                       << "ttyUSB0" << "off" << none;
-        QTest::newRow("trailing -l") << QStringList{ "-S", "%HW%", "-l" } << QStringList{ "0:hw.hex" } << "ttyUSB0"
-                                     << "off" << none;
+        row("-l de", { "-l", "de", "-S", "%HW%" }, { "0:hw.hex" });
+        row("--language=de", { "--language=de", "-X", "%SW%" }, { "1:sw.srec" });
+        row("trailing -l", { "-S", "%HW%", "-l" }, { "0:hw.hex" });
     }
 
     void commandLine()
@@ -213,21 +185,15 @@ private slots:
         QFETCH(QString, bootType);
         QFETCH(QStringList, messages);
 
-        QStringList arguments{ QStringLiteral("servoprog") };
-        for (const QString &arg : args)
-            arguments << substitute(arg);
-        window->processArgs(arguments);
-
+        window->processArgs(QStringList{ QStringLiteral("servoprog") } + substitute(args));
         QCOMPARE(rows(), expectedRows);
-        QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("comboBoxPort"))->currentText(), substitute(port));
+        QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("comboBoxPort"))->currentText(),
+                 substitute({ port }).at(0));
         QCOMPARE(window->findChild<QRadioButton *>(QStringLiteral("radioButtonRunningMonitor"))->isChecked(),
                  bootType == QLatin1String("mon"));
         QCOMPARE(window->findChild<QRadioButton *>(QStringLiteral("radioButtonPoweredOffDevice"))->isChecked(),
                  bootType == QLatin1String("off"));
-        QStringList expectedMessages;
-        for (const QString &m : messages)
-            expectedMessages << substitute(m);
-        QCOMPARE(modal->messages(), expectedMessages);
+        QCOMPARE(modal->messages(), substitute(messages));
     }
 
     void helpText()
@@ -236,12 +202,10 @@ private slots:
         QVERIFY(text.startsWith(QStringLiteral("generic args:\n-h, --help\n\t\tshow this help text\n"
                                                "-c PORTNUM\n\t\tCommunication COM port number\n")));
         QVERIFY(text.endsWith(QStringLiteral("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n")));
-        QVERIFY(!text.contains(QStringLiteral("--boot-type")));
         QCOMPARE(text.count(QLatin1Char('\n')), 25);
     }
 
-    // The box a command line shows lies over the window and does not block
-    // anything but the window.
+    // The box a command line shows lies over the window.
     void boxesAreModalOverTheWindow()
     {
         QWidget *parent = nullptr;

@@ -5,9 +5,7 @@
 
 #include <QAction>
 #include <QDirIterator>
-#include <QGroupBox>
 #include <QImage>
-#include <QLabel>
 #include <QLayout>
 #include <QProgressBar>
 #include <QPushButton>
@@ -27,25 +25,11 @@ class TestUiLayout : public QObject
 private:
     std::unique_ptr<MainWidget> window;
 
-    template<class T> T *child(const QString &sName)
-    {
-        return window->findChild<T *>(sName);
-    }
+    template<class T> T *child(const QString &sName) { return window->findChild<T *>(sName); }
 
-    // Names of a layout's items in order; spacers show as "-".
-    static QStringList itemNames(QLayout *layout)
+    static QImage iconImage(const QIcon &icon)
     {
-        QStringList names;
-        for (int i = 0; i < layout->count(); ++i) {
-            QLayoutItem *item = layout->itemAt(i);
-            if (item->widget())
-                names << item->widget()->objectName();
-            else if (item->layout())
-                names << item->layout()->objectName();
-            else
-                names << QStringLiteral("-");
-        }
-        return names;
+        return icon.pixmap(QSize(22, 22)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied);
     }
 
 private slots:
@@ -56,104 +40,66 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));
     }
 
-    void cleanup()
-    {
-        window.reset();
-    }
+    void cleanup() { window.reset(); }
 
-    void windowItself()
-    {
-        QCOMPARE(window->objectName(), QStringLiteral("MainWidget"));
-        QCOMPARE(window->windowTitle(), QStringLiteral("Programming tool AC Servo Drive V0.0.6 beta02"));
-        QCOMPARE(window->locale(), QLocale(QLocale::English, QLocale::UnitedStates));
-        QCOMPARE(window->layout()->objectName(), QStringLiteral("verticalLayout_5"));
-    }
-
-    // Layouts: what holds them, their spacing and margins, their items in order.
+    // Each layout's holder and its items in order; spacers show as "-".
     void layouts_data()
     {
-        QTest::addColumn<QString>("holder"); // widget or layout the layout sits in
-        QTest::addColumn<int>("spacing");
-        QTest::addColumn<QMargins>("margins"); // (-1,...) : not checked (nested layouts carry 0)
+        QTest::addColumn<QString>("holder");
         QTest::addColumn<QStringList>("items");
-
-        const QMargins m11(11, 11, 11, 11), m0(0, 0, 0, 0);
-        QTest::newRow("verticalLayout_5") << "MainWidget" << 6 << m11
-            << QStringList{ "tabWidgetFunction", "-", "horizontalLayout_10", "-", "groupBoxProgress" };
-        QTest::newRow("verticalLayout_4") << "tabProgram" << 6 << m11
-            << QStringList{ "horizontalLayout", "tableWidgetPgmImages" };
-        QTest::newRow("horizontalLayout") << "verticalLayout_4" << 6 << m0
-            << QStringList{ "toolButtonPgmAddFile", "toolButtonPgmAddEntry", "toolButtonPgmRemoveEntry",
-                            "toolButtonPgmClearEntries", "-", "toolButtonDE", "toolButtonEN" };
-        QTest::newRow("horizontalLayout_10") << "verticalLayout_5" << 6 << m0
-            << QStringList{ "groupBoxConnection", "groupBoxStartOptions", "groupBoxInfo" };
-        QTest::newRow("verticalLayout_16") << "groupBoxConnection" << 6 << m11
-            << QStringList{ "verticalLayout_2", "verticalLayout_3", "pushButtonRefreshPorts" };
-        QTest::newRow("verticalLayout_2") << "verticalLayout_16" << 6 << m0
-            << QStringList{ "labelPort", "comboBoxPort" };
-        QTest::newRow("verticalLayout_3") << "verticalLayout_16" << 6 << m0
-            << QStringList{ "labelBaudrate", "comboBoxBaudrate" };
-        QTest::newRow("verticalLayout") << "groupBoxStartOptions" << 6 << m11
-            << QStringList{ "radioButtonRunningFW", "radioButtonPoweredOffDevice", "radioButtonRunningMonitor" };
-        QTest::newRow("verticalLayout_15") << "groupBoxInfo" << 6 << QMargins(9, 6, 9, 9)
-            << QStringList{ "stackedWidgetInfo" };
-        QTest::newRow("horizontalLayout_2") << "page" << 6 << m0
-            << QStringList{ "verticalLayout_6", "verticalLayout_7" };
-        QTest::newRow("verticalLayout_6") << "horizontalLayout_2" << 2 << m0
-            << QStringList{ "labelInfoFlashHeader1", "labelInfoFlash1" };
-        QTest::newRow("verticalLayout_7") << "horizontalLayout_2" << 2 << m0
-            << QStringList{ "labelInfoFlashHeader2", "labelInfoFlash2" };
-        QTest::newRow("verticalLayout_22") << "groupBoxProgress" << 6 << m11
-            << QStringList{ "horizontalLayout_11", "progressBarProgress", "progressBarTotal", "horizontalLayout_3" };
-        QTest::newRow("horizontalLayout_11") << "verticalLayout_22" << 6 << m0
-            << QStringList{ "labelProgressStep", "labelProgressFile" };
-        QTest::newRow("horizontalLayout_3") << "verticalLayout_22" << 6 << m0
-            << QStringList{ "pushButtonStart", "pushButtonCancel", "-" };
+        auto row = [](const char *sName, const char *sHolder, const QStringList &items) {
+            QTest::newRow(sName) << QString::fromLatin1(sHolder) << items;
+        };
+        row("verticalLayout_5", "MainWidget",
+            { "tabWidgetFunction", "-", "horizontalLayout_10", "-", "groupBoxProgress" });
+        row("verticalLayout_4", "tabProgram", { "horizontalLayout", "tableWidgetPgmImages" });
+        row("horizontalLayout", "verticalLayout_4",
+            { "toolButtonPgmAddFile", "toolButtonPgmAddEntry", "toolButtonPgmRemoveEntry", "toolButtonPgmClearEntries",
+              "-", "toolButtonDE", "toolButtonEN" });
+        row("horizontalLayout_10", "verticalLayout_5", { "groupBoxConnection", "groupBoxStartOptions", "groupBoxInfo" });
+        row("verticalLayout_16", "groupBoxConnection", { "verticalLayout_2", "verticalLayout_3", "pushButtonRefreshPorts" });
+        row("verticalLayout_2", "verticalLayout_16", { "labelPort", "comboBoxPort" });
+        row("verticalLayout_3", "verticalLayout_16", { "labelBaudrate", "comboBoxBaudrate" });
+        row("verticalLayout", "groupBoxStartOptions",
+            { "radioButtonRunningFW", "radioButtonPoweredOffDevice", "radioButtonRunningMonitor" });
+        row("verticalLayout_15", "groupBoxInfo", { "stackedWidgetInfo" });
+        row("horizontalLayout_2", "page", { "verticalLayout_6", "verticalLayout_7" });
+        row("verticalLayout_6", "horizontalLayout_2", { "labelInfoFlashHeader1", "labelInfoFlash1" });
+        row("verticalLayout_7", "horizontalLayout_2", { "labelInfoFlashHeader2", "labelInfoFlash2" });
+        row("verticalLayout_22", "groupBoxProgress",
+            { "horizontalLayout_11", "progressBarProgress", "progressBarTotal", "horizontalLayout_3" });
+        row("horizontalLayout_11", "verticalLayout_22", { "labelProgressStep", "labelProgressFile" });
+        row("horizontalLayout_3", "verticalLayout_22", { "pushButtonStart", "pushButtonCancel", "-" });
     }
 
     void layouts()
     {
         QFETCH(QString, holder);
-        QFETCH(int, spacing);
-        QFETCH(QMargins, margins);
         QFETCH(QStringList, items);
-        const QString name = QString::fromLatin1(QTest::currentDataTag());
-
-        QLayout *layout = child<QLayout>(name);
-        QVERIFY(layout);
-        QObject *parent = layout->parent();
-        QVERIFY(parent);
-        QCOMPARE(parent->objectName(), holder);
-        QCOMPARE(layout->spacing(), spacing);
-        QCOMPARE(layout->contentsMargins(), margins);
-        QCOMPARE(itemNames(layout), items);
-    }
-
-    void infoLabelStretch()
-    {
-        for (const char *sName : { "verticalLayout_6", "verticalLayout_7" }) {
-            auto *layout = child<QBoxLayout>(QLatin1String(sName));
-            QVERIFY(layout);
-            QCOMPARE(layout->stretch(0), 1);
-            QCOMPARE(layout->stretch(1), 6);
+        QLayout *layout = child<QLayout>(QString::fromLatin1(QTest::currentDataTag()));
+        QVERIFY(layout && layout->parent());
+        QCOMPARE(layout->parent()->objectName(), holder);
+        QStringList names;
+        for (int i = 0; i < layout->count(); ++i) {
+            QLayoutItem *item = layout->itemAt(i);
+            names << (item->widget() ? item->widget()->objectName()
+                                     : item->layout() ? item->layout()->objectName() : QStringLiteral("-"));
         }
-        for (const char *sName : { "labelInfoFlash1", "labelInfoFlash2" })
-            QCOMPARE(child<QLabel>(QLatin1String(sName))->alignment(), Qt::AlignLeading | Qt::AlignLeft | Qt::AlignTop);
+        QCOMPARE(names, items);
     }
 
-    // Class and static texts of every widget that shows one.
+    // Class and shown texts of every widget that shows one.
     void widgets_data()
     {
         QTest::addColumn<QString>("className");
         QTest::addColumn<QString>("property");
         QTest::addColumn<QString>("value");
-
         auto row = [](const char *sName, const char *sClass, const char *sProperty, const QString &sValue) {
             QTest::newRow((QByteArray(sName) + '.' + sProperty).constData())
                     << QString::fromLatin1(sClass) << QString::fromLatin1(sProperty) << sValue;
         };
-        row("tabWidgetFunction", "QTabWidget", "currentIndex", "0");
-        row("tabProgram", "QWidget", "objectName", "tabProgram");
+        const QString sHtml = QStringLiteral("<html><head/><body><p>Start the firmware update from a %1</p></body></html>");
+        row("MainWidget", "MainWidget", "windowTitle", "Programming tool AC Servo Drive V0.0.6 beta02");
         row("tableWidgetPgmImages", "QTableWidget", "columnCount", "5");
         row("groupBoxConnection", "QGroupBox", "title", "Connection");
         row("labelPort", "QLabel", "text", "USB Serial port");
@@ -164,28 +110,18 @@ private slots:
         row("pushButtonRefreshPorts", "QPushButton", "toolTip", "Refresh list of known ports");
         row("groupBoxStartOptions", "QGroupBox", "title", "Start options");
         row("radioButtonRunningFW", "QRadioButton", "text", "Running firmware");
-        row("radioButtonRunningFW", "QRadioButton", "toolTip",
-            "<html><head/><body><p>Start the firmware update from a running firmware</p></body></html>");
+        row("radioButtonRunningFW", "QRadioButton", "toolTip", sHtml.arg("running firmware"));
         row("radioButtonPoweredOffDevice", "QRadioButton", "text", "Powered off device");
-        row("radioButtonPoweredOffDevice", "QRadioButton", "toolTip",
-            "<html><head/><body><p>Start the firmware update from a powered off device</p></body></html>");
+        row("radioButtonPoweredOffDevice", "QRadioButton", "toolTip", sHtml.arg("powered off device"));
         row("radioButtonRunningMonitor", "QRadioButton", "text", "Running boot monitor");
         row("radioButtonRunningMonitor", "QRadioButton", "toolTip",
-            "<html><head/><body><p>Start the firmware update from a running boot monitor (LEDs error, ready, "
-            "overload are blinking synchronously)</p></body></html>");
+            sHtml.arg("running boot monitor (LEDs error, ready, overload are blinking synchronously)"));
         row("groupBoxInfo", "QGroupBox", "title", "Info");
-        row("stackedWidgetInfo", "QStackedWidget", "currentIndex", "0");
-        row("page", "QWidget", "objectName", "page");
-        row("labelInfoFlashHeader1", "QLabel", "text", "");
         row("labelInfoFlash1", "QLabel", "text", "");
-        row("labelInfoFlashHeader2", "QLabel", "text", "");
-        row("labelInfoFlash2", "QLabel", "text", "");
         row("groupBoxProgress", "QGroupBox", "title", "Progress information");
         // The two progress labels come up empty; their form texts return on retranslation.
         row("labelProgressStep", "QLabel", "text", "");
         row("labelProgressFile", "QLabel", "text", "");
-        row("progressBarProgress", "QProgressBar", "invertedAppearance", "false");
-        row("progressBarTotal", "QProgressBar", "invertedAppearance", "false");
         row("pushButtonStart", "QPushButton", "text", "Start");
         row("pushButtonCancel", "QPushButton", "text", "Cancel");
         for (const char *sButton : { "toolButtonPgmAddFile", "toolButtonPgmAddEntry", "toolButtonPgmRemoveEntry",
@@ -199,8 +135,7 @@ private slots:
         QFETCH(QString, property);
         QFETCH(QString, value);
         const QString name = QString::fromLatin1(QTest::currentDataTag()).section(QLatin1Char('.'), 0, 0);
-
-        QWidget *widget = child<QWidget>(name);
+        QWidget *widget = name == window->objectName() ? window.get() : child<QWidget>(name);
         QVERIFY2(widget, qPrintable(name));
         QCOMPARE(QString::fromLatin1(widget->metaObject()->className()), className);
         const QVariant v = widget->property(property.toLatin1().constData());
@@ -211,7 +146,7 @@ private slots:
             QCOMPARE(v.toString(), value);
     }
 
-    void pagesAndHeaders()
+    void pagesHeadersAndState()
     {
         auto *tabs = child<QTabWidget>(QStringLiteral("tabWidgetFunction"));
         QCOMPARE(tabs->count(), 1);
@@ -222,10 +157,22 @@ private slots:
         QCOMPARE(stack->widget(0)->objectName(), QStringLiteral("page"));
 
         auto *table = child<QTableWidget>(QStringLiteral("tableWidgetPgmImages"));
-        QStringList headers;
+        QStringList headers, actions;
         for (int i = 0; i < table->columnCount(); ++i)
             headers << table->horizontalHeaderItem(i)->text();
         QCOMPARE(headers, (QStringList{ "Memory", "Operation", "Image", "Offset", "Length" }));
+        QCOMPARE(table->contextMenuPolicy(), Qt::ActionsContextMenu);
+        for (QAction *action : table->actions())
+            actions << action->objectName();
+        QCOMPARE(actions, (QStringList{ "actionPgmAddFile", "actionPgmAddEntry", "actionPgmRemoveEntry",
+                                        "actionPgmClearEntries" }));
+
+        QVERIFY(!child<QRadioButton>(QStringLiteral("radioButtonRunningFW"))->isEnabled());
+        QVERIFY(child<QRadioButton>(QStringLiteral("radioButtonPoweredOffDevice"))->isChecked());
+        QVERIFY(child<QPushButton>(QStringLiteral("pushButtonStart"))->isEnabled());
+        QVERIFY(!child<QPushButton>(QStringLiteral("pushButtonCancel"))->isEnabled());
+        QCOMPARE(child<QProgressBar>(QStringLiteral("progressBarProgress"))->value(), 0);
+        QVERIFY(!child<QProgressBar>(QStringLiteral("progressBarTotal"))->isEnabled());
     }
 
     // Actions: icon, text, tool tip; each tool button shows its action.
@@ -235,19 +182,16 @@ private slots:
         QTest::addColumn<QString>("icon");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("toolTip");
-
-        QTest::newRow("actionPgmAddFile") << "toolButtonPgmAddFile" << ":/icons/22x22/memory-rom.png"
-            << "Add programming file" << "Add existing HW/SW flash file to the programming list";
-        QTest::newRow("actionPgmAddEntry") << "toolButtonPgmAddEntry" << ":/icons/22x22/list-add-3.png"
-            << "Add new entry" << "Add a new empty entry to the programming list";
-        QTest::newRow("actionPgmRemoveEntry") << "toolButtonPgmRemoveEntry" << ":/icons/22x22/list-remove-3.png"
-            << "Remove selected entry" << "Remove selected entry line from the programming action list";
-        QTest::newRow("actionPgmClearEntries") << "toolButtonPgmClearEntries" << ":/icons/22x22/edit-clear-list.png"
-            << "Clear programming list" << "Remove all entries from the programming list";
-        QTest::newRow("actionDE") << "toolButtonDE" << ":/icons/22x22/flag-de.png"
-            << "DE" << "Change language to german";
-        QTest::newRow("actionEN") << "toolButtonEN" << ":/icons/22x22/flag-gb.png"
-            << "EN" << "Change language to english";
+        QTest::newRow("actionPgmAddFile") << "toolButtonPgmAddFile" << "memory-rom" << "Add programming file"
+                                          << "Add existing HW/SW flash file to the programming list";
+        QTest::newRow("actionPgmAddEntry") << "toolButtonPgmAddEntry" << "list-add-3" << "Add new entry"
+                                           << "Add a new empty entry to the programming list";
+        QTest::newRow("actionPgmRemoveEntry") << "toolButtonPgmRemoveEntry" << "list-remove-3" << "Remove selected entry"
+                                              << "Remove selected entry line from the programming action list";
+        QTest::newRow("actionPgmClearEntries") << "toolButtonPgmClearEntries" << "edit-clear-list"
+                                               << "Clear programming list" << "Remove all entries from the programming list";
+        QTest::newRow("actionDE") << "toolButtonDE" << "flag-de" << "DE" << "Change language to german";
+        QTest::newRow("actionEN") << "toolButtonEN" << "flag-gb" << "EN" << "Change language to english";
     }
 
     void actions()
@@ -256,71 +200,35 @@ private slots:
         QFETCH(QString, icon);
         QFETCH(QString, text);
         QFETCH(QString, toolTip);
-        const QString name = QString::fromLatin1(QTest::currentDataTag());
-
-        auto *action = child<QAction>(name);
+        auto *action = child<QAction>(QString::fromLatin1(QTest::currentDataTag()));
         QVERIFY(action);
         QCOMPARE(action->parent(), window.get());
         QCOMPARE(action->text(), text);
         QCOMPARE(action->toolTip(), toolTip);
-        const QImage expected = QImage(icon).convertToFormat(QImage::Format_ARGB32_Premultiplied);
+        const QImage expected = QImage(QStringLiteral(":/icons/22x22/%1.png").arg(icon))
+                                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         QVERIFY2(!expected.isNull(), qPrintable(icon));
-        QCOMPARE(action->icon().pixmap(QSize(22, 22)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected);
+        QCOMPARE(iconImage(action->icon()), expected);
 
         auto *toolButton = child<QToolButton>(button);
         QCOMPARE(toolButton->defaultAction(), action);
         QCOMPARE(toolButton->toolTip(), toolTip);
-        QVERIFY(toolButton->text() != QStringLiteral("..."));
-        QCOMPARE(toolButton->icon().pixmap(QSize(22, 22)).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied), expected);
+        QCOMPARE(iconImage(toolButton->icon()), expected);
     }
 
-    void tableContextMenu()
-    {
-        auto *table = child<QTableWidget>(QStringLiteral("tableWidgetPgmImages"));
-        QCOMPARE(table->contextMenuPolicy(), Qt::ActionsContextMenu);
-        QStringList names;
-        for (QAction *action : table->actions())
-            names << action->objectName();
-        QCOMPARE(names, (QStringList{ "actionPgmAddFile", "actionPgmAddEntry", "actionPgmRemoveEntry",
-                                      "actionPgmClearEntries" }));
-    }
-
-    void initialState()
-    {
-        QVERIFY(!child<QRadioButton>(QStringLiteral("radioButtonRunningFW"))->isEnabled());
-        QVERIFY(child<QRadioButton>(QStringLiteral("radioButtonPoweredOffDevice"))->isChecked());
-        QVERIFY(!child<QPushButton>(QStringLiteral("pushButtonCancel"))->isEnabled());
-        QVERIFY(child<QPushButton>(QStringLiteral("pushButtonStart"))->isEnabled());
-        QVERIFY(child<QTabWidget>(QStringLiteral("tabWidgetFunction"))->isEnabled());
-        auto *progress = child<QProgressBar>(QStringLiteral("progressBarProgress"));
-        QCOMPARE(progress->minimum(), 0);
-        QCOMPARE(progress->maximum(), 100);
-        QCOMPARE(progress->value(), 0);
-        QVERIFY(!child<QProgressBar>(QStringLiteral("progressBarTotal"))->isEnabled());
-    }
-
-    // All thirteen icons are compiled in, as PNGs of their folder's size.
+    // Every compiled-in icon is a PNG with alpha of its folder's size.
     void iconResources()
     {
-        QStringList found;
+        int nFound = 0;
         QDirIterator it(QStringLiteral(":/icons"), QDir::Files, QDirIterator::Subdirectories);
         while (it.hasNext()) {
             const QString path = it.next();
-            found << path;
             const QImage image(path, "PNG");
-            QVERIFY2(!image.isNull(), qPrintable(path));
-            const int size = path.contains(QStringLiteral("/22x22/")) ? 22 : 16;
-            QCOMPARE(image.size(), QSize(size, size));
-            QVERIFY2(image.hasAlphaChannel(), qPrintable(path));
+            const int nSize = path.contains(QStringLiteral("/22x22/")) ? 22 : 16;
+            QVERIFY2(!image.isNull() && image.hasAlphaChannel() && image.size() == QSize(nSize, nSize), qPrintable(path));
+            ++nFound;
         }
-        found.sort();
-        QStringList expected{
-            ":/icons/16x16/document-new-3.png", ":/icons/16x16/document-new-6.png", ":/icons/16x16/document-open.png",
-            ":/icons/16x16/edit-clear-list.png", ":/icons/16x16/list-add-3.png", ":/icons/16x16/list-remove-3.png",
-            ":/icons/16x16/memory-rom.png", ":/icons/22x22/edit-clear-list.png", ":/icons/22x22/flag-de.png",
-            ":/icons/22x22/flag-gb.png", ":/icons/22x22/list-add-3.png", ":/icons/22x22/list-remove-3.png",
-            ":/icons/22x22/memory-rom.png" };
-        QCOMPARE(found, expected);
+        QCOMPARE(nFound, 13);
     }
 };
 
