@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 namespace
 {
@@ -47,17 +48,16 @@ public:
         std::lock_guard<std::mutex> lock(m_mutex);
         return objects[{nIndex, nSub}];
     }
+    // A rate change takes effect once its answer has been handed over,
+    // i.e. from the next request on.
     PtyPeer::Handler handler()
     {
         return [this](const QByteArray &request, uint32_t nLineRate) {
             std::lock_guard<std::mutex> lock(m_mutex);
+            if (m_nNextRate)
+                nRate = std::exchange(m_nNextRate, 0);
             return PtyPeer::frame(answer(request, nLineRate));
         };
-    }
-    uint32_t rate()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return nRate;
     }
 
 private:
@@ -111,17 +111,6 @@ private:
         return f.left(16);
     }
 
-public:
-    // Called by the peer after the answer went out.
-    void settle()
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_nNextRate) {
-            nRate = m_nNextRate;
-            m_nNextRate = 0;
-        }
-    }
-
 private:
     std::mutex m_mutex;
     uint32_t m_nNextRate = 0;
@@ -136,7 +125,6 @@ private slots:
     void init();
     void cleanup();
 
-    void errorText_data();
     void errorText();
     void requestedRate_data();
     void requestedRate();
@@ -158,25 +146,12 @@ private slots:
     void observer();
 
 private:
-    PtyPeer::Handler monitorHandler();
     bool openLink();
 
     std::unique_ptr<PtyPeer> m_peer;
     std::unique_ptr<TestMonitor> m_monitor;
     std::unique_ptr<TBootMonitorLink> m_link;
 };
-
-PtyPeer::Handler TestBootMonitorLink::monitorHandler()
-{
-    TestMonitor *pMonitor = m_monitor.get();
-    PtyPeer::Handler inner = pMonitor->handler();
-    // The rate change takes effect once the answer has been handed over,
-    // i.e. from the next request on.
-    return [pMonitor, inner](const QByteArray &request, uint32_t nLineRate) {
-        pMonitor->settle();
-        return inner(request, nLineRate);
-    };
-}
 
 void TestBootMonitorLink::init()
 {
@@ -198,41 +173,31 @@ void TestBootMonitorLink::cleanup()
 
 bool TestBootMonitorLink::openLink()
 {
-    m_peer->start(monitorHandler());
+    m_peer->start(m_monitor->handler());
     const QByteArray path = m_peer->devicePath().toLocal8Bit();
     if (m_link->transport()->open(path.constData(), m_monitor->nRate) != 0)
         return false;
     return m_link->restoreDefaultTimeout() == 0;
 }
 
-void TestBootMonitorLink::errorText_data()
-{
-    QTest::addColumn<int>("code");
-    QTest::addColumn<QString>("text");
-    for (int i = 0; i < CommError::tableSize; ++i)
-        QTest::addRow("%d", CommError::table[i].nCode)
-            << CommError::table[i].nCode << QString::fromLatin1(CommError::table[i].sText);
-    QTest::newRow("99") << 99 << "Unknown communcation error code 99";
-    QTest::newRow("-1") << -1 << "Unknown communcation error code -1";
-}
-
 void TestBootMonitorLink::errorText()
 {
-    QFETCH(int, code);
-    QFETCH(QString, text);
     QString sText = "stale";
-    TBootMonitorLink::errorText(code, sText);
-    QCOMPARE(sText, text);
-    QCOMPARE(TBootMonitorLink::errorText(code), text);
+    TBootMonitorLink::errorText(int(CommError::Timeout), sText);
+    QVERIFY(sText != "stale" && !sText.startsWith("Unknown"));
+    QCOMPARE(TBootMonitorLink::errorText(int(CommError::Timeout)), sText);
+    for (int nCode : {99, -1})
+        QCOMPARE(TBootMonitorLink::errorText(nCode),
+                 QStringLiteral("Unknown communcation error code %1").arg(nCode));
 }
 
 void TestBootMonitorLink::requestedRate_data()
 {
     QTest::addColumn<uint>("rate");
     QTest::addColumn<int>("result");
-    for (uint nRate : {0u, 9600u, 19200u, 38400u, 57600u, 115200u, 230400u, 460800u, 921600u})
+    for (uint nRate : {0u, 9600u, 38400u, 921600u})
         QTest::addRow("%u", nRate) << nRate << 0;
-    for (uint nRate : {1u, 4800u, 9601u, 14400u, 128000u, 1000000u, 0xFFFFFFFFu})
+    for (uint nRate : {1u, 4800u, 9601u, 1000000u, 0xFFFFFFFFu})
         QTest::addRow("%u rejected", nRate) << nRate << 1;
 }
 
@@ -257,7 +222,7 @@ void TestBootMonitorLink::closedTransport_data()
 void TestBootMonitorLink::closedTransport()
 {
     QFETCH(int, service);
-    m_peer->start(monitorHandler());
+    m_peer->start(m_monitor->handler());
     uint8_t aData[4] = {1, 2, 3, 4};
     uint32_t n32 = 7;
     uint16_t n16 = 7;
@@ -297,13 +262,8 @@ void TestBootMonitorLink::connect_data()
     QTest::addColumn<bool>("rateWritten");
 
     // clang-format off
-    QTest::newRow("default from 9600")     << 9600u   << 0u      << 0u      << 0   << 0   << 115200u << 0u      << true;
     QTest::newRow("FTDI default")          << 9600u   << 0u      << 230400u << 0   << 0   << 230400u << 0u      << true;
-    QTest::newRow("requested 460800")      << 57600u  << 460800u << 0u      << 0   << 0   << 460800u << 460800u << true;
-    QTest::newRow("requested 921600")      << 9600u   << 921600u << 0u      << 0   << 0   << 921600u << 921600u << true;
-    QTest::newRow("already at default")    << 115200u << 0u      << 0u      << 0   << 0   << 115200u << 0u      << false;
     QTest::newRow("requested = found")     << 38400u  << 38400u  << 0u      << 0   << 0   << 38400u  << 38400u  << false;
-    QTest::newRow("requested 9600")        << 9600u   << 9600u   << 0u      << 0   << 0   << 9600u   << 9600u   << false;
     QTest::newRow("write rejected")        << 9600u   << 0u      << 0u      << 0   << 174 << 9600u   << 0u      << true;
     QTest::newRow("write rejected, req")   << 19200u  << 230400u << 0u      << 0   << 203 << 19200u  << 19200u  << true;
     QTest::newRow("probe 175, no switch")  << 57600u  << 230400u << 0u      << 175 << 0   << 57600u  << 0u      << false;
@@ -327,7 +287,7 @@ void TestBootMonitorLink::connect()
     m_monitor->nBaudWriteStatus = baudWriteStatus;
     m_link->setDefaultWorkingBaudRate(defaultRate);
     QCOMPARE(m_link->setRequestedBaudRate(requested), 0);
-    m_peer->start(monitorHandler());
+    m_peer->start(m_monitor->handler());
 
     QCOMPARE(m_link->connectMonitor(), 0);
     QVERIFY(m_link->isOpen());
@@ -351,17 +311,13 @@ void TestBootMonitorLink::connect()
 
 void TestBootMonitorLink::defaultRateByTransport()
 {
-    QCOMPARE(TBootMonitorLink(new TComSerialPort).defaultWorkingBaudRate(), 115200u);
-    QCOMPARE(TBootMonitorLink(new TComSerialFTDI).defaultWorkingBaudRate(), 230400u);
     TBootMonitorLink link(new TComSerialFTDI);
+    QCOMPARE(link.defaultWorkingBaudRate(), 230400u);
     link.setDefaultWorkingBaudRate(57600);
     QCOMPARE(link.defaultWorkingBaudRate(), 57600u);
     link.setDefaultWorkingBaudRate(0);
     QCOMPARE(link.defaultWorkingBaudRate(), 230400u);
-    TComSerialFTDI ftdi;
-    TComSerialPort port;
-    QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(&ftdi), 230400u);
-    QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(&port), 115200u);
+    QCOMPARE(TBootMonitorLink(new TComSerialPort).defaultWorkingBaudRate(), 115200u);
     QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(nullptr), 115200u);
 }
 
@@ -421,16 +377,6 @@ void TestBootMonitorLink::readValues()
     QCOMPARE(requests.at(1).toHex(), QByteArray("045e110202"));
     QCOMPARE(requests.at(3).toHex(), QByteArray("055e10020412345678"));
 
-    // 256 data bytes travel with the length byte 0, both ways.
-    QByteArray block(256, 0);
-    for (int i = 0; i < 256; ++i)
-        block[i] = char(255 - i);
-    QCOMPARE(m_link->writeObject(0x5E12, 64, reinterpret_cast<const uint8_t *>(block.constData()), 256), 0);
-    QCOMPARE(m_peer->requests().last().left(5).toHex(), QByteArray("055e124000"));
-    QByteArray back(256, 0);
-    QCOMPARE(m_link->readObject(0x5E12, 64, reinterpret_cast<uint8_t *>(back.data()), 256), 0);
-    QCOMPARE(m_peer->requests().last().toHex(), QByteArray("045e124000"));
-    QCOMPARE(back, block);
 }
 
 // Answers that are not what was asked for, and the monitor's own verdicts.
@@ -448,8 +394,6 @@ void TestBootMonitorLink::responses_data()
     QTest::newRow("ident code")              << hex("0800") << 0 << 0 << 120 << 120;
     QTest::newRow("code byte only")          << hex("01") << 0 << 0 << 120 << 120;
     QTest::newRow("status 174")              << QByteArray() << 174 << 0 << 174 << 174;
-    QTest::newRow("status 175")              << QByteArray() << 175 << 0 << 175 << 175;
-    QTest::newRow("status 203")              << QByteArray() << 203 << 0 << 203 << 203;
     QTest::newRow("status 255")              << QByteArray() << 255 << 0 << 255 << 255;
     QTest::newRow("one data byte short")     << QByteArray() << 0 << 1 << 120 << 0;
     QTest::newRow("write answer too long")   << hex("0200000000") << 0 << 0 << 120 << 100;
@@ -484,10 +428,8 @@ void TestBootMonitorLink::writeObjectCounts_data()
     QTest::addColumn<int>("result");
     QTest::newRow("0") << 0 << 0;
     QTest::newRow("1") << 1 << 0;
-    QTest::newRow("128") << 128 << 0;
     QTest::newRow("256") << 256 << 0;
     QTest::newRow("257") << 257 << 1;
-    QTest::newRow("300") << 300 << 1;
     QTest::newRow("-5") << -5 << 1;
 }
 
@@ -536,17 +478,14 @@ void TestBootMonitorLink::observer()
     m_link->setTransactionObserver(nullptr);
     QCOMPARE(m_link->writeU8(0x5E10, 1, 0), 174);
 
+    auto text = [](const TransactionRecord &r) {
+        return QStringLiteral("%1 %2 %3 %4 %5").arg(r.nService).arg(r.nIndex, 0, 16).arg(r.nSubIndex)
+            .arg(r.nLength).arg(r.nStatus);
+    };
     QCOMPARE(records.size(), 2);
-    QCOMPARE(records[0].nService, uint8_t(0x05));
-    QCOMPARE(records[0].nIndex, uint16_t(0x5E12));
-    QCOMPARE(records[0].nSubIndex, uint8_t(7));
-    QCOMPARE(records[0].nLength, 128);
-    QCOMPARE(records[0].nStatus, 0);
+    QCOMPARE(text(records[0]), QStringLiteral("5 5e12 7 128 0"));
+    QCOMPARE(text(records[1]), QStringLiteral("4 5e11 2 4 174"));
     QVERIFY(records[0].nRoundTripUs > 0);
-    QCOMPARE(records[1].nService, uint8_t(0x04));
-    QCOMPARE(records[1].nIndex, uint16_t(0x5E11));
-    QCOMPARE(records[1].nLength, 4);
-    QCOMPARE(records[1].nStatus, 174);
 }
 
 QTEST_APPLESS_MAIN(TestBootMonitorLink)

@@ -3,6 +3,7 @@
 #include "LinkFrame.h"
 
 #include <QElapsedTimer>
+#include <QtEndian>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -27,9 +28,8 @@ speed_t speedOf(quint32 nRate)
 
 QByteArray objectRequest(quint8 nService, quint16 nIndex, quint8 nSub, const QByteArray &data, int nCount)
 {
-    QByteArray request;
-    request.append(char(nService)).append(char(nIndex >> 8)).append(char(nIndex)).append(char(nSub)).append(char(nCount));
-    return request + data;
+    const char aHead[] = {char(nService), char(nIndex >> 8), char(nIndex), char(nSub), char(nCount)};
+    return QByteArray(aHead, 5) + data;
 }
 } // namespace
 
@@ -107,16 +107,11 @@ QByteArray PtyClient::readRaw(int nMs, int nUntil)
     return bytes;
 }
 
-void PtyClient::flushInput()
-{
-    ::tcflush(m_nFd, TCIFLUSH);
-}
-
 QByteArray PtyClient::transact(const QByteArray &request, int nMs)
 {
     m_bBadChecksum = false;
     m_nLifeTriggers = 0;
-    flushInput();
+    ::tcflush(m_nFd, TCIFLUSH);
     if (!writeRaw(LinkFrame::encode(request)))
         return QByteArray();
     LinkFrame::Receiver receiver;
@@ -143,30 +138,25 @@ QByteArray PtyClient::transact(const QByteArray &request, int nMs)
 
 int PtyClient::writeU32(quint16 nIndex, quint8 nSub, quint32 nValue)
 {
-    QByteArray data;
-    data.append(char(nValue >> 24)).append(char(nValue >> 16)).append(char(nValue >> 8)).append(char(nValue));
+    QByteArray data(4, 0);
+    qToBigEndian(nValue, data.data());
     return writeData(nIndex, nSub, data);
 }
 
 int PtyClient::writeData(quint16 nIndex, quint8 nSub, const QByteArray &data)
 {
     const QByteArray answer = transact(objectRequest(0x05, nIndex, nSub, data, int(data.size())));
-    if (answer.size() < 2 || quint8(answer.at(0)) != 0x02)
-        return -1;
-    return quint8(answer.at(1));
+    return answer.size() < 2 || quint8(answer.at(0)) != 0x02 ? -1 : quint8(answer.at(1));
 }
 
 int PtyClient::readU32(quint16 nIndex, quint8 nSub, quint32 &nValue)
 {
     QByteArray data;
     const int nStatus = readData(nIndex, nSub, data, 4);
-    if (nStatus == 0) {
-        if (data.size() < 4)
-            return -1;
-        nValue = 0;
-        for (int i = 0; i < 4; ++i)
-            nValue = (nValue << 8) | quint8(data.at(i));
-    }
+    if (nStatus == 0 && data.size() < 4)
+        return -1;
+    if (nStatus == 0)
+        nValue = qFromBigEndian<quint32>(data.constData());
     return nStatus;
 }
 

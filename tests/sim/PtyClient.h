@@ -17,7 +17,6 @@ public:
     bool writeRaw(const QByteArray &bytes);
     // Bytes that arrive within nMs (stops early once nUntil bytes are there).
     QByteArray readRaw(int nMs, int nUntil = 1 << 20);
-    void flushInput();
 
     // Sends the request as one frame and waits up to nMs for a complete
     // answer frame. Returns its payload; empty when none came. bBadChecksum
