@@ -54,11 +54,7 @@ public:
                 list << s.sTitle + QLatin1Char('|') + s.sText;
         return list;
     }
-    void clear()
-    {
-        seen.clear();
-        m_answers.clear();
-    }
+    void clear() { seen.clear(); m_answers.clear(); }
 
 private:
     void poll()
@@ -114,7 +110,7 @@ private:
     }
 
     QTimer m_timer;
-    QStringList m_answers;
+    QStringList m_answers;   // button number, "file:path" or "file:" (cancel)
 };
 
 // Writes bytes at an address as an Intel HEX ("ihex") or S-record ("srec")

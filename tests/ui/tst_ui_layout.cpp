@@ -42,50 +42,39 @@ private slots:
 
     void cleanup() { window.reset(); }
 
-    // Each layout's holder and its items in order; spacers show as "-".
-    void layouts_data()
-    {
-        QTest::addColumn<QString>("holder");
-        QTest::addColumn<QStringList>("items");
-        auto row = [](const char *sName, const char *sHolder, const QStringList &items) {
-            QTest::newRow(sName) << QString::fromLatin1(sHolder) << items;
-        };
-        row("verticalLayout_5", "MainWidget",
-            { "tabWidgetFunction", "-", "horizontalLayout_10", "-", "groupBoxProgress" });
-        row("verticalLayout_4", "tabProgram", { "horizontalLayout", "tableWidgetPgmImages" });
-        row("horizontalLayout", "verticalLayout_4",
-            { "toolButtonPgmAddFile", "toolButtonPgmAddEntry", "toolButtonPgmRemoveEntry", "toolButtonPgmClearEntries",
-              "-", "toolButtonDE", "toolButtonEN" });
-        row("horizontalLayout_10", "verticalLayout_5", { "groupBoxConnection", "groupBoxStartOptions", "groupBoxInfo" });
-        row("verticalLayout_16", "groupBoxConnection", { "verticalLayout_2", "verticalLayout_3", "pushButtonRefreshPorts" });
-        row("verticalLayout_2", "verticalLayout_16", { "labelPort", "comboBoxPort" });
-        row("verticalLayout_3", "verticalLayout_16", { "labelBaudrate", "comboBoxBaudrate" });
-        row("verticalLayout", "groupBoxStartOptions",
-            { "radioButtonRunningFW", "radioButtonPoweredOffDevice", "radioButtonRunningMonitor" });
-        row("verticalLayout_15", "groupBoxInfo", { "stackedWidgetInfo" });
-        row("horizontalLayout_2", "page", { "verticalLayout_6", "verticalLayout_7" });
-        row("verticalLayout_6", "horizontalLayout_2", { "labelInfoFlashHeader1", "labelInfoFlash1" });
-        row("verticalLayout_7", "horizontalLayout_2", { "labelInfoFlashHeader2", "labelInfoFlash2" });
-        row("verticalLayout_22", "groupBoxProgress",
-            { "horizontalLayout_11", "progressBarProgress", "progressBarTotal", "horizontalLayout_3" });
-        row("horizontalLayout_11", "verticalLayout_22", { "labelProgressStep", "labelProgressFile" });
-        row("horizontalLayout_3", "verticalLayout_22", { "pushButtonStart", "pushButtonCancel", "-" });
-    }
-
+    // Each layout: its holder, then its items in order; spacers show as "-".
     void layouts()
     {
-        QFETCH(QString, holder);
-        QFETCH(QStringList, items);
-        QLayout *layout = child<QLayout>(QString::fromLatin1(QTest::currentDataTag()));
-        QVERIFY(layout && layout->parent());
-        QCOMPARE(layout->parent()->objectName(), holder);
-        QStringList names;
-        for (int i = 0; i < layout->count(); ++i) {
-            QLayoutItem *item = layout->itemAt(i);
-            names << (item->widget() ? item->widget()->objectName()
-                                     : item->layout() ? item->layout()->objectName() : QStringLiteral("-"));
+        const char *const expected[] = {
+            "verticalLayout_5 in MainWidget: tabWidgetFunction - horizontalLayout_10 - groupBoxProgress",
+            "verticalLayout_4 in tabProgram: horizontalLayout tableWidgetPgmImages",
+            "horizontalLayout in verticalLayout_4: toolButtonPgmAddFile toolButtonPgmAddEntry toolButtonPgmRemoveEntry "
+            "toolButtonPgmClearEntries - toolButtonDE toolButtonEN",
+            "horizontalLayout_10 in verticalLayout_5: groupBoxConnection groupBoxStartOptions groupBoxInfo",
+            "verticalLayout_16 in groupBoxConnection: verticalLayout_2 verticalLayout_3 pushButtonRefreshPorts",
+            "verticalLayout_2 in verticalLayout_16: labelPort comboBoxPort",
+            "verticalLayout_3 in verticalLayout_16: labelBaudrate comboBoxBaudrate",
+            "verticalLayout in groupBoxStartOptions: radioButtonRunningFW radioButtonPoweredOffDevice radioButtonRunningMonitor",
+            "verticalLayout_15 in groupBoxInfo: stackedWidgetInfo",
+            "horizontalLayout_2 in page: verticalLayout_6 verticalLayout_7",
+            "verticalLayout_6 in horizontalLayout_2: labelInfoFlashHeader1 labelInfoFlash1",
+            "verticalLayout_7 in horizontalLayout_2: labelInfoFlashHeader2 labelInfoFlash2",
+            "verticalLayout_22 in groupBoxProgress: horizontalLayout_11 progressBarProgress progressBarTotal horizontalLayout_3",
+            "horizontalLayout_11 in verticalLayout_22: labelProgressStep labelProgressFile",
+            "horizontalLayout_3 in verticalLayout_22: pushButtonStart pushButtonCancel -",
+        };
+        for (const char *sExpected : expected) {
+            const QString sName = QString::fromLatin1(sExpected).section(QLatin1Char(' '), 0, 0);
+            QLayout *layout = child<QLayout>(sName);
+            QVERIFY2(layout && layout->parent(), qPrintable(sName));
+            QStringList names{ sName, QStringLiteral("in"), layout->parent()->objectName() + QLatin1Char(':') };
+            for (int i = 0; i < layout->count(); ++i) {
+                QLayoutItem *item = layout->itemAt(i);
+                names << (item->widget() ? item->widget()->objectName()
+                                         : item->layout() ? item->layout()->objectName() : QStringLiteral("-"));
+            }
+            QCOMPARE(names.join(QLatin1Char(' ')), QLatin1String(sExpected));
         }
-        QCOMPARE(names, items);
     }
 
     // Class and shown texts of every widget that shows one.

@@ -85,52 +85,38 @@ private slots:
 
     // ---- numbers ---------------------------------------------------------------
 
-    void parseNumber_data()
+    // Number forms: what parseNumber reads, and what the offset cell accepts.
+    void numbers_data()
     {
         QTest::addColumn<QString>("text");
         QTest::addColumn<int>("value");
-        QTest::newRow("empty") << "" << -1;
-        QTest::newRow("hex") << "0x1a" << 26;
-        QTest::newRow("hex upper digits") << "0xFF" << 255;
-        QTest::newRow("decimal") << "4096" << 4096;
-        QTest::newRow("leading zeros") << "007" << 7;
-        QTest::newRow("largest decimal") << "2147483647" << 2147483647;
-        QTest::newRow("one above") << "2147483648" << -1;
-        QTest::newRow("0xffffffff does not fit") << "0xffffffff" << -1;
-        QTest::newRow("0x7fffffff") << "0x7fffffff" << 2147483647;
-        QTest::newRow("capital X is decimal and fails") << "0X10" << -1;
-        QTest::newRow("bare prefix") << "0x" << -1;
-        QTest::newRow("hex digits without prefix") << "1a" << -1;
-        QTest::newRow("negative") << "-5" << -1;
+        QTest::addColumn<bool>("acceptable");
+        QTest::newRow("empty") << "" << -1 << false;
+        QTest::newRow("hex") << "0x1a" << 26 << true;
+        QTest::newRow("hex upper digits") << "0xFF" << 255 << true;
+        QTest::newRow("decimal") << "4096" << 4096 << true;
+        QTest::newRow("leading zeros") << "007" << 7 << true;
+        QTest::newRow("largest decimal") << "2147483647" << 2147483647 << true;
+        QTest::newRow("one above") << "2147483648" << -1 << true;
+        QTest::newRow("0xffffffff does not fit") << "0xffffffff" << -1 << true;
+        QTest::newRow("0x7fffffff") << "0x7fffffff" << 2147483647 << true;
+        QTest::newRow("capital X is decimal and fails") << "0X10" << -1 << false;
+        QTest::newRow("bare prefix") << "0x" << -1 << false;
+        QTest::newRow("hex digits without prefix") << "1a" << -1 << false;
+        QTest::newRow("negative") << "-5" << -1 << false;
+        QTest::newRow("nine hex digits") << "0x123456789" << -1 << false;
+        QTest::newRow("eleven decimal digits") << "12345678901" << -1 << false;
     }
 
-    void parseNumber()
+    void numbers()
     {
         QFETCH(QString, text);
         QFETCH(int, value);
-        QCOMPARE(MainWidget::parseNumber(text), value);
-    }
-
-    void offsetValidator_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("acceptable");
-        QTest::newRow("eight hex digits") << "0xffffffff" << true;
-        QTest::newRow("nine hex digits") << "0x123456789" << false;
-        QTest::newRow("ten decimal digits") << "4294967295" << true;
-        QTest::newRow("eleven decimal digits") << "12345678901" << false;
-        QTest::newRow("capital X") << "0X12" << false;
-        QTest::newRow("letters") << "abc" << false;
-    }
-
-    void offsetValidator()
-    {
-        QFETCH(QString, text);
         QFETCH(bool, acceptable);
+        QCOMPARE(MainWidget::parseNumber(text), value);
         window->addPgmRow(Flash0, Program, QString(), -1, -1);
-        QLineEdit *offset = cell(0, 3);
         int pos = 0;
-        QCOMPARE(offset->validator()->validate(text, pos) == QValidator::Acceptable, acceptable);
+        QCOMPARE(cell(0, 3)->validator()->validate(text, pos) == QValidator::Acceptable, acceptable);
     }
 
     // ---- rows ------------------------------------------------------------------
