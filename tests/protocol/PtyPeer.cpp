@@ -18,9 +18,6 @@ namespace
 uint32_t speedToRate(speed_t nSpeed)
 {
     switch (nSpeed) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
     case B9600: return 9600;
     case B19200: return 19200;
     case B38400: return 38400;

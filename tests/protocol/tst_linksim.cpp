@@ -144,7 +144,6 @@ void TestLinkSim::services_data()
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<int>("result");
     QTest::newRow("clean") << QStringList() << 0;
-    QTest::newRow("busy 203") << QStringList{"--fault", "busy:3"} << 203;
     QTest::newRow("status 174") << QStringList{"--fault", "busy:3:174"} << 174;
     QTest::newRow("bad checksum") << QStringList{"--fault", "corrupt:3"} << 100;
     QTest::newRow("lost answer") << QStringList{"--fault", "drop:3"} << 101;

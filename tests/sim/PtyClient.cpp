@@ -92,19 +92,17 @@ QByteArray PtyClient::readRaw(int nMs, int nUntil)
     QByteArray bytes;
     QElapsedTimer timer;
     timer.start();
-    while (bytes.size() < nUntil) {
-        const qint64 nLeft = nMs - timer.elapsed();
-        if (nLeft <= 0)
-            break;
-        pollfd pfd = {m_nFd, POLLIN, 0};
-        if (::poll(&pfd, 1, int(nLeft)) <= 0)
-            continue;
-        char buffer[512];
-        const ssize_t n = ::read(m_nFd, buffer, sizeof buffer);
-        if (n > 0)
-            bytes.append(buffer, int(n));
-    }
+    while (bytes.size() < nUntil && timer.elapsed() < nMs)
+        bytes += readSome(int(nMs - timer.elapsed()));
     return bytes;
+}
+
+QByteArray PtyClient::readSome(int nMs)
+{
+    pollfd pfd = {m_nFd, POLLIN, 0};
+    char buffer[512];
+    const ssize_t n = ::poll(&pfd, 1, qMax(1, nMs)) > 0 ? ::read(m_nFd, buffer, sizeof buffer) : 0;
+    return QByteArray(buffer, int(qMax<ssize_t>(0, n)));
 }
 
 QByteArray PtyClient::transact(const QByteArray &request, int nMs)
@@ -118,13 +116,8 @@ QByteArray PtyClient::transact(const QByteArray &request, int nMs)
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < nMs) {
-        pollfd pfd = {m_nFd, POLLIN, 0};
-        if (::poll(&pfd, 1, int(qMax<qint64>(1, nMs - timer.elapsed()))) <= 0)
-            continue;
-        char buffer[512];
-        const ssize_t n = ::read(m_nFd, buffer, sizeof buffer);
-        for (ssize_t i = 0; i < n; ++i) {
-            const int nStatus = receiver.feed(quint8(buffer[i]));
+        for (char c : readSome(int(nMs - timer.elapsed()))) {
+            const int nStatus = receiver.feed(quint8(c));
             if (nStatus == LinkFrame::Receiver::Complete)
                 return receiver.payloadBytes();
             if (nStatus == LinkFrame::Receiver::LifeTrigger)
