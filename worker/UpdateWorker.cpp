@@ -193,6 +193,20 @@ void UpdateWorker::critical(const QString &sTitle, const QString &sText)
     emit ShowCritical(sTitle, sText);
 }
 
+// The end of an operation that failed inside its request loop: the message
+// under the operation's title, the default read time-out back where the
+// operation had raised it, then its failure state. Returns the operation's
+// result, -1.
+int UpdateWorker::failed(const QString &sTitle, const QString &sText, const QString &sState,
+                         bool bRestoreTimeout)
+{
+    critical(sTitle, sText);
+    if (bRestoreTimeout)
+        link.restoreDefaultTimeout();
+    emit ProgressState(sState);
+    return -1;
+}
+
 // A time-out, a garbled frame or an answer of the wrong kind may have cost
 // the request or only its answer; for the requests below both are harmless
 // to repeat. Status bytes of the monitor are its verdict and are not.

@@ -127,6 +127,8 @@ private:
 
     // Helpers shared by all operations.
     void check(int nCode);                 // throws a failing service code
+    int failed(const QString &sTitle, const QString &sText, const QString &sState,
+               bool bRestoreTimeout = false);
     void checkCancel();                    // throws the cancel text
     QString codeText(int nCode);
     void critical(const QString &sTitle, const QString &sText);

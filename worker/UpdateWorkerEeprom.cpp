@@ -143,13 +143,9 @@ int UpdateWorker::eraseEeprom(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        critical(tr("EEPROM erase"), codeText(nCode));
-        emit ProgressState(tr("Erasing EEPROM failed!"));
-        return -1;
+        return failed(tr("EEPROM erase"), codeText(nCode), tr("Erasing EEPROM failed!"));
     } catch (const QString &sText) {
-        critical(tr("EEPROM erase"), sText);
-        emit ProgressState(tr("Erasing EEPROM failed!"));
-        return -1;
+        return failed(tr("EEPROM erase"), sText, tr("Erasing EEPROM failed!"));
     }
     emit ProgressState(tr("Erasing EEPROM finished"));
     return 0;
@@ -213,13 +209,9 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        critical(tr("EEPROM write"), codeText(nCode));
-        emit ProgressState(tr("Writing EEPROM failed!"));
-        return -1;
+        return failed(tr("EEPROM write"), codeText(nCode), tr("Writing EEPROM failed!"));
     } catch (const QString &sText) {
-        critical(tr("EEPROM write"), sText);
-        emit ProgressState(tr("Writing EEPROM failed!"));
-        return -1;
+        return failed(tr("EEPROM write"), sText, tr("Writing EEPROM failed!"));
     }
     emit ProgressState(tr("Writing EEPROM finished"));
     return 0;
@@ -271,13 +263,9 @@ int UpdateWorker::readEeprom(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        critical(tr("EEPROM read"), codeText(nCode));
-        emit ProgressState(tr("Reading EEPROM failed!"));
-        return -1;
+        return failed(tr("EEPROM read"), codeText(nCode), tr("Reading EEPROM failed!"));
     } catch (const QString &sText) {
-        critical(tr("EEPROM read"), sText);
-        emit ProgressState(tr("Reading EEPROM failed!"));
-        return -1;
+        return failed(tr("EEPROM read"), sText, tr("Reading EEPROM failed!"));
     }
 
     if (image->save(entry.sImage, true) != 0) {

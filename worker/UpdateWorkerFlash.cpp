@@ -160,15 +160,9 @@ int UpdateWorker::eraseFlash(PgmEntry &entry)
     try {
         eraseSectors(uint32_t(nOffset), uint32_t(nLength));
     } catch (int nCode) {
-        critical(tr("Erase flash"), codeText(nCode));
-        link.restoreDefaultTimeout();
-        emit ProgressState(tr("Erase failed!"));
-        return -1;
+        return failed(tr("Erase flash"), codeText(nCode), tr("Erase failed!"), true);
     } catch (const QString &sText) {
-        critical(tr("Erase flash"), sText);
-        link.restoreDefaultTimeout();
-        emit ProgressState(tr("Erase failed!"));
-        return -1;
+        return failed(tr("Erase flash"), sText, tr("Erase failed!"), true);
     }
     link.restoreDefaultTimeout();
     emit ProgressState(tr("Erase finished"));
@@ -334,15 +328,9 @@ int UpdateWorker::programFlash(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        critical(tr("Program flash"), codeText(nCode));
-        link.restoreDefaultTimeout();
-        emit ProgressState(tr("Update failed!"));
-        return -1;
+        return failed(tr("Program flash"), codeText(nCode), tr("Update failed!"), true);
     } catch (const QString &sText) {
-        critical(tr("Program flash"), sText);
-        link.restoreDefaultTimeout();
-        emit ProgressState(tr("Update failed!"));
-        return -1;
+        return failed(tr("Program flash"), sText, tr("Update failed!"), true);
     }
     link.restoreDefaultTimeout();
     emit ProgressState(tr("Update finished"));
@@ -396,13 +384,9 @@ int UpdateWorker::readFlash(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        critical(tr("Flash read"), codeText(nCode));
-        emit ProgressState(tr("Reading flash failed!"));
-        return -1;
+        return failed(tr("Flash read"), codeText(nCode), tr("Reading flash failed!"));
     } catch (const QString &sText) {
-        critical(tr("Flash read"), sText);
-        emit ProgressState(tr("Reading flash failed!"));
-        return -1;
+        return failed(tr("Flash read"), sText, tr("Reading flash failed!"));
     }
 
     if (image->save(entry.sImage, true) != 0) {
