@@ -26,3 +26,16 @@ shot window-rows.png -S "$root/samples/servo-fw-sample.hex" -B mon
 # The same in German.
 QT_QPA_PLATFORM=offscreen SERVOPROG_SCREENSHOT="$root/docs/window-de.png" \
   "$program" -l de -S "$root/samples/servo-fw-sample.hex" -B mon
+
+# An update in progress: the sample programmed into a simulated drive whose
+# line runs at wire speed, pictured at 70 % of the whole run.
+if [ -x "$build/bin/servoprog-sim" ] && [ -x "$build/bin/servoprog-shot-run" ]; then
+  simout=$(mktemp)
+  "$build/bin/servoprog-sim" --throttle >"$simout" 2>/dev/null &
+  simpid=$!
+  trap 'kill $simpid 2>/dev/null; rm -f "$simout"' EXIT
+  for _ in $(seq 50); do [ -s "$simout" ] && break; sleep 0.1; done
+  port=$(head -n 1 "$simout")
+  QT_QPA_PLATFORM=offscreen "$build/bin/servoprog-shot-run" "$root/docs/window-run.png" 70 \
+    -l en -P "$port" -B mon -S "$root/samples/servo-fw-sample.hex"
+fi
