@@ -15,6 +15,11 @@
 #include <QPushButton>
 #include <QStringList>
 #include <QTimer>
+#include <QtTest>
+
+#include <memory>
+
+#include "MainWidget.h"
 
 // Answers every modal dialog the window opens, in order, from a queue of
 // planned answers, and records what each one said. A message box without a
@@ -112,6 +117,20 @@ private:
     QTimer m_timer;
     QStringList m_answers;   // button number, "file:path" or "file:" (cancel)
 };
+
+// Shows a fresh window with a dialog answerer that has already forgotten the
+// boxes of the test program's own command line. False: no window on screen.
+inline bool openWindow(std::unique_ptr<MainWidget> &window, std::unique_ptr<ModalAnswerer> &modal)
+{
+    modal.reset(new ModalAnswerer);
+    window.reset(new MainWidget);
+    window->show();
+    if (!QTest::qWaitForWindowExposed(window.get()))
+        return false;
+    QTest::qWait(50);
+    modal->clear();
+    return true;
+}
 
 // Writes bytes at an address as an Intel HEX ("ihex") or S-record ("srec")
 // file with srec_cat. Returns false when srec_cat fails.

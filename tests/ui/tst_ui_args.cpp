@@ -74,12 +74,7 @@ private slots:
 
     void init()
     {
-        modal.reset(new ModalAnswerer);
-        window.reset(new MainWidget);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        QTest::qWait(50);
-        modal->clear();
+        QVERIFY(openWindow(window, modal));
         // A known port list instead of this machine's.
         auto *ports = window->findChild<QComboBox *>(QStringLiteral("comboBoxPort"));
         ports->clear();

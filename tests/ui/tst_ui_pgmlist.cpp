@@ -66,13 +66,7 @@ private slots:
 
     void init()
     {
-        // Boxes for the test program's own command line are answered and forgotten.
-        modal.reset(new ModalAnswerer);
-        window.reset(new MainWidget);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        QTest::qWait(50);
-        modal->clear();
+        QVERIFY(openWindow(window, modal));
         table = window->findChild<QTableWidget *>(QStringLiteral("tableWidgetPgmImages"));
         QVERIFY(table);
     }

@@ -122,12 +122,7 @@ private slots:
 
     void init()
     {
-        modal.reset(new ModalAnswerer);
-        window.reset(new MainWidget);
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        QTest::qWait(50);
-        modal->clear();
+        QVERIFY(openWindow(window, modal));
     }
 
     void cleanup()
