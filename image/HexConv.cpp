@@ -1,5 +1,6 @@
 #include "HexConv.h"
 
+#include "FileKind.h"
 #include "HexConvIHex.h"
 #include "HexConvSRec.h"
 #include "HexRecordReader.h"
@@ -117,8 +118,8 @@ HexConv::FileType HexConv::fileTypeOf(const char *pHead, qint64 nLength)
 
 HexConv::FileType HexConv::fileType(const QString &sFileName)
 {
-    QFile file(sFileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openRegularFile(file, sFileName))
         return FileTypeUnknown;
     char head[4];
     const qint64 nRead = file.read(head, sizeof head);
@@ -191,23 +192,60 @@ private:
     HexConv::Extent &m_extent;
 };
 
+class CountSink : public hexrecord::Sink
+{
+public:
+    CountSink(qint64 nFirst, qint64 nLast, HexConv::DataCount &count) : m_nFirst(nFirst), m_nLast(nLast), m_count(count) {}
+    void data(quint64 nAddress, const quint8 *, int nCount) override
+    {
+        if (nCount <= 0)
+            return;
+        const qint64 nStart = qint64(nAddress);
+        const qint64 nEnd = nStart + nCount - 1;
+        if (nEnd > m_nLast)
+            m_count.nAbove += quint64(nCount);
+        else if (nStart < m_nFirst)
+            m_count.nBelow += quint64(nCount);
+        else
+            m_count.nInside += quint64(nCount);
+    }
+
+private:
+    qint64 m_nFirst;
+    qint64 m_nLast;
+    HexConv::DataCount &m_count;
+};
+
+// One pass of the reader that fits the file's type over a sink.
+int readRecords(const QString &sFileName, hexrecord::Sink &sink, bool bReportErrors)
+{
+    switch (HexConv::fileType(sFileName)) {
+    case HexConv::FileTypeIntelHex:
+        return hexrecord::readIntelHex(sFileName, sink, bReportErrors, false);
+    case HexConv::FileTypeSRecord:
+        return hexrecord::readSRecord(sFileName, sink, bReportErrors, false);
+    default:
+        return -1;
+    }
+}
+
 } // namespace
+
+int HexConv::countData(const QString &sFileName, qint64 nFirst, qint64 nLast, DataCount *pCount)
+{
+    DataCount count;
+    CountSink sink(nFirst, nLast, count);
+    const int nResult = readRecords(sFileName, sink, false);
+    if (pCount)
+        *pCount = count;
+    return nResult;
+}
 
 int HexConv::scanExtent(const QString &sFileName, Extent *pExtent, bool bReportErrors)
 {
     Extent extent;
     ExtentSink sink(extent);
-    int nResult = -1;
-    switch (fileType(sFileName)) {
-    case FileTypeIntelHex:
-        nResult = hexrecord::readIntelHex(sFileName, sink, bReportErrors, false);
-        break;
-    case FileTypeSRecord:
-        nResult = hexrecord::readSRecord(sFileName, sink, bReportErrors, false);
-        break;
-    default:
-        break;
-    }
+    const int nResult = readRecords(sFileName, sink, bReportErrors);
     if (pExtent)
         *pExtent = extent;
     return nResult;

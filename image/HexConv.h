@@ -44,6 +44,16 @@ public:
         quint32 nSkipped = 0;    // data records that reach past 0xFFFFFFFF (unusable)
     };
 
+    // Data bytes of a file against an address range nFirst..nLast (empty
+    // when nLast < nFirst), by the rule load() applies: a record counts as
+    // inside only when it lies wholly in the range; one that reaches past
+    // nLast counts as above, any other as below.
+    struct DataCount {
+        quint64 nInside = 0;
+        quint64 nBelow = 0;
+        quint64 nAbove = 0;
+    };
+
     // Window used to examine a file (8 MiB from address 0).
     static constexpr quint32 kExamineBase = 0;
     static constexpr quint32 kExamineEnd = 0x7FFFFF;
@@ -112,6 +122,9 @@ public:
     // bReportErrors the malformation is described on standard error exactly
     // as load() would describe it (warnings are left to load()).
     static int scanExtent(const QString &sFileName, Extent *pExtent, bool bReportErrors = true);
+    // The same first pass, counting the data bytes against a range (see
+    // DataCount); no message. 0 on success, -1 as for scanExtent().
+    static int countData(const QString &sFileName, qint64 nFirst, qint64 nLast, DataCount *pCount);
 
 protected:
     // Copies a data record into the window when it lies wholly inside it,

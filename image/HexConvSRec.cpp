@@ -1,9 +1,9 @@
 #include "HexConvSRec.h"
 
 #include "HexRecordReader.h"
+#include "OutputFile.h"
 
 #include <QByteArray>
-#include <QSaveFile>
 
 #include <cstdio>
 #include <cstring>
@@ -94,6 +94,16 @@ char *putRecord(char *p, char cType, int nAddressBytes, quint32 nAddress, const 
 
 int HexConvSRec::save(const QString &sFileName, bool bWholeWindow)
 {
+    // A regular file is written beside the target and renamed over it on
+    // commit(): a save that fails half-way leaves the old file (or none)
+    // instead of a torn one. A device or a FIFO is written directly, never
+    // replaced by a file.
+    OutputFile file(sFileName, OutputFile::Replace, true);
+    return save(file, bWholeWindow);
+}
+
+int HexConvSRec::save(OutputFile &file, bool bWholeWindow)
+{
     if (!isAllocated())
         return -1;
     quint32 nFirst = baseAddress();
@@ -122,10 +132,7 @@ int HexConvSRec::save(const QString &sFileName, bool bWholeWindow)
         nAddressBytes = 3;
     }
 
-    // Written beside the target and renamed over it on commit(): a save that
-    // fails half-way leaves the old file (or none) instead of a torn one.
-    QSaveFile file(sFileName);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Text))
+    if (!file.open())
         return -1;
 
     constexpr int kChunk = 1 << 18;
@@ -136,7 +143,7 @@ int HexConvSRec::save(const QString &sFileName, bool bWholeWindow)
     char *p = pBegin;
     auto flush = [&]() {
         const qint64 nBytes = p - pBegin;
-        if (nBytes > 0 && file.write(pBegin, nBytes) != nBytes)
+        if (nBytes > 0 && !file.write(pBegin, nBytes))
             return false;
         p = pBegin;
         return true;
@@ -150,15 +157,11 @@ int HexConvSRec::save(const QString &sFileName, bool bWholeWindow)
     for (quint64 nOffset = 0; nOffset < nTotal; nOffset += 16) {
         const int nCount = int(qMin<quint64>(16, nTotal - nOffset));
         p = putRecord(p, cData, nAddressBytes, quint32(nFirst + nOffset), pData + nOffset, nCount);
-        if (p - pBegin >= kChunk && !flush()) {
-            file.cancelWriting();
+        if (p - pBegin >= kChunk && !flush())
             return -1;
-        }
     }
     p = putRecord(p, cEnd, nAddressBytes, nFirst, nullptr, 0);
-    if (!flush()) {
-        file.cancelWriting();
+    if (!flush())
         return -1;
-    }
     return file.commit() ? 0 : -1;
 }

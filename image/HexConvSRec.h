@@ -3,6 +3,8 @@
 
 #include "HexConv.h"
 
+class OutputFile;
+
 // Motorola S-record reader and writer.
 //
 // Reading: S0 sets the header text, S1/S2/S3 carry data, S5 is ignored,
@@ -16,9 +18,9 @@
 // Writing (save): "S0030000FC", 16 data bytes per record, then one
 // termination record with the first address written. The record types follow
 // from the last address written: up to 0xFFFF S1/S9, below 0x1000000 S2/S8,
-// above S3/S7. The file is written beside the target and renamed into place
+// above S3/S7. A file is written beside the target and renamed into place
 // only when every byte was written, so a failed save leaves any existing file
-// untouched.
+// untouched; a device or a FIFO is written directly (see OutputFile).
 class HexConvSRec : public HexConv
 {
 public:
@@ -29,6 +31,9 @@ public:
     // converter without data writes no data records (termination address =
     // base address) in the latter case.
     int save(const QString &sFileName, bool bWholeWindow) override;
+    // The same into an output the caller made (not yet opened), which then
+    // tells why a save failed.
+    int save(OutputFile &file, bool bWholeWindow);
 
     // Text of the last S0 record that carried data (at most 256 characters,
     // zero-terminated); empty before such a record was read.

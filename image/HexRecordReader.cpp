@@ -1,5 +1,7 @@
 #include "HexRecordReader.h"
 
+#include "FileKind.h"
+
 #include <QFile>
 
 #include <cstdio>
@@ -150,8 +152,8 @@ bool LineReader::restHasText()
 
 int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool bReportWarnings)
 {
-    QFile file(sFileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openRegularFile(file, sFileName))
         return -1;
     LineReader reader(file);
 
@@ -251,8 +253,8 @@ int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool 
 
 int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool bReportWarnings)
 {
-    QFile file(sFileName);
-    if (!file.open(QIODevice::ReadOnly))
+    QFile file;
+    if (!openRegularFile(file, sFileName))
         return -1;
     LineReader reader(file);
 

@@ -3,6 +3,7 @@
 #include "MainWidget.h"
 #include "ui_MainWidget.h"
 
+#include "FileKind.h"
 #include "FWInfoHex.h"
 #include "HexConv.h"
 #include "HexConvIHex.h"
@@ -371,8 +372,10 @@ void MainWidget::on_actionPgmClearEntries_triggered()
 
 int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length)
 {
-    QFile probe(file);
-    if (!probe.open(QIODevice::ReadOnly)) {
+    // Only a regular file: opening a FIFO would wait for a writer and hold
+    // the window.
+    QFile probe;
+    if (!openRegularFile(probe, file)) {
         if (type)
             *type = -1;
         return -1;

@@ -1,0 +1,90 @@
+#include "FileKind.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+#ifdef Q_OS_UNIX
+FileKind kindOfMode(mode_t nMode)
+{
+    if (S_ISREG(nMode))
+        return FileKind::Regular;
+    if (S_ISDIR(nMode))
+        return FileKind::Directory;
+    if (S_ISFIFO(nMode))
+        return FileKind::Fifo;
+    if (S_ISCHR(nMode))
+        return FileKind::CharDevice;
+    if (S_ISBLK(nMode))
+        return FileKind::BlockDevice;
+    if (S_ISSOCK(nMode))
+        return FileKind::Socket;
+    return FileKind::Other;
+}
+#endif
+
+} // namespace
+
+FileKind fileKindOf(const QString &sPath)
+{
+    if (sPath.isEmpty())
+        return FileKind::Missing;
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(sPath).constData(), &status) != 0)
+        return FileKind::Missing;
+    return kindOfMode(status.st_mode);
+#else
+    const QFileInfo info(sPath);
+    if (!info.exists())
+        return FileKind::Missing;
+    if (info.isDir())
+        return FileKind::Directory;
+    return info.isFile() ? FileKind::Regular : FileKind::Other;
+#endif
+}
+
+bool openRegularFile(QFile &file, const QString &sPath, FileKind *pKind)
+{
+    FileKind eKind = fileKindOf(sPath);
+    if (eKind == FileKind::Regular) {
+#ifdef Q_OS_UNIX
+        // Between the look and the open the name may come to name something
+        // else: open without waiting and look again at what was opened.
+        const int fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        struct stat status;
+        if (fd < 0) {
+            eKind = fileKindOf(sPath);
+        } else if (::fstat(fd, &status) != 0 || (eKind = kindOfMode(status.st_mode)) != FileKind::Regular) {
+            ::close(fd);
+        } else {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+            file.setFileName(sPath);
+            if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+                ::close(fd);
+            } else {
+                if (pKind)
+                    *pKind = eKind;
+                return true;
+            }
+        }
+#else
+        file.setFileName(sPath);
+        if (file.open(QIODevice::ReadOnly)) {
+            if (pKind)
+                *pKind = eKind;
+            return true;
+        }
+#endif
+    }
+    if (pKind)
+        *pKind = eKind;
+    return false;
+}
