@@ -454,6 +454,14 @@ Allgemeine Argumente zum Programmieren von Abbildern; ein Eintrag beginnt immer 
             <translation>Datendatei %1 kann nicht gelesen werden</translation>
         </message>
         <message>
+            <source>Data file %1 holds %2 data bytes beyond the end of the EEPROM (0x%3)</source>
+            <translation>Datendatei %1 enthält %2 Datenbytes hinter dem Ende des EEPROM (0x%3)</translation>
+        </message>
+        <message>
+            <source>Data file %1 holds no data for this EEPROM range</source>
+            <translation>Datendatei %1 enthält keine Daten für diesen EEPROM-Bereich</translation>
+        </message>
+        <message>
             <source>Write EEPROM</source>
             <translation>EEPROM schreiben</translation>
         </message>

@@ -109,6 +109,9 @@ void UpdateWorker::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_
     if (n != nPrevious)
         check(writeParam(eepromCommand, subParam3, n));
     nPrevious = n;
+    // Every write of the EEPROM is preceded by a cancel test, so a cancel
+    // at any moment is followed by no further write.
+    checkCancel();
     check(link.writeU32(eepromCommand, subCommand, cmdWrite));
     check(link.writeU32(eepromCommand, subCommand, cmdVerify));
     uint32_t nStatus = 0;
@@ -165,10 +168,11 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
         critical(tr("Examine data file"), tr("Cannot determine type of data file %1").arg(sFile));
         return -1;
     }
+    // An empty range (an EEPROM of size 0) has no address window, and no
+    // file's data would reach the drive.
     if (nLength == 0) {
-        // Nothing to write; there is no address window for an empty range.
-        emit ProgressState(tr("Writing EEPROM finished"));
-        return 0;
+        critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile));
+        return -1;
     }
     std::unique_ptr<HexConv> image = HexConv::create(type, nOffset, nOffset + nLength - 1);
     if (!image) {
@@ -183,6 +187,23 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
     emit ProgressValue(0);
     if (image->load(sFile) != 0) {
         critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile));
+        return -1;
+    }
+    // A range that runs to the end of the EEPROM was not cut by the caller:
+    // data beyond that end would be dropped without a word.
+    HexConv::DataCount count;
+    if (entry.nLength < 0 && HexConv::countData(sFile, nOffset, qint64(nOffset) + nLength - 1, &count) == 0
+        && count.nAbove > 0) {
+        critical(tr("Reading data file"), tr("Data file %1 holds %2 data bytes beyond the end of the EEPROM (0x%3)")
+                                              .arg(sFile)
+                                              .arg(count.nAbove)
+                                              .arg(nOffset + nLength - 1, 0, 16));
+        return -1;
+    }
+    // Without a byte inside the range the EEPROM would be filled with FF: a
+    // drive's parameters lost to a wrong file.
+    if (!image->hasData()) {
+        critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile));
         return -1;
     }
     emit ProgressState(tr("Write EEPROM"));

@@ -124,6 +124,9 @@ void UpdateWorker::eraseSectors(uint32_t nStart, uint32_t nLength)
         if (pJob)
             ++pJob->nSectorsChecked;
         if (nStatus != 0) {
+            // A cancel that came during the connection or the check must
+            // not be followed by a single erase.
+            checkCancel();
             check(link.writeU32(flashCommand, subCommand, cmdEraseSector));
             if (pJob)
                 ++pJob->nSectorsErased;
@@ -313,6 +316,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
                 sendBlock(pBlock, n, entry.bCompress, packed.data(), work.data(), expanded.data());
                 check(writeParam(flashCommand, subParam2, nAddress));
                 check(writeParam(flashCommand, subParam3, n));
+                checkCancel();
                 check(link.writeU32(flashCommand, subCommand, cmdProgram));
                 check(link.writeU32(flashCommand, subCommand, cmdVerify));
                 uint32_t nStatus = 0;
