@@ -3,6 +3,7 @@
 // one TCliRun per drive, each driving the same UpdateWorker the window uses.
 
 #include "CliCommand.h"
+#include "CliFiles.h"
 #include "CliImage.h"
 #include "CliText.h"
 #include "TCliLine.h"
@@ -14,6 +15,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStringList>
+#include <limits>
 #include <memory>
 
 namespace {
@@ -27,16 +29,20 @@ struct DeviceOptions
     QString sReportFile;
     QString sLogFile;
     int nRetries = 2;
+    // Every file the command reads or writes, for the identity check.
+    CliFileSet files;
 };
 
 const int kMaxRetries = 10;
 
-// Ports from --ports-from: one per line; blank lines and '#' comments skipped.
+// Ports from --ports-from: one per line; blank lines and '#' comments
+// skipped. Only a regular file is read: a FIFO would hold the tool.
 bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
 {
-    QFile file(sPath);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
-        sError = QStringLiteral("--ports-from: %1: %2").arg(sPath, file.errorString());
+    QFile file;
+    FileKind eKind = FileKind::Missing;
+    if (!openRegularFile(file, sPath, &eKind)) {
+        sError = QStringLiteral("--ports-from: %1").arg(cliInputProblem(sPath, eKind));
         return false;
     }
     while (!file.atEnd()) {
@@ -57,20 +63,34 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
                        DeviceOptions &options)
 {
     QStringList ports = parser.values(QStringLiteral("port"));
+    // An empty --port (an unset variable in a script) names no drive; it
+    // must not be dropped while the other drives run.
+    if (ports.contains(QString()))
+        return usageFail(sCommand, QStringLiteral("%1: --port with an empty port name").arg(QLatin1String(sCommand)));
     if (parser.isSet(QStringLiteral("ports-from"))) {
         QString sError;
-        for (const QString &sFile : parser.values(QStringLiteral("ports-from")))
+        for (const QString &sFile : parser.values(QStringLiteral("ports-from"))) {
+            options.files.addInput(QStringLiteral("--ports-from"), sFile);
             if (!readPortsFile(sFile, ports, sError))
                 return usageFail(sCommand, sError);
+        }
     }
-    ports.removeAll(QString());
     if (ports.isEmpty())
         return usageFail(sCommand, QStringLiteral("%1: --port DEV is required").arg(QLatin1String(sCommand)));
-    // Two workers on one port would garble each other's requests.
-    for (int i = 0; i < ports.size(); ++i)
-        if (ports.indexOf(ports.at(i), i + 1) > i)
-            return usageFail(sCommand, QStringLiteral("%1: port %2 given more than once")
-                                           .arg(QLatin1String(sCommand), ports.at(i)));
+    // Two workers on one port would garble each other's requests, whatever
+    // the port is called.
+    QStringList identities;
+    for (const QString &sPort : ports)
+        identities << cliPortIdentity(sPort);
+    for (int i = 0; i < ports.size(); ++i) {
+        const qsizetype nSame = identities.indexOf(identities.at(i), i + 1);
+        if (nSame < 0)
+            continue;
+        QString sText = QStringLiteral("%1: port %2 given more than once").arg(QLatin1String(sCommand), ports.at(i));
+        if (ports.at(nSame) != ports.at(i))
+            sText += QStringLiteral(" (also as %1)").arg(ports.at(nSame));
+        return usageFail(sCommand, sText);
+    }
     if (ports.size() > 1 && !bSeveralPorts)
         return usageFail(sCommand, QStringLiteral("%1 writes one output file: give exactly one --port")
                                        .arg(QLatin1String(sCommand)));
@@ -103,6 +123,10 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
         return usageFail(sCommand, QStringLiteral("--report: a file name is needed"));
     if (parser.isSet(QStringLiteral("log")) && options.sLogFile.isEmpty())
         return usageFail(sCommand, QStringLiteral("--log: a file name is needed"));
+    if (!options.sReportFile.isEmpty())
+        options.files.addOutput(QStringLiteral("--report"), options.sReportFile);
+    if (!options.sLogFile.isEmpty())
+        options.files.addOutput(QStringLiteral("--log"), options.sLogFile);
     return ExitOk;
 }
 
@@ -136,19 +160,6 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
     return ExitOk;
 }
 
-// A read's destination must be creatable before the drive is touched; a
-// read that cannot store its result would only waste the drive's time.
-bool checkOutputPath(const QString &sPath)
-{
-    const QFileInfo info(sPath);
-    const QFileInfo dir(info.absolutePath());
-    if (!dir.isDir() || !dir.isWritable()) {
-        fail(ExitFailed, QStringLiteral("%1: cannot create a file in %2").arg(sPath, info.absolutePath()));
-        return false;
-    }
-    return true;
-}
-
 // Runs the job list on every port until all workers have finished, then
 // shows the table (several drives), writes the report and returns the exit
 // status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
@@ -157,8 +168,11 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
     // Both files are checked before any drive is touched: a run whose report
-    // cannot be written would leave the line without its record.
-    if (!options.sReportFile.isEmpty() && !checkOutputPath(options.sReportFile))
+    // cannot be written would leave the line without its record. The log is
+    // written as the run goes, so that it can be read after a crash.
+    if (!options.sReportFile.isEmpty() && !cliCheckOutput(QStringLiteral("--report"), options.sReportFile))
+        return ExitFailed;
+    if (!options.sLogFile.isEmpty() && !cliCheckOutput(QStringLiteral("--log"), options.sLogFile, OutputFile::Stream))
         return ExitFailed;
     std::unique_ptr<TCliTrace> pTrace;
     if (!options.sLogFile.isEmpty()) {
@@ -187,6 +201,10 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         nStatus = line.exec();
         if (line.size() > 1)
             printOut(QLatin1Char('\n') + line.resultTable());
+        // A log that lost lines is no record of the run.
+        QString sLogError;
+        if (pTrace && !pTrace->close(sLogError))
+            nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
         if (!options.sReportFile.isEmpty()) {
             const TCliReport report(QLatin1String(sCommand), started);
             QString sError;
@@ -197,6 +215,29 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
     // A read whose file could not be written has already said so and counts
     // as failed; the converter's save never leaves a torn file behind.
     return nStatus;
+}
+
+// An EEPROM is written whole (every byte of the range, FF where the file has
+// no data), so a file without data in the range would wipe the drive's
+// parameters. The range's end is known here only when --length was given;
+// without it the worker refuses data beyond the EEPROM's end once the drive
+// has answered its size.
+int checkEepromImage(const PgmEntry &entry, const HexConv::Extent &extent)
+{
+    if (!extent.bHasData)
+        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
+    const qint64 nFirst = entry.nOffset;
+    const qint64 nLast = entry.nLength > 0 ? nFirst + entry.nLength - 1 : std::numeric_limits<qint64>::max();
+    HexConv::DataCount count;
+    if (HexConv::countData(entry.sImage, nFirst, nLast, &count) != 0 || count.nInside > 0)
+        return ExitOk;
+    const QString sRange = entry.nLength > 0 ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
+                                             : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
+    return fail(ExitFailed, QStringLiteral("%1: none of its %2 data bytes (at %3..%4) lies inside the EEPROM range %5; "
+                                           "nothing written")
+                                .arg(entry.sImage)
+                                .arg(count.nBelow + count.nAbove)
+                                .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
 }
 
 int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation,
@@ -222,8 +263,18 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     facts.nOffset = quint64(entry.nOffset);
     if (bHasFile) {
         entry.sImage = parser.positionalArguments().at(0);
+        if (nOperation == Read)
+            options.files.addOutput(QStringLiteral("OUT.srec"), entry.sImage);
+        else
+            options.files.addInput(QStringLiteral("IMAGE"), entry.sImage);
+    }
+    nStatus = options.files.check(sCommand);
+    if (nStatus != ExitOk)
+        return nStatus;
+    if (bHasFile) {
+        // A read that cannot store its result would only waste the drive's time.
         if (nOperation == Read) {
-            if (!checkOutputPath(entry.sImage))
+            if (!cliCheckOutput(QString(), entry.sImage))
                 return ExitFailed;
         } else {
             HexConv::FileType eType;
@@ -231,6 +282,9 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             QString sError;
             if (!scanCliImage(entry.sImage, eType, extent, sError))
                 return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
+            nStatus = checkEepromImage(entry, extent);
+            if (nStatus != ExitOk)
+                return nStatus;
             facts.sImageSha256 = TCliReport::fileSha256(entry.sImage);
         }
     }
@@ -264,6 +318,13 @@ int runProgram(const QCommandLineParser &parser)
         entry.nOperation = Program;
         entry.sImage = parser.value(sOption);
         entry.bCompress = !parser.isSet(QStringLiteral("no-compress"));
+        options.files.addInput(QStringLiteral("--") + sOption, entry.sImage);
+        jobs << entry;
+    }
+    const int nFilesStatus = options.files.check(sCommand);
+    if (nFilesStatus != ExitOk)
+        return nFilesStatus;
+    for (const PgmEntry &entry : jobs) {
         // Checked before the drive is touched: a missing or malformed image
         // must not cost a wake-up, an erase or a half-programmed flash.
         HexConv::FileType eType;
@@ -273,7 +334,6 @@ int runProgram(const QCommandLineParser &parser)
             return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
         if (!extent.bHasData)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
-        jobs << entry;
         jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;
         CliJobFacts fact;
         fact.sImageSha256 = TCliReport::fileSha256(entry.sImage);

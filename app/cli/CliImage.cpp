@@ -3,23 +3,25 @@
 #include "CliImage.h"
 
 #include "CliCommand.h"
+#include "CliFiles.h"
 #include "CliText.h"
 #include "FWInfoHex.h"
+#include "FileKind.h"
+#include "HexConvSRec.h"
+#include "OutputFile.h"
 
-#include <QFileInfo>
+#include <QFile>
 
 #include <cstring>
 
 bool scanCliImage(const QString &sPath, HexConv::FileType &eType, HexConv::Extent &extent, QString &sError)
 {
-    QFileInfo fileInfo(sPath);
-    if (!fileInfo.exists()) {
-        sError = QStringLiteral("%1: no such file").arg(sPath);
-        return false;
-    }
-    QFile file(sPath);
-    if (fileInfo.isDir() || !file.open(QIODevice::ReadOnly)) {
-        sError = QStringLiteral("%1: cannot be read").arg(sPath);
+    // Only a regular file: a FIFO would hold the tool, and the pipe of a
+    // process substitution is gone after the first of several readings.
+    QFile file;
+    FileKind eKind = FileKind::Missing;
+    if (!openRegularFile(file, sPath, &eKind)) {
+        sError = cliInputProblem(sPath, eKind);
         return false;
     }
     file.close();
@@ -120,6 +122,14 @@ int runConvert(const QCommandLineParser &parser)
 {
     const QString sPath = parser.positionalArguments().at(0);
     const QString sOut = parser.positionalArguments().at(1);
+    CliFileSet files;
+    files.addInput(QStringLiteral("IMAGE"), sPath);
+    files.addOutput(QStringLiteral("OUT.srec"), sOut);
+    const int nStatus = files.check("convert");
+    if (nStatus != ExitOk)
+        return nStatus;
+    if (!cliCheckOutput(QString(), sOut))
+        return ExitFailed;
     CliImage image;
     QString sError;
     if (!image.load(sPath, sError))
@@ -130,20 +140,21 @@ int runConvert(const QCommandLineParser &parser)
     // Only the S-record converter writes. An Intel HEX image is moved into
     // one with the same window; as the window is the file's extent, the
     // whole window is exactly the used range.
-    std::unique_ptr<HexConv> pWriter;
+    std::unique_ptr<HexConvSRec> pWriter;
     if (image.eType == HexConv::FileTypeSRecord) {
-        pWriter = std::move(image.pConv);
+        pWriter.reset(static_cast<HexConvSRec *>(image.pConv.release()));
     } else {
-        pWriter = HexConv::create(HexConv::FileTypeSRecord, image.extent.nLowest, image.extent.nHighest);
-        if (!pWriter || !pWriter->isAllocated())
+        pWriter = std::make_unique<HexConvSRec>(image.extent.nLowest, image.extent.nHighest);
+        if (!pWriter->isAllocated())
             return fail(ExitFailed, QStringLiteral("%1: not enough memory for %2 bytes").arg(sPath).arg(image.length()));
         std::memcpy(pWriter->buffer(), image.pConv->constBuffer(), size_t(image.length()));
         image.pConv.reset();
     }
     // The converter writes beside the target and renames on success, so a
     // failed write never leaves a half file under the requested name.
-    if (pWriter->save(sOut, true) != 0)
-        return fail(ExitFailed, QStringLiteral("%1: cannot be written").arg(sOut));
+    OutputFile out(sOut, OutputFile::Replace, true);
+    if (pWriter->save(out, true) != 0)
+        return fail(ExitFailed, cliOutputProblem(sOut, out.status(), out.systemError()));
     printOut(QStringLiteral("%1: %2..%3 (%4 bytes) written to %5\n")
                  .arg(sPath, hexText(image.extent.nLowest), hexText(image.extent.nHighest))
                  .arg(image.length())

@@ -1,6 +1,9 @@
 #include "TCliReport.h"
 
+#include "CliFiles.h"
 #include "CommError.h"
+#include "FileKind.h"
+#include "OutputFile.h"
 #include "TCliLine.h"
 #include "TCliProgress.h"
 
@@ -11,7 +14,6 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QRegularExpression>
-#include <QSaveFile>
 
 namespace {
 
@@ -38,8 +40,9 @@ TCliReport::TCliReport(const QString &sCommand, const QDateTime &started) : m_sC
 
 QString TCliReport::fileSha256(const QString &sPath)
 {
-    QFile file(sPath);
-    if (!file.open(QIODevice::ReadOnly))
+    // Only a regular file: a FIFO or a device cannot be read back as written.
+    QFile file;
+    if (!openRegularFile(file, sPath))
         return QString();
     QCryptographicHash hash(QCryptographicHash::Sha256);
     if (!hash.addData(&file))
@@ -162,14 +165,9 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
 
 bool TCliReport::write(const QString &sPath, const QJsonDocument &document, QString &sError)
 {
-    QSaveFile file(sPath);
-    if (!file.open(QIODevice::WriteOnly)) {
-        sError = QStringLiteral("%1: %2").arg(sPath, file.errorString());
-        return false;
-    }
-    const QByteArray data = document.toJson(QJsonDocument::Indented);
-    if (file.write(data) != data.size() || !file.commit()) {
-        sError = QStringLiteral("%1: %2").arg(sPath, file.errorString());
+    OutputFile file(sPath);
+    if (!file.open() || !file.write(document.toJson(QJsonDocument::Indented)) || !file.commit()) {
+        sError = cliOutputProblem(sPath, file.status(), file.systemError());
         return false;
     }
     return true;

@@ -29,7 +29,7 @@ public:
     TCliReport(const QString &sCommand, const QDateTime &started);
 
     // SHA-256 of a file's bytes in lower-case hexadecimal; empty when it
-    // cannot be read.
+    // cannot be read or is not a regular file.
     static QString fileSha256(const QString &sPath);
     // The communication status code whose fixed message is sText (the
     // worker reports failing services by their message); -1 when the text
@@ -37,8 +37,9 @@ public:
     static int statusCodeOfText(const QString &sText);
 
     QJsonDocument build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const;
-    // Writes the document through a QSaveFile. False with sError set when
-    // the file could not be written (an earlier file stays as it was).
+    // Writes the document atomically (a device or a FIFO directly). False
+    // with sError set when the file could not be written (an earlier file
+    // stays as it was).
     static bool write(const QString &sPath, const QJsonDocument &document, QString &sError);
 
 private:

@@ -1,16 +1,38 @@
 #include "TCliTrace.h"
 
+#include "CliFiles.h"
+#include "OutputFile.h"
+
 #include <QDateTime>
 #include <QMutexLocker>
 
+TCliTrace::TCliTrace() = default;
+
+TCliTrace::~TCliTrace() = default;
+
 bool TCliTrace::open(const QString &sPath, QString &sError)
 {
-    m_file.setFileName(sPath);
-    if (!m_file.open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-        sError = QStringLiteral("%1: %2").arg(sPath, m_file.errorString());
+    // Written in place as the run goes: the log of a run that was killed or
+    // hung is the one most worth reading.
+    auto pFile = std::make_unique<OutputFile>(sPath, OutputFile::Stream, true);
+    if (!pFile->open()) {
+        sError = cliOutputProblem(sPath, pFile->status(), pFile->systemError());
         return false;
     }
+    m_pFile = std::move(pFile);
     return true;
+}
+
+bool TCliTrace::close(QString &sError)
+{
+    QMutexLocker lock(&m_mutex);
+    if (!m_pFile)
+        return true;
+    const bool bWritten = m_pFile->commit();
+    if (!bWritten)
+        sError = cliOutputProblem(m_pFile->path(), m_pFile->status(), m_pFile->systemError());
+    m_pFile.reset();
+    return bWritten;
 }
 
 TransactionObserver TCliTrace::observerFor(const QString &sPort)
@@ -43,10 +65,10 @@ void TCliTrace::write(const QString &sPort, const TransactionRecord &record)
 {
     const QByteArray line = formatLine(sPort, record).toUtf8();
     QMutexLocker lock(&m_mutex);
-    if (!m_file.isOpen())
+    if (!m_pFile)
         return;
-    // Flushed line by line: the log of a run that was killed or hung is the
-    // one most worth reading.
-    m_file.write(line);
-    m_file.flush();
+    // Flushed line by line. The first failure is kept for close(); the
+    // file takes no more lines after it.
+    if (m_pFile->write(line))
+        m_pFile->flush();
 }

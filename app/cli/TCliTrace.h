@@ -3,9 +3,11 @@
 
 #include "TBootMonitorLink.h"
 
-#include <QFile>
 #include <QMutex>
 #include <QString>
+#include <memory>
+
+class OutputFile;
 
 // The transaction log of --log FILE: one timestamped line per request the
 // tool exchanged with a drive's boot monitor, from every drive of the run
@@ -22,12 +24,17 @@
 class TCliTrace
 {
 public:
-    TCliTrace() = default;
+    TCliTrace();
+    ~TCliTrace();
     TCliTrace(const TCliTrace &) = delete;
     TCliTrace &operator=(const TCliTrace &) = delete;
 
-    // Creates (truncates) the file. False with sError set on failure.
+    // Creates (truncates) the file, or opens the device or FIFO it names.
+    // False with sError set on failure.
     bool open(const QString &sPath, QString &sError);
+    // Finishes the file once no drive writes any more. False with sError
+    // set when a line could not be written (a full disk, a file-size limit).
+    bool close(QString &sError);
     // An observer for the link of the drive on sPort; safe to call from any thread.
     TransactionObserver observerFor(const QString &sPort);
     // One line for a record; thread-safe.
@@ -36,7 +43,7 @@ public:
 
 private:
     QMutex m_mutex;
-    QFile m_file;
+    std::unique_ptr<OutputFile> m_pFile;
 };
 
 #endif // TCLITRACE_H

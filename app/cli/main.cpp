@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include <csignal>
+
 namespace {
 
 const char *const sToolName = "servoprog-cli";
@@ -122,6 +124,13 @@ int dispatch(const QStringList &arguments)
 
 int main(int argc, char *argv[])
 {
+#ifdef Q_OS_UNIX
+    // A file-size limit (ulimit -f) or an output pipe whose reader went away
+    // must end in a write error the tool reports, not in a silent death
+    // (in the middle of programming a drive).
+    std::signal(SIGXFSZ, SIG_IGN);
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(sToolName));
     QCoreApplication::setApplicationVersion(QStringLiteral("0.0.6 beta02"));

@@ -1,0 +1,173 @@
+#include "CliFiles.h"
+
+#include "CliCommand.h"
+#include "CliText.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
+namespace {
+
+struct FileIdentity
+{
+    bool bExists = false;
+    quint64 nDevice = 0;
+    quint64 nInode = 0;
+    bool bCharDevice = false;
+    QString sPath;   // what does not exist yet: the file it would be
+
+    bool operator==(const FileIdentity &other) const
+    {
+        if (bExists != other.bExists)
+            return false;
+        if (!bExists || nInode == 0)
+            return sPath == other.sPath;
+        return nDevice == other.nDevice && nInode == other.nInode;
+    }
+};
+
+FileIdentity identityOf(const QString &sPath, bool bOutput)
+{
+    FileIdentity identity;
+#ifdef Q_OS_UNIX
+    struct stat status;
+    if (::stat(QFile::encodeName(sPath).constData(), &status) == 0) {
+        identity.bExists = true;
+        identity.nDevice = quint64(status.st_dev);
+        identity.nInode = quint64(status.st_ino);
+        identity.bCharDevice = S_ISCHR(status.st_mode);
+        return identity;
+    }
+#endif
+    // An output is created where its links lead; its folder may be spelt
+    // with links or "..".
+    const QFileInfo target(bOutput ? OutputFile::targetPath(sPath) : sPath);
+    identity.bExists = target.exists();
+    QString sFolder = QFileInfo(target.absolutePath()).canonicalFilePath();
+    if (sFolder.isEmpty())
+        sFolder = QDir::cleanPath(target.absolutePath());
+    identity.sPath = identity.bExists ? target.canonicalFilePath() : sFolder + QLatin1Char('/') + target.fileName();
+#ifdef Q_OS_WIN
+    identity.sPath = identity.sPath.toLower();
+#endif
+    return identity;
+}
+
+} // namespace
+
+void CliFileSet::addInput(const QString &sName, const QString &sPath)
+{
+    m_entries.append({sName, sPath, false});
+}
+
+void CliFileSet::addOutput(const QString &sName, const QString &sPath)
+{
+    m_entries.append({sName, sPath, true});
+}
+
+int CliFileSet::check(const char *sCommand) const
+{
+    QVector<FileIdentity> identities;
+    for (const Entry &entry : m_entries)
+        identities.append(identityOf(entry.sPath, entry.bOutput));
+    for (int i = 0; i < m_entries.size(); ++i) {
+        for (int k = i + 1; k < m_entries.size(); ++k) {
+            // The input first: "--flash0 and --report name the same file".
+            const bool bSwap = m_entries.at(i).bOutput && !m_entries.at(k).bOutput;
+            const Entry &first = m_entries.at(bSwap ? k : i);
+            const Entry &second = m_entries.at(bSwap ? i : k);
+            if ((!first.bOutput && !second.bOutput) || !(identities.at(i) == identities.at(k)))
+                continue;
+            if (first.bOutput && second.bOutput && identities.at(i).bCharDevice)
+                continue;
+            const QString sSpelling = first.sPath == second.sPath
+                                          ? first.sPath
+                                          : QStringLiteral("%1 and %2").arg(first.sPath, second.sPath);
+            return usageFail(sCommand, QStringLiteral("%1: %2 and %3 name the same file (%4); %5")
+                                           .arg(QLatin1String(sCommand), first.sName, second.sName, sSpelling,
+                                                first.bOutput && second.bOutput
+                                                    ? QStringLiteral("one output would overwrite the other")
+                                                    : QStringLiteral("writing the output would destroy the input")));
+        }
+    }
+    return ExitOk;
+}
+
+QString cliPortIdentity(const QString &sPort)
+{
+    QString sPath = sPort;
+#ifdef Q_OS_UNIX
+    // The serial port opens a name that is not a path in /dev.
+    if (!sPath.startsWith(QLatin1Char('/')) && !sPath.startsWith(QLatin1String("./"))
+        && !sPath.startsWith(QLatin1String("../")))
+        sPath = QStringLiteral("/dev/") + sPath;
+#endif
+    const QFileInfo info(sPath);
+    if (info.exists())
+        return info.canonicalFilePath();
+    if (sPort.contains(QLatin1Char('/')))
+        return QDir::cleanPath(info.absoluteFilePath());
+    return sPort.toLower();
+}
+
+QString cliInputProblem(const QString &sPath, FileKind eKind)
+{
+    switch (eKind) {
+    case FileKind::Missing:
+        return QStringLiteral("%1: no such file").arg(sPath);
+    case FileKind::Regular:
+        return QStringLiteral("%1: cannot be read").arg(sPath);
+    case FileKind::Directory:
+        return QStringLiteral("%1 is not a regular file (it is a directory)").arg(sPath);
+    case FileKind::Fifo:
+        return QStringLiteral("%1 is not a regular file (it is a FIFO or a pipe, whose contents can be read only "
+                              "once); save them to a file and give that").arg(sPath);
+    case FileKind::CharDevice:
+    case FileKind::BlockDevice:
+        return QStringLiteral("%1 is not a regular file (it is a device)").arg(sPath);
+    case FileKind::Socket:
+        return QStringLiteral("%1 is not a regular file (it is a socket)").arg(sPath);
+    default:
+        return QStringLiteral("%1 is not a regular file").arg(sPath);
+    }
+}
+
+QString cliOutputProblem(const QString &sPath, OutputFile::Status eStatus, const QString &sSystemError)
+{
+    const QString sFolder = QFileInfo(OutputFile::targetPath(sPath)).absolutePath();
+    switch (eStatus) {
+    case OutputFile::Ok:
+        return QString();
+    case OutputFile::IsDirectory:
+        return QStringLiteral("%1 is a directory").arg(sPath);
+    case OutputFile::Unsupported:
+        return QStringLiteral("%1 is a socket or a block device; only files, character devices and FIFOs are written")
+            .arg(sPath);
+    case OutputFile::FolderMissing:
+        return QStringLiteral("%1: cannot be created, the folder %2 does not exist").arg(sPath, sFolder);
+    case OutputFile::NotWritable:
+        return QStringLiteral("%1: no permission to write it (or to create a file in %2)").arg(sPath, sFolder);
+    case OutputFile::LinkLoop:
+        return QStringLiteral("%1: too many levels of symbolic links").arg(sPath);
+    case OutputFile::NoReader:
+        return QStringLiteral("%1 is a FIFO that nobody reads").arg(sPath);
+    case OutputFile::WriteFailed:
+        break;
+    }
+    return QStringLiteral("%1: %2").arg(sPath, sSystemError.isEmpty() ? QStringLiteral("cannot be written") : sSystemError);
+}
+
+bool cliCheckOutput(const QString &sOption, const QString &sPath, OutputFile::Mode eMode)
+{
+    const OutputFile::Status eStatus = OutputFile::check(sPath, eMode);
+    if (eStatus == OutputFile::Ok)
+        return true;
+    const QString sProblem = cliOutputProblem(sPath, eStatus);
+    fail(ExitFailed, sOption.isEmpty() ? sProblem : QStringLiteral("%1: %2").arg(sOption, sProblem));
+    return false;
+}

@@ -1,0 +1,50 @@
+#ifndef CLIFILES_H
+#define CLIFILES_H
+
+#include "FileKind.h"
+#include "OutputFile.h"
+
+#include <QString>
+#include <QVector>
+
+// The files one command reads and writes, by the option (or argument) that
+// names them. Before anything is touched they are compared by identity
+// (device and inode of what exists, following links; the file it would be
+// for what does not exist yet): an output over an input would destroy the
+// input, two outputs in one file would lose one of them. Two inputs may be
+// one file, and outputs may share a character device (/dev/null, a
+// terminal), which keeps nothing that could be lost.
+class CliFileSet
+{
+public:
+    void addInput(const QString &sName, const QString &sPath);
+    void addOutput(const QString &sName, const QString &sPath);
+    // ExitOk, or the usage error (naming both) already reported.
+    int check(const char *sCommand) const;
+
+private:
+    struct Entry
+    {
+        QString sName;
+        QString sPath;
+        bool bOutput;
+    };
+    QVector<Entry> m_entries;
+};
+
+// What a port name opens, so that two spellings of one port are one port:
+// the canonical device path of a path (links such as /dev/serial/by-id/...
+// and ".." resolved; a bare name is looked up in /dev as the serial port
+// does on POSIX systems), any other name (COM3, FTDI1) in lower case.
+QString cliPortIdentity(const QString &sPort);
+
+// Why an input cannot be read; eKind is what fileKindOf() found (Regular:
+// a regular file that could not be opened).
+QString cliInputProblem(const QString &sPath, FileKind eKind);
+// Why an output cannot be written.
+QString cliOutputProblem(const QString &sPath, OutputFile::Status eStatus, const QString &sSystemError = QString());
+// Checks an output before the drive is touched; false after reporting why
+// ("<sOption>: <problem>"; only the problem when sOption is empty).
+bool cliCheckOutput(const QString &sOption, const QString &sPath, OutputFile::Mode eMode = OutputFile::Replace);
+
+#endif // CLIFILES_H
