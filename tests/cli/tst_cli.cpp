@@ -5,6 +5,8 @@
 #include "SimDrive.h"
 
 #include <QDir>
+#include <QCryptographicHash>
+#include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -13,9 +15,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <atomic>
 #include <csignal>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +96,75 @@ bool writeText(const QString &sPath, const QByteArray &text)
                                 .arg((result).sOut, (result).sErr)));                                            \
     } while (0)
 
+// What is at a path, without following a link: the kind, a link's target, a
+// file's bytes. Two equal descriptions: nothing was replaced or changed.
+QString describeEntry(const QString &sPath)
+{
+    struct stat status;
+    if (::lstat(QFile::encodeName(sPath).constData(), &status) != 0)
+        return QStringLiteral("missing");
+    if (S_ISLNK(status.st_mode))
+        return QStringLiteral("link to ") + QFile::symLinkTarget(sPath);
+    if (S_ISDIR(status.st_mode))
+        return QStringLiteral("directory");
+    if (S_ISFIFO(status.st_mode))
+        return QStringLiteral("fifo");
+    if (S_ISCHR(status.st_mode))
+        return QStringLiteral("device %1").arg(quint64(status.st_rdev));
+    return QStringLiteral("file ") + QString::fromLatin1(QCryptographicHash::hash(fileBytes(sPath), QCryptographicHash::Sha1).toHex());
+}
+
+QMap<QString, QString> describeFolder(const QString &sFolder)
+{
+    QMap<QString, QString> entries;
+    QDirIterator it(sFolder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString sPath = it.next();
+        entries.insert(QDir(sFolder).relativeFilePath(sPath), describeEntry(sPath));
+    }
+    return entries;
+}
+
+// Reads a FIFO until its writer has gone, the way `cat fifo` would, while
+// the tool runs: opened first, so that the tool finds a reader.
+class FifoReader
+{
+public:
+    explicit FifoReader(const QString &sPath)
+    {
+        m_fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NONBLOCK);
+        m_thread = std::thread([this] {
+            char buffer[4096];
+            for (;;) {
+                const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
+                if (n > 0)
+                    m_data.append(buffer, n);
+                else if (n == 0 && m_bDone)
+                    break;
+                else
+                    ::usleep(5000);
+            }
+        });
+    }
+    // Everything the writer sent; call once the tool has ended.
+    QByteArray finish()
+    {
+        m_bDone = true;
+        m_thread.join();
+        ::close(m_fd);
+        return m_data;
+    }
+
+private:
+    int m_fd = -1;
+    std::atomic<bool> m_bDone{false};
+    QByteArray m_data;
+    std::thread m_thread;
+};
+
+const quint32 kFirmwareBase = 0x10000;
+
 } // namespace
 
 class TestCli : public QObject
@@ -123,12 +198,15 @@ private slots:
     void progressOnTerminal();
     void deviceFailures_data();
     void deviceFailures();
+    void operatorMistakes_data();
+    void operatorMistakes();
     void interruptDuringProgramming_data();
     void interruptDuringProgramming();
 
 private:
     QTemporaryDir m_dir;
     QString path(const QString &sName) const { return m_dir.filePath(sName); }
+    QByteArray m_firmware;   // the bytes of mistakes/fw.hex at kFirmwareBase
 };
 
 void TestCli::initTestCase()
@@ -137,6 +215,21 @@ void TestCli::initTestCase()
     QVERIFY2(QFileInfo(QStringLiteral(SERVOPROG_CLI_PATH)).isExecutable(), SERVOPROG_CLI_PATH);
     if (runSrecord(QStringLiteral("srec_cat"), {QStringLiteral("-version")}) != 0)
         QFAIL("srec_cat (package srecord) is needed by these tests");
+
+    // The files of operatorMistakes: a 4 KiB flash image at 0x10000, EEPROM
+    // data that runs 256 bytes past the end of a 4 KiB EEPROM, and a file
+    // without a data record.
+    QVERIFY(QDir().mkpath(path(QStringLiteral("mistakes"))));
+    for (int i = 0; i < 4096; ++i)
+        m_firmware.append(char((i * 7 + i / 256) & 0xFF));
+    QVERIFY(writeText(path(QStringLiteral("fw.bin")), m_firmware));
+    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {path(QStringLiteral("fw.bin")), "-binary", "-offset", "0x10000",
+                                                     "-o", path(QStringLiteral("mistakes/fw.hex")), "-intel"}),
+             0);
+    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {"-generate", "0xF00", "0x1100", "-repeat-string", "parameter ",
+                                                     "-o", path(QStringLiteral("mistakes/beyond.srec"))}),
+             0);
+    QVERIFY(writeText(path(QStringLiteral("mistakes/empty.srec")), "S0030000FC\n"));
 }
 
 // ---- Image files ---------------------------------------------------------
@@ -589,14 +682,6 @@ void TestCli::deviceFailures_data()
         << QStringList{"--fault", "busy:12:203"}
         << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--length", "0x20000", "OUT"}
         << "Service cannot be carried out due to device status";
-    QTest::newRow("read output unwritable")
-        << QStringList{}
-        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--length", "4096", "OUTDIR"}
-        << "Writing to file";
-    QTest::newRow("eeprom read output unwritable")
-        << QStringList{}
-        << QStringList{"eeprom-read", "--port", "PORT", "--boot", "mon", "--eeprom0", "--length", "300", "OUTDIR"}
-        << "Writing to file";
     QTest::newRow("erase misaligned")
         << QStringList{}
         << QStringList{"erase", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x8000", "--length", "0x10000"}
@@ -618,20 +703,211 @@ void TestCli::deviceFailures()
     // An earlier result under the output name must survive a failed read.
     const QString sOut = path(QStringLiteral("failure-out.srec"));
     QVERIFY(writeText(sOut, "S00600004844521B\n"));
-    // A directory cannot be written as a file, but its parent is writable,
-    // so the tool only finds out when the worker saves.
-    const QString sOutDir = path(QStringLiteral("an-existing-directory"));
-    QVERIFY(QDir().mkpath(sOutDir));
     cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), drive.portName());
-    cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^OUTDIR$")), sOutDir);
     cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), sOut);
 
     const Result result = runCli(cliArgs);
     VERIFY_RESULT(result, 1);
     QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
     QCOMPARE(fileBytes(sOut), QByteArray("S00600004844521B\n"));
-    QVERIFY(QFileInfo(sOutDir).isDir());
     QVERIFY(drive.stop());
+}
+
+// An operator's mistakes, each through the real tool against a simulated
+// drive with a 1 MiB flash of zeros and a 4 KiB EEPROM: every one ends with
+// its message and the right exit status, the drive's memory and every file
+// as they were (or exactly as asked), and no run waits for ever.
+void TestCli::operatorMistakes_data()
+{
+    QTest::addColumn<QStringList>("setup");    // dir:D  link:L=TARGET  portlink:L  fifo:F  fifo-reader:F  limit:KIB
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("args");     // PORT, PORT2 (the port spelt with ..), @NAME (a file of the row)
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("drive");        // untouched, unwritten (read at most) or programmed
+    QTest::addColumn<QStringList>("changed");  // files of the row the command may create or change
+
+    const QStringList program{"program", "--port", "PORT", "--boot", "mon", "--flash0", "@fw.hex"};
+    const QStringList read{"read", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x10000", "--length", "4096"};
+    const QStringList eeprom{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom0"};
+    const QStringList none;
+
+    QTest::newRow("eeprom-write a flash image") << none << none << eeprom + QStringList{"@fw.hex"} << 1
+        << "fw.hex holds 4096 data bytes beyond the end of the EEPROM (0xfff)" << "unwritten" << none;
+    QTest::newRow("eeprom-write a flash image into a given range") << none << none
+        << eeprom + QStringList{"--length", "4096", "@fw.hex"} << 1
+        << "none of its 4096 data bytes (at 0x10000..0x10fff) lies inside the EEPROM range 0x0..0xfff" << "untouched" << none;
+    QTest::newRow("eeprom-write past the end") << none << none << eeprom + QStringList{"@beyond.srec"} << 1
+        << "holds 256 data bytes beyond the end of the EEPROM (0xfff)" << "unwritten" << none;
+    QTest::newRow("eeprom-write a file without data") << none << none << eeprom + QStringList{"@empty.srec"} << 1
+        << "empty.srec: the file holds no data; nothing written" << "untouched" << none;
+    QTest::newRow("report over the image") << none << none << program + QStringList{"--report", "@fw.hex"} << 2
+        << "--flash0 and --report name the same file" << "untouched" << none;
+    QTest::newRow("log over the image through a link") << QStringList{"link:fw-link.hex=fw.hex"} << none
+        << program + QStringList{"--log", "@fw-link.hex"} << 2 << "--flash0 and --log name the same file" << "untouched" << none;
+    QTest::newRow("report over the read-back, spelt with ..") << QStringList{"dir:sub"} << none
+        << read + QStringList{"@out.srec", "--report", "@sub/../out.srec"} << 2
+        << "--report and OUT.srec name the same file" << "untouched" << none;
+    QTest::newRow("read to /dev/null") << none << none << read + QStringList{"/dev/null"} << 0 << "" << "unwritten" << none;
+    QTest::newRow("read to a FIFO with a reader") << QStringList{"fifo-reader:out.fifo"} << none
+        << read + QStringList{"@out.fifo"} << 0 << "" << "unwritten" << none;
+    QTest::newRow("read to a FIFO without a reader") << QStringList{"fifo:out.fifo"} << none
+        << read + QStringList{"@out.fifo"} << 1 << "Flash read: Writing to file" << "unwritten" << none;
+    QTest::newRow("read through a link") << QStringList{"dir:sub", "link:back.srec=sub/target.srec"} << none
+        << read + QStringList{"@back.srec"} << 0 << "" << "unwritten" << QStringList{"sub/target.srec"};
+    QTest::newRow("read into a directory") << QStringList{"dir:sub"} << none << read + QStringList{"@sub"} << 1
+        << "sub is a directory" << "untouched" << none;
+    QTest::newRow("read through a link into a missing folder") << QStringList{"link:back.srec=nowhere/target.srec"}
+        << none << read + QStringList{"@back.srec"} << 1 << "back.srec: cannot be created, the folder " << "untouched" << none;
+    QTest::newRow("a FIFO as image") << QStringList{"fifo:in.fifo"} << none
+        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", "@in.fifo"} << 1
+        << "in.fifo is not a regular file (it is a FIFO" << "untouched" << none;
+    QTest::newRow("a FIFO as list of ports") << QStringList{"fifo:in.fifo"} << none
+        << QStringList{"erase", "--ports-from", "@in.fifo", "--flash0"} << 2
+        << "in.fifo is not a regular file" << "untouched" << none;
+    QTest::newRow("one port spelt with ..") << none << none
+        << program + QStringList{"--port", "PORT2"} << 2 << "given more than once (also as /dev/pts/../pts/" << "untouched" << none;
+    QTest::newRow("one port through a link") << QStringList{"portlink:by-id"} << none
+        << program + QStringList{"--port", "@by-id"} << 2 << "given more than once" << "untouched" << none;
+    QTest::newRow("an empty port beside a real one") << none << none << program + QStringList{"--port", ""} << 2
+        << "--port with an empty port name" << "untouched" << none;
+    QTest::newRow("log to a full disk") << none << none << program + QStringList{"--log", "/dev/full"} << 1
+        << "--log: /dev/full: No space left on device" << "programmed" << none;
+    QTest::newRow("report to a full disk") << none << none << program + QStringList{"--report", "/dev/full"} << 1
+        << "--report: /dev/full: No space left on device" << "programmed" << none;
+    QTest::newRow("log under a file-size limit") << QStringList{"limit:1"} << none
+        << program + QStringList{"--log", "@run.log"} << 1 << "run.log: File too large" << "programmed"
+        << QStringList{"run.log"};
+    // The drive answers only at the last rate of the scan: Ctrl-C comes
+    // while the tool looks for it.
+    QTest::newRow("cancel during the rate scan") << QStringList{"interrupt"} << QStringList{"--baud", "921600"}
+        << program << 1 << "error: Erase flash: Canceled from user!" << "unwritten" << none;
+}
+
+void TestCli::operatorMistakes()
+{
+    QFETCH(QStringList, setup);
+    QFETCH(QStringList, simArgs);
+    QFETCH(QStringList, args);
+    QFETCH(int, exit);
+    QFETCH(QString, message);
+    QFETCH(QString, drive);
+    QFETCH(QStringList, changed);
+
+    QTemporaryDir rowDir(path(QStringLiteral("row-XXXXXX")));
+    QVERIFY(rowDir.isValid());
+    const QString sDir = rowDir.path();
+    for (const QString &sName : {QStringLiteral("fw.hex"), QStringLiteral("beyond.srec"), QStringLiteral("empty.srec")})
+        QVERIFY(QFile::copy(path(QStringLiteral("mistakes/")) + sName, rowDir.filePath(sName)));
+
+    SimDrive sim;
+    const QString sFlash = sim.writeFile(QStringLiteral("flash0.bin"), QByteArray(0x100000, '\0'));
+    QByteArray eepromBytes;
+    for (int i = 0; i < 4096; ++i)
+        eepromBytes.append(char(i * 13));
+    const QString sEeprom = sim.writeFile(QStringLiteral("eeprom0.bin"), eepromBytes);
+    QVERIFY(!sFlash.isEmpty() && !sEeprom.isEmpty());
+    QVERIFY2(sim.start(QStringList{"--flash0", sFlash, "--flash-size", "1M", "--eeprom", sEeprom, "--eeprom-size", "4K"}
+                       + simArgs),
+             qPrintable(sim.errorString()));
+    const QByteArray flashBefore = fileBytes(sFlash);
+
+    rlim_t nFileSizeLimit = RLIM_INFINITY;
+    bool bInterrupt = false;
+    std::unique_ptr<FifoReader> pReader;
+    for (const QString &sStep : setup) {
+        const QString sWhat = sStep.section(QLatin1Char(':'), 0, 0);
+        const QString sArg = sStep.section(QLatin1Char(':'), 1);
+        if (sWhat == QLatin1String("dir")) {
+            QVERIFY(QDir(sDir).mkpath(sArg));
+        } else if (sWhat == QLatin1String("link")) {
+            QVERIFY(QFile::link(sArg.section(QLatin1Char('='), 1), rowDir.filePath(sArg.section(QLatin1Char('='), 0, 0))));
+        } else if (sWhat == QLatin1String("portlink")) {
+            QVERIFY(QFile::link(sim.portName(), rowDir.filePath(sArg)));
+        } else if (sWhat.startsWith(QLatin1String("fifo"))) {
+            QCOMPARE(::mkfifo(QFile::encodeName(rowDir.filePath(sArg)).constData(), 0644), 0);
+            if (sWhat == QLatin1String("fifo-reader"))
+                pReader = std::make_unique<FifoReader>(rowDir.filePath(sArg));
+        } else if (sWhat == QLatin1String("limit")) {
+            nFileSizeLimit = rlim_t(sArg.toInt()) * 1024;
+        } else {
+            QVERIFY(sWhat == QLatin1String("interrupt"));
+            bInterrupt = true;
+        }
+    }
+    QString sPort2 = sim.portName();
+    sPort2.replace(QStringLiteral("/dev/pts/"), QStringLiteral("/dev/pts/../pts/"));
+    for (QString &sArg : args) {
+        if (sArg == QLatin1String("PORT"))
+            sArg = sim.portName();
+        else if (sArg == QLatin1String("PORT2"))
+            sArg = sPort2;
+        else if (sArg.startsWith(QLatin1Char('@')))
+            sArg = rowDir.filePath(sArg.mid(1));
+    }
+    const QMap<QString, QString> filesBefore = describeFolder(sDir);
+    const QString sNullBefore = describeEntry(QStringLiteral("/dev/null"));
+    const QString sFullBefore = describeEntry(QStringLiteral("/dev/full"));
+
+    QProcess process;
+    process.setChildProcessModifier([nFileSizeLimit]() {
+        const struct rlimit limit = {nFileSizeLimit, nFileSizeLimit};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    QElapsedTimer timer;
+    timer.start();
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
+    QVERIFY(process.waitForStarted(10000));
+    process.closeWriteChannel();
+    if (bInterrupt) {
+        while (!sim.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("reason=rate")) && timer.elapsed() < 20000)
+            QTest::qWait(10);
+        QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+    }
+    // Nothing the tool is given may hold it: every row ends in seconds.
+    const bool bEnded = process.waitForFinished(30000);
+    if (!bEnded)
+        process.kill();
+    const QByteArray received = pReader ? pReader->finish() : QByteArray();
+    QVERIFY2(bEnded, "the tool did not end");
+    const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
+    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == exit, qPrintable(QStringLiteral("exit %1\n%2").arg(process.exitCode()).arg(sErr)));
+    QVERIFY2(sErr.contains(message), qPrintable(sErr));
+    QVERIFY(sim.stop());
+
+    // Every file as it was, but the ones the command was asked to write;
+    // no device replaced.
+    QMap<QString, QString> filesAfter = describeFolder(sDir);
+    for (const QString &sName : changed) {
+        QVERIFY2(filesAfter.value(sName).startsWith(QStringLiteral("file ")), qPrintable(sName));
+        filesAfter.remove(sName);
+    }
+    QCOMPARE(filesAfter, filesBefore);
+    QCOMPARE(describeEntry(QStringLiteral("/dev/null")), sNullBefore);
+    QCOMPARE(describeEntry(QStringLiteral("/dev/full")), sFullBefore);
+    if (!received.isEmpty() || QTest::currentDataTag() == QLatin1String("read to a FIFO with a reader")) {
+        // The whole read-back went through the FIFO: 256 records of 16 bytes.
+        QVERIFY2(received.startsWith("S0030000FC\n"), received.left(80).constData());
+        QCOMPARE(received.count('\n'), 2 + 4096 / 16);
+    }
+
+    // The drive's memory: as it was, or holding exactly the image.
+    QByteArray flashExpected = flashBefore;
+    if (drive == QLatin1String("programmed")) {
+        flashExpected.replace(int(kFirmwareBase), 0x10000, QByteArray(0x10000, '\xff'));
+        flashExpected.replace(int(kFirmwareBase), m_firmware.size(), m_firmware);
+    }
+    QVERIFY(fileBytes(sFlash) == flashExpected);
+    QVERIFY(fileBytes(sEeprom) == eepromBytes);
+    const QList<SimDrive::LogEntry> requests = sim.logEntries();
+    if (drive == QLatin1String("untouched"))
+        QVERIFY2(requests.isEmpty(), qPrintable(requests.value(0).sLine));
+    for (const SimDrive::LogEntry &entry : requests)
+        QVERIFY2(drive == QLatin1String("programmed")
+                     || !QStringList({"flash-erase", "flash-program", "eeprom-write"}).contains(entry.command()),
+                 qPrintable(entry.sLine));
 }
 
 void TestCli::interruptDuringProgramming_data()
