@@ -745,8 +745,8 @@ void TestCli::operatorMistakes_data()
         << "--flash0 and --report name the same file" << "untouched" << none;
     QTest::newRow("log over the image through a link") << QStringList{"link:fw-link.hex=fw.hex"} << none
         << program + QStringList{"--log", "@fw-link.hex"} << 2 << "--flash0 and --log name the same file" << "untouched" << none;
-    QTest::newRow("report over the read-back, spelt with ..") << QStringList{"dir:sub"} << none
-        << read + QStringList{"@out.srec", "--report", "@sub/../out.srec"} << 2
+    QTest::newRow("report over the read-back, spelt with .. and a link") << QStringList{"dir:sub", "link:here=."} << none
+        << read + QStringList{"@out.srec", "--report", "@sub/../here/out.srec"} << 2
         << "--report and OUT.srec name the same file" << "untouched" << none;
     QTest::newRow("read to /dev/null") << none << none << read + QStringList{"/dev/null"} << 0 << "" << "unwritten" << none;
     QTest::newRow("read to a FIFO with a reader") << QStringList{"fifo-reader:out.fifo"} << none
