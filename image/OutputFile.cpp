@@ -21,20 +21,32 @@ const int kMaxLinks = 40;
 // Where a path's symbolic links lead. The links of /dev/stdout and
 // /dev/fd/N end in /proc, where they name open descriptors (a pipe, a
 // terminal, the file a shell redirected to) rather than places: such a
-// path is written directly, as whoever opened the descriptor meant it.
+// path is written directly, as whoever opened the descriptor meant it, and
+// one of this process's own descriptors through a copy of it, so that the
+// output goes on where the descriptor stands (a redirected standard output
+// is not truncated and overwritten).
 struct Target
 {
     QString sPath;
     bool bLoop = false;
     bool bDescriptor = false;
+    int nDescriptor = -1;   // this process's descriptor, when it names one
 };
 
-bool namesDescriptor(const QFileInfo &link)
+bool namesDescriptor(const QFileInfo &link, int &nDescriptor)
 {
 #ifdef Q_OS_LINUX
-    return QFileInfo(link.absolutePath()).canonicalFilePath().startsWith(QLatin1String("/proc/"));
+    const QString sFolder = QFileInfo(link.absolutePath()).canonicalFilePath();
+    if (!sFolder.startsWith(QLatin1String("/proc/")))
+        return false;
+    bool bNumber = false;
+    const int n = link.fileName().toInt(&bNumber);
+    if (bNumber && sFolder == QStringLiteral("/proc/%1/fd").arg(::getpid()))
+        nDescriptor = n;
+    return true;
 #else
     Q_UNUSED(link);
+    Q_UNUSED(nDescriptor);
     return false;
 #endif
 }
@@ -49,7 +61,7 @@ Target resolve(const QString &sPath)
             target.sPath = sCurrent;
             return target;
         }
-        if (namesDescriptor(info)) {
+        if (namesDescriptor(info, target.nDescriptor)) {
             target.sPath = sCurrent;
             target.bDescriptor = true;
             return target;
@@ -141,7 +153,7 @@ bool OutputFile::open()
     const bool bReplace = m_eMode == Replace && !target.bDescriptor
                           && (eKind == FileKind::Regular || eKind == FileKind::Missing);
     if (!bReplace)
-        return openDirect();
+        return openDirect(target.nDescriptor);
     // Written beside the file the links lead to and renamed there: the
     // links stay links, and a failed write leaves the old file (or none).
     m_pSave = std::make_unique<QSaveFile>(target.sPath);
@@ -152,14 +164,15 @@ bool OutputFile::open()
 }
 
 // Devices, FIFOs and streamed files: written where they are.
-bool OutputFile::openDirect()
+bool OutputFile::openDirect(int nDescriptor)
 {
     const QIODevice::OpenMode mode = openMode();
 #ifdef Q_OS_UNIX
     // Without O_NONBLOCK opening a FIFO waits until somebody reads it; with
     // it a FIFO without a reader fails at once (ENXIO).
-    const int fd = ::open(QFile::encodeName(m_sPath).constData(),
-                          O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
+    const int fd = nDescriptor >= 0 ? ::fcntl(nDescriptor, F_DUPFD_CLOEXEC, 0)
+                                    : ::open(QFile::encodeName(m_sPath).constData(),
+                                             O_WRONLY | O_CREAT | O_TRUNC | O_NONBLOCK | O_CLOEXEC, 0666);
     if (fd < 0) {
         const int nError = errno;
         if (nError == ENXIO && fileKindOf(m_sPath) == FileKind::Fifo)
@@ -167,13 +180,15 @@ bool OutputFile::openDirect()
         return fail(WriteFailed, QString::fromLocal8Bit(std::strerror(nError)));
     }
     // Once open, writes wait for a slow reader like any other writer's.
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (nDescriptor < 0)
+        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
     m_file.setFileName(m_sPath);
     if (!m_file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
         ::close(fd);
         return fail(WriteFailed, m_file.errorString());
     }
 #else
+    Q_UNUSED(nDescriptor);
     m_file.setFileName(m_sPath);
     if (!m_file.open(mode | QIODevice::Truncate))
         return fail(WriteFailed, m_file.errorString());

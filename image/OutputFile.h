@@ -76,7 +76,7 @@ public:
 
 private:
     bool fail(Status eStatus, const QString &sSystemError = QString());
-    bool openDirect();
+    bool openDirect(int nDescriptor);
     QIODevice::OpenMode openMode() const;
     QFileDevice *device();
 
