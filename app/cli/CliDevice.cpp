@@ -13,7 +13,6 @@
 
 #include <QDateTime>
 #include <QFile>
-#include <QFileInfo>
 #include <QStringList>
 #include <limits>
 #include <memory>

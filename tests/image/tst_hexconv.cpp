@@ -16,6 +16,7 @@
 #ifdef Q_OS_LINUX
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 using namespace imagetest;
@@ -73,6 +74,7 @@ private slots:
     void saveUsedRange();
     void saveFailureKeepsTarget();
     void saveRefusesDirectory();
+    void readsOnlyRegularFiles();
 
     void rescan();
     void windowAllocation();
@@ -555,6 +557,28 @@ void TestHexConv::saveRefusesDirectory()
     QCOMPARE(conv.save(path("adir"), true), -1);
     QVERIFY(QFileInfo(path("adir")).isDir());
     QCOMPARE(conv.save(path("no-such-dir/x.srec"), true), -1);
+}
+
+void TestHexConv::readsOnlyRegularFiles()
+{
+#ifdef Q_OS_LINUX
+    // Opening a FIFO that nobody writes would hold the reader for ever (the
+    // window's examination as much as a worker's job); a directory is no
+    // image either. Every reader refuses both at once.
+    const QString sFifo = path("image.fifo");
+    QCOMPARE(::mkfifo(QFile::encodeName(sFifo).constData(), 0644), 0);
+    for (const QString &sPath : {sFifo, m_dir.path()}) {
+        QCOMPARE(int(HexConv::fileType(sPath)), int(HexConv::FileTypeUnknown));
+        HexConv::Extent ext;
+        QCOMPARE(HexConv::scanExtent(sPath, &ext), -1);
+        HexConvIHex ihex(0, 0xFF);
+        QCOMPARE(ihex.load(sPath), -1);
+        HexConvSRec srec(0, 0xFF);
+        QCOMPARE(srec.load(sPath), -1);
+    }
+#else
+    QSKIP("needs a FIFO");
+#endif
 }
 
 void TestHexConv::rescan()
