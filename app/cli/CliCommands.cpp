@@ -170,6 +170,8 @@ const QVector<CliCommand> &cliCommands()
         {"eeprom-write", "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] IMAGE",
          "write a HEX or S-record file into a range of one EEPROM",
          "Every byte of the range is written; addresses without data in the file are written as FF.\n"
+         "So a file without data in the range is refused, and so is one with data beyond the EEPROM's end\n"
+         "when the range runs to that end; --offset/--length write part of a file on purpose.\n"
          "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 params.srec",
          eepromWriteOptions, 1, 1, runEepromWrite},
     };
