@@ -131,7 +131,7 @@ int TBootMonitorLink::disconnectMonitor()
 bool TBootMonitorLink::probe()
 {
     uint32_t nValue = 0;
-    const int nResult = readU32(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, nValue);
+    const int nResult = readU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nValue);
     // A monitor that does not know the object still answered at this rate.
     return nResult == CommError::NoError || nResult == CommError::ObjectUndefined;
 }
@@ -173,7 +173,7 @@ int TBootMonitorLink::switchBaudRate()
     setTimeout(PROBE_TIMEOUT_MS);
 
     uint8_t aValue[4] = {};
-    if (readObject(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, aValue, 4) != 0) {
+    if (readObject(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, aValue, 4) != 0) {
         if (m_nRequestedBaud != 0 && m_nRequestedBaud != kOpenBaud)
             m_nRequestedBaud = 0;
         setTimeout(DEFAULT_TIMEOUT_MS);
@@ -184,7 +184,7 @@ int TBootMonitorLink::switchBaudRate()
 
     const uint32_t nTarget = m_nRequestedBaud != 0 ? m_nRequestedBaud : nDefault;
     if (m_nCurrentBaud != m_nRequestedBaud && nTarget != m_nCurrentBaud && nTarget != nMonitorRate) {
-        if (writeU32(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, nTarget) != 0) {
+        if (writeU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nTarget) != 0) {
             if (m_nRequestedBaud != 0)
                 m_nRequestedBaud = m_nCurrentBaud;
             setTimeout(DEFAULT_TIMEOUT_MS);

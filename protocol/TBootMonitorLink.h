@@ -3,6 +3,7 @@
 
 #include "CommError.h"
 #include "LinkTransaction.h"
+#include "MonitorObjects.h"
 #include "TComSerial.h"
 
 #include <QString>
@@ -43,9 +44,6 @@ public:
         DeviceIdentResponse = 0x08
     };
 
-    // The monitor's line rate in bit/s (32-bit); read to probe, written to switch.
-    static constexpr uint16_t BAUD_RATE_INDEX = 0x5FB0;
-    static constexpr uint8_t BAUD_RATE_SUBINDEX = 1;
     static constexpr uint32_t DEFAULT_TIMEOUT_MS = 500;
     static constexpr uint32_t PROBE_TIMEOUT_MS = 300;
     static constexpr uint32_t SWITCH_SETTLE_MS = 50;
