@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "PortDiscovery.h"
-#include "TComSerialFTDI.h"
 
 namespace
 {
@@ -84,22 +83,7 @@ int TBootMonitorLink::setRequestedBaudRate(uint32_t nBaudrate)
 
 uint32_t TBootMonitorLink::defaultWorkingBaudRate() const
 {
-    if (m_nDefaultBaudOverride != 0)
-        return m_nDefaultBaudOverride;
-    return defaultWorkingBaudRateFor(m_pTransport.get());
-}
-
-uint32_t TBootMonitorLink::defaultWorkingBaudRateFor(const TComSerial *pTransport)
-{
-    // FTDI converters run reliably at the higher rate.
-    if (dynamic_cast<const TComSerialFTDI *>(pTransport) != nullptr)
-        return DEFAULT_BAUD_FTDI;
-    return DEFAULT_BAUD_COM;
-}
-
-void TBootMonitorLink::setDefaultWorkingBaudRate(uint32_t nBaudrate)
-{
-    m_nDefaultBaudOverride = nBaudrate;
+    return m_pTransport ? m_pTransport->defaultWorkingBaudRate() : 0;
 }
 
 int TBootMonitorLink::connectMonitor()

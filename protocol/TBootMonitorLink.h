@@ -49,9 +49,6 @@ public:
     static constexpr uint32_t SWITCH_SETTLE_MS = 50;
     // Slack on top of the read time-out for one whole transaction.
     static constexpr int TRANSACTION_SLACK_MS = 3000;
-    // Working rates when none is requested.
-    static constexpr uint32_t DEFAULT_BAUD_COM = 115200;
-    static constexpr uint32_t DEFAULT_BAUD_FTDI = 230400;
     // Most data bytes one object transaction carries.
     static constexpr int MAX_OBJECT_DATA = 256;
 
@@ -78,14 +75,9 @@ public:
     uint32_t requestedBaudRate() const { return m_nRequestedBaud; }
     // Rate at which the tool last talked to the monitor; 0 before the first detection.
     uint32_t currentBaudRate() const { return m_nCurrentBaud; }
-    // Working rate used when none is requested: 230400 on an FTDI transport,
-    // 115200 otherwise, unless overridden here (0 restores the automatic choice).
-    // A caller that hands the link a wrapper around the real transport (a
-    // byte counter, a trace) names the rate of the wrapped kind here, e.g.
-    // setDefaultWorkingBaudRate(defaultWorkingBaudRateFor(pInner)).
+    // Working rate used when none is requested: the transport's own default
+    // (0 without a transport).
     uint32_t defaultWorkingBaudRate() const;
-    void setDefaultWorkingBaudRate(uint32_t nBaudrate);
-    static uint32_t defaultWorkingBaudRateFor(const TComSerial *pTransport);
 
     // Opens the port at 9600, finds the monitor's rate and moves both sides to
     // the working rate. 0, 11 (open failed) or 101 (no rate answered; port closed).
@@ -140,7 +132,6 @@ private:
     QString m_sPortName = QStringLiteral("COM1");
     uint32_t m_nCurrentBaud = 0;
     uint32_t m_nRequestedBaud = 0;
-    uint32_t m_nDefaultBaudOverride = 0;
     uint32_t m_nTimeoutMs = DEFAULT_TIMEOUT_MS;
     TransactionObserver m_observer;
 };

@@ -1,8 +1,5 @@
 #include "PortDiscovery.h"
 
-#include "TComSerialFTDI.h"
-#include "TComSerialPort.h"
-
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -141,11 +138,6 @@ QStringList portList(TFtdiApi &api)
     return listComPorts() + listFtdiPorts(api);
 }
 
-QString transportName(TransportKind nKind)
-{
-    return nKind == TransportKind::Ftdi ? QStringLiteral("ftdi") : QStringLiteral("serial");
-}
-
 QString PortDescription::usbId() const
 {
     if (!bHasUsbIds)
@@ -192,18 +184,4 @@ QVector<PortDescription> describePorts(TFtdiApi &api)
         descriptions.append(port);
     }
     return descriptions;
-}
-
-TransportKind transportKindFor(const QString &sPort)
-{
-    if (sPort.isEmpty())
-        return useComApi ? TransportKind::ComPort : TransportKind::Ftdi;
-    return isFtdiPortName(sPort) ? TransportKind::Ftdi : TransportKind::ComPort;
-}
-
-TComSerial *createTransport(const QString &sPort)
-{
-    if (transportKindFor(sPort) == TransportKind::Ftdi)
-        return new TComSerialFTDI();
-    return new TComSerialPort();
 }

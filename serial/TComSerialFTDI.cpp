@@ -9,6 +9,8 @@ namespace {
 constexpr size_t maxPortNameLength = 11;
 constexpr uint32_t openingRate = 9600;     // every connection starts here
 constexpr uint8_t latencyTimerMs = 2;      // each block is a round trip
+// FTDI converters run reliably at the higher rate.
+constexpr uint32_t defaultWorkingRate = 230400;
 }
 
 TComSerialFTDI::TComSerialFTDI(TFtdiApi &api)
@@ -137,4 +139,9 @@ int TComSerialFTDI::purge()
     if (m_api.getQueueStatus(m_pHandle, nWaiting) == 0 && nWaiting != 0)
         m_api.purge(m_pHandle, TFtdiApi::PurgeRx);
     return TransportStatus::Ok;
+}
+
+uint32_t TComSerialFTDI::defaultWorkingBaudRate() const
+{
+    return defaultWorkingRate;
 }

@@ -28,6 +28,8 @@ constexpr size_t maxComNameLength = 11;
 // line needs to send it.
 constexpr qint64 writeBoundBaseMs = 2000;
 
+constexpr uint32_t defaultWorkingRate = 115200;
+
 bool isBareComName(const QString &sPort)
 {
     return sPort.startsWith(QLatin1String("COM"), Qt::CaseInsensitive);
@@ -275,4 +277,9 @@ int TComSerialPort::purge()
     m_pPort->clear(QSerialPort::AllDirections);
     m_pPort->clearError();
     return TransportStatus::Ok;
+}
+
+uint32_t TComSerialPort::defaultWorkingBaudRate() const
+{
+    return defaultWorkingRate;
 }

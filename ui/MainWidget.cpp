@@ -6,6 +6,7 @@
 
 #include "AppLanguage.h"
 #include "PortDiscovery.h"
+#include "TransportFactory.h"
 #include "UpdateWorker.h"
 
 #include <QCloseEvent>

@@ -3,7 +3,7 @@
 #include "CountingSerial.h"
 #include "FWInfoFlash.h"
 #include "Lzrw3a.h"
-#include "PortDiscovery.h"
+#include "TransportFactory.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -45,9 +45,6 @@ void UpdateWorker::useTransport(CountingSerial *pTransport)
 {
     m_pTransport = pTransport;
     link.setTransport(pTransport);
-    // The link picks the default working rate by the transport's kind, which
-    // the counting layer would hide.
-    link.setDefaultWorkingBaudRate(TBootMonitorLink::defaultWorkingBaudRateFor(pTransport->inner()));
 }
 
 bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJobs)
