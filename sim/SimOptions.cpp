@@ -76,7 +76,7 @@ QString simUsage()
         "  --page-size SIZE      flash page (default 256)\n"
         "  --regions N           region count answered to the device query (default 1)\n"
         "  --eeprom-size SIZE    size of each EEPROM device (default 32K)\n"
-        "  --log FILE            one line per request (format in tools/sim/main.cpp)\n"
+        "  --log FILE            one line per request (format in sim/main.cpp)\n"
         "  --fault KIND:N[:V]    inject a fault, repeatable:\n"
         "                          drop:N       request N is lost on the line: not carried out, no answer\n"
         "                          corrupt:N    request N is carried out, its answer has a wrong checksum\n"
