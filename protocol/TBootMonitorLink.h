@@ -44,13 +44,13 @@ public:
         DeviceIdentResponse = 0x08
     };
 
-    static constexpr uint32_t DEFAULT_TIMEOUT_MS = 500;
-    static constexpr uint32_t PROBE_TIMEOUT_MS = 300;
-    static constexpr uint32_t SWITCH_SETTLE_MS = 50;
+    static constexpr uint32_t kDefaultTimeoutMs = 500;
+    static constexpr uint32_t kProbeTimeoutMs = 300;
+    static constexpr uint32_t kSwitchSettleMs = 50;
     // Slack on top of the read time-out for one whole transaction.
-    static constexpr int TRANSACTION_SLACK_MS = 3000;
+    static constexpr int kTransactionSlackMs = 3000;
     // Most data bytes one object transaction carries.
-    static constexpr int MAX_OBJECT_DATA = 256;
+    static constexpr int kMaxObjectData = 256;
 
     // Takes ownership of pTransport (may be null, see setTransport).
     explicit TBootMonitorLink(TComSerial *pTransport = nullptr);
@@ -113,7 +113,7 @@ public:
     int readDeviceIdent(QString &sText1, QString &sText2, QString &sText3);
 
     // One framed exchange through the owned transport, with the overall
-    // deadline of the read time-out plus TRANSACTION_SLACK_MS.
+    // deadline of the read time-out plus kTransactionSlackMs.
     int transact(ServiceExchange &exchange);
 
     // The message of a status code; never translated.
@@ -132,7 +132,7 @@ private:
     QString m_sPortName = QStringLiteral("COM1");
     uint32_t m_nCurrentBaud = 0;
     uint32_t m_nRequestedBaud = 0;
-    uint32_t m_nTimeoutMs = DEFAULT_TIMEOUT_MS;
+    uint32_t m_nTimeoutMs = kDefaultTimeoutMs;
     TransactionObserver m_observer;
 };
 

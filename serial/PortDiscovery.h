@@ -16,8 +16,8 @@
 
 // The rates offered to the operator and scanned when connecting, in this
 // order. 0 stands for the transport's default working rate.
-constexpr int baudRateCount = 9;
-extern const uint32_t baudRateTable[baudRateCount];
+constexpr int kBaudRateCount = 9;
+extern const uint32_t baudRateTable[kBaudRateCount];
 
 // A copy of baudRateTable in table order.
 QVector<uint32_t> baudRates();

@@ -12,12 +12,12 @@ using namespace MonitorObjects;
 namespace {
 
 // Status bytes the monitor answers with (the tool's communication codes).
-constexpr int StatusOk = CommError::NoError;
-constexpr int StatusAccessTypeConflict = CommError::AccessTypeConflict; // write to a read-only object
-constexpr int StatusInconsistent = CommError::AttributeInconsistent;    // length byte and data disagree, wrong width
-constexpr int StatusObjectUndefined = CommError::ObjectUndefined;
-constexpr int StatusValueTooLarge = CommError::ValueTooLarge;           // range beyond the device or buffer
-constexpr int StatusInvalidValue = CommError::InvalidValue;             // unknown command, bad device, misaligned sector
+constexpr int kStatusOk = CommError::NoError;
+constexpr int kStatusAccessTypeConflict = CommError::AccessTypeConflict; // write to a read-only object
+constexpr int kStatusInconsistent = CommError::AttributeInconsistent;    // length byte and data disagree, wrong width
+constexpr int kStatusObjectUndefined = CommError::ObjectUndefined;
+constexpr int kStatusValueTooLarge = CommError::ValueTooLarge;           // range beyond the device or buffer
+constexpr int kStatusInvalidValue = CommError::InvalidValue;             // unknown command, bad device, misaligned sector
 
 QString hex(quint32 nValue)
 {
@@ -46,8 +46,8 @@ BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
 
 bool BootMonitor::isSupportedRate(quint32 nRate)
 {
-    static const quint32 rates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
-    for (quint32 n : rates) {
+    static const quint32 kRates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    for (quint32 n : kRates) {
         if (n == nRate)
             return true;
     }
@@ -135,11 +135,11 @@ BootMonitor::Result BootMonitor::handle(const QByteArray &request)
         result.sObject = objectName(p.nIndex, p.nSubindex);
         result.nLength = p.nLengthByte;
         QByteArray data;
-        result.nStatus = p.bWellFormed ? readObject(p, data, result) : StatusInconsistent;
+        result.nStatus = p.bWellFormed ? readObject(p, data, result) : kStatusInconsistent;
         result.response = QByteArray(5, 0);
         result.response[0] = char(TBootMonitorLink::ReadObjectResponse);
         result.response[1] = char(result.nStatus);
-        if (result.nStatus == StatusOk)
+        if (result.nStatus == kStatusOk)
             result.response += data;
         return result;
     }
@@ -147,18 +147,18 @@ BootMonitor::Result BootMonitor::handle(const QByteArray &request)
         result.sService = QStringLiteral("write");
         result.sObject = objectName(p.nIndex, p.nSubindex);
         result.nLength = p.data.size();
-        result.nStatus = p.bWellFormed ? writeObject(p, result) : StatusInconsistent;
+        result.nStatus = p.bWellFormed ? writeObject(p, result) : kStatusInconsistent;
         result.response = QByteArray(2, 0);
         result.response[0] = char(TBootMonitorLink::WriteObjectResponse);
         result.response[1] = char(result.nStatus);
         return result;
     case TBootMonitorLink::DeviceIdentRequest:
         result.sService = QStringLiteral("ident");
-        result.nStatus = p.bWellFormed ? StatusOk : StatusInconsistent;
+        result.nStatus = p.bWellFormed ? kStatusOk : kStatusInconsistent;
         result.response = QByteArray(4, 0);
         result.response[0] = char(TBootMonitorLink::DeviceIdentResponse);
         result.response[1] = char(result.nStatus);
-        if (result.nStatus == StatusOk)
+        if (result.nStatus == kStatusOk)
             result.response += identification();
         return result;
     default:
@@ -190,42 +190,42 @@ int BootMonitor::readObject(const Parsed &request, QByteArray &data, Result &res
     switch (request.nIndex) {
     case kBaudRate:
         if (nSub != kBaudRateSub)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = u32(m_nLineRate);
-        return StatusOk;
+        return kStatusOk;
     case Flash::kCommand:
         if (nSub < kCommandSub || nSub > kParam3Sub)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = u32(m_flashParam[nSub]);
-        return StatusOk;
+        return kStatusOk;
     case Flash::kStatus:
         if (nSub < 1 || nSub > int(Flash::kStatusCount))
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = u32(m_flashStatus[nSub]);
-        return StatusOk;
+        return kStatusOk;
     case Flash::kData:
         if (nSub < 1 || nSub > int(Flash::kBufferSize / kPieceSize))
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = m_flashBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
-        return StatusOk;
+        return kStatusOk;
     case Eeprom::kCommand:
         if (nSub < kCommandSub || nSub > kParam3Sub)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = u32(m_eepromParam[nSub]);
-        return StatusOk;
+        return kStatusOk;
     case Eeprom::kStatus:
         if (nSub != 1)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = u32(m_eepromStatus);
-        return StatusOk;
+        return kStatusOk;
     case Eeprom::kData:
         if (nSub < 1 || nSub > int(Eeprom::kBufferSize / kPieceSize))
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = m_eepromBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
-        return StatusOk;
+        return kStatusOk;
     default:
         Q_UNUSED(result);
-        return StatusObjectUndefined;
+        return kStatusObjectUndefined;
     }
 }
 
@@ -236,54 +236,54 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
     switch (request.nIndex) {
     case kBaudRate: {
         if (nSub != kBaudRateSub)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         if (!bU32)
-            return StatusInconsistent;
+            return kStatusInconsistent;
         const quint32 nRate = be32(request.data);
         result.details << QStringLiteral("baud=%1").arg(nRate);
         if (!isSupportedRate(nRate))
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         // Answered at the old rate; the server switches after the answer.
         result.nNewLineRate = nRate;
-        return StatusOk;
+        return kStatusOk;
     }
     case Flash::kCommand:
         if (nSub < kCommandSub || nSub > kParam3Sub)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         if (!bU32)
-            return StatusInconsistent;
+            return kStatusInconsistent;
         if (nSub == kCommandSub)
             return executeFlashCommand(be32(request.data), result);
         m_flashParam[nSub] = be32(request.data);
-        return StatusOk;
+        return kStatusOk;
     case Eeprom::kCommand:
         if (nSub < kCommandSub || nSub > kParam3Sub)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         if (!bU32)
-            return StatusInconsistent;
+            return kStatusInconsistent;
         if (nSub == kCommandSub)
             return executeEepromCommand(be32(request.data), result);
         m_eepromParam[nSub] = be32(request.data);
-        return StatusOk;
+        return kStatusOk;
     case Flash::kStatus:
-        return nSub >= 1 && nSub <= int(Flash::kStatusCount) ? StatusAccessTypeConflict : StatusObjectUndefined;
+        return nSub >= 1 && nSub <= int(Flash::kStatusCount) ? kStatusAccessTypeConflict : kStatusObjectUndefined;
     case Eeprom::kStatus:
-        return nSub == 1 ? StatusAccessTypeConflict : StatusObjectUndefined;
+        return nSub == 1 ? kStatusAccessTypeConflict : kStatusObjectUndefined;
     case Flash::kData:
     case Eeprom::kData: {
         const bool bFlash = request.nIndex == Flash::kData;
         QByteArray &buffer = bFlash ? m_flashBuffer : m_eepromBuffer;
         if (nSub < 1 || nSub > buffer.size() / int(kPieceSize))
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         if (request.data.size() > int(kPieceSize))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         buffer.replace((nSub - 1) * int(kPieceSize), request.data.size(), request.data);
         if (bFlash)
             m_bBufferDecompressed = false;
-        return StatusOk;
+        return kStatusOk;
     }
     default:
-        return StatusObjectUndefined;
+        return kStatusObjectUndefined;
     }
 }
 
@@ -308,74 +308,74 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
     case Flash::kSelect:
         result.details << QStringLiteral("cmd=flash-select") << QStringLiteral("dev=%1").arg(nAddress);
         if (nAddress > 1)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         m_nFlashDevice = int(nAddress);
-        return StatusOk;
+        return kStatusOk;
     case Flash::kDeviceInfo: {
         result.details << QStringLiteral("cmd=flash-info") << sDev;
         m_flashStatus[1] = m_geometry.nRegionCount;
         m_flashStatus[2] = memory.size();
         m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
         m_flashStatus[4] = m_geometry.nPageSize;
-        return StatusOk;
+        return kStatusOk;
     }
     case Flash::kRegionInfo:
         result.details << QStringLiteral("cmd=flash-region") << QStringLiteral("region=%1").arg(nAddress);
         if (nAddress >= m_geometry.nRegionCount)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         // Every region is reported alike: start, size, sector count, sector size.
         m_flashStatus[1] = 0;
         m_flashStatus[2] = memory.size();
         m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
         m_flashStatus[4] = m_geometry.nSectorSize;
-        return StatusOk;
+        return kStatusOk;
     case Flash::kEraseSector:
     case Flash::kCheckErase: {
         const bool bErase = nCommand == Flash::kEraseSector;
         result.details << QLatin1String(bErase ? "cmd=flash-erase" : "cmd=flash-check") << sDev << sAddr << sSize;
         if (nAddress % m_geometry.nSectorSize != 0 || nLength != m_geometry.nSectorSize)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         if (!memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         if (bErase) {
             memory.erase(nAddress, nLength);
             result.bErased = true;
-            return StatusOk;
+            return kStatusOk;
         }
         m_flashStatus[1] = memory.isErased(nAddress, nLength) ? 0 : 1;
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return StatusOk;
+        return kStatusOk;
     }
     case Flash::kRead:
         result.details << QStringLiteral("cmd=flash-read") << sDev << sAddr << sSize;
         if (nLength > Flash::kBufferSize)
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         if (!memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         memory.read(nAddress, m_flashBuffer.data(), nLength);
         m_bBufferDecompressed = false;
-        return StatusOk;
+        return kStatusOk;
     case Flash::kProgram:
         result.details << QStringLiteral("cmd=flash-program") << sDev << sAddr << sSize
                        << QStringLiteral("compressed=%1").arg(m_bBufferDecompressed ? 1 : 0);
         if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         memory.program(nAddress, m_flashBuffer.constData(), nLength);
-        return StatusOk;
+        return kStatusOk;
     case Flash::kVerify: {
         result.details << QStringLiteral("cmd=flash-verify") << sDev << sAddr << sSize;
         if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         m_flashStatus[1] = verifyFails(memory.equals(nAddress, m_flashBuffer.constData(), nLength), result) ? 1 : 0;
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return StatusOk;
+        return kStatusOk;
     }
     case Flash::kDecompress: {
         // Parameter 2 is the compressed length (flag word included),
         // parameter 3 the length the block must expand to.
         result.details << QStringLiteral("cmd=flash-decompress") << QStringLiteral("clen=") + hex(nAddress) << sSize;
         if (nAddress > Flash::kBufferSize || nLength > Flash::kBufferSize)
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         QByteArray expanded(int(Flash::kBufferSize), 0);
         QByteArray work(int(lzrw3a::kWorkSize), 0);
         std::uint32_t nExpanded = 0;
@@ -391,11 +391,11 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
             m_bBufferDecompressed = true;
         }
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return StatusOk;
+        return kStatusOk;
     }
     default:
         result.details << QStringLiteral("cmd=flash-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
-        return StatusInvalidValue;
+        return kStatusInvalidValue;
     }
 }
 
@@ -411,20 +411,20 @@ int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
     case Eeprom::kSelect:
         result.details << QStringLiteral("cmd=eeprom-select") << QStringLiteral("dev=%1").arg(nAddress);
         if (nAddress > 1)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         m_nEepromDevice = int(nAddress);
-        return StatusOk;
+        return kStatusOk;
     case Eeprom::kInfo:
         result.details << QStringLiteral("cmd=eeprom-info") << sDev;
         m_eepromStatus = memory.size();
-        return StatusOk;
+        return kStatusOk;
     case Eeprom::kRead:
     case Eeprom::kWrite:
     case Eeprom::kVerify: {
         const char *name = nCommand == Eeprom::kRead ? "cmd=eeprom-read" : nCommand == Eeprom::kWrite ? "cmd=eeprom-write" : "cmd=eeprom-verify";
         result.details << QLatin1String(name) << sDev << sAddr << sSize;
         if (nLength > Eeprom::kBufferSize || !memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         if (nCommand == Eeprom::kRead) {
             memory.read(nAddress, m_eepromBuffer.data(), nLength);
         } else if (nCommand == Eeprom::kWrite) {
@@ -433,10 +433,10 @@ int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
             m_eepromStatus = verifyFails(memory.equals(nAddress, m_eepromBuffer.constData(), nLength), result) ? 1 : 0;
             result.details << QStringLiteral("result=%1").arg(m_eepromStatus);
         }
-        return StatusOk;
+        return kStatusOk;
     }
     default:
         result.details << QStringLiteral("cmd=eeprom-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
-        return StatusInvalidValue;
+        return kStatusInvalidValue;
     }
 }

@@ -26,11 +26,11 @@ bool parseFault(const QString &sText, SimFault &fault)
     const QStringList parts = sText.split(QLatin1Char(':'));
     if (parts.size() < 2 || parts.size() > 3)
         return false;
-    static const struct { const char *name; SimFault::Kind kind; } kinds[] = {
+    static const struct { const char *name; SimFault::Kind kind; } kKinds[] = {
         {"drop", SimFault::Drop}, {"corrupt", SimFault::Corrupt}, {"busy", SimFault::Busy},
         {"verify", SimFault::Verify}, {"silent", SimFault::Silent}, {"life", SimFault::Life}};
     bool bKnown = false;
-    for (const auto &k : kinds) {
+    for (const auto &k : kKinds) {
         if (parts[0] == QLatin1String(k.name)) {
             fault.nKind = k.kind;
             bKnown = true;

@@ -11,8 +11,8 @@
 
 namespace {
 
-const uint8_t wakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
-const int maxDrainPerCycle = 4096;
+const uint8_t kWakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
+const int kMaxDrainPerCycle = 4096;
 
 } // namespace
 
@@ -290,21 +290,21 @@ int UpdateWorker::activateMonitor(QString &sPort)
     waited.start();
     try {
         for (;;) {
-            pTransport->write(wakePattern, sizeof wakePattern);
+            pTransport->write(kWakePattern, sizeof kWakePattern);
             QThread::msleep(20);
             uint8_t b = 0;
             uint32_t nCount = 0;
             // A line that never falls silent (a drive streaming at full rate)
             // must not keep the loop from its cancel test; the match counter
             // carries over, so the rest is simply read in the next cycle.
-            for (int nDrained = 0; nResult != 0 && nDrained < maxDrainPerCycle; ++nDrained) {
+            for (int nDrained = 0; nResult != 0 && nDrained < kMaxDrainPerCycle; ++nDrained) {
                 nCount = 0;
                 pTransport->read(&b, 1, nCount);
                 if (nCount == 0)
                     break;
-                if (nMatch != 0 && b == wakePattern[0])
+                if (nMatch != 0 && b == kWakePattern[0])
                     nMatch = 0;   // a new pattern starts
-                if (b == wakePattern[nMatch]) {
+                if (b == kWakePattern[nMatch]) {
                     if (++nMatch == 4) {
                         emit ProgressState(QStringLiteral("Done!"));
                         emit ProgressValue(100);

@@ -17,10 +17,10 @@ using namespace MonitorObjects;
 
 namespace {
 
-const uint32_t packedSize = 16384;        // compressed-data buffer
-static_assert(packedSize >= lzrw3a::compressBound(Flash::kBufferSize), "compressed-data buffer too small");
-const uint32_t eraseTimeoutMs = 3100;
-const uint32_t programTimeoutMs = 900;
+const uint32_t kPackedSize = 16384;   // compressed-data buffer
+static_assert(kPackedSize >= lzrw3a::compressBound(Flash::kBufferSize), "compressed-data buffer too small");
+const uint32_t kEraseTimeoutMs = 3100;
+const uint32_t kProgramTimeoutMs = 900;
 
 // FlashInfo positions
 enum { RegionCount = 0, DeviceSize = 1, PageSize = 3, RegionSize = 5, SectorSize = 7 };
@@ -95,7 +95,7 @@ void UpdateWorker::eraseSectors(uint32_t nStart, uint32_t nLength)
 {
     const uint32_t nSector = FlashInfo[SectorSize];
     JobStats *pJob = currentJob();
-    check(link.setTimeout(eraseTimeoutMs));
+    check(link.setTimeout(kEraseTimeoutMs));
     check(writeParam(Flash::kCommand, kParam3Sub, nSector));
     uint32_t nAddress = nStart;
     uint32_t nRemain = nLength;
@@ -159,7 +159,7 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
 {
     JobStats *pJob = currentJob();
     uint32_t nPacked = nLength;
-    if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, packedSize, &nPacked) != 0)
+    if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, kPackedSize, &nPacked) != 0)
         nPacked = nLength;   // not compressible here: send it raw
 
     bool bSendPacked = nPacked < nLength * 80 / 100;
@@ -223,7 +223,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
         critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile));
         return -1;
     }
-    std::vector<uint8_t> packed(packedSize);
+    std::vector<uint8_t> packed(kPackedSize);
     std::vector<uint8_t> work(lzrw3a::kWorkSize);
     std::vector<uint8_t> expanded(Flash::kBufferSize);
 
@@ -279,7 +279,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     try {
         uint32_t nAddress = nPage * (nLow / nPage);
         const uint32_t nTotal = nPage * ((nHigh - nAddress) / nPage + 1);
-        check(link.setTimeout(programTimeoutMs));
+        check(link.setTimeout(kProgramTimeoutMs));
         uint32_t nRemain = nTotal;
         const uint8_t *pBase = image->buffer();
         while (nRemain > 0) {
