@@ -9,6 +9,10 @@
 // Values travel most significant byte first (TBootMonitorLink).
 namespace MonitorObjects
 {
+// Sent, unframed, to a drive being switched on: a drive that receives it
+// echoes it and stays in its boot monitor.
+constexpr uint8_t kWakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
+
 // The monitor's line rate in bit/s (32-bit): read to probe for the monitor,
 // written to switch its rate.
 constexpr uint16_t kBaudRate = 0x5FB0;

@@ -1,13 +1,13 @@
 #include "SimServer.h"
 
+#include "MonitorObjects.h"
+
 #include <poll.h>
 #include <unistd.h>
 
 #include <thread>
 
-namespace {
-const quint8 kWakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
-}
+using MonitorObjects::kWakePattern;
 
 SimServer::SimServer(const SimOptions &options)
     : m_options(options), m_monitor(options.geometry, options.nBaudRate), m_bAwake(!options.bPoweredOff)

@@ -3,15 +3,17 @@
 #include "CountingSerial.h"
 #include "FWInfoFlash.h"
 #include "Lzrw3a.h"
+#include "MonitorObjects.h"
 #include "TransportFactory.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <QThread>
 
+using MonitorObjects::kWakePattern;
+
 namespace {
 
-const uint8_t kWakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
 const int kMaxDrainPerCycle = 4096;
 
 } // namespace
