@@ -330,8 +330,7 @@ void MainWidget::on_actionEN_triggered()
 
 void MainWidget::switchLanguage(const QString &lang)
 {
-    installAppTranslation(translationFileName(QCoreApplication::applicationFilePath(), lang),
-                          QCoreApplication::applicationDirPath());
+    installLanguage(lang);
 }
 
 void MainWidget::changeEvent(QEvent *event)
