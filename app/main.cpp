@@ -36,8 +36,7 @@ int main(int argc, char *argv[])
     // Sources are UTF-8, the toolkit's encoding for literal texts: no codec to set.
 
     const QString sLanguage = startupLanguage(QCoreApplication::arguments(), QLocale::system().name());
-    installAppTranslation(translationFileName(QCoreApplication::applicationFilePath(), sLanguage),
-                          QCoreApplication::applicationDirPath());
+    installLanguage(sLanguage);
 
     MainWidget window;
     window.show();

@@ -6,7 +6,7 @@ namespace LinkFrame
 {
 uint8_t checksum(const uint8_t *pPayload, int nLength)
 {
-    uint8_t nSum = CHECKSUM_SEED;
+    uint8_t nSum = kChecksumSeed;
     for (int i = 0; i < nLength; ++i)
         nSum = uint8_t(nSum + pPayload[i]);
     return nSum;
@@ -18,21 +18,21 @@ int encode(const uint8_t *pPayload, int nLength, uint8_t *pFrame, int nCapacity)
         return -1;
     int nEscapes = 0;
     for (int i = 0; i < nLength; ++i)
-        nEscapes += pPayload[i] == DLE ? 1 : 0;
+        nEscapes += pPayload[i] == kDle ? 1 : 0;
     const int nSize = nLength + nEscapes + 5;
     if (nSize > nCapacity)
         return -1;
 
     int n = 0;
-    pFrame[n++] = DLE;
-    pFrame[n++] = STX;
+    pFrame[n++] = kDle;
+    pFrame[n++] = kStx;
     for (int i = 0; i < nLength; ++i) {
         pFrame[n++] = pPayload[i];
-        if (pPayload[i] == DLE)
-            pFrame[n++] = DLE;
+        if (pPayload[i] == kDle)
+            pFrame[n++] = kDle;
     }
-    pFrame[n++] = DLE;
-    pFrame[n++] = ETX;
+    pFrame[n++] = kDle;
+    pFrame[n++] = kEtx;
     // The checksum closes the frame and is never escaped: the receiver takes
     // whatever byte follows DLE ETX as the checksum.
     pFrame[n++] = checksum(pPayload, nLength);
@@ -50,7 +50,7 @@ QByteArray encode(const QByteArray &payload)
 }
 
 Receiver::Receiver(int nCapacity)
-    : m_pBuffer(m_aStorage), m_nCapacity(std::clamp(nCapacity, 0, MAX_PAYLOAD))
+    : m_pBuffer(m_aStorage), m_nCapacity(std::clamp(nCapacity, 0, kMaxPayload))
 {
 }
 
@@ -91,23 +91,23 @@ int Receiver::feed(uint8_t nByte)
 {
     switch (m_state) {
     case State::Hunt:
-        if (nByte == DLE) {
+        if (nByte == kDle) {
             m_state = State::AfterDLE;
             m_nStatus = NoData;
-        } else if (nByte == LIFE_TRIGGER) {
+        } else if (nByte == kLifeTrigger) {
             m_nStatus = LifeTrigger;
         } else {
             m_nStatus = NoData;
         }
         break;
     case State::AfterDLE:
-        if (nByte == STX) {
+        if (nByte == kStx) {
             m_nCount = 0;
             m_nSum = 0;
             m_error = Error::None;
             m_state = State::InFrame;
             m_nStatus = Busy;
-        } else if (nByte == DLE) {
+        } else if (nByte == kDle) {
             m_nStatus = NoData; // DLE DLE outside a frame: still waiting for STX
         } else {
             m_state = State::Hunt;
@@ -115,7 +115,7 @@ int Receiver::feed(uint8_t nByte)
         }
         break;
     case State::InFrame:
-        if (nByte == DLE) {
+        if (nByte == kDle) {
             m_state = State::InFrameDLE;
             m_nStatus = Busy;
         } else {
@@ -123,15 +123,15 @@ int Receiver::feed(uint8_t nByte)
         }
         break;
     case State::InFrameDLE:
-        if (nByte == STX) {
+        if (nByte == kStx) {
             // A new frame starts; whatever came before is forgotten.
             m_nCount = 0;
             m_nSum = 0;
             m_state = State::InFrame;
             m_nStatus = Busy;
-        } else if (nByte == DLE) {
-            store(DLE);
-        } else if (nByte == ETX) {
+        } else if (nByte == kDle) {
+            store(kDle);
+        } else if (nByte == kEtx) {
             if (m_nCount > 0) {
                 m_state = State::Checksum;
                 m_nStatus = Busy;
@@ -146,7 +146,7 @@ int Receiver::feed(uint8_t nByte)
         break;
     case State::Checksum:
         m_state = State::Hunt;
-        if (nByte == uint8_t(m_nSum + CHECKSUM_SEED)) {
+        if (nByte == uint8_t(m_nSum + kChecksumSeed)) {
             m_nStatus = Complete;
         } else {
             m_error = Error::BadChecksum;

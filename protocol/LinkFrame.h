@@ -15,15 +15,15 @@
 // service code.
 namespace LinkFrame
 {
-constexpr uint8_t DLE = 0x10;
-constexpr uint8_t STX = 0x02;
-constexpr uint8_t ETX = 0x03;
-constexpr uint8_t LIFE_TRIGGER = 0x2A; // '*', sent by an idle monitor
+constexpr uint8_t kDle = 0x10;
+constexpr uint8_t kStx = 0x02;
+constexpr uint8_t kEtx = 0x03;
+constexpr uint8_t kLifeTrigger = 0x2A; // '*', sent by an idle monitor
 // DLE + ETX, the two bytes that close the payload, enter the checksum.
-constexpr uint8_t CHECKSUM_SEED = 0x13;
+constexpr uint8_t kChecksumSeed = 0x13;
 
 // Largest payload in either direction: 5 header bytes and 256 data bytes.
-constexpr int MAX_PAYLOAD = 261;
+constexpr int kMaxPayload = 261;
 
 // Bytes a frame around nPayloadLength payload bytes can take at most (every
 // payload byte escaped).
@@ -63,8 +63,8 @@ public:
     enum class Error { None, Overflow, BadChecksum };
 
     // Payload goes into an internal buffer of nCapacity bytes (at most
-    // MAX_PAYLOAD).
-    explicit Receiver(int nCapacity = MAX_PAYLOAD);
+    // kMaxPayload).
+    explicit Receiver(int nCapacity = kMaxPayload);
     // Payload goes into the caller's buffer of nCapacity bytes.
     Receiver(uint8_t *pBuffer, int nCapacity);
     Receiver(const Receiver &) = delete;
@@ -86,7 +86,7 @@ public:
 private:
     int store(uint8_t nByte);
 
-    uint8_t m_aStorage[MAX_PAYLOAD];
+    uint8_t m_aStorage[kMaxPayload];
     uint8_t *m_pBuffer;
     int m_nCapacity;
     State m_state = State::Hunt;

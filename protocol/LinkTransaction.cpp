@@ -16,8 +16,8 @@ bool stillReceiving(int nStatus)
 
 int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
 {
-    if (exchange.nRequestLength < 0 || exchange.nRequestLength > LinkFrame::MAX_PAYLOAD
-        || exchange.nResponseCapacity < 0 || exchange.nResponseCapacity > LinkFrame::MAX_PAYLOAD)
+    if (exchange.nRequestLength < 0 || exchange.nRequestLength > LinkFrame::kMaxPayload
+        || exchange.nResponseCapacity < 0 || exchange.nResponseCapacity > LinkFrame::kMaxPayload)
         return CommError::InvalidParameter;
     exchange.nResponseLength = 0;
 
@@ -25,13 +25,13 @@ int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
     // echo of the wake-up pattern) belongs to nobody now.
     transport.purge();
 
-    uint8_t aFrame[LinkFrame::maxFrameSize(LinkFrame::MAX_PAYLOAD)];
+    uint8_t aFrame[LinkFrame::maxFrameSize(LinkFrame::kMaxPayload)];
     const int nFrame = LinkFrame::encode(exchange.aRequest, exchange.nRequestLength, aFrame,
                                          int(sizeof(aFrame)));
     // The frame goes out in pieces of at most 64 bytes, the last one holding
     // at least one byte.
-    for (int nOffset = 0; nOffset < nFrame; nOffset += int(TRANSACT_CHUNK)) {
-        const uint32_t nPiece = uint32_t(qMin(nFrame - nOffset, int(TRANSACT_CHUNK)));
+    for (int nOffset = 0; nOffset < nFrame; nOffset += int(kTransactChunk)) {
+        const uint32_t nPiece = uint32_t(qMin(nFrame - nOffset, int(kTransactChunk)));
         const int nResult = transport.write(aFrame + nOffset, nPiece);
         if (nResult != 0)
             return nResult;
@@ -43,13 +43,13 @@ int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
         timer.start();
 
     int nStatus = receiver.status();
-    uint8_t aChunk[TRANSACT_CHUNK];
+    uint8_t aChunk[kTransactChunk];
     for (;;) {
         uint32_t nCount = 0;
-        const int nRead = transport.read(aChunk, TRANSACT_CHUNK, nCount);
+        const int nRead = transport.read(aChunk, kTransactChunk, nCount);
         if (nRead != 0)
             return nRead; // read failure (100), silence (101), no device (12)
-        nCount = qMin(nCount, TRANSACT_CHUNK);
+        nCount = qMin(nCount, kTransactChunk);
         // Bytes after the end of a frame (or after a failed one) are dropped.
         for (uint32_t i = 0; i < nCount && stillReceiving(nStatus); ++i)
             nStatus = receiver.feed(aChunk[i]);

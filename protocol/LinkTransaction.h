@@ -15,12 +15,12 @@ struct ServiceExchange
     int32_t nRequestLength = 0;    // valid bytes in aRequest
     int32_t nResponseCapacity = 0; // most payload bytes the response may carry
     int32_t nResponseLength = 0;   // payload bytes that arrived (set by transact)
-    uint8_t aRequest[LinkFrame::MAX_PAYLOAD] = {};
-    uint8_t aResponse[LinkFrame::MAX_PAYLOAD] = {};
+    uint8_t aRequest[LinkFrame::kMaxPayload] = {};
+    uint8_t aResponse[LinkFrame::kMaxPayload] = {};
 };
 
 // Bytes per transport write and per transport read.
-constexpr uint32_t TRANSACT_CHUNK = 64;
+constexpr uint32_t kTransactChunk = 64;
 
 // Sends the request as one frame and waits for one response frame.
 // The transport must be open and configured; its read time-out bounds each

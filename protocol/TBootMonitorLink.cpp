@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "PortDiscovery.h"
-#include "TComSerialFTDI.h"
 
 namespace
 {
@@ -84,22 +83,7 @@ int TBootMonitorLink::setRequestedBaudRate(uint32_t nBaudrate)
 
 uint32_t TBootMonitorLink::defaultWorkingBaudRate() const
 {
-    if (m_nDefaultBaudOverride != 0)
-        return m_nDefaultBaudOverride;
-    return defaultWorkingBaudRateFor(m_pTransport.get());
-}
-
-uint32_t TBootMonitorLink::defaultWorkingBaudRateFor(const TComSerial *pTransport)
-{
-    // FTDI converters run reliably at the higher rate.
-    if (dynamic_cast<const TComSerialFTDI *>(pTransport) != nullptr)
-        return DEFAULT_BAUD_FTDI;
-    return DEFAULT_BAUD_COM;
-}
-
-void TBootMonitorLink::setDefaultWorkingBaudRate(uint32_t nBaudrate)
-{
-    m_nDefaultBaudOverride = nBaudrate;
+    return m_pTransport ? m_pTransport->defaultWorkingBaudRate() : 0;
 }
 
 int TBootMonitorLink::connectMonitor()
@@ -131,7 +115,7 @@ int TBootMonitorLink::disconnectMonitor()
 bool TBootMonitorLink::probe()
 {
     uint32_t nValue = 0;
-    const int nResult = readU32(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, nValue);
+    const int nResult = readU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nValue);
     // A monitor that does not know the object still answered at this rate.
     return nResult == CommError::NoError || nResult == CommError::ObjectUndefined;
 }
@@ -140,7 +124,7 @@ int TBootMonitorLink::detectBaudRate()
 {
     if (!isOpen())
         return -1;
-    setTimeout(PROBE_TIMEOUT_MS);
+    setTimeout(kProbeTimeoutMs);
     uint32_t nPortRate = 0;
     m_pTransport->getBaudRate(nPortRate);
 
@@ -163,20 +147,20 @@ int TBootMonitorLink::detectBaudRate()
             }
         }
     }
-    setTimeout(DEFAULT_TIMEOUT_MS);
+    setTimeout(kDefaultTimeoutMs);
     return nFound;
 }
 
 int TBootMonitorLink::switchBaudRate()
 {
     const uint32_t nDefault = defaultWorkingBaudRate();
-    setTimeout(PROBE_TIMEOUT_MS);
+    setTimeout(kProbeTimeoutMs);
 
     uint8_t aValue[4] = {};
-    if (readObject(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, aValue, 4) != 0) {
+    if (readObject(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, aValue, 4) != 0) {
         if (m_nRequestedBaud != 0 && m_nRequestedBaud != kOpenBaud)
             m_nRequestedBaud = 0;
-        setTimeout(DEFAULT_TIMEOUT_MS);
+        setTimeout(kDefaultTimeoutMs);
         return -1;
     }
     const uint32_t nMonitorRate = uint32_t(aValue[0]) << 24 | uint32_t(aValue[1]) << 16
@@ -184,19 +168,19 @@ int TBootMonitorLink::switchBaudRate()
 
     const uint32_t nTarget = m_nRequestedBaud != 0 ? m_nRequestedBaud : nDefault;
     if (m_nCurrentBaud != m_nRequestedBaud && nTarget != m_nCurrentBaud && nTarget != nMonitorRate) {
-        if (writeU32(BAUD_RATE_INDEX, BAUD_RATE_SUBINDEX, nTarget) != 0) {
+        if (writeU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nTarget) != 0) {
             if (m_nRequestedBaud != 0)
                 m_nRequestedBaud = m_nCurrentBaud;
-            setTimeout(DEFAULT_TIMEOUT_MS);
+            setTimeout(kDefaultTimeoutMs);
             return -1;
         }
         // The monitor answers at the old rate and then changes its line;
         // give it time before the port follows.
-        QThread::msleep(SWITCH_SETTLE_MS);
+        QThread::msleep(kSwitchSettleMs);
         m_pTransport->setBaudRate(nTarget);
         m_nCurrentBaud = nTarget;
     }
-    setTimeout(DEFAULT_TIMEOUT_MS);
+    setTimeout(kDefaultTimeoutMs);
     return 0;
 }
 
@@ -210,15 +194,15 @@ int TBootMonitorLink::setTimeout(uint32_t nMilliseconds)
 
 int TBootMonitorLink::restoreDefaultTimeout()
 {
-    return setTimeout(DEFAULT_TIMEOUT_MS);
+    return setTimeout(kDefaultTimeoutMs);
 }
 
 int TBootMonitorLink::transact(ServiceExchange &exchange)
 {
     if (!isOpen())
         return CommError::NotConnected;
-    const int nDeadline = int(std::min<uint32_t>(m_nTimeoutMs, INT_MAX - TRANSACTION_SLACK_MS))
-                          + TRANSACTION_SLACK_MS;
+    const int nDeadline = int(std::min<uint32_t>(m_nTimeoutMs, INT_MAX - kTransactionSlackMs))
+                          + kTransactionSlackMs;
     return ::transact(*m_pTransport, exchange, nDeadline);
 }
 
@@ -256,7 +240,7 @@ int TBootMonitorLink::writeObject(uint16_t nIndex, uint8_t nSubIndex, const uint
     if (!isOpen())
         return CommError::NotConnected;
     // A count the frame cannot carry would be cut silently; refuse it instead.
-    if (nCount < 0 || nCount > MAX_OBJECT_DATA || (nCount > 0 && pData == nullptr))
+    if (nCount < 0 || nCount > kMaxObjectData || (nCount > 0 && pData == nullptr))
         return CommError::InvalidParameter;
 
     ServiceExchange exchange;
@@ -272,12 +256,12 @@ int TBootMonitorLink::readObject(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pD
 {
     if (!isOpen())
         return CommError::NotConnected;
-    if (nCount < 0 || nCount > MAX_OBJECT_DATA || (nCount > 0 && pData == nullptr))
+    if (nCount < 0 || nCount > kMaxObjectData || (nCount > 0 && pData == nullptr))
         return CommError::InvalidParameter;
 
     ServiceExchange exchange;
     exchange.nRequestLength = 5;
-    exchange.nResponseCapacity = LinkFrame::MAX_PAYLOAD;
+    exchange.nResponseCapacity = LinkFrame::kMaxPayload;
     putIndex(exchange, ReadObjectRequest, nIndex, nSubIndex, nCount);
     int nResult = objectTransaction(exchange, nIndex, nSubIndex, nCount);
     if (nResult != CommError::NoError)

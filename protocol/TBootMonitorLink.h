@@ -3,6 +3,7 @@
 
 #include "CommError.h"
 #include "LinkTransaction.h"
+#include "MonitorObjects.h"
 #include "TComSerial.h"
 
 #include <QString>
@@ -43,19 +44,13 @@ public:
         DeviceIdentResponse = 0x08
     };
 
-    // The monitor's line rate in bit/s (32-bit); read to probe, written to switch.
-    static constexpr uint16_t BAUD_RATE_INDEX = 0x5FB0;
-    static constexpr uint8_t BAUD_RATE_SUBINDEX = 1;
-    static constexpr uint32_t DEFAULT_TIMEOUT_MS = 500;
-    static constexpr uint32_t PROBE_TIMEOUT_MS = 300;
-    static constexpr uint32_t SWITCH_SETTLE_MS = 50;
+    static constexpr uint32_t kDefaultTimeoutMs = 500;
+    static constexpr uint32_t kProbeTimeoutMs = 300;
+    static constexpr uint32_t kSwitchSettleMs = 50;
     // Slack on top of the read time-out for one whole transaction.
-    static constexpr int TRANSACTION_SLACK_MS = 3000;
-    // Working rates when none is requested.
-    static constexpr uint32_t DEFAULT_BAUD_COM = 115200;
-    static constexpr uint32_t DEFAULT_BAUD_FTDI = 230400;
+    static constexpr int kTransactionSlackMs = 3000;
     // Most data bytes one object transaction carries.
-    static constexpr int MAX_OBJECT_DATA = 256;
+    static constexpr int kMaxObjectData = 256;
 
     // Takes ownership of pTransport (may be null, see setTransport).
     explicit TBootMonitorLink(TComSerial *pTransport = nullptr);
@@ -80,14 +75,9 @@ public:
     uint32_t requestedBaudRate() const { return m_nRequestedBaud; }
     // Rate at which the tool last talked to the monitor; 0 before the first detection.
     uint32_t currentBaudRate() const { return m_nCurrentBaud; }
-    // Working rate used when none is requested: 230400 on an FTDI transport,
-    // 115200 otherwise, unless overridden here (0 restores the automatic choice).
-    // A caller that hands the link a wrapper around the real transport (a
-    // byte counter, a trace) names the rate of the wrapped kind here, e.g.
-    // setDefaultWorkingBaudRate(defaultWorkingBaudRateFor(pInner)).
+    // Working rate used when none is requested: the transport's own default
+    // (0 without a transport).
     uint32_t defaultWorkingBaudRate() const;
-    void setDefaultWorkingBaudRate(uint32_t nBaudrate);
-    static uint32_t defaultWorkingBaudRateFor(const TComSerial *pTransport);
 
     // Opens the port at 9600, finds the monitor's rate and moves both sides to
     // the working rate. 0, 11 (open failed) or 101 (no rate answered; port closed).
@@ -123,7 +113,7 @@ public:
     int readDeviceIdent(QString &sText1, QString &sText2, QString &sText3);
 
     // One framed exchange through the owned transport, with the overall
-    // deadline of the read time-out plus TRANSACTION_SLACK_MS.
+    // deadline of the read time-out plus kTransactionSlackMs.
     int transact(ServiceExchange &exchange);
 
     // The message of a status code; never translated.
@@ -142,8 +132,7 @@ private:
     QString m_sPortName = QStringLiteral("COM1");
     uint32_t m_nCurrentBaud = 0;
     uint32_t m_nRequestedBaud = 0;
-    uint32_t m_nDefaultBaudOverride = 0;
-    uint32_t m_nTimeoutMs = DEFAULT_TIMEOUT_MS;
+    uint32_t m_nTimeoutMs = kDefaultTimeoutMs;
     TransactionObserver m_observer;
 };
 

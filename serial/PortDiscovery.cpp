@@ -1,8 +1,5 @@
 #include "PortDiscovery.h"
 
-#include "TComSerialFTDI.h"
-#include "TComSerialPort.h"
-
 #include <QMutex>
 #include <QMutexLocker>
 #include <QRegularExpression>
@@ -10,7 +7,7 @@
 
 #include <algorithm>
 
-const uint32_t baudRateTable[baudRateCount] = {0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+const uint32_t baudRateTable[kBaudRateCount] = {0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
 
 std::atomic<bool> useComApi{true};
 
@@ -73,8 +70,8 @@ QVector<uint32_t> baudRates()
 
 int32_t portNumber(const QString &sPort)
 {
-    static const QRegularExpression digits(QStringLiteral("[0-9]+"));
-    const QRegularExpressionMatch match = digits.match(sPort);
+    static const QRegularExpression kDigits(QStringLiteral("[0-9]+"));
+    const QRegularExpressionMatch match = kDigits.match(sPort);
     if (!match.hasMatch())
         return -1;
     bool bOk = false;
@@ -100,9 +97,9 @@ QString ftdiPortName(int32_t nNumber)
 
 bool isFtdiPortName(const QString &sPort)
 {
-    static const QRegularExpression pattern(QStringLiteral("^FTDI[0-9]+$"),
-                                            QRegularExpression::CaseInsensitiveOption);
-    return pattern.match(sPort).hasMatch();
+    static const QRegularExpression kFtdiName(QStringLiteral("^FTDI[0-9]+$"),
+                                              QRegularExpression::CaseInsensitiveOption);
+    return kFtdiName.match(sPort).hasMatch();
 }
 
 QMap<int32_t, int32_t> ftdiPortMap()
@@ -139,11 +136,6 @@ QStringList listFtdiPorts(TFtdiApi &api)
 QStringList portList(TFtdiApi &api)
 {
     return listComPorts() + listFtdiPorts(api);
-}
-
-QString transportName(TransportKind nKind)
-{
-    return nKind == TransportKind::Ftdi ? QStringLiteral("ftdi") : QStringLiteral("serial");
 }
 
 QString PortDescription::usbId() const
@@ -192,18 +184,4 @@ QVector<PortDescription> describePorts(TFtdiApi &api)
         descriptions.append(port);
     }
     return descriptions;
-}
-
-TransportKind transportKindFor(const QString &sPort)
-{
-    if (sPort.isEmpty())
-        return useComApi ? TransportKind::ComPort : TransportKind::Ftdi;
-    return isFtdiPortName(sPort) ? TransportKind::Ftdi : TransportKind::ComPort;
-}
-
-TComSerial *createTransport(const QString &sPort)
-{
-    if (transportKindFor(sPort) == TransportKind::Ftdi)
-        return new TComSerialFTDI();
-    return new TComSerialPort();
 }

@@ -2,6 +2,7 @@
 #define PORTDISCOVERY_H
 
 #include "TFtdiApi.h"
+#include "TransportFactory.h"
 
 #include <QMap>
 #include <QString>
@@ -11,14 +12,12 @@
 #include <atomic>
 #include <cstdint>
 
-class TComSerial;
-
 // ---- Baud rates ------------------------------------------------------------
 
 // The rates offered to the operator and scanned when connecting, in this
 // order. 0 stands for the transport's default working rate.
-constexpr int baudRateCount = 9;
-extern const uint32_t baudRateTable[baudRateCount];
+constexpr int kBaudRateCount = 9;
+extern const uint32_t baudRateTable[kBaudRateCount];
 
 // A copy of baudRateTable in table order.
 QVector<uint32_t> baudRates();
@@ -43,7 +42,7 @@ bool isFtdiPortName(const QString &sPort);
 // ---- Discovery state ---------------------------------------------------------
 
 // True: runs use the COM-port transport. Consulted only by createTransport()
-// when it is given no port name. It starts true because the COM-port
+// (TransportFactory.h) when it is given no port name. It starts true because the COM-port
 // transport opens every port the operating system serves, device paths
 // included; an FTDI enumeration recomputes it (true exactly when a converter
 // reports no location).
@@ -73,11 +72,6 @@ QStringList listFtdiPorts(TFtdiApi &api = defaultFtdiApi());
 // serial port cannot be opened through libftdi1 and shows up as that port.
 QStringList portList(TFtdiApi &api = defaultFtdiApi());
 
-enum class TransportKind { ComPort, Ftdi };
-
-// "serial" or "ftdi".
-QString transportName(TransportKind nKind);
-
 // One port as the command line's port listing shows it.
 struct PortDescription {
     QString sName;             // what the port list offers and open() accepts
@@ -96,16 +90,5 @@ struct PortDescription {
 
 // Every port of portList(), in that order, with what is known about it.
 QVector<PortDescription> describePorts(TFtdiApi &api = defaultFtdiApi());
-
-// ---- Transport factory -----------------------------------------------------
-
-// The transport that opens sPort: FTDI for an "FTDI%1" name, the COM-port
-// transport for anything else. An empty name falls back to useComApi.
-TransportKind transportKindFor(const QString &sPort);
-
-// A new, closed transport for sPort (see transportKindFor); the caller owns
-// it. Call it with the port the run will open, so a device path or a serial
-// port always gets the COM-port transport whether or not discovery ran.
-TComSerial *createTransport(const QString &sPort = QString());
 
 #endif // PORTDISCOVERY_H

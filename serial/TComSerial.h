@@ -8,7 +8,7 @@
 // over any backend. All results are communication status codes (0 = success)
 // unless stated otherwise. Back ends: TComSerialPort (serial ports and device
 // paths) and TComSerialFTDI (libftdi1-only converters); createTransport() in
-// PortDiscovery.h picks one for a port name.
+// TransportFactory.h picks one for a port name.
 //
 // A transport is used by one thread at a time; it needs no event loop.
 class TComSerial
@@ -35,6 +35,10 @@ public:
     virtual int write(const uint8_t *pBuffer, uint32_t nCount) = 0;
     // Discards received bytes not yet read.
     virtual int purge() = 0;
+    // The rate, in bit/s, the link moves drive and port to when the operator
+    // asks for none (the rate table's 0): what this kind of line carries
+    // reliably.
+    virtual uint32_t defaultWorkingBaudRate() const = 0;
 };
 
 #endif // TCOMSERIAL_H

@@ -6,9 +6,11 @@
 #include <cstring>
 
 namespace {
-constexpr size_t maxPortNameLength = 11;
-constexpr uint32_t openingRate = 9600;     // every connection starts here
-constexpr uint8_t latencyTimerMs = 2;      // each block is a round trip
+constexpr size_t kMaxPortNameLength = 11;
+constexpr uint32_t kOpeningRate = 9600;    // every connection starts here
+constexpr uint8_t kLatencyTimerMs = 2;     // each block is a round trip
+// FTDI converters run reliably at the higher rate.
+constexpr uint32_t kDefaultWorkingRate = 230400;
 }
 
 TComSerialFTDI::TComSerialFTDI(TFtdiApi &api)
@@ -25,7 +27,7 @@ TComSerialFTDI::~TComSerialFTDI()
 
 int TComSerialFTDI::open(const char *sPort, uint32_t nBaudrate)
 {
-    if (!sPort || std::strlen(sPort) > maxPortNameLength)
+    if (!sPort || std::strlen(sPort) > kMaxPortNameLength)
         return TransportStatus::InvalidParameter;
     if (isOpen())
         close();
@@ -46,8 +48,8 @@ int TComSerialFTDI::open(const char *sPort, uint32_t nBaudrate)
     m_pHandle = pHandle;
     m_api.setDataCharacteristics(m_pHandle, TFtdiApi::Bits8, TFtdiApi::StopBits1, TFtdiApi::ParityNone);
     m_api.setFlowControl(m_pHandle, TFtdiApi::FlowNone, 0, 0);
-    m_api.setLatencyTimer(m_pHandle, latencyTimerMs);
-    setBaudRate(nBaudrate != 0 ? nBaudrate : openingRate);
+    m_api.setLatencyTimer(m_pHandle, kLatencyTimerMs);
+    setBaudRate(nBaudrate != 0 ? nBaudrate : kOpeningRate);
     setTimeout(0);
     return TransportStatus::Ok;
 }
@@ -137,4 +139,9 @@ int TComSerialFTDI::purge()
     if (m_api.getQueueStatus(m_pHandle, nWaiting) == 0 && nWaiting != 0)
         m_api.purge(m_pHandle, TFtdiApi::PurgeRx);
     return TransportStatus::Ok;
+}
+
+uint32_t TComSerialFTDI::defaultWorkingBaudRate() const
+{
+    return kDefaultWorkingRate;
 }

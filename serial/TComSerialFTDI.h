@@ -32,6 +32,7 @@ public:
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     // Drops received bytes only; pending output is still sent.
     int purge() override;
+    uint32_t defaultWorkingBaudRate() const override;   // 230400
 
 private:
     TFtdiApi &m_api;

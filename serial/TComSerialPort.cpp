@@ -22,11 +22,13 @@ namespace {
 
 // Bare "COM" names go into a fixed-size buffer on Windows; device paths and
 // the other platforms' port names are not limited.
-constexpr size_t maxComNameLength = 11;
+constexpr size_t kMaxComNameLength = 11;
 
 // A write must reach the driver within this base time plus twice the time the
 // line needs to send it.
-constexpr qint64 writeBoundBaseMs = 2000;
+constexpr qint64 kWriteBoundBaseMs = 2000;
+
+constexpr uint32_t kDefaultWorkingRate = 115200;
 
 bool isBareComName(const QString &sPort)
 {
@@ -42,7 +44,7 @@ int clampedInt(uint64_t nValue)
 // Speed codes of termios and the rates they stand for.
 uint32_t rateOfSpeed(speed_t nSpeed)
 {
-    static const struct { speed_t nCode; uint32_t nRate; } table[] = {
+    static const struct { speed_t nCode; uint32_t nRate; } kSpeeds[] = {
         {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300},
         {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
         {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
@@ -77,7 +79,7 @@ uint32_t rateOfSpeed(speed_t nSpeed)
         {B4000000, 4000000},
 #endif
     };
-    for (const auto &entry : table) {
+    for (const auto &entry : kSpeeds) {
         if (entry.nCode == nSpeed)
             return entry.nRate;
     }
@@ -103,7 +105,7 @@ int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
     if (!sPort)
         return TransportStatus::InvalidParameter;
     const QString sName = QString::fromUtf8(sPort);
-    if (isBareComName(sName) && std::strlen(sPort) > maxComNameLength)
+    if (isBareComName(sName) && std::strlen(sPort) > kMaxComNameLength)
         return TransportStatus::InvalidParameter;
     if (isOpen())
         close();
@@ -248,7 +250,7 @@ int TComSerialPort::write(const uint8_t *pBuffer, uint32_t nCount)
         return TransportStatus::InvalidParameter;
 
     const uint32_t nRate = m_nLastRate != 0 ? m_nLastRate : 9600;
-    const qint64 nBoundMs = writeBoundBaseMs + qint64(nCount) * 10 * 1000 * 2 / nRate;
+    const qint64 nBoundMs = kWriteBoundBaseMs + qint64(nCount) * 10 * 1000 * 2 / nRate;
     const QDeadlineTimer deadline(nBoundMs);
 
     bool bHandedOver = m_pPort->write(reinterpret_cast<const char *>(pBuffer), qint64(nCount)) == qint64(nCount);
@@ -275,4 +277,9 @@ int TComSerialPort::purge()
     m_pPort->clear(QSerialPort::AllDirections);
     m_pPort->clearError();
     return TransportStatus::Ok;
+}
+
+uint32_t TComSerialPort::defaultWorkingBaudRate() const
+{
+    return kDefaultWorkingRate;
 }

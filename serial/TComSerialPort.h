@@ -39,6 +39,7 @@ public:
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     // Drops bytes received and not yet read, and bytes not yet sent.
     int purge() override;   // -1 when closed
+    uint32_t defaultWorkingBaudRate() const override;   // 115200
 
 private:
     void requestLowLatency();

@@ -13,11 +13,11 @@ namespace {
 
 // A bulk transfer from the chip ends at the latest when its latency timer
 // expires, so this only bounds a misbehaving device.
-constexpr int usbReadTimeoutMs = 1000;
+constexpr int kUsbReadTimeoutMs = 1000;
 // A write time-out of 0 means "none" to callers; an unplugged or stalled
 // converter must still not hang the worker for ever.
-constexpr int usbWriteTimeoutUnboundedMs = 5000;
-constexpr int fetchChunk = 4096;
+constexpr int kUsbWriteTimeoutUnboundedMs = 5000;
+constexpr int kFetchChunk = 4096;
 
 struct Device {
     ftdi_context *pContext = nullptr;
@@ -46,15 +46,15 @@ uint32_t locationOf(libusb_device *pDev)
 // Moves whatever the chip holds into the handle's pending bytes.
 int fetch(Device *pDevice)
 {
-    unsigned char chunk[fetchChunk];
+    unsigned char chunk[kFetchChunk];
     for (;;) {
-        const int nGot = ftdi_read_data(pDevice->pContext, chunk, fetchChunk);
+        const int nGot = ftdi_read_data(pDevice->pContext, chunk, kFetchChunk);
         if (nGot == LIBUSB_ERROR_TIMEOUT)
             return 0;
         if (nGot < 0)
             return nGot;
         pDevice->pending.append(reinterpret_cast<const char *>(chunk), nGot);
-        if (nGot < fetchChunk)
+        if (nGot < kFetchChunk)
             return 0;
     }
 }
@@ -102,8 +102,8 @@ int TFtdiApiLibftdi::openMatching(int nIndex, uint32_t nLocId, Handle &pHandle)
     auto *pDevice = new Device;
     pDevice->pContext = pContext;
     pDevice->nIndex = nPosition;
-    pContext->usb_read_timeout = usbReadTimeoutMs;
-    pContext->usb_write_timeout = usbWriteTimeoutUnboundedMs;
+    pContext->usb_read_timeout = kUsbReadTimeoutMs;
+    pContext->usb_write_timeout = kUsbWriteTimeoutUnboundedMs;
     pHandle = pDevice;
     return 0;
 }
@@ -175,7 +175,7 @@ int TFtdiApiLibftdi::setTimeouts(Handle pHandle, uint32_t nReadMs, uint32_t nWri
         return -1;
     pDevice->nReadTimeout = nReadMs;
     pDevice->pContext->usb_write_timeout =
-        nWriteMs == 0 ? usbWriteTimeoutUnboundedMs : int(qMin<uint32_t>(nWriteMs, INT32_MAX));
+        nWriteMs == 0 ? kUsbWriteTimeoutUnboundedMs : int(qMin<uint32_t>(nWriteMs, INT32_MAX));
     return 0;
 }
 

@@ -1,12 +1,16 @@
 #!/usr/bin/env python3
-"""Draws the window's icons and writes them as PNG files.
+"""Draws the window's icons and the application icon and writes them as PNGs.
 
 Every icon is a stack of filled shapes in a unit square (0..1 on both axes,
 y pointing down). Each pixel is sampled 4 x 4 times, so edges come out
 anti-aliased at 16 and 22 pixels. Only the standard library is used
 (zlib + struct for the PNG container).
 
-Usage: tools/make_icons.py [output-dir]   (default: resources/icons)
+Usage: tools/make_icons.py [window-dir [app-dir]]
+  window-dir: the icons compiled into the window (default: resources/icons)
+  app-dir:    the application icon for the desktop menu in the freedesktop
+              hicolor layout, <size>x<size>/apps/servoprog.png
+              (default: packaging/icons/hicolor)
 """
 import math
 import os
@@ -49,6 +53,12 @@ def polygon(points):
             j = i
         return result
     return inside
+
+
+def rounded_rect(x0, y0, x1, y1, radius):
+    return union(rect(x0 + radius, y0, x1 - radius, y1), rect(x0, y0 + radius, x1, y1 - radius),
+                 circle(x0 + radius, y0 + radius, radius), circle(x1 - radius, y0 + radius, radius),
+                 circle(x0 + radius, y1 - radius, radius), circle(x1 - radius, y1 - radius, radius))
 
 
 def union(*shapes):
@@ -191,6 +201,23 @@ def flag_gb():
             (cross_red, (200, 16, 46, 255))]
 
 
+def application():
+    """A chip on a blue tile with a green arrow going into it: an image is
+    written into the drive's flash. Big, simple shapes that still read at 16 px."""
+    layers = [(rounded_rect(0.03, 0.03, 0.97, 0.97, 0.18), (38, 84, 150, 255)),
+              (rounded_rect(0.06, 0.06, 0.94, 0.94, 0.15), (52, 110, 186, 255))]
+    for i in range(3):
+        y = 0.50 + i * 0.14
+        layers.append((rect(0.16, y, 0.84, y + 0.07), PIN))
+    layers.append((rect(0.26, 0.44, 0.74, 0.88), CHIP))
+    layers.append((circle(0.35, 0.53, 0.035), (150, 150, 150, 255)))
+    arrow = union(rect(0.42, 0.08, 0.58, 0.36), polygon([(0.27, 0.30), (0.73, 0.30), (0.5, 0.56)]))
+    layers.append((arrow, (70, 200, 70, 255)))
+    return layers
+
+
+APP_ICON_SIZES = (16, 22, 32, 48, 64, 128, 256)
+
 ICONS = {
     "22x22": {
         "memory-rom.png": chip,
@@ -215,6 +242,7 @@ ICONS = {
 def main():
     root = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
     out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(root, "resources", "icons")
+    app_out = sys.argv[2] if len(sys.argv) > 2 else os.path.join(root, "packaging", "icons", "hicolor")
     for folder, icons in ICONS.items():
         size = int(folder.split("x")[0])
         os.makedirs(os.path.join(out, folder), exist_ok=True)
@@ -222,6 +250,12 @@ def main():
             path = os.path.join(out, folder, name)
             write_png(path, render(draw(), size), size)
             print(path)
+    for size in APP_ICON_SIZES:
+        folder = os.path.join(app_out, "%dx%d" % (size, size), "apps")
+        os.makedirs(folder, exist_ok=True)
+        path = os.path.join(folder, "servoprog.png")
+        write_png(path, render(application(), size), size)
+        print(path)
 
 
 if __name__ == "__main__":

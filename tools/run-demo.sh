@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # README command 1: set-up, build and the main job.
 #
-# Builds everything, starts the simulated drive on a pseudo-terminal,
+# Builds the two programs it runs, starts the simulated drive on a pseudo-terminal,
 # programs the bundled sample firmware into its Flash0 with the headless tool,
 # reads the flash back and shows that the read-back equals the image. The
 # simulator sends every byte in its wire time, so the progress is what a real
@@ -13,7 +13,7 @@ baud=${DEMO_BAUD:-460800}
 
 # DEMO_SKIP_BUILD=1 reuses an existing build (servoprog-cli and servoprog-sim).
 if [ "${DEMO_SKIP_BUILD:-}" != "1" ]; then
-    "$root/tools/build.sh"
+    "$root/tools/build.sh" --target servoprog-cli servoprog-sim
 fi
 
 cli="$build/bin/servoprog-cli"

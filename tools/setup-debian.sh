@@ -12,6 +12,7 @@ packages=(
   srecord binutils
   clang libclang-rt-14-dev
   python3
+  help2man lintian dpkg-dev qt6-translations-l10n
 )
 
 missing=()

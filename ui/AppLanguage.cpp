@@ -1,12 +1,20 @@
 #include "AppLanguage.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
+#include <QLibraryInfo>
 #include <QTranslator>
 
 #include <cstdio>
 
 QTranslator &appTranslator()
+{
+    static QTranslator translator;
+    return translator;
+}
+
+QTranslator &qtTranslator()
 {
     static QTranslator translator;
     return translator;
@@ -30,11 +38,30 @@ QString translationFileName(const QString &sExecutable, const QString &sLanguage
     return QFileInfo(sExecutable).baseName() + QLatin1Char('_') + sLanguage;
 }
 
-bool installAppTranslation(const QString &sName, const QString &sDirectory)
+QStringList translationDirectories(const QString &sExecutableDir)
 {
-    QTranslator &translator = appTranslator();
+    QStringList directories{ sExecutableDir };
+#ifdef SERVOPROG_INSTALLED_TRANSLATIONS
+    // Set by the build: the installed translation folder relative to the
+    // installed programs, e.g. "../share/servoprog/translations".
+    directories << QDir::cleanPath(QDir(sExecutableDir).filePath(QStringLiteral(SERVOPROG_INSTALLED_TRANSLATIONS)));
+#endif
+    return directories;
+}
+
+namespace {
+
+// Loads sName into translator from the first directory that has it and
+// installs it; the translator is out of the application otherwise.
+bool loadAndInstall(QTranslator &translator, const QString &sName, const QStringList &directories)
+{
     QCoreApplication::removeTranslator(&translator);
-    const bool bLoaded = translator.load(sName, sDirectory);
+    bool bLoaded = false;
+    for (const QString &sDirectory : directories) {
+        bLoaded = translator.load(sName, sDirectory);
+        if (bLoaded)
+            break;
+    }
     if (bLoaded)
         QCoreApplication::installTranslator(&translator);
     if (qEnvironmentVariableIsSet("SERVOPROG_TRACE_TRANSLATION")) {
@@ -42,5 +69,25 @@ bool installAppTranslation(const QString &sName, const QString &sDirectory)
                 .arg(sName, bLoaded ? translator.filePath() : QStringLiteral("none"));
         std::fputs(sLine.toLocal8Bit().constData(), stderr);
     }
+    return bLoaded;
+}
+
+} // namespace
+
+bool installAppTranslation(const QString &sName, const QStringList &directories)
+{
+    return loadAndInstall(appTranslator(), sName, directories);
+}
+
+bool installLanguage(const QString &sLanguage)
+{
+    const bool bLoaded = installAppTranslation(
+            translationFileName(QCoreApplication::applicationFilePath(), sLanguage),
+            translationDirectories(QCoreApplication::applicationDirPath()));
+    if (bLoaded)
+        loadAndInstall(qtTranslator(), QStringLiteral("qtbase_") + sLanguage,
+                       { QLibraryInfo::path(QLibraryInfo::TranslationsPath) });
+    else
+        QCoreApplication::removeTranslator(&qtTranslator());
     return bLoaded;
 }

@@ -6,6 +6,8 @@
 
 #include "AppLanguage.h"
 #include "PortDiscovery.h"
+#include "ServoprogVersion.h"
+#include "TransportFactory.h"
 #include "UpdateWorker.h"
 
 #include <QCloseEvent>
@@ -14,9 +16,6 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QTimer>
-
-// The version shown in the title bar; not translated.
-static const char *const sVersionText = "0.0.6 beta02";
 
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
 static QVector<uint32_t> baudRateList;
@@ -96,7 +95,7 @@ MainWidget::~MainWidget()
 
 void MainWidget::updateWindowTitle()
 {
-    setWindowTitle(tr("Programming tool AC Servo Drive V%1").arg(QLatin1String(sVersionText)));
+    setWindowTitle(tr("Programming tool AC Servo Drive V%1").arg(QLatin1String(kVersionText)));
 }
 
 void MainWidget::setControlsEnabled(bool b)
@@ -331,8 +330,7 @@ void MainWidget::on_actionEN_triggered()
 
 void MainWidget::switchLanguage(const QString &lang)
 {
-    installAppTranslation(translationFileName(QCoreApplication::applicationFilePath(), lang),
-                          QCoreApplication::applicationDirPath());
+    installLanguage(lang);
 }
 
 void MainWidget::changeEvent(QEvent *event)

@@ -57,3 +57,8 @@ int CountingSerial::purge()
 {
     return m_pInner->purge();
 }
+
+uint32_t CountingSerial::defaultWorkingBaudRate() const
+{
+    return m_pInner->defaultWorkingBaudRate();
+}

@@ -24,8 +24,8 @@ public:
     int read(uint8_t *pBuffer, uint32_t nCapacity, uint32_t &nCount) override;
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     int purge() override;
+    uint32_t defaultWorkingBaudRate() const override;
 
-    TComSerial *inner() const { return m_pInner.get(); }
     uint64_t bytesSent() const { return m_nSent; }
     uint64_t bytesReceived() const { return m_nReceived; }
 

@@ -3,16 +3,18 @@
 #include "CountingSerial.h"
 #include "FWInfoFlash.h"
 #include "Lzrw3a.h"
-#include "PortDiscovery.h"
+#include "MonitorObjects.h"
+#include "TransportFactory.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 #include <QThread>
 
+using MonitorObjects::kWakePattern;
+
 namespace {
 
-const uint8_t wakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
-const int maxDrainPerCycle = 4096;
+const int kMaxDrainPerCycle = 4096;
 
 } // namespace
 
@@ -45,9 +47,6 @@ void UpdateWorker::useTransport(CountingSerial *pTransport)
 {
     m_pTransport = pTransport;
     link.setTransport(pTransport);
-    // The link picks the default working rate by the transport's kind, which
-    // the counting layer would hide.
-    link.setDefaultWorkingBaudRate(TBootMonitorLink::defaultWorkingBaudRateFor(pTransport->inner()));
 }
 
 bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJobs)
@@ -293,21 +292,21 @@ int UpdateWorker::activateMonitor(QString &sPort)
     waited.start();
     try {
         for (;;) {
-            pTransport->write(wakePattern, sizeof wakePattern);
+            pTransport->write(kWakePattern, sizeof kWakePattern);
             QThread::msleep(20);
             uint8_t b = 0;
             uint32_t nCount = 0;
             // A line that never falls silent (a drive streaming at full rate)
             // must not keep the loop from its cancel test; the match counter
             // carries over, so the rest is simply read in the next cycle.
-            for (int nDrained = 0; nResult != 0 && nDrained < maxDrainPerCycle; ++nDrained) {
+            for (int nDrained = 0; nResult != 0 && nDrained < kMaxDrainPerCycle; ++nDrained) {
                 nCount = 0;
                 pTransport->read(&b, 1, nCount);
                 if (nCount == 0)
                     break;
-                if (nMatch != 0 && b == wakePattern[0])
+                if (nMatch != 0 && b == kWakePattern[0])
                     nMatch = 0;   // a new pattern starts
-                if (b == wakePattern[nMatch]) {
+                if (b == kWakePattern[nMatch]) {
                     if (++nMatch == 4) {
                         emit ProgressState(QStringLiteral("Done!"));
                         emit ProgressValue(100);

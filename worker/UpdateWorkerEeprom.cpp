@@ -4,29 +4,15 @@
 #include "UpdateWorker.h"
 
 #include "HexConv.h"
+#include "MonitorObjects.h"
 
 #include <QFileInfo>
 #include <cstring>
 #include <memory>
 
+using namespace MonitorObjects;
+
 namespace {
-
-const uint16_t eepromCommand = 0x5E20;
-const uint16_t eepromStatus = 0x5E21;
-const uint16_t eepromData = 0x5E22;
-
-const uint8_t subCommand = 1;
-const uint8_t subParam2 = 2;
-const uint8_t subParam3 = 3;
-
-const uint32_t cmdSelect = 0x01;
-const uint32_t cmdInfo = 0x10;
-const uint32_t cmdRead = 0x30;
-const uint32_t cmdWrite = 0x32;
-const uint32_t cmdVerify = 0x33;
-
-const uint32_t pieceSize = 128;
-const uint32_t blockSize = 256;
 
 int percent(uint64_t nDone, uint64_t nTotal)
 {
@@ -60,9 +46,9 @@ int UpdateWorker::queryEepromInfo()
     emit ProgressState(tr("Query eeprom information"));
     emit ProgressValue(0);
     try {
-        check(link.writeU32(eepromCommand, subCommand, cmdInfo));
+        check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kInfo));
         uint32_t nSize = 0;
-        check(readStatus(eepromStatus, 1, nSize));
+        check(readStatus(Eeprom::kStatus, 1, nSize));
         nEepromSize = int32_t(nSize);
     } catch (int nCode) {
         critical(tr("EEPROM Info"), codeText(nCode));
@@ -76,8 +62,8 @@ int UpdateWorker::selectEepromDevice(int nDevice)
     emit ProgressState(tr("Select EEPROM device"));
     emit ProgressValue(0);
     try {
-        check(writeParam(eepromCommand, subParam2, uint32_t(nDevice)));
-        check(link.writeU32(eepromCommand, subCommand, cmdSelect));
+        check(writeParam(Eeprom::kCommand, kParam2Sub, uint32_t(nDevice)));
+        check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kSelect));
     } catch (int nCode) {
         critical(tr("EEPROM select device"), codeText(nCode));
         return -1;
@@ -105,17 +91,17 @@ bool UpdateWorker::eepromRange(const PgmEntry &entry, const QString &sTitle,
 void UpdateWorker::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious,
                                           const QString &sVerifyFailed)
 {
-    check(writeParam(eepromCommand, subParam2, nAddress));
+    check(writeParam(Eeprom::kCommand, kParam2Sub, nAddress));
     if (n != nPrevious)
-        check(writeParam(eepromCommand, subParam3, n));
+        check(writeParam(Eeprom::kCommand, kParam3Sub, n));
     nPrevious = n;
     // Every write of the EEPROM is preceded by a cancel test, so a cancel
     // at any moment is followed by no further write.
     checkCancel();
-    check(link.writeU32(eepromCommand, subCommand, cmdWrite));
-    check(link.writeU32(eepromCommand, subCommand, cmdVerify));
+    check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kWrite));
+    check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kVerify));
     uint32_t nStatus = 0;
-    check(readStatus(eepromStatus, 1, nStatus));
+    check(readStatus(Eeprom::kStatus, 1, nStatus));
     if (nStatus != 0)
         throw sVerifyFailed;
 }
@@ -130,15 +116,15 @@ int UpdateWorker::eraseEeprom(PgmEntry &entry)
         return -1;
 
     try {
-        uint8_t blank[pieceSize];
+        uint8_t blank[kPieceSize];
         std::memset(blank, 0xFF, sizeof blank);
-        check(writePiece(eepromData, 1, blank, int(pieceSize)));
-        check(writePiece(eepromData, 2, blank, int(pieceSize)));
+        check(writePiece(Eeprom::kData, 1, blank, int(kPieceSize)));
+        check(writePiece(Eeprom::kData, 2, blank, int(kPieceSize)));
         uint32_t nAddress = nOffset;
         uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, blockSize);
+            const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
             writeVerifyEepromBlock(nAddress, n, nPrevious, tr("Verify after erase failed!"));
             nAddress += n;
             nRemain -= n;
@@ -179,7 +165,7 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
         critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile));
         return -1;
     }
-    uint8_t block[blockSize];
+    uint8_t block[Eeprom::kBufferSize];
     std::memset(block, 0, sizeof block);
 
     emit ProgressFile(QFileInfo(sFile).baseName());
@@ -210,17 +196,17 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
 
     JobStats *pJob = currentJob();
     try {
-        check(writePiece(eepromData, 1, block, int(pieceSize)));
-        check(writePiece(eepromData, 2, block, int(pieceSize)));
+        check(writePiece(Eeprom::kData, 1, block, int(kPieceSize)));
+        check(writePiece(Eeprom::kData, 2, block, int(kPieceSize)));
         uint32_t nAddress = nOffset;
         uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, blockSize);
+            const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
             std::memcpy(block, image->buffer() + (nAddress - image->baseAddress()), n);
-            check(writePiece(eepromData, 1, block, int(pieceSize)));
-            if (n > pieceSize)
-                check(writePiece(eepromData, 2, block + pieceSize, int(pieceSize)));
+            check(writePiece(Eeprom::kData, 1, block, int(kPieceSize)));
+            if (n > kPieceSize)
+                check(writePiece(Eeprom::kData, 2, block + kPieceSize, int(kPieceSize)));
             writeVerifyEepromBlock(nAddress, n, nPrevious, tr("Verify after write failed!"));
             nAddress += n;
             nRemain -= n;
@@ -258,7 +244,7 @@ int UpdateWorker::readEeprom(PgmEntry &entry)
         critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"));
         return -1;
     }
-    uint8_t block[blockSize];
+    uint8_t block[Eeprom::kBufferSize];
     std::memset(block, 0, sizeof block);
     JobStats *pJob = currentJob();
     try {
@@ -266,15 +252,15 @@ int UpdateWorker::readEeprom(PgmEntry &entry)
         uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, blockSize);
-            check(writeParam(eepromCommand, subParam2, nAddress));
+            const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
+            check(writeParam(Eeprom::kCommand, kParam2Sub, nAddress));
             if (n != nPrevious)
-                check(writeParam(eepromCommand, subParam3, n));
+                check(writeParam(Eeprom::kCommand, kParam3Sub, n));
             nPrevious = n;
-            check(link.writeU32(eepromCommand, subCommand, cmdRead));
-            check(readPiece(eepromData, 1, block, int(pieceSize)));
-            if (n > pieceSize)
-                check(readPiece(eepromData, 2, block + pieceSize, int(pieceSize)));
+            check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kRead));
+            check(readPiece(Eeprom::kData, 1, block, int(kPieceSize)));
+            if (n > kPieceSize)
+                check(readPiece(Eeprom::kData, 2, block + kPieceSize, int(kPieceSize)));
             std::memcpy(image->buffer() + (nAddress - nOffset), block, n);
             nAddress += n;
             nRemain -= n;

@@ -6,38 +6,21 @@
 #include "CountingSerial.h"
 #include "HexConv.h"
 #include "Lzrw3a.h"
+#include "MonitorObjects.h"
 
 #include <QFileInfo>
 #include <cstring>
 #include <memory>
 #include <vector>
 
+using namespace MonitorObjects;
+
 namespace {
 
-const uint16_t flashCommand = 0x5E10;
-const uint16_t flashStatus = 0x5E11;
-const uint16_t flashData = 0x5E12;
-
-const uint8_t subCommand = 1;
-const uint8_t subParam2 = 2;
-const uint8_t subParam3 = 3;
-
-const uint32_t cmdSelect = 0x01;
-const uint32_t cmdDeviceInfo = 0x10;
-const uint32_t cmdRegionInfo = 0x11;
-const uint32_t cmdEraseSector = 0x20;
-const uint32_t cmdRead = 0x30;
-const uint32_t cmdProgram = 0x31;
-const uint32_t cmdVerify = 0x33;
-const uint32_t cmdCheckErase = 0x34;
-const uint32_t cmdDecompress = 0x40;
-
-const uint32_t pieceSize = 128;
-const uint32_t blockSize = 8192;          // the drive's transfer buffer
-const uint32_t packedSize = 16384;        // compressed-data buffer
-static_assert(packedSize >= lzrw3a::compressBound(blockSize), "compressed-data buffer too small");
-const uint32_t eraseTimeoutMs = 3100;
-const uint32_t programTimeoutMs = 900;
+const uint32_t kPackedSize = 16384;   // compressed-data buffer
+static_assert(kPackedSize >= lzrw3a::compressBound(Flash::kBufferSize), "compressed-data buffer too small");
+const uint32_t kEraseTimeoutMs = 3100;
+const uint32_t kProgramTimeoutMs = 900;
 
 // FlashInfo positions
 enum { RegionCount = 0, DeviceSize = 1, PageSize = 3, RegionSize = 5, SectorSize = 7 };
@@ -74,17 +57,17 @@ int UpdateWorker::queryFlashInfo()
     emit ProgressState(tr("Query flash information"));
     emit ProgressValue(0);
     try {
-        check(link.writeU32(flashCommand, subCommand, cmdDeviceInfo));
-        for (uint8_t i = 0; i < 4; ++i)
-            check(readStatus(flashStatus, uint8_t(i + 1), FlashInfo[i]));
+        check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kDeviceInfo));
+        for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
+            check(readStatus(Flash::kStatus, uint8_t(i + 1), FlashInfo[i]));
         if (FlashInfo[RegionCount] != 1) {
             critical(tr("EPCS Info"), tr("Multiple regions not supported"));
             return -1;
         }
-        check(writeParam(flashCommand, subParam2, 0));
-        check(link.writeU32(flashCommand, subCommand, cmdRegionInfo));
-        for (uint8_t i = 0; i < 4; ++i)
-            check(readStatus(flashStatus, uint8_t(i + 1), FlashInfo[4 + i]));
+        check(writeParam(Flash::kCommand, kParam2Sub, 0));
+        check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kRegionInfo));
+        for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
+            check(readStatus(Flash::kStatus, uint8_t(i + 1), FlashInfo[4 + i]));
     } catch (int nCode) {
         critical(tr("EPCS Info"), codeText(nCode));
         return -1;
@@ -97,8 +80,8 @@ int UpdateWorker::selectFlashDevice(int nDevice)
     emit ProgressState(tr("Select flash device"));
     emit ProgressValue(0);
     try {
-        check(writeParam(flashCommand, subParam2, uint32_t(nDevice)));
-        check(link.writeU32(flashCommand, subCommand, cmdSelect));
+        check(writeParam(Flash::kCommand, kParam2Sub, uint32_t(nDevice)));
+        check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kSelect));
     } catch (int nCode) {
         critical(tr("EPCS select device"), codeText(nCode));
         return -1;
@@ -112,22 +95,22 @@ void UpdateWorker::eraseSectors(uint32_t nStart, uint32_t nLength)
 {
     const uint32_t nSector = FlashInfo[SectorSize];
     JobStats *pJob = currentJob();
-    check(link.setTimeout(eraseTimeoutMs));
-    check(writeParam(flashCommand, subParam3, nSector));
+    check(link.setTimeout(kEraseTimeoutMs));
+    check(writeParam(Flash::kCommand, kParam3Sub, nSector));
     uint32_t nAddress = nStart;
     uint32_t nRemain = nLength;
     while (nRemain > 0) {
-        check(writeParam(flashCommand, subParam2, nAddress));
-        check(link.writeU32(flashCommand, subCommand, cmdCheckErase));
+        check(writeParam(Flash::kCommand, kParam2Sub, nAddress));
+        check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kCheckErase));
         uint32_t nStatus = 0;
-        check(readStatus(flashStatus, 1, nStatus));
+        check(readStatus(Flash::kStatus, 1, nStatus));
         if (pJob)
             ++pJob->nSectorsChecked;
         if (nStatus != 0) {
             // A cancel that came during the connection or the check must
             // not be followed by a single erase.
             checkCancel();
-            check(link.writeU32(flashCommand, subCommand, cmdEraseSector));
+            check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kEraseSector));
             if (pJob)
                 ++pJob->nSectorsErased;
         }
@@ -179,7 +162,7 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
 {
     JobStats *pJob = currentJob();
     uint32_t nPacked = nLength;
-    if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, packedSize, &nPacked) != 0)
+    if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, kPackedSize, &nPacked) != 0)
         nPacked = nLength;   // not compressible here: send it raw
 
     bool bSendPacked = nPacked < nLength * 80 / 100;
@@ -188,7 +171,7 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
         // so a faulty compressed form would pass its verify. Expand it here
         // first and send the block raw when it does not come back exactly.
         uint32_t nExpanded = 0;
-        if (expandBlock(pPacked, nPacked, pWork, pExpanded, blockSize, &nExpanded) != lzrw3a::ExpandOk
+        if (expandBlock(pPacked, nPacked, pWork, pExpanded, Flash::kBufferSize, &nExpanded) != lzrw3a::ExpandOk
             || nExpanded != nLength || std::memcmp(pExpanded, pBlock, nLength) != 0) {
             bSendPacked = false;
             if (pJob)
@@ -197,22 +180,22 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
     }
 
     if (bSendPacked) {
-        const uint32_t nPieces = (nPacked + pieceSize - 1) / pieceSize;
+        const uint32_t nPieces = (nPacked + kPieceSize - 1) / kPieceSize;
         for (uint32_t k = 0; k < nPieces; ++k)
-            check(writePiece(flashData, uint8_t(k + 1), pPacked + k * pieceSize, int(pieceSize)));
-        check(writeParam(flashCommand, subParam2, nPacked));
-        check(writeParam(flashCommand, subParam3, nLength));
-        check(link.writeU32(flashCommand, subCommand, cmdDecompress));
+            check(writePiece(Flash::kData, uint8_t(k + 1), pPacked + k * kPieceSize, int(kPieceSize)));
+        check(writeParam(Flash::kCommand, kParam2Sub, nPacked));
+        check(writeParam(Flash::kCommand, kParam3Sub, nLength));
+        check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kDecompress));
         uint32_t nStatus = 0;
-        check(readStatus(flashStatus, 1, nStatus));
+        check(readStatus(Flash::kStatus, 1, nStatus));
         if (nStatus != 0)
             throw tr("Transfer data block failed!");
         if (pJob)
             ++pJob->nBlocksCompressed;
     } else {
-        const uint32_t nPieces = nLength / pieceSize;
+        const uint32_t nPieces = nLength / kPieceSize;
         for (uint32_t k = 0; k < nPieces; ++k)
-            check(writePiece(flashData, uint8_t(k + 1), pBlock + k * pieceSize, int(pieceSize)));
+            check(writePiece(Flash::kData, uint8_t(k + 1), pBlock + k * kPieceSize, int(kPieceSize)));
         if (pJob)
             ++pJob->nBlocksRaw;
     }
@@ -232,7 +215,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     }
     // The block arithmetic below needs sectors and pages the drive can
     // actually handle; a drive reporting otherwise gets no request at all.
-    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % pieceSize != 0
+    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0
         || nRegionSize % nPage != 0) {
         critical(tr("Examine flash file"), tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
                                                .arg(nRegionSize).arg(nSector).arg(nPage));
@@ -243,9 +226,9 @@ int UpdateWorker::programFlash(PgmEntry &entry)
         critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile));
         return -1;
     }
-    std::vector<uint8_t> packed(packedSize);
+    std::vector<uint8_t> packed(kPackedSize);
     std::vector<uint8_t> work(lzrw3a::kWorkSize);
-    std::vector<uint8_t> expanded(blockSize);
+    std::vector<uint8_t> expanded(Flash::kBufferSize);
 
     emit ProgressFile(QFileInfo(sFile).baseName());
     emit ProgressState(QStringLiteral("Reading flash file"));
@@ -299,12 +282,12 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     try {
         uint32_t nAddress = nPage * (nLow / nPage);
         const uint32_t nTotal = nPage * ((nHigh - nAddress) / nPage + 1);
-        check(link.setTimeout(programTimeoutMs));
+        check(link.setTimeout(kProgramTimeoutMs));
         uint32_t nRemain = nTotal;
         const uint8_t *pBase = image->buffer();
         while (nRemain > 0) {
-            uint32_t n = qMin(nRemain, blockSize);
-            n = (n + pieceSize - 1) / pieceSize * pieceSize;
+            uint32_t n = qMin(nRemain, Flash::kBufferSize);
+            n = (n + kPieceSize - 1) / kPieceSize * kPieceSize;
             const uint8_t *pBlock = pBase + (nAddress - image->baseAddress());
             bool bBlank = true;
             for (uint32_t i = 0; i < n && bBlank; ++i)
@@ -314,13 +297,13 @@ int UpdateWorker::programFlash(PgmEntry &entry)
                     ++pJob->nBlocksSkipped;
             } else {
                 sendBlock(pBlock, n, entry.bCompress, packed.data(), work.data(), expanded.data());
-                check(writeParam(flashCommand, subParam2, nAddress));
-                check(writeParam(flashCommand, subParam3, n));
+                check(writeParam(Flash::kCommand, kParam2Sub, nAddress));
+                check(writeParam(Flash::kCommand, kParam3Sub, n));
                 checkCancel();
-                check(link.writeU32(flashCommand, subCommand, cmdProgram));
-                check(link.writeU32(flashCommand, subCommand, cmdVerify));
+                check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kProgram));
+                check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kVerify));
                 uint32_t nStatus = 0;
-                check(readStatus(flashStatus, 1, nStatus));
+                check(readStatus(Flash::kStatus, 1, nStatus));
                 if (nStatus != 0)
                     throw tr("Verify after write failed!");
                 if (pJob)
@@ -363,22 +346,22 @@ int UpdateWorker::readFlash(PgmEntry &entry)
         critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"));
         return -1;
     }
-    std::vector<uint8_t> block(blockSize);
+    std::vector<uint8_t> block(Flash::kBufferSize);
     JobStats *pJob = currentJob();
     try {
         uint32_t nAddress = uint32_t(nOffset);
         uint32_t nRemain = uint32_t(nLength);
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, blockSize);
-            check(writeParam(flashCommand, subParam2, nAddress));
+            const uint32_t n = qMin(nRemain, Flash::kBufferSize);
+            check(writeParam(Flash::kCommand, kParam2Sub, nAddress));
             if (n != nPrevious)
-                check(writeParam(flashCommand, subParam3, n));
+                check(writeParam(Flash::kCommand, kParam3Sub, n));
             nPrevious = n;
-            check(link.writeU32(flashCommand, subCommand, cmdRead));
-            const uint32_t nPieces = (n + pieceSize - 1) / pieceSize;
+            check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kRead));
+            const uint32_t nPieces = (n + kPieceSize - 1) / kPieceSize;
             for (uint32_t k = 0; k < nPieces; ++k)
-                check(readPiece(flashData, uint8_t(k + 1), block.data() + k * pieceSize, int(pieceSize)));
+                check(readPiece(Flash::kData, uint8_t(k + 1), block.data() + k * kPieceSize, int(kPieceSize)));
             std::memcpy(image->buffer() + (nAddress - uint32_t(nOffset)), block.data(), n);
             nAddress += n;
             nRemain -= n;

@@ -58,7 +58,7 @@ int runProbe(const QCommandLineParser &parser)
     uint32_t nDetected = 0;
     link.setTransactionObserver([&link, &nDetected](const TransactionRecord &record) {
         const bool bProbe = record.nService == TBootMonitorLink::ReadObjectRequest
-                            && record.nIndex == TBootMonitorLink::BAUD_RATE_INDEX
+                            && record.nIndex == MonitorObjects::kBaudRate
                             && (record.nStatus == 0 || record.nStatus == 175);
         if (bProbe && nDetected == 0 && link.transport())
             link.transport()->getBaudRate(nDetected);

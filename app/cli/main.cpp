@@ -3,6 +3,7 @@
 
 #include "CliCommand.h"
 #include "CliText.h"
+#include "ServoprogVersion.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -133,6 +134,6 @@ int main(int argc, char *argv[])
 #endif
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QLatin1String(sToolName));
-    QCoreApplication::setApplicationVersion(QStringLiteral("0.0.6 beta02"));
+    QCoreApplication::setApplicationVersion(QLatin1String(kVersionText));
     return dispatch(QCoreApplication::arguments());
 }

@@ -32,8 +32,7 @@
 namespace
 {
 constexpr uint32_t kRate = 921600;
-constexpr uint16_t kDataObject = 0x5E12;
-constexpr int kBlock = 128;
+constexpr int kBlock = int(MonitorObjects::kPieceSize);
 
 struct Figures
 {
@@ -117,13 +116,13 @@ Figures measure(bool bThrottle, const QByteArray &block, const QByteArray &reque
     }
     const auto *pData = reinterpret_cast<const uint8_t *>(block.constData());
     for (int i = 0; i < 20; ++i) // warm-up
-        link.writeObject(kDataObject, 1, pData, kBlock);
+        link.writeObject(MonitorObjects::Flash::kData, 1, pData, kBlock);
 
     QElapsedTimer timer;
     timer.start();
     const double dCpuStart = cpuSeconds();
     for (int i = 0; i < nTransactions; ++i) {
-        const int nResult = link.writeObject(kDataObject, 1, pData, kBlock);
+        const int nResult = link.writeObject(MonitorObjects::Flash::kData, 1, pData, kBlock);
         if (nResult != 0) {
             std::fprintf(stderr, "bench_protocol: transaction %d failed: %s\n", i,
                          qPrintable(TBootMonitorLink::errorText(nResult)));

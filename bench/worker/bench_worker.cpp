@@ -6,8 +6,8 @@
 //   bench_worker [--quick]      (--quick: 512 KiB cases only)
 
 #include "PgmEntry.h"
-#include "PortDiscovery.h"
 #include "SimDrive.h"
+#include "TransportFactory.h"
 #include "UpdateWorker.h"
 
 #include <QCoreApplication>

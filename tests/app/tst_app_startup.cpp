@@ -132,10 +132,10 @@ private slots:
         for (const QString &sBase : available + QStringList{ "earlier" })
             QVERIFY2(makeQm(dir.path(), sBase), qPrintable(sBase));
         // A load that fails must not leave an earlier translation installed.
-        QVERIFY(installAppTranslation(QStringLiteral("earlier"), dir.path()));
+        QVERIFY(installAppTranslation(QStringLiteral("earlier"), { dir.path() }));
 
         const bool bLoaded = installAppTranslation(
-                translationFileName(QStringLiteral("/somewhere/servoprog"), language), dir.path());
+                translationFileName(QStringLiteral("/somewhere/servoprog"), language), { dir.path() });
         QCOMPARE(bLoaded, !loaded.isEmpty());
         if (bLoaded) {
             QCOMPARE(appTranslator().filePath(), dir.path() + QLatin1Char('/') + loaded + QStringLiteral(".qm"));

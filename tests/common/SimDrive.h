@@ -23,7 +23,7 @@
 // file themselves, and "--exit-on-stdin-eof" so that a crashed test leaves
 // no simulator behind. Memory contents: pass "--flash0", filePath("f0.bin")
 // and read the file after stop(). Options and the log format are described
-// in tools/sim/main.cpp and by "servoprog-sim --help".
+// in sim/main.cpp and by "servoprog-sim --help".
 //
 // The simulator needs a POSIX system; elsewhere start() fails and
 // isSupported() is false (tests QSKIP then). Use a SimDrive from the thread

@@ -70,9 +70,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
         check(receiver.status() == R::NoData && receiver.count() == 0, "reset did not clear");
     }
 
-    // 2. Raw stream, caller buffer of 1..MAX_PAYLOAD bytes, exact size.
+    // 2. Raw stream, caller buffer of 1..kMaxPayload bytes, exact size.
     {
-        const int nCapacity = 1 + pData[0] % LinkFrame::MAX_PAYLOAD;
+        const int nCapacity = 1 + pData[0] % LinkFrame::kMaxPayload;
         std::unique_ptr<std::uint8_t[]> pBuffer(new std::uint8_t[size_t(nCapacity)]);
         R receiver(pBuffer.get(), nCapacity);
         check(receiver.capacity() == nCapacity, "capacity not taken");
@@ -81,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
 
     // 3. Encode, then receive: the payload comes back intact.
     {
-        const int nLength = int(nSize > size_t(LinkFrame::MAX_PAYLOAD) ? LinkFrame::MAX_PAYLOAD : nSize);
+        const int nLength = int(nSize > size_t(LinkFrame::kMaxPayload) ? LinkFrame::kMaxPayload : nSize);
         std::unique_ptr<std::uint8_t[]> pFrame(new std::uint8_t[size_t(LinkFrame::maxFrameSize(nLength))]);
         const int nFrame = LinkFrame::encode(pData, nLength, pFrame.get(), LinkFrame::maxFrameSize(nLength));
         check(nFrame >= nLength + 5 && nFrame <= LinkFrame::maxFrameSize(nLength), "frame length out of range");
@@ -90,8 +90,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
         R receiver;
         // Noise before the frame that cannot start one: life triggers and
         // a lone ETX.
-        receiver.feed(LinkFrame::LIFE_TRIGGER);
-        receiver.feed(LinkFrame::ETX);
+        receiver.feed(LinkFrame::kLifeTrigger);
+        receiver.feed(LinkFrame::kEtx);
         int nStatus = R::NoData;
         for (int i = 0; i < nFrame; ++i) {
             nStatus = receiver.feed(pFrame[size_t(i)]);

@@ -6,7 +6,6 @@
 #include "LinkFrame.h"
 #include "PtyPeer.h"
 #include "TBootMonitorLink.h"
-#include "TComSerialFTDI.h"
 #include "TComSerialPort.h"
 
 #include <QtTest>
@@ -133,7 +132,6 @@ private slots:
 
     void connect_data();
     void connect();
-    void defaultRateByTransport();
     void connectNoMonitor();
     void connectCannotOpen();
 
@@ -254,20 +252,20 @@ void TestBootMonitorLink::connect_data()
 {
     QTest::addColumn<uint>("monitorRate");
     QTest::addColumn<uint>("requested");
-    QTest::addColumn<uint>("defaultRate");   // 0: the link decides
     QTest::addColumn<int>("baudReadStatus");
     QTest::addColumn<int>("baudWriteStatus");
     QTest::addColumn<uint>("finalRate");
     QTest::addColumn<uint>("requestedAfter");
     QTest::addColumn<bool>("rateWritten");
 
+    // The COM-port transport's own default working rate is 115200.
     // clang-format off
-    QTest::newRow("FTDI default")          << 9600u   << 0u      << 230400u << 0   << 0   << 230400u << 0u      << true;
-    QTest::newRow("requested = found")     << 38400u  << 38400u  << 0u      << 0   << 0   << 38400u  << 38400u  << false;
-    QTest::newRow("write rejected")        << 9600u   << 0u      << 0u      << 0   << 174 << 9600u   << 0u      << true;
-    QTest::newRow("write rejected, req")   << 19200u  << 230400u << 0u      << 0   << 203 << 19200u  << 19200u  << true;
-    QTest::newRow("probe 175, no switch")  << 57600u  << 230400u << 0u      << 175 << 0   << 57600u  << 0u      << false;
-    QTest::newRow("probe 175, req 9600")   << 9600u   << 9600u   << 0u      << 175 << 0   << 9600u   << 9600u   << false;
+    QTest::newRow("transport default")     << 9600u   << 0u      << 0   << 0   << 115200u << 0u      << true;
+    QTest::newRow("requested = found")     << 38400u  << 38400u  << 0   << 0   << 38400u  << 38400u  << false;
+    QTest::newRow("write rejected")        << 9600u   << 0u      << 0   << 174 << 9600u   << 0u      << true;
+    QTest::newRow("write rejected, req")   << 19200u  << 230400u << 0   << 203 << 19200u  << 19200u  << true;
+    QTest::newRow("probe 175, no switch")  << 57600u  << 230400u << 175 << 0   << 57600u  << 0u      << false;
+    QTest::newRow("probe 175, req 9600")   << 9600u   << 9600u   << 175 << 0   << 9600u   << 9600u   << false;
     // clang-format on
 }
 
@@ -275,7 +273,6 @@ void TestBootMonitorLink::connect()
 {
     QFETCH(uint, monitorRate);
     QFETCH(uint, requested);
-    QFETCH(uint, defaultRate);
     QFETCH(int, baudReadStatus);
     QFETCH(int, baudWriteStatus);
     QFETCH(uint, finalRate);
@@ -285,7 +282,6 @@ void TestBootMonitorLink::connect()
     m_monitor->nRate = monitorRate;
     m_monitor->nBaudReadStatus = baudReadStatus;
     m_monitor->nBaudWriteStatus = baudWriteStatus;
-    m_link->setDefaultWorkingBaudRate(defaultRate);
     QCOMPARE(m_link->setRequestedBaudRate(requested), 0);
     m_peer->start(m_monitor->handler());
 
@@ -307,18 +303,6 @@ void TestBootMonitorLink::connect()
         QCOMPARE(m_link->readU32(0x5FB0, 1, nValue), 0);
         QCOMPARE(nValue, finalRate);
     }
-}
-
-void TestBootMonitorLink::defaultRateByTransport()
-{
-    TBootMonitorLink link(new TComSerialFTDI);
-    QCOMPARE(link.defaultWorkingBaudRate(), 230400u);
-    link.setDefaultWorkingBaudRate(57600);
-    QCOMPARE(link.defaultWorkingBaudRate(), 57600u);
-    link.setDefaultWorkingBaudRate(0);
-    QCOMPARE(link.defaultWorkingBaudRate(), 230400u);
-    QCOMPARE(TBootMonitorLink(new TComSerialPort).defaultWorkingBaudRate(), 115200u);
-    QCOMPARE(TBootMonitorLink::defaultWorkingBaudRateFor(nullptr), 115200u);
 }
 
 void TestBootMonitorLink::connectNoMonitor()

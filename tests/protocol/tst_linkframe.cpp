@@ -129,7 +129,7 @@ void TestLinkFrame::roundTrip()
 {
     QRandomGenerator random(0x5FB0);
     for (int n = 0; n < 300; ++n) {
-        const int nLength = 1 + int(random.bounded(LinkFrame::MAX_PAYLOAD));
+        const int nLength = 1 + int(random.bounded(LinkFrame::kMaxPayload));
         QByteArray payload(nLength, Qt::Uninitialized);
         for (char &c : payload) // DLE, STX, ETX and '*' turn up often
             c = char(random.bounded(4) == 0 ? "\x10\x02\x03*"[random.bounded(4)] : random.bounded(256));

@@ -79,7 +79,7 @@ void TestLinkTransaction::requestOnTheWire_data()
     // The worked example and the checksum 0x10 are checked on the encoder.
     QTest::newRow("empty") << QByteArray() << hex("1002100313");
     // 261 DLEs: 527 bytes, several 64-byte writes.
-    QByteArray dles(LinkFrame::MAX_PAYLOAD, '\x10');
+    QByteArray dles(LinkFrame::kMaxPayload, '\x10');
     QTest::newRow("largest, all escaped") << dles << LinkFrame::encode(dles);
 }
 

@@ -4,6 +4,7 @@
 #include "ScriptedFtdiApi.h"
 #include "TComSerialFTDI.h"
 #include "TComSerialPort.h"
+#include "TransportFactory.h"
 
 #include <QtTest>
 
@@ -445,11 +446,12 @@ void TestComSerialFtdi::factoryChoosesByName_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("comApi");
     QTest::addColumn<bool>("ftdi");
-    QTest::newRow("ftdi name, lower case") << "ftdi12" << true << true;
-    QTest::newRow("serial port") << "ttyUSB0" << false << false;
-    QTest::newRow("path that looks like ftdi") << "/dev/FTDI3" << false << false;
-    QTest::newRow("no name, serial ports") << "" << true << false;
-    QTest::newRow("no name, converters") << "" << false << true;
+    QTest::addColumn<uint>("defaultRate");   // the transport's working rate when none is asked for
+    QTest::newRow("ftdi name, lower case") << "ftdi12" << true << true << 230400u;
+    QTest::newRow("serial port") << "ttyUSB0" << false << false << 115200u;
+    QTest::newRow("path that looks like ftdi") << "/dev/FTDI3" << false << false << 115200u;
+    QTest::newRow("no name, serial ports") << "" << true << false << 115200u;
+    QTest::newRow("no name, converters") << "" << false << true << 230400u;
 }
 
 void TestComSerialFtdi::factoryChoosesByName()
@@ -457,11 +459,13 @@ void TestComSerialFtdi::factoryChoosesByName()
     QFETCH(QString, port);
     QFETCH(bool, comApi);
     QFETCH(bool, ftdi);
+    QFETCH(uint, defaultRate);
     useComApi = comApi;
     QCOMPARE(transportKindFor(port), ftdi ? TransportKind::Ftdi : TransportKind::ComPort);
     QScopedPointer<TComSerial> transport(createTransport(port));
     QVERIFY(transport && !transport->isOpen());
     QCOMPARE(dynamic_cast<TComSerialFTDI *>(transport.data()) != nullptr, ftdi);
+    QCOMPARE(transport->defaultWorkingBaudRate(), defaultRate);
 }
 
 QTEST_GUILESS_MAIN(TestComSerialFtdi)

@@ -2,6 +2,7 @@
 // converter attached: nothing found, nothing opened, no crash.
 #include "PortDiscovery.h"
 #include "TComSerialFTDI.h"
+#include "TransportFactory.h"
 
 #include <QtTest>
 

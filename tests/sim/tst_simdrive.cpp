@@ -6,19 +6,14 @@
 #include "SimDrive.h"
 
 #include "Lzrw3a.h"
+#include "MonitorObjects.h"
 
 #include <QFile>
 #include <QtTest>
 
-namespace {
+using namespace MonitorObjects;
 
-constexpr quint16 FlashCmd = 0x5E10;
-constexpr quint16 FlashStatus = 0x5E11;
-constexpr quint16 FlashData = 0x5E12;
-constexpr quint16 EepromCmd = 0x5E20;
-constexpr quint16 EepromStatus = 0x5E21;
-constexpr quint16 EepromData = 0x5E22;
-constexpr quint16 BaudObject = 0x5FB0;
+namespace {
 
 // Parameters first, then the command code, as the tool does it.
 int command(PtyClient &c, quint16 nObject, quint32 nCode, quint32 nP2, quint32 nP3)
@@ -50,12 +45,12 @@ bool loadBuffer(PtyClient &c, quint16 nObject, const QByteArray &data)
 
 QByteArray readFlash(PtyClient &c, quint32 nAddress, quint32 nLength)
 {
-    if (command(c, FlashCmd, 0x30, nAddress, nLength) != 0)
+    if (command(c, Flash::kCommand, Flash::kRead, nAddress, nLength) != 0)
         return QByteArray();
     QByteArray all;
     for (quint32 i = 0; i * 128 < nLength; ++i) {
         QByteArray piece;
-        if (c.readData(FlashData, quint8(i + 1), piece) != 0)
+        if (c.readData(Flash::kData, quint8(i + 1), piece) != 0)
             return QByteArray();
         all += piece;
     }
@@ -118,12 +113,12 @@ void TestSimDrive::startsAndStops()
     client.close();
     QVERIFY(client.open(drive.portName(), 9600));
     quint32 nRate = 0;
-    QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);
+    QCOMPARE(client.readU32(kBaudRate, 1, nRate), 0);
     QCOMPARE(nRate, 9600u);
     QVERIFY2(drive.stop(), qPrintable(drive.errorString()));
     QVERIFY(!drive.isRunning());
     QCOMPARE(drive.logLines().last(), QStringLiteral("- stop requests=2"));
-    QCOMPARE(drive.logEntries().at(1).nIndex, BaudObject);
+    QCOMPARE(drive.logEntries().at(1).nIndex, kBaudRate);
 }
 
 void TestSimDrive::refusesBadArguments_data()
@@ -191,14 +186,14 @@ void TestSimDrive::switchesRateAfterAnswering()
     QVERIFY2(drive.start({"--throttle"}), qPrintable(drive.errorString()));
     PtyClient client;
     QVERIFY(client.open(drive.portName(), 9600));
-    QCOMPARE(client.writeU32(BaudObject, 1, 12345), 202);   // not a line rate
-    QCOMPARE(client.writeU32(BaudObject, 1, 115200), 0);     // answered at the old rate
+    QCOMPARE(client.writeU32(kBaudRate, 1, 12345), 202);   // not a line rate
+    QCOMPARE(client.writeU32(kBaudRate, 1, 115200), 0);     // answered at the old rate
     // Still at 9600: ignored. The wait gives the drive time to pick the
     // frame up before the port changes rate.
     QCOMPARE(client.transact(QByteArray::fromHex("045FB00104"), 1000), QByteArray());
     QVERIFY(client.setRate(115200));
     quint32 nRate = 0;
-    QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);
+    QCOMPARE(client.readU32(kBaudRate, 1, nRate), 0);
     QCOMPARE(nRate, 115200u);
     QVERIFY(drive.stop());
     const QList<SimDrive::LogEntry> entries = drive.logEntries();
@@ -217,43 +212,43 @@ void TestSimDrive::flashBehavesLikeNor()
     PtyClient client;
     QVERIFY(client.open(drive.portName(), 9600));
 
-    QCOMPARE(command(client, FlashCmd, 0x10, 0, 0), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kDeviceInfo, 0, 0), 0);
     quint32 nValue = 0;
-    QCOMPARE(client.readU32(FlashStatus, 2, nValue), 0);
+    QCOMPARE(client.readU32(Flash::kStatus, 2, nValue), 0);
     QCOMPARE(nValue, 256u * 1024);
-    QCOMPARE(command(client, FlashCmd, 0x11, 0, 0), 0);
-    QCOMPARE(client.readU32(FlashStatus, 4, nValue), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kRegionInfo, 0, 0), 0);
+    QCOMPARE(client.readU32(Flash::kStatus, 4, nValue), 0);
     QCOMPARE(nValue, 4096u);
-    QCOMPARE(command(client, FlashCmd, 0x01, 1, 0), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kSelect, 1, 0), 0);
 
     // Erase check: the loaded sector needs erasing, the next one does not.
-    QCOMPARE(command(client, FlashCmd, 0x34, 4096, 4096), 0);
-    QCOMPARE(status1(client, FlashStatus), 1u);
-    QCOMPARE(command(client, FlashCmd, 0x34, 8192, 4096), 0);
-    QCOMPARE(status1(client, FlashStatus), 0u);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kCheckErase, 4096, 4096), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 1u);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kCheckErase, 8192, 4096), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 0u);
     // A misaligned sector address is refused.
-    QCOMPARE(command(client, FlashCmd, 0x20, 4096 + 256, 4096), 202);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kEraseSector, 4096 + 256, 4096), 202);
 
     // Programming over the unerased sector ANDs the bits: verify fails.
     const QByteArray a = pattern(256, 1);
-    QVERIFY(loadBuffer(client, FlashData, a));
-    QCOMPARE(command(client, FlashCmd, 0x31, 4096, 256), 0);
-    QCOMPARE(command(client, FlashCmd, 0x33, 4096, 256), 0);
-    QCOMPARE(status1(client, FlashStatus), 1u);
+    QVERIFY(loadBuffer(client, Flash::kData, a));
+    QCOMPARE(command(client, Flash::kCommand, Flash::kProgram, 4096, 256), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kVerify, 4096, 256), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 1u);
     QByteArray expected = a;
     for (int i = 0; i < 16; ++i)
         expected[i] = char(expected[i] & 0x5A);
     QCOMPARE(readFlash(client, 4096, 256), expected);
 
     // After the erase the same program verifies.
-    QCOMPARE(command(client, FlashCmd, 0x20, 4096, 4096), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kEraseSector, 4096, 4096), 0);
     QCOMPARE(readFlash(client, 4096, 4096), QByteArray(4096, char(0xFF)));
-    QVERIFY(loadBuffer(client, FlashData, a));
-    QCOMPARE(command(client, FlashCmd, 0x31, 4096, 256), 0);
-    QCOMPARE(command(client, FlashCmd, 0x33, 4096, 256), 0);
-    QCOMPARE(status1(client, FlashStatus), 0u);
+    QVERIFY(loadBuffer(client, Flash::kData, a));
+    QCOMPARE(command(client, Flash::kCommand, Flash::kProgram, 4096, 256), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kVerify, 4096, 256), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 0u);
     // Beyond the end of the device.
-    QCOMPARE(command(client, FlashCmd, 0x31, 256 * 1024 - 128, 256), 200);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kProgram, 256 * 1024 - 128, 256), 200);
 
     QVERIFY2(drive.stop(), qPrintable(drive.errorString()));
     QCOMPARE(drive.erasedSectors(1), QList<quint32>{4096});
@@ -285,25 +280,25 @@ void TestSimDrive::decompressesCompressedBlock()
     QVERIFY(nPacked < 8192 * 80 / 100);
     packed.truncate(int(nPacked));
 
-    QCOMPARE(command(client, FlashCmd, 0x01, 0, 0), 0);
-    QCOMPARE(command(client, FlashCmd, 0x20, 0x10000, 4096), 0);
-    QCOMPARE(command(client, FlashCmd, 0x20, 0x11000, 4096), 0);
-    QVERIFY(loadBuffer(client, FlashData, packed));
+    QCOMPARE(command(client, Flash::kCommand, Flash::kSelect, 0, 0), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kEraseSector, 0x10000, 4096), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kEraseSector, 0x11000, 4096), 0);
+    QVERIFY(loadBuffer(client, Flash::kData, packed));
     // A wrong expanded length is reported, not programmed.
-    QCOMPARE(command(client, FlashCmd, 0x40, nPacked, 8064), 0);
-    QCOMPARE(status1(client, FlashStatus), 1u);
-    QCOMPARE(command(client, FlashCmd, 0x40, nPacked, 8192), 0);
-    QCOMPARE(status1(client, FlashStatus), 0u);
-    QCOMPARE(command(client, FlashCmd, 0x31, 0x10000, 8192), 0);
-    QCOMPARE(command(client, FlashCmd, 0x33, 0x10000, 8192), 0);
-    QCOMPARE(status1(client, FlashStatus), 0u);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kDecompress, nPacked, 8064), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 1u);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kDecompress, nPacked, 8192), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 0u);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kProgram, 0x10000, 8192), 0);
+    QCOMPARE(command(client, Flash::kCommand, Flash::kVerify, 0x10000, 8192), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 0u);
     QCOMPARE(readFlash(client, 0x10000, 8192), block);
 
     // A damaged block: the buffer still holds the expanded data, so
     // overwrite a copy item's bytes with a truncated stream.
-    QVERIFY(loadBuffer(client, FlashData, packed.left(5)));
-    QCOMPARE(command(client, FlashCmd, 0x40, 5, 8192), 0);
-    QCOMPARE(status1(client, FlashStatus), 1u);
+    QVERIFY(loadBuffer(client, Flash::kData, packed.left(5)));
+    QCOMPARE(command(client, Flash::kCommand, Flash::kDecompress, 5, 8192), 0);
+    QCOMPARE(status1(client, Flash::kStatus), 1u);
 
     QVERIFY(drive.stop());
 }
@@ -359,12 +354,12 @@ void TestSimDrive::verifyFault()
     QVERIFY2(drive.start(SmallFlash + QStringList{"--fault", "verify:2"}), qPrintable(drive.errorString()));
     PtyClient client;
     QVERIFY(client.open(drive.portName(), 9600));
-    QVERIFY(loadBuffer(client, FlashData, pattern(128, 3)));
-    QCOMPARE(command(client, FlashCmd, 0x31, 0, 128), 0);
+    QVERIFY(loadBuffer(client, Flash::kData, pattern(128, 3)));
+    QCOMPARE(command(client, Flash::kCommand, Flash::kProgram, 0, 128), 0);
     const quint32 expected[] = {0, 1, 0};
     for (quint32 n : expected) {
-        QCOMPARE(command(client, FlashCmd, 0x33, 0, 128), 0);
-        QCOMPARE(status1(client, FlashStatus), n);
+        QCOMPARE(command(client, Flash::kCommand, Flash::kVerify, 0, 128), 0);
+        QCOMPARE(status1(client, Flash::kStatus), n);
     }
     QVERIFY(drive.stop());
 }
@@ -383,7 +378,7 @@ void TestSimDrive::poweredOffWaitsForWakePattern()
     // The tool keeps sending the pattern until it sees the echo.
     QVERIFY(client.writeRaw(QByteArray::fromHex("FEEDC0DE")));
     quint32 nRate = 0;
-    QCOMPARE(client.readU32(BaudObject, 1, nRate), 0);
+    QCOMPARE(client.readU32(kBaudRate, 1, nRate), 0);
     QVERIFY(drive.stop());
     QVERIFY(drive.logLines().contains(QStringLiteral("- wake echoed")));
     QCOMPARE(drive.logLines().filter(QStringLiteral("- wake")).size(), 1);
@@ -420,7 +415,7 @@ void TestSimDrive::throttleTakesWireTime()
     QElapsedTimer timer;
     timer.start();
     QByteArray data;
-    QCOMPARE(client.readData(FlashData, 1, data), 0);
+    QCOMPARE(client.readData(Flash::kData, 1, data), 0);
     QCOMPARE(data, QByteArray(128, char(0xFF)));
     QVERIFY2(timer.elapsed() >= 148 * 10 * 1000 / 9600, qPrintable(QString::number(timer.elapsed())));
     QVERIFY(drive.stop());
@@ -433,14 +428,14 @@ void TestSimDrive::eepromWritesBackItsFile()
     QVERIFY2(drive.start({"--eeprom-size", "1K", "--eeprom", sFile}), qPrintable(drive.errorString()));
     PtyClient client;
     QVERIFY(client.open(drive.portName(), 9600));
-    QCOMPARE(command(client, EepromCmd, 0x10, 0, 0), 0);
-    QCOMPARE(status1(client, EepromStatus), 1024u);
+    QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kInfo, 0, 0), 0);
+    QCOMPARE(status1(client, Eeprom::kStatus), 1024u);
     const QByteArray data = pattern(256, 9);
-    QVERIFY(loadBuffer(client, EepromData, data));
-    QCOMPARE(command(client, EepromCmd, 0x32, 0x100, 200), 0);
-    QCOMPARE(command(client, EepromCmd, 0x33, 0x100, 200), 0);
-    QCOMPARE(status1(client, EepromStatus), 0u);
-    QCOMPARE(command(client, EepromCmd, 0x32, 0x3C0, 256), 200);   // beyond the end
+    QVERIFY(loadBuffer(client, Eeprom::kData, data));
+    QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kWrite, 0x100, 200), 0);
+    QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kVerify, 0x100, 200), 0);
+    QCOMPARE(status1(client, Eeprom::kStatus), 0u);
+    QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kWrite, 0x3C0, 256), 200);   // beyond the end
     QVERIFY(drive.stop());
     QFile file(sFile);
     QVERIFY(file.open(QIODevice::ReadOnly));

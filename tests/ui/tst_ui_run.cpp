@@ -8,6 +8,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDialogButtonBox>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -67,6 +68,7 @@ private:
 
     template<class T> T *child(const char *sName) const { return window->findChild<T *>(QLatin1String(sName)); }
     QString text(const char *sLabel) const { return child<QLabel>(sLabel)->text(); }
+    static QString noButtonText() { return QDialogButtonBox(QDialogButtonBox::No).button(QDialogButtonBox::No)->text(); }
     int bar(const char *sBar) const { return child<QProgressBar>(sBar)->value(); }
 
     // Idle: everything but Cancel usable; running: only Cancel.
@@ -131,6 +133,7 @@ private slots:
         modal.reset();
         // Every test starts with the built-in English texts.
         QCoreApplication::removeTranslator(&appTranslator());
+        QCoreApplication::removeTranslator(&qtTranslator());
     }
 
     // ---- without a worker ------------------------------------------------------
@@ -220,6 +223,8 @@ private slots:
         QCOMPARE(text("labelInfoFlashHeader1"), QStringLiteral("Software-Abbild:\n"));
         QCOMPARE(text("labelProgressStep"), QStringLiteral("Update finished"));
         QCOMPARE(MainWidget::helpText().left(22), QStringLiteral("Allgemeine Argumente:\n"));
+        // Qt's own texts follow: the buttons of message boxes and file dialogs.
+        QCOMPARE(noButtonText(), QStringLiteral("&Nein"));
 
         // No English file is shipped: the built-in texts come back.
         child<QToolButton>("toolButtonEN")->click();
@@ -230,6 +235,7 @@ private slots:
         QCOMPARE(table->cellWidget(1, 2)->findChild<QToolButton *>("toolButtonSelImage")->toolTip(),
                  QStringLiteral("Select image file"));
         QCOMPARE(text("labelInfoFlashHeader2"), QStringLiteral("Flash image info:\n"));
+        QCOMPARE(noButtonText(), QStringLiteral("&No"));
         QVERIFY(modal->seen.isEmpty());
     }
 

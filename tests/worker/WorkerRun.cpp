@@ -1,7 +1,7 @@
 #include "WorkerRun.h"
 
 #include "HexConv.h"
-#include "PortDiscovery.h"
+#include "TransportFactory.h"
 
 #include <QDir>
 #include <QFile>

@@ -2,9 +2,9 @@
 // themselves are covered on images; here the reads go over the link.
 
 #include "FWInfoFlash.h"
-#include "PortDiscovery.h"
 #include "SimDrive.h"
 #include "TBootMonitorLink.h"
+#include "TransportFactory.h"
 
 #include <QRandomGenerator>
 #include <QTest>

@@ -26,11 +26,11 @@ bool parseFault(const QString &sText, SimFault &fault)
     const QStringList parts = sText.split(QLatin1Char(':'));
     if (parts.size() < 2 || parts.size() > 3)
         return false;
-    static const struct { const char *name; SimFault::Kind kind; } kinds[] = {
+    static const struct { const char *name; SimFault::Kind kind; } kKinds[] = {
         {"drop", SimFault::Drop}, {"corrupt", SimFault::Corrupt}, {"busy", SimFault::Busy},
         {"verify", SimFault::Verify}, {"silent", SimFault::Silent}, {"life", SimFault::Life}};
     bool bKnown = false;
-    for (const auto &k : kinds) {
+    for (const auto &k : kKinds) {
         if (parts[0] == QLatin1String(k.name)) {
             fault.nKind = k.kind;
             bKnown = true;
@@ -76,7 +76,7 @@ QString simUsage()
         "  --page-size SIZE      flash page (default 256)\n"
         "  --regions N           region count answered to the device query (default 1)\n"
         "  --eeprom-size SIZE    size of each EEPROM device (default 32K)\n"
-        "  --log FILE            one line per request (format in tools/sim/main.cpp)\n"
+        "  --log FILE            one line per request (format in sim/main.cpp)\n"
         "  --fault KIND:N[:V]    inject a fault, repeatable:\n"
         "                          drop:N       request N is lost on the line: not carried out, no answer\n"
         "                          corrupt:N    request N is carried out, its answer has a wrong checksum\n"

@@ -2,33 +2,22 @@
 
 #include "CommError.h"
 #include "Lzrw3a.h"
+#include "MonitorObjects.h"
+#include "TBootMonitorLink.h"
 
 #include <cstring>
+
+using namespace MonitorObjects;
 
 namespace {
 
 // Status bytes the monitor answers with (the tool's communication codes).
-constexpr int StatusOk = CommError::NoError;
-constexpr int StatusAccessTypeConflict = CommError::AccessTypeConflict; // write to a read-only object
-constexpr int StatusInconsistent = CommError::AttributeInconsistent;    // length byte and data disagree, wrong width
-constexpr int StatusObjectUndefined = CommError::ObjectUndefined;
-constexpr int StatusValueTooLarge = CommError::ValueTooLarge;           // range beyond the device or buffer
-constexpr int StatusInvalidValue = CommError::InvalidValue;             // unknown command, bad device, misaligned sector
-
-constexpr quint16 ObjBaudRate = 0x5FB0;
-constexpr quint16 ObjFlashCommand = 0x5E10;
-constexpr quint16 ObjFlashStatus = 0x5E11;
-constexpr quint16 ObjFlashData = 0x5E12;
-constexpr quint16 ObjEepromCommand = 0x5E20;
-constexpr quint16 ObjEepromStatus = 0x5E21;
-constexpr quint16 ObjEepromData = 0x5E22;
-
-constexpr int ServiceRead = 0x04;
-constexpr int ServiceWrite = 0x05;
-constexpr int ServiceIdent = 0x09;
-constexpr int ResponseRead = 0x01;
-constexpr int ResponseWrite = 0x02;
-constexpr int ResponseIdent = 0x08;
+constexpr int kStatusOk = CommError::NoError;
+constexpr int kStatusAccessTypeConflict = CommError::AccessTypeConflict; // write to a read-only object
+constexpr int kStatusInconsistent = CommError::AttributeInconsistent;    // length byte and data disagree, wrong width
+constexpr int kStatusObjectUndefined = CommError::ObjectUndefined;
+constexpr int kStatusValueTooLarge = CommError::ValueTooLarge;           // range beyond the device or buffer
+constexpr int kStatusInvalidValue = CommError::InvalidValue;             // unknown command, bad device, misaligned sector
 
 QString hex(quint32 nValue)
 {
@@ -47,7 +36,7 @@ quint32 be32(const QByteArray &data)
 
 BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
     : m_geometry(geometry), m_nLineRate(nPowerOnRate),
-      m_flashBuffer(TransferBufferSize, char(0xFF)), m_eepromBuffer(EepromBufferSize, char(0xFF))
+      m_flashBuffer(int(Flash::kBufferSize), char(0xFF)), m_eepromBuffer(int(Eeprom::kBufferSize), char(0xFF))
 {
     for (int i = 0; i < 2; ++i) {
         m_flash[i] = std::make_unique<SimMemory>(geometry.nFlashSize, true);
@@ -57,8 +46,8 @@ BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
 
 bool BootMonitor::isSupportedRate(quint32 nRate)
 {
-    static const quint32 rates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
-    for (quint32 n : rates) {
+    static const quint32 kRates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
+    for (quint32 n : kRates) {
         if (n == nRate)
             return true;
     }
@@ -84,7 +73,7 @@ BootMonitor::Parsed BootMonitor::parse(const QByteArray &request)
 {
     Parsed p;
     p.nService = quint8(request.at(0));
-    if (p.nService == ServiceIdent) {
+    if (p.nService == TBootMonitorLink::DeviceIdentRequest) {
         p.bWellFormed = request.size() == 3;
         return p;
     }
@@ -94,9 +83,9 @@ BootMonitor::Parsed BootMonitor::parse(const QByteArray &request)
     p.nSubindex = quint8(request.at(3));
     p.nLengthByte = quint8(request.at(4));
     p.data = request.mid(5);
-    if (p.nService == ServiceRead)
+    if (p.nService == TBootMonitorLink::ReadObjectRequest)
         p.bWellFormed = request.size() == 5;
-    else if (p.nService == ServiceWrite)
+    else if (p.nService == TBootMonitorLink::WriteObjectRequest)
         p.bWellFormed = (p.data.size() % 256) == p.nLengthByte && p.data.size() <= 256;
     return p;
 }
@@ -108,24 +97,24 @@ BootMonitor::Result BootMonitor::busyAnswer(const QByteArray &request, int nStat
     result.nStatus = nStatus;
     result.sObject = QStringLiteral("-");
     switch (p.nService) {
-    case ServiceRead:
+    case TBootMonitorLink::ReadObjectRequest:
         result.sService = QStringLiteral("read");
         result.sObject = objectName(p.nIndex, p.nSubindex);
         result.nLength = p.nLengthByte;
         result.response = QByteArray(5, 0);
-        result.response[0] = char(ResponseRead);
+        result.response[0] = char(TBootMonitorLink::ReadObjectResponse);
         break;
-    case ServiceWrite:
+    case TBootMonitorLink::WriteObjectRequest:
         result.sService = QStringLiteral("write");
         result.sObject = objectName(p.nIndex, p.nSubindex);
         result.nLength = p.data.size();
         result.response = QByteArray(2, 0);
-        result.response[0] = char(ResponseWrite);
+        result.response[0] = char(TBootMonitorLink::WriteObjectResponse);
         break;
-    case ServiceIdent:
+    case TBootMonitorLink::DeviceIdentRequest:
         result.sService = QStringLiteral("ident");
         result.response = QByteArray(4, 0);
-        result.response[0] = char(ResponseIdent);
+        result.response[0] = char(TBootMonitorLink::DeviceIdentResponse);
         break;
     default:
         result.sService = QStringLiteral("unknown");
@@ -141,35 +130,35 @@ BootMonitor::Result BootMonitor::handle(const QByteArray &request)
     const Parsed p = parse(request);
     result.sObject = QStringLiteral("-");
     switch (p.nService) {
-    case ServiceRead: {
+    case TBootMonitorLink::ReadObjectRequest: {
         result.sService = QStringLiteral("read");
         result.sObject = objectName(p.nIndex, p.nSubindex);
         result.nLength = p.nLengthByte;
         QByteArray data;
-        result.nStatus = p.bWellFormed ? readObject(p, data, result) : StatusInconsistent;
+        result.nStatus = p.bWellFormed ? readObject(p, data, result) : kStatusInconsistent;
         result.response = QByteArray(5, 0);
-        result.response[0] = char(ResponseRead);
+        result.response[0] = char(TBootMonitorLink::ReadObjectResponse);
         result.response[1] = char(result.nStatus);
-        if (result.nStatus == StatusOk)
+        if (result.nStatus == kStatusOk)
             result.response += data;
         return result;
     }
-    case ServiceWrite:
+    case TBootMonitorLink::WriteObjectRequest:
         result.sService = QStringLiteral("write");
         result.sObject = objectName(p.nIndex, p.nSubindex);
         result.nLength = p.data.size();
-        result.nStatus = p.bWellFormed ? writeObject(p, result) : StatusInconsistent;
+        result.nStatus = p.bWellFormed ? writeObject(p, result) : kStatusInconsistent;
         result.response = QByteArray(2, 0);
-        result.response[0] = char(ResponseWrite);
+        result.response[0] = char(TBootMonitorLink::WriteObjectResponse);
         result.response[1] = char(result.nStatus);
         return result;
-    case ServiceIdent:
+    case TBootMonitorLink::DeviceIdentRequest:
         result.sService = QStringLiteral("ident");
-        result.nStatus = p.bWellFormed ? StatusOk : StatusInconsistent;
+        result.nStatus = p.bWellFormed ? kStatusOk : kStatusInconsistent;
         result.response = QByteArray(4, 0);
-        result.response[0] = char(ResponseIdent);
+        result.response[0] = char(TBootMonitorLink::DeviceIdentResponse);
         result.response[1] = char(result.nStatus);
-        if (result.nStatus == StatusOk)
+        if (result.nStatus == kStatusOk)
             result.response += identification();
         return result;
     default:
@@ -199,44 +188,44 @@ int BootMonitor::readObject(const Parsed &request, QByteArray &data, Result &res
 {
     const int nSub = request.nSubindex;
     switch (request.nIndex) {
-    case ObjBaudRate:
-        if (nSub != 1)
-            return StatusObjectUndefined;
+    case kBaudRate:
+        if (nSub != kBaudRateSub)
+            return kStatusObjectUndefined;
         data = u32(m_nLineRate);
-        return StatusOk;
-    case ObjFlashCommand:
-        if (nSub < 1 || nSub > 3)
-            return StatusObjectUndefined;
+        return kStatusOk;
+    case Flash::kCommand:
+        if (nSub < kCommandSub || nSub > kParam3Sub)
+            return kStatusObjectUndefined;
         data = u32(m_flashParam[nSub]);
-        return StatusOk;
-    case ObjFlashStatus:
-        if (nSub < 1 || nSub > 4)
-            return StatusObjectUndefined;
+        return kStatusOk;
+    case Flash::kStatus:
+        if (nSub < 1 || nSub > int(Flash::kStatusCount))
+            return kStatusObjectUndefined;
         data = u32(m_flashStatus[nSub]);
-        return StatusOk;
-    case ObjFlashData:
-        if (nSub < 1 || nSub > TransferBufferSize / DataPieceSize)
-            return StatusObjectUndefined;
-        data = m_flashBuffer.mid((nSub - 1) * DataPieceSize, DataPieceSize);
-        return StatusOk;
-    case ObjEepromCommand:
-        if (nSub < 1 || nSub > 3)
-            return StatusObjectUndefined;
+        return kStatusOk;
+    case Flash::kData:
+        if (nSub < 1 || nSub > int(Flash::kBufferSize / kPieceSize))
+            return kStatusObjectUndefined;
+        data = m_flashBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
+        return kStatusOk;
+    case Eeprom::kCommand:
+        if (nSub < kCommandSub || nSub > kParam3Sub)
+            return kStatusObjectUndefined;
         data = u32(m_eepromParam[nSub]);
-        return StatusOk;
-    case ObjEepromStatus:
+        return kStatusOk;
+    case Eeprom::kStatus:
         if (nSub != 1)
-            return StatusObjectUndefined;
+            return kStatusObjectUndefined;
         data = u32(m_eepromStatus);
-        return StatusOk;
-    case ObjEepromData:
-        if (nSub < 1 || nSub > EepromBufferSize / DataPieceSize)
-            return StatusObjectUndefined;
-        data = m_eepromBuffer.mid((nSub - 1) * DataPieceSize, DataPieceSize);
-        return StatusOk;
+        return kStatusOk;
+    case Eeprom::kData:
+        if (nSub < 1 || nSub > int(Eeprom::kBufferSize / kPieceSize))
+            return kStatusObjectUndefined;
+        data = m_eepromBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
+        return kStatusOk;
     default:
         Q_UNUSED(result);
-        return StatusObjectUndefined;
+        return kStatusObjectUndefined;
     }
 }
 
@@ -245,56 +234,56 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
     const int nSub = request.nSubindex;
     const bool bU32 = request.data.size() == 4;
     switch (request.nIndex) {
-    case ObjBaudRate: {
-        if (nSub != 1)
-            return StatusObjectUndefined;
+    case kBaudRate: {
+        if (nSub != kBaudRateSub)
+            return kStatusObjectUndefined;
         if (!bU32)
-            return StatusInconsistent;
+            return kStatusInconsistent;
         const quint32 nRate = be32(request.data);
         result.details << QStringLiteral("baud=%1").arg(nRate);
         if (!isSupportedRate(nRate))
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         // Answered at the old rate; the server switches after the answer.
         result.nNewLineRate = nRate;
-        return StatusOk;
+        return kStatusOk;
     }
-    case ObjFlashCommand:
-        if (nSub < 1 || nSub > 3)
-            return StatusObjectUndefined;
+    case Flash::kCommand:
+        if (nSub < kCommandSub || nSub > kParam3Sub)
+            return kStatusObjectUndefined;
         if (!bU32)
-            return StatusInconsistent;
-        if (nSub == 1)
+            return kStatusInconsistent;
+        if (nSub == kCommandSub)
             return executeFlashCommand(be32(request.data), result);
         m_flashParam[nSub] = be32(request.data);
-        return StatusOk;
-    case ObjEepromCommand:
-        if (nSub < 1 || nSub > 3)
-            return StatusObjectUndefined;
+        return kStatusOk;
+    case Eeprom::kCommand:
+        if (nSub < kCommandSub || nSub > kParam3Sub)
+            return kStatusObjectUndefined;
         if (!bU32)
-            return StatusInconsistent;
-        if (nSub == 1)
+            return kStatusInconsistent;
+        if (nSub == kCommandSub)
             return executeEepromCommand(be32(request.data), result);
         m_eepromParam[nSub] = be32(request.data);
-        return StatusOk;
-    case ObjFlashStatus:
-        return nSub >= 1 && nSub <= 4 ? StatusAccessTypeConflict : StatusObjectUndefined;
-    case ObjEepromStatus:
-        return nSub == 1 ? StatusAccessTypeConflict : StatusObjectUndefined;
-    case ObjFlashData:
-    case ObjEepromData: {
-        const bool bFlash = request.nIndex == ObjFlashData;
+        return kStatusOk;
+    case Flash::kStatus:
+        return nSub >= 1 && nSub <= int(Flash::kStatusCount) ? kStatusAccessTypeConflict : kStatusObjectUndefined;
+    case Eeprom::kStatus:
+        return nSub == 1 ? kStatusAccessTypeConflict : kStatusObjectUndefined;
+    case Flash::kData:
+    case Eeprom::kData: {
+        const bool bFlash = request.nIndex == Flash::kData;
         QByteArray &buffer = bFlash ? m_flashBuffer : m_eepromBuffer;
-        if (nSub < 1 || nSub > buffer.size() / DataPieceSize)
-            return StatusObjectUndefined;
-        if (request.data.size() > DataPieceSize)
-            return StatusValueTooLarge;
-        buffer.replace((nSub - 1) * DataPieceSize, request.data.size(), request.data);
+        if (nSub < 1 || nSub > buffer.size() / int(kPieceSize))
+            return kStatusObjectUndefined;
+        if (request.data.size() > int(kPieceSize))
+            return kStatusValueTooLarge;
+        buffer.replace((nSub - 1) * int(kPieceSize), request.data.size(), request.data);
         if (bFlash)
             m_bBufferDecompressed = false;
-        return StatusOk;
+        return kStatusOk;
     }
     default:
-        return StatusObjectUndefined;
+        return kStatusObjectUndefined;
     }
 }
 
@@ -316,83 +305,83 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
     const QString sAddr = QStringLiteral("addr=") + hex(nAddress);
     const QString sSize = QStringLiteral("size=") + hex(nLength);
     switch (nCommand) {
-    case 0x01:
+    case Flash::kSelect:
         result.details << QStringLiteral("cmd=flash-select") << QStringLiteral("dev=%1").arg(nAddress);
         if (nAddress > 1)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         m_nFlashDevice = int(nAddress);
-        return StatusOk;
-    case 0x10: {
+        return kStatusOk;
+    case Flash::kDeviceInfo: {
         result.details << QStringLiteral("cmd=flash-info") << sDev;
         m_flashStatus[1] = m_geometry.nRegionCount;
         m_flashStatus[2] = memory.size();
         m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
         m_flashStatus[4] = m_geometry.nPageSize;
-        return StatusOk;
+        return kStatusOk;
     }
-    case 0x11:
+    case Flash::kRegionInfo:
         result.details << QStringLiteral("cmd=flash-region") << QStringLiteral("region=%1").arg(nAddress);
         if (nAddress >= m_geometry.nRegionCount)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         // Every region is reported alike: start, size, sector count, sector size.
         m_flashStatus[1] = 0;
         m_flashStatus[2] = memory.size();
         m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
         m_flashStatus[4] = m_geometry.nSectorSize;
-        return StatusOk;
-    case 0x20:
-    case 0x34: {
-        const bool bErase = nCommand == 0x20;
+        return kStatusOk;
+    case Flash::kEraseSector:
+    case Flash::kCheckErase: {
+        const bool bErase = nCommand == Flash::kEraseSector;
         result.details << QLatin1String(bErase ? "cmd=flash-erase" : "cmd=flash-check") << sDev << sAddr << sSize;
         if (nAddress % m_geometry.nSectorSize != 0 || nLength != m_geometry.nSectorSize)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         if (!memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         if (bErase) {
             memory.erase(nAddress, nLength);
             result.bErased = true;
-            return StatusOk;
+            return kStatusOk;
         }
         m_flashStatus[1] = memory.isErased(nAddress, nLength) ? 0 : 1;
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return StatusOk;
+        return kStatusOk;
     }
-    case 0x30:
+    case Flash::kRead:
         result.details << QStringLiteral("cmd=flash-read") << sDev << sAddr << sSize;
-        if (nLength > quint32(TransferBufferSize))
-            return StatusValueTooLarge;
+        if (nLength > Flash::kBufferSize)
+            return kStatusValueTooLarge;
         if (!memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+            return kStatusValueTooLarge;
         memory.read(nAddress, m_flashBuffer.data(), nLength);
         m_bBufferDecompressed = false;
-        return StatusOk;
-    case 0x31:
+        return kStatusOk;
+    case Flash::kProgram:
         result.details << QStringLiteral("cmd=flash-program") << sDev << sAddr << sSize
                        << QStringLiteral("compressed=%1").arg(m_bBufferDecompressed ? 1 : 0);
-        if (nLength > quint32(TransferBufferSize) || !memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+        if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
+            return kStatusValueTooLarge;
         memory.program(nAddress, m_flashBuffer.constData(), nLength);
-        return StatusOk;
-    case 0x33: {
+        return kStatusOk;
+    case Flash::kVerify: {
         result.details << QStringLiteral("cmd=flash-verify") << sDev << sAddr << sSize;
-        if (nLength > quint32(TransferBufferSize) || !memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
+        if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
+            return kStatusValueTooLarge;
         m_flashStatus[1] = verifyFails(memory.equals(nAddress, m_flashBuffer.constData(), nLength), result) ? 1 : 0;
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return StatusOk;
+        return kStatusOk;
     }
-    case 0x40: {
+    case Flash::kDecompress: {
         // Parameter 2 is the compressed length (flag word included),
         // parameter 3 the length the block must expand to.
         result.details << QStringLiteral("cmd=flash-decompress") << QStringLiteral("clen=") + hex(nAddress) << sSize;
-        if (nAddress > quint32(TransferBufferSize) || nLength > quint32(TransferBufferSize))
-            return StatusValueTooLarge;
-        QByteArray expanded(TransferBufferSize, 0);
+        if (nAddress > Flash::kBufferSize || nLength > Flash::kBufferSize)
+            return kStatusValueTooLarge;
+        QByteArray expanded(int(Flash::kBufferSize), 0);
         QByteArray work(int(lzrw3a::kWorkSize), 0);
         std::uint32_t nExpanded = 0;
         const int nExpand = expandBlock(reinterpret_cast<const std::uint8_t *>(m_flashBuffer.constData()), nAddress,
                                         work.data(), reinterpret_cast<std::uint8_t *>(expanded.data()),
-                                        TransferBufferSize, &nExpanded);
+                                        Flash::kBufferSize, &nExpanded);
         const bool bGood = nExpand == lzrw3a::ExpandOk && nExpanded == nLength;
         if (nExpand != lzrw3a::ExpandOk)
             result.details << QStringLiteral("error=%1").arg(nExpand);
@@ -402,11 +391,11 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
             m_bBufferDecompressed = true;
         }
         result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return StatusOk;
+        return kStatusOk;
     }
     default:
         result.details << QStringLiteral("cmd=flash-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
-        return StatusInvalidValue;
+        return kStatusInvalidValue;
     }
 }
 
@@ -419,35 +408,35 @@ int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
     const QString sAddr = QStringLiteral("addr=") + hex(nAddress);
     const QString sSize = QStringLiteral("size=") + hex(nLength);
     switch (nCommand) {
-    case 0x01:
+    case Eeprom::kSelect:
         result.details << QStringLiteral("cmd=eeprom-select") << QStringLiteral("dev=%1").arg(nAddress);
         if (nAddress > 1)
-            return StatusInvalidValue;
+            return kStatusInvalidValue;
         m_nEepromDevice = int(nAddress);
-        return StatusOk;
-    case 0x10:
+        return kStatusOk;
+    case Eeprom::kInfo:
         result.details << QStringLiteral("cmd=eeprom-info") << sDev;
         m_eepromStatus = memory.size();
-        return StatusOk;
-    case 0x30:
-    case 0x32:
-    case 0x33: {
-        const char *name = nCommand == 0x30 ? "cmd=eeprom-read" : nCommand == 0x32 ? "cmd=eeprom-write" : "cmd=eeprom-verify";
+        return kStatusOk;
+    case Eeprom::kRead:
+    case Eeprom::kWrite:
+    case Eeprom::kVerify: {
+        const char *name = nCommand == Eeprom::kRead ? "cmd=eeprom-read" : nCommand == Eeprom::kWrite ? "cmd=eeprom-write" : "cmd=eeprom-verify";
         result.details << QLatin1String(name) << sDev << sAddr << sSize;
-        if (nLength > quint32(EepromBufferSize) || !memory.contains(nAddress, nLength))
-            return StatusValueTooLarge;
-        if (nCommand == 0x30) {
+        if (nLength > Eeprom::kBufferSize || !memory.contains(nAddress, nLength))
+            return kStatusValueTooLarge;
+        if (nCommand == Eeprom::kRead) {
             memory.read(nAddress, m_eepromBuffer.data(), nLength);
-        } else if (nCommand == 0x32) {
+        } else if (nCommand == Eeprom::kWrite) {
             memory.program(nAddress, m_eepromBuffer.constData(), nLength);
         } else {
             m_eepromStatus = verifyFails(memory.equals(nAddress, m_eepromBuffer.constData(), nLength), result) ? 1 : 0;
             result.details << QStringLiteral("result=%1").arg(m_eepromStatus);
         }
-        return StatusOk;
+        return kStatusOk;
     }
     default:
         result.details << QStringLiteral("cmd=eeprom-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
-        return StatusInvalidValue;
+        return kStatusInvalidValue;
     }
 }

@@ -39,10 +39,6 @@ public:
         bool bErased = false;     // a sector erase ran (the server may take its time)
     };
 
-    static constexpr int TransferBufferSize = 8192;
-    static constexpr int EepromBufferSize = 256;
-    static constexpr int DataPieceSize = 128;
-
     BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate);
 
     Result handle(const QByteArray &request);
@@ -87,7 +83,7 @@ private:
     std::unique_ptr<SimMemory> m_flash[2];
     std::unique_ptr<SimMemory> m_eeprom[2];
 
-    // Flash objects 0x5E10 (parameters, index = subindex) and 0x5E11 (status).
+    // Flash command parameters and status values, indexed by subindex.
     quint32 m_flashParam[4] = {0, 0, 0, 0};
     quint32 m_flashStatus[5] = {0, 0, 0, 0, 0};
     int m_nFlashDevice = 0;

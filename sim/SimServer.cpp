@@ -1,14 +1,13 @@
 #include "SimServer.h"
 
+#include "MonitorObjects.h"
+
 #include <poll.h>
 #include <unistd.h>
 
 #include <thread>
 
-namespace {
-const quint8 WakePattern[4] = {0xFE, 0xED, 0xC0, 0xDE};
-constexpr char LifeTrigger = char(LinkFrame::LIFE_TRIGGER);
-}
+using MonitorObjects::kWakePattern;
 
 SimServer::SimServer(const SimOptions &options)
     : m_options(options), m_monitor(options.geometry, options.nBaudRate), m_bAwake(!options.bPoweredOff)
@@ -167,9 +166,9 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
             m_nWakeMatch = 0;
             return;
         }
-        if (m_nWakeMatch != 0 && b == WakePattern[0])
+        if (m_nWakeMatch != 0 && b == kWakePattern[0])
             m_nWakeMatch = 0;
-        if (b == WakePattern[m_nWakeMatch]) {
+        if (b == kWakePattern[m_nWakeMatch]) {
             if (++m_nWakeMatch == 4) {
                 m_nWakeMatch = 0;
                 std::this_thread::sleep_until(arrival);
@@ -179,7 +178,7 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
                 }
                 m_bAwake = true;
                 log(QStringLiteral("- wake echoed"));
-                send(QByteArray(reinterpret_cast<const char *>(WakePattern), 4));
+                send(QByteArray(reinterpret_cast<const char *>(kWakePattern), 4));
             }
         } else {
             m_nWakeMatch = 0;
@@ -250,7 +249,7 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
     QByteArray wire;
     if (bAnswer) {
         if (const SimFault *f = fault(SimFault::Life, n)) {
-            wire.fill(LifeTrigger, f->nValue);
+            wire.fill(char(LinkFrame::kLifeTrigger), f->nValue);
             faults << QStringLiteral("fault=life");
         }
         QByteArray frame = LinkFrame::encode(result.response);
