@@ -1,5 +1,7 @@
 #include "SimOptions.h"
 
+#include "LinkFrame.h"
+
 namespace {
 
 // Sizes accept decimal, 0x-hexadecimal and a K or M suffix (1024-based).
@@ -28,7 +30,8 @@ bool parseFault(const QString &sText, SimFault &fault)
         return false;
     static const struct { const char *name; SimFault::Kind kind; } kKinds[] = {
         {"drop", SimFault::Drop}, {"corrupt", SimFault::Corrupt}, {"busy", SimFault::Busy},
-        {"verify", SimFault::Verify}, {"silent", SimFault::Silent}, {"life", SimFault::Life}};
+        {"verify", SimFault::Verify}, {"silent", SimFault::Silent}, {"life", SimFault::Life},
+        {"stream", SimFault::Stream}};
     bool bKnown = false;
     for (const auto &k : kKinds) {
         if (parts[0] == QLatin1String(k.name)) {
@@ -40,14 +43,20 @@ bool parseFault(const QString &sText, SimFault &fault)
         return false;
     bool bOk = false;
     fault.nWhen = parts[1].toInt(&bOk);
-    if (!bOk || fault.nWhen < (fault.nKind == SimFault::Silent ? 0 : 1))
+    const bool bFromStart = fault.nKind == SimFault::Silent || fault.nKind == SimFault::Stream;
+    if (!bOk || fault.nWhen < (bFromStart ? 0 : 1))
         return false;
-    fault.nValue = fault.nKind == SimFault::Busy ? 203 : fault.nKind == SimFault::Life ? 16 : 0;
+    fault.nValue = fault.nKind == SimFault::Busy     ? 203
+                   : fault.nKind == SimFault::Life   ? 16
+                   : fault.nKind == SimFault::Stream ? int(LinkFrame::kLifeTrigger)
+                                                     : 0;
     if (parts.size() == 3) {
-        if (fault.nKind != SimFault::Busy && fault.nKind != SimFault::Life)
+        if (fault.nKind != SimFault::Busy && fault.nKind != SimFault::Life && fault.nKind != SimFault::Stream)
             return false;
         fault.nValue = parts[2].toInt(&bOk, 0);
-        if (!bOk || fault.nValue < 1 || fault.nValue > (fault.nKind == SimFault::Busy ? 255 : 100000))
+        const int nMin = fault.nKind == SimFault::Stream ? 0 : 1;
+        const int nMax = fault.nKind == SimFault::Life ? 100000 : 255;
+        if (!bOk || fault.nValue < nMin || fault.nValue > nMax)
             return false;
     }
     return true;
@@ -84,6 +93,8 @@ QString simUsage()
         "                          verify:N     the N-th verify command (flash or EEPROM) reports a difference\n"
         "                          silent:N     requests after the N-th get no answer (0: none at all)\n"
         "                          life:N[:C]   C LIFE_TRIGGER characters '*' (default 16) before answer N\n"
+        "                          stream:N[:B] after answer N (0: from the start) the line carries byte B\n"
+        "                                       (default 0x2A, '*') at the line rate without end; no more answers\n"
         "  --exit-on-stdin-eof   stop when standard input closes (parent went away)\n"
         "SIZE takes decimal, 0x-hexadecimal and a K or M suffix.\n");
 }

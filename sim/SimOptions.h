@@ -11,10 +11,10 @@
 // option syntax).
 struct SimFault
 {
-    enum Kind { Drop, Corrupt, Busy, Verify, Silent, Life };
+    enum Kind { Drop, Corrupt, Busy, Verify, Silent, Life, Stream };
     Kind nKind = Drop;
     int nWhen = 0;      // request number (verify: verify-command number), from 1
-    int nValue = 0;     // busy: status byte; life: number of '*' characters
+    int nValue = 0;     // busy: status byte; life: number of '*' characters; stream: the byte
 };
 
 struct SimOptions

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -116,6 +117,12 @@ int SimPty::read(char *pBuffer, int nCapacity)
     if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == EIO)
         return 0;
     return -1;
+}
+
+int SimPty::pendingForTool() const
+{
+    int nQueued = 0;
+    return ::ioctl(m_nSlave, FIONREAD, &nQueued) == 0 ? nQueued : 0;
 }
 
 bool SimPty::write(const char *pData, int nLength)

@@ -28,6 +28,8 @@ public:
     // Reads what is there; returns the byte count, 0 when nothing is
     // waiting or no tool has the port open, -1 on a lasting error.
     int read(char *pBuffer, int nCapacity);
+    // Bytes written and not yet read by the tool.
+    int pendingForTool() const;
     bool write(const char *pData, int nLength);
 
 private:

@@ -2,6 +2,7 @@
 
 #include "MonitorObjects.h"
 
+#include <algorithm>
 #include <poll.h>
 #include <unistd.h>
 
@@ -18,6 +19,10 @@ SimServer::SimServer(const SimOptions &options)
             verifies.insert(f.nWhen);
         if (f.nKind == SimFault::Silent && (m_nSilentAfter < 0 || f.nWhen < m_nSilentAfter))
             m_nSilentAfter = f.nWhen;
+        if (f.nKind == SimFault::Stream && (m_nStreamAfter < 0 || f.nWhen < m_nStreamAfter)) {
+            m_nStreamAfter = f.nWhen;
+            m_nStreamByte = quint8(f.nValue);
+        }
     }
     m_monitor.setFailingVerifies(verifies);
     m_rxWireFree = m_txWireFree = Clock::now();
@@ -41,6 +46,8 @@ bool SimServer::start(QString &sError)
     }
     if (!m_pty.open(sError))
         return false;
+    if (m_nStreamAfter == 0)
+        startStream();
     const SimGeometry &g = m_options.geometry;
     log(QStringLiteral("- start port=%1 baud=%2 state=%3 flash=0x%4 sector=0x%5 page=0x%6 eeprom=0x%7")
             .arg(m_pty.slaveName())
@@ -97,12 +104,14 @@ bool SimServer::run(int nStopFd)
         fds[nFds++] = {nStopFd, POLLIN, 0};
         if (m_options.bExitOnStdinEof)
             fds[nFds++] = {STDIN_FILENO, POLLIN, 0};
-        const int nReady = ::poll(fds, nfds_t(nFds), -1);
+        const int nReady = ::poll(fds, nfds_t(nFds), m_bStreaming ? 5 : -1);
         if (nReady < 0) {
             if (errno == EINTR)
                 continue;
             return false;
         }
+        if (m_bStreaming)
+            streamDue();
         if (fds[1].revents) {
             drain();
             return true;
@@ -226,7 +235,11 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
     QStringList faults;
     BootMonitor::Result result;
     bool bAnswer = true;
-    if (m_nSilentAfter >= 0 && n > m_nSilentAfter) {
+    if (m_bStreaming) {
+        result = m_monitor.busyAnswer(request, 0);
+        faults << QStringLiteral("fault=stream");
+        bAnswer = false;
+    } else if (m_nSilentAfter >= 0 && n > m_nSilentAfter) {
         result = m_monitor.busyAnswer(request, 0);
         faults << QStringLiteral("fault=silent");
         bAnswer = false;
@@ -276,6 +289,33 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
         // listens at the new one.
         m_monitor.setLineRate(result.nNewLineRate);
     }
+    if (n == m_nStreamAfter)
+        startStream();
+}
+
+void SimServer::startStream()
+{
+    m_bStreaming = true;
+    m_streamFrom = Clock::now();
+    m_nStreamed = 0;
+    log(QStringLiteral("- stream byte=0x%1").arg(m_nStreamByte, 2, 16, QLatin1Char('0')));
+}
+
+// The stream byte at the line rate (10 bits a byte), in what is due since
+// the last call. What the tool does not read in time is lost on the wire,
+// as on a real line, so a tool that stops reading never blocks the drive.
+void SimServer::streamDue()
+{
+    const quint32 nRate = m_monitor.lineRate() ? m_monitor.lineRate() : 9600;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_streamFrom);
+    const quint64 nDue = quint64(elapsed.count()) * nRate / 10 / 1000000;
+    const quint64 nNew = nDue - m_nStreamed;
+    m_nStreamed = nDue;
+    constexpr int kMaxQueued = 2048;
+    const int nRoom = kMaxQueued - m_pty.pendingForTool();
+    const int nSend = int(std::min<quint64>(nNew, quint64(std::max(nRoom, 0))));
+    if (nSend > 0)
+        m_pty.write(QByteArray(nSend, char(m_nStreamByte)).constData(), nSend);
 }
 
 void SimServer::send(const QByteArray &bytes)

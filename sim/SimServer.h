@@ -36,6 +36,8 @@ private:
     Clock::duration byteTime() const;
     bool rateMatches() const;
     void drain();
+    void startStream();
+    void streamDue();
     const SimFault *fault(SimFault::Kind kind, int nRequest) const;
     void log(const QString &sLine);
 
@@ -48,6 +50,11 @@ private:
     int m_nWakeMatch = 0;
     int m_nRequests = 0;
     int m_nSilentAfter = -1;
+    int m_nStreamAfter = -1;          // stream fault: after this answer (0: from the start)
+    quint8 m_nStreamByte = 0;
+    bool m_bStreaming = false;
+    Clock::time_point m_streamFrom;
+    quint64 m_nStreamed = 0;          // bytes of the stream due so far
     quint32 m_nChunkRate = 0;         // the tool's line rate when the bytes in hand were read
     Clock::time_point m_listenFrom;   // a powered-off drive hears nothing before
     Clock::time_point m_rxWireFree;

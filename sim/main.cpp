@@ -33,15 +33,16 @@
 //            adds error=<decoder code>; compressed=1 when the programmed
 //            buffer came from a decompress command
 //   baud=R   on writes of the baud-rate object 5FB0.1
-//   fault=drop|corrupt|busy|silent|life|verify when an injected fault hit it
-//            (a dropped, busy or silent request is not carried out and
-//            shows no cmd= details)
+//   fault=drop|corrupt|busy|silent|life|stream|verify when an injected fault
+//            hit it (a dropped, busy, silent or stream request is not carried
+//            out and shows no cmd= details)
 //
 // Lines that are not requests start with '-':
 //   - start port=P baud=R state=monitor|powered-off flash=0x.. sector=0x.. page=0x.. eeprom=0x..
 //   - wake echoed
 //   - ignored reason=rate [what=wake] tool=R drive=R   (sent at another line rate)
 //   - ignored reason=checksum|overflow
+//   - stream byte=0x2a                               (the line starts streaming)
 //   - stop requests=N
 
 #include "SimOptions.h"
