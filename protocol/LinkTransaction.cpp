@@ -5,6 +5,8 @@
 
 #include <QElapsedTimer>
 
+#include <climits>
+
 namespace
 {
 bool stillReceiving(int nStatus)
@@ -20,6 +22,7 @@ int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
         || exchange.nResponseCapacity < 0 || exchange.nResponseCapacity > LinkFrame::kMaxPayload)
         return CommError::InvalidParameter;
     exchange.nResponseLength = 0;
+    exchange.nLineBytes = 0;
 
     // Whatever is still in the receive buffer (an earlier answer's tail, the
     // echo of the wake-up pattern) belongs to nobody now.
@@ -50,6 +53,8 @@ int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
         if (nRead != 0)
             return nRead; // read failure (100), silence (101), no device (12)
         nCount = qMin(nCount, kTransactChunk);
+        if (exchange.nLineBytes < INT32_MAX - int32_t(kTransactChunk))
+            exchange.nLineBytes += int32_t(nCount);
         // Bytes after the end of a frame (or after a failed one) are dropped.
         for (uint32_t i = 0; i < nCount && stillReceiving(nStatus); ++i)
             nStatus = receiver.feed(aChunk[i]);

@@ -15,6 +15,8 @@ struct ServiceExchange
     int32_t nRequestLength = 0;    // valid bytes in aRequest
     int32_t nResponseCapacity = 0; // most payload bytes the response may carry
     int32_t nResponseLength = 0;   // payload bytes that arrived (set by transact)
+    int32_t nLineBytes = 0;        // bytes read during reception, frame or not
+                                   // (set by transact): 0 means the line was silent
     uint8_t aRequest[LinkFrame::kMaxPayload] = {};
     uint8_t aResponse[LinkFrame::kMaxPayload] = {};
 };

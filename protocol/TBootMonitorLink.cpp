@@ -88,21 +88,58 @@ uint32_t TBootMonitorLink::defaultWorkingBaudRate() const
 
 int TBootMonitorLink::connectMonitor()
 {
+    setPhase(ConnectPhase::Opening);
     if (!m_pTransport)
         return CommError::InitDriver;
     const QByteArray port = m_sPortName.toLocal8Bit();
     if (m_pTransport->open(port.constData(), kOpenBaud) != 0)
         return CommError::InitDriver;
 
-    const int nRate = detectBaudRate();
+    setPhase(ConnectPhase::DetectingRate);
+    int nBudget = m_nConnectRetries;
+    const int nRate = detectRate(nBudget);
     if (nRate <= 0) {
         disconnectMonitor();
         return CommError::Timeout;
     }
     m_nCurrentBaud = uint32_t(nRate);
-    // A failed switch leaves the link working at the detected rate.
-    switchBaudRate();
+    if (m_nConnectRetries == 0) {
+        // A failed switch leaves the link working at the detected rate.
+        switchBaudRate();
+    } else if (const int nResult = switchAndConfirm(nBudget)) {
+        disconnectMonitor();
+        return nResult;
+    }
+    setPhase(ConnectPhase::None);
     return CommError::NoError;
+}
+
+void TBootMonitorLink::setConnectRetries(int nRetries)
+{
+    m_nConnectRetries = std::max(0, nRetries);
+}
+
+void TBootMonitorLink::setPhase(ConnectPhase nPhase, uint32_t nRate)
+{
+    m_nFailedPhase = nPhase;
+    m_nPhaseRate = nRate;
+}
+
+QString TBootMonitorLink::connectPhaseText(ConnectPhase nPhase, uint32_t nRate)
+{
+    switch (nPhase) {
+    case ConnectPhase::None:
+        break;
+    case ConnectPhase::Opening:
+        return QStringLiteral("opening the port");
+    case ConnectPhase::DetectingRate:
+        return QStringLiteral("detecting the rate");
+    case ConnectPhase::SwitchingRate:
+        return QStringLiteral("switching to %1 baud").arg(nRate);
+    case ConnectPhase::ConfirmingRate:
+        return QStringLiteral("confirming %1 baud").arg(nRate);
+    }
+    return QString();
 }
 
 int TBootMonitorLink::disconnectMonitor()
@@ -112,43 +149,108 @@ int TBootMonitorLink::disconnectMonitor()
     return CommError::NoError;
 }
 
-bool TBootMonitorLink::probe()
+bool TBootMonitorLink::probe(bool &bHeardSilence)
 {
     uint32_t nValue = 0;
     const int nResult = readU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nValue);
+    // Silence may be a lost answer at the right rate; a line that keeps
+    // talking without a frame is noise at every rate.
+    if (nResult == CommError::Timeout && m_nLastLineBytes == 0)
+        bHeardSilence = true;
     // A monitor that does not know the object still answered at this rate.
     return nResult == CommError::NoError || nResult == CommError::ObjectUndefined;
 }
 
 int TBootMonitorLink::detectBaudRate()
 {
+    int nBudget = 0;
+    return detectRate(nBudget);
+}
+
+int TBootMonitorLink::detectRate(int &nBudget)
+{
     if (!isOpen())
         return -1;
     setTimeout(kProbeTimeoutMs);
-    uint32_t nPortRate = 0;
-    m_pTransport->getBaudRate(nPortRate);
+    m_nSlackMs = kProbeSlackMs;
 
     int nFound = -1;
-    if (m_nCurrentBaud != 0) {
-        if (nPortRate != m_nCurrentBaud)
-            m_pTransport->setBaudRate(m_nCurrentBaud);
-        if (probe())
-            nFound = int(m_nCurrentBaud);
-    }
-    if (nFound < 0) {
+    for (;;) {
+        bool bHeardSilence = false;
+        uint32_t nPortRate = 0;
+        m_pTransport->getBaudRate(nPortRate);
+        if (m_nCurrentBaud != 0) {
+            if (nPortRate != m_nCurrentBaud)
+                m_pTransport->setBaudRate(m_nCurrentBaud);
+            if (probe(bHeardSilence))
+                nFound = int(m_nCurrentBaud);
+        }
         // Table order, skipping the 0 that stands for the default rate.
         for (uint32_t nRate : baudRateTable) {
+            if (nFound > 0)
+                break;
             if (nRate == 0)
                 continue;
             m_pTransport->setBaudRate(nRate);
-            if (probe()) {
+            if (probe(bHeardSilence))
                 nFound = int(nRate);
-                break;
-            }
+        }
+        // One more scan only helps when an answer may have been lost.
+        if (nFound > 0 || nBudget == 0 || !bHeardSilence)
+            break;
+        --nBudget;
+    }
+    m_nSlackMs = kTransactionSlackMs;
+    setTimeout(kDefaultTimeoutMs);
+    return nFound;
+}
+
+int TBootMonitorLink::switchAndConfirm(int &nBudget)
+{
+    const uint32_t nTarget = m_nRequestedBaud != 0 ? m_nRequestedBaud : defaultWorkingBaudRate();
+    while (nTarget != m_nCurrentBaud) {
+        setPhase(ConnectPhase::SwitchingRate, nTarget);
+        const int nResult = switchOnce(nTarget);
+        if (nResult == CommError::NoError)
+            break;
+        // Refused: the monitor answered at the old rate and stays there.
+        // Lost or garbled: it may have moved, so find it again.
+        const bool bRefused = m_nLastTransact == CommError::NoError;
+        if (nBudget == 0)
+            return bRefused ? CommError::NoError : nResult;   // a refusal leaves the detected rate
+        --nBudget;
+        if (bRefused)
+            continue;
+        const int nRate = detectRate(nBudget);
+        if (nRate <= 0)
+            return CommError::Timeout;
+        m_nCurrentBaud = uint32_t(nRate);
+    }
+    return CommError::NoError;
+}
+
+int TBootMonitorLink::switchOnce(uint32_t nTarget)
+{
+    setTimeout(kProbeTimeoutMs);
+    uint32_t nMonitorRate = 0;
+    int nResult = readU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nMonitorRate);
+    if (nResult == CommError::NoError && nMonitorRate != nTarget) {
+        nResult = writeU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nTarget);
+        if (nResult == CommError::NoError) {
+            QThread::msleep(kSwitchSettleMs);
+            m_pTransport->setBaudRate(nTarget);
+            m_nCurrentBaud = nTarget;
+            setPhase(ConnectPhase::ConfirmingRate, nTarget);
+            // Any answer at the new rate shows the monitor is there.
+            m_nSlackMs = kProbeSlackMs;
+            bool bHeardSilence = false;
+            probe(bHeardSilence);
+            nResult = m_nLastTransact;
+            m_nSlackMs = kTransactionSlackMs;
         }
     }
     setTimeout(kDefaultTimeoutMs);
-    return nFound;
+    return nResult;
 }
 
 int TBootMonitorLink::switchBaudRate()
@@ -202,8 +304,10 @@ int TBootMonitorLink::transact(ServiceExchange &exchange)
     if (!isOpen())
         return CommError::NotConnected;
     const int nDeadline = int(std::min<uint32_t>(m_nTimeoutMs, INT_MAX - kTransactionSlackMs))
-                          + kTransactionSlackMs;
-    return ::transact(*m_pTransport, exchange, nDeadline);
+                          + m_nSlackMs;
+    m_nLastTransact = ::transact(*m_pTransport, exchange, nDeadline);
+    m_nLastLineBytes = exchange.nLineBytes;
+    return m_nLastTransact;
 }
 
 int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nIndex,

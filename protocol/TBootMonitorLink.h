@@ -49,6 +49,18 @@ public:
     static constexpr uint32_t kSwitchSettleMs = 50;
     // Slack on top of the read time-out for one whole transaction.
     static constexpr int kTransactionSlackMs = 3000;
+    // The same for a rate probe: its answer is a dozen bytes, so a line
+    // that streams noise or LIFE_TRIGGERs is given up on soon at each rate.
+    static constexpr int kProbeSlackMs = 100;
+
+    // The steps of connectMonitor(), to say where a connection failed.
+    enum class ConnectPhase {
+        None,            // no failure
+        Opening,         // opening the port
+        DetectingRate,   // finding the rate the monitor answers at
+        SwitchingRate,   // moving monitor and port to the working rate
+        ConfirmingRate   // probing the monitor at the working rate
+    };
     // Most data bytes one object transaction carries.
     static constexpr int kMaxObjectData = 256;
 
@@ -80,8 +92,27 @@ public:
     uint32_t defaultWorkingBaudRate() const;
 
     // Opens the port at 9600, finds the monitor's rate and moves both sides to
-    // the working rate. 0, 11 (open failed) or 101 (no rate answered; port closed).
+    // the working rate. 0, 11 (open failed) or 101 (no rate answered; port
+    // closed); with retries also the code of a switch that could not be
+    // completed (port closed). lastConnectPhase() tells where it failed.
     int connectMonitor();
+
+    // Extra attempts connectMonitor() may spend, all told, on a dropped,
+    // garbled or busy answer: a scan that found no rate but heard silence at
+    // one (a lost answer, not a noisy line) runs once more, and the rate
+    // switch is confirmed with a probe at the new rate; when that or the
+    // switch fails, the switch is tried again, after detecting the rate
+    // anew unless the monitor refused it. 0 (the default): the connection
+    // runs as it always did, request for request.
+    void setConnectRetries(int nRetries);
+    int connectRetries() const { return m_nConnectRetries; }
+    // Where the last connectMonitor() failed; None after success.
+    ConnectPhase lastConnectPhase() const { return m_nFailedPhase; }
+    // For SwitchingRate and ConfirmingRate: the working rate aimed at.
+    uint32_t lastConnectTargetRate() const { return m_nPhaseRate; }
+    // "opening the port", "detecting the rate", "switching to 115200 baud",
+    // "confirming 115200 baud"; empty for None. Never translated.
+    static QString connectPhaseText(ConnectPhase nPhase, uint32_t nRate);
     // Closes the transport; always 0.
     int disconnectMonitor();
     // Probes the baud-rate object at the last known rate, else at each table
@@ -126,13 +157,25 @@ public:
 private:
     int objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex,
                           int nLength);
-    bool probe();
+    int detectRate(int &nBudget);
+    bool probe(bool &bHeardSilence);
+    int switchAndConfirm(int &nBudget);
+    int switchOnce(uint32_t nTarget);
+    void setPhase(ConnectPhase nPhase, uint32_t nRate = 0);
 
     std::unique_ptr<TComSerial> m_pTransport;
     QString m_sPortName = QStringLiteral("COM1");
     uint32_t m_nCurrentBaud = 0;
     uint32_t m_nRequestedBaud = 0;
     uint32_t m_nTimeoutMs = kDefaultTimeoutMs;
+    int m_nSlackMs = kTransactionSlackMs;
+    int m_nConnectRetries = 0;
+    ConnectPhase m_nFailedPhase = ConnectPhase::None;
+    uint32_t m_nPhaseRate = 0;
+    // What the last transaction saw of the line: its frame-layer result
+    // (0: the monitor answered, whatever its status) and how many bytes came.
+    int m_nLastTransact = 0;
+    int m_nLastLineBytes = 0;
     TransactionObserver m_observer;
 };
 

@@ -6,6 +6,7 @@
 #include "TBootMonitorLink.h"
 #include "TComSerialPort.h"
 
+#include <QElapsedTimer>
 #include <QtTest>
 
 #include <memory>
@@ -19,6 +20,8 @@ private slots:
     void cleanup();
     void connect_data();
     void connect();
+    void noiseLine_data();
+    void noiseLine();
     void reconnectUsesKnownRate();
     void services_data();
     void services();
@@ -45,36 +48,59 @@ void TestLinkSim::cleanup()
     m_drive.reset();
 }
 
+using Phase = TBootMonitorLink::ConnectPhase;
+
 void TestLinkSim::connect_data()
 {
     QTest::addColumn<uint>("driveRate");
     QTest::addColumn<uint>("requested");
     QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<int>("retries");
     QTest::addColumn<int>("result");
+    QTest::addColumn<Phase>("phase");      // where a failure happened
     QTest::addColumn<uint>("finalRate");
-    QTest::addColumn<uint>("rateWritten"); // value of the baud-rate write, 0: none
+    QTest::addColumn<int>("writes");       // baud-rate writes the drive saw
+    QTest::addColumn<uint>("rateWritten"); // their value, where carried out
 
     const QStringList none;
+    auto fault = [](const char *sFault) { return QStringList{"--fault", sFault}; };
     // Detection at every table rate, then the move to the default rate.
     for (uint nRate : {9600u, 19200u, 38400u, 57600u, 230400u, 460800u, 921600u})
-        QTest::addRow("found at %u", nRate) << nRate << 0u << none << 0 << 115200u << 115200u;
-    QTest::newRow("found at 115200") << 115200u << 0u << none << 0 << 115200u << 0u;
-    QTest::newRow("requested 921600") << 9600u << 921600u << none << 0 << 921600u << 921600u;
-    QTest::newRow("requested 57600 from 460800") << 460800u << 57600u << none << 0 << 57600u << 57600u;
-    QTest::newRow("requested 9600") << 9600u << 9600u << none << 0 << 9600u << 0u;
-    // Requests at 9600: 1 probe, 2 rate read, 3 rate write.
-    QTest::newRow("switch refused") << 9600u << 0u << QStringList{"--fault", "busy:3:174"} << 0
-                                    << 9600u << 115200u;
-    QTest::newRow("switch answer lost") << 9600u << 460800u << QStringList{"--fault", "drop:3"} << 0
-                                        << 9600u << 460800u;
-    QTest::newRow("rate read refused") << 9600u << 0u << QStringList{"--fault", "busy:2:203"} << 0
-                                       << 9600u << 0u;
+        QTest::addRow("found at %u", nRate) << nRate << 0u << none << 0 << 0 << Phase::None << 115200u << 1 << 115200u;
+    QTest::newRow("found at 115200") << 115200u << 0u << none << 0 << 0 << Phase::None << 115200u << 0 << 0u;
+    QTest::newRow("requested 921600") << 9600u << 921600u << none << 0 << 0 << Phase::None << 921600u << 1 << 921600u;
+    QTest::newRow("requested 57600 from 460800") << 460800u << 57600u << none << 0 << 0 << Phase::None << 57600u << 1 << 57600u;
+    QTest::newRow("requested 9600") << 9600u << 9600u << none << 0 << 0 << Phase::None << 9600u << 0 << 0u;
+    // Requests at 9600: 1 probe, 2 rate read, 3 rate write; then 4 at the
+    // new rate (the confirmation, with retries).
+    QTest::newRow("switch refused") << 9600u << 0u << fault("busy:3:174") << 0 << 0 << Phase::None << 9600u << 1 << 115200u;
+    QTest::newRow("switch answer lost") << 9600u << 460800u << fault("drop:3") << 0 << 0 << Phase::None << 9600u << 1 << 460800u;
+    QTest::newRow("rate read refused") << 9600u << 0u << fault("busy:2:203") << 0 << 0 << Phase::None << 9600u << 0 << 0u;
     QTest::newRow("LIFE_TRIGGERs before the probe answer")
-        << 57600u << 0u << QStringList{"--fault", "life:1:300"} << 0 << 115200u << 115200u;
+        << 57600u << 0u << fault("life:1:300") << 0 << 0 << Phase::None << 115200u << 1 << 115200u;
     // A probe answer with a bad checksum does not count as the monitor.
-    QTest::newRow("corrupted probe") << 9600u << 0u << QStringList{"--fault", "corrupt:1"} << 101
-                                     << 0u << 0u;
-    QTest::newRow("no monitor") << 9600u << 0u << QStringList{"--powered-off"} << 101 << 0u << 0u;
+    QTest::newRow("corrupted probe") << 9600u << 0u << fault("corrupt:1") << 0 << 101 << Phase::DetectingRate << 0u << 0 << 0u;
+    QTest::newRow("no monitor") << 9600u << 0u << QStringList{"--powered-off"} << 0 << 101 << Phase::DetectingRate << 0u << 0 << 0u;
+    QTest::newRow("no monitor, retries") << 9600u << 0u << QStringList{"--powered-off"} << 2 << 101 << Phase::DetectingRate << 0u << 0 << 0u;
+
+    // With retries one lost, garbled or busy answer costs time, not the run.
+    const struct { const char *sName; const char *sFault; int nWrites; } kRecovered[] = {
+        {"probe lost", "drop:1", 1},           {"probe garbled", "corrupt:1", 1},
+        {"probe busy", "busy:1:203", 1},       {"rate read lost", "drop:2", 1},
+        {"rate read garbled", "corrupt:2", 1}, {"switch lost", "drop:3", 2},
+        {"switch garbled", "corrupt:3", 1},    {"switch busy", "busy:3:203", 2},
+        {"confirmation lost", "drop:4", 1},    {"confirmation garbled", "corrupt:4", 1},
+        {"confirmation busy", "busy:4:203", 1}};
+    for (const auto &row : kRecovered)
+        QTest::addRow("retry, %s", row.sName) << 9600u << 0u << fault(row.sFault) << 1 << 0 << Phase::None << 115200u
+                                             << row.nWrites << 115200u;
+    QTest::newRow("retry, refused twice") << 9600u << 0u << (fault("busy:3:174") + fault("busy:5:174")) << 1 << 0
+                                          << Phase::None << 9600u << 2 << 115200u;
+    // Out of retries, a failure says where it happened.
+    QTest::newRow("retry, rate read unanswered") << 9600u << 0u << fault("silent:1") << 1 << 101
+                                                 << Phase::SwitchingRate << 9600u << 0 << 0u;
+    QTest::newRow("retry, silent after the switch") << 9600u << 460800u << fault("silent:3") << 1 << 101
+                                                    << Phase::ConfirmingRate << 460800u << 1 << 460800u;
 }
 
 void TestLinkSim::connect()
@@ -82,16 +108,21 @@ void TestLinkSim::connect()
     QFETCH(uint, driveRate);
     QFETCH(uint, requested);
     QFETCH(QStringList, faults);
+    QFETCH(int, retries);
     QFETCH(int, result);
+    QFETCH(Phase, phase);
     QFETCH(uint, finalRate);
+    QFETCH(int, writes);
     QFETCH(uint, rateWritten);
 
     QVERIFY2(m_drive->start(QStringList{"--baud", QString::number(driveRate)} + faults),
              qPrintable(m_drive->errorString()));
     m_link->setPortName(m_drive->portName());
+    m_link->setConnectRetries(retries);
     QCOMPARE(m_link->setRequestedBaudRate(requested), 0);
 
     QCOMPARE(m_link->connectMonitor(), result);
+    QCOMPARE(m_link->lastConnectPhase(), phase);
     QCOMPARE(m_link->isOpen(), result == 0);
     QCOMPARE(m_link->currentBaudRate(), finalRate);
 
@@ -105,18 +136,47 @@ void TestLinkSim::connect()
         QCOMPARE(nDriveRate, finalRate);
     }
 
-    // The rate write as the drive logged it (a refused one carries no value).
+    // The rate writes as the drive logged them (a refused or lost one
+    // carries no value).
     auto rateWrites = [this] {
-        QList<SimDrive::LogEntry> writes;
+        QList<SimDrive::LogEntry> list;
         for (const SimDrive::LogEntry &entry : m_drive->logEntries()) {
             if (entry.sService == "write" && entry.nIndex == 0x5FB0)
-                writes << entry;
+                list << entry;
         }
-        return writes;
+        return list;
     };
-    QTRY_COMPARE_WITH_TIMEOUT(int(rateWrites().size()), rateWritten != 0 ? 1 : 0, 5000);
+    QTRY_COMPARE_WITH_TIMEOUT(int(rateWrites().size()), writes, 5000);
     for (const SimDrive::LogEntry &entry : rateWrites())
         QCOMPARE(entry.number("baud", rateWritten), rateWritten);
+}
+
+// A line that streams LIFE_TRIGGERs or noise from the start holds no rate
+// for long: the scan gives up well within 5 s, retries or not.
+void TestLinkSim::noiseLine_data()
+{
+    QTest::addColumn<QString>("stream");
+    QTest::addColumn<int>("retries");
+    QTest::newRow("LIFE_TRIGGERs") << "stream:0" << 0;
+    QTest::newRow("LIFE_TRIGGERs, retries") << "stream:0" << 2;
+    QTest::newRow("noise, retries") << "stream:0:0x55" << 2;
+    QTest::newRow("DLEs, retries") << "stream:0:0x10" << 2;
+}
+
+void TestLinkSim::noiseLine()
+{
+    QFETCH(QString, stream);
+    QFETCH(int, retries);
+    QVERIFY2(m_drive->start({"--baud", "9600", "--fault", stream}), qPrintable(m_drive->errorString()));
+    m_link->setPortName(m_drive->portName());
+    m_link->setConnectRetries(retries);
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(m_link->connectMonitor(), int(CommError::Timeout));
+    const qint64 nElapsed = timer.elapsed();
+    QCOMPARE(m_link->lastConnectPhase(), Phase::DetectingRate);
+    QVERIFY2(nElapsed < 5000, qPrintable(QStringLiteral("gave up after %1 ms").arg(nElapsed)));
+    qInfo("gave up after %lld ms", nElapsed);
 }
 
 // A second connection starts with the rate the link last talked at instead
