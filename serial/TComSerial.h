@@ -1,6 +1,8 @@
 #ifndef TCOMSERIAL_H
 #define TCOMSERIAL_H
 
+#include "PortOpenError.h"
+
 #include <cstdint>
 
 // The byte transport every exchange with the drive goes through. The
@@ -39,6 +41,10 @@ public:
     // asks for none (the rate table's 0): what this kind of line carries
     // reliably.
     virtual uint32_t defaultWorkingBaudRate() const = 0;
+    // Why the last open() failed with 11 (cause, device, group, lock
+    // owner); Cause::None after a successful open and from a transport that
+    // cannot tell. A wrapper around a transport must pass it on.
+    virtual PortOpenError lastOpenError() const { return PortOpenError(); }
 };
 
 #endif // TCOMSERIAL_H

@@ -27,24 +27,35 @@ TComSerialFTDI::~TComSerialFTDI()
 
 int TComSerialFTDI::open(const char *sPort, uint32_t nBaudrate)
 {
+    m_openError = PortOpenError();
     if (!sPort || std::strlen(sPort) > kMaxPortNameLength)
         return TransportStatus::InvalidParameter;
     if (isOpen())
         close();
 
-    const int32_t nNumber = portNumber(QString::fromUtf8(sPort));
+    m_openError.sDevice = QString::fromUtf8(sPort);
+    const int32_t nNumber = portNumber(m_openError.sDevice);
     if (ftdiPortMap().isEmpty())
         listFtdiPorts(m_api);
     const QMap<int32_t, int32_t> map = ftdiPortMap();
     const auto it = map.constFind(nNumber);
-    if (it == map.constEnd())
-        return TransportStatus::CannotOpen;
-
-    TFtdiApi::Handle pHandle = nullptr;
-    if (m_api.open(it.value(), pHandle) != 0 || !pHandle) {
-        m_pHandle = nullptr;
+    if (it == map.constEnd()) {
+        m_openError.nCause = PortOpenError::Cause::NoSuchDevice;
         return TransportStatus::CannotOpen;
     }
+
+    TFtdiApi::Handle pHandle = nullptr;
+    const int nOpened = m_api.open(it.value(), pHandle);
+    if (nOpened != 0 || !pHandle) {
+        m_pHandle = nullptr;
+        m_openError.nCause = nOpened == TFtdiApi::OpenAccessDenied ? PortOpenError::Cause::PermissionDenied
+                             : nOpened == TFtdiApi::OpenInUse      ? PortOpenError::Cause::InUse
+                                                                   : PortOpenError::Cause::Other;
+        if (m_openError.nCause == PortOpenError::Cause::Other)
+            m_openError.sSystemText = QStringLiteral("the converter cannot be opened (error %1)").arg(nOpened);
+        return TransportStatus::CannotOpen;
+    }
+    m_openError = PortOpenError();
     m_pHandle = pHandle;
     m_api.setDataCharacteristics(m_pHandle, TFtdiApi::Bits8, TFtdiApi::StopBits1, TFtdiApi::ParityNone);
     m_api.setFlowControl(m_pHandle, TFtdiApi::FlowNone, 0, 0);

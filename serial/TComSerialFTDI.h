@@ -33,12 +33,14 @@ public:
     // Drops received bytes only; pending output is still sent.
     int purge() override;
     uint32_t defaultWorkingBaudRate() const override;   // 230400
+    PortOpenError lastOpenError() const override { return m_openError; }
 
 private:
     TFtdiApi &m_api;
     TFtdiApi::Handle m_pHandle = nullptr;
     uint32_t m_nTimeout = 0;
     uint32_t m_nBaudRate = 0;
+    PortOpenError m_openError;
 };
 
 #endif // TCOMSERIALFTDI_H

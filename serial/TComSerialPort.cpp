@@ -1,5 +1,6 @@
 #include "TComSerialPort.h"
 
+#include "PortAccess.h"
 #include "TransportStatus.h"
 
 #include <QDeadlineTimer>
@@ -102,6 +103,7 @@ TComSerialPort::~TComSerialPort()
 
 int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
 {
+    m_openError = PortOpenError();
     if (!sPort)
         return TransportStatus::InvalidParameter;
     const QString sName = QString::fromUtf8(sPort);
@@ -109,8 +111,10 @@ int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
         return TransportStatus::InvalidParameter;
     if (isOpen())
         close();
-    if (sName.isEmpty())
+    if (sName.isEmpty()) {
+        m_openError.nCause = PortOpenError::Cause::NoSuchDevice;
         return TransportStatus::CannotOpen;
+    }
 
     // The port object belongs to the thread that uses it: the transport is
     // built in the window's thread but runs in the worker's.
@@ -122,13 +126,15 @@ int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
         m_pPort = new QSerialPort;
 
     const uint32_t nRate = nBaudrate != 0 ? nBaudrate : m_nLastRate;
-    m_pPort->setPortName(sName);
+    const QString sDevice = PortAccess::devicePath(sName);
+    m_pPort->setPortName(sDevice);
     m_pPort->setBaudRate(clampedInt(nRate));
     m_pPort->setDataBits(QSerialPort::Data8);
     m_pPort->setParity(QSerialPort::NoParity);
     m_pPort->setStopBits(QSerialPort::OneStop);
     m_pPort->setFlowControl(QSerialPort::NoFlowControl);
     if (!m_pPort->open(QIODevice::ReadWrite)) {
+        m_openError = PortAccess::diagnose(sDevice, m_pPort->error(), m_pPort->errorString());
         m_pPort->clearError();
         return TransportStatus::CannotOpen;
     }

@@ -20,9 +20,11 @@ public:
     TComSerialPort &operator=(const TComSerialPort &) = delete;
 
     // sPort: a name from the port list ("COM12", "ttyUSB0") or a device path
-    // ("/dev/pts/5"). A bare "COM" name longer than 11 characters gives 1.
-    // An open port is closed first. nBaudrate 0 keeps the rate the transport
-    // last ran at (9600 on a new transport).
+    // ("/dev/pts/5"); links are followed, so that every name of a device
+    // takes the same lock. A bare "COM" name longer than 11 characters
+    // gives 1. An open port is closed first. nBaudrate 0 keeps the rate the
+    // transport last ran at (9600 on a new transport). A port another
+    // program holds gives 11 before a byte is sent; lastOpenError() says why.
     int open(const char *sPort, uint32_t nBaudrate) override;
     int close() override;   // -1 when no port is open
     bool isOpen() const override;
@@ -40,6 +42,7 @@ public:
     // Drops bytes received and not yet read, and bytes not yet sent.
     int purge() override;   // -1 when closed
     uint32_t defaultWorkingBaudRate() const override;   // 115200
+    PortOpenError lastOpenError() const override { return m_openError; }
 
 private:
     void requestLowLatency();
@@ -48,6 +51,7 @@ private:
     QSerialPort *m_pPort = nullptr;
     uint32_t m_nTimeout = 0;
     uint32_t m_nLastRate = 9600;
+    PortOpenError m_openError;
 };
 
 #endif // TCOMSERIALPORT_H

@@ -28,6 +28,9 @@ public:
     enum : uint8_t { Bits8 = 8, StopBits1 = 0, ParityNone = 0 };
     enum : uint16_t { FlowNone = 0 };
     enum : uint32_t { PurgeRx = 1, PurgeTx = 2 };
+    // Failures of open() whose cause the operator is told; any other
+    // non-zero result is a failure without a known cause.
+    enum : int { OpenAccessDenied = 0x100, OpenInUse = 0x101 };
 
     virtual ~TFtdiApi() = default;
 

@@ -1,10 +1,12 @@
 // The COM-port transport over real pseudo-terminals: the test holds the
-// master side and plays the far end of the line.
+// master side and plays the far end of the line; a second process plays
+// another program on the same port.
 #include "TComSerialPort.h"
 
 #include <QtTest>
 
 #include <QDir>
+#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -12,13 +14,17 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
+
+using Cause = PortOpenError::Cause;
 
 namespace {
 
@@ -130,6 +136,8 @@ private slots:
 
     void openErrors_data();
     void openErrors();
+    void secondProgramKeptOut_data();
+    void secondProgramKeptOut();
     void longDevicePathAccepted();
     void closedTransport();
     void closeAndReopen();
@@ -155,25 +163,115 @@ void TestComSerialPort::init()
 
 void TestComSerialPort::openErrors_data()
 {
-    QTest::addColumn<QByteArray>("name");
+    QTest::addColumn<QByteArray>("name");     // "@file": a regular file
     QTest::addColumn<int>("result");
-    QTest::newRow("missing device") << QByteArray("/dev/servoprog-no-such-port") << 11;
-    QTest::newRow("missing port name") << QByteArray("ttyServoprogMissing9") << 11;
-    QTest::newRow("empty") << QByteArray("") << 11;
-    QTest::newRow("COM, 11 characters") << QByteArray("COM12345678") << 11;
-    QTest::newRow("COM, 12 characters") << QByteArray("COM123456789") << 1;
-    QTest::newRow("com, 12 characters") << QByteArray("com123456789") << 1;
-    QTest::newRow("not a device") << QByteArray("/dev/null") << 11;
+    QTest::addColumn<Cause>("cause");
+    QTest::addColumn<QString>("device");
+    QTest::newRow("missing device") << QByteArray("/dev/servoprog-no-such-port") << 11 << Cause::NoSuchDevice
+                                    << "/dev/servoprog-no-such-port";
+    QTest::newRow("missing port name") << QByteArray("ttyServoprogMissing9") << 11 << Cause::NoSuchDevice
+                                       << "/dev/ttyServoprogMissing9";
+    QTest::newRow("empty") << QByteArray("") << 11 << Cause::NoSuchDevice << "";
+    QTest::newRow("COM, 11 characters") << QByteArray("COM12345678") << 11 << Cause::NoSuchDevice
+                                        << "/dev/COM12345678";
+    QTest::newRow("COM, 12 characters") << QByteArray("COM123456789") << 1 << Cause::None << "";
+    QTest::newRow("com, 12 characters") << QByteArray("com123456789") << 1 << Cause::None << "";
+    QTest::newRow("device, not a terminal") << QByteArray("/dev/null") << 11 << Cause::NotSerialDevice << "/dev/null";
+    QTest::newRow("regular file") << QByteArray("@file") << 11 << Cause::NotSerialDevice << "@file";
 }
 
 void TestComSerialPort::openErrors()
 {
     QFETCH(QByteArray, name);
     QFETCH(int, result);
+    QFETCH(Cause, cause);
+    QFETCH(QString, device);
+    QTemporaryDir dir;
+    if (name == "@file") {
+        QFile file(dir.filePath("image.hex"));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        device = QFileInfo(file).canonicalFilePath();
+        name = QFile::encodeName(device);
+    }
     TComSerialPort transport;
     QCOMPARE(transport.open(name.constData(), 9600), result);
     QVERIFY(!transport.isOpen());
+    QCOMPARE(transport.lastOpenError().nCause, cause);
+    QCOMPARE(transport.lastOpenError().sDevice, device);
     QCOMPARE(transport.close(), -1);
+}
+
+// One program per drive: a second program opening the port, by its path or
+// by a link to it, is refused before it sends a byte and is told who holds
+// the port; root is kept out too. The first one goes on undisturbed. A user
+// without access is told the device's group.
+void TestComSerialPort::secondProgramKeptOut_data()
+{
+    QTest::addColumn<bool>("held");          // this test holds the port open
+    QTest::addColumn<bool>("throughLink");
+    QTest::addColumn<bool>("unprivileged");  // the second program may not open the device
+    QTest::addColumn<Cause>("cause");
+    QTest::newRow("same path") << true << false << false << Cause::InUse;
+    QTest::newRow("through a link") << true << true << false << Cause::InUse;
+    QTest::newRow("no access") << false << false << true << Cause::PermissionDenied;
+}
+
+void TestComSerialPort::secondProgramKeptOut()
+{
+    QFETCH(bool, held);
+    QFETCH(bool, throughLink);
+    QFETCH(bool, unprivileged);
+    QFETCH(Cause, cause);
+
+    PtyPair pty;
+    QVERIFY(pty.isValid());
+    TComSerialPort first;
+    if (held)
+        QCOMPARE(first.open(pty.slaveName(), 9600), 0);
+    QTemporaryDir dir;
+    QString sPath = QString::fromLocal8Bit(pty.slaveName());
+    if (throughLink) {
+        QVERIFY(QFile::link(sPath, dir.filePath("by-id-link")));
+        sPath = dir.filePath("by-id-link");
+    }
+    // root may open anything; the second program then gives its rights
+    // up. Anyone else gets a device the owner may not open.
+    const bool bRoot = ::geteuid() == 0;
+    if (unprivileged && !bRoot)
+        QVERIFY(::chmod(pty.slaveName(), 0) == 0);
+
+    QProcess second;
+    QStringList arguments{"--open-port", sPath};
+    if (unprivileged && bRoot)
+        arguments << "--drop-rights";
+    second.start(QCoreApplication::applicationFilePath(), arguments);
+    QVERIFY(second.waitForFinished(20000));
+    if (unprivileged && !bRoot)
+        ::chmod(pty.slaveName(), 0620);
+    const QStringList report = QString::fromLocal8Bit(second.readAllStandardOutput()).trimmed().split('|');
+    QCOMPARE(report.size(), 5);
+    QCOMPARE(report.at(0), QStringLiteral("11"));
+    QCOMPARE(report.at(1).toInt(), int(cause));
+    if (cause == Cause::InUse) {
+        QCOMPARE(report.at(2).toLongLong(), QCoreApplication::applicationPid());
+        QCOMPARE(report.at(3), QCoreApplication::applicationName());
+    } else {
+        QCOMPARE(report.at(4), QFileInfo(sPath).group());
+    }
+
+    if (held) {
+        QVERIFY(pty.send("ping"));
+        QVERIFY(pty.waitUntilArrived(4));
+        first.setTimeout(1000);
+        uint8_t buffer[8];
+        uint32_t nCount = 0;
+        QCOMPARE(first.read(buffer, 8, nCount), 0);
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), int(nCount)), QByteArray("ping"));
+        const uint8_t reply[] = {'p', 'o', 'n', 'g'};
+        QCOMPARE(first.write(reply, 4), 0);
+    }
+    // Nothing but the first program's answer went out.
+    QCOMPARE(pty.receive(), held ? QByteArray("pong") : QByteArray());
 }
 
 void TestComSerialPort::longDevicePathAccepted()
@@ -441,5 +539,32 @@ void TestComSerialPort::usedFromThreadWithoutEventLoop()
     QCOMPARE(transport.close(), 0);
 }
 
-QTEST_GUILESS_MAIN(TestComSerialPort)
+// The second program of secondProgramKeptOut: opens the port, sends a
+// byte if that works, and reports "result|cause|owner pid|owner|group".
+int openPortAndReport(const char *sPath, bool bDropRights)
+{
+    if (bDropRights && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+        return 2;
+    TComSerialPort transport;
+    const int nResult = transport.open(sPath, 9600);
+    if (nResult == 0) {
+        const uint8_t nByte = 'X';
+        transport.write(&nByte, 1);
+    }
+    const PortOpenError error = transport.lastOpenError();
+    std::printf("%d|%d|%lld|%s|%s\n", nResult, int(error.nCause), static_cast<long long>(error.nOwnerPid),
+                error.sOwnerProgram.toLocal8Bit().constData(), error.sGroup.toLocal8Bit().constData());
+    return 0;
+}
+
+int main(int argc, char *argv[])
+{
+    if (argc >= 3 && std::strcmp(argv[1], "--open-port") == 0)
+        return openPortAndReport(argv[2], argc >= 4 && std::strcmp(argv[3], "--drop-rights") == 0);
+    QCoreApplication app(argc, argv);
+    TestComSerialPort test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "tst_comserialport.moc"

@@ -1,0 +1,57 @@
+#include "PortOpenError.h"
+
+#include "PortDiscovery.h"
+#include "PortResolver.h"
+
+namespace {
+
+const char *const kUdevHint =
+    "the udev rule 70-servoprog.rules that the package installs (packaging/70-servoprog.rules; "
+    "replug the converter afterwards; see docs/install.md)";
+
+QString ownerText(const PortOpenError &error)
+{
+    if (!error.sOwnerProgram.isEmpty() && error.nOwnerPid > 0)
+        return QStringLiteral(" (%1, process %2)").arg(error.sOwnerProgram).arg(error.nOwnerPid);
+    if (!error.sOwnerProgram.isEmpty())
+        return QStringLiteral(" (%1)").arg(error.sOwnerProgram);
+    if (error.nOwnerPid > 0)
+        return QStringLiteral(" (process %1)").arg(error.nOwnerPid);
+    return QString();
+}
+
+} // namespace
+
+QString portOpenAdvice(const PortOpenError &error, const QVector<PortDescription> &ports)
+{
+    const QString sDevice = error.sDevice.isEmpty() ? QStringLiteral("The port") : error.sDevice;
+    switch (error.nCause) {
+    case PortOpenError::Cause::None:
+        return QString();
+    case PortOpenError::Cause::PermissionDenied:
+        // Joining root's group is no advice to give.
+        if (!error.sGroup.isEmpty() && error.sGroup != QLatin1String("root"))
+            return QStringLiteral("%1: permission denied. Join the group %2 that owns it "
+                                  "(sudo usermod -aG %2 $USER, then log out and in again) or use %3.")
+                .arg(sDevice, error.sGroup, QLatin1String(kUdevHint));
+        return QStringLiteral("%1: permission denied. Use %2, or run as a user who may open the device.")
+            .arg(sDevice, QLatin1String(kUdevHint));
+    case PortOpenError::Cause::NoSuchDevice: {
+        const QStringList found = describeWithIdentities(ports);
+        if (found.isEmpty())
+            return QStringLiteral("%1: no such device, and no serial port was found; is the converter plugged in?")
+                .arg(sDevice);
+        return QStringLiteral("%1: no such device. Ports found: %2.").arg(sDevice, found.join(QStringLiteral(", ")));
+    }
+    case PortOpenError::Cause::InUse:
+        return QStringLiteral("%1 is in use by another program%2; close it or choose another port.")
+            .arg(sDevice, ownerText(error));
+    case PortOpenError::Cause::NotSerialDevice:
+        return QStringLiteral("%1 is not a serial device.").arg(sDevice);
+    case PortOpenError::Cause::Other:
+        break;
+    }
+    if (error.sSystemText.isEmpty())
+        return QStringLiteral("%1 cannot be opened.").arg(sDevice);
+    return QStringLiteral("%1: %2.").arg(sDevice, error.sSystemText);
+}
