@@ -1,7 +1,7 @@
 #include "TFtdiApiLibftdi.h"
 
-#include <QByteArray>
-#include <QElapsedTimer>
+#include "FtdiRxQueue.h"
+
 #include <QMutexLocker>
 
 #include <cstring>
@@ -17,13 +17,24 @@ constexpr int kUsbReadTimeoutMs = 1000;
 // A write time-out of 0 means "none" to callers; an unplugged or stalled
 // converter must still not hang the worker for ever.
 constexpr int kUsbWriteTimeoutUnboundedMs = 5000;
-constexpr int kFetchChunk = 4096;
+
+// One ftdi_read_data() call; a USB time-out only means nothing came.
+int readConverter(ftdi_context *pContext, uint8_t *pBuffer, int nSize)
+{
+    const int nGot = ftdi_read_data(pContext, pBuffer, nSize);
+    return nGot == LIBUSB_ERROR_TIMEOUT ? 0 : nGot;
+}
 
 struct Device {
+    explicit Device(ftdi_context *pNewContext)
+        : pContext(pNewContext),
+          queue([pNewContext](uint8_t *pBuffer, int nSize) { return readConverter(pNewContext, pBuffer, nSize); })
+    {
+    }
     ftdi_context *pContext = nullptr;
     int nIndex = -1;            // position in the device list when opened
-    uint32_t nReadTimeout = 0;  // ms; 0 waits for the full count
-    QByteArray pending;         // fetched from the chip, not yet read
+    uint32_t nReadTimeout = 0;  // ms; 0 takes only what is there
+    FtdiRxQueue queue;          // fetched from the chip, not yet read
 };
 
 Device *device(TFtdiApi::Handle pHandle)
@@ -41,32 +52,6 @@ uint32_t locationOf(libusb_device *pDev)
     for (int i = 0; i < nPorts; ++i)
         nLoc = (nLoc << 4) | (ports[i] & 0x0f);
     return nLoc;
-}
-
-// Moves whatever the chip holds into the handle's pending bytes.
-int fetch(Device *pDevice)
-{
-    unsigned char chunk[kFetchChunk];
-    for (;;) {
-        const int nGot = ftdi_read_data(pDevice->pContext, chunk, kFetchChunk);
-        if (nGot == LIBUSB_ERROR_TIMEOUT)
-            return 0;
-        if (nGot < 0)
-            return nGot;
-        pDevice->pending.append(reinterpret_cast<const char *>(chunk), nGot);
-        if (nGot < kFetchChunk)
-            return 0;
-    }
-}
-
-uint32_t takePending(Device *pDevice, uint8_t *pBuffer, uint32_t nCount)
-{
-    const uint32_t nTake = qMin<uint32_t>(nCount, uint32_t(pDevice->pending.size()));
-    if (nTake > 0) {
-        memcpy(pBuffer, pDevice->pending.constData(), nTake);
-        pDevice->pending.remove(0, int(nTake));
-    }
-    return nTake;
 }
 
 } // namespace
@@ -97,10 +82,11 @@ int TFtdiApiLibftdi::openMatching(int nIndex, uint32_t nLocId, Handle &pHandle)
 
     if (nResult != 0) {
         ftdi_free(pContext);
-        return nResult;
+        // libusb_open() refused (access rights), or the interface is
+        // claimed by another program.
+        return nResult == -4 || nResult == -8 ? OpenAccessDenied : nResult == -5 ? OpenInUse : nResult;
     }
-    auto *pDevice = new Device;
-    pDevice->pContext = pContext;
+    auto *pDevice = new Device(pContext);
     pDevice->nIndex = nPosition;
     pContext->usb_read_timeout = kUsbReadTimeoutMs;
     pContext->usb_write_timeout = kUsbWriteTimeoutUnboundedMs;
@@ -185,8 +171,8 @@ int TFtdiApiLibftdi::getQueueStatus(Handle pHandle, uint32_t &nRxBytes)
     Device *pDevice = device(pHandle);
     if (!pDevice)
         return -1;
-    const int nResult = fetch(pDevice);
-    nRxBytes = uint32_t(pDevice->pending.size());
+    const int nResult = pDevice->queue.fetch();
+    nRxBytes = pDevice->queue.size();
     return nResult;
 }
 
@@ -196,20 +182,7 @@ int TFtdiApiLibftdi::read(Handle pHandle, uint8_t *pBuffer, uint32_t nCount, uin
     Device *pDevice = device(pHandle);
     if (!pDevice || !pBuffer)
         return -1;
-    nRead = takePending(pDevice, pBuffer, nCount);
-    QElapsedTimer timer;
-    timer.start();
-    while (nRead < nCount) {
-        const uint32_t nWant = qMin<uint32_t>(nCount - nRead, INT32_MAX);
-        const int nGot = ftdi_read_data(pDevice->pContext, pBuffer + nRead, int(nWant));
-        if (nGot < 0 && nGot != LIBUSB_ERROR_TIMEOUT)
-            return nGot;
-        if (nGot > 0)
-            nRead += uint32_t(nGot);
-        if (pDevice->nReadTimeout != 0 && timer.elapsed() >= qint64(pDevice->nReadTimeout))
-            break;
-    }
-    return 0;
+    return pDevice->queue.read(pBuffer, nCount, pDevice->nReadTimeout, nRead);
 }
 
 int TFtdiApiLibftdi::write(Handle pHandle, const uint8_t *pBuffer, uint32_t nCount, uint32_t &nWritten)
@@ -232,7 +205,7 @@ int TFtdiApiLibftdi::purge(Handle pHandle, uint32_t nMask)
         return -1;
     int nResult = 0;
     if (nMask & PurgeRx) {
-        pDevice->pending.clear();
+        pDevice->queue.clear();
         nResult = ftdi_tciflush(pDevice->pContext);
     }
     if ((nMask & PurgeTx) && nResult == 0)

@@ -12,7 +12,8 @@
 //
 // libftdi1 has no receive queue of its own that could be asked for a count,
 // so each handle keeps the bytes fetched from the chip until read() takes
-// them; getQueueStatus() fetches what the chip holds right now.
+// them (FtdiRxQueue); getQueueStatus() fetches what the chip holds right
+// now. Both are bounded in time even when the chip never stops sending.
 class TFtdiApiLibftdi : public TFtdiApi
 {
 public:

@@ -1,12 +1,18 @@
 #ifndef SCRIPTEDFTDIAPI_H
 #define SCRIPTEDFTDIAPI_H
 
+#include "FtdiRxQueue.h"
 #include "TFtdiApi.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QMap>
 #include <QSet>
 #include <QStringList>
+#include <QThread>
+
+#include <algorithm>
+#include <cstring>
 
 // A converter layer whose answers the test sets up beforehand and whose calls
 // it records, so the FTDI transport's decisions can be checked without a
@@ -34,6 +40,19 @@ public:
 
     QStringList calls;
     int nOpenHandles = 0;
+
+    // A converter that keeps sending nByte, nBytesPerMs for nForMs, read
+    // through the receive queue the libftdi1 layer uses: its reads return
+    // only when the count asked for came, as ftdi_read_data() does while
+    // data keeps arriving.
+    void startStream(char nByte, int nBytesPerMs, int nForMs)
+    {
+        m_nStreamByte = nByte;
+        m_nStreamPerMs = nBytesPerMs;
+        m_nStreamForMs = nForMs;
+        m_nStreamTaken = 0;
+        m_stream.start();
+    }
 
     void addConverter(uint32_t nLocId, int32_t nNumber)
     {
@@ -91,11 +110,17 @@ public:
     int setTimeouts(Handle, uint32_t nReadMs, uint32_t nWriteMs) override
     {
         calls << QStringLiteral("setTimeouts %1 %2").arg(nReadMs).arg(nWriteMs);
+        m_nReadTimeoutMs = nReadMs;
         return 0;
     }
     int getQueueStatus(Handle, uint32_t &nRxBytes) override
     {
         calls << QStringLiteral("getQueueStatus");
+        if (m_stream.isValid()) {
+            const int nResult = m_queue.fetch();
+            nRxBytes = m_queue.size();
+            return nResult;
+        }
         nRxBytes = bQueueFails ? 77 : uint32_t(rx.size());   // garbage on failure
         return bQueueFails ? 4 : 0;
     }
@@ -103,6 +128,8 @@ public:
     {
         calls << QStringLiteral("read %1").arg(nCount);
         nRead = 0;
+        if (m_stream.isValid())
+            return m_queue.read(pBuffer, nCount, m_nReadTimeoutMs, nRead);
         if (bReadFails)
             return 4;
         nRead = qMin<uint32_t>(nCount, uint32_t(rx.size()));
@@ -123,8 +150,11 @@ public:
     int purge(Handle, uint32_t nMask) override
     {
         calls << QStringLiteral("purge %1").arg(nMask);
-        if (nMask & PurgeRx)
+        if (nMask & PurgeRx) {
             rx.clear();
+            m_queue.clear();
+            m_nStreamTaken = std::max(m_nStreamTaken, streamed());
+        }
         return 0;
     }
     int createDeviceInfoList(uint32_t &nDevices) override
@@ -169,6 +199,34 @@ private:
         ++nOpenHandles;
         return new uint32_t(nTag);
     }
+
+    // Stream bytes sent so far.
+    qint64 streamed() const
+    {
+        return std::min<qint64>(m_stream.elapsed(), m_nStreamForMs) * m_nStreamPerMs;
+    }
+    // ftdi_read_data() on the stream: waits while bytes keep coming.
+    int converterRead(uint8_t *pBuffer, int nSize)
+    {
+        int nGot = 0;
+        for (;;) {
+            const int nTake = int(std::min<qint64>(nSize - nGot, streamed() - m_nStreamTaken));
+            std::memset(pBuffer + nGot, m_nStreamByte, size_t(nTake));
+            nGot += nTake;
+            m_nStreamTaken += nTake;
+            if (nGot == nSize || m_stream.elapsed() >= m_nStreamForMs)
+                return nGot;
+            QThread::msleep(1);
+        }
+    }
+
+    QElapsedTimer m_stream;   // valid while streaming
+    char m_nStreamByte = 0;
+    int m_nStreamPerMs = 0;
+    int m_nStreamForMs = 0;
+    qint64 m_nStreamTaken = 0;
+    uint32_t m_nReadTimeoutMs = 0;
+    FtdiRxQueue m_queue{[this](uint8_t *pBuffer, int nSize) { return converterRead(pBuffer, nSize); }};
 };
 
 #endif // SCRIPTEDFTDIAPI_H

@@ -1,5 +1,8 @@
 // The FTDI transport's and the converter enumeration's decisions, checked
-// over a scripted converter layer; plus port-name rules and the factory.
+// over a scripted converter layer (a streaming converter through the
+// libftdi1 layer's receive queue); plus port-name rules and the factory.
+#include "CommError.h"
+#include "LinkTransaction.h"
 #include "PortDiscovery.h"
 #include "ScriptedFtdiApi.h"
 #include "TComSerialFTDI.h"
@@ -8,8 +11,10 @@
 
 #include <QtTest>
 
+#include <cstring>
 #include <functional>
 
+using Cause = PortOpenError::Cause;
 using FtdiCall = std::function<int(TComSerialFTDI &)>;
 Q_DECLARE_METATYPE(FtdiCall)
 
@@ -61,6 +66,8 @@ private slots:
     void writeAllOrNothing();
     void purgeOnlyWhenBytesWait_data();
     void purgeOnlyWhenBytesWait();
+    void streamingConverterCannotHoldTheLine_data();
+    void streamingConverterCannotHoldTheLine();
 
     void factoryChoosesByName_data();
     void factoryChoosesByName();
@@ -192,16 +199,21 @@ void TestComSerialFtdi::openRefused_data()
     QTest::addColumn<int>("openResult");
     QTest::addColumn<int>("result");
     QTest::addColumn<int>("opens");      // open calls reaching the layer
+    QTest::addColumn<Cause>("cause");
 
-    QTest::newRow("11 characters") << QByteArray("FTDI0000003") << true << 0 << 0 << 1;
-    QTest::newRow("12 characters") << QByteArray("FTDI00000003") << true << 0 << 1 << 0;
-    QTest::newRow("12 characters, COM") << QByteArray("COM000000003") << true << 0 << 1 << 0;
-    QTest::newRow("other number") << QByteArray("FTDI4") << true << 0 << 11 << 0;
-    QTest::newRow("no digit") << QByteArray("FTDI") << true << 0 << 11 << 0;
-    QTest::newRow("not a plain number") << QByteArray("FTDI3a") << true << 0 << 11 << 0;
-    QTest::newRow("empty") << QByteArray("") << true << 0 << 11 << 0;
-    QTest::newRow("no converter") << QByteArray("FTDI1") << false << 0 << 11 << 0;
-    QTest::newRow("open fails") << QByteArray("FTDI3") << true << 3 << 11 << 1;
+    QTest::newRow("11 characters") << QByteArray("FTDI0000003") << true << 0 << 0 << 1 << Cause::None;
+    QTest::newRow("12 characters") << QByteArray("FTDI00000003") << true << 0 << 1 << 0 << Cause::None;
+    QTest::newRow("12 characters, COM") << QByteArray("COM000000003") << true << 0 << 1 << 0 << Cause::None;
+    QTest::newRow("other number") << QByteArray("FTDI4") << true << 0 << 11 << 0 << Cause::NoSuchDevice;
+    QTest::newRow("no digit") << QByteArray("FTDI") << true << 0 << 11 << 0 << Cause::NoSuchDevice;
+    QTest::newRow("not a plain number") << QByteArray("FTDI3a") << true << 0 << 11 << 0 << Cause::NoSuchDevice;
+    QTest::newRow("empty") << QByteArray("") << true << 0 << 11 << 0 << Cause::NoSuchDevice;
+    QTest::newRow("no converter") << QByteArray("FTDI1") << false << 0 << 11 << 0 << Cause::NoSuchDevice;
+    QTest::newRow("open fails") << QByteArray("FTDI3") << true << 3 << 11 << 1 << Cause::Other;
+    QTest::newRow("access denied") << QByteArray("FTDI3") << true << int(TFtdiApi::OpenAccessDenied) << 11 << 1
+                                   << Cause::PermissionDenied;
+    QTest::newRow("claimed by another program") << QByteArray("FTDI3") << true << int(TFtdiApi::OpenInUse) << 11 << 1
+                                                << Cause::InUse;
 }
 
 void TestComSerialFtdi::openRefused()
@@ -211,6 +223,7 @@ void TestComSerialFtdi::openRefused()
     QFETCH(int, openResult);
     QFETCH(int, result);
     QFETCH(int, opens);
+    QFETCH(Cause, cause);
     ScriptedFtdiApi api;
     api.nOpenResult = openResult;
     if (mapped)
@@ -218,6 +231,9 @@ void TestComSerialFtdi::openRefused()
     TComSerialFTDI transport(api);
     QCOMPARE(transport.open(name.constData(), 9600), result);
     QCOMPARE(transport.isOpen(), result == 0);
+    QCOMPARE(transport.lastOpenError().nCause, cause);
+    if (cause != Cause::None)
+        QCOMPARE(transport.lastOpenError().sDevice, QString::fromLatin1(name));
     QCOMPARE(api.count("open "), opens);
     if (result == 1)
         QVERIFY(api.calls.isEmpty());
@@ -439,6 +455,45 @@ void TestComSerialFtdi::purgeOnlyWhenBytesWait()
     f.api.bQueueFails = queueFails;
     QCOMPARE(f.transport.purge(), 0);
     QCOMPARE(f.api.calls, calls);
+}
+
+// A converter that streams without end (a drive sending LIFE_TRIGGERs, a
+// noisy line) holds neither a read nor a purge for long, nor a transaction
+// past its deadline.
+void TestComSerialFtdi::streamingConverterCannotHoldTheLine_data()
+{
+    QTest::addColumn<int>("bytesPerMs");
+    QTest::newRow("9600 baud") << 1;
+    QTest::newRow("921600 baud") << 92;
+}
+
+void TestComSerialFtdi::streamingConverterCannotHoldTheLine()
+{
+    QFETCH(int, bytesPerMs);
+    constexpr int kDeadlineMs = 1000;
+    OpenFtdi f;
+    QVERIFY(f.bOpen);
+    f.api.startStream('*', bytesPerMs, 4 * kDeadlineMs);
+    f.transport.setTimeout(300);
+
+    QElapsedTimer timer;
+    timer.start();
+    uint8_t buffer[64];
+    uint32_t nCount = 0;
+    QCOMPARE(f.transport.read(buffer, 64, nCount), 0);
+    QVERIFY(nCount > 0 && buffer[0] == '*');
+    QCOMPARE(f.transport.purge(), 0);
+    QVERIFY2(timer.elapsed() < 300, qPrintable(QString::number(timer.elapsed())));
+
+    ServiceExchange exchange;
+    exchange.nRequestLength = 5;
+    exchange.nResponseCapacity = 16;
+    const uint8_t aProbe[] = {0x04, 0x5F, 0xB0, 0x01, 0x04};
+    std::memcpy(exchange.aRequest, aProbe, sizeof aProbe);
+    timer.restart();
+    QCOMPARE(transact(f.transport, exchange, kDeadlineMs), int(CommError::Timeout));
+    QVERIFY2(timer.elapsed() < kDeadlineMs + 300, qPrintable(QString::number(timer.elapsed())));
+    QVERIFY(exchange.nLineBytes > kDeadlineMs / 2);   // bytes came all along
 }
 
 void TestComSerialFtdi::factoryChoosesByName_data()
