@@ -127,8 +127,10 @@ bool isDevice(const QString &sPath)
 
 bool needsPortList(const QString &sText)
 {
-    return sText.startsWith(kUsbPrefix, Qt::CaseInsensitive) || QFileInfo(sText).isSymLink()
-           || sText.startsWith(QLatin1String("/dev/serial/"));
+    // A bare port name is no path: a file of that name in the current
+    // folder must not stand in for the port.
+    return sText.startsWith(kUsbPrefix, Qt::CaseInsensitive) || sText.startsWith(QLatin1String("/dev/serial/"))
+           || (sText.contains(QLatin1Char('/')) && QFileInfo(sText).isSymLink());
 }
 
 QStringList portIdentities(const QVector<PortDescription> &ports)
