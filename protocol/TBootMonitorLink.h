@@ -52,6 +52,8 @@ public:
     // The same for a rate probe: its answer is a dozen bytes, so a line
     // that streams noise or LIFE_TRIGGERs is given up on soon at each rate.
     static constexpr int kProbeSlackMs = 100;
+    // Most data bytes one object transaction carries.
+    static constexpr int kMaxObjectData = 256;
 
     // The steps of connectMonitor(), to say where a connection failed.
     enum class ConnectPhase {
@@ -61,8 +63,6 @@ public:
         SwitchingRate,   // moving monitor and port to the working rate
         ConfirmingRate   // probing the monitor at the working rate
     };
-    // Most data bytes one object transaction carries.
-    static constexpr int kMaxObjectData = 256;
 
     // Takes ownership of pTransport (may be null, see setTransport).
     explicit TBootMonitorLink(TComSerial *pTransport = nullptr);
@@ -113,6 +113,7 @@ public:
     // "opening the port", "detecting the rate", "switching to 115200 baud",
     // "confirming 115200 baud"; empty for None. Never translated.
     static QString connectPhaseText(ConnectPhase nPhase, uint32_t nRate);
+
     // Closes the transport; always 0.
     int disconnectMonitor();
     // Probes the baud-rate object at the last known rate, else at each table
