@@ -29,6 +29,9 @@ UpdateWorker::UpdateWorker(TComSerial *pTransport)
     , m_pTransport(new CountingSerial(pTransport))
     , m_pCompressor(&compressBlock)
 {
+    qRegisterMetaType<JobPhase>();
+    qRegisterMetaType<JobStats>();
+    qRegisterMetaType<RunStats>();
     // The link owns the transport; the counting layer lets the worker report
     // what each job cost on the wire.
     useTransport(m_pTransport);
@@ -119,6 +122,7 @@ void UpdateWorker::process()
         break;
     }
     m_stats.bStarted = bStarted;
+    emit RunStarted(m_stats);
 
     if (bStarted) {
         for (int i = 0; i < jobs.size(); ++i) {
@@ -127,7 +131,7 @@ void UpdateWorker::process()
                 continue;
             m_nCurrentJob = i;
             JobStats &job = m_stats.jobs[i];
-            job.bRan = true;
+            emit JobStarted(job);
             const uint64_t nSentBefore = m_pTransport->bytesSent();
             const uint64_t nReceivedBefore = m_pTransport->bytesReceived();
             const uint32_t nTransactionsBefore = m_nTransactions;
@@ -135,12 +139,18 @@ void UpdateWorker::process()
 
             const int nResult = entry.nMemory <= Flash1 ? runFlashJob(entry) : runEepromJob(entry);
 
-            job.nResult = nResult;
+            // A Read whose output could not be written returns 0 (the list
+            // goes on) but has not done what was asked.
+            if (nResult == 0 && job.eFailure == WorkerFailure::None)
+                job.eOutcome = JobOutcome::Done;
+            else
+                job.eOutcome = job.eFailure == WorkerFailure::Cancelled ? JobOutcome::Cancelled : JobOutcome::Failed;
             job.nElapsedMs = m_jobTimer.elapsed();
             job.nWireBytesSent = m_pTransport->bytesSent() - nSentBefore;
             job.nWireBytesReceived = m_pTransport->bytesReceived() - nReceivedBefore;
             job.nTransactions = m_nTransactions - nTransactionsBefore;
             m_nCurrentJob = -1;
+            emit JobFinished(job);
             if (nResult != 0)
                 break;
         }
@@ -164,13 +174,22 @@ void UpdateWorker::check(int nCode)
         throw nCode;
 }
 
+QString UpdateWorker::cancelText()
+{
+    return QCoreApplication::translate("QObject", "Canceled from user!");
+}
+
+void UpdateWorker::raise(WorkerFailure eFailure, const QString &sText)
+{
+    m_eRaised = eFailure;
+    throw sText;
+}
+
 void UpdateWorker::checkCancel()
 {
     if (bCancel) {
         m_stats.bCanceled = true;
-        if (JobStats *pJob = currentJob())
-            pJob->bCanceled = true;
-        throw QCoreApplication::translate("QObject", "Canceled from user!");
+        raise(WorkerFailure::Cancelled, cancelText());
     }
 }
 
@@ -181,15 +200,27 @@ QString UpdateWorker::codeText(int nCode)
     return sText;
 }
 
-void UpdateWorker::critical(const QString &sTitle, const QString &sText)
+// Every failure is shown through here, and noted with its reason in the job
+// it ended, or in the start when no job runs yet.
+void UpdateWorker::critical(const QString &sTitle, const QString &sText, WorkerFailure eFailure, int nCode)
 {
     m_stats.sFailureTitle = sTitle;
     m_stats.sFailureText = sText;
     if (JobStats *pJob = currentJob()) {
         pJob->sFailureTitle = sTitle;
         pJob->sFailureText = sText;
+        pJob->eFailure = eFailure;
+        pJob->nCommCode = nCode;
+    } else {
+        m_stats.eStartFailure = eFailure;
+        m_stats.nStartCode = nCode;
     }
     emit ShowCritical(sTitle, sText);
+}
+
+void UpdateWorker::enterPhase(JobPhase ePhase)
+{
+    emit PhaseChanged(m_nCurrentJob, ePhase);
 }
 
 // The end of an operation that failed inside its request loop: the message
@@ -199,7 +230,17 @@ void UpdateWorker::critical(const QString &sTitle, const QString &sText)
 int UpdateWorker::failed(const QString &sTitle, const QString &sText, const QString &sState,
                          bool bRestoreTimeout)
 {
-    critical(sTitle, sText);
+    critical(sTitle, sText, m_eRaised);
+    if (bRestoreTimeout)
+        link.restoreDefaultTimeout();
+    emit ProgressState(sState);
+    return -1;
+}
+
+// The same for a failing service's code.
+int UpdateWorker::failed(const QString &sTitle, int nCode, const QString &sState, bool bRestoreTimeout)
+{
+    critical(sTitle, codeText(nCode), WorkerFailure::Communication, nCode);
     if (bRestoreTimeout)
         link.restoreDefaultTimeout();
     emit ProgressState(sState);
@@ -279,7 +320,7 @@ int UpdateWorker::activateMonitor(QString &sPort)
 {
     TComSerial *pTransport = m_pTransport;
     if (pTransport->open(sPort.toUtf8().constData(), 9600) != 0) {
-        critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort));
+        critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort), WorkerFailure::PortOpen);
         return -1;
     }
     emit ProgressState(QStringLiteral("Init boot monitor"));
@@ -322,10 +363,10 @@ int UpdateWorker::activateMonitor(QString &sPort)
             // Without an answer the loop would wait for ever; the headless
             // tool and scripts can bound it.
             if (m_nWakeTimeoutMs != 0 && waited.elapsed() >= qint64(m_nWakeTimeoutMs))
-                throw tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs);
+                raise(WorkerFailure::WakeTimeout, tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs));
         }
     } catch (const QString &sText) {
-        critical(tr("Init boot monitor"), sText);
+        critical(tr("Init boot monitor"), sText, m_eRaised);
         nResult = -1;
     }
     pTransport->close();
@@ -339,7 +380,7 @@ int UpdateWorker::connectDrive(QString &sPort, uint32_t nBaudrate)
     link.setPortName(sPort);
     const int nCode = link.connectMonitor();
     if (nCode != 0) {
-        critical(tr("Connect"), codeText(nCode));
+        critical(tr("Connect"), codeText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
@@ -353,8 +394,7 @@ int UpdateWorker::reportFirmwareInfo()
     QStringList lines;
     if (info.infoLines(lines) != 0 || lines.isEmpty())
         return -1;
-    const QString sText = lines.join(QStringLiteral("\n"));
-    m_stats.sFirmwareInfo = sText;
-    emit ProgressInfoText(1, sText);
+    m_stats.firmwareInfo = lines;
+    emit ProgressInfoText(1, lines.join(QStringLiteral("\n")));
     return 0;
 }

@@ -71,6 +71,9 @@ public:
     // Set from any thread to stop the run after the current block.
     std::atomic<bool> bCancel{false};
 
+    // The message a cancelled operation shows.
+    static QString cancelText();
+
 signals:
     void finished();
     void ProgressState(QString sState);
@@ -80,6 +83,14 @@ signals:
     void ProgressValue(int value);
     void ProgressInfoText(int nInfo, QString sInfo);
     void ShowCritical(QString title, QString text);
+
+    // Typed results, beside the texts above. RunStarted: the start phase is
+    // over (reached or not, why not, the firmware information).
+    void RunStarted(RunStats stats);
+    void JobStarted(JobStats job);
+    // Emitted just before the ProgressState text that names the activity.
+    void PhaseChanged(int nJob, JobPhase ePhase);
+    void JobFinished(JobStats job);
 
 public slots:
     void process();
@@ -109,8 +120,7 @@ private:
     int eraseEeprom(PgmEntry &entry);
     int writeEeprom(PgmEntry &entry);
     int readEeprom(PgmEntry &entry);
-    void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious,
-                                const QString &sVerifyFailed);
+    void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious, bool bErase);
     bool eepromRange(const PgmEntry &entry, const QString &sTitle,
                      uint32_t &nOffset, uint32_t &nLength);
 
@@ -127,11 +137,15 @@ private:
 
     // Helpers shared by all operations.
     void check(int nCode);                 // throws a failing service code
+    // Throws sText after noting why, for the handler's failed().
+    [[noreturn]] void raise(WorkerFailure eFailure, const QString &sText);
     int failed(const QString &sTitle, const QString &sText, const QString &sState,
                bool bRestoreTimeout = false);
+    int failed(const QString &sTitle, int nCode, const QString &sState, bool bRestoreTimeout = false);
     void checkCancel();                    // throws the cancel text
     QString codeText(int nCode);
-    void critical(const QString &sTitle, const QString &sText);
+    void critical(const QString &sTitle, const QString &sText, WorkerFailure eFailure, int nCode = 0);
+    void enterPhase(JobPhase ePhase);
     JobStats *currentJob();
 
     TBootMonitorLink link;
@@ -154,6 +168,7 @@ private:
     int m_nRetries = 0;
     TransactionObserver m_observer;
     QElapsedTimer m_jobTimer;
+    WorkerFailure m_eRaised = WorkerFailure::None;   // reason of the text last thrown
 };
 
 #endif // UPDATEWORKER_H

@@ -43,6 +43,7 @@ int UpdateWorker::runEepromJob(PgmEntry &entry)
 
 int UpdateWorker::queryEepromInfo()
 {
+    enterPhase(JobPhase::Query);
     emit ProgressState(tr("Query eeprom information"));
     emit ProgressValue(0);
     try {
@@ -50,8 +51,10 @@ int UpdateWorker::queryEepromInfo()
         uint32_t nSize = 0;
         check(readStatus(Eeprom::kStatus, 1, nSize));
         nEepromSize = int32_t(nSize);
+        if (JobStats *pJob = currentJob())
+            pJob->geometry.nSize = nSize;
     } catch (int nCode) {
-        critical(tr("EEPROM Info"), codeText(nCode));
+        critical(tr("EEPROM Info"), codeText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
@@ -59,13 +62,14 @@ int UpdateWorker::queryEepromInfo()
 
 int UpdateWorker::selectEepromDevice(int nDevice)
 {
+    enterPhase(JobPhase::Select);
     emit ProgressState(tr("Select EEPROM device"));
     emit ProgressValue(0);
     try {
         check(writeParam(Eeprom::kCommand, kParam2Sub, uint32_t(nDevice)));
         check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kSelect));
     } catch (int nCode) {
-        critical(tr("EEPROM select device"), codeText(nCode));
+        critical(tr("EEPROM select device"), codeText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
@@ -77,7 +81,7 @@ bool UpdateWorker::eepromRange(const PgmEntry &entry, const QString &sTitle,
     const int64_t nSize = nEepromSize < 0 ? 0 : nEepromSize;
     const int64_t nWantedLength = entry.nLength < 0 ? nSize : int64_t(entry.nLength);
     if (entry.nOffset < 0 || int64_t(entry.nOffset) + nWantedLength > nSize) {
-        critical(sTitle, tr("Offset/length exceeds EEPROM address range!"));
+        critical(sTitle, tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
         return false;
     }
     nOffset = uint32_t(entry.nOffset);
@@ -88,8 +92,7 @@ bool UpdateWorker::eepromRange(const PgmEntry &entry, const QString &sTitle,
 // Writes the drive's transfer buffer into n EEPROM bytes at nAddress and has
 // the drive verify them. The length parameter is sent only when it changed
 // since the previous block. Throws like every request inside an operation.
-void UpdateWorker::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious,
-                                          const QString &sVerifyFailed)
+void UpdateWorker::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious, bool bErase)
 {
     check(writeParam(Eeprom::kCommand, kParam2Sub, nAddress));
     if (n != nPrevious)
@@ -102,12 +105,15 @@ void UpdateWorker::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_
     check(link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kVerify));
     uint32_t nStatus = 0;
     check(readStatus(Eeprom::kStatus, 1, nStatus));
+    if (nStatus != 0 && bErase)
+        raise(WorkerFailure::VerifyAfterErase, tr("Verify after erase failed!"));
     if (nStatus != 0)
-        throw sVerifyFailed;
+        raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
 }
 
 int UpdateWorker::eraseEeprom(PgmEntry &entry)
 {
+    enterPhase(JobPhase::Erase);
     emit ProgressState(tr("Erase EEPROM"));
     emit ProgressStep();
     emit ProgressValue(0);
@@ -125,14 +131,14 @@ int UpdateWorker::eraseEeprom(PgmEntry &entry)
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
-            writeVerifyEepromBlock(nAddress, n, nPrevious, tr("Verify after erase failed!"));
+            writeVerifyEepromBlock(nAddress, n, nPrevious, true);
             nAddress += n;
             nRemain -= n;
             emit ProgressValue(percent(nLength - nRemain, nLength));
             checkCancel();
         }
     } catch (int nCode) {
-        return failed(tr("EEPROM erase"), codeText(nCode), tr("Erasing EEPROM failed!"));
+        return failed(tr("EEPROM erase"), nCode, tr("Erasing EEPROM failed!"));
     } catch (const QString &sText) {
         return failed(tr("EEPROM erase"), sText, tr("Erasing EEPROM failed!"));
     }
@@ -151,28 +157,31 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
     const QString sFile = entry.sImage;
     const HexConv::FileType type = HexConv::fileType(sFile);
     if (type == HexConv::FileTypeUnknown) {
-        critical(tr("Examine data file"), tr("Cannot determine type of data file %1").arg(sFile));
+        critical(tr("Examine data file"), tr("Cannot determine type of data file %1").arg(sFile),
+                 WorkerFailure::FileType);
         return -1;
     }
     // An empty range (an EEPROM of size 0) has no address window, and no
     // file's data would reach the drive.
     if (nLength == 0) {
-        critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile));
+        critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile),
+                 WorkerFailure::NoData);
         return -1;
     }
     std::unique_ptr<HexConv> image = HexConv::create(type, nOffset, nOffset + nLength - 1);
     if (!image) {
-        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile));
+        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile), WorkerFailure::FileRead);
         return -1;
     }
     uint8_t block[Eeprom::kBufferSize];
     std::memset(block, 0, sizeof block);
 
     emit ProgressFile(QFileInfo(sFile).baseName());
+    enterPhase(JobPhase::ReadFile);
     emit ProgressState(QStringLiteral("Reading data file"));
     emit ProgressValue(0);
     if (image->load(sFile) != 0) {
-        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile));
+        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile), WorkerFailure::FileRead);
         return -1;
     }
     // A range that runs to the end of the EEPROM was not cut by the caller:
@@ -183,15 +192,18 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
         critical(tr("Reading data file"), tr("Data file %1 holds %2 data bytes beyond the end of the EEPROM (0x%3)")
                                               .arg(sFile)
                                               .arg(count.nAbove)
-                                              .arg(nOffset + nLength - 1, 0, 16));
+                                              .arg(nOffset + nLength - 1, 0, 16),
+                 WorkerFailure::DataOutside);
         return -1;
     }
     // Without a byte inside the range the EEPROM would be filled with FF: a
     // drive's parameters lost to a wrong file.
     if (!image->hasData()) {
-        critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile));
+        critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile),
+                 WorkerFailure::NoData);
         return -1;
     }
+    enterPhase(JobPhase::Write);
     emit ProgressState(tr("Write EEPROM"));
 
     JobStats *pJob = currentJob();
@@ -207,7 +219,7 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
             check(writePiece(Eeprom::kData, 1, block, int(kPieceSize)));
             if (n > kPieceSize)
                 check(writePiece(Eeprom::kData, 2, block + kPieceSize, int(kPieceSize)));
-            writeVerifyEepromBlock(nAddress, n, nPrevious, tr("Verify after write failed!"));
+            writeVerifyEepromBlock(nAddress, n, nPrevious, false);
             nAddress += n;
             nRemain -= n;
             if (pJob)
@@ -216,7 +228,7 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        return failed(tr("EEPROM write"), codeText(nCode), tr("Writing EEPROM failed!"));
+        return failed(tr("EEPROM write"), nCode, tr("Writing EEPROM failed!"));
     } catch (const QString &sText) {
         return failed(tr("EEPROM write"), sText, tr("Writing EEPROM failed!"));
     }
@@ -226,6 +238,7 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
 
 int UpdateWorker::readEeprom(PgmEntry &entry)
 {
+    enterPhase(JobPhase::Read);
     emit ProgressState(tr("Read EEPROM"));
     emit ProgressStep();
     emit ProgressValue(0);
@@ -234,14 +247,14 @@ int UpdateWorker::readEeprom(PgmEntry &entry)
         return -1;
     // An empty range has no address window to save.
     if (nLength == 0) {
-        critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"));
+        critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
         return -1;
     }
 
     std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset,
                                                      nOffset + nLength - 1);
     if (!image) {
-        critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"));
+        critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
         return -1;
     }
     uint8_t block[Eeprom::kBufferSize];
@@ -270,15 +283,13 @@ int UpdateWorker::readEeprom(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        return failed(tr("EEPROM read"), codeText(nCode), tr("Reading EEPROM failed!"));
+        return failed(tr("EEPROM read"), nCode, tr("Reading EEPROM failed!"));
     } catch (const QString &sText) {
         return failed(tr("EEPROM read"), sText, tr("Reading EEPROM failed!"));
     }
 
     if (image->save(entry.sImage, true) != 0) {
-        critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage));
-        if (pJob)
-            pJob->bOutputFailed = true;
+        critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage), WorkerFailure::OutputWrite);
     }
     emit ProgressState(tr("Reading EEPROM finished"));
     return 0;

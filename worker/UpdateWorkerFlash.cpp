@@ -54,22 +54,31 @@ int UpdateWorker::runFlashJob(PgmEntry &entry)
 
 int UpdateWorker::queryFlashInfo()
 {
+    enterPhase(JobPhase::Query);
     emit ProgressState(tr("Query flash information"));
     emit ProgressValue(0);
     try {
         check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kDeviceInfo));
         for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
             check(readStatus(Flash::kStatus, uint8_t(i + 1), FlashInfo[i]));
+        if (JobStats *pJob = currentJob()) {
+            pJob->geometry.nSize = FlashInfo[DeviceSize];
+            pJob->geometry.nPageSize = FlashInfo[PageSize];
+        }
         if (FlashInfo[RegionCount] != 1) {
-            critical(tr("EPCS Info"), tr("Multiple regions not supported"));
+            critical(tr("EPCS Info"), tr("Multiple regions not supported"), WorkerFailure::MultipleRegions);
             return -1;
         }
         check(writeParam(Flash::kCommand, kParam2Sub, 0));
         check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kRegionInfo));
         for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
             check(readStatus(Flash::kStatus, uint8_t(i + 1), FlashInfo[4 + i]));
+        if (JobStats *pJob = currentJob()) {
+            pJob->geometry.nRegionSize = FlashInfo[RegionSize];
+            pJob->geometry.nSectorSize = FlashInfo[SectorSize];
+        }
     } catch (int nCode) {
-        critical(tr("EPCS Info"), codeText(nCode));
+        critical(tr("EPCS Info"), codeText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
@@ -77,13 +86,14 @@ int UpdateWorker::queryFlashInfo()
 
 int UpdateWorker::selectFlashDevice(int nDevice)
 {
+    enterPhase(JobPhase::Select);
     emit ProgressState(tr("Select flash device"));
     emit ProgressValue(0);
     try {
         check(writeParam(Flash::kCommand, kParam2Sub, uint32_t(nDevice)));
         check(link.writeU32(Flash::kCommand, kCommandSub, Flash::kSelect));
     } catch (int nCode) {
-        critical(tr("EPCS select device"), codeText(nCode));
+        critical(tr("EPCS select device"), codeText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
@@ -123,6 +133,7 @@ void UpdateWorker::eraseSectors(uint32_t nStart, uint32_t nLength)
 
 int UpdateWorker::eraseFlash(PgmEntry &entry)
 {
+    enterPhase(JobPhase::Erase);
     emit ProgressState(tr("Erase Flash"));
     emit ProgressStep();
     emit ProgressValue(0);
@@ -132,21 +143,22 @@ int UpdateWorker::eraseFlash(PgmEntry &entry)
     const int64_t nOffset = entry.nOffset;
     const int64_t nLength = entry.nLength < 0 ? int64_t(nDeviceSize) : int64_t(entry.nLength);
     if (nOffset < 0 || nOffset + nLength > int64_t(nDeviceSize)) {
-        critical(tr("Flash erase"), tr("Offset/length exceeds flash address range!"));
+        critical(tr("Flash erase"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
     // A drive answering a sector size of 0 would make every range "aligned"
     // and the loop endless; refuse it with the same message.
     if (nSector == 0 || nOffset % nSector != 0 || nLength % nSector != 0) {
-        critical(tr("Flash erase"), tr("Offset and size must be a multiple of %1 (0x%2)")
-                                        .arg(nSector).arg(nSector, 0, 16));
+        critical(tr("Flash erase"),
+                 tr("Offset and size must be a multiple of %1 (0x%2)").arg(nSector).arg(nSector, 0, 16),
+                 WorkerFailure::Alignment);
         return -1;
     }
 
     try {
         eraseSectors(uint32_t(nOffset), uint32_t(nLength));
     } catch (int nCode) {
-        return failed(tr("Erase flash"), codeText(nCode), tr("Erase failed!"), true);
+        return failed(tr("Erase flash"), nCode, tr("Erase failed!"), true);
     } catch (const QString &sText) {
         return failed(tr("Erase flash"), sText, tr("Erase failed!"), true);
     }
@@ -189,7 +201,7 @@ void UpdateWorker::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bComp
         uint32_t nStatus = 0;
         check(readStatus(Flash::kStatus, 1, nStatus));
         if (nStatus != 0)
-            throw tr("Transfer data block failed!");
+            raise(WorkerFailure::TransferBlock, tr("Transfer data block failed!"));
         if (pJob)
             ++pJob->nBlocksCompressed;
     } else {
@@ -210,20 +222,23 @@ int UpdateWorker::programFlash(PgmEntry &entry)
 
     const HexConv::FileType eType = HexConv::fileType(sFile);
     if (eType == HexConv::FileTypeUnknown) {
-        critical(tr("Examine flash file"), tr("Cannot determine type of flash file %1").arg(sFile));
+        critical(tr("Examine flash file"), tr("Cannot determine type of flash file %1").arg(sFile),
+                 WorkerFailure::FileType);
         return -1;
     }
     // The block arithmetic below needs sectors and pages the drive can
     // actually handle; a drive reporting otherwise gets no request at all.
     if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0
         || nRegionSize % nPage != 0) {
-        critical(tr("Examine flash file"), tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
-                                               .arg(nRegionSize).arg(nSector).arg(nPage));
+        critical(tr("Examine flash file"),
+                 tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
+                     .arg(nRegionSize).arg(nSector).arg(nPage),
+                 WorkerFailure::Geometry);
         return -1;
     }
     std::unique_ptr<HexConv> image = HexConv::create(eType, 0, nRegionSize - 1);
     if (!image) {
-        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile));
+        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile), WorkerFailure::FileRead);
         return -1;
     }
     std::vector<uint8_t> packed(kPackedSize);
@@ -231,12 +246,13 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     std::vector<uint8_t> expanded(Flash::kBufferSize);
 
     emit ProgressFile(QFileInfo(sFile).baseName());
+    enterPhase(JobPhase::ReadFile);
     emit ProgressState(QStringLiteral("Reading flash file"));
     emit ProgressStep();
     emit ProgressValue(0);
 
     if (image->load(sFile) != 0) {
-        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile));
+        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile), WorkerFailure::FileRead);
         return -1;
     }
     // Records outside the flash would be dropped by the converter without a
@@ -244,8 +260,9 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     HexConv::Extent extent;
     if (HexConv::scanExtent(sFile, &extent) == 0 && extent.bHasData
         && extent.nHighest > nRegionSize - 1) {
-        critical(tr("Reading flash file"), tr("Flash file %1 holds data beyond the end of the flash (0x%2)")
-                                               .arg(sFile).arg(nRegionSize - 1, 0, 16));
+        critical(tr("Reading flash file"),
+                 tr("Flash file %1 holds data beyond the end of the flash (0x%2)").arg(sFile).arg(nRegionSize - 1, 0, 16),
+                 WorkerFailure::DataOutside);
         return -1;
     }
     const uint32_t nLow = image->lowestAddress();
@@ -253,7 +270,8 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     // An image without a single byte inside the flash would otherwise be
     // "programmed" as one page at address 0.
     if (!image->hasData()) {
-        critical(tr("Reading flash file"), tr("Flash file %1 holds no data for this flash device").arg(sFile));
+        critical(tr("Reading flash file"), tr("Flash file %1 holds no data for this flash device").arg(sFile),
+                 WorkerFailure::NoData);
         return -1;
     }
 
@@ -261,20 +279,22 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     {
         const uint32_t nStart = nSector * (nLow / nSector);
         const uint64_t nLength = uint64_t(nSector) * ((nHigh - nStart) / nSector + 1);
+        enterPhase(JobPhase::Erase);
         emit ProgressState(tr("Erase flash"));
         try {
             eraseSectors(nStart, uint32_t(nLength));
         } catch (int nCode) {
-            critical(tr("Erase flash"), codeText(nCode));
+            critical(tr("Erase flash"), codeText(nCode), WorkerFailure::Communication, nCode);
             return -1;
         } catch (const QString &sText) {
-            critical(tr("Erase flash"), sText);
+            critical(tr("Erase flash"), sText, m_eRaised);
             return -1;
         }
     }
 
     // Program phase.
     link.restoreDefaultTimeout();
+    enterPhase(JobPhase::Program);
     emit ProgressState(tr("Program flash"));
     emit ProgressStep();
     emit ProgressValue(0);
@@ -305,7 +325,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
                 uint32_t nStatus = 0;
                 check(readStatus(Flash::kStatus, 1, nStatus));
                 if (nStatus != 0)
-                    throw tr("Verify after write failed!");
+                    raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
                 if (pJob)
                     pJob->nImageBytes += n;
             }
@@ -315,7 +335,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        return failed(tr("Program flash"), codeText(nCode), tr("Update failed!"), true);
+        return failed(tr("Program flash"), nCode, tr("Update failed!"), true);
     } catch (const QString &sText) {
         return failed(tr("Program flash"), sText, tr("Update failed!"), true);
     }
@@ -326,6 +346,7 @@ int UpdateWorker::programFlash(PgmEntry &entry)
 
 int UpdateWorker::readFlash(PgmEntry &entry)
 {
+    enterPhase(JobPhase::Read);
     emit ProgressState(tr("Read Flash"));
     emit ProgressStep();
     emit ProgressValue(0);
@@ -336,14 +357,14 @@ int UpdateWorker::readFlash(PgmEntry &entry)
     // An empty range has no address window to save; refuse it like one
     // outside the device.
     if (nOffset < 0 || nLength == 0 || nOffset + nLength > int64_t(nDeviceSize)) {
-        critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"));
+        critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
 
     std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, uint32_t(nOffset),
                                                      uint32_t(nOffset + nLength - 1));
     if (!image) {
-        critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"));
+        critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
     std::vector<uint8_t> block(Flash::kBufferSize);
@@ -371,15 +392,13 @@ int UpdateWorker::readFlash(PgmEntry &entry)
             checkCancel();
         }
     } catch (int nCode) {
-        return failed(tr("Flash read"), codeText(nCode), tr("Reading flash failed!"));
+        return failed(tr("Flash read"), nCode, tr("Reading flash failed!"));
     } catch (const QString &sText) {
         return failed(tr("Flash read"), sText, tr("Reading flash failed!"));
     }
 
     if (image->save(entry.sImage, true) != 0) {
-        critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage));
-        if (pJob)
-            pJob->bOutputFailed = true;
+        critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage), WorkerFailure::OutputWrite);
     }
     emit ProgressState(tr("Reading flash finished"));
     return 0;

@@ -4,6 +4,7 @@
 #include "TCliBoard.h"
 #include "TCliInterrupt.h"
 #include "TCliProgress.h"
+#include "UpdateWorker.h"
 
 #include <QCoreApplication>
 #include <QStringList>
@@ -113,7 +114,7 @@ QString TCliLine::resultMessage(const TCliRun &run)
         return stats.sFailureTitle.isEmpty() ? stats.sFailureText
                                              : QStringLiteral("%1: %2").arg(stats.sFailureTitle, stats.sFailureText);
     if (run.wasCancelled())
-        return QStringLiteral("Canceled from user!");
+        return UpdateWorker::cancelText();
     return QStringLiteral("the drive was not reached");
 }
 

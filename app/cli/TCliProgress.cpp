@@ -249,7 +249,7 @@ void TCliProgress::jobSummary(const JobStats &job)
     if (!job.sImage.isEmpty())
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");
-    if (!job.bRan) {
+    if (!job.ran()) {
         emitText(s + QStringLiteral("not run\n"), false);
         return;
     }
@@ -267,7 +267,7 @@ void TCliProgress::jobSummary(const JobStats &job)
     s += QStringLiteral(", %1").arg(durationText(job.nElapsedMs));
     if (job.nElapsedMs > 0 && job.nImageBytes > 0)
         s += QStringLiteral(", %1 effective").arg(rateText(double(job.nImageBytes) * 1000.0 / double(job.nElapsedMs)));
-    if (job.bCanceled)
+    if (job.eOutcome == JobOutcome::Cancelled)
         s += QStringLiteral(" - cancelled");
     else if (!job.succeeded())
         s += QStringLiteral(" - FAILED");

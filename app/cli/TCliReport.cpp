@@ -1,7 +1,6 @@
 #include "TCliReport.h"
 
 #include "CliFiles.h"
-#include "CommError.h"
 #include "FileKind.h"
 #include "OutputFile.h"
 #include "TCliLine.h"
@@ -13,7 +12,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace {
 
@@ -25,6 +23,13 @@ QJsonValue numberOrNull(bool bKnown, quint64 nValue)
 QJsonValue textOrNull(const QString &sText)
 {
     return sText.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(sText);
+}
+
+// The communication status code of a failing service; -1 for the worker's
+// own failures (verify, cancel, files).
+int statusCode(WorkerFailure eFailure, int nCode)
+{
+    return eFailure == WorkerFailure::Communication ? nCode : -1;
 }
 
 QString isoTime(const QDateTime &time)
@@ -48,19 +53,6 @@ QString TCliReport::fileSha256(const QString &sPath)
     if (!hash.addData(&file))
         return QString();
     return QString::fromLatin1(hash.result().toHex());
-}
-
-int TCliReport::statusCodeOfText(const QString &sText)
-{
-    if (sText.isEmpty())
-        return -1;
-    for (int i = 0; i < CommError::tableSize; ++i)
-        if (sText == QLatin1String(CommError::table[i].sText))
-            return CommError::table[i].nCode;
-    // The message of a code outside the table carries the code itself.
-    static const QRegularExpression unknown(QStringLiteral("^Unknown communcation error code (-?\\d+)$"));
-    const QRegularExpressionMatch match = unknown.match(sText);
-    return match.hasMatch() ? match.captured(1).toInt() : -1;
 }
 
 QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
@@ -95,8 +87,8 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             quint64 nFirst = fact.nFirst;
             quint64 nLast = fact.nLast;
             if (!bRange) {
-                const quint64 nSize = entry.nMemory <= Flash1 ? run.flashDeviceSize() : run.eepromSize();
-                if (job.bRan && nSize > fact.nOffset) {
+                const quint64 nSize = job.geometry.nSize;
+                if (job.ran() && nSize > fact.nOffset) {
                     bRange = true;
                     nFirst = fact.nOffset;
                     nLast = nSize - 1;
@@ -121,15 +113,15 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             QString sResult;
             QJsonValue status;
             QString sMessage;
-            if (job.bRan) {
+            if (job.ran()) {
                 sResult = job.succeeded() ? QStringLiteral("ok")
-                          : job.bCanceled ? QStringLiteral("cancelled")
+                          : job.eOutcome == JobOutcome::Cancelled ? QStringLiteral("cancelled")
                                           : QStringLiteral("failed");
                 if (!job.succeeded()) {
                     sMessage = job.sFailureTitle.isEmpty()
                                    ? job.sFailureText
                                    : QStringLiteral("%1: %2").arg(job.sFailureTitle, job.sFailureText);
-                    status = statusCodeOfText(job.sFailureText);
+                    status = statusCode(job.eFailure, job.nCommCode);
                     bEarlierFailed = true;
                 } else {
                     status = 0;
@@ -142,13 +134,13 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
                     // The drive was never reached: the start's own failure.
                     sMessage = TCliLine::resultMessage(run);
                     if (!stats.sFailureText.isEmpty())
-                        status = statusCodeOfText(stats.sFailureText);
+                        status = statusCode(stats.eStartFailure, stats.nStartCode);
                 }
             }
             record[QStringLiteral("result")] = sResult;
             record[QStringLiteral("statusCode")] = status;
             record[QStringLiteral("message")] = sMessage;
-            record[QStringLiteral("firmwareInfo")] = textOrNull(stats.sFirmwareInfo);
+            record[QStringLiteral("firmwareInfo")] = textOrNull(stats.firmwareInfo.join(QLatin1Char('\n')));
             records.append(record);
         }
     }

@@ -31,10 +31,6 @@ public:
     // SHA-256 of a file's bytes in lower-case hexadecimal; empty when it
     // cannot be read or is not a regular file.
     static QString fileSha256(const QString &sPath);
-    // The communication status code whose fixed message is sText (the
-    // worker reports failing services by their message); -1 when the text
-    // is no such message (verify failures, cancel, file errors).
-    static int statusCodeOfText(const QString &sText);
 
     QJsonDocument build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const;
     // Writes the document atomically (a device or a FIFO directly). False

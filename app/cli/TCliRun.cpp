@@ -45,6 +45,7 @@ void TCliRun::start()
     connect(m_pWorker, &UpdateWorker::ProgressValue, this, &TCliRun::UpdateProgressValue);
     connect(m_pWorker, &UpdateWorker::ProgressInfoText, this, &TCliRun::UpdateInfoText);
     connect(m_pWorker, &UpdateWorker::ShowCritical, this, &TCliRun::UpdateShowCritical);
+    connect(m_pWorker, &UpdateWorker::PhaseChanged, this, &TCliRun::UpdatePhase);
     // Queued like every other signal, so it arrives after all progress the
     // worker emitted before it. The worker is not deleted from its own
     // thread here: the run still needs its statistics.
@@ -71,26 +72,21 @@ int TCliRun::exitStatus() const
     return m_stats.jobs.size() == m_setup.jobs.size() ? 0 : 1;
 }
 
-quint64 TCliRun::bytesOfState(const QString &sState) const
+void TCliRun::UpdatePhase(int nJob, JobPhase ePhase)
 {
-    if (m_nJob < 0 || m_nJob >= m_setup.jobBytes.size())
-        return 0;
-    // Only the data phases move a known number of bytes; erasing and the
-    // query steps show percent and time only.
-    static const char *const dataStates[] = {"Program flash", "Read Flash", "Read EEPROM", "Write EEPROM",
-                                             "Erase EEPROM"};
-    for (const char *pState : dataStates)
-        if (sState == QLatin1String(pState))
-            return m_setup.jobBytes.at(m_nJob);
-    return 0;
+    // Only the data phases move a known number of bytes; erasing a flash and
+    // the query steps show percent and time only.
+    const bool bEepromErase = ePhase == JobPhase::Erase && m_setup.jobs.value(nJob).nMemory >= Eeprom0;
+    const bool bData = ePhase == JobPhase::Program || ePhase == JobPhase::Read || ePhase == JobPhase::Write;
+    m_nPhaseBytes = (bData || bEepromErase) ? m_setup.jobBytes.value(nJob) : 0;
 }
 
 void TCliRun::UpdateProgressState(QString sState)
 {
-    // Every flash and EEPROM job begins by querying its device.
-    if (sState == QLatin1String("Query flash information") || sState == QLatin1String("Query eeprom information"))
-        ++m_nJob;
-    m_pProgress->state(sState, bytesOfState(sState));
+    // The size belongs to the activity whose phase came just before this
+    // state; the end states that follow have none.
+    m_pProgress->state(sState, m_nPhaseBytes);
+    m_nPhaseBytes = 0;
 }
 
 void TCliRun::UpdateProgressFile(QString sFile)
@@ -128,8 +124,6 @@ void TCliRun::UpdateFinished()
     m_pThread->quit();
     m_pThread->wait();
     m_stats = m_pWorker->statistics();
-    m_nFlashDeviceSize = m_pWorker->FlashInfo[1];
-    m_nEepromSize = quint64(qMax(0, m_pWorker->nEepromSize));
     delete m_pWorker;
     m_pWorker = nullptr;
     delete m_pThread;

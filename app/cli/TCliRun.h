@@ -54,11 +54,6 @@ public:
     // 0 when the drive was reached and every job did all it was asked
     // (output files included); 1 otherwise.
     int exitStatus() const;
-    // Sizes the drive answered (0 when it was not asked): the flash device
-    // of the last flash job and the EEPROM of the last EEPROM job. They
-    // complete a range given as "up to the end of the memory".
-    quint64 flashDeviceSize() const { return m_nFlashDeviceSize; }
-    quint64 eepromSize() const { return m_nEepromSize; }
 
 signals:
     void finished();
@@ -72,9 +67,9 @@ private slots:
     void UpdateInfoText(int nInfo, QString sInfo);
     void UpdateShowCritical(QString sTitle, QString sText);
     void UpdateFinished();
+    void UpdatePhase(int nJob, JobPhase ePhase);
 
 private:
-    quint64 bytesOfState(const QString &sState) const;
 
     CliRunSetup m_setup;
     TCliProgress *m_pProgress;
@@ -83,10 +78,7 @@ private:
     RunStats m_stats;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;
-    quint64 m_nFlashDeviceSize = 0;
-    quint64 m_nEepromSize = 0;
-    // Job now running, counted from the query state each job starts with.
-    int m_nJob = -1;
+    quint64 m_nPhaseBytes = 0;     // size of the activity the last phase began
 };
 
 #endif // TCLIRUN_H

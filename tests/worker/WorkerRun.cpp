@@ -14,6 +14,9 @@
 
 namespace {
 
+const char *const kPhaseNames[] = {"Query", "Select", "ReadFile", "Erase", "Program", "Read", "Write"};
+const char *const kOutcomeNames[] = {"NotRun", "Done", "Failed", "Cancelled"};
+
 QString joinArgs(const QVariantList &args)
 {
     QStringList parts;
@@ -67,6 +70,24 @@ WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
                              outcome.sCriticalText = s;
                          }
                          record("ShowCritical", {t, s});
+                     }, direct);
+    QObject::connect(pWorker, &UpdateWorker::RunStarted, pWorker,
+                     [&](const RunStats &stats) {
+                         outcome.started = stats;
+                         record("RunStarted", {int(stats.bStarted)});
+                     }, direct);
+    QObject::connect(pWorker, &UpdateWorker::JobStarted, pWorker,
+                     [&](const JobStats &job) { record("JobStarted", {job.nIndex}); }, direct);
+    QObject::connect(pWorker, &UpdateWorker::PhaseChanged, pWorker,
+                     [&](int nJob, JobPhase ePhase) { record("PhaseChanged", {nJob, kPhaseNames[int(ePhase)]}); },
+                     direct);
+    QObject::connect(pWorker, &UpdateWorker::JobFinished, pWorker,
+                     [&](const JobStats &job) {
+                         {
+                             QMutexLocker lock(&mutex);
+                             outcome.finishedJobs << job;
+                         }
+                         record("JobFinished", {job.nIndex, kOutcomeNames[int(job.eOutcome)]});
                      }, direct);
     QObject::connect(pWorker, &UpdateWorker::finished, &thread, &QThread::quit, direct);
     QObject::connect(&thread, &QThread::started, pWorker, &UpdateWorker::process);
