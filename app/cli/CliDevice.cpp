@@ -188,9 +188,10 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         setup.params.sPort = sPort;
         setup.jobs = jobs;
         setup.jobBytes = jobBytes;
-        setup.nWakeTimeoutMs = options.nWakeTimeoutMs;
-        setup.nRetries = options.nRetries;
-        setup.pTrace = pTrace.get();
+        setup.options.nWakeTimeoutMs = options.nWakeTimeoutMs;
+        setup.options.nRetries = options.nRetries;
+        if (pTrace)
+            setup.options.observer = pTrace->observerFor(sPort);
         setups << setup;
     }
 

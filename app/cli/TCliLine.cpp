@@ -55,7 +55,7 @@ int TCliLine::exec()
     for (const CliRunSetup &setup : m_setups) {
         if (setup.params.nBootType == PoweredOff)
             poweredOff << setup.params.sPort;
-        nWakeTimeoutMs = setup.nWakeTimeoutMs;
+        nWakeTimeoutMs = setup.options.nWakeTimeoutMs;
     }
     if (!poweredOff.isEmpty())
         printErr(QStringLiteral("Switch the drive%1 on now; waiting for %2 boot monitor to answer on %3%4.\n")

@@ -2,12 +2,14 @@
 // on a pseudo-terminal, and the simulated drive on the other end.
 
 #include "SimDrive.h"
+#include "UpdateRun.h"
 #include "WorkerRun.h"
 
 #include "Lzrw3a.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -136,6 +138,7 @@ private slots:
     void wakeMatching();
     void startFailures_data();
     void startFailures();
+    void runObjectCancelAndWait();
 
 private:
     bool startSim(SimDrive &sim, const QStringList &args);
@@ -941,6 +944,34 @@ void TestUpdateWorker::startFailures()
     QVERIFY(!o.stats.jobs.at(0).ran());
     if (sim.isRunning())
         QCOMPARE(sim.commandCount(QStringLiteral("flash-erase")), 0);
+}
+
+// The run object, as the window uses it when it closes during a run: a drive
+// that never answers the wake pattern holds the worker until cancelAndWait()
+// stops it and returns with its thread ended. The signals came in this thread.
+void TestUpdateWorker::runObjectCancelAndWait()
+{
+    SimDrive sim;
+    QVERIFY(startSim(sim, {QStringLiteral("--powered-off"), QStringLiteral("--baud"), QStringLiteral("38400")}));
+    UpdateRun run;
+    QStringList states;
+    bool bOtherThread = false;
+    connect(&run, &UpdateRun::ProgressState, this, [&](const QString &s) {
+        states << s;
+        bOtherThread = bOtherThread || QThread::currentThread() != thread();
+    });
+    QSignalSpy finished(&run, &UpdateRun::finished);
+    QVERIFY(run.start(paramsFor(sim.portName(), PoweredOff), {PgmEntry{Flash0, Erase, 0, -1, {}}}));
+    QVERIFY(!run.start(paramsFor(sim.portName(), PoweredOff), {}));   // one run at a time
+    QTRY_COMPARE(states, QStringList{QStringLiteral("Init boot monitor")});
+    QVERIFY(run.isRunning());
+    run.cancelAndWait();
+    QVERIFY(!run.isRunning());
+    QVERIFY(!bOtherThread);
+    QVERIFY(run.statistics().bCanceled);
+    QCOMPARE(int(run.statistics().eStartFailure), int(WorkerFailure::Cancelled));
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(sim.logEntries().size(), 0);   // no connection attempt after the cancel
 }
 
 // The wake-pattern match against a scripted drive on a bare pseudo-terminal:
