@@ -4,6 +4,7 @@
 #include "UpdateWorker.h"
 
 #include "HexConv.h"
+#include "ImageFile.h"
 #include "MonitorObjects.h"
 
 #include <QFileInfo>
@@ -155,8 +156,8 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
         return -1;
 
     const QString sFile = entry.sImage;
-    const HexConv::FileType type = HexConv::fileType(sFile);
-    if (type == HexConv::FileTypeUnknown) {
+    ImageFile file(sFile);
+    if (file.status() != ImageFile::Ok) {
         critical(tr("Examine data file"), tr("Cannot determine type of data file %1").arg(sFile),
                  WorkerFailure::FileType);
         return -1;
@@ -168,11 +169,6 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
                  WorkerFailure::NoData);
         return -1;
     }
-    std::unique_ptr<HexConv> image = HexConv::create(type, nOffset, nOffset + nLength - 1);
-    if (!image) {
-        critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile), WorkerFailure::FileRead);
-        return -1;
-    }
     uint8_t block[Eeprom::kBufferSize];
     std::memset(block, 0, sizeof block);
 
@@ -180,24 +176,25 @@ int UpdateWorker::writeEeprom(PgmEntry &entry)
     enterPhase(JobPhase::ReadFile);
     emit ProgressState(QStringLiteral("Reading data file"));
     emit ProgressValue(0);
-    if (image->load(sFile) != 0) {
+    const bool bLoaded = file.load(nOffset, nOffset + nLength - 1);
+    file.printMessages();
+    if (!bLoaded) {
         critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile), WorkerFailure::FileRead);
         return -1;
     }
     // A range that runs to the end of the EEPROM was not cut by the caller:
     // data beyond that end would be dropped without a word.
-    HexConv::DataCount count;
-    if (entry.nLength < 0 && HexConv::countData(sFile, nOffset, qint64(nOffset) + nLength - 1, &count) == 0
-        && count.nAbove > 0) {
+    if (entry.nLength < 0 && file.count().nAbove > 0) {
         critical(tr("Reading data file"), tr("Data file %1 holds %2 data bytes beyond the end of the EEPROM (0x%3)")
                                               .arg(sFile)
-                                              .arg(count.nAbove)
+                                              .arg(file.count().nAbove)
                                               .arg(nOffset + nLength - 1, 0, 16),
                  WorkerFailure::DataOutside);
         return -1;
     }
     // Without a byte inside the range the EEPROM would be filled with FF: a
     // drive's parameters lost to a wrong file.
+    HexConv *image = file.converter();
     if (!image->hasData()) {
         critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile),
                  WorkerFailure::NoData);

@@ -5,6 +5,7 @@
 
 #include "CountingSerial.h"
 #include "HexConv.h"
+#include "ImageFile.h"
 #include "Lzrw3a.h"
 #include "MonitorObjects.h"
 
@@ -220,8 +221,8 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     const uint32_t nSector = FlashInfo[SectorSize];
     const uint32_t nPage = FlashInfo[PageSize];
 
-    const HexConv::FileType eType = HexConv::fileType(sFile);
-    if (eType == HexConv::FileTypeUnknown) {
+    ImageFile file(sFile);
+    if (file.status() != ImageFile::Ok) {
         critical(tr("Examine flash file"), tr("Cannot determine type of flash file %1").arg(sFile),
                  WorkerFailure::FileType);
         return -1;
@@ -236,11 +237,6 @@ int UpdateWorker::programFlash(PgmEntry &entry)
                  WorkerFailure::Geometry);
         return -1;
     }
-    std::unique_ptr<HexConv> image = HexConv::create(eType, 0, nRegionSize - 1);
-    if (!image) {
-        critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile), WorkerFailure::FileRead);
-        return -1;
-    }
     std::vector<uint8_t> packed(kPackedSize);
     std::vector<uint8_t> work(lzrw3a::kWorkSize);
     std::vector<uint8_t> expanded(Flash::kBufferSize);
@@ -251,20 +247,21 @@ int UpdateWorker::programFlash(PgmEntry &entry)
     emit ProgressStep();
     emit ProgressValue(0);
 
-    if (image->load(sFile) != 0) {
+    const bool bLoaded = file.load(0, nRegionSize - 1);
+    file.printMessages();
+    if (!bLoaded) {
         critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile), WorkerFailure::FileRead);
         return -1;
     }
     // Records outside the flash would be dropped by the converter without a
     // word, and the run would report success for a partly written image.
-    HexConv::Extent extent;
-    if (HexConv::scanExtent(sFile, &extent) == 0 && extent.bHasData
-        && extent.nHighest > nRegionSize - 1) {
+    if (file.count().nAbove > 0) {
         critical(tr("Reading flash file"),
                  tr("Flash file %1 holds data beyond the end of the flash (0x%2)").arg(sFile).arg(nRegionSize - 1, 0, 16),
                  WorkerFailure::DataOutside);
         return -1;
     }
+    HexConv *image = file.converter();
     const uint32_t nLow = image->lowestAddress();
     const uint32_t nHigh = image->highestAddress();
     // An image without a single byte inside the flash would otherwise be

@@ -222,14 +222,18 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
 // parameters. The range's end is known here only when --length was given;
 // without it the worker refuses data beyond the EEPROM's end once the drive
 // has answered its size.
-int checkEepromImage(const PgmEntry &entry, const HexConv::Extent &extent)
+int checkEepromImage(const PgmEntry &entry)
 {
-    if (!extent.bHasData)
-        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
     const qint64 nFirst = entry.nOffset;
     const qint64 nLast = entry.nLength > 0 ? nFirst + entry.nLength - 1 : std::numeric_limits<qint64>::max();
-    HexConv::DataCount count;
-    if (HexConv::countData(entry.sImage, nFirst, nLast, &count) != 0 || count.nInside > 0)
+    ImageFile image(entry.sImage);
+    if (!scanCliImage(image, nFirst, nLast))
+        return ExitFailed;
+    const HexConv::Extent &extent = image.extent();
+    const HexConv::DataCount &count = image.count();
+    if (!extent.bHasData)
+        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
+    if (count.nInside > 0)
         return ExitOk;
     const QString sRange = entry.nLength > 0 ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
                                              : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
@@ -277,12 +281,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             if (!cliCheckOutput(QString(), entry.sImage))
                 return ExitFailed;
         } else {
-            HexConv::FileType eType;
-            HexConv::Extent extent;
-            QString sError;
-            if (!scanCliImage(entry.sImage, eType, extent, sError))
-                return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
-            nStatus = checkEepromImage(entry, extent);
+            nStatus = checkEepromImage(entry);
             if (nStatus != ExitOk)
                 return nStatus;
             facts.sImageSha256 = TCliReport::fileSha256(entry.sImage);
@@ -327,11 +326,10 @@ int runProgram(const QCommandLineParser &parser)
     for (const PgmEntry &entry : jobs) {
         // Checked before the drive is touched: a missing or malformed image
         // must not cost a wake-up, an erase or a half-programmed flash.
-        HexConv::FileType eType;
-        HexConv::Extent extent;
-        QString sError;
-        if (!scanCliImage(entry.sImage, eType, extent, sError))
-            return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
+        ImageFile image(entry.sImage);
+        if (!scanCliImage(image))
+            return ExitFailed;
+        const HexConv::Extent &extent = image.extent();
         if (!extent.bHasData)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
         jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;

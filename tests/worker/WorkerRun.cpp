@@ -1,6 +1,6 @@
 #include "WorkerRun.h"
 
-#include "HexConv.h"
+#include "ImageFile.h"
 #include "TransportFactory.h"
 
 #include <QDir>
@@ -160,10 +160,10 @@ bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArr
 
 QByteArray loadImageBytes(const QString &sPath, quint32 nBase, quint32 nLength)
 {
-    std::unique_ptr<HexConv> conv = HexConv::createForFile(sPath, nBase, nBase + nLength - 1);
-    if (!conv || conv->load(sPath) != 0)
+    ImageFile image(sPath);
+    if (!image.load(nBase, nBase + nLength - 1))
         return QByteArray();
-    return QByteArray(reinterpret_cast<const char *>(conv->buffer()), int(nLength));
+    return QByteArray(reinterpret_cast<const char *>(image.converter()->buffer()), int(nLength));
 }
 
 QByteArray randomBytes(int nSize, quint32 nSeed)
