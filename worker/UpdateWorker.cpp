@@ -2,7 +2,6 @@
 
 #include "CountingSerial.h"
 #include "FWInfoFlash.h"
-#include "Lzrw3a.h"
 #include "MonitorObjects.h"
 #include "TransportFactory.h"
 
@@ -27,7 +26,6 @@ UpdateWorker::UpdateWorker()
 UpdateWorker::UpdateWorker(TComSerial *pTransport)
     : QObject(nullptr)
     , m_pTransport(new CountingSerial(pTransport))
-    , m_pCompressor(&compressBlock)
 {
     qRegisterMetaType<JobPhase>();
     qRegisterMetaType<JobStats>();
@@ -67,11 +65,6 @@ bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJo
     else
         jobs.clear();
     return true;
-}
-
-void UpdateWorker::setBlockCompressor(BlockCompressor pCompressor)
-{
-    m_pCompressor = pCompressor ? pCompressor : &compressBlock;
 }
 
 bool UpdateWorker::isPortOpen() const
@@ -129,13 +122,14 @@ void UpdateWorker::process()
             PgmEntry &entry = jobs[i];
             if (entry.nMemory < 0 || entry.nMemory > Eeprom1)
                 continue;
-            m_nCurrentJob = i;
             JobStats &job = m_stats.jobs[i];
+            m_session.setJob(&job);
             emit JobStarted(job);
             const uint64_t nSentBefore = m_pTransport->bytesSent();
             const uint64_t nReceivedBefore = m_pTransport->bytesReceived();
             const uint32_t nTransactionsBefore = m_nTransactions;
-            m_jobTimer.start();
+            QElapsedTimer jobTimer;
+            jobTimer.start();
 
             const int nResult = entry.nMemory <= Flash1 ? runFlashJob(entry) : runEepromJob(entry);
 
@@ -145,11 +139,11 @@ void UpdateWorker::process()
                 job.eOutcome = JobOutcome::Done;
             else
                 job.eOutcome = job.eFailure == WorkerFailure::Cancelled ? JobOutcome::Cancelled : JobOutcome::Failed;
-            job.nElapsedMs = m_jobTimer.elapsed();
+            job.nElapsedMs = jobTimer.elapsed();
             job.nWireBytesSent = m_pTransport->bytesSent() - nSentBefore;
             job.nWireBytesReceived = m_pTransport->bytesReceived() - nReceivedBefore;
             job.nTransactions = m_nTransactions - nTransactionsBefore;
-            m_nCurrentJob = -1;
+            m_session.setJob(nullptr);
             emit JobFinished(job);
             if (nResult != 0)
                 break;
@@ -165,152 +159,9 @@ void UpdateWorker::process()
     emit finished();
 }
 
-// ---------------------------------------------------------------------------
-// Helpers of the error convention
-
-void UpdateWorker::check(int nCode)
-{
-    if (nCode != 0)
-        throw nCode;
-}
-
 QString UpdateWorker::cancelText()
 {
     return QCoreApplication::translate("QObject", "Canceled from user!");
-}
-
-void UpdateWorker::raise(WorkerFailure eFailure, const QString &sText)
-{
-    m_eRaised = eFailure;
-    throw sText;
-}
-
-void UpdateWorker::checkCancel()
-{
-    if (bCancel) {
-        m_stats.bCanceled = true;
-        raise(WorkerFailure::Cancelled, cancelText());
-    }
-}
-
-QString UpdateWorker::codeText(int nCode)
-{
-    QString sText;
-    TBootMonitorLink::errorText(nCode, sText);
-    return sText;
-}
-
-// Every failure is shown through here, and noted with its reason in the job
-// it ended, or in the start when no job runs yet.
-void UpdateWorker::critical(const QString &sTitle, const QString &sText, WorkerFailure eFailure, int nCode)
-{
-    m_stats.sFailureTitle = sTitle;
-    m_stats.sFailureText = sText;
-    if (JobStats *pJob = currentJob()) {
-        pJob->sFailureTitle = sTitle;
-        pJob->sFailureText = sText;
-        pJob->eFailure = eFailure;
-        pJob->nCommCode = nCode;
-    } else {
-        m_stats.eStartFailure = eFailure;
-        m_stats.nStartCode = nCode;
-    }
-    emit ShowCritical(sTitle, sText);
-}
-
-void UpdateWorker::enterPhase(JobPhase ePhase)
-{
-    emit PhaseChanged(m_nCurrentJob, ePhase);
-}
-
-// The end of an operation that failed inside its request loop: the message
-// under the operation's title, the default read time-out back where the
-// operation had raised it, then its failure state. Returns the operation's
-// result, -1.
-int UpdateWorker::failed(const QString &sTitle, const QString &sText, const QString &sState,
-                         bool bRestoreTimeout)
-{
-    critical(sTitle, sText, m_eRaised);
-    if (bRestoreTimeout)
-        link.restoreDefaultTimeout();
-    emit ProgressState(sState);
-    return -1;
-}
-
-// The same for a failing service's code.
-int UpdateWorker::failed(const QString &sTitle, int nCode, const QString &sState, bool bRestoreTimeout)
-{
-    critical(sTitle, codeText(nCode), WorkerFailure::Communication, nCode);
-    if (bRestoreTimeout)
-        link.restoreDefaultTimeout();
-    emit ProgressState(sState);
-    return -1;
-}
-
-// A time-out, a garbled frame or an answer of the wrong kind may have cost
-// the request or only its answer; for the requests below both are harmless
-// to repeat. Status bytes of the monitor are its verdict and are not.
-template <typename Request>
-int UpdateWorker::repeatable(Request request)
-{
-    int nCode = request();
-    for (int i = 0; i < m_nRetries; ++i) {
-        if (nCode != CommError::Unspecified && nCode != CommError::Timeout && nCode != CommError::ProtocolError)
-            break;
-        if (JobStats *pJob = currentJob())
-            ++pJob->nRetries;
-        settleLine();
-        nCode = request();
-    }
-    return nCode;
-}
-
-// Before a repeat the line must be quiet: a late answer to the failed
-// attempt, arriving after the repeat's purge, would be taken for the answer
-// to the repeat and leave every later request one answer behind. Waits until
-// nothing has come for as long as the drive was allowed to answer (at most a
-// second), and gives up on a line that never falls silent after a few seconds.
-void UpdateWorker::settleLine()
-{
-    TComSerial *pPort = link.transport();
-    if (!pPort || !pPort->isOpen())
-        return;
-    const uint32_t nAnswerTimeMs = link.timeout();
-    pPort->setTimeout(qMin<uint32_t>(nAnswerTimeMs, 1000));
-    QElapsedTimer timer;
-    timer.start();
-    uint8_t aDiscard[64];
-    uint32_t nCount = 0;
-    while (!timer.hasExpired(3000) && pPort->read(aDiscard, sizeof aDiscard, nCount) == 0) {
-    }
-    link.setTimeout(nAnswerTimeMs);
-}
-
-int UpdateWorker::readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)
-{
-    return repeatable([&] { return link.readU32(nIndex, nSubIndex, nValue); });
-}
-
-int UpdateWorker::writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
-{
-    return repeatable([&] { return link.writeU32(nIndex, nSubIndex, nValue); });
-}
-
-int UpdateWorker::writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount)
-{
-    return repeatable([&] { return link.writeObject(nIndex, nSubIndex, pData, nCount); });
-}
-
-int UpdateWorker::readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount)
-{
-    return repeatable([&] { return link.readObject(nIndex, nSubIndex, pData, nCount); });
-}
-
-JobStats *UpdateWorker::currentJob()
-{
-    if (m_nCurrentJob < 0 || m_nCurrentJob >= m_stats.jobs.size())
-        return nullptr;
-    return &m_stats.jobs[m_nCurrentJob];
 }
 
 // ---------------------------------------------------------------------------
@@ -320,7 +171,8 @@ int UpdateWorker::activateMonitor(QString &sPort)
 {
     TComSerial *pTransport = m_pTransport;
     if (pTransport->open(sPort.toUtf8().constData(), 9600) != 0) {
-        critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort), WorkerFailure::PortOpen);
+        m_session.critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort),
+                           WorkerFailure::PortOpen);
         return -1;
     }
     emit ProgressState(QStringLiteral("Init boot monitor"));
@@ -357,16 +209,17 @@ int UpdateWorker::activateMonitor(QString &sPort)
                     nMatch = 0;
                 }
             }
-            checkCancel();
+            m_session.checkCancel();
             if (nResult == 0)
                 break;
             // Without an answer the loop would wait for ever; the headless
             // tool and scripts can bound it.
             if (m_nWakeTimeoutMs != 0 && waited.elapsed() >= qint64(m_nWakeTimeoutMs))
-                raise(WorkerFailure::WakeTimeout, tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs));
+                m_session.raise(WorkerFailure::WakeTimeout,
+                                tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs));
         }
     } catch (const QString &sText) {
-        critical(tr("Init boot monitor"), sText, m_eRaised);
+        m_session.failed(tr("Init boot monitor"), sText, QString());
         nResult = -1;
     }
     pTransport->close();
@@ -380,7 +233,7 @@ int UpdateWorker::connectDrive(QString &sPort, uint32_t nBaudrate)
     link.setPortName(sPort);
     const int nCode = link.connectMonitor();
     if (nCode != 0) {
-        critical(tr("Connect"), codeText(nCode), WorkerFailure::Communication, nCode);
+        m_session.critical(tr("Connect"), WorkerSession::codeText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
