@@ -1,15 +1,15 @@
 // The device commands: program, erase, read and the EEPROM commands. Each
-// builds one job list and hands it, with every port given, to a TCliLine:
-// one TCliRun per drive, each driving the same UpdateWorker the window uses.
+// builds one job list and hands it, with every port given, to a CliLine:
+// one CliRun per drive, each driving the same UpdateWorker the window uses.
 
 #include "CliCommand.h"
 #include "CliFiles.h"
 #include "CliImage.h"
 #include "CliText.h"
-#include "TCliLine.h"
-#include "TCliProgress.h"
-#include "TCliReport.h"
-#include "TCliTrace.h"
+#include "CliLine.h"
+#include "CliProgress.h"
+#include "CliReport.h"
+#include "CliTrace.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,7 +20,7 @@
 namespace {
 
 // Options every device command shares, checked once.
-struct DeviceOptions
+struct CliDeviceOptions
 {
     BaseParams params;              // sPort: the first port
     QStringList ports;              // every port, in the order given
@@ -59,7 +59,7 @@ bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
 // Returns ExitOk or the usage error already reported. bSeveralPorts: the
 // command may run on several drives at once (it writes no output file).
 int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, bool bSeveralPorts,
-                       DeviceOptions &options)
+                       CliDeviceOptions &options)
 {
     QStringList ports = parser.values(QStringLiteral("port"));
     // An empty --port (an unset variable in a script) names no drive; it
@@ -162,7 +162,7 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
 // Runs the job list on every port until all workers have finished, then
 // shows the table (several drives), writes the report and returns the exit
 // status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
-int executeRuns(const char *sCommand, const DeviceOptions &options, const QVector<PgmEntry> &jobs,
+int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs,
                 const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
@@ -173,9 +173,9 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         return ExitFailed;
     if (!options.sLogFile.isEmpty() && !cliCheckOutput(QStringLiteral("--log"), options.sLogFile, OutputFile::Stream))
         return ExitFailed;
-    std::unique_ptr<TCliTrace> pTrace;
+    std::unique_ptr<CliTrace> pTrace;
     if (!options.sLogFile.isEmpty()) {
-        pTrace = std::make_unique<TCliTrace>();
+        pTrace = std::make_unique<CliTrace>();
         QString sError;
         if (!pTrace->open(options.sLogFile, sError))
             return fail(ExitFailed, QStringLiteral("--log: %1").arg(sError));
@@ -197,7 +197,7 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
 
     int nStatus = ExitFailed;
     {
-        TCliLine line(setups, TCliProgress::stdoutIsTerminal());
+        CliLine line(setups, CliProgress::stdoutIsTerminal());
         nStatus = line.exec();
         if (line.size() > 1)
             printOut(QLatin1Char('\n') + line.resultTable());
@@ -206,9 +206,9 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         if (pTrace && !pTrace->close(sLogError))
             nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
         if (!options.sReportFile.isEmpty()) {
-            const TCliReport report(QLatin1String(sCommand), started);
+            const CliReport report(QLatin1String(sCommand), started);
             QString sError;
-            if (!TCliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
+            if (!CliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
                 nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
         }
     }
@@ -247,7 +247,7 @@ int checkEepromImage(const PgmEntry &entry)
 int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation,
                     bool bHasFile)
 {
-    DeviceOptions options;
+    CliDeviceOptions options;
     PgmEntry entry;
     int nStatus = parseDeviceOptions(sCommand, parser, !bHasFile || nOperation != Read, options);
     if (nStatus == ExitOk)
@@ -284,7 +284,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             nStatus = checkEepromImage(entry);
             if (nStatus != ExitOk)
                 return nStatus;
-            facts.sImageSha256 = TCliReport::fileSha256(entry.sImage);
+            facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
         }
     }
     return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
@@ -295,7 +295,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
 int runProgram(const QCommandLineParser &parser)
 {
     const char *sCommand = "program";
-    DeviceOptions options;
+    CliDeviceOptions options;
     const int nStatus = parseDeviceOptions(sCommand, parser, true, options);
     if (nStatus != ExitOk)
         return nStatus;
@@ -334,7 +334,7 @@ int runProgram(const QCommandLineParser &parser)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
         jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;
         CliJobFacts fact;
-        fact.sImageSha256 = TCliReport::fileSha256(entry.sImage);
+        fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
         fact.bHasRange = true;
         fact.nFirst = extent.nLowest;
         fact.nLast = extent.nHighest;

@@ -1,35 +1,35 @@
-#include "TCliRun.h"
+#include "CliRun.h"
 
-TCliRun::TCliRun(const CliRunSetup &setup, TCliProgress *pProgress, QObject *pParent)
+CliRun::CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent)
     : QObject(pParent), m_setup(setup), m_pProgress(pProgress)
 {
     m_setup.jobBytes.resize(m_setup.jobs.size());
-    TCliProgress *p = m_pProgress;
-    connect(&m_run, &UpdateRun::ProgressState, this, &TCliRun::UpdateProgressState);
+    CliProgress *p = m_pProgress;
+    connect(&m_run, &UpdateRun::ProgressState, this, &CliRun::UpdateProgressState);
     connect(&m_run, &UpdateRun::ProgressFile, this, [p](const QString &sFile) { p->file(sFile); });
     connect(&m_run, &UpdateRun::ProgressSteps, this, [p](int nSteps) { p->steps(nSteps); });
     connect(&m_run, &UpdateRun::ProgressStep, this, [p] { p->step(); });
     connect(&m_run, &UpdateRun::ProgressValue, this, [p](int nValue) { p->value(nValue); });
     connect(&m_run, &UpdateRun::ProgressInfoText, this, [p](int nInfo, const QString &s) { p->infoText(nInfo, s); });
     connect(&m_run, &UpdateRun::ShowCritical, this, [p](const QString &t, const QString &s) { p->critical(t, s); });
-    connect(&m_run, &UpdateRun::PhaseChanged, this, &TCliRun::UpdatePhase);
-    connect(&m_run, &UpdateRun::finished, this, &TCliRun::UpdateFinished);
+    connect(&m_run, &UpdateRun::PhaseChanged, this, &CliRun::UpdatePhase);
+    connect(&m_run, &UpdateRun::finished, this, &CliRun::UpdateFinished);
 }
 
-void TCliRun::start()
+void CliRun::start()
 {
     // The transport follows the port name: a device path or a serial port
     // always gets the COM-port transport, whatever discovery decided.
     m_run.start(m_setup.params, m_setup.jobs, m_setup.options);
 }
 
-void TCliRun::cancel()
+void CliRun::cancel()
 {
     m_bCancelRequested = true;
     m_run.cancel();
 }
 
-int TCliRun::exitStatus() const
+int CliRun::exitStatus() const
 {
     const RunStats &stats = m_run.statistics();
     if (!m_bFinished || stats.bCanceled || !stats.succeeded())
@@ -41,7 +41,7 @@ int TCliRun::exitStatus() const
     return stats.jobs.size() == m_setup.jobs.size() ? 0 : 1;
 }
 
-void TCliRun::UpdatePhase(int nJob, JobPhase ePhase)
+void CliRun::UpdatePhase(int nJob, JobPhase ePhase)
 {
     // Only the data phases move a known number of bytes; erasing a flash and
     // the query steps show percent and time only.
@@ -50,7 +50,7 @@ void TCliRun::UpdatePhase(int nJob, JobPhase ePhase)
     m_nPhaseBytes = (bData || bEepromErase) ? m_setup.jobBytes.value(nJob) : 0;
 }
 
-void TCliRun::UpdateProgressState(QString sState)
+void CliRun::UpdateProgressState(QString sState)
 {
     // The size belongs to the activity whose phase came just before this
     // state; the end states that follow have none.
@@ -58,7 +58,7 @@ void TCliRun::UpdateProgressState(QString sState)
     m_nPhaseBytes = 0;
 }
 
-void TCliRun::UpdateFinished()
+void CliRun::UpdateFinished()
 {
     m_bFinished = true;
     m_pProgress->finish();

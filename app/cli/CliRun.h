@@ -1,8 +1,8 @@
-#ifndef TCLIRUN_H
-#define TCLIRUN_H
+#ifndef CLIRUN_H
+#define CLIRUN_H
 
 #include "PgmEntry.h"
-#include "TCliProgress.h"
+#include "CliProgress.h"
 #include "UpdateRun.h"
 #include "WorkerStats.h"
 
@@ -25,12 +25,12 @@ struct CliRunSetup
 
 // One update run on one port, its signals driving a progress output. Nothing
 // here is process-wide, so several runs (one per drive) can go at once.
-class TCliRun : public QObject
+class CliRun : public QObject
 {
     Q_OBJECT
 
 public:
-    TCliRun(const CliRunSetup &setup, TCliProgress *pProgress, QObject *pParent = nullptr);
+    CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent = nullptr);
 
     void start();
     // Asks the worker to stop after its current block (the Cancel button's path).
@@ -55,11 +55,11 @@ private slots:
 
 private:
     CliRunSetup m_setup;
-    TCliProgress *m_pProgress;
+    CliProgress *m_pProgress;
     UpdateRun m_run;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;
     quint64 m_nPhaseBytes = 0;     // size of the activity the last phase began
 };
 
-#endif // TCLIRUN_H
+#endif // CLIRUN_H

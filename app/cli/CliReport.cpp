@@ -1,10 +1,10 @@
-#include "TCliReport.h"
+#include "CliReport.h"
 
 #include "CliFiles.h"
 #include "FileKind.h"
 #include "OutputFile.h"
-#include "TCliLine.h"
-#include "TCliProgress.h"
+#include "CliLine.h"
+#include "CliProgress.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -39,11 +39,11 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
-TCliReport::TCliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
+CliReport::CliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
 {
 }
 
-QString TCliReport::fileSha256(const QString &sPath)
+QString CliReport::fileSha256(const QString &sPath)
 {
     // Only a regular file: a FIFO or a device cannot be read back as written.
     QFile file;
@@ -55,11 +55,11 @@ QString TCliReport::fileSha256(const QString &sPath)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
+QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
 {
     QJsonArray records;
     for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
-        const TCliRun &run = line.run(nDrive);
+        const CliRun &run = line.run(nDrive);
         const CliRunSetup &setup = line.setup(nDrive);
         const RunStats &stats = run.statistics();
         bool bEarlierFailed = false;
@@ -69,8 +69,8 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             const CliJobFacts fact = nJob < facts.size() ? facts.at(nJob) : CliJobFacts();
             QJsonObject record;
             record[QStringLiteral("port")] = setup.params.sPort;
-            record[QStringLiteral("memory")] = TCliProgress::memoryName(entry.nMemory);
-            record[QStringLiteral("operation")] = TCliProgress::operationName(entry.nMemory, entry.nOperation);
+            record[QStringLiteral("memory")] = CliProgress::memoryName(entry.nMemory);
+            record[QStringLiteral("operation")] = CliProgress::operationName(entry.nMemory, entry.nOperation);
             // Absolute, so that the record still names the file when it is
             // read somewhere else than where the tool ran.
             record[QStringLiteral("image")] =
@@ -132,7 +132,7 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
                     sMessage = QStringLiteral("an earlier job failed");
                 } else if (!stats.bStarted) {
                     // The drive was never reached: the start's own failure.
-                    sMessage = TCliLine::resultMessage(run);
+                    sMessage = CliLine::resultMessage(run);
                     if (!stats.sFailureText.isEmpty())
                         status = statusCode(stats.eStartFailure, stats.nStartCode);
                 }
@@ -155,7 +155,7 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
     return QJsonDocument(root);
 }
 
-bool TCliReport::write(const QString &sPath, const QJsonDocument &document, QString &sError)
+bool CliReport::write(const QString &sPath, const QJsonDocument &document, QString &sError)
 {
     OutputFile file(sPath);
     if (!file.open() || !file.write(document.toJson(QJsonDocument::Indented)) || !file.commit()) {
