@@ -10,6 +10,7 @@
 
 #include <QFileInfo>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 using namespace MonitorObjects;
@@ -47,36 +48,23 @@ int EepromOperations::run(PgmEntry &entry)
 
 int EepromOperations::queryEepromInfo()
 {
-    m_events.phase(JobPhase::Query);
-    m_events.state(tr("Query eeprom information"));
-    m_events.value(0);
-    try {
+    m_session.begin(JobPhase::Query, tr("Query eeprom information"), false);
+    return m_session.guard(tr("EEPROM Info"), QString(), false, [&] {
         check(m_link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kInfo));
         uint32_t nSize = 0;
         check(m_session.readStatus(Eeprom::kStatus, 1, nSize));
         m_nEepromSize = int32_t(nSize);
-        if (JobStats *pJob = m_session.job())
-            pJob->geometry.nSize = nSize;
-    } catch (int nCode) {
-        m_session.critical(tr("EEPROM Info"), WorkerSession::codeText(nCode), WorkerFailure::Communication, nCode);
-        return -1;
-    }
-    return 0;
+        m_session.job().geometry.nSize = nSize;
+    });
 }
 
 int EepromOperations::selectEepromDevice(int nDevice)
 {
-    m_events.phase(JobPhase::Select);
-    m_events.state(tr("Select EEPROM device"));
-    m_events.value(0);
-    try {
+    m_session.begin(JobPhase::Select, tr("Select EEPROM device"), false);
+    return m_session.guard(tr("EEPROM select device"), QString(), false, [&] {
         check(m_session.writeParam(Eeprom::kCommand, kParam2Sub, uint32_t(nDevice)));
         check(m_link.writeU32(Eeprom::kCommand, kCommandSub, Eeprom::kSelect));
-    } catch (int nCode) {
-        m_session.critical(tr("EEPROM select device"), WorkerSession::codeText(nCode), WorkerFailure::Communication, nCode);
-        return -1;
-    }
-    return 0;
+    });
 }
 
 bool EepromOperations::eepromRange(const PgmEntry &entry, const QString &sTitle,
@@ -115,37 +103,42 @@ void EepromOperations::writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uin
         m_session.raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
 }
 
+// Runs body for each block of the range (at most one transfer buffer), then
+// shows the progress and tests the cancel. Throws like every request.
+void EepromOperations::forEachBlock(uint32_t nOffset, uint32_t nLength,
+                                    const std::function<void(uint32_t nAddress, uint32_t n)> &body)
+{
+    uint32_t nAddress = nOffset;
+    uint32_t nRemain = nLength;
+    while (nRemain > 0) {
+        const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
+        body(nAddress, n);
+        nAddress += n;
+        nRemain -= n;
+        m_events.value(WorkerSession::percent(nLength - nRemain, nLength));
+        m_session.checkCancel();
+    }
+}
+
 int EepromOperations::eraseEeprom(PgmEntry &entry)
 {
-    m_events.phase(JobPhase::Erase);
-    m_events.state(tr("Erase EEPROM"));
-    m_events.step();
-    m_events.value(0);
+    m_session.begin(JobPhase::Erase, tr("Erase EEPROM"), true);
     uint32_t nOffset = 0, nLength = 0;
     if (!eepromRange(entry, tr("EEPROM erase"), nOffset, nLength))
         return -1;
 
-    try {
+    const int nResult = m_session.guard(tr("EEPROM erase"), tr("Erasing EEPROM failed!"), false, [&] {
         uint8_t blank[kPieceSize];
         std::memset(blank, 0xFF, sizeof blank);
         check(m_session.writePiece(Eeprom::kData, 1, blank, int(kPieceSize)));
         check(m_session.writePiece(Eeprom::kData, 2, blank, int(kPieceSize)));
-        uint32_t nAddress = nOffset;
-        uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
-        while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
+        forEachBlock(nOffset, nLength, [&](uint32_t nAddress, uint32_t n) {
             writeVerifyEepromBlock(nAddress, n, nPrevious, true);
-            nAddress += n;
-            nRemain -= n;
-            m_events.value(WorkerSession::percent(nLength - nRemain, nLength));
-            m_session.checkCancel();
-        }
-    } catch (int nCode) {
-        return m_session.failed(tr("EEPROM erase"), nCode, tr("Erasing EEPROM failed!"));
-    } catch (const QString &sText) {
-        return m_session.failed(tr("EEPROM erase"), sText, tr("Erasing EEPROM failed!"));
-    }
+        });
+    });
+    if (nResult != 0)
+        return nResult;
     m_events.state(tr("Erasing EEPROM finished"));
     return 0;
 }
@@ -176,9 +169,7 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
     std::memset(block, 0, sizeof block);
 
     m_events.file(QFileInfo(sFile).baseName());
-    m_events.phase(JobPhase::ReadFile);
-    m_events.state(QStringLiteral("Reading data file"));
-    m_events.value(0);
+    m_session.begin(JobPhase::ReadFile, QStringLiteral("Reading data file"), false);
     const bool bLoaded = file.load(nOffset, nOffset + nLength - 1);
     file.printMessages();
     if (!bLoaded) {
@@ -206,42 +197,28 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
     m_events.phase(JobPhase::Write);
     m_events.state(tr("Write EEPROM"));
 
-    JobStats *pJob = m_session.job();
-    try {
+    const int nResult = m_session.guard(tr("EEPROM write"), tr("Writing EEPROM failed!"), false, [&] {
         check(m_session.writePiece(Eeprom::kData, 1, block, int(kPieceSize)));
         check(m_session.writePiece(Eeprom::kData, 2, block, int(kPieceSize)));
-        uint32_t nAddress = nOffset;
-        uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
-        while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
+        forEachBlock(nOffset, nLength, [&](uint32_t nAddress, uint32_t n) {
             std::memcpy(block, image->buffer() + (nAddress - image->baseAddress()), n);
             check(m_session.writePiece(Eeprom::kData, 1, block, int(kPieceSize)));
             if (n > kPieceSize)
                 check(m_session.writePiece(Eeprom::kData, 2, block + kPieceSize, int(kPieceSize)));
             writeVerifyEepromBlock(nAddress, n, nPrevious, false);
-            nAddress += n;
-            nRemain -= n;
-            if (pJob)
-                pJob->nImageBytes += n;
-            m_events.value(WorkerSession::percent(nLength - nRemain, nLength));
-            m_session.checkCancel();
-        }
-    } catch (int nCode) {
-        return m_session.failed(tr("EEPROM write"), nCode, tr("Writing EEPROM failed!"));
-    } catch (const QString &sText) {
-        return m_session.failed(tr("EEPROM write"), sText, tr("Writing EEPROM failed!"));
-    }
+            m_session.job().nImageBytes += n;
+        });
+    });
+    if (nResult != 0)
+        return nResult;
     m_events.state(tr("Writing EEPROM finished"));
     return 0;
 }
 
 int EepromOperations::readEeprom(PgmEntry &entry)
 {
-    m_events.phase(JobPhase::Read);
-    m_events.state(tr("Read EEPROM"));
-    m_events.step();
-    m_events.value(0);
+    m_session.begin(JobPhase::Read, tr("Read EEPROM"), true);
     uint32_t nOffset = 0, nLength = 0;
     if (!eepromRange(entry, tr("EEPROM read"), nOffset, nLength))
         return -1;
@@ -259,13 +236,9 @@ int EepromOperations::readEeprom(PgmEntry &entry)
     }
     uint8_t block[Eeprom::kBufferSize];
     std::memset(block, 0, sizeof block);
-    JobStats *pJob = m_session.job();
-    try {
-        uint32_t nAddress = nOffset;
-        uint32_t nRemain = nLength;
+    const int nResult = m_session.guard(tr("EEPROM read"), tr("Reading EEPROM failed!"), false, [&] {
         uint32_t nPrevious = 0;
-        while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, Eeprom::kBufferSize);
+        forEachBlock(nOffset, nLength, [&](uint32_t nAddress, uint32_t n) {
             check(m_session.writeParam(Eeprom::kCommand, kParam2Sub, nAddress));
             if (n != nPrevious)
                 check(m_session.writeParam(Eeprom::kCommand, kParam3Sub, n));
@@ -275,18 +248,11 @@ int EepromOperations::readEeprom(PgmEntry &entry)
             if (n > kPieceSize)
                 check(m_session.readPiece(Eeprom::kData, 2, block + kPieceSize, int(kPieceSize)));
             std::memcpy(image->buffer() + (nAddress - nOffset), block, n);
-            nAddress += n;
-            nRemain -= n;
-            if (pJob)
-                pJob->nImageBytes += n;
-            m_events.value(WorkerSession::percent(nLength - nRemain, nLength));
-            m_session.checkCancel();
-        }
-    } catch (int nCode) {
-        return m_session.failed(tr("EEPROM read"), nCode, tr("Reading EEPROM failed!"));
-    } catch (const QString &sText) {
-        return m_session.failed(tr("EEPROM read"), sText, tr("Reading EEPROM failed!"));
-    }
+            m_session.job().nImageBytes += n;
+        });
+    });
+    if (nResult != 0)
+        return nResult;
 
     if (image->save(entry.sImage, true) != 0) {
         m_session.critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage), WorkerFailure::OutputWrite);

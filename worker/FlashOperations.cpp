@@ -61,49 +61,32 @@ int FlashOperations::run(PgmEntry &entry)
 
 int FlashOperations::queryFlashInfo()
 {
-    m_events.phase(JobPhase::Query);
-    m_events.state(tr("Query flash information"));
-    m_events.value(0);
-    try {
+    m_session.begin(JobPhase::Query, tr("Query flash information"), false);
+    MemoryGeometry &geometry = m_session.job().geometry;
+    return m_session.guard(tr("EPCS Info"), QString(), false, [&] {
         check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kDeviceInfo));
         for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
             check(m_session.readStatus(Flash::kStatus, uint8_t(i + 1), m_aInfo[i]));
-        if (JobStats *pJob = m_session.job()) {
-            pJob->geometry.nSize = m_aInfo[DeviceSize];
-            pJob->geometry.nPageSize = m_aInfo[PageSize];
-        }
-        if (m_aInfo[RegionCount] != 1) {
-            m_session.critical(tr("EPCS Info"), tr("Multiple regions not supported"), WorkerFailure::MultipleRegions);
-            return -1;
-        }
+        geometry.nSize = m_aInfo[DeviceSize];
+        geometry.nPageSize = m_aInfo[PageSize];
+        if (m_aInfo[RegionCount] != 1)
+            m_session.raise(WorkerFailure::MultipleRegions, tr("Multiple regions not supported"));
         check(m_session.writeParam(Flash::kCommand, kParam2Sub, 0));
         check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kRegionInfo));
         for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
             check(m_session.readStatus(Flash::kStatus, uint8_t(i + 1), m_aInfo[4 + i]));
-        if (JobStats *pJob = m_session.job()) {
-            pJob->geometry.nRegionSize = m_aInfo[RegionSize];
-            pJob->geometry.nSectorSize = m_aInfo[SectorSize];
-        }
-    } catch (int nCode) {
-        m_session.critical(tr("EPCS Info"), WorkerSession::codeText(nCode), WorkerFailure::Communication, nCode);
-        return -1;
-    }
-    return 0;
+        geometry.nRegionSize = m_aInfo[RegionSize];
+        geometry.nSectorSize = m_aInfo[SectorSize];
+    });
 }
 
 int FlashOperations::selectFlashDevice(int nDevice)
 {
-    m_events.phase(JobPhase::Select);
-    m_events.state(tr("Select flash device"));
-    m_events.value(0);
-    try {
+    m_session.begin(JobPhase::Select, tr("Select flash device"), false);
+    return m_session.guard(tr("EPCS select device"), QString(), false, [&] {
         check(m_session.writeParam(Flash::kCommand, kParam2Sub, uint32_t(nDevice)));
         check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kSelect));
-    } catch (int nCode) {
-        m_session.critical(tr("EPCS select device"), WorkerSession::codeText(nCode), WorkerFailure::Communication, nCode);
-        return -1;
-    }
-    return 0;
+    });
 }
 
 // Examines each sector of [nStart, nStart + nLength) and erases only those the
@@ -111,7 +94,7 @@ int FlashOperations::selectFlashDevice(int nDevice)
 void FlashOperations::eraseSectors(uint32_t nStart, uint32_t nLength)
 {
     const uint32_t nSector = m_aInfo[SectorSize];
-    JobStats *pJob = m_session.job();
+    JobStats &job = m_session.job();
     check(m_link.setTimeout(kEraseTimeoutMs));
     check(m_session.writeParam(Flash::kCommand, kParam3Sub, nSector));
     uint32_t nAddress = nStart;
@@ -121,15 +104,13 @@ void FlashOperations::eraseSectors(uint32_t nStart, uint32_t nLength)
         check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kCheckErase));
         uint32_t nStatus = 0;
         check(m_session.readStatus(Flash::kStatus, 1, nStatus));
-        if (pJob)
-            ++pJob->nSectorsChecked;
+        ++job.nSectorsChecked;
         if (nStatus != 0) {
             // A cancel that came during the connection or the check must
             // not be followed by a single erase.
             m_session.checkCancel();
             check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kEraseSector));
-            if (pJob)
-                ++pJob->nSectorsErased;
+            ++job.nSectorsErased;
         }
         nAddress += nSector;
         nRemain -= nSector;
@@ -140,10 +121,7 @@ void FlashOperations::eraseSectors(uint32_t nStart, uint32_t nLength)
 
 int FlashOperations::eraseFlash(PgmEntry &entry)
 {
-    m_events.phase(JobPhase::Erase);
-    m_events.state(tr("Erase Flash"));
-    m_events.step();
-    m_events.value(0);
+    m_session.begin(JobPhase::Erase, tr("Erase Flash"), true);
 
     const uint32_t nDeviceSize = m_aInfo[DeviceSize];
     const uint32_t nSector = m_aInfo[SectorSize];
@@ -162,13 +140,9 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
         return -1;
     }
 
-    try {
-        eraseSectors(uint32_t(nOffset), uint32_t(nLength));
-    } catch (int nCode) {
-        return m_session.failed(tr("Erase flash"), nCode, tr("Erase failed!"), true);
-    } catch (const QString &sText) {
-        return m_session.failed(tr("Erase flash"), sText, tr("Erase failed!"), true);
-    }
+    if (m_session.guard(tr("Erase flash"), tr("Erase failed!"), true,
+                        [&] { eraseSectors(uint32_t(nOffset), uint32_t(nLength)); }) != 0)
+        return -1;
     m_link.restoreDefaultTimeout();
     m_events.state(tr("Erase finished"));
     return 0;
@@ -179,7 +153,7 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
 void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress,
                              uint8_t *pPacked, uint8_t *pWork, uint8_t *pExpanded)
 {
-    JobStats *pJob = m_session.job();
+    JobStats &job = m_session.job();
     uint32_t nPacked = nLength;
     if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, kPackedSize, &nPacked) != 0)
         nPacked = nLength;   // not compressible here: send it raw
@@ -193,8 +167,7 @@ void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bC
         if (expandBlock(pPacked, nPacked, pWork, pExpanded, Flash::kBufferSize, &nExpanded) != lzrw3a::ExpandOk
             || nExpanded != nLength || std::memcmp(pExpanded, pBlock, nLength) != 0) {
             bSendPacked = false;
-            if (pJob)
-                ++pJob->nBlocksExpandMismatch;
+            ++job.nBlocksExpandMismatch;
         }
     }
 
@@ -209,14 +182,12 @@ void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bC
         check(m_session.readStatus(Flash::kStatus, 1, nStatus));
         if (nStatus != 0)
             m_session.raise(WorkerFailure::TransferBlock, tr("Transfer data block failed!"));
-        if (pJob)
-            ++pJob->nBlocksCompressed;
+        ++job.nBlocksCompressed;
     } else {
         const uint32_t nPieces = nLength / kPieceSize;
         for (uint32_t k = 0; k < nPieces; ++k)
             check(m_session.writePiece(Flash::kData, uint8_t(k + 1), pBlock + k * kPieceSize, int(kPieceSize)));
-        if (pJob)
-            ++pJob->nBlocksRaw;
+        ++job.nBlocksRaw;
     }
 }
 
@@ -248,10 +219,7 @@ int FlashOperations::programFlash(PgmEntry &entry)
     std::vector<uint8_t> expanded(Flash::kBufferSize);
 
     m_events.file(QFileInfo(sFile).baseName());
-    m_events.phase(JobPhase::ReadFile);
-    m_events.state(QStringLiteral("Reading flash file"));
-    m_events.step();
-    m_events.value(0);
+    m_session.begin(JobPhase::ReadFile, QStringLiteral("Reading flash file"), true);
 
     const bool bLoaded = file.load(0, nRegionSize - 1);
     file.printMessages();
@@ -286,23 +254,15 @@ int FlashOperations::programFlash(PgmEntry &entry)
         m_events.state(tr("Erase flash"));
         // The run ends here anyway: no failure state, and the erase time-out
         // stays.
-        try {
-            eraseSectors(nStart, uint32_t(nLength));
-        } catch (int nCode) {
-            return m_session.failed(tr("Erase flash"), nCode, QString());
-        } catch (const QString &sText) {
-            return m_session.failed(tr("Erase flash"), sText, QString());
-        }
+        if (m_session.guard(tr("Erase flash"), QString(), false, [&] { eraseSectors(nStart, uint32_t(nLength)); }) != 0)
+            return -1;
     }
 
     // Program phase.
     m_link.restoreDefaultTimeout();
-    m_events.phase(JobPhase::Program);
-    m_events.state(tr("Program flash"));
-    m_events.step();
-    m_events.value(0);
-    JobStats *pJob = m_session.job();
-    try {
+    m_session.begin(JobPhase::Program, tr("Program flash"), true);
+    JobStats &job = m_session.job();
+    const int nResult = m_session.guard(tr("Program flash"), tr("Update failed!"), true, [&] {
         uint32_t nAddress = nPage * (nLow / nPage);
         const uint32_t nTotal = nPage * ((nHigh - nAddress) / nPage + 1);
         check(m_link.setTimeout(kProgramTimeoutMs));
@@ -316,8 +276,7 @@ int FlashOperations::programFlash(PgmEntry &entry)
             for (uint32_t i = 0; i < n && bBlank; ++i)
                 bBlank = pBlock[i] == 0xFF;
             if (bBlank) {
-                if (pJob)
-                    ++pJob->nBlocksSkipped;
+                ++job.nBlocksSkipped;
             } else {
                 sendBlock(pBlock, n, entry.bCompress, packed.data(), work.data(), expanded.data());
                 check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
@@ -329,19 +288,16 @@ int FlashOperations::programFlash(PgmEntry &entry)
                 check(m_session.readStatus(Flash::kStatus, 1, nStatus));
                 if (nStatus != 0)
                     m_session.raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
-                if (pJob)
-                    pJob->nImageBytes += n;
+                job.nImageBytes += n;
             }
             nAddress += n;
             nRemain -= qMin(n, nRemain);
             m_events.value(WorkerSession::percent(nTotal - nRemain, nTotal));
             m_session.checkCancel();
         }
-    } catch (int nCode) {
-        return m_session.failed(tr("Program flash"), nCode, tr("Update failed!"), true);
-    } catch (const QString &sText) {
-        return m_session.failed(tr("Program flash"), sText, tr("Update failed!"), true);
-    }
+    });
+    if (nResult != 0)
+        return nResult;
     m_link.restoreDefaultTimeout();
     m_events.state(tr("Update finished"));
     return 0;
@@ -349,10 +305,7 @@ int FlashOperations::programFlash(PgmEntry &entry)
 
 int FlashOperations::readFlash(PgmEntry &entry)
 {
-    m_events.phase(JobPhase::Read);
-    m_events.state(tr("Read Flash"));
-    m_events.step();
-    m_events.value(0);
+    m_session.begin(JobPhase::Read, tr("Read Flash"), true);
 
     const uint32_t nDeviceSize = m_aInfo[DeviceSize];
     const int64_t nOffset = entry.nOffset;
@@ -371,8 +324,8 @@ int FlashOperations::readFlash(PgmEntry &entry)
         return -1;
     }
     std::vector<uint8_t> block(Flash::kBufferSize);
-    JobStats *pJob = m_session.job();
-    try {
+    JobStats &job = m_session.job();
+    const int nResult = m_session.guard(tr("Flash read"), tr("Reading flash failed!"), false, [&] {
         uint32_t nAddress = uint32_t(nOffset);
         uint32_t nRemain = uint32_t(nLength);
         uint32_t nPrevious = 0;
@@ -389,16 +342,13 @@ int FlashOperations::readFlash(PgmEntry &entry)
             std::memcpy(image->buffer() + (nAddress - uint32_t(nOffset)), block.data(), n);
             nAddress += n;
             nRemain -= n;
-            if (pJob)
-                pJob->nImageBytes += n;
+            job.nImageBytes += n;
             m_events.value(WorkerSession::percent(uint64_t(nLength) - nRemain, uint64_t(nLength)));
             m_session.checkCancel();
         }
-    } catch (int nCode) {
-        return m_session.failed(tr("Flash read"), nCode, tr("Reading flash failed!"));
-    } catch (const QString &sText) {
-        return m_session.failed(tr("Flash read"), sText, tr("Reading flash failed!"));
-    }
+    });
+    if (nResult != 0)
+        return nResult;
 
     if (image->save(entry.sImage, true) != 0) {
         m_session.critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage), WorkerFailure::OutputWrite);

@@ -116,7 +116,7 @@ private:
     void file(const QString &sFile) override { emit ProgressFile(sFile); }
     void step() override { emit ProgressStep(); }
     void value(int nPercent) override { emit ProgressValue(nPercent); }
-    void phase(JobPhase ePhase) override { emit PhaseChanged(m_session.job() ? m_session.job()->nIndex : -1, ePhase); }
+    void phase(JobPhase ePhase) override { emit PhaseChanged(m_session.jobIndex(), ePhase); }
     void critical(const QString &sTitle, const QString &sText) override { emit ShowCritical(sTitle, sText); }
 
     TBootMonitorLink link;

@@ -12,6 +12,15 @@ WorkerSession::WorkerSession(TBootMonitorLink &link, const std::atomic<bool> &bC
 {
 }
 
+void WorkerSession::begin(JobPhase ePhase, const QString &sState, bool bStep)
+{
+    m_events.phase(ePhase);
+    m_events.state(sState);
+    if (bStep)
+        m_events.step();
+    m_events.value(0);
+}
+
 void WorkerSession::check(int nCode)
 {
     if (nCode != 0)
@@ -90,8 +99,7 @@ int WorkerSession::repeatable(Request request)
     for (int i = 0; i < m_nRetries; ++i) {
         if (nCode != CommError::Unspecified && nCode != CommError::Timeout && nCode != CommError::ProtocolError)
             break;
-        if (m_pJob)
-            ++m_pJob->nRetries;
+        ++job().nRetries;
         settleLine();
         nCode = request();
     }

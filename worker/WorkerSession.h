@@ -37,11 +37,17 @@ public:
 
     TBootMonitorLink &link() { return m_link; }
     WorkerEvents &events() { return m_events; }
-    // The job now running; null during the start.
-    JobStats *job() { return m_pJob; }
+    // The statistics of the job now running (outside a job, a scratch
+    // record nobody reads).
+    JobStats &job() { return m_pJob ? *m_pJob : m_scratch; }
+    int jobIndex() const { return m_pJob ? m_pJob->nIndex : -1; }
     void setJob(JobStats *pJob) { m_pJob = pJob; }
     void setRetries(int nRetries) { m_nRetries = nRetries < 0 ? 0 : nRetries; }
     int retries() const { return m_nRetries; }
+
+    // An activity begins: its phase, its state text, a new progress step
+    // when it is one, and 0 %.
+    void begin(JobPhase ePhase, const QString &sState, bool bStep);
 
     // Throws a failing service's code.
     static void check(int nCode);
@@ -59,6 +65,20 @@ public:
     // empty). Returns -1.
     int failed(const QString &sTitle, const QString &sText, const QString &sState, bool bRestoreTimeout = false);
     int failed(const QString &sTitle, int nCode, const QString &sState, bool bRestoreTimeout = false);
+    // Runs the requests of an operation under that convention: 0, or what
+    // failed() returns for a code or text thrown inside.
+    template <typename Body>
+    int guard(const QString &sTitle, const QString &sState, bool bRestoreTimeout, Body body)
+    {
+        try {
+            body();
+            return 0;
+        } catch (int nCode) {
+            return failed(sTitle, nCode, sState, bRestoreTimeout);
+        } catch (const QString &sText) {
+            return failed(sTitle, sText, sState, bRestoreTimeout);
+        }
+    }
     static QString codeText(int nCode);
     // Progress of nDone of nTotal in percent (100 for nothing to do).
     static int percent(uint64_t nDone, uint64_t nTotal);
@@ -79,6 +99,7 @@ private:
     WorkerEvents &m_events;
     RunStats &m_stats;
     JobStats *m_pJob = nullptr;
+    JobStats m_scratch;
     int m_nRetries = 0;
     WorkerFailure m_eRaised = WorkerFailure::None;   // reason of the text last thrown
 };
