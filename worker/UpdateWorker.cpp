@@ -233,7 +233,7 @@ int UpdateWorker::connectDrive(QString &sPort, uint32_t nBaudrate)
     link.setPortName(sPort);
     const int nCode = link.connectMonitor();
     if (nCode != 0) {
-        m_session.critical(tr("Connect"), WorkerSession::codeText(nCode), WorkerFailure::Communication, nCode);
+        m_session.critical(tr("Connect"), TBootMonitorLink::errorText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;

@@ -41,13 +41,6 @@ void WorkerSession::checkCancel()
     }
 }
 
-QString WorkerSession::codeText(int nCode)
-{
-    QString sText;
-    TBootMonitorLink::errorText(nCode, sText);
-    return sText;
-}
-
 int WorkerSession::percent(uint64_t nDone, uint64_t nTotal)
 {
     return nTotal == 0 ? 100 : int(nDone * 100 / nTotal);
@@ -81,7 +74,7 @@ int WorkerSession::failed(const QString &sTitle, const QString &sText, const QSt
 
 int WorkerSession::failed(const QString &sTitle, int nCode, const QString &sState, bool bRestoreTimeout)
 {
-    critical(sTitle, codeText(nCode), WorkerFailure::Communication, nCode);
+    critical(sTitle, TBootMonitorLink::errorText(nCode), WorkerFailure::Communication, nCode);
     if (bRestoreTimeout)
         m_link.restoreDefaultTimeout();
     if (!sState.isEmpty())

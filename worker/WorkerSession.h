@@ -79,7 +79,6 @@ public:
             return failed(sTitle, sText, sState, bRestoreTimeout);
         }
     }
-    static QString codeText(int nCode);
     // Progress of nDone of nTotal in percent (100 for nothing to do).
     static int percent(uint64_t nDone, uint64_t nTotal);
 
