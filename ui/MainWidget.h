@@ -37,9 +37,9 @@ public:
     void removePgmRow(int row);
     void applyRowOperation(int row);
     int rowOfCellWidget(QWidget *w);
-    // type: 0 Intel HEX, 1 S-record, -1 unknown. 0 or -1.
-    int examineImageFile(const QString &file, int *type, int *start, int *length);
-    int examineFirmwareInfo(const QString &file, QStringList *lines);
+    // type: 0 Intel HEX, 1 S-record, -1 unknown; lines: the firmware
+    // information found in the image. 0 or -1.
+    int examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines = nullptr);
     // file null: the row's own image. Shows an error box on failure.
     int examineRowImage(int row, int memory, const QString *file);
     int selectRowImage(int row);

@@ -46,31 +46,6 @@ int itemCode(const QComboBox *combo, int index)
     return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
 }
 
-// Reads an image once into the window used to examine images: its type
-// (0 Intel HEX, 1 S-record, -1 neither), its used range and, when lines is
-// given, the firmware information found from its lowest address on (empty
-// when there is none). A file without a single data byte has no address
-// range to show and does not count as examined. 0 or -1.
-int examineImage(const QString &file, int *type, int *start, int *length, QStringList *lines)
-{
-    ImageFile image(file);
-    if (type)
-        *type = image.type() == HexConv::FileTypeIntelHex ? 0 : image.type() == HexConv::FileTypeSRecord ? 1 : -1;
-    if (lines)
-        lines->clear();
-    const bool bLoaded = image.load(HexConv::kExamineBase, HexConv::kExamineEnd);
-    image.printMessages();
-    if (!bLoaded || !image.extent().bHasData)
-        return -1;
-    if (start)
-        *start = int(image.extent().nLowest);
-    if (length)
-        *length = int(image.length());
-    if (lines)
-        *lines = FWInfoHex::linesOf(image.converter());
-    return 0;
-}
-
 } // namespace
 
 // ---- numbers ----------------------------------------------------------------------
@@ -352,21 +327,27 @@ void MainWidget::on_actionPgmClearEntries_triggered()
 
 // ---- examination ------------------------------------------------------------------------
 
-int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length)
+// One reading gives the type, the used range and, when lines is given, the
+// firmware information found from the lowest address on (empty when there is
+// none). A file without a single data byte has no address range to show and
+// does not count as examined.
+int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines)
 {
-    return examineImage(file, type, start, length, nullptr);
-}
-
-int MainWidget::examineFirmwareInfo(const QString &file, QStringList *lines)
-{
-    QStringList found;
-    if (examineImage(file, nullptr, nullptr, nullptr, &found) != 0 || found.isEmpty()) {
-        if (lines)
-            lines->clear();
-        return -1;
-    }
+    ImageFile image(file);
+    if (type)
+        *type = image.type() == HexConv::FileTypeIntelHex ? 0 : image.type() == HexConv::FileTypeSRecord ? 1 : -1;
     if (lines)
-        *lines = found;
+        lines->clear();
+    const bool bLoaded = image.load(HexConv::kExamineBase, HexConv::kExamineEnd);
+    image.printMessages();
+    if (!bLoaded || !image.extent().bHasData)
+        return -1;
+    if (start)
+        *start = int(image.extent().nLowest);
+    if (length)
+        *length = int(image.length());
+    if (lines)
+        *lines = FWInfoHex::linesOf(image.converter());
     return 0;
 }
 
@@ -389,7 +370,7 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     int start = -1;
     int length = -1;
     QStringList lines;
-    if (examineImage(path, nullptr, &start, &length, memory == Flash0 ? &lines : nullptr) == 0) {
+    if (examineImageFile(path, nullptr, &start, &length, memory == Flash0 ? &lines : nullptr) == 0) {
         if (file) {
             imageEdit->setText(path);
             imageEdit->setToolTip(path);
