@@ -138,7 +138,7 @@ void CliProgress::state(const QString &sState, quint64 nTotalBytes)
     m_nLastDrawMs = -1;
     m_stateTimer.restart();
     if (m_bTerminal) {
-        // End states ("... finished", "... failed!", "Done!") get a line of their own.
+        // Every state, an end state too, gets a line of its own.
         drawBar(false);
     } else {
         printOut(QStringLiteral("%1state: %2\n").arg(prefix(), sState));
