@@ -17,3 +17,13 @@ int FWInfoHex::readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest)
         std::memcpy(pDest, m_pConv->buffer() + (nAddress - nBase), nLength);
     return 0;
 }
+
+QStringList FWInfoHex::linesOf(HexConv *pConv)
+{
+    FWInfoHex info(pConv);
+    info.setSearchStart(pConv->lowestAddress());
+    QStringList lines;
+    if (info.loadInfo() != 0 || info.infoLines(lines) != 0)
+        lines.clear();
+    return lines;
+}

@@ -16,6 +16,11 @@ public:
 
     int readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest) override;
 
+    // The five lines found from the converter's lowest used address on (the
+    // search of the window and of the headless tool); empty when there are
+    // none.
+    static QStringList linesOf(HexConv *pConv);
+
 private:
     HexConv *m_pConv;
 };

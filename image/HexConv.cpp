@@ -1,11 +1,8 @@
 #include "HexConv.h"
 
-#include "FileKind.h"
 #include "HexConvIHex.h"
 #include "HexConvSRec.h"
 #include "HexRecordReader.h"
-
-#include <QFile>
 
 #include <cstring>
 #include <limits>
@@ -78,6 +75,28 @@ void HexConv::rescan(quint8 nFill)
     m_bHasData = true;
 }
 
+int HexConv::readFile(const char *sPrefix, const std::function<int(hexrecord::Messages &)> &read)
+{
+    m_nDropped = 0;
+    m_count = DataCount();
+    m_warnings.clear();
+    if (!m_pBuffer) {
+        m_sError = QStringLiteral("%1 error: the address window could not be allocated\n").arg(QLatin1String(sPrefix));
+        return -1;
+    }
+    hexrecord::Messages messages;
+    const int nResult = read(messages);
+    m_sError = messages.sError;
+    m_warnings = messages.warnings;
+    if (m_nDropped > 0)
+        m_warnings << QStringLiteral("%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 were dropped\n")
+                          .arg(QLatin1String(sPrefix))
+                          .arg(m_nDropped)
+                          .arg(m_nBase, 0, 16)
+                          .arg(m_nEnd, 0, 16);
+    return nResult;
+}
+
 bool HexConv::storeRecord(quint32 nAddress, const quint8 *pData, int nCount)
 {
     if (nCount <= 0)
@@ -86,8 +105,10 @@ bool HexConv::storeRecord(quint32 nAddress, const quint8 *pData, int nCount)
     const quint64 nLast = quint64(nMasked) + quint64(nCount) - 1;
     if (!m_pBuffer || nMasked < m_nBase || nMasked > m_nEnd || nLast > m_nEnd) {
         ++m_nDropped;
+        (nLast > m_nEnd ? m_count.nAbove : m_count.nBelow) += quint64(nCount);
         return false;
     }
+    m_count.nInside += quint64(nCount);
     std::memcpy(m_pBuffer + (nMasked - m_nBase), pData, size_t(nCount));
     if (!m_bHasData) {
         m_nLowest = nMasked;
@@ -114,16 +135,6 @@ HexConv::FileType HexConv::fileTypeOf(const char *pHead, qint64 nLength)
     if (pHead[0] == ':' && isHex(pHead[1]) && isHex(pHead[2]))
         return FileTypeIntelHex;
     return FileTypeUnknown;
-}
-
-HexConv::FileType HexConv::fileType(const QString &sFileName)
-{
-    QFile file;
-    if (!openRegularFile(file, sFileName))
-        return FileTypeUnknown;
-    char head[4];
-    const qint64 nRead = file.read(head, sizeof head);
-    return fileTypeOf(head, nRead);
 }
 
 QString HexConv::fileTypeName(FileType eType)
@@ -154,99 +165,4 @@ std::unique_ptr<HexConv> HexConv::create(FileType eType, quint32 nBase, quint32 
     if (pConv && !pConv->isAllocated())
         pConv.reset();
     return pConv;
-}
-
-std::unique_ptr<HexConv> HexConv::createForFile(const QString &sFileName, quint32 nBase, quint32 nEnd)
-{
-    return create(fileType(sFileName), nBase, nEnd);
-}
-
-namespace {
-
-class ExtentSink : public hexrecord::Sink
-{
-public:
-    explicit ExtentSink(HexConv::Extent &extent) : m_extent(extent) {}
-    void data(quint64 nAddress, const quint8 *, int nCount) override
-    {
-        if (nCount <= 0)
-            return;
-        const quint64 nLast = nAddress + quint64(nCount) - 1;
-        if (nLast > 0xFFFFFFFFu) {
-            ++m_extent.nSkipped;
-            return;
-        }
-        if (!m_extent.bHasData) {
-            m_extent.bHasData = true;
-            m_extent.nLowest = quint32(nAddress);
-            m_extent.nHighest = quint32(nLast);
-            return;
-        }
-        if (nAddress < m_extent.nLowest)
-            m_extent.nLowest = quint32(nAddress);
-        if (nLast > m_extent.nHighest)
-            m_extent.nHighest = quint32(nLast);
-    }
-
-private:
-    HexConv::Extent &m_extent;
-};
-
-class CountSink : public hexrecord::Sink
-{
-public:
-    CountSink(qint64 nFirst, qint64 nLast, HexConv::DataCount &count) : m_nFirst(nFirst), m_nLast(nLast), m_count(count) {}
-    void data(quint64 nAddress, const quint8 *, int nCount) override
-    {
-        if (nCount <= 0)
-            return;
-        const qint64 nStart = qint64(nAddress);
-        const qint64 nEnd = nStart + nCount - 1;
-        if (nEnd > m_nLast)
-            m_count.nAbove += quint64(nCount);
-        else if (nStart < m_nFirst)
-            m_count.nBelow += quint64(nCount);
-        else
-            m_count.nInside += quint64(nCount);
-    }
-
-private:
-    qint64 m_nFirst;
-    qint64 m_nLast;
-    HexConv::DataCount &m_count;
-};
-
-// One pass of the reader that fits the file's type over a sink.
-int readRecords(const QString &sFileName, hexrecord::Sink &sink, bool bReportErrors)
-{
-    switch (HexConv::fileType(sFileName)) {
-    case HexConv::FileTypeIntelHex:
-        return hexrecord::readIntelHex(sFileName, sink, bReportErrors, false);
-    case HexConv::FileTypeSRecord:
-        return hexrecord::readSRecord(sFileName, sink, bReportErrors, false);
-    default:
-        return -1;
-    }
-}
-
-} // namespace
-
-int HexConv::countData(const QString &sFileName, qint64 nFirst, qint64 nLast, DataCount *pCount)
-{
-    DataCount count;
-    CountSink sink(nFirst, nLast, count);
-    const int nResult = readRecords(sFileName, sink, false);
-    if (pCount)
-        *pCount = count;
-    return nResult;
-}
-
-int HexConv::scanExtent(const QString &sFileName, Extent *pExtent, bool bReportErrors)
-{
-    Extent extent;
-    ExtentSink sink(extent);
-    const int nResult = readRecords(sFileName, sink, bReportErrors);
-    if (pExtent)
-        *pExtent = extent;
-    return nResult;
 }

@@ -4,27 +4,22 @@
 // Image converters: an address window backed by one byte buffer, filled from
 // (or written to) an address-tagged image file.
 //
-// Usual use:
-//
-//   std::unique_ptr<HexConv> pConv = HexConv::createForFile(sPath, 0, 0x7FFFFF);
-//   if (pConv && pConv->load(sPath) == 0 && pConv->hasData())
-//       ... pConv->lowestAddress(), pConv->highestAddress(), pConv->buffer() ...
-//
-// or, to convert a file whose addresses may lie anywhere in the 32-bit space,
-// learn its extent first without allocating anything:
-//
-//   HexConv::Extent ext;
-//   if (HexConv::scanExtent(sPath, &ext) == 0 && ext.bHasData)
-//       pConv = HexConv::createForFile(sPath, ext.nLowest, ext.nHighest);
-//
-// Diagnostics of the readers go to standard error, prefixed "hex2bin error: "
-// / "srec2bin error: " (and "... warning: " for suspicious but accepted
-// input); no text reaches a user interface from here.
+// Image files are read through ImageFile, which picks the converter by the
+// file's content and chooses the window. The readers' diagnostics, prefixed
+// "hex2bin error: " / "srec2bin error: " (and "... warning: " for suspicious
+// but accepted input), are kept as data (errorText(), warnings()); nothing
+// is printed here.
 
 #include <QtGlobal>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
+
+namespace hexrecord {
+struct Messages;
+}
 
 class HexConv
 {
@@ -36,7 +31,7 @@ public:
         FileTypeSRecord = 2
     };
 
-    // The addresses of a file that carry data, found without an address window.
+    // The addresses of a file that carry data.
     struct Extent {
         bool bHasData = false;   // false: no data record with at least one byte
         quint32 nLowest = 0;     // lowest address that receives data
@@ -44,10 +39,10 @@ public:
         quint32 nSkipped = 0;    // data records that reach past 0xFFFFFFFF (unusable)
     };
 
-    // Data bytes of a file against an address range nFirst..nLast (empty
-    // when nLast < nFirst), by the rule load() applies: a record counts as
-    // inside only when it lies wholly in the range; one that reaches past
-    // nLast counts as above, any other as below.
+    // Data bytes of a file against an address range (the window of a load),
+    // by the rule load() applies: a record counts as inside only when it lies
+    // wholly in the range; one that reaches past its end counts as above, any
+    // other as below.
     struct DataCount {
         quint64 nInside = 0;
         quint64 nBelow = 0;
@@ -81,8 +76,9 @@ public:
     virtual void rescan(quint8 nFill);
     // Reads an image file into the window: 0 on success, -1 on failure (a
     // file that cannot be opened fails without a message, a malformed one
-    // with a message on standard error; data stored before the bad line
-    // stay in the buffer). Records outside the window are dropped whole.
+    // with the reader's message in errorText(); data stored before the bad
+    // line stay in the buffer). Records outside the window are dropped whole
+    // (and named in a warning).
     virtual int load(const QString &sFileName) = 0;
     // Writes the window (bWholeWindow) or the used range to sFileName: 0 on
     // success, -1 on failure (nothing is reported as written unless every
@@ -97,13 +93,19 @@ public:
     // Size of the window in bytes (end - base + 1); 0 when not allocated.
     quint64 windowSize() const { return m_nSize; }
 
-    // File type by the first four bytes of the file: S-record when byte 0 is
+    // What the last load() said, worded exactly as the reader words it
+    // ("hex2bin error: crc checksum error\n"): its error, empty after a
+    // success, and its warnings in order.
+    const QString &errorText() const { return m_sError; }
+    const QStringList &warnings() const { return m_warnings; }
+    // The data bytes the last load() met, against the window.
+    const DataCount &dataCount() const { return m_count; }
+
+    // File type by the first four bytes of a file: S-record when byte 0 is
     // 'S', byte 1 a decimal digit and bytes 2 and 3 hexadecimal digits;
     // otherwise Intel HEX when byte 0 is ':' and bytes 1 and 2 are
-    // hexadecimal digits; otherwise (or when fewer than four bytes can be
-    // read) unknown.
-    static FileType fileType(const QString &sFileName);
-    // Same rule on the first bytes of a file already in memory.
+    // hexadecimal digits; otherwise (or when fewer than four bytes are
+    // given) unknown. ImageFile applies it to files.
     static FileType fileTypeOf(const char *pHead, qint64 nLength);
     // "Intel HEX", "S-record" or "unknown".
     static QString fileTypeName(FileType eType);
@@ -112,27 +114,16 @@ public:
     // an unknown type or when the window cannot be allocated. The caller
     // owns the converter.
     static std::unique_ptr<HexConv> create(FileType eType, quint32 nBase, quint32 nEnd);
-    // The converter that reads sFileName (by its content), same window rules.
-    static std::unique_ptr<HexConv> createForFile(const QString &sFileName, quint32 nBase,
-                                                  quint32 nEnd);
-
-    // First pass over a file: the range of addresses that its data records
-    // fill, without allocating a window. Returns 0 on success, -1 when the
-    // file cannot be opened, has an unknown type or is malformed; with
-    // bReportErrors the malformation is described on standard error exactly
-    // as load() would describe it (warnings are left to load()).
-    static int scanExtent(const QString &sFileName, Extent *pExtent, bool bReportErrors = true);
-    // The same first pass, counting the data bytes against a range (see
-    // DataCount); no message. 0 on success, -1 as for scanExtent().
-    static int countData(const QString &sFileName, qint64 nFirst, qint64 nLast, DataCount *pCount);
 
 protected:
+    // The body of load(): runs a reader (sPrefix names it in messages,
+    // "hex2bin" or "srec2bin") whose sink stores through storeRecord(), and
+    // keeps what it said.
+    int readFile(const char *sPrefix, const std::function<int(hexrecord::Messages &)> &read);
     // Copies a data record into the window when it lies wholly inside it,
     // widening the used range. Returns false (and stores nothing) when the
     // record was dropped because it does not fit. Empty records are ignored.
     bool storeRecord(quint32 nAddress, const quint8 *pData, int nCount);
-    // Data records dropped by storeRecord() since the counter was reset.
-    quint32 m_nDropped = 0;
 
 private:
     quint32 m_nBase;
@@ -143,6 +134,10 @@ private:
     quint8 *m_pBuffer = nullptr;
     quint64 m_nSize = 0;
     bool m_bHasData = false;
+    quint32 m_nDropped = 0;     // records dropped by the last load
+    DataCount m_count;
+    QString m_sError;
+    QStringList m_warnings;
 };
 
 #endif

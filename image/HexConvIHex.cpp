@@ -2,16 +2,10 @@
 
 #include "HexRecordReader.h"
 
-#include <cstdio>
-
 HexConvIHex::HexConvIHex(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd) {}
 
 int HexConvIHex::load(const QString &sFileName)
 {
-    if (!isAllocated()) {
-        std::fputs("hex2bin error: the address window could not be allocated\n", stderr);
-        return -1;
-    }
     struct Sink : hexrecord::Sink {
         HexConvIHex *pConv;
         void data(quint64 nAddress, const quint8 *pData, int nCount) override
@@ -20,13 +14,9 @@ int HexConvIHex::load(const QString &sFileName)
         }
     } sink;
     sink.pConv = this;
-    m_nDropped = 0;
-    const int nResult = hexrecord::readIntelHex(sFileName, sink, true, true);
-    if (m_nDropped > 0)
-        std::fprintf(stderr,
-                     "hex2bin warning: %u data record(s) outside the address window 0x%x-0x%x were dropped\n",
-                     unsigned(m_nDropped), unsigned(baseAddress()), unsigned(endAddress()));
-    return nResult;
+    return readFile("hex2bin", [&](hexrecord::Messages &messages) {
+        return hexrecord::readIntelHex(sFileName, sink, messages);
+    });
 }
 
 int HexConvIHex::save(const QString &sFileName, bool bWholeWindow)

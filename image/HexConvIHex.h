@@ -8,7 +8,7 @@
 // (extended segment address) makes the load fail. Intel HEX files are only
 // read: save() writes nothing and returns -1 (use HexConvSRec to write).
 //
-// Messages on standard error: "hex2bin error: bad record format",
+// Messages (errorText(), warnings()): "hex2bin error: bad record format",
 // "... record length too short", "... crc checksum error",
 // "... unknown record type %d", "... extended segment address record not
 // supported", "... read error"; warnings for records dropped outside the

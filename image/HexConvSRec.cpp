@@ -5,7 +5,6 @@
 
 #include <QByteArray>
 
-#include <cstdio>
 #include <cstring>
 
 HexConvSRec::HexConvSRec(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd)
@@ -25,10 +24,6 @@ quint32 HexConvSRec::startAddress() const
 
 int HexConvSRec::load(const QString &sFileName)
 {
-    if (!isAllocated()) {
-        std::fputs("srec2bin error: the address window could not be allocated\n", stderr);
-        return -1;
-    }
     struct Sink : hexrecord::Sink {
         HexConvSRec *pConv;
         void data(quint64 nAddress, const quint8 *pData, int nCount) override
@@ -47,13 +42,9 @@ int HexConvSRec::load(const QString &sFileName)
         void start(quint32 nAddress) override { pConv->m_nStart = nAddress; }
     } sink;
     sink.pConv = this;
-    m_nDropped = 0;
-    const int nResult = hexrecord::readSRecord(sFileName, sink, true, true);
-    if (m_nDropped > 0)
-        std::fprintf(stderr,
-                     "srec2bin warning: %u data record(s) outside the address window 0x%x-0x%x were dropped\n",
-                     unsigned(m_nDropped), unsigned(baseAddress()), unsigned(endAddress()));
-    return nResult;
+    return readFile("srec2bin", [&](hexrecord::Messages &messages) {
+        return hexrecord::readSRecord(sFileName, sink, messages);
+    });
 }
 
 namespace {

@@ -9,7 +9,7 @@ class OutputFile;
 //
 // Reading: S0 sets the header text, S1/S2/S3 carry data, S5 is ignored,
 // S7/S8/S9 set the start address (reading goes on after them); S4 and S6
-// are rejected. Messages on standard error: "srec2bin error: bad record
+// are rejected. Messages (errorText(), warnings()): "srec2bin error: bad record
 // format", "... record length too short", "... unknown record type S%c"
 // (without a line feed), "... checksum error", "... read error"; warnings
 // for records dropped outside the window, for text ignored after a blank

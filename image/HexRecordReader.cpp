@@ -4,7 +4,6 @@
 
 #include <QFile>
 
-#include <cstdio>
 #include <cstring>
 
 namespace hexrecord {
@@ -57,10 +56,11 @@ inline bool isControl(char c)
     return u < 0x20 || u == 0x7F;
 }
 
-void report(bool bReport, const char *sMessage)
+// A failure: the message is kept, and the reader's result is -1.
+int fail(Messages &messages, const QString &sMessage)
 {
-    if (bReport)
-        std::fputs(sMessage, stderr);
+    messages.sError = sMessage;
+    return -1;
 }
 
 } // namespace
@@ -150,7 +150,7 @@ bool LineReader::restHasText()
     return false;
 }
 
-int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool bReportWarnings)
+int readIntelHex(const QString &sFileName, Sink &sink, Messages &messages)
 {
     QFile file;
     if (!openRegularFile(file, sFileName))
@@ -168,12 +168,10 @@ int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool 
         bool bNewline = false;
         if (!reader.next(pLine, nLength, bNewline)) {
             if (reader.lineTooLong()) {
-                report(bReportErrors, "hex2bin error: bad record format\n");
-                return -1;
+                return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
             }
             if (reader.failed()) {
-                report(bReportErrors, "hex2bin error: read error\n");
-                return -1;
+                return fail(messages, QStringLiteral("hex2bin error: read error\n"));
             }
             break;
         }
@@ -182,41 +180,33 @@ int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool 
             break;
         }
         if (pLine[0] != ':') {
-            report(bReportErrors, "hex2bin error: bad record format\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
         }
         // The first test counts the line feed, as a line buffer would.
         if (nLength + (bNewline ? 1 : 0) < 11) {
-            report(bReportErrors, "hex2bin error: record length too short\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: record length too short\n"));
         }
         const int nCount = hexByte(pLine + 1);
         if (nCount < 0) {
-            report(bReportErrors, "hex2bin error: bad record format\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
         }
         // Every character of the record must be there before any pair is
         // converted: colon, count, address, type, data and checksum.
         if (nLength < 2 * qsizetype(nCount) + 11) {
-            report(bReportErrors, "hex2bin error: record length too short\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: record length too short\n"));
         }
         if (!hexBytes(pLine + 1, nCount + 5, bytes)) {
-            report(bReportErrors, "hex2bin error: bad record format\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
         }
         quint32 nSum = 0;
         for (int i = 0; i < nCount + 4; ++i)
             nSum += bytes[i];
         if (bytes[nCount + 4] != quint8(0x100 - (nSum & 0xFF))) {
-            report(bReportErrors, "hex2bin error: crc checksum error\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: crc checksum error\n"));
         }
         const int nType = bytes[3];
         if (nType > 5) {
-            if (bReportErrors)
-                std::fprintf(stderr, "hex2bin error: unknown record type %d\n", nType);
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: unknown record type %1\n").arg(nType));
         }
         switch (nType) {
         case 0: {
@@ -229,8 +219,7 @@ int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool 
             bEndRecord = true;
             break;
         case 2:
-            report(bReportErrors, "hex2bin error: extended segment address record not supported\n");
-            return -1;
+            return fail(messages, QStringLiteral("hex2bin error: extended segment address record not supported\n"));
         case 4:
             // A short type 4 record has no address to take; its missing
             // bytes count as zero rather than being read from elsewhere.
@@ -241,17 +230,15 @@ int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool 
         }
     }
 
-    if (bReportWarnings) {
-        if (bBlankStop && reader.restHasText())
-            std::fputs("hex2bin warning: reading stopped at a blank line; the text after it was ignored\n",
-                       stderr);
-        if (!bEndRecord)
-            std::fputs("hex2bin warning: no end-of-file record; the image may be incomplete\n", stderr);
-    }
+    if (bBlankStop && reader.restHasText())
+        messages.warnings << QStringLiteral(
+            "hex2bin warning: reading stopped at a blank line; the text after it was ignored\n");
+    if (!bEndRecord)
+        messages.warnings << QStringLiteral("hex2bin warning: no end-of-file record; the image may be incomplete\n");
     return 0;
 }
 
-int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool bReportWarnings)
+int readSRecord(const QString &sFileName, Sink &sink, Messages &messages)
 {
     QFile file;
     if (!openRegularFile(file, sFileName))
@@ -276,12 +263,10 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
         bool bNewline = false;
         if (!reader.next(pLine, nLength, bNewline)) {
             if (reader.lineTooLong()) {
-                report(bReportErrors, "srec2bin error: bad record format\n");
-                return -1;
+                return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
             }
             if (reader.failed()) {
-                report(bReportErrors, "srec2bin error: read error\n");
-                return -1;
+                return fail(messages, QStringLiteral("srec2bin error: read error\n"));
             }
             break;
         }
@@ -290,47 +275,38 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
             break;
         }
         if (pLine[0] != 'S') {
-            report(bReportErrors, "srec2bin error: bad record format\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
         }
         if (nLength + (bNewline ? 1 : 0) < 8) {
-            report(bReportErrors, "srec2bin error: record length too short\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: record length too short\n"));
         }
         const char cType = pLine[1];
         if (cType < '0' || cType > '9' || cType == '4' || cType == '6') {
-            if (bReportErrors)
-                std::fprintf(stderr, "srec2bin error: unknown record type S%c", cType);
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: unknown record type S") + QLatin1Char(cType));
         }
         const int nCount = hexByte(pLine + 2);
         if (nCount < 0) {
-            report(bReportErrors, "srec2bin error: bad record format\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
         }
         // The whole record (type, count, address, data, checksum) must be
         // on the line before anything is converted.
         if (nLength < 2 * qsizetype(nCount) + 4) {
-            report(bReportErrors, "srec2bin error: record length too short\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: record length too short\n"));
         }
         if (!hexBytes(pLine + 2, nCount + 1, bytes)) {
-            report(bReportErrors, "srec2bin error: bad record format\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
         }
         quint32 nSum = 0;
         for (int i = 0; i < nCount; ++i)
             nSum += bytes[i];
         if (bytes[nCount] != quint8(~nSum)) {
-            report(bReportErrors, "srec2bin error: checksum error\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: checksum error\n"));
         }
         const int nType = cType - '0';
         const int nAddressBytes = kAddressBytes[nType];
         // A count that leaves no room for the address and checksum.
         if (nCount < nAddressBytes + 1) {
-            report(bReportErrors, "srec2bin error: record length too short\n");
-            return -1;
+            return fail(messages, QStringLiteral("srec2bin error: record length too short\n"));
         }
         quint32 nAddress = 0;
         for (int i = 1; i <= nAddressBytes; ++i)
@@ -370,18 +346,17 @@ int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool b
         }
     }
 
-    if (bReportWarnings) {
-        if (bBlankStop && reader.restHasText())
-            std::fputs("srec2bin warning: reading stopped at a blank line; the text after it was ignored\n",
-                       stderr);
-        if (bCountMismatch)
-            std::fprintf(stderr,
-                         "srec2bin warning: the record count record says %u data records, but %u were read before it\n",
-                         unsigned(nCountSaid), unsigned(nCountRead));
-        if (!bEndMark)
-            std::fputs("srec2bin warning: no termination or record count record; the image may be incomplete\n",
-                       stderr);
-    }
+    if (bBlankStop && reader.restHasText())
+        messages.warnings << QStringLiteral(
+            "srec2bin warning: reading stopped at a blank line; the text after it was ignored\n");
+    if (bCountMismatch)
+        messages.warnings << QStringLiteral("srec2bin warning: the record count record says %1 data records, "
+                                            "but %2 were read before it\n")
+                                 .arg(nCountSaid)
+                                 .arg(nCountRead);
+    if (!bEndMark)
+        messages.warnings << QStringLiteral(
+            "srec2bin warning: no termination or record count record; the image may be incomplete\n");
     return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <QtGlobal>
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 class QIODevice;
 
@@ -59,12 +60,20 @@ private:
     bool m_bTooLong = false;
 };
 
+// What a reader had to say, worded exactly as it says it ("hex2bin error:
+// bad record format\n"); nothing is printed here.
+struct Messages
+{
+    QString sError;         // why the reading failed; empty after success
+    QStringList warnings;   // suspicious but accepted input, in order
+};
+
 // 0 on success, -1 on failure. A file that cannot be opened fails without a
-// message; other failures write the reader's message to standard error when
-// bReportErrors is set. Warnings (missing end record, text ignored after a
-// blank line) are written when bReportWarnings is set.
-int readIntelHex(const QString &sFileName, Sink &sink, bool bReportErrors, bool bReportWarnings);
-int readSRecord(const QString &sFileName, Sink &sink, bool bReportErrors, bool bReportWarnings);
+// message; other failures leave the reader's message in messages.sError.
+// Warnings (missing end record, text ignored after a blank line) are added
+// to messages.warnings.
+int readIntelHex(const QString &sFileName, Sink &sink, Messages &messages);
+int readSRecord(const QString &sFileName, Sink &sink, Messages &messages);
 
 } // namespace hexrecord
 

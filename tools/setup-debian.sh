@@ -10,7 +10,7 @@ packages=(
   libgl-dev libxkbcommon-dev
   libftdi1-dev
   srecord binutils
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   python3
   help2man lintian dpkg-dev qt6-translations-l10n
 )

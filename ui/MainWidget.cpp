@@ -7,14 +7,11 @@
 #include "AppLanguage.h"
 #include "PortDiscovery.h"
 #include "ServoprogVersion.h"
-#include "TransportFactory.h"
-#include "UpdateWorker.h"
 
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QThread>
 #include <QTimer>
 
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
@@ -30,8 +27,7 @@ void servoprogInitResources()
 }
 
 MainWidget::MainWidget(QWidget *parent)
-    : QWidget(parent), ui(new Ui::MainWidget), pWorker(nullptr), pThread(nullptr), nSteps(0), nStep(0),
-      bCloseWhenFinished(false)
+    : QWidget(parent), ui(new Ui::MainWidget), nSteps(0), nStep(0), bCloseWhenFinished(false)
 {
     servoprogInitResources();
     ui->setupUi(this);
@@ -68,6 +64,7 @@ MainWidget::MainWidget(QWidget *parent)
     updateWindowTitle();
     setControlsEnabled(true);
     UpdateProgressSteps(0);
+    connectRun();
 
     // The command line is read once the event loop runs and the window shows.
     QTimer::singleShot(0, this, &MainWidget::doProcessArgs);
@@ -77,17 +74,8 @@ MainWidget::~MainWidget()
 {
     // Last resort when the window goes without a close event (the
     // application quit while a run was active): stop the worker and let its
-    // thread end before anything it reports to is gone. The thread's own
-    // event loop may not have started yet; quit() makes it return at once.
-    if (pThread) {
-        QThread *thread = pThread;
-        cancelWorker();
-        thread->quit();
-        thread->wait();
-        delete thread;
-        pThread = nullptr;
-        pWorker = nullptr;
-    }
+    // thread end before anything it reports to is gone.
+    run.cancelAndWait();
     delete ui;
 }
 
@@ -167,7 +155,7 @@ int MainWidget::confirmStartOption()
 
 void MainWidget::startProgramming()
 {
-    if (pWorker)
+    if (run.isRunning())
         return;
     QVector<PgmEntry> jobs;
     if (!buildJobList(&jobs))
@@ -181,45 +169,30 @@ void MainWidget::startProgramming()
     params.nBaudrate = ui->comboBoxBaudrate->currentData(Qt::UserRole).toUInt();
     params.nBootType = nBootType;
 
-    pThread = new QThread;
+    setControlsEnabled(false);
     // The port decides the transport: a listed converter of the FTDI layer
     // gets the FTDI transport, every serial port or device path the COM-port
     // one.
-    pWorker = new UpdateWorker(createTransport(params.sPort));
-    pWorker->setup(&params, &jobs);
-    pWorker->moveToThread(pThread);
-    connectWorker(pThread, pWorker);
-    setControlsEnabled(false);
-    pThread->start(QThread::InheritPriority);
+    run.start(params, jobs);
 }
 
-void MainWidget::connectWorker(QThread *thread, UpdateWorker *worker)
+// The run sends on the worker's signals in this thread, in the order the
+// worker emitted them; finished() comes once the worker's thread has ended.
+void MainWidget::connectRun()
 {
-    connect(worker, &UpdateWorker::ProgressState, this, &MainWidget::UpdateProgressState);
-    connect(worker, &UpdateWorker::ProgressFile, this, &MainWidget::UpdateProgressFile);
-    connect(worker, &UpdateWorker::ProgressValue, this, &MainWidget::UpdateProgressValue);
-    connect(worker, &UpdateWorker::ProgressSteps, this, &MainWidget::UpdateProgressSteps);
-    connect(worker, &UpdateWorker::ProgressStep, this, &MainWidget::UpdateProgressStep);
-    connect(worker, &UpdateWorker::ProgressInfoText, this, &MainWidget::UpdateInfoText);
-    connect(worker, &UpdateWorker::ShowCritical, this, &MainWidget::UpdateShowCritical);
-    connect(worker, &UpdateWorker::finished, this, &MainWidget::UpdateFinished);
-    connect(worker, &UpdateWorker::finished, thread, &QThread::quit);
-    connect(worker, &UpdateWorker::finished, worker, &QObject::deleteLater);
-    connect(thread, &QThread::started, worker, &UpdateWorker::process);
-    connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    connect(&run, &UpdateRun::ProgressState, this, &MainWidget::UpdateProgressState);
+    connect(&run, &UpdateRun::ProgressFile, this, &MainWidget::UpdateProgressFile);
+    connect(&run, &UpdateRun::ProgressValue, this, &MainWidget::UpdateProgressValue);
+    connect(&run, &UpdateRun::ProgressSteps, this, &MainWidget::UpdateProgressSteps);
+    connect(&run, &UpdateRun::ProgressStep, this, &MainWidget::UpdateProgressStep);
+    connect(&run, &UpdateRun::ProgressInfoText, this, &MainWidget::UpdateInfoText);
+    connect(&run, &UpdateRun::ShowCritical, this, &MainWidget::UpdateShowCritical);
+    connect(&run, &UpdateRun::finished, this, &MainWidget::UpdateFinished);
 }
 
 void MainWidget::on_pushButtonCancel_clicked()
 {
-    cancelWorker();
-}
-
-void MainWidget::cancelWorker()
-{
-    // The one direct access to the worker from this thread: an atomic flag
-    // it polls between blocks.
-    if (pWorker)
-        pWorker->bCancel = true;
+    run.cancel();
 }
 
 // ---- progress -------------------------------------------------------------------
@@ -273,18 +246,11 @@ void MainWidget::UpdateShowCritical(QString title, QString text)
 
 void MainWidget::UpdateFinished()
 {
-    QThread *thread = pThread;
-    pWorker = nullptr;
-    pThread = nullptr;
     setControlsEnabled(true);
     if (bCloseWhenFinished) {
-        // The worker has returned from its run; let its thread end before the
-        // window (and with it, maybe, the application) goes.
+        // The worker's thread has ended; the window (and with it, maybe, the
+        // application) may go.
         bCloseWhenFinished = false;
-        if (thread) {
-            thread->quit();
-            thread->wait();
-        }
         close();
     }
 }
@@ -293,7 +259,7 @@ void MainWidget::UpdateFinished()
 
 void MainWidget::closeEvent(QCloseEvent *event)
 {
-    if (!pWorker) {
+    if (!run.isRunning()) {
         QWidget::closeEvent(event);
         return;
     }
@@ -305,14 +271,14 @@ void MainWidget::closeEvent(QCloseEvent *event)
                "Cancel the update and close the window?"),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     // The run may have ended while the question was open.
-    if (!pWorker) {
+    if (!run.isRunning()) {
         if (answer == QMessageBox::Yes)
             close();
         return;
     }
     if (answer == QMessageBox::Yes) {
         bCloseWhenFinished = true;
-        cancelWorker();
+        run.cancel();
     }
 }
 

@@ -2,6 +2,7 @@
 #define MAINWIDGET_H
 
 #include "PgmEntry.h"
+#include "UpdateRun.h"
 
 #include <QStringList>
 #include <QVector>
@@ -12,14 +13,12 @@ class MainWidget;
 }
 
 class QComboBox;
-class QThread;
-class UpdateWorker;
 
 // The main window: the programming list, the connection settings, the start
 // option, progress and the info panel. The widget tree comes from
 // MainWidget.ui; this class adds the behaviour. The window only prepares and
 // follows an update: the work itself runs in an UpdateWorker in a thread of
-// its own, reporting back through queued signals.
+// its own (an UpdateRun), reporting back through queued signals.
 class MainWidget : public QWidget
 {
     Q_OBJECT
@@ -38,9 +37,9 @@ public:
     void removePgmRow(int row);
     void applyRowOperation(int row);
     int rowOfCellWidget(QWidget *w);
-    // type: 0 Intel HEX, 1 S-record, -1 unknown. 0 or -1.
-    int examineImageFile(const QString &file, int *type, int *start, int *length);
-    int examineFirmwareInfo(const QString &file, QStringList *lines);
+    // type: 0 Intel HEX, 1 S-record, -1 unknown; lines: the firmware
+    // information found in the image. 0 or -1.
+    int examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines = nullptr);
     // file null: the row's own image. Shows an error box on failure.
     int examineRowImage(int row, int memory, const QString *file);
     int selectRowImage(int row);
@@ -65,7 +64,7 @@ public:
     static QString helpText();
 
     // ---- run ------------------------------------------------------------------
-    bool isUpdateRunning() const { return pWorker != nullptr; }
+    bool isUpdateRunning() const { return run.isRunning(); }
     void switchLanguage(const QString &lang);
 
 public slots:
@@ -107,18 +106,16 @@ private:
     void fillBaudrateCombo();
     int confirmStartOption();
     void startProgramming();
-    void connectWorker(QThread *thread, UpdateWorker *worker);
+    void connectRun();
     void updateWindowTitle();
     void retranslateDynamic();
     // Selects the port entry that equals sPort ignoring case; a device path
     // that is a terminal is added first when it is not listed. False when
     // the port is neither listed nor such a device.
     bool selectPort(const QString &sPort);
-    void cancelWorker();
 
     Ui::MainWidget *ui;
-    UpdateWorker *pWorker;   // running update's worker, not owned; null when idle
-    QThread *pThread;        // its thread, not owned; null when idle
+    UpdateRun run;           // the update, while one runs; stopped and waited for on destruction
     int nSteps;              // steps announced by the worker; 0 when fewer than 2
     int nStep;               // current step, 0..nSteps
     bool bCloseWhenFinished; // the operator closed the window during a run

@@ -3,16 +3,12 @@
 #include "MainWidget.h"
 #include "ui_MainWidget.h"
 
-#include "FileKind.h"
 #include "FWInfoHex.h"
-#include "HexConv.h"
-#include "HexConvIHex.h"
-#include "HexConvSRec.h"
+#include "ImageFile.h"
 #include "QAdrLineEdit.h"
 #include "QExtComboBox.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
@@ -21,8 +17,6 @@
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
 #include <QToolButton>
-
-#include <memory>
 
 namespace {
 
@@ -50,43 +44,6 @@ bool isEepromMemory(int memory)
 int itemCode(const QComboBox *combo, int index)
 {
     return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
-}
-
-// The file-type rule by the first four bytes: 0 Intel HEX, 1 S-record, -1 neither.
-int imageFileType(const QString &file)
-{
-    switch (HexConv::fileType(file)) {
-    case HexConv::FileTypeIntelHex:
-        return 0;
-    case HexConv::FileTypeSRecord:
-        return 1;
-    default:
-        return -1;
-    }
-}
-
-// A fresh converter for the type, with the window used to examine images.
-std::unique_ptr<HexConv> converterFor(int type)
-{
-    if (type == 0)
-        return std::make_unique<HexConvIHex>();
-    if (type == 1)
-        return std::make_unique<HexConvSRec>();
-    return nullptr;
-}
-
-// The converter holding the loaded file, or null when it is of an unknown
-// type or does not load. A file without a single data byte has no address
-// range to show and does not count as loaded.
-std::unique_ptr<HexConv> loadImage(const QString &file, int *type)
-{
-    const int nType = imageFileType(file);
-    if (type)
-        *type = nType;
-    std::unique_ptr<HexConv> conv = converterFor(nType);
-    if (!conv || conv->load(file) != 0 || !conv->hasData())
-        return nullptr;
-    return conv;
 }
 
 } // namespace
@@ -370,41 +327,27 @@ void MainWidget::on_actionPgmClearEntries_triggered()
 
 // ---- examination ------------------------------------------------------------------------
 
-int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length)
+// One reading gives the type, the used range and, when lines is given, the
+// firmware information found from the lowest address on (empty when there is
+// none). A file without a single data byte has no address range to show and
+// does not count as examined.
+int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines)
 {
-    // Only a regular file: opening a FIFO would wait for a writer and hold
-    // the window.
-    QFile probe;
-    if (!openRegularFile(probe, file)) {
-        if (type)
-            *type = -1;
-        return -1;
-    }
-    probe.close();
-    const std::unique_ptr<HexConv> conv = loadImage(file, type);
-    if (!conv)
-        return -1;
-    if (start)
-        *start = int(conv->lowestAddress());
-    if (length)
-        *length = int(conv->highestAddress() - conv->lowestAddress() + 1);
-    return 0;
-}
-
-int MainWidget::examineFirmwareInfo(const QString &file, QStringList *lines)
-{
+    ImageFile image(file);
+    if (type)
+        *type = image.type() == HexConv::FileTypeIntelHex ? 0 : image.type() == HexConv::FileTypeSRecord ? 1 : -1;
     if (lines)
         lines->clear();
-    const std::unique_ptr<HexConv> conv = loadImage(file, nullptr);
-    if (!conv)
+    const bool bLoaded = image.load(HexConv::kExamineBase, HexConv::kExamineEnd);
+    image.printMessages();
+    if (!bLoaded || !image.extent().bHasData)
         return -1;
-    FWInfoHex info(conv.get());
-    info.setSearchStart(conv->lowestAddress());
-    QStringList found;
-    if (info.loadInfo() != 0 || info.infoLines(found) != 0)
-        return -1;
+    if (start)
+        *start = int(image.extent().nLowest);
+    if (length)
+        *length = int(image.length());
     if (lines)
-        *lines = found;
+        *lines = FWInfoHex::linesOf(image.converter());
     return 0;
 }
 
@@ -423,21 +366,20 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     if (!imageEdit || !offsetEdit || !lengthEdit)
         return -1;
 
+    // One reading gives the range and, for Flash0, the firmware information.
     int start = -1;
     int length = -1;
-    if (examineImageFile(path, nullptr, &start, &length) == 0) {
+    QStringList lines;
+    if (examineImageFile(path, nullptr, &start, &length, memory == Flash0 ? &lines : nullptr) == 0) {
         if (file) {
             imageEdit->setText(path);
             imageEdit->setToolTip(path);
         }
         offsetEdit->setText(formatNumber(start));
         lengthEdit->setText(formatNumber(length));
-        if (memory == Flash0 && start >= nSoftwareAreaStart) {
-            QStringList lines;
-            if (examineFirmwareInfo(path, &lines) == 0) {
-                ui->labelInfoFlash1->setText(lines.join(QLatin1Char('\n')));
-                updateInfoHeaders();
-            }
+        if (start >= nSoftwareAreaStart && !lines.isEmpty()) {
+            ui->labelInfoFlash1->setText(lines.join(QLatin1Char('\n')));
+            updateInfoHeaders();
         }
         return 0;
     }

@@ -2,7 +2,6 @@
 
 #include "CountingSerial.h"
 #include "FWInfoFlash.h"
-#include "Lzrw3a.h"
 #include "MonitorObjects.h"
 #include "TransportFactory.h"
 
@@ -27,8 +26,10 @@ UpdateWorker::UpdateWorker()
 UpdateWorker::UpdateWorker(TComSerial *pTransport)
     : QObject(nullptr)
     , m_pTransport(new CountingSerial(pTransport))
-    , m_pCompressor(&compressBlock)
 {
+    qRegisterMetaType<JobPhase>();
+    qRegisterMetaType<JobStats>();
+    qRegisterMetaType<RunStats>();
     // The link owns the transport; the counting layer lets the worker report
     // what each job cost on the wire.
     useTransport(m_pTransport);
@@ -64,11 +65,6 @@ bool UpdateWorker::setup(const BaseParams *pParams, const QVector<PgmEntry> *pJo
     else
         jobs.clear();
     return true;
-}
-
-void UpdateWorker::setBlockCompressor(BlockCompressor pCompressor)
-{
-    m_pCompressor = pCompressor ? pCompressor : &compressBlock;
 }
 
 bool UpdateWorker::isPortOpen() const
@@ -119,28 +115,36 @@ void UpdateWorker::process()
         break;
     }
     m_stats.bStarted = bStarted;
+    emit RunStarted(m_stats);
 
     if (bStarted) {
         for (int i = 0; i < jobs.size(); ++i) {
             PgmEntry &entry = jobs[i];
             if (entry.nMemory < 0 || entry.nMemory > Eeprom1)
                 continue;
-            m_nCurrentJob = i;
             JobStats &job = m_stats.jobs[i];
-            job.bRan = true;
+            m_session.setJob(&job);
+            emit JobStarted(job);
             const uint64_t nSentBefore = m_pTransport->bytesSent();
             const uint64_t nReceivedBefore = m_pTransport->bytesReceived();
             const uint32_t nTransactionsBefore = m_nTransactions;
-            m_jobTimer.start();
+            QElapsedTimer jobTimer;
+            jobTimer.start();
 
             const int nResult = entry.nMemory <= Flash1 ? runFlashJob(entry) : runEepromJob(entry);
 
-            job.nResult = nResult;
-            job.nElapsedMs = m_jobTimer.elapsed();
+            // A Read whose output could not be written returns 0 (the list
+            // goes on) but has not done what was asked.
+            if (nResult == 0 && job.eFailure == WorkerFailure::None)
+                job.eOutcome = JobOutcome::Done;
+            else
+                job.eOutcome = job.eFailure == WorkerFailure::Cancelled ? JobOutcome::Cancelled : JobOutcome::Failed;
+            job.nElapsedMs = jobTimer.elapsed();
             job.nWireBytesSent = m_pTransport->bytesSent() - nSentBefore;
             job.nWireBytesReceived = m_pTransport->bytesReceived() - nReceivedBefore;
             job.nTransactions = m_nTransactions - nTransactionsBefore;
-            m_nCurrentJob = -1;
+            m_session.setJob(nullptr);
+            emit JobFinished(job);
             if (nResult != 0)
                 break;
         }
@@ -155,121 +159,9 @@ void UpdateWorker::process()
     emit finished();
 }
 
-// ---------------------------------------------------------------------------
-// Helpers of the error convention
-
-void UpdateWorker::check(int nCode)
+QString UpdateWorker::cancelText()
 {
-    if (nCode != 0)
-        throw nCode;
-}
-
-void UpdateWorker::checkCancel()
-{
-    if (bCancel) {
-        m_stats.bCanceled = true;
-        if (JobStats *pJob = currentJob())
-            pJob->bCanceled = true;
-        throw QCoreApplication::translate("QObject", "Canceled from user!");
-    }
-}
-
-QString UpdateWorker::codeText(int nCode)
-{
-    QString sText;
-    TBootMonitorLink::errorText(nCode, sText);
-    return sText;
-}
-
-void UpdateWorker::critical(const QString &sTitle, const QString &sText)
-{
-    m_stats.sFailureTitle = sTitle;
-    m_stats.sFailureText = sText;
-    if (JobStats *pJob = currentJob()) {
-        pJob->sFailureTitle = sTitle;
-        pJob->sFailureText = sText;
-    }
-    emit ShowCritical(sTitle, sText);
-}
-
-// The end of an operation that failed inside its request loop: the message
-// under the operation's title, the default read time-out back where the
-// operation had raised it, then its failure state. Returns the operation's
-// result, -1.
-int UpdateWorker::failed(const QString &sTitle, const QString &sText, const QString &sState,
-                         bool bRestoreTimeout)
-{
-    critical(sTitle, sText);
-    if (bRestoreTimeout)
-        link.restoreDefaultTimeout();
-    emit ProgressState(sState);
-    return -1;
-}
-
-// A time-out, a garbled frame or an answer of the wrong kind may have cost
-// the request or only its answer; for the requests below both are harmless
-// to repeat. Status bytes of the monitor are its verdict and are not.
-template <typename Request>
-int UpdateWorker::repeatable(Request request)
-{
-    int nCode = request();
-    for (int i = 0; i < m_nRetries; ++i) {
-        if (nCode != CommError::Unspecified && nCode != CommError::Timeout && nCode != CommError::ProtocolError)
-            break;
-        if (JobStats *pJob = currentJob())
-            ++pJob->nRetries;
-        settleLine();
-        nCode = request();
-    }
-    return nCode;
-}
-
-// Before a repeat the line must be quiet: a late answer to the failed
-// attempt, arriving after the repeat's purge, would be taken for the answer
-// to the repeat and leave every later request one answer behind. Waits until
-// nothing has come for as long as the drive was allowed to answer (at most a
-// second), and gives up on a line that never falls silent after a few seconds.
-void UpdateWorker::settleLine()
-{
-    TComSerial *pPort = link.transport();
-    if (!pPort || !pPort->isOpen())
-        return;
-    const uint32_t nAnswerTimeMs = link.timeout();
-    pPort->setTimeout(qMin<uint32_t>(nAnswerTimeMs, 1000));
-    QElapsedTimer timer;
-    timer.start();
-    uint8_t aDiscard[64];
-    uint32_t nCount = 0;
-    while (!timer.hasExpired(3000) && pPort->read(aDiscard, sizeof aDiscard, nCount) == 0) {
-    }
-    link.setTimeout(nAnswerTimeMs);
-}
-
-int UpdateWorker::readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)
-{
-    return repeatable([&] { return link.readU32(nIndex, nSubIndex, nValue); });
-}
-
-int UpdateWorker::writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
-{
-    return repeatable([&] { return link.writeU32(nIndex, nSubIndex, nValue); });
-}
-
-int UpdateWorker::writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount)
-{
-    return repeatable([&] { return link.writeObject(nIndex, nSubIndex, pData, nCount); });
-}
-
-int UpdateWorker::readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount)
-{
-    return repeatable([&] { return link.readObject(nIndex, nSubIndex, pData, nCount); });
-}
-
-JobStats *UpdateWorker::currentJob()
-{
-    if (m_nCurrentJob < 0 || m_nCurrentJob >= m_stats.jobs.size())
-        return nullptr;
-    return &m_stats.jobs[m_nCurrentJob];
+    return QCoreApplication::translate("QObject", "Canceled from user!");
 }
 
 // ---------------------------------------------------------------------------
@@ -279,7 +171,8 @@ int UpdateWorker::activateMonitor(QString &sPort)
 {
     TComSerial *pTransport = m_pTransport;
     if (pTransport->open(sPort.toUtf8().constData(), 9600) != 0) {
-        critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort));
+        m_session.critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort),
+                           WorkerFailure::PortOpen);
         return -1;
     }
     emit ProgressState(QStringLiteral("Init boot monitor"));
@@ -316,16 +209,17 @@ int UpdateWorker::activateMonitor(QString &sPort)
                     nMatch = 0;
                 }
             }
-            checkCancel();
+            m_session.checkCancel();
             if (nResult == 0)
                 break;
             // Without an answer the loop would wait for ever; the headless
             // tool and scripts can bound it.
             if (m_nWakeTimeoutMs != 0 && waited.elapsed() >= qint64(m_nWakeTimeoutMs))
-                throw tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs);
+                m_session.raise(WorkerFailure::WakeTimeout,
+                                tr("No answer to the wake pattern within %1 ms").arg(m_nWakeTimeoutMs));
         }
     } catch (const QString &sText) {
-        critical(tr("Init boot monitor"), sText);
+        m_session.failed(tr("Init boot monitor"), sText, QString());
         nResult = -1;
     }
     pTransport->close();
@@ -339,7 +233,7 @@ int UpdateWorker::connectDrive(QString &sPort, uint32_t nBaudrate)
     link.setPortName(sPort);
     const int nCode = link.connectMonitor();
     if (nCode != 0) {
-        critical(tr("Connect"), codeText(nCode));
+        m_session.critical(tr("Connect"), TBootMonitorLink::errorText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;
@@ -353,8 +247,7 @@ int UpdateWorker::reportFirmwareInfo()
     QStringList lines;
     if (info.infoLines(lines) != 0 || lines.isEmpty())
         return -1;
-    const QString sText = lines.join(QStringLiteral("\n"));
-    m_stats.sFirmwareInfo = sText;
-    emit ProgressInfoText(1, sText);
+    m_stats.firmwareInfo = lines;
+    emit ProgressInfoText(1, lines.join(QStringLiteral("\n")));
     return 0;
 }

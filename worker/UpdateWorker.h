@@ -1,11 +1,13 @@
 #ifndef UPDATEWORKER_H
 #define UPDATEWORKER_H
 
+#include "EepromOperations.h"
+#include "FlashOperations.h"
 #include "PgmEntry.h"
-#include "WorkerStats.h"
 #include "TBootMonitorLink.h"
+#include "WorkerSession.h"
+#include "WorkerStats.h"
 
-#include <QElapsedTimer>
 #include <QObject>
 #include <QString>
 #include <QVector>
@@ -20,8 +22,10 @@ class CountingSerial;
 // Runs one update: wakes and connects the drive's boot monitor, then runs the
 // job list against it. Lives in a thread of its own; process() blocks that
 // thread for the whole run and talks to the window only through signals.
-// A worker serves exactly one run.
-class UpdateWorker : public QObject
+// A worker serves exactly one run. The flash and EEPROM operations do the
+// jobs' work over a session the worker shares with them; they report back
+// through the worker's signals (WorkerEvents).
+class UpdateWorker : public QObject, private WorkerEvents
 {
     Q_OBJECT
 
@@ -46,17 +50,16 @@ public:
 
     // The block compressor used by Program; replaceable so that a faulty
     // compressor can be exercised. Same contract as compressBlock().
-    using BlockCompressor = int (*)(const uint8_t *pInput, uint32_t nLength, void *pWork,
-                                    uint8_t *pOutput, size_t nOutCapacity, uint32_t *pOutLength);
-    void setBlockCompressor(BlockCompressor pCompressor);
+    using BlockCompressor = FlashOperations::BlockCompressor;
+    void setBlockCompressor(BlockCompressor pCompressor) { m_flash.setBlockCompressor(pCompressor); }
 
     // Repeats a request that timed out or came back garbled up to this many
     // times where a repeat is harmless: reads of status and data objects,
     // writes of command parameters and of data pieces (they only fill
     // registers and the transfer buffer). A command is never repeated.
     // 0 (the default) fails the job on the first such error.
-    void setRetries(int nRetries) { m_nRetries = nRetries < 0 ? 0 : nRetries; }
-    int retries() const { return m_nRetries; }
+    void setRetries(int nRetries) { m_session.setRetries(nRetries); }
+    int retries() const { return m_session.retries(); }
 
     // Called in the worker thread after every exchange with the monitor
     // (tracing); set before the run starts.
@@ -71,6 +74,9 @@ public:
     // Set from any thread to stop the run after the current block.
     std::atomic<bool> bCancel{false};
 
+    // The message a cancelled operation shows.
+    static QString cancelText();
+
 signals:
     void finished();
     void ProgressState(QString sState);
@@ -80,6 +86,14 @@ signals:
     void ProgressValue(int value);
     void ProgressInfoText(int nInfo, QString sInfo);
     void ShowCritical(QString title, QString text);
+
+    // Typed results, beside the texts above. RunStarted: the start phase is
+    // over (reached or not, why not, the firmware information).
+    void RunStarted(RunStats stats);
+    void JobStarted(JobStats job);
+    // Emitted just before the ProgressState text that names the activity.
+    void PhaseChanged(int nJob, JobPhase ePhase);
+    void JobFinished(JobStats job);
 
 public slots:
     void process();
@@ -91,48 +105,19 @@ private:
     int connectDrive(QString &sPort, uint32_t nBaudrate);
     int reportFirmwareInfo();
 
-    // Flash jobs.
-    int runFlashJob(PgmEntry &entry);
-    int queryFlashInfo();
-    int selectFlashDevice(int nDevice);
-    int eraseFlash(PgmEntry &entry);
-    int programFlash(PgmEntry &entry);
-    int readFlash(PgmEntry &entry);
-    void eraseSectors(uint32_t nStart, uint32_t nLength);
-    void sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress,
-                   uint8_t *pPacked, uint8_t *pWork, uint8_t *pExpanded);
-
-    // EEPROM jobs.
-    int runEepromJob(PgmEntry &entry);
-    int queryEepromInfo();
-    int selectEepromDevice(int nDevice);
-    int eraseEeprom(PgmEntry &entry);
-    int writeEeprom(PgmEntry &entry);
-    int readEeprom(PgmEntry &entry);
-    void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious,
-                                const QString &sVerifyFailed);
-    bool eepromRange(const PgmEntry &entry, const QString &sTitle,
-                     uint32_t &nOffset, uint32_t &nLength);
+    // The jobs, handed to their operations.
+    int runFlashJob(PgmEntry &entry) { return m_flash.run(entry); }
+    int runEepromJob(PgmEntry &entry) { return m_eeprom.run(entry); }
 
     void useTransport(CountingSerial *pTransport);
 
-    // Link services that may be repeated (see setRetries()).
-    int readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue);
-    int writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue);
-    int writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount);
-    int readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
-    template <typename Request>
-    int repeatable(Request request);
-    void settleLine();
-
-    // Helpers shared by all operations.
-    void check(int nCode);                 // throws a failing service code
-    int failed(const QString &sTitle, const QString &sText, const QString &sState,
-               bool bRestoreTimeout = false);
-    void checkCancel();                    // throws the cancel text
-    QString codeText(int nCode);
-    void critical(const QString &sTitle, const QString &sText);
-    JobStats *currentJob();
+    // WorkerEvents: the operations' reports become the signals.
+    void state(const QString &sState) override { emit ProgressState(sState); }
+    void file(const QString &sFile) override { emit ProgressFile(sFile); }
+    void step() override { emit ProgressStep(); }
+    void value(int nPercent) override { emit ProgressValue(nPercent); }
+    void phase(JobPhase ePhase) override { emit PhaseChanged(m_session.jobIndex(), ePhase); }
+    void critical(const QString &sTitle, const QString &sText) override { emit ShowCritical(sTitle, sText); }
 
     TBootMonitorLink link;
     BaseParams params;
@@ -145,15 +130,14 @@ public:
 
 private:
     CountingSerial *m_pTransport = nullptr;   // owned by the link
-    BlockCompressor m_pCompressor;
     bool m_bChooseTransport = false;          // created here, not injected
     uint32_t m_nWakeTimeoutMs = 0;
     RunStats m_stats;
-    int m_nCurrentJob = -1;
     uint32_t m_nTransactions = 0;             // counted by the link's observer
-    int m_nRetries = 0;
     TransactionObserver m_observer;
-    QElapsedTimer m_jobTimer;
+    WorkerSession m_session{link, bCancel, *this, m_stats};
+    FlashOperations m_flash{m_session, FlashInfo};
+    EepromOperations m_eeprom{m_session, nEepromSize};
 };
 
 #endif // UPDATEWORKER_H

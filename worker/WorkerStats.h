@@ -1,12 +1,70 @@
 #ifndef WORKERSTATS_H
 #define WORKERSTATS_H
 
+#include <QMetaType>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <cstdint>
 
-// What one job did, for reports and the headless tool. Filled by the worker
-// thread while the job runs; read it only after UpdateWorker::finished().
+// The typed results of an update run. The worker fills them beside the texts
+// it shows; the headless tool's progress, summaries and reports read only
+// these, so rewording or translating a message changes none of them.
+
+// The activity a job has entered; its ProgressState text follows.
+enum class JobPhase
+{
+    Query,      // flash or EEPROM information
+    Select,     // device selection
+    ReadFile,   // reading the image or data file
+    Erase,
+    Program,    // flash
+    Read,
+    Write       // EEPROM
+};
+
+// How a job ended.
+enum class JobOutcome
+{
+    NotRun,     // skipped (memory outside 0..3) or never reached
+    Done,
+    Failed,
+    Cancelled
+};
+
+// Why a job or the start failed.
+enum class WorkerFailure
+{
+    None,
+    Communication,      // a service failed; the code is in nCommCode / nStartCode
+    Cancelled,
+    PortOpen,           // the port could not be opened for the wake pattern
+    WakeTimeout,        // no answer to the wake pattern in time
+    MultipleRegions,    // the flash answered more than one region
+    Range,              // offset/length outside the memory
+    Alignment,          // Erase range not on sector boundaries
+    Geometry,           // sizes the drive answered cannot be worked with
+    FileType,           // neither Intel HEX nor S-record (or not a regular file)
+    FileRead,           // the image or data file did not load
+    NoData,             // the file holds no data for the memory or range
+    DataOutside,        // the file holds data beyond the memory's end
+    TransferBlock,      // the drive could not expand a compressed block
+    VerifyAfterWrite,
+    VerifyAfterErase,
+    OutputWrite         // Read: the output file could not be written
+};
+
+// Sizes the drive answered for the job's memory.
+struct MemoryGeometry
+{
+    uint32_t nSize = 0;             // flash device size or EEPROM size
+    uint32_t nPageSize = 0;         // flash only, like the rest
+    uint32_t nSectorSize = 0;
+    uint32_t nRegionSize = 0;
+};
+
+// What one job did. Filled by the worker thread while the job runs; sent
+// whole with UpdateWorker::JobFinished().
 struct JobStats
 {
     int nIndex = -1;                // position in the job list
@@ -14,10 +72,9 @@ struct JobStats
     int32_t nOperation = -1;
     QString sImage;
 
-    bool bRan = false;              // false: skipped (memory outside 0..3) or never reached
-    int nResult = 0;                // 0 = done, -1 = failed or cancelled
-    bool bOutputFailed = false;     // Read: the output file could not be written
-    bool bCanceled = false;
+    JobOutcome eOutcome = JobOutcome::NotRun;
+    WorkerFailure eFailure = WorkerFailure::None;
+    int nCommCode = 0;              // with WorkerFailure::Communication
     QString sFailureTitle;          // the message shown for this job, empty when none
     QString sFailureText;
 
@@ -32,18 +89,23 @@ struct JobStats
     uint32_t nBlocksExpandMismatch = 0; // compressed output that did not expand back: sent raw
     uint32_t nSectorsChecked = 0;   // sectors examined with the erase check
     uint32_t nSectorsErased = 0;    // sectors actually erased
+    MemoryGeometry geometry;
     int64_t nElapsedMs = 0;
 
+    bool ran() const { return eOutcome != JobOutcome::NotRun; }
     // True when the job did all that was asked, its output file included.
-    bool succeeded() const { return bRan && nResult == 0 && !bOutputFailed; }
+    bool succeeded() const { return eOutcome == JobOutcome::Done; }
 };
 
-// The whole run.
+// The whole run. The start part is complete when UpdateWorker::RunStarted()
+// is emitted, the rest once finished() has been.
 struct RunStats
 {
     bool bStarted = false;          // the boot monitor was reached and connected
+    WorkerFailure eStartFailure = WorkerFailure::None;
+    int nStartCode = 0;             // with WorkerFailure::Communication
+    QStringList firmwareInfo;       // the five fields read from the drive's flash; empty when none
     bool bCanceled = false;
-    QString sFirmwareInfo;          // information lines read from the drive's flash, joined by "\n"
     QString sFailureTitle;          // the last message shown (title and text)
     QString sFailureText;
     QVector<JobStats> jobs;         // one entry per job of the list, in list order
@@ -57,10 +119,14 @@ struct RunStats
         if (!bStarted)
             return false;
         for (const JobStats &job : jobs)
-            if (job.bRan && !job.succeeded())
+            if (job.ran() && !job.succeeded())
                 return false;
         return true;
     }
 };
+
+Q_DECLARE_METATYPE(JobPhase)
+Q_DECLARE_METATYPE(JobStats)
+Q_DECLARE_METATYPE(RunStats)
 
 #endif // WORKERSTATS_H

@@ -1,15 +1,15 @@
 // The device commands: program, erase, read and the EEPROM commands. Each
-// builds one job list and hands it, with every port given, to a TCliLine:
-// one TCliRun per drive, each driving the same UpdateWorker the window uses.
+// builds one job list and hands it, with every port given, to a CliLine:
+// one CliRun per drive, each driving the same UpdateWorker the window uses.
 
 #include "CliCommand.h"
 #include "CliFiles.h"
 #include "CliImage.h"
 #include "CliText.h"
-#include "TCliLine.h"
-#include "TCliProgress.h"
-#include "TCliReport.h"
-#include "TCliTrace.h"
+#include "CliLine.h"
+#include "CliProgress.h"
+#include "CliReport.h"
+#include "CliTrace.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -20,7 +20,7 @@
 namespace {
 
 // Options every device command shares, checked once.
-struct DeviceOptions
+struct CliDeviceOptions
 {
     BaseParams params;              // sPort: the first port
     QStringList ports;              // every port, in the order given
@@ -59,7 +59,7 @@ bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
 // Returns ExitOk or the usage error already reported. bSeveralPorts: the
 // command may run on several drives at once (it writes no output file).
 int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, bool bSeveralPorts,
-                       DeviceOptions &options)
+                       CliDeviceOptions &options)
 {
     QStringList ports = parser.values(QStringLiteral("port"));
     // An empty --port (an unset variable in a script) names no drive; it
@@ -162,7 +162,7 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
 // Runs the job list on every port until all workers have finished, then
 // shows the table (several drives), writes the report and returns the exit
 // status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
-int executeRuns(const char *sCommand, const DeviceOptions &options, const QVector<PgmEntry> &jobs,
+int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs,
                 const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
@@ -173,9 +173,9 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         return ExitFailed;
     if (!options.sLogFile.isEmpty() && !cliCheckOutput(QStringLiteral("--log"), options.sLogFile, OutputFile::Stream))
         return ExitFailed;
-    std::unique_ptr<TCliTrace> pTrace;
+    std::unique_ptr<CliTrace> pTrace;
     if (!options.sLogFile.isEmpty()) {
-        pTrace = std::make_unique<TCliTrace>();
+        pTrace = std::make_unique<CliTrace>();
         QString sError;
         if (!pTrace->open(options.sLogFile, sError))
             return fail(ExitFailed, QStringLiteral("--log: %1").arg(sError));
@@ -188,15 +188,16 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         setup.params.sPort = sPort;
         setup.jobs = jobs;
         setup.jobBytes = jobBytes;
-        setup.nWakeTimeoutMs = options.nWakeTimeoutMs;
-        setup.nRetries = options.nRetries;
-        setup.pTrace = pTrace.get();
+        setup.options.nWakeTimeoutMs = options.nWakeTimeoutMs;
+        setup.options.nRetries = options.nRetries;
+        if (pTrace)
+            setup.options.observer = pTrace->observerFor(sPort);
         setups << setup;
     }
 
     int nStatus = ExitFailed;
     {
-        TCliLine line(setups, TCliProgress::stdoutIsTerminal());
+        CliLine line(setups, CliProgress::stdoutIsTerminal());
         nStatus = line.exec();
         if (line.size() > 1)
             printOut(QLatin1Char('\n') + line.resultTable());
@@ -205,9 +206,9 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
         if (pTrace && !pTrace->close(sLogError))
             nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
         if (!options.sReportFile.isEmpty()) {
-            const TCliReport report(QLatin1String(sCommand), started);
+            const CliReport report(QLatin1String(sCommand), started);
             QString sError;
-            if (!TCliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
+            if (!CliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
                 nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
         }
     }
@@ -221,14 +222,18 @@ int executeRuns(const char *sCommand, const DeviceOptions &options, const QVecto
 // parameters. The range's end is known here only when --length was given;
 // without it the worker refuses data beyond the EEPROM's end once the drive
 // has answered its size.
-int checkEepromImage(const PgmEntry &entry, const HexConv::Extent &extent)
+int checkEepromImage(const PgmEntry &entry)
 {
-    if (!extent.bHasData)
-        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
     const qint64 nFirst = entry.nOffset;
     const qint64 nLast = entry.nLength > 0 ? nFirst + entry.nLength - 1 : std::numeric_limits<qint64>::max();
-    HexConv::DataCount count;
-    if (HexConv::countData(entry.sImage, nFirst, nLast, &count) != 0 || count.nInside > 0)
+    ImageFile image(entry.sImage);
+    if (!scanCliImage(image, nFirst, nLast))
+        return ExitFailed;
+    const HexConv::Extent &extent = image.extent();
+    const HexConv::DataCount &count = image.count();
+    if (!extent.bHasData)
+        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
+    if (count.nInside > 0)
         return ExitOk;
     const QString sRange = entry.nLength > 0 ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
                                              : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
@@ -242,7 +247,7 @@ int checkEepromImage(const PgmEntry &entry, const HexConv::Extent &extent)
 int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation,
                     bool bHasFile)
 {
-    DeviceOptions options;
+    CliDeviceOptions options;
     PgmEntry entry;
     int nStatus = parseDeviceOptions(sCommand, parser, !bHasFile || nOperation != Read, options);
     if (nStatus == ExitOk)
@@ -276,15 +281,10 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             if (!cliCheckOutput(QString(), entry.sImage))
                 return ExitFailed;
         } else {
-            HexConv::FileType eType;
-            HexConv::Extent extent;
-            QString sError;
-            if (!scanCliImage(entry.sImage, eType, extent, sError))
-                return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
-            nStatus = checkEepromImage(entry, extent);
+            nStatus = checkEepromImage(entry);
             if (nStatus != ExitOk)
                 return nStatus;
-            facts.sImageSha256 = TCliReport::fileSha256(entry.sImage);
+            facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
         }
     }
     return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
@@ -295,7 +295,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
 int runProgram(const QCommandLineParser &parser)
 {
     const char *sCommand = "program";
-    DeviceOptions options;
+    CliDeviceOptions options;
     const int nStatus = parseDeviceOptions(sCommand, parser, true, options);
     if (nStatus != ExitOk)
         return nStatus;
@@ -326,16 +326,15 @@ int runProgram(const QCommandLineParser &parser)
     for (const PgmEntry &entry : jobs) {
         // Checked before the drive is touched: a missing or malformed image
         // must not cost a wake-up, an erase or a half-programmed flash.
-        HexConv::FileType eType;
-        HexConv::Extent extent;
-        QString sError;
-        if (!scanCliImage(entry.sImage, eType, extent, sError))
-            return sError.isEmpty() ? ExitFailed : fail(ExitFailed, sError);
+        ImageFile image(entry.sImage);
+        if (!scanCliImage(image))
+            return ExitFailed;
+        const HexConv::Extent &extent = image.extent();
         if (!extent.bHasData)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
         jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;
         CliJobFacts fact;
-        fact.sImageSha256 = TCliReport::fileSha256(entry.sImage);
+        fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
         fact.bHasRange = true;
         fact.nFirst = extent.nLowest;
         fact.nLast = extent.nHighest;

@@ -13,7 +13,7 @@
 
 namespace {
 
-struct FileIdentity
+struct CliFileIdentity
 {
     bool bExists = false;
     quint64 nDevice = 0;
@@ -21,7 +21,7 @@ struct FileIdentity
     bool bCharDevice = false;
     QString sPath;   // what does not exist yet: the file it would be
 
-    bool operator==(const FileIdentity &other) const
+    bool operator==(const CliFileIdentity &other) const
     {
         if (bExists != other.bExists)
             return false;
@@ -31,9 +31,9 @@ struct FileIdentity
     }
 };
 
-FileIdentity identityOf(const QString &sPath, bool bOutput)
+CliFileIdentity identityOf(const QString &sPath, bool bOutput)
 {
-    FileIdentity identity;
+    CliFileIdentity identity;
 #ifdef Q_OS_UNIX
     struct stat status;
     if (::stat(QFile::encodeName(sPath).constData(), &status) == 0) {
@@ -72,7 +72,7 @@ void CliFileSet::addOutput(const QString &sName, const QString &sPath)
 
 int CliFileSet::check(const char *sCommand) const
 {
-    QVector<FileIdentity> identities;
+    QVector<CliFileIdentity> identities;
     for (const Entry &entry : m_entries)
         identities.append(identityOf(entry.sPath, entry.bOutput));
     for (int i = 0; i < m_entries.size(); ++i) {

@@ -12,7 +12,7 @@
 
 namespace {
 
-const char *const sToolName = "servoprog-cli";
+const char *const kToolName = "servoprog-cli";
 
 QString optionSynopsis(const QCommandLineOption &option)
 {
@@ -35,21 +35,21 @@ void printOverview()
     QString s = QStringLiteral(
         "Usage: %1 COMMAND [ARGUMENTS]\n"
         "Programs, reads and erases the flash and EEPROM of an AC servo drive\n"
-        "through its boot monitor, and inspects image files.\n\nCommands:\n").arg(QLatin1String(sToolName));
+        "through its boot monitor, and inspects image files.\n\nCommands:\n").arg(QLatin1String(kToolName));
     for (const CliCommand &command : cliCommands())
         s += QStringLiteral("  %1%2\n      %3\n")
                  .arg(QLatin1String(command.sName), usageSuffix(command), QLatin1String(command.sSummary));
     s += QStringLiteral(
         "\nNumbers are decimal or \"0x\"-prefixed hexadecimal.\n"
         "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
-        "Run \"%1 help COMMAND\" for the options and an example of one command.\n").arg(QLatin1String(sToolName));
+        "Run \"%1 help COMMAND\" for the options and an example of one command.\n").arg(QLatin1String(kToolName));
     printOut(s);
 }
 
 void printCommandHelp(const CliCommand &command)
 {
     QString s = QStringLiteral("Usage: %1 %2%3\n%4\n")
-                    .arg(QLatin1String(sToolName), QLatin1String(command.sName), usageSuffix(command),
+                    .arg(QLatin1String(kToolName), QLatin1String(command.sName), usageSuffix(command),
                          QLatin1String(command.sSummary));
     const QList<QCommandLineOption> options = command.options();
     if (!options.isEmpty()) {
@@ -90,7 +90,7 @@ int dispatch(const QStringList &arguments)
     if (sFirst == QLatin1String("--help") || sFirst == QLatin1String("-h") || sFirst == QLatin1String("help"))
         return runHelp(args.mid(1));
     if (sFirst == QLatin1String("--version")) {
-        printOut(QStringLiteral("%1 %2\n").arg(QLatin1String(sToolName), QCoreApplication::applicationVersion()));
+        printOut(QStringLiteral("%1 %2\n").arg(QLatin1String(kToolName), QCoreApplication::applicationVersion()));
         return ExitOk;
     }
     const CliCommand *pCommand = findCliCommand(sFirst);
@@ -133,7 +133,7 @@ int main(int argc, char *argv[])
     std::signal(SIGPIPE, SIG_IGN);
 #endif
     QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QLatin1String(sToolName));
+    QCoreApplication::setApplicationName(QLatin1String(kToolName));
     QCoreApplication::setApplicationVersion(QLatin1String(kVersionText));
     return dispatch(QCoreApplication::arguments());
 }

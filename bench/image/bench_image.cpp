@@ -2,7 +2,7 @@
 // random data): throughput in MB/s of file text, against srec_cat converting
 // the same file to binary in the same run. Goal: faster than srec_cat.
 
-#include "HexConv.h"
+#include "ImageFile.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -52,15 +52,16 @@ bool benchOne(const char *sName, const QString &sFile, const char *sFormat, cons
     const quint32 nEnd = quint32(data.size() - 1);
 
     double dOurs = bestOf3([&]() {
-        std::unique_ptr<HexConv> pConv = HexConv::createForFile(sFile, 0, nEnd);
-        if (!pConv || pConv->load(sFile) != 0)
+        ImageFile image(sFile);
+        if (!image.load(0, nEnd))
             return false;
+        HexConv *pConv = image.converter();
         return pConv->lowestAddress() == 0 && pConv->highestAddress() == nEnd
                && std::memcmp(pConv->buffer(), data.constData(), size_t(data.size())) == 0;
     });
     double dScan = bestOf3([&]() {
-        HexConv::Extent ext;
-        return HexConv::scanExtent(sFile, &ext) == 0 && ext.nHighest == nEnd;
+        ImageFile image(sFile);
+        return image.scan() && image.extent().nHighest == nEnd;
     });
     const QString sBin = sDir + "/out.bin";
     double dTool = bestOf3([&]() { return runSrecCat({sFile, sFormat, "-o", sBin, "-binary"}); });

@@ -7,15 +7,14 @@
 
 #include "PgmEntry.h"
 #include "SimDrive.h"
-#include "TransportFactory.h"
-#include "UpdateWorker.h"
+#include "UpdateRun.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
-#include <QThread>
 
 #include <cstdio>
 
@@ -109,24 +108,17 @@ RunStats runOnce(const QString &sImage, const Case &c, bool bThrottle)
     job.nOperation = Program;
     job.sImage = sImage;
     job.bCompress = c.bCompress;
-    QVector<PgmEntry> jobs{job};
 
-    QThread thread;
-    auto *pWorker = new UpdateWorker(createTransport(params.sPort));
-    pWorker->setup(&params, &jobs);
-    pWorker->moveToThread(&thread);
-    QObject::connect(&thread, &QThread::started, pWorker, &UpdateWorker::process);
-    QObject::connect(pWorker, &UpdateWorker::finished, &thread, &QThread::quit, Qt::DirectConnection);
-    QObject::connect(pWorker, &UpdateWorker::ShowCritical, pWorker,
-                     [](const QString &t, const QString &s) {
-                         std::printf("  failure: %s: %s\n", qPrintable(t), qPrintable(s));
-                     }, Qt::DirectConnection);
-    thread.start();
-    thread.wait();
-    const RunStats stats = pWorker->statistics();
-    delete pWorker;
+    UpdateRun run;
+    QEventLoop loop;
+    QObject::connect(&run, &UpdateRun::ShowCritical, [](const QString &t, const QString &s) {
+        std::printf("  failure: %s: %s\n", qPrintable(t), qPrintable(s));
+    });
+    QObject::connect(&run, &UpdateRun::finished, &loop, &QEventLoop::quit);
+    run.start(params, {job});
+    loop.exec();
     sim.stop();
-    return stats;
+    return run.statistics();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
 #include "HexConv.h"
 #include "HexConvIHex.h"
 #include "HexConvSRec.h"
+#include "ImageFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,15 +84,17 @@ void runOne(Format eFormat, const std::uint8_t *pData, std::size_t nSize)
 
     // File type by content, from memory and from the file: the same answer.
     const HexConv::FileType eType = HexConv::fileTypeOf(reinterpret_cast<const char *>(pData), qint64(nSize));
-    check(HexConv::fileType(sInput) == eType, "fileType and fileTypeOf disagree");
+    ImageFile image(sInput);
+    check(image.type() == eType, "ImageFile and fileTypeOf disagree");
 
-    HexConv::Extent extent;
-    const int nScan = HexConv::scanExtent(sInput, &extent, false);
-    check(nScan == 0 || nScan == -1, "scanExtent returned neither 0 nor -1");
-    if (nScan == 0 && extent.bHasData)
+    const bool bScan = image.scan();
+    const HexConv::Extent extent = image.extent();
+    check(bScan || !image.errorText().isEmpty() || image.status() != ImageFile::Malformed,
+          "a malformed file without the reader's message");
+    if (bScan && extent.bHasData)
         check(extent.nLowest <= extent.nHighest, "extent lowest above highest");
-    const bool bScanUsable = nScan == 0 && eType == (eFormat == Format::IntelHex ? HexConv::FileTypeIntelHex
-                                                                                 : HexConv::FileTypeSRecord);
+    const bool bScanUsable = bScan && eType == (eFormat == Format::IntelHex ? HexConv::FileTypeIntelHex
+                                                                           : HexConv::FileTypeSRecord);
 
     // Bottom window of 64 KiB.
     std::unique_ptr<HexConv> pLow = makeConverter(eFormat, 0, kWindowSize - 1);

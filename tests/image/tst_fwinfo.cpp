@@ -4,6 +4,7 @@
 
 #include "FWInfo.h"
 #include "FWInfoHex.h"
+#include "ImageFile.h"
 #include "HexConvSRec.h"
 #include "ImageTestUtil.h"
 
@@ -227,17 +228,19 @@ void TestFWInfo::fromSrecCatFile()
     const QString sSrec = dir.filePath("fw.srec");
     QVERIFY(writeFile(sBin, image));
     QCOMPARE(runTool("srec_cat", {sBin, "-binary", "-offset", "0x300000", "-o", sSrec, "-motorola", "-obs=32"}), 0);
-    std::unique_ptr<HexConv> pConv = HexConv::createForFile(sSrec, HexConv::kExamineBase, HexConv::kExamineEnd);
-    QVERIFY(pConv);
-    QCOMPARE(pConv->load(sSrec), 0);
+    ImageFile file(sSrec);
+    QVERIFY(file.load(HexConv::kExamineBase, HexConv::kExamineEnd));
+    HexConv *pConv = file.converter();
     QCOMPARE(pConv->lowestAddress(), 0x300000u);
-    FWInfoHex info(pConv.get());
+    FWInfoHex info(pConv);
     info.setSearchStart(pConv->lowestAddress());
     QCOMPARE(info.loadInfo(), 0);
     QCOMPARE(info.infoAddress(), 0x300000u + 8 + 0x200 + 8 + 0x40);
     QStringList lines;
     QCOMPARE(info.infoLines(lines), 0);
     QCOMPARE(lines.join("\n"), kLines.join("\n"));
+    // The search the window and the headless tool use.
+    QCOMPARE(FWInfoHex::linesOf(pConv), lines);
 }
 
 QTEST_GUILESS_MAIN(TestFWInfo)

@@ -4,6 +4,7 @@
 #include "HexConv.h"
 #include "HexConvIHex.h"
 #include "HexConvSRec.h"
+#include "ImageFile.h"
 #include "ImageTestUtil.h"
 
 #include <QDir>
@@ -112,14 +113,15 @@ void TestHexConv::fileType()
     QFETCH(int, type);
     const QString sFile = path(QString("type-%1.srec").arg(QTest::currentDataTag()).replace(' ', '_'));
     QVERIFY(writeFile(sFile, content));
-    QCOMPARE(int(HexConv::fileType(sFile)), type);
-    QCOMPARE(int(HexConv::fileType(path("does-not-exist"))), int(HexConv::FileTypeUnknown));
-    HexConv::Extent ext;
-    QCOMPARE(HexConv::scanExtent(path("does-not-exist"), &ext), -1);
+    ImageFile image(sFile);
+    QCOMPARE(int(image.type()), type);
+    QCOMPARE(int(image.status()), type == HexConv::FileTypeUnknown ? int(ImageFile::UnknownType) : int(ImageFile::Ok));
+    ImageFile missing(path("does-not-exist"));
+    QCOMPARE(int(missing.type()), int(HexConv::FileTypeUnknown));
+    QCOMPARE(int(missing.status()), int(ImageFile::NotRegular));
+    QVERIFY(!missing.scan());
     if (type == HexConv::FileTypeUnknown)
-        QCOMPARE(HexConv::scanExtent(sFile, &ext), -1);
-    const std::unique_ptr<HexConv> pConv = HexConv::createForFile(sFile, 0, 0xFF);
-    QCOMPARE(pConv != nullptr, type != HexConv::FileTypeUnknown);
+        QVERIFY(!image.scan() && !image.load(0, 0xFF));
 }
 
 void TestHexConv::readsToolOutput_data()
@@ -198,13 +200,11 @@ void TestHexConv::readsToolOutput()
         oargs << options.mid(1) << path("seg0.bin") << sOut;
         QCOMPARE(runTool("objcopy", oargs, &err), 0);
     }
-    QCOMPARE(int(HexConv::fileType(sOut)), type);
-
-    std::unique_ptr<HexConv> pConv = HexConv::createForFile(sOut, base, end);
-    QVERIFY(pConv);
-    StderrCapture cap;
-    QCOMPARE(pConv->load(sOut), 0);
-    QCOMPARE(cap.text(), QByteArray());
+    ImageFile image(sOut);
+    QCOMPARE(int(image.type()), type);
+    QVERIFY(image.load(base, end));
+    QCOMPARE(image.warnings(), QStringList());
+    const HexConv *pConv = image.converter();
     QVERIFY(pConv->hasData());
     quint32 nLow = 0xFFFFFFFF, nHigh = 0;
     for (const Segment &seg : segments) {
@@ -213,14 +213,14 @@ void TestHexConv::readsToolOutput()
     }
     QCOMPARE(pConv->lowestAddress(), nLow);
     QCOMPARE(pConv->highestAddress(), nHigh);
-    QVERIFY(std::memcmp(pConv->buffer(), expected.constData(), size_t(expected.size())) == 0);
+    QVERIFY(std::memcmp(pConv->constBuffer(), expected.constData(), size_t(expected.size())) == 0);
 
     // The first pass finds the same range without a window.
-    HexConv::Extent ext;
-    QCOMPARE(HexConv::scanExtent(sOut, &ext), 0);
-    QVERIFY(ext.bHasData);
-    QCOMPARE(ext.nLowest, nLow);
-    QCOMPARE(ext.nHighest, nHigh);
+    ImageFile scanned(sOut);
+    QVERIFY(scanned.scan());
+    QVERIFY(scanned.extent().bHasData);
+    QCOMPARE(scanned.extent().nLowest, nLow);
+    QCOMPARE(scanned.extent().nHighest, nHigh);
 }
 
 void TestHexConv::objcopySegmentRecordsRejected()
@@ -232,9 +232,8 @@ void TestHexConv::objcopySegmentRecordsRejected()
     QVERIFY(writeFile(sBin, randomBytes(300)));
     QCOMPARE(runTool("objcopy", {"-I", "binary", "-O", "ihex", "--change-addresses", "0x1FF00", sBin, sHex}), 0);
     HexConvIHex conv;
-    StderrCapture cap;
     QCOMPARE(conv.load(sHex), -1);
-    QCOMPARE(cap.text(), QByteArray("hex2bin error: extended segment address record not supported\n"));
+    QCOMPARE(conv.errorText(), QStringLiteral("hex2bin error: extended segment address record not supported\n"));
 }
 
 void TestHexConv::ihexErrors_data()
@@ -264,7 +263,7 @@ void TestHexConv::ihexErrors_data()
 }
 
 // A good record first: its data stay in the buffer although the load fails;
-// the first pass fails the same way, and only reports when asked.
+// the first pass fails the same way. The message is data: nothing is printed.
 void TestHexConv::checkReadError(bool bSRec)
 {
     QFETCH(QByteArray, line);
@@ -275,20 +274,16 @@ void TestHexConv::checkReadError(bool bSRec)
     std::unique_ptr<HexConv> pConv = HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
     StderrCapture cap;
     QCOMPARE(pConv->load(sFile), -1);
-    QCOMPARE(cap.text(), message);
+    QCOMPARE(pConv->errorText().toLatin1(), message);
     QCOMPARE(pConv->buffer()[0x100], quint8(0xAA));
     QCOMPARE(pConv->buffer()[0x200], quint8(0xFF));
     QCOMPARE(pConv->lowestAddress(), 0x100u);
     QCOMPARE(pConv->highestAddress(), 0x101u);
-    HexConv::Extent ext;
-    {
-        StderrCapture quiet;
-        QCOMPARE(HexConv::scanExtent(sFile, &ext, false), -1);
-        QCOMPARE(quiet.text(), QByteArray());
-    }
-    StderrCapture loud;
-    QCOMPARE(HexConv::scanExtent(sFile, &ext, true), -1);
-    QCOMPARE(loud.text(), message);
+    ImageFile image(sFile);
+    QVERIFY(!image.scan());
+    QCOMPARE(int(image.status()), int(ImageFile::Malformed));
+    QCOMPARE(image.errorText().toLatin1(), message);
+    QCOMPARE(cap.text(), QByteArray());
 }
 
 void TestHexConv::srecErrors_data()
@@ -361,9 +356,8 @@ void TestHexConv::checkBehaviour(bool bSRec)
     const QString sFile = path("behaviour.txt");
     QVERIFY(writeFile(sFile, content));
     std::unique_ptr<HexConv> pConv = HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
-    StderrCapture cap;
     QCOMPARE(pConv->load(sFile), 0);
-    QCOMPARE(cap.text(), warning);
+    QCOMPARE(pConv->warnings().join(QString()).toLatin1(), warning);
     const QStringList range = used == "empty" ? QStringList{"ffff", "0"} : used.split('-');
     QCOMPARE(pConv->hasData(), used != "empty");
     QCOMPARE(pConv->lowestAddress(), range[0].toUInt(nullptr, 16));
@@ -568,9 +562,9 @@ void TestHexConv::readsOnlyRegularFiles()
     const QString sFifo = path("image.fifo");
     QCOMPARE(::mkfifo(QFile::encodeName(sFifo).constData(), 0644), 0);
     for (const QString &sPath : {sFifo, m_dir.path()}) {
-        QCOMPARE(int(HexConv::fileType(sPath)), int(HexConv::FileTypeUnknown));
-        HexConv::Extent ext;
-        QCOMPARE(HexConv::scanExtent(sPath, &ext), -1);
+        ImageFile image(sPath);
+        QCOMPARE(int(image.status()), int(ImageFile::NotRegular));
+        QVERIFY(!image.scan());
         HexConvIHex ihex(0, 0xFF);
         QCOMPARE(ihex.load(sPath), -1);
         HexConvSRec srec(0, 0xFF);
@@ -640,22 +634,24 @@ void TestHexConv::scanExtent()
     QFETCH(quint32, skipped);
     const QString sFile = path("extent.txt");
     QVERIFY(writeFile(sFile, content));
-    HexConv::Extent ext;
-    QCOMPARE(HexConv::scanExtent(sFile, &ext), 0);
+    ImageFile image(sFile);
+    QVERIFY(image.scan());
+    const HexConv::Extent ext = image.extent();
     QCOMPARE(ext.bHasData, hasData);
     QCOMPARE(ext.nSkipped, skipped);
     if (!hasData)
         return;
     QCOMPARE(ext.nLowest, low);
     QCOMPARE(ext.nHighest, high);
-    // A window made from the extent takes every record that fits anywhere.
-    if (quint64(high) - low < 0x1000000u) {
-        std::unique_ptr<HexConv> pConv = HexConv::createForFile(sFile, low, high);
-        QVERIFY(pConv);
-        StderrCapture cap;
-        QCOMPARE(pConv->load(sFile), 0);
-        QCOMPARE(pConv->lowestAddress(), low);
-        QCOMPARE(pConv->highestAddress(), high);
+    // A window made from the extent takes every record that fits anywhere;
+    // one too wide is refused, not allocated.
+    ImageFile loaded(sFile);
+    const bool bFits = quint64(high) - low < 0x1000000u;
+    QCOMPARE(loaded.loadExtent(0x1000000u), bFits);
+    QCOMPARE(int(loaded.status()), bFits ? int(ImageFile::Ok) : int(ImageFile::TooLarge));
+    if (bFits) {
+        QCOMPARE(loaded.converter()->lowestAddress(), low);
+        QCOMPARE(loaded.converter()->highestAddress(), high);
     }
 }
 

@@ -1,6 +1,6 @@
 #include "WorkerRun.h"
 
-#include "HexConv.h"
+#include "ImageFile.h"
 #include "TransportFactory.h"
 
 #include <QDir>
@@ -13,6 +13,9 @@
 #include <QThread>
 
 namespace {
+
+const char *const kPhaseNames[] = {"Query", "Select", "ReadFile", "Erase", "Program", "Read", "Write"};
+const char *const kOutcomeNames[] = {"NotRun", "Done", "Failed", "Cancelled"};
 
 QString joinArgs(const QVariantList &args)
 {
@@ -67,6 +70,24 @@ WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
                              outcome.sCriticalText = s;
                          }
                          record("ShowCritical", {t, s});
+                     }, direct);
+    QObject::connect(pWorker, &UpdateWorker::RunStarted, pWorker,
+                     [&](const RunStats &stats) {
+                         outcome.started = stats;
+                         record("RunStarted", {int(stats.bStarted)});
+                     }, direct);
+    QObject::connect(pWorker, &UpdateWorker::JobStarted, pWorker,
+                     [&](const JobStats &job) { record("JobStarted", {job.nIndex}); }, direct);
+    QObject::connect(pWorker, &UpdateWorker::PhaseChanged, pWorker,
+                     [&](int nJob, JobPhase ePhase) { record("PhaseChanged", {nJob, kPhaseNames[int(ePhase)]}); },
+                     direct);
+    QObject::connect(pWorker, &UpdateWorker::JobFinished, pWorker,
+                     [&](const JobStats &job) {
+                         {
+                             QMutexLocker lock(&mutex);
+                             outcome.finishedJobs << job;
+                         }
+                         record("JobFinished", {job.nIndex, kOutcomeNames[int(job.eOutcome)]});
                      }, direct);
     QObject::connect(pWorker, &UpdateWorker::finished, &thread, &QThread::quit, direct);
     QObject::connect(&thread, &QThread::started, pWorker, &UpdateWorker::process);
@@ -139,10 +160,10 @@ bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArr
 
 QByteArray loadImageBytes(const QString &sPath, quint32 nBase, quint32 nLength)
 {
-    std::unique_ptr<HexConv> conv = HexConv::createForFile(sPath, nBase, nBase + nLength - 1);
-    if (!conv || conv->load(sPath) != 0)
+    ImageFile image(sPath);
+    if (!image.load(nBase, nBase + nLength - 1))
         return QByteArray();
-    return QByteArray(reinterpret_cast<const char *>(conv->buffer()), int(nLength));
+    return QByteArray(reinterpret_cast<const char *>(image.converter()->buffer()), int(nLength));
 }
 
 QByteArray randomBytes(int nSize, quint32 nSeed)

@@ -11,7 +11,9 @@
 #include <QStringList>
 #include <functional>
 
-// Everything one worker run showed: its signals in order ("Name:arg,arg"),
+// Everything one worker run showed: its signals in order ("Name:arg,arg";
+// the typed ones as "RunStarted:1", "JobStarted:0", "PhaseChanged:0,Erase",
+// "JobFinished:0,Done"),
 // the statistics and whether the port was closed at the end.
 struct WorkerOutcome
 {
@@ -27,6 +29,8 @@ struct WorkerOutcome
     QString sCriticalText;
     QString sInfoText;        // the last ProgressInfoText
     QStringList states;       // ProgressState texts in order
+    RunStats started;         // what RunStarted carried
+    QVector<JobStats> finishedJobs;   // what JobFinished carried, in order
     int nSpyFinished = -1;    // counts of QSignalSpy on the worker
     int nSpyCritical = -1;
     int nSpyStep = -1;

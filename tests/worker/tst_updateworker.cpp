@@ -2,12 +2,14 @@
 // on a pseudo-terminal, and the simulated drive on the other end.
 
 #include "SimDrive.h"
+#include "UpdateRun.h"
 #include "WorkerRun.h"
 
 #include "Lzrw3a.h"
 
 #include <QFile>
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
@@ -136,6 +138,7 @@ private slots:
     void wakeMatching();
     void startFailures_data();
     void startFailures();
+    void runObjectCancelAndWait();
 
 private:
     bool startSim(SimDrive &sim, const QStringList &args);
@@ -222,21 +225,34 @@ void TestUpdateWorker::programAndReadBack()
         QVERIFY(!o.states.contains(QStringLiteral("Init boot monitor")));
     // The file is announced by its base name before it is read; each phase
     // opens with its state, a step and 0 %.
-    QVERIFY2(inOrder(o.events, {"ProgressSteps:3", "ProgressState:Query flash information", "ProgressValue:0",
+    // The typed results frame the texts: a job starts, each phase comes just
+    // before the state that names it, the job ends with its outcome.
+    QVERIFY2(inOrder(o.events, {"ProgressSteps:3", "RunStarted:1", "JobStarted:0", "PhaseChanged:0,Query",
+                                "ProgressState:Query flash information", "ProgressValue:0", "PhaseChanged:0,Select",
                                 "ProgressState:Select flash device", "ProgressValue:0", "ProgressFile:image",
-                                "ProgressState:Reading flash file", "ProgressStep", "ProgressValue:0",
-                                "ProgressState:Erase flash", "ProgressValue:100", "ProgressState:Program flash",
+                                "PhaseChanged:0,ReadFile", "ProgressState:Reading flash file", "ProgressStep",
+                                "ProgressValue:0", "PhaseChanged:0,Erase", "ProgressState:Erase flash",
+                                "ProgressValue:100", "PhaseChanged:0,Program", "ProgressState:Program flash",
                                 "ProgressStep", "ProgressValue:0", "ProgressValue:100",
-                                "ProgressState:Update finished", "ProgressState:Read Flash", "ProgressStep",
-                                "ProgressValue:100", "ProgressState:Reading flash finished", "finished"}),
+                                "ProgressState:Update finished", "JobFinished:0,Done", "JobStarted:1",
+                                "PhaseChanged:1,Read", "ProgressState:Read Flash", "ProgressStep",
+                                "ProgressValue:100", "ProgressState:Reading flash finished", "JobFinished:1,Done",
+                                "finished"}),
              qPrintable(o.events.join(QLatin1Char('|'))));
     QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:3"));
 
     // Read-back through the worker equals the image.
     QCOMPARE(loadImageBytes(sReadBack, address, quint32(size)), image);
 
-    // Statistics agree with what reached the drive.
+    // Statistics agree with what reached the drive, and with what the job
+    // reported when it ended.
     const JobStats &job = o.stats.jobs.at(0);
+    QCOMPARE(o.finishedJobs.size(), 2);
+    QCOMPARE(o.finishedJobs.at(0).nBlocksRaw, job.nBlocksRaw);
+    QCOMPARE(o.finishedJobs.at(1).nImageBytes, quint64(size));
+    QCOMPARE(job.geometry.nSize, kFlashSize);
+    QCOMPARE(job.geometry.nSectorSize, kSector);
+    QCOMPARE(job.geometry.nPageSize, 256u);
     const int nPrograms = sim.commandCount(QStringLiteral("flash-program"));
     QCOMPARE(int(job.nBlocksRaw + job.nBlocksCompressed), nPrograms);
     QCOMPARE(job.nBlocksExpandMismatch, 0u);
@@ -403,7 +419,8 @@ void TestUpdateWorker::firmwareInfo()
     const QString sExpected = withInfo
         ? QStringLiteral("HW-REV-C\nFW 3.1.4\n2026-12-01\nServo drive firmware\nSN-42") : QString();
     QCOMPARE(o.sInfoText, sExpected);
-    QCOMPARE(o.stats.sFirmwareInfo, sExpected);
+    QCOMPARE(o.started.firmwareInfo.join(QLatin1Char('\n')), sExpected);
+    QCOMPARE(o.started.firmwareInfo.size(), withInfo ? 5 : 0);
     QCOMPARE(o.events.filter(QRegularExpression(QStringLiteral("^ProgressInfoText:"))).size(), withInfo ? 1 : 0);
 }
 
@@ -469,7 +486,7 @@ void TestUpdateWorker::eraseAndRead()
     QCOMPARE(sim.commandCount(QStringLiteral("eeprom-info")), bRefused ? 0 : 1);
     QCOMPARE(o.stats.jobs.at(0).succeeded(), title.isEmpty());
     QCOMPARE(o.stats.succeeded(), title.isEmpty());
-    QCOMPARE(o.stats.jobs.at(0).bOutputFailed, output == QLatin1String("bad"));
+    QCOMPARE(o.stats.jobs.at(0).eFailure == WorkerFailure::OutputWrite, output == QLatin1String("bad"));
     if (output == QLatin1String("bad"))
         QVERIFY(!QFile::exists(sOut));
 
@@ -628,7 +645,7 @@ void TestUpdateWorker::stepsAndOrder()
     QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:%1").arg(steps));
     QCOMPARE(o.stats.succeeded(), success);
     if (bootType == RunningFirmware) {
-        QCOMPARE(o.events.size(), 2);   // ProgressSteps and finished only
+        QCOMPARE(o.events, (QStringList{QStringLiteral("ProgressSteps:%1").arg(steps), "RunStarted:0", "finished"}));
         QVERIFY(sim.logEntries().isEmpty());
         return;
     }
@@ -674,38 +691,39 @@ void TestUpdateWorker::faults_data()
     QTest::addColumn<QString>("endState");     // last ProgressState expected
     QTest::addColumn<int>("retries");
     QTest::addColumn<int>("repeats");          // requests the worker repeated
+    QTest::addColumn<QString>("result");       // the typed end of the first job: "done", a code, "verify", "regions"
 
     const QString garbled = QStringLiteral("Unspecified communication error (driver)");
     const QString busy = QStringLiteral("Service cannot be carried out due to device status");
     const QString pgm = QStringLiteral("Program flash");
     const QString failed = QStringLiteral("Update failed!");
-    QTest::newRow("dropped data piece") << QStringList{"drop:5E12.1#1"} << pgm << kTimeout << failed << 0 << 0;
-    QTest::newRow("corrupted verify status") << QStringList{"corrupt:flash-verify#2+1"} << pgm << garbled << failed << 0 << 0;
-    QTest::newRow("busy program command") << QStringList{"busy:flash-program#1"} << pgm << busy << failed << 0 << 0;
-    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << pgm << "Object access denied" << failed << 0 << 0;
-    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << pgm << "Verify after write failed!" << failed << 0 << 0;
-    QTest::newRow("drive stops answering mid-block") << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 0 << 0;
-    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << kTimeout << "Erase flash" << 0 << 0;
-    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash" << 0 << 0;
-    QTest::newRow("corrupted flash query") << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information" << 0 << 0;
-    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << kTimeout << "Select flash device" << 0 << 0;
+    QTest::newRow("dropped data piece") << QStringList{"drop:5E12.1#1"} << pgm << kTimeout << failed << 0 << 0 << "101";
+    QTest::newRow("corrupted verify status") << QStringList{"corrupt:flash-verify#2+1"} << pgm << garbled << failed << 0 << 0 << "100";
+    QTest::newRow("busy program command") << QStringList{"busy:flash-program#1"} << pgm << busy << failed << 0 << 0 << "203";
+    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << pgm << "Object access denied" << failed << 0 << 0 << "174";
+    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << pgm << "Verify after write failed!" << failed << 0 << 0 << "verify";
+    QTest::newRow("drive stops answering mid-block") << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 0 << 0 << "101";
+    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << kTimeout << "Erase flash" << 0 << 0 << "101";
+    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash" << 0 << 0 << "203";
+    QTest::newRow("corrupted flash query") << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information" << 0 << 0 << "100";
+    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << kTimeout << "Select flash device" << 0 << 0 << "101";
     QTest::newRow("two flash regions") << QStringList{"arg:--regions:2"} << "EPCS Info" << "Multiple regions not supported"
-        << "Query flash information" << 0 << 0;
+        << "Query flash information" << 0 << 0 << "regions";
     QTest::newRow("LIFE_TRIGGER bursts are skipped")
         << QStringList{"life:5E12.1#1:300", "life:flash-verify#1:40", "life:5E11.1#3:1000", "life:flash-program#2"}
-        << "" << "" << "Update finished" << 0 << 0;
+        << "" << "" << "Update finished" << 0 << 0 << "done";
 
     // With repeats (the headless tool's --retries): harmless requests are
     // sent again, commands and the monitor's verdicts are not.
-    QTest::newRow("dropped data piece, repeated") << QStringList{"drop:5E12.1#2"} << "" << "" << "Update finished" << 2 << 1;
+    QTest::newRow("dropped data piece, repeated") << QStringList{"drop:5E12.1#2"} << "" << "" << "Update finished" << 2 << 1 << "done";
     QTest::newRow("corrupted status and parameter, repeated")
-        << QStringList{"corrupt:flash-verify#2+1", "drop:flash-program#3-1"} << "" << "" << "Update finished" << 2 << 2;
+        << QStringList{"corrupt:flash-verify#2+1", "drop:flash-program#3-1"} << "" << "" << "Update finished" << 2 << 2 << "done";
     QTest::newRow("two losses of one piece, repeated twice")
-        << QStringList{"drop:5E12.4#1", "drop:5E12.4#1+1"} << "" << "" << "Update finished" << 2 << 2;
+        << QStringList{"drop:5E12.4#1", "drop:5E12.4#1+1"} << "" << "" << "Update finished" << 2 << 2 << "done";
     QTest::newRow("dropped program command is not repeated") << QStringList{"drop:flash-program#1"}
-        << pgm << kTimeout << failed << 3 << 0;
-    QTest::newRow("busy answer is not repeated") << QStringList{"busy:5E12.2#1"} << pgm << busy << failed << 3 << 0;
-    QTest::newRow("silent drive: repeats do not help") << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 1 << 1;
+        << pgm << kTimeout << failed << 3 << 0 << "101";
+    QTest::newRow("busy answer is not repeated") << QStringList{"busy:5E12.2#1"} << pgm << busy << failed << 3 << 0 << "203";
+    QTest::newRow("silent drive: repeats do not help") << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 1 << 1 << "101";
 }
 
 void TestUpdateWorker::faults()
@@ -716,6 +734,7 @@ void TestUpdateWorker::faults()
     QFETCH(QString, endState);
     QFETCH(int, retries);
     QFETCH(int, repeats);
+    QFETCH(QString, result);
 
     const quint32 nAddress = 0x1F000;   // two sectors, several blocks
     const QByteArray image = mixedBytes(30000, 3, nAddress);
@@ -759,7 +778,18 @@ void TestUpdateWorker::faults()
     QCOMPARE(o.states.last(), endState);
     QCOMPARE(o.stats.succeeded(), title.isEmpty());
     // A failure ends the list: the second job never ran.
-    QCOMPARE(o.stats.jobs.at(1).bRan, title.isEmpty());
+    QCOMPARE(o.stats.jobs.at(1).ran(), title.isEmpty());
+    // The typed end of the job says what the message says, without its words.
+    const JobStats &job = o.finishedJobs.at(0);
+    const bool bCode = result.toInt() != 0;
+    const WorkerFailure eFailure = result == QLatin1String("verify")    ? WorkerFailure::VerifyAfterWrite
+                                   : result == QLatin1String("regions") ? WorkerFailure::MultipleRegions
+                                   : bCode                              ? WorkerFailure::Communication
+                                                                        : WorkerFailure::None;
+    QCOMPARE(int(job.eOutcome), int(result == QLatin1String("done") ? JobOutcome::Done : JobOutcome::Failed));
+    QCOMPARE(int(job.eFailure), int(eFailure));
+    QCOMPARE(job.nCommCode, result.toInt());
+    QCOMPARE(o.finishedJobs.size(), title.isEmpty() ? 2 : 1);
     QVERIFY(sim.stop());
     if (title.isEmpty())
         QCOMPARE(readFile(args.value(3)).mid(int(nAddress), image.size()), image);
@@ -843,6 +873,15 @@ void TestUpdateWorker::cancel()
     QCOMPARE(o.states.last(), endState);
     QVERIFY(o.stats.bCanceled);
     QVERIFY(!o.stats.succeeded());
+    // Typed: a cancel during the start leaves no job started, one later ends its job.
+    if (title == QLatin1String("Init boot monitor")) {
+        QCOMPARE(int(o.started.eStartFailure), int(WorkerFailure::Cancelled));
+        QVERIFY(o.finishedJobs.isEmpty());
+    } else {
+        QCOMPARE(o.finishedJobs.size(), 1);
+        QCOMPARE(int(o.finishedJobs.at(0).eOutcome), int(JobOutcome::Cancelled));
+        QCOMPARE(int(o.finishedJobs.at(0).eFailure), int(WorkerFailure::Cancelled));
+    }
     if (title == QLatin1String("Erase flash"))
         QCOMPARE(sim.commandCount(QStringLiteral("flash-check")), 1);   // one sector, then the test
     if (title == QLatin1String("Init boot monitor"))
@@ -861,16 +900,18 @@ void TestUpdateWorker::startFailures_data()
     QTest::addColumn<int>("wakeTimeoutMs");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("failure");   // WorkerFailure of the start
+    QTest::addColumn<int>("code");
 
     QTest::newRow("powered off, no such port") << "/dev/servoprog-none" << int(PoweredOff) << QStringList{} << 0
-        << "Init boot monitor" << "Cannot open serial device '/dev/servoprog-none'";
+        << "Init boot monitor" << "Cannot open serial device '/dev/servoprog-none'" << int(WorkerFailure::PortOpen) << 0;
     QTest::newRow("running monitor, no such port") << "/dev/servoprog-none" << int(RunningMonitor) << QStringList{} << 0
-        << "Connect" << "Error initializing serial device driver";
+        << "Connect" << "Error initializing serial device driver" << int(WorkerFailure::Communication) << 11;
     QTest::newRow("drive answers at no rate") << "sim" << int(RunningMonitor) << QStringList{"--powered-off"} << 0
-        << "Connect" << kTimeout;
+        << "Connect" << kTimeout << int(WorkerFailure::Communication) << 101;
     QTest::newRow("wake pattern never answered, time-out") << "sim" << int(PoweredOff)
         << QStringList{"--powered-off", "--baud", "19200"} << 600
-        << "Init boot monitor" << "No answer to the wake pattern within 600 ms";
+        << "Init boot monitor" << "No answer to the wake pattern within 600 ms" << int(WorkerFailure::WakeTimeout) << 0;
 }
 
 void TestUpdateWorker::startFailures()
@@ -881,6 +922,8 @@ void TestUpdateWorker::startFailures()
     QFETCH(int, wakeTimeoutMs);
     QFETCH(QString, title);
     QFETCH(QString, text);
+    QFETCH(int, failure);
+    QFETCH(int, code);
 
     SimDrive sim;
     if (port == QLatin1String("sim")) {
@@ -894,10 +937,41 @@ void TestUpdateWorker::startFailures()
     QCOMPARE(o.sCriticalTitle, title);
     QCOMPARE(o.sCriticalText, text);
     QVERIFY(!o.stats.bStarted);
+    QVERIFY(!o.started.bStarted);
+    QCOMPARE(int(o.started.eStartFailure), failure);
+    QCOMPARE(o.started.nStartCode, code);
     QVERIFY(!o.stats.succeeded());
-    QVERIFY(!o.stats.jobs.at(0).bRan);
+    QVERIFY(!o.stats.jobs.at(0).ran());
     if (sim.isRunning())
         QCOMPARE(sim.commandCount(QStringLiteral("flash-erase")), 0);
+}
+
+// The run object, as the window uses it when it closes during a run: a drive
+// that never answers the wake pattern holds the worker until cancelAndWait()
+// stops it and returns with its thread ended. The signals came in this thread.
+void TestUpdateWorker::runObjectCancelAndWait()
+{
+    SimDrive sim;
+    QVERIFY(startSim(sim, {QStringLiteral("--powered-off"), QStringLiteral("--baud"), QStringLiteral("38400")}));
+    UpdateRun run;
+    QStringList states;
+    bool bOtherThread = false;
+    connect(&run, &UpdateRun::ProgressState, this, [&](const QString &s) {
+        states << s;
+        bOtherThread = bOtherThread || QThread::currentThread() != thread();
+    });
+    QSignalSpy finished(&run, &UpdateRun::finished);
+    QVERIFY(run.start(paramsFor(sim.portName(), PoweredOff), {PgmEntry{Flash0, Erase, 0, -1, {}}}));
+    QVERIFY(!run.start(paramsFor(sim.portName(), PoweredOff), {}));   // one run at a time
+    QTRY_COMPARE(states, QStringList{QStringLiteral("Init boot monitor")});
+    QVERIFY(run.isRunning());
+    run.cancelAndWait();
+    QVERIFY(!run.isRunning());
+    QVERIFY(!bOtherThread);
+    QVERIFY(run.statistics().bCanceled);
+    QCOMPARE(int(run.statistics().eStartFailure), int(WorkerFailure::Cancelled));
+    QCOMPARE(finished.count(), 0);
+    QCOMPARE(sim.logEntries().size(), 0);   // no connection attempt after the cancel
 }
 
 // The wake-pattern match against a scripted drive on a bare pseudo-terminal:

@@ -1,33 +1,34 @@
-#include "TCliLine.h"
+#include "CliLine.h"
 
 #include "CliText.h"
-#include "TCliBoard.h"
-#include "TCliInterrupt.h"
-#include "TCliProgress.h"
+#include "CliBoard.h"
+#include "CliInterrupt.h"
+#include "CliProgress.h"
+#include "UpdateWorker.h"
 
 #include <QCoreApplication>
 #include <QStringList>
 
-TCliLine::TCliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent)
+CliLine::CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent)
     : QObject(pParent), m_setups(setups)
 {
     const bool bSeveral = m_setups.size() > 1;
     if (bSeveral && bTerminal)
-        m_pBoard = std::make_unique<TCliBoard>(int(m_setups.size()));
+        m_pBoard = std::make_unique<CliBoard>(int(m_setups.size()));
     for (int i = 0; i < m_setups.size(); ++i) {
         // A single drive keeps the unlabelled output of a plain run; with
         // several, every line says which drive it is about.
-        auto *pProgress = new TCliProgress(bSeveral ? m_setups.at(i).params.sPort : QString(), bTerminal);
+        auto *pProgress = new CliProgress(bSeveral ? m_setups.at(i).params.sPort : QString(), bTerminal);
         if (m_pBoard)
             pProgress->useBoard(m_pBoard.get(), i);
         m_progress << pProgress;
-        auto *pRun = new TCliRun(m_setups.at(i), pProgress, this);
-        connect(pRun, &TCliRun::finished, this, &TCliLine::onRunFinished);
+        auto *pRun = new CliRun(m_setups.at(i), pProgress, this);
+        connect(pRun, &CliRun::finished, this, &CliLine::onRunFinished);
         m_runs << pRun;
     }
 }
 
-TCliLine::~TCliLine()
+CliLine::~CliLine()
 {
     // Runs first: a run still going stops and waits for its worker and uses
     // its progress output until then.
@@ -36,10 +37,10 @@ TCliLine::~TCliLine()
     qDeleteAll(m_progress);
 }
 
-int TCliLine::exec()
+int CliLine::exec()
 {
-    TCliInterrupt interrupt;
-    connect(&interrupt, &TCliInterrupt::interrupted, this, [this](int) {
+    CliInterrupt interrupt;
+    connect(&interrupt, &CliInterrupt::interrupted, this, [this](int) {
         const QString sText = QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n");
         if (m_pBoard)
             m_pBoard->print(sText, true);
@@ -47,14 +48,14 @@ int TCliLine::exec()
             printErr(sText);
         cancel();
     });
-    connect(this, &TCliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
+    connect(this, &CliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 
     QStringList poweredOff;
     uint32_t nWakeTimeoutMs = 0;
     for (const CliRunSetup &setup : m_setups) {
         if (setup.params.nBootType == PoweredOff)
             poweredOff << setup.params.sPort;
-        nWakeTimeoutMs = setup.nWakeTimeoutMs;
+        nWakeTimeoutMs = setup.options.nWakeTimeoutMs;
     }
     if (!poweredOff.isEmpty())
         printErr(QStringLiteral("Switch the drive%1 on now; waiting for %2 boot monitor to answer on %3%4.\n")
@@ -65,7 +66,7 @@ int TCliLine::exec()
                                          : QStringLiteral(" (Ctrl-C to give up)")));
 
     m_nRunning = int(m_runs.size());
-    for (TCliRun *pRun : m_runs)
+    for (CliRun *pRun : m_runs)
         pRun->start();
     if (m_nRunning > 0)
         QCoreApplication::exec();
@@ -73,7 +74,7 @@ int TCliLine::exec()
         m_pBoard->close();
 
     int nStatus = 0;
-    for (const TCliRun *pRun : m_runs)
+    for (const CliRun *pRun : m_runs)
         if (pRun->exitStatus() != 0)
             nStatus = 1;
     if (m_bCancelled)
@@ -82,20 +83,20 @@ int TCliLine::exec()
     return nStatus;
 }
 
-void TCliLine::cancel()
+void CliLine::cancel()
 {
     m_bCancelled = true;
-    for (TCliRun *pRun : m_runs)
+    for (CliRun *pRun : m_runs)
         pRun->cancel();
 }
 
-void TCliLine::onRunFinished()
+void CliLine::onRunFinished()
 {
     if (--m_nRunning == 0)
         emit finished();
 }
 
-QString TCliLine::resultWord(const TCliRun &run)
+QString CliLine::resultWord(const CliRun &run)
 {
     if (run.exitStatus() == 0)
         return QStringLiteral("ok");
@@ -104,7 +105,7 @@ QString TCliLine::resultWord(const TCliRun &run)
     return QStringLiteral("FAILED");
 }
 
-QString TCliLine::resultMessage(const TCliRun &run)
+QString CliLine::resultMessage(const CliRun &run)
 {
     if (run.exitStatus() == 0)
         return QString();
@@ -113,16 +114,16 @@ QString TCliLine::resultMessage(const TCliRun &run)
         return stats.sFailureTitle.isEmpty() ? stats.sFailureText
                                              : QStringLiteral("%1: %2").arg(stats.sFailureTitle, stats.sFailureText);
     if (run.wasCancelled())
-        return QStringLiteral("Canceled from user!");
+        return UpdateWorker::cancelText();
     return QStringLiteral("the drive was not reached");
 }
 
-QString TCliLine::resultTable() const
+QString CliLine::resultTable() const
 {
     const QStringList headings = {QStringLiteral("Port"), QStringLiteral("Result"), QStringLiteral("Written"),
                                   QStringLiteral("On wire"), QStringLiteral("Time"), QStringLiteral("Message")};
     QVector<QStringList> rows;
-    for (const TCliRun *pRun : m_runs) {
+    for (const CliRun *pRun : m_runs) {
         const RunStats &stats = pRun->statistics();
         quint64 nWritten = 0;
         for (const JobStats &job : stats.jobs)
@@ -130,7 +131,7 @@ QString TCliLine::resultTable() const
                 nWritten += job.nImageBytes;
         rows << QStringList{pRun->port(), resultWord(*pRun), QString::number(nWritten),
                             QString::number(stats.nWireBytesSent + stats.nWireBytesReceived),
-                            TCliProgress::durationText(stats.nElapsedMs), resultMessage(*pRun)};
+                            CliProgress::durationText(stats.nElapsedMs), resultMessage(*pRun)};
     }
     // Every column but the message as wide as its widest cell; numbers and
     // times right-aligned so that they can be compared at a glance.

@@ -1,4 +1,4 @@
-#include "TCliTrace.h"
+#include "CliTrace.h"
 
 #include "CliFiles.h"
 #include "OutputFile.h"
@@ -6,11 +6,11 @@
 #include <QDateTime>
 #include <QMutexLocker>
 
-TCliTrace::TCliTrace() = default;
+CliTrace::CliTrace() = default;
 
-TCliTrace::~TCliTrace() = default;
+CliTrace::~CliTrace() = default;
 
-bool TCliTrace::open(const QString &sPath, QString &sError)
+bool CliTrace::open(const QString &sPath, QString &sError)
 {
     // Written in place as the run goes: the log of a run that was killed or
     // hung is the one most worth reading.
@@ -23,7 +23,7 @@ bool TCliTrace::open(const QString &sPath, QString &sError)
     return true;
 }
 
-bool TCliTrace::close(QString &sError)
+bool CliTrace::close(QString &sError)
 {
     QMutexLocker lock(&m_mutex);
     if (!m_pFile)
@@ -35,12 +35,12 @@ bool TCliTrace::close(QString &sError)
     return bWritten;
 }
 
-TransactionObserver TCliTrace::observerFor(const QString &sPort)
+TransactionObserver CliTrace::observerFor(const QString &sPort)
 {
     return [this, sPort](const TransactionRecord &record) { write(sPort, record); };
 }
 
-QString TCliTrace::formatLine(const QString &sPort, const TransactionRecord &record)
+QString CliTrace::formatLine(const QString &sPort, const TransactionRecord &record)
 {
     QString sService;
     switch (record.nService) {
@@ -61,7 +61,7 @@ QString TCliTrace::formatLine(const QString &sPort, const TransactionRecord &rec
         .arg(record.nRoundTripUs);
 }
 
-void TCliTrace::write(const QString &sPort, const TransactionRecord &record)
+void CliTrace::write(const QString &sPort, const TransactionRecord &record)
 {
     const QByteArray line = formatLine(sPort, record).toUtf8();
     QMutexLocker lock(&m_mutex);

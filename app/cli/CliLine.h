@@ -1,29 +1,29 @@
-#ifndef TCLILINE_H
-#define TCLILINE_H
+#ifndef CLILINE_H
+#define CLILINE_H
 
-#include "TCliRun.h"
+#include "CliRun.h"
 
 #include <QObject>
 #include <QVector>
 #include <memory>
 
-class TCliBoard;
-class TCliProgress;
+class CliBoard;
+class CliProgress;
 
 // The same job list run on several drives at once, as on a production line:
-// one TCliRun (one UpdateWorker in its own thread, its own transport) per
+// one CliRun (one UpdateWorker in its own thread, its own transport) per
 // port. The runs share nothing but the cancel request, so one drive failing,
 // hanging or being unplugged never touches the others. With one port it
 // behaves exactly like a single run.
-class TCliLine : public QObject
+class CliLine : public QObject
 {
     Q_OBJECT
 
 public:
     // bTerminal: standard output is a terminal (progress bars redrawn in
     // place; one row per drive when there are several).
-    TCliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent = nullptr);
-    ~TCliLine() override;
+    CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent = nullptr);
+    ~CliLine() override;
 
     // Starts every run, handles Ctrl-C and SIGTERM (cancel all) and returns
     // when the last run has finished: 0 when every drive succeeded, else 1.
@@ -31,7 +31,7 @@ public:
     void cancel();
 
     int size() const { return int(m_runs.size()); }
-    const TCliRun &run(int nIndex) const { return *m_runs.at(nIndex); }
+    const CliRun &run(int nIndex) const { return *m_runs.at(nIndex); }
     const CliRunSetup &setup(int nIndex) const { return m_setups.at(nIndex); }
     bool wasCancelled() const { return m_bCancelled; }
 
@@ -39,9 +39,9 @@ public:
     // time, message; one row per drive.
     QString resultTable() const;
     // What a drive's run came to, in one word ("ok", "FAILED", "cancelled").
-    static QString resultWord(const TCliRun &run);
+    static QString resultWord(const CliRun &run);
     // The message that explains a failure; empty for a drive that succeeded.
-    static QString resultMessage(const TCliRun &run);
+    static QString resultMessage(const CliRun &run);
 
 signals:
     void finished();
@@ -51,11 +51,11 @@ private slots:
 
 private:
     QVector<CliRunSetup> m_setups;
-    std::unique_ptr<TCliBoard> m_pBoard;
-    QVector<TCliProgress *> m_progress;
-    QVector<TCliRun *> m_runs;
+    std::unique_ptr<CliBoard> m_pBoard;
+    QVector<CliProgress *> m_progress;
+    QVector<CliRun *> m_runs;
     int m_nRunning = 0;
     bool m_bCancelled = false;
 };
 
-#endif // TCLILINE_H
+#endif // CLILINE_H

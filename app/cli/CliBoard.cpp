@@ -1,14 +1,14 @@
-#include "TCliBoard.h"
+#include "CliBoard.h"
 
 #include "CliText.h"
 
-TCliBoard::TCliBoard(int nRows)
+CliBoard::CliBoard(int nRows)
 {
     for (int i = 0; i < nRows; ++i)
         m_rows << QString();
 }
 
-void TCliBoard::draw()
+void CliBoard::draw()
 {
     QString s;
     for (const QString &sRow : m_rows)
@@ -19,7 +19,7 @@ void TCliBoard::draw()
 
 // Moves the cursor to the first row and clears from there to the end of the
 // screen. The cursor always rests at the start of the line below the rows.
-void TCliBoard::clear()
+void CliBoard::clear()
 {
     if (!m_bDrawn || m_rows.isEmpty())
         return;
@@ -27,7 +27,7 @@ void TCliBoard::clear()
     m_bDrawn = false;
 }
 
-void TCliBoard::setRow(int nRow, const QString &sLine)
+void CliBoard::setRow(int nRow, const QString &sLine)
 {
     if (nRow < 0 || nRow >= m_rows.size())
         return;
@@ -42,7 +42,7 @@ void TCliBoard::setRow(int nRow, const QString &sLine)
     printOut(QStringLiteral("\033[%1A\r\033[K%2\033[%1B\r").arg(nUp).arg(sLine));
 }
 
-void TCliBoard::print(const QString &sText, bool bError)
+void CliBoard::print(const QString &sText, bool bError)
 {
     if (m_bClosed) {
         bError ? printErr(sText) : printOut(sText);
@@ -53,7 +53,7 @@ void TCliBoard::print(const QString &sText, bool bError)
     draw();
 }
 
-void TCliBoard::close()
+void CliBoard::close()
 {
     if (!m_bClosed && !m_bDrawn)
         draw();

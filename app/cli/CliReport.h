@@ -1,12 +1,12 @@
-#ifndef TCLIREPORT_H
-#define TCLIREPORT_H
+#ifndef CLIREPORT_H
+#define CLIREPORT_H
 
 #include <QDateTime>
 #include <QJsonDocument>
 #include <QString>
 #include <QVector>
 
-class TCliLine;
+class CliLine;
 
 // What the tool knows about a job before any drive is touched; the same for
 // every drive of a run.
@@ -23,20 +23,16 @@ struct CliJobFacts
 // record per drive and job, written atomically, so a line controller never
 // reads half a report and a failed run never leaves an old report looking
 // like the new one.
-class TCliReport
+class CliReport
 {
 public:
-    TCliReport(const QString &sCommand, const QDateTime &started);
+    CliReport(const QString &sCommand, const QDateTime &started);
 
     // SHA-256 of a file's bytes in lower-case hexadecimal; empty when it
     // cannot be read or is not a regular file.
     static QString fileSha256(const QString &sPath);
-    // The communication status code whose fixed message is sText (the
-    // worker reports failing services by their message); -1 when the text
-    // is no such message (verify failures, cancel, file errors).
-    static int statusCodeOfText(const QString &sText);
 
-    QJsonDocument build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const;
+    QJsonDocument build(const CliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const;
     // Writes the document atomically (a device or a FIFO directly). False
     // with sError set when the file could not be written (an earlier file
     // stays as it was).
@@ -47,4 +43,4 @@ private:
     QDateTime m_started;
 };
 
-#endif // TCLIREPORT_H
+#endif // CLIREPORT_H

@@ -1,28 +1,28 @@
-#ifndef TCLIPROGRESS_H
-#define TCLIPROGRESS_H
+#ifndef CLIPROGRESS_H
+#define CLIPROGRESS_H
 
 #include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
 struct JobStats;
-class TCliBoard;
+class CliBoard;
 
 // Shows what a run is doing. On a terminal each step gets a progress bar that
 // is redrawn in place (state text, percent, bytes, throughput, time left);
 // otherwise (a log file, a pipe, a CI job) it writes plain lines: one per
 // state and one per tenth of progress. Errors always go to standard error.
-class TCliProgress
+class CliProgress
 {
 public:
     // sLabel prefixes every line (the port, once several drives run at once);
     // empty for a single run.
-    TCliProgress(const QString &sLabel, bool bTerminal);
+    CliProgress(const QString &sLabel, bool bTerminal);
 
     // On a terminal with several drives: draw the bar into row nRow of the
     // board instead of the current line, and print every other text above
     // the board. Call before the first output.
-    void useBoard(TCliBoard *pBoard, int nRow);
+    void useBoard(CliBoard *pBoard, int nRow);
 
     static bool stdoutIsTerminal();
 
@@ -64,8 +64,8 @@ private:
     bool m_bBarOpen = false;
     qint64 m_nLastDrawMs = -1;
     QElapsedTimer m_stateTimer;
-    TCliBoard *m_pBoard = nullptr;
+    CliBoard *m_pBoard = nullptr;
     int m_nBoardRow = 0;
 };
 
-#endif // TCLIPROGRESS_H
+#endif // CLIPROGRESS_H

@@ -1,11 +1,10 @@
-#include "TCliReport.h"
+#include "CliReport.h"
 
 #include "CliFiles.h"
-#include "CommError.h"
 #include "FileKind.h"
 #include "OutputFile.h"
-#include "TCliLine.h"
-#include "TCliProgress.h"
+#include "CliLine.h"
+#include "CliProgress.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -13,7 +12,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonObject>
-#include <QRegularExpression>
 
 namespace {
 
@@ -27,6 +25,13 @@ QJsonValue textOrNull(const QString &sText)
     return sText.isEmpty() ? QJsonValue(QJsonValue::Null) : QJsonValue(sText);
 }
 
+// The communication status code of a failing service; -1 for the worker's
+// own failures (verify, cancel, files).
+int statusCode(WorkerFailure eFailure, int nCode)
+{
+    return eFailure == WorkerFailure::Communication ? nCode : -1;
+}
+
 QString isoTime(const QDateTime &time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
@@ -34,11 +39,11 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
-TCliReport::TCliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
+CliReport::CliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
 {
 }
 
-QString TCliReport::fileSha256(const QString &sPath)
+QString CliReport::fileSha256(const QString &sPath)
 {
     // Only a regular file: a FIFO or a device cannot be read back as written.
     QFile file;
@@ -50,24 +55,11 @@ QString TCliReport::fileSha256(const QString &sPath)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-int TCliReport::statusCodeOfText(const QString &sText)
-{
-    if (sText.isEmpty())
-        return -1;
-    for (int i = 0; i < CommError::tableSize; ++i)
-        if (sText == QLatin1String(CommError::table[i].sText))
-            return CommError::table[i].nCode;
-    // The message of a code outside the table carries the code itself.
-    static const QRegularExpression unknown(QStringLiteral("^Unknown communcation error code (-?\\d+)$"));
-    const QRegularExpressionMatch match = unknown.match(sText);
-    return match.hasMatch() ? match.captured(1).toInt() : -1;
-}
-
-QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
+QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
 {
     QJsonArray records;
     for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
-        const TCliRun &run = line.run(nDrive);
+        const CliRun &run = line.run(nDrive);
         const CliRunSetup &setup = line.setup(nDrive);
         const RunStats &stats = run.statistics();
         bool bEarlierFailed = false;
@@ -77,8 +69,8 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             const CliJobFacts fact = nJob < facts.size() ? facts.at(nJob) : CliJobFacts();
             QJsonObject record;
             record[QStringLiteral("port")] = setup.params.sPort;
-            record[QStringLiteral("memory")] = TCliProgress::memoryName(entry.nMemory);
-            record[QStringLiteral("operation")] = TCliProgress::operationName(entry.nMemory, entry.nOperation);
+            record[QStringLiteral("memory")] = CliProgress::memoryName(entry.nMemory);
+            record[QStringLiteral("operation")] = CliProgress::operationName(entry.nMemory, entry.nOperation);
             // Absolute, so that the record still names the file when it is
             // read somewhere else than where the tool ran.
             record[QStringLiteral("image")] =
@@ -95,8 +87,8 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             quint64 nFirst = fact.nFirst;
             quint64 nLast = fact.nLast;
             if (!bRange) {
-                const quint64 nSize = entry.nMemory <= Flash1 ? run.flashDeviceSize() : run.eepromSize();
-                if (job.bRan && nSize > fact.nOffset) {
+                const quint64 nSize = job.geometry.nSize;
+                if (job.ran() && nSize > fact.nOffset) {
                     bRange = true;
                     nFirst = fact.nOffset;
                     nLast = nSize - 1;
@@ -121,15 +113,15 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
             QString sResult;
             QJsonValue status;
             QString sMessage;
-            if (job.bRan) {
+            if (job.ran()) {
                 sResult = job.succeeded() ? QStringLiteral("ok")
-                          : job.bCanceled ? QStringLiteral("cancelled")
+                          : job.eOutcome == JobOutcome::Cancelled ? QStringLiteral("cancelled")
                                           : QStringLiteral("failed");
                 if (!job.succeeded()) {
                     sMessage = job.sFailureTitle.isEmpty()
                                    ? job.sFailureText
                                    : QStringLiteral("%1: %2").arg(job.sFailureTitle, job.sFailureText);
-                    status = statusCodeOfText(job.sFailureText);
+                    status = statusCode(job.eFailure, job.nCommCode);
                     bEarlierFailed = true;
                 } else {
                     status = 0;
@@ -140,15 +132,15 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
                     sMessage = QStringLiteral("an earlier job failed");
                 } else if (!stats.bStarted) {
                     // The drive was never reached: the start's own failure.
-                    sMessage = TCliLine::resultMessage(run);
+                    sMessage = CliLine::resultMessage(run);
                     if (!stats.sFailureText.isEmpty())
-                        status = statusCodeOfText(stats.sFailureText);
+                        status = statusCode(stats.eStartFailure, stats.nStartCode);
                 }
             }
             record[QStringLiteral("result")] = sResult;
             record[QStringLiteral("statusCode")] = status;
             record[QStringLiteral("message")] = sMessage;
-            record[QStringLiteral("firmwareInfo")] = textOrNull(stats.sFirmwareInfo);
+            record[QStringLiteral("firmwareInfo")] = textOrNull(stats.firmwareInfo.join(QLatin1Char('\n')));
             records.append(record);
         }
     }
@@ -163,7 +155,7 @@ QJsonDocument TCliReport::build(const TCliLine &line, const QVector<CliJobFacts>
     return QJsonDocument(root);
 }
 
-bool TCliReport::write(const QString &sPath, const QJsonDocument &document, QString &sError)
+bool CliReport::write(const QString &sPath, const QJsonDocument &document, QString &sError)
 {
     OutputFile file(sPath);
     if (!file.open() || !file.write(document.toJson(QJsonDocument::Indented)) || !file.commit()) {

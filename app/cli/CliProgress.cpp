@@ -1,7 +1,7 @@
-#include "TCliProgress.h"
+#include "CliProgress.h"
 
 #include "CliText.h"
-#include "TCliBoard.h"
+#include "CliBoard.h"
 #include "WorkerStats.h"
 
 #include <QFileInfo>
@@ -28,7 +28,7 @@ int terminalWidth()
 
 } // namespace
 
-QString TCliProgress::memoryName(int nMemory)
+QString CliProgress::memoryName(int nMemory)
 {
     switch (nMemory) {
     case 0: return QStringLiteral("Flash0");
@@ -39,7 +39,7 @@ QString TCliProgress::memoryName(int nMemory)
     }
 }
 
-QString TCliProgress::operationName(int nMemory, int nOperation)
+QString CliProgress::operationName(int nMemory, int nOperation)
 {
     switch (nOperation) {
     case 0: return QStringLiteral("erase");
@@ -49,18 +49,18 @@ QString TCliProgress::operationName(int nMemory, int nOperation)
     }
 }
 
-TCliProgress::TCliProgress(const QString &sLabel, bool bTerminal) : m_sLabel(sLabel), m_bTerminal(bTerminal)
+CliProgress::CliProgress(const QString &sLabel, bool bTerminal) : m_sLabel(sLabel), m_bTerminal(bTerminal)
 {
     m_stateTimer.start();
 }
 
-void TCliProgress::useBoard(TCliBoard *pBoard, int nRow)
+void CliProgress::useBoard(CliBoard *pBoard, int nRow)
 {
     m_pBoard = pBoard;
     m_nBoardRow = nRow;
 }
 
-void TCliProgress::emitText(const QString &sText, bool bError)
+void CliProgress::emitText(const QString &sText, bool bError)
 {
     if (m_pBoard)
         m_pBoard->print(sText, bError);
@@ -70,7 +70,7 @@ void TCliProgress::emitText(const QString &sText, bool bError)
         printOut(sText);
 }
 
-bool TCliProgress::stdoutIsTerminal()
+bool CliProgress::stdoutIsTerminal()
 {
 #ifdef Q_OS_WIN
     return _isatty(1) != 0;
@@ -79,12 +79,12 @@ bool TCliProgress::stdoutIsTerminal()
 #endif
 }
 
-QString TCliProgress::prefix() const
+QString CliProgress::prefix() const
 {
     return m_sLabel.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(m_sLabel);
 }
 
-QString TCliProgress::byteText(quint64 nBytes)
+QString CliProgress::byteText(quint64 nBytes)
 {
     if (nBytes < 10 * 1024)
         return QStringLiteral("%1 B").arg(nBytes);
@@ -93,14 +93,14 @@ QString TCliProgress::byteText(quint64 nBytes)
     return QStringLiteral("%1 MiB").arg(double(nBytes) / (1024.0 * 1024.0), 0, 'f', 1);
 }
 
-QString TCliProgress::rateText(double dBytesPerSecond)
+QString CliProgress::rateText(double dBytesPerSecond)
 {
     if (dBytesPerSecond < 1024.0)
         return QStringLiteral("%1 B/s").arg(dBytesPerSecond, 0, 'f', 0);
     return QStringLiteral("%1 KiB/s").arg(dBytesPerSecond / 1024.0, 0, 'f', 1);
 }
 
-QString TCliProgress::durationText(qint64 nMilliseconds)
+QString CliProgress::durationText(qint64 nMilliseconds)
 {
     if (nMilliseconds < 60000)
         return QStringLiteral("%1 s").arg(double(nMilliseconds) / 1000.0, 0, 'f', 1);
@@ -108,27 +108,27 @@ QString TCliProgress::durationText(qint64 nMilliseconds)
     return QStringLiteral("%1:%2 min").arg(nSeconds / 60).arg(nSeconds % 60, 2, 10, QLatin1Char('0'));
 }
 
-void TCliProgress::steps(int nSteps)
+void CliProgress::steps(int nSteps)
 {
     m_nSteps = nSteps;
     m_nStep = 0;
 }
 
-void TCliProgress::step()
+void CliProgress::step()
 {
     ++m_nStep;
     if (!m_bTerminal && m_nSteps > 0)
         printOut(QStringLiteral("%1step %2/%3\n").arg(prefix()).arg(qMin(m_nStep, m_nSteps)).arg(m_nSteps));
 }
 
-void TCliProgress::file(const QString &sFile)
+void CliProgress::file(const QString &sFile)
 {
     endBar();
     if (!m_bTerminal)
         printOut(QStringLiteral("%1file: %2\n").arg(prefix(), sFile));
 }
 
-void TCliProgress::state(const QString &sState, quint64 nTotalBytes)
+void CliProgress::state(const QString &sState, quint64 nTotalBytes)
 {
     endBar();
     m_sState = sState;
@@ -138,14 +138,14 @@ void TCliProgress::state(const QString &sState, quint64 nTotalBytes)
     m_nLastDrawMs = -1;
     m_stateTimer.restart();
     if (m_bTerminal) {
-        // End states ("... finished", "... failed!", "Done!") get a line of their own.
+        // Every state, an end state too, gets a line of its own.
         drawBar(false);
     } else {
         printOut(QStringLiteral("%1state: %2\n").arg(prefix(), sState));
     }
 }
 
-void TCliProgress::value(int nPercent)
+void CliProgress::value(int nPercent)
 {
     nPercent = qBound(0, nPercent, 100);
     if (nPercent == m_nPercent)
@@ -166,7 +166,7 @@ void TCliProgress::value(int nPercent)
     printOut(s + QLatin1Char('\n'));
 }
 
-void TCliProgress::drawBar(bool bFinal)
+void CliProgress::drawBar(bool bFinal)
 {
     const qint64 nElapsed = m_stateTimer.elapsed();
     // Redraw at most ten times a second; a terminal is slower than the worker.
@@ -210,7 +210,7 @@ void TCliProgress::drawBar(bool bFinal)
     m_bBarOpen = true;
 }
 
-void TCliProgress::endBar()
+void CliProgress::endBar()
 {
     if (m_bTerminal && m_bBarOpen) {
         if (m_nPercent >= 0 && m_nPercent < 100)
@@ -220,7 +220,7 @@ void TCliProgress::endBar()
     m_bBarOpen = false;
 }
 
-void TCliProgress::infoText(int nInfo, const QString &sText)
+void CliProgress::infoText(int nInfo, const QString &sText)
 {
     endBar();
     const QString sHeading = nInfo == 1 ? QStringLiteral("Flash image info:") : QStringLiteral("Info %1:").arg(nInfo);
@@ -230,26 +230,26 @@ void TCliProgress::infoText(int nInfo, const QString &sText)
     emitText(s, false);
 }
 
-void TCliProgress::critical(const QString &sTitle, const QString &sText)
+void CliProgress::critical(const QString &sTitle, const QString &sText)
 {
     endBar();
     emitText(QStringLiteral("%1error: %2: %3\n").arg(prefix(), sTitle, sText), true);
 }
 
-void TCliProgress::note(const QString &sText)
+void CliProgress::note(const QString &sText)
 {
     endBar();
     emitText(prefix() + sText + QLatin1Char('\n'), true);
 }
 
-void TCliProgress::jobSummary(const JobStats &job)
+void CliProgress::jobSummary(const JobStats &job)
 {
     endBar();
     QString s = QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nMemory, job.nOperation));
     if (!job.sImage.isEmpty())
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");
-    if (!job.bRan) {
+    if (!job.ran()) {
         emitText(s + QStringLiteral("not run\n"), false);
         return;
     }
@@ -267,14 +267,14 @@ void TCliProgress::jobSummary(const JobStats &job)
     s += QStringLiteral(", %1").arg(durationText(job.nElapsedMs));
     if (job.nElapsedMs > 0 && job.nImageBytes > 0)
         s += QStringLiteral(", %1 effective").arg(rateText(double(job.nImageBytes) * 1000.0 / double(job.nElapsedMs)));
-    if (job.bCanceled)
+    if (job.eOutcome == JobOutcome::Cancelled)
         s += QStringLiteral(" - cancelled");
     else if (!job.succeeded())
         s += QStringLiteral(" - FAILED");
     emitText(s + QLatin1Char('\n'), false);
 }
 
-void TCliProgress::finish()
+void CliProgress::finish()
 {
     endBar();
 }

@@ -1,5 +1,5 @@
-#ifndef TCLITRACE_H
-#define TCLITRACE_H
+#ifndef CLITRACE_H
+#define CLITRACE_H
 
 #include "TBootMonitorLink.h"
 
@@ -21,13 +21,13 @@ class OutputFile;
 // communication status code (0 = success), round trip in microseconds.
 // Written from the worker threads through the link's transaction observer;
 // without --log no observer is installed and nothing is timed.
-class TCliTrace
+class CliTrace
 {
 public:
-    TCliTrace();
-    ~TCliTrace();
-    TCliTrace(const TCliTrace &) = delete;
-    TCliTrace &operator=(const TCliTrace &) = delete;
+    CliTrace();
+    ~CliTrace();
+    CliTrace(const CliTrace &) = delete;
+    CliTrace &operator=(const CliTrace &) = delete;
 
     // Creates (truncates) the file, or opens the device or FIFO it names.
     // False with sError set on failure.
@@ -46,4 +46,4 @@ private:
     std::unique_ptr<OutputFile> m_pFile;
 };
 
-#endif // TCLITRACE_H
+#endif // CLITRACE_H

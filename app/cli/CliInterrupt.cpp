@@ -1,4 +1,4 @@
-#include "TCliInterrupt.h"
+#include "CliInterrupt.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -37,7 +37,7 @@ extern "C" void onTerminationSignal(int nSignal)
 
 } // namespace
 
-TCliInterrupt::TCliInterrupt(QObject *pParent) : QObject(pParent)
+CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
 {
 #ifdef Q_OS_UNIX
     if (::pipe(g_wakePipe) == 0) {
@@ -46,7 +46,7 @@ TCliInterrupt::TCliInterrupt(QObject *pParent) : QObject(pParent)
             ::fcntl(fd, F_SETFD, FD_CLOEXEC);
         }
         m_pNotifier = new QSocketNotifier(g_wakePipe[0], QSocketNotifier::Read, this);
-        connect(m_pNotifier, &QSocketNotifier::activated, this, &TCliInterrupt::onWakeUp);
+        connect(m_pNotifier, &QSocketNotifier::activated, this, &CliInterrupt::onWakeUp);
     }
     struct sigaction action {};
     action.sa_handler = onTerminationSignal;
@@ -61,12 +61,12 @@ TCliInterrupt::TCliInterrupt(QObject *pParent) : QObject(pParent)
     if (!m_pNotifier) {
         // No pipe: look at the flag a few times a second instead.
         m_pPoll = new QTimer(this);
-        connect(m_pPoll, &QTimer::timeout, this, &TCliInterrupt::onWakeUp);
+        connect(m_pPoll, &QTimer::timeout, this, &CliInterrupt::onWakeUp);
         m_pPoll->start(100);
     }
 }
 
-TCliInterrupt::~TCliInterrupt()
+CliInterrupt::~CliInterrupt()
 {
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
@@ -81,7 +81,7 @@ TCliInterrupt::~TCliInterrupt()
 #endif
 }
 
-void TCliInterrupt::onWakeUp()
+void CliInterrupt::onWakeUp()
 {
 #ifdef Q_OS_UNIX
     char buffer[16];

@@ -1,5 +1,5 @@
-#ifndef TCLIBOARD_H
-#define TCLIBOARD_H
+#ifndef CLIBOARD_H
+#define CLIBOARD_H
 
 #include <QString>
 #include <QStringList>
@@ -10,10 +10,10 @@
 // below it, so nothing a drive reports is overwritten by another drive's
 // progress. Used from the main thread only, and only when standard output is
 // a terminal (it writes ANSI cursor movements).
-class TCliBoard
+class CliBoard
 {
 public:
-    explicit TCliBoard(int nRows);
+    explicit CliBoard(int nRows);
 
     // Replaces the text of one row (a line without a newline, already cut to
     // the terminal width) and redraws just that row.
@@ -32,4 +32,4 @@ private:
     bool m_bClosed = false;
 };
 
-#endif // TCLIBOARD_H
+#endif // CLIBOARD_H

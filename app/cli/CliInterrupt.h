@@ -1,5 +1,5 @@
-#ifndef TCLIINTERRUPT_H
-#define TCLIINTERRUPT_H
+#ifndef CLIINTERRUPT_H
+#define CLIINTERRUPT_H
 
 #include <QObject>
 
@@ -12,13 +12,13 @@ class QTimer;
 // their workers' cancel flags, exactly as the window's Cancel button does.
 // After the first signal a second one gets the default action, so a run
 // that does not come to an end can still be killed with another Ctrl-C.
-class TCliInterrupt : public QObject
+class CliInterrupt : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit TCliInterrupt(QObject *pParent = nullptr);
-    ~TCliInterrupt() override;
+    explicit CliInterrupt(QObject *pParent = nullptr);
+    ~CliInterrupt() override;
 
     // The signal number that arrived first; 0 when none has.
     int signalNumber() const { return m_nSignal; }
@@ -35,4 +35,4 @@ private:
     int m_nSignal = 0;
 };
 
-#endif // TCLIINTERRUPT_H
+#endif // CLIINTERRUPT_H

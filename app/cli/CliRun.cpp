@@ -1,0 +1,68 @@
+#include "CliRun.h"
+
+CliRun::CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent)
+    : QObject(pParent), m_setup(setup), m_pProgress(pProgress)
+{
+    m_setup.jobBytes.resize(m_setup.jobs.size());
+    CliProgress *p = m_pProgress;
+    connect(&m_run, &UpdateRun::ProgressState, this, &CliRun::UpdateProgressState);
+    connect(&m_run, &UpdateRun::ProgressFile, this, [p](const QString &sFile) { p->file(sFile); });
+    connect(&m_run, &UpdateRun::ProgressSteps, this, [p](int nSteps) { p->steps(nSteps); });
+    connect(&m_run, &UpdateRun::ProgressStep, this, [p] { p->step(); });
+    connect(&m_run, &UpdateRun::ProgressValue, this, [p](int nValue) { p->value(nValue); });
+    connect(&m_run, &UpdateRun::ProgressInfoText, this, [p](int nInfo, const QString &s) { p->infoText(nInfo, s); });
+    connect(&m_run, &UpdateRun::ShowCritical, this, [p](const QString &t, const QString &s) { p->critical(t, s); });
+    connect(&m_run, &UpdateRun::PhaseChanged, this, &CliRun::UpdatePhase);
+    connect(&m_run, &UpdateRun::finished, this, &CliRun::UpdateFinished);
+}
+
+void CliRun::start()
+{
+    // The transport follows the port name: a device path or a serial port
+    // always gets the COM-port transport, whatever discovery decided.
+    m_run.start(m_setup.params, m_setup.jobs, m_setup.options);
+}
+
+void CliRun::cancel()
+{
+    m_bCancelRequested = true;
+    m_run.cancel();
+}
+
+int CliRun::exitStatus() const
+{
+    const RunStats &stats = m_run.statistics();
+    if (!m_bFinished || stats.bCanceled || !stats.succeeded())
+        return 1;
+    // Every job of the list must have run; the worker stops at the first failure.
+    for (const JobStats &job : stats.jobs)
+        if (!job.succeeded())
+            return 1;
+    return stats.jobs.size() == m_setup.jobs.size() ? 0 : 1;
+}
+
+void CliRun::UpdatePhase(int nJob, JobPhase ePhase)
+{
+    // Only the data phases move a known number of bytes; erasing a flash and
+    // the query steps show percent and time only.
+    const bool bEepromErase = ePhase == JobPhase::Erase && m_setup.jobs.value(nJob).nMemory >= Eeprom0;
+    const bool bData = ePhase == JobPhase::Program || ePhase == JobPhase::Read || ePhase == JobPhase::Write;
+    m_nPhaseBytes = (bData || bEepromErase) ? m_setup.jobBytes.value(nJob) : 0;
+}
+
+void CliRun::UpdateProgressState(QString sState)
+{
+    // The size belongs to the activity whose phase came just before this
+    // state; the end states that follow have none.
+    m_pProgress->state(sState, m_nPhaseBytes);
+    m_nPhaseBytes = 0;
+}
+
+void CliRun::UpdateFinished()
+{
+    m_bFinished = true;
+    m_pProgress->finish();
+    for (const JobStats &job : m_run.statistics().jobs)
+        m_pProgress->jobSummary(job);
+    emit finished();
+}

@@ -1,0 +1,65 @@
+#ifndef CLIRUN_H
+#define CLIRUN_H
+
+#include "PgmEntry.h"
+#include "CliProgress.h"
+#include "UpdateRun.h"
+#include "WorkerStats.h"
+
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+// What one drive is to do: the connection, the job list and, per job, the
+// number of bytes its data step moves (for the progress figures; 0 when the
+// tool cannot know it before the drive has answered).
+struct CliRunSetup
+{
+    BaseParams params;
+    QVector<PgmEntry> jobs;
+    QVector<quint64> jobBytes;
+    // Wake time-out, repeats of harmless requests (the window keeps none)
+    // and the transaction log's observer for this drive.
+    RunOptions options;
+};
+
+// One update run on one port, its signals driving a progress output. Nothing
+// here is process-wide, so several runs (one per drive) can go at once.
+class CliRun : public QObject
+{
+    Q_OBJECT
+
+public:
+    CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent = nullptr);
+
+    void start();
+    // Asks the worker to stop after its current block (the Cancel button's path).
+    void cancel();
+    bool isRunning() const { return m_run.isRunning(); }
+    QString port() const { return m_setup.params.sPort; }
+    bool wasCancelled() const { return m_bCancelRequested; }
+
+    // Valid once finished() has been emitted.
+    const RunStats &statistics() const { return m_run.statistics(); }
+    // 0 when the drive was reached and every job did all it was asked
+    // (output files included); 1 otherwise.
+    int exitStatus() const;
+
+signals:
+    void finished();
+
+private slots:
+    void UpdateProgressState(QString sState);
+    void UpdatePhase(int nJob, JobPhase ePhase);
+    void UpdateFinished();
+
+private:
+    CliRunSetup m_setup;
+    CliProgress *m_pProgress;
+    UpdateRun m_run;
+    bool m_bCancelRequested = false;
+    bool m_bFinished = false;
+    quint64 m_nPhaseBytes = 0;     // size of the activity the last phase began
+};
+
+#endif // CLIRUN_H

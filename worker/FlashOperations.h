@@ -1,0 +1,53 @@
+#ifndef FLASHOPERATIONS_H
+#define FLASHOPERATIONS_H
+
+#include "PgmEntry.h"
+#include "WorkerSession.h"
+
+#include <QCoreApplication>
+#include <cstddef>
+#include <cstdint>
+
+class TBootMonitorLink;
+
+// The flash jobs: geometry query, device selection, Erase, Program and Read,
+// all through the drive's flash command, status and data objects. Each
+// operation returns 0 or -1 and has shown its failure (the error convention
+// of WorkerSession).
+class FlashOperations
+{
+    // The texts belong to the worker's translation context.
+    Q_DECLARE_TR_FUNCTIONS(UpdateWorker)
+
+public:
+    // Same contract as compressBlock().
+    using BlockCompressor = int (*)(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput,
+                                    size_t nOutCapacity, uint32_t *pOutLength);
+
+    // aInfo receives the geometry the drive answers: device answers 1..4,
+    // region 0 answers 1..4.
+    FlashOperations(WorkerSession &session, uint32_t (&aInfo)[8]);
+
+    // Query, select, then the job's operation.
+    int run(PgmEntry &entry);
+    int queryFlashInfo();
+    int selectFlashDevice(int nDevice);
+    int eraseFlash(PgmEntry &entry);
+    int programFlash(PgmEntry &entry);
+    int readFlash(PgmEntry &entry);
+
+    void setBlockCompressor(BlockCompressor pCompressor);
+
+private:
+    void eraseSectors(uint32_t nStart, uint32_t nLength);
+    void sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, uint8_t *pPacked, uint8_t *pWork,
+                   uint8_t *pExpanded);
+
+    WorkerSession &m_session;
+    WorkerEvents &m_events;
+    TBootMonitorLink &m_link;
+    uint32_t (&m_aInfo)[8];
+    BlockCompressor m_pCompressor;
+};
+
+#endif // FLASHOPERATIONS_H
