@@ -25,6 +25,7 @@ public:
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     int purge() override;
     uint32_t defaultWorkingBaudRate() const override;
+    PortOpenError lastOpenError() const override { return m_pInner->lastOpenError(); }
 
     uint64_t bytesSent() const { return m_nSent; }
     uint64_t bytesReceived() const { return m_nReceived; }
