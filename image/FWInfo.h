@@ -21,8 +21,8 @@
 //
 // Use: construct, setSearchStart(...), loadInfo() == 0, infoLines(lines).
 
-#include <QtGlobal>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <utility>
 #include <vector>
@@ -31,7 +31,7 @@ class FWInfo
 {
 public:
     static constexpr quint32 kDefaultSearchStart = 0x400000;
-    static constexpr int kInfoSize = 104;   // 16 + 16 + 16 + 40 + 16
+    static constexpr int kInfoSize = 104; // 16 + 16 + 16 + 40 + 16
     static constexpr quint32 kTypeMask = 0x4FF;
     static constexpr quint32 kInfoType = 0x400;
 

@@ -4,7 +4,9 @@
 
 #include <cstring>
 
-FWInfoHex::FWInfoHex(HexConv *pConv) : m_pConv(pConv) {}
+FWInfoHex::FWInfoHex(HexConv *pConv) : m_pConv(pConv)
+{
+}
 
 int FWInfoHex::readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest)
 {

@@ -11,11 +11,12 @@
 
 class QFile;
 
-enum class FileKind {
-    Missing,        // nothing there (or a link that leads nowhere)
+enum class FileKind
+{
+    Missing, // nothing there (or a link that leads nowhere)
     Regular,
     Directory,
-    Fifo,           // a named FIFO or a pipe
+    Fifo, // a named FIFO or a pipe
     CharDevice,
     BlockDevice,
     Socket,

@@ -8,8 +8,7 @@
 #include <limits>
 #include <new>
 
-HexConv::HexConv(quint32 nBase, quint32 nEnd)
-    : m_nBase(nBase), m_nEnd(nEnd), m_nLowest(nEnd), m_nHighest(nBase)
+HexConv::HexConv(quint32 nBase, quint32 nEnd) : m_nBase(nBase), m_nEnd(nEnd), m_nLowest(nEnd), m_nHighest(nBase)
 {
     if (nEnd < nBase)
         return;
@@ -89,7 +88,8 @@ int HexConv::readFile(const char *sPrefix, const std::function<int(hexrecord::Me
     m_sError = messages.sError;
     m_warnings = messages.warnings;
     if (m_nDropped > 0)
-        m_warnings << QStringLiteral("%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 were dropped\n")
+        m_warnings << QStringLiteral(
+                          "%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 were dropped\n")
                           .arg(QLatin1String(sPrefix))
                           .arg(m_nDropped)
                           .arg(m_nBase, 0, 16)
@@ -127,9 +127,7 @@ HexConv::FileType HexConv::fileTypeOf(const char *pHead, qint64 nLength)
 {
     if (!pHead || nLength < 4)
         return FileTypeUnknown;
-    auto isHex = [](char c) {
-        return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
-    };
+    auto isHex = [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); };
     if (pHead[0] == 'S' && pHead[1] >= '0' && pHead[1] <= '9' && isHex(pHead[2]) && isHex(pHead[3]))
         return FileTypeSRecord;
     if (pHead[0] == ':' && isHex(pHead[1]) && isHex(pHead[2]))
@@ -140,12 +138,9 @@ HexConv::FileType HexConv::fileTypeOf(const char *pHead, qint64 nLength)
 QString HexConv::fileTypeName(FileType eType)
 {
     switch (eType) {
-    case FileTypeIntelHex:
-        return QStringLiteral("Intel HEX");
-    case FileTypeSRecord:
-        return QStringLiteral("S-record");
-    default:
-        return QStringLiteral("unknown");
+    case FileTypeIntelHex: return QStringLiteral("Intel HEX");
+    case FileTypeSRecord: return QStringLiteral("S-record");
+    default: return QStringLiteral("unknown");
     }
 }
 
@@ -153,14 +148,9 @@ std::unique_ptr<HexConv> HexConv::create(FileType eType, quint32 nBase, quint32 
 {
     std::unique_ptr<HexConv> pConv;
     switch (eType) {
-    case FileTypeIntelHex:
-        pConv.reset(new (std::nothrow) HexConvIHex(nBase, nEnd));
-        break;
-    case FileTypeSRecord:
-        pConv.reset(new (std::nothrow) HexConvSRec(nBase, nEnd));
-        break;
-    default:
-        break;
+    case FileTypeIntelHex: pConv.reset(new (std::nothrow) HexConvIHex(nBase, nEnd)); break;
+    case FileTypeSRecord: pConv.reset(new (std::nothrow) HexConvSRec(nBase, nEnd)); break;
+    default: break;
     }
     if (pConv && !pConv->isAllocated())
         pConv.reset();

@@ -10,9 +10,9 @@
 // but accepted input), are kept as data (errorText(), warnings()); nothing
 // is printed here.
 
-#include <QtGlobal>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <functional>
 #include <memory>
@@ -25,25 +25,28 @@ class HexConv
 {
 public:
     // File type as decided by the first four bytes of a file, never by its name.
-    enum FileType {
+    enum FileType
+    {
         FileTypeUnknown = 0,
         FileTypeIntelHex = 1,
         FileTypeSRecord = 2
     };
 
     // The addresses of a file that carry data.
-    struct Extent {
-        bool bHasData = false;   // false: no data record with at least one byte
-        quint32 nLowest = 0;     // lowest address that receives data
-        quint32 nHighest = 0;    // highest address that receives data (inclusive)
-        quint32 nSkipped = 0;    // data records that reach past 0xFFFFFFFF (unusable)
+    struct Extent
+    {
+        bool bHasData = false; // false: no data record with at least one byte
+        quint32 nLowest = 0;   // lowest address that receives data
+        quint32 nHighest = 0;  // highest address that receives data (inclusive)
+        quint32 nSkipped = 0;  // data records that reach past 0xFFFFFFFF (unusable)
     };
 
     // Data bytes of a file against an address range (the window of a load),
     // by the rule load() applies: a record counts as inside only when it lies
     // wholly in the range; one that reaches past its end counts as above, any
     // other as below.
-    struct DataCount {
+    struct DataCount
+    {
         quint64 nInside = 0;
         quint64 nBelow = 0;
         quint64 nAbove = 0;
@@ -63,7 +66,7 @@ public:
     HexConv &operator=(const HexConv &) = delete;
 
     virtual quint32 baseAddress() const;
-    virtual quint32 endAddress() const;      // inclusive
+    virtual quint32 endAddress() const; // inclusive
     // Lowest/highest address that received data. Without data the lowest is
     // the end address and the highest the base address (see hasData()).
     virtual quint32 lowestAddress() const;
@@ -134,7 +137,7 @@ private:
     quint8 *m_pBuffer = nullptr;
     quint64 m_nSize = 0;
     bool m_bHasData = false;
-    quint32 m_nDropped = 0;     // records dropped by the last load
+    quint32 m_nDropped = 0; // records dropped by the last load
     DataCount m_count;
     QString m_sError;
     QStringList m_warnings;

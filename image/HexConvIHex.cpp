@@ -2,11 +2,14 @@
 
 #include "HexRecordReader.h"
 
-HexConvIHex::HexConvIHex(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd) {}
+HexConvIHex::HexConvIHex(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd)
+{
+}
 
 int HexConvIHex::load(const QString &sFileName)
 {
-    struct Sink : hexrecord::Sink {
+    struct Sink : hexrecord::Sink
+    {
         HexConvIHex *pConv;
         void data(quint64 nAddress, const quint8 *pData, int nCount) override
         {
@@ -14,9 +17,8 @@ int HexConvIHex::load(const QString &sFileName)
         }
     } sink;
     sink.pConv = this;
-    return readFile("hex2bin", [&](hexrecord::Messages &messages) {
-        return hexrecord::readIntelHex(sFileName, sink, messages);
-    });
+    return readFile("hex2bin",
+                    [&](hexrecord::Messages &messages) { return hexrecord::readIntelHex(sFileName, sink, messages); });
 }
 
 int HexConvIHex::save(const QString &sFileName, bool bWholeWindow)

@@ -24,7 +24,8 @@ quint32 HexConvSRec::startAddress() const
 
 int HexConvSRec::load(const QString &sFileName)
 {
-    struct Sink : hexrecord::Sink {
+    struct Sink : hexrecord::Sink
+    {
         HexConvSRec *pConv;
         void data(quint64 nAddress, const quint8 *pData, int nCount) override
         {
@@ -42,9 +43,8 @@ int HexConvSRec::load(const QString &sFileName)
         void start(quint32 nAddress) override { pConv->m_nStart = nAddress; }
     } sink;
     sink.pConv = this;
-    return readFile("srec2bin", [&](hexrecord::Messages &messages) {
-        return hexrecord::readSRecord(sFileName, sink, messages);
-    });
+    return readFile("srec2bin",
+                    [&](hexrecord::Messages &messages) { return hexrecord::readSRecord(sFileName, sink, messages); });
 }
 
 namespace {

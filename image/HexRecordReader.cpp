@@ -12,7 +12,8 @@ namespace {
 
 constexpr qsizetype kBlockSize = 1 << 20;
 
-struct HexTable {
+struct HexTable
+{
     qint8 v[256];
     constexpr HexTable() : v()
     {
@@ -210,16 +211,12 @@ int readIntelHex(const QString &sFileName, Sink &sink, Messages &messages)
         }
         switch (nType) {
         case 0: {
-            const quint64 nAddress = quint64(quint32((quint32(bytes[1]) << 8 | bytes[2])
-                                                     + nExtended * 65536u));
+            const quint64 nAddress = quint64(quint32((quint32(bytes[1]) << 8 | bytes[2]) + nExtended * 65536u));
             sink.data(nAddress, bytes + 4, nCount);
             break;
         }
-        case 1:
-            bEndRecord = true;
-            break;
-        case 2:
-            return fail(messages, QStringLiteral("hex2bin error: extended segment address record not supported\n"));
+        case 1: bEndRecord = true; break;
+        case 2: return fail(messages, QStringLiteral("hex2bin error: extended segment address record not supported\n"));
         case 4:
             // A short type 4 record has no address to take; its missing
             // bytes count as zero rather than being read from elsewhere.
@@ -341,8 +338,7 @@ int readSRecord(const QString &sFileName, Sink &sink, Messages &messages)
             sink.start(nAddress);
             bEndMark = true;
             break;
-        default:
-            break;
+        default: break;
         }
     }
 

@@ -5,10 +5,10 @@
 // They parse a file line by line and hand every record to a sink, so that
 // loading into a window and the window-less extent scan share one parser.
 
-#include <QtGlobal>
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <QtGlobal>
 
 class QIODevice;
 
@@ -23,7 +23,11 @@ public:
     // may exceed 0xFFFFFFFF for a malicious or broken file; the sink decides.
     virtual void data(quint64 nAddress, const quint8 *pData, int nCount) = 0;
     // S0 header data (S-record only).
-    virtual void header(const quint8 *pData, int nCount) { Q_UNUSED(pData); Q_UNUSED(nCount); }
+    virtual void header(const quint8 *pData, int nCount)
+    {
+        Q_UNUSED(pData);
+        Q_UNUSED(nCount);
+    }
     // Start address of an S7/S8/S9 record (S-record only).
     virtual void start(quint32 nAddress) { Q_UNUSED(nAddress); }
 };
@@ -64,8 +68,8 @@ private:
 // bad record format\n"); nothing is printed here.
 struct Messages
 {
-    QString sError;         // why the reading failed; empty after success
-    QStringList warnings;   // suspicious but accepted input, in order
+    QString sError;       // why the reading failed; empty after success
+    QStringList warnings; // suspicious but accepted input, in order
 };
 
 // 0 on success, -1 on failure. A file that cannot be opened fails without a

@@ -27,13 +27,14 @@
 class ImageFile
 {
 public:
-    enum Status {
+    enum Status
+    {
         Ok,
-        NotRegular,     // missing, a directory, a FIFO, a device ... (kind())
-        UnknownType,    // neither Intel HEX nor S-record by its first bytes
-        Malformed,      // the reader failed (errorText())
-        TooLarge,       // loadExtent(): the data span more than allowed
-        NoMemory        // the window could not be allocated
+        NotRegular,  // missing, a directory, a FIFO, a device ... (kind())
+        UnknownType, // neither Intel HEX nor S-record by its first bytes
+        Malformed,   // the reader failed (errorText())
+        TooLarge,    // loadExtent(): the data span more than allowed
+        NoMemory     // the window could not be allocated
     };
 
     explicit ImageFile(const QString &sPath);

@@ -30,7 +30,7 @@ struct Target
     QString sPath;
     bool bLoop = false;
     bool bDescriptor = false;
-    int nDescriptor = -1;   // this process's descriptor, when it names one
+    int nDescriptor = -1; // this process's descriptor, when it names one
 };
 
 bool namesDescriptor(const QFileInfo &link, int &nDescriptor)
@@ -74,8 +74,7 @@ Target resolve(const QString &sPath)
 
 } // namespace
 
-OutputFile::OutputFile(const QString &sPath, Mode eMode, bool bText)
-    : m_sPath(sPath), m_eMode(eMode), m_bText(bText)
+OutputFile::OutputFile(const QString &sPath, Mode eMode, bool bText) : m_sPath(sPath), m_eMode(eMode), m_bText(bText)
 {
 }
 
@@ -105,12 +104,9 @@ OutputFile::Status OutputFile::check(const QString &sPath, Mode eMode)
             return NotWritable;
         return Ok;
     case FileKind::CharDevice:
-    case FileKind::Fifo:
-        return file.isWritable() ? Ok : NotWritable;
-    case FileKind::Directory:
-        return IsDirectory;
-    default:
-        return Unsupported;
+    case FileKind::Fifo: return file.isWritable() ? Ok : NotWritable;
+    case FileKind::Directory: return IsDirectory;
+    default: return Unsupported;
     }
 }
 
@@ -150,8 +146,8 @@ bool OutputFile::open()
         return fail(eStatus);
     const Target target = resolve(m_sPath);
     const FileKind eKind = fileKindOf(target.sPath);
-    const bool bReplace = m_eMode == Replace && !target.bDescriptor
-                          && (eKind == FileKind::Regular || eKind == FileKind::Missing);
+    const bool bReplace =
+        m_eMode == Replace && !target.bDescriptor && (eKind == FileKind::Regular || eKind == FileKind::Missing);
     if (!bReplace)
         return openDirect(target.nDescriptor);
     // Written beside the file the links lead to and renamed there: the
@@ -229,7 +225,7 @@ bool OutputFile::commit()
     m_bOpen = false;
     if (m_pSave) {
         if (m_eStatus != Ok) {
-            m_pSave.reset();   // discards what was written
+            m_pSave.reset(); // discards what was written
             return false;
         }
         if (!m_pSave->commit())

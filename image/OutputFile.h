@@ -32,23 +32,25 @@ class QSaveFile;
 class OutputFile
 {
 public:
-    enum Mode {
-        Replace,    // complete or not at all
-        Stream      // in place, visible as it is written
+    enum Mode
+    {
+        Replace, // complete or not at all
+        Stream   // in place, visible as it is written
     };
-    enum Status {
+    enum Status
+    {
         Ok,
-        IsDirectory,        // the path, or where its links lead, is a directory
-        Unsupported,        // a socket, a block device or some other special file
-        FolderMissing,      // the folder the file would be created in does not exist
-        NotWritable,        // no permission to write the file or to create it in its folder
-        LinkLoop,           // symbolic links that never end
-        NoReader,           // a FIFO that nobody reads
-        WriteFailed         // opening or writing failed: systemError() says why
+        IsDirectory,   // the path, or where its links lead, is a directory
+        Unsupported,   // a socket, a block device or some other special file
+        FolderMissing, // the folder the file would be created in does not exist
+        NotWritable,   // no permission to write the file or to create it in its folder
+        LinkLoop,      // symbolic links that never end
+        NoReader,      // a FIFO that nobody reads
+        WriteFailed    // opening or writing failed: systemError() says why
     };
 
     explicit OutputFile(const QString &sPath, Mode eMode = Replace, bool bText = false);
-    ~OutputFile();   // a Replace that was not committed leaves the old file as it was
+    ~OutputFile(); // a Replace that was not committed leaves the old file as it was
 
     OutputFile(const OutputFile &) = delete;
     OutputFile &operator=(const OutputFile &) = delete;
@@ -85,8 +87,8 @@ private:
     bool m_bText;
     Status m_eStatus = Ok;
     QString m_sSystemError;
-    std::unique_ptr<QSaveFile> m_pSave;   // Replace on a regular or new file
-    QFile m_file;                         // everything written directly
+    std::unique_ptr<QSaveFile> m_pSave; // Replace on a regular or new file
+    QFile m_file;                       // everything written directly
     bool m_bOpen = false;
 };
 

@@ -1,7 +1,6 @@
 #include "CommError.h"
 
-namespace CommError
-{
+namespace CommError {
 const Entry table[] = {
     {-4, "Wrong parameter"},
     {-3, "Change config while connected"},

@@ -9,26 +9,26 @@
 // the frame layer, the services and the status bytes the boot monitor puts
 // into its answers. 0 is success. The messages are fixed English texts; they
 // are never translated.
-namespace CommError
+namespace CommError {
+enum Code : int32_t
 {
-enum Code : int32_t {
     WrongParameter = -4,
     ChangeConfigWhileConnected = -3,
-    NotConnected = -2,              // service request while the transport is closed
+    NotConnected = -2, // service request while the transport is closed
     NoError = 0,
-    InvalidParameter = 1,           // rate outside the table, port name too long, bad count
+    InvalidParameter = 1, // rate outside the table, port name too long, bad count
     MissingDriver = 10,
-    InitDriver = 11,                // port or device cannot be opened
-    NoHandle = 12,                  // FTDI operation without an open device
-    NoData = 50,                    // frame receiver: nothing useful yet
-    BusyReceiving = 51,             // frame receiver: inside a frame
-    Unspecified = 100,              // read/write failure, overflow, checksum mismatch
-    Timeout = 101,                  // no byte within the read time-out; no monitor found
+    InitDriver = 11,    // port or device cannot be opened
+    NoHandle = 12,      // FTDI operation without an open device
+    NoData = 50,        // frame receiver: nothing useful yet
+    BusyReceiving = 51, // frame receiver: inside a frame
+    Unspecified = 100,  // read/write failure, overflow, checksum mismatch
+    Timeout = 101,      // no byte within the read time-out; no monitor found
     NakReceived = 102,
-    LifeTrigger = 103,              // frame receiver: '*' seen while hunting
+    LifeTrigger = 103, // frame receiver: '*' seen while hunting
     SlaveReset = 110,
     MasterReset = 111,
-    ProtocolError = 120,            // unexpected response code or short answer
+    ProtocolError = 120, // unexpected response code or short answer
     DeviceNotSupported = 150,
     UnexpectedResponse = 170,
     AccessTypeConflict = 171,

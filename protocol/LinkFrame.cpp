@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-namespace LinkFrame
-{
+namespace LinkFrame {
 uint8_t checksum(const uint8_t *pPayload, int nLength)
 {
     uint8_t nSum = kChecksumSeed;
@@ -43,19 +42,16 @@ QByteArray encode(const QByteArray &payload)
 {
     const auto *pPayload = reinterpret_cast<const uint8_t *>(payload.constData());
     QByteArray frame(maxFrameSize(int(payload.size())), Qt::Uninitialized);
-    const int n = encode(pPayload, int(payload.size()), reinterpret_cast<uint8_t *>(frame.data()),
-                         int(frame.size()));
+    const int n = encode(pPayload, int(payload.size()), reinterpret_cast<uint8_t *>(frame.data()), int(frame.size()));
     frame.truncate(n);
     return frame;
 }
 
-Receiver::Receiver(int nCapacity)
-    : m_pBuffer(m_aStorage), m_nCapacity(std::clamp(nCapacity, 0, kMaxPayload))
+Receiver::Receiver(int nCapacity) : m_pBuffer(m_aStorage), m_nCapacity(std::clamp(nCapacity, 0, kMaxPayload))
 {
 }
 
-Receiver::Receiver(uint8_t *pBuffer, int nCapacity)
-    : m_pBuffer(pBuffer), m_nCapacity(std::max(nCapacity, 0))
+Receiver::Receiver(uint8_t *pBuffer, int nCapacity) : m_pBuffer(pBuffer), m_nCapacity(std::max(nCapacity, 0))
 {
 }
 

@@ -13,8 +13,7 @@
 // as is, never escaped, even when it equals 0x10. There is no length field:
 // the framing gives the payload length. The first payload byte is the
 // service code.
-namespace LinkFrame
-{
+namespace LinkFrame {
 constexpr uint8_t kDle = 0x10;
 constexpr uint8_t kStx = 0x02;
 constexpr uint8_t kEtx = 0x03;
@@ -27,7 +26,10 @@ constexpr int kMaxPayload = 261;
 
 // Bytes a frame around nPayloadLength payload bytes can take at most (every
 // payload byte escaped).
-constexpr int maxFrameSize(int nPayloadLength) { return 2 * nPayloadLength + 5; }
+constexpr int maxFrameSize(int nPayloadLength)
+{
+    return 2 * nPayloadLength + 5;
+}
 
 uint8_t checksum(const uint8_t *pPayload, int nLength);
 
@@ -52,15 +54,28 @@ QByteArray encode(const QByteArray &payload);
 class Receiver
 {
 public:
-    enum class State { Hunt, AfterDLE, InFrame, InFrameDLE, Checksum };
-    enum Status : int {
+    enum class State
+    {
+        Hunt,
+        AfterDLE,
+        InFrame,
+        InFrameDLE,
+        Checksum
+    };
+    enum Status : int
+    {
         Failed = 0,
         Complete = 1,
         NoData = 50,
         Busy = 51,
         LifeTrigger = 103
     };
-    enum class Error { None, Overflow, BadChecksum };
+    enum class Error
+    {
+        None,
+        Overflow,
+        BadChecksum
+    };
 
     // Payload goes into an internal buffer of nCapacity bytes (at most
     // kMaxPayload).

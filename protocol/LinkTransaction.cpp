@@ -7,8 +7,7 @@
 
 #include <climits>
 
-namespace
-{
+namespace {
 bool stillReceiving(int nStatus)
 {
     return nStatus == LinkFrame::Receiver::NoData || nStatus == LinkFrame::Receiver::Busy
@@ -29,8 +28,7 @@ int transact(TComSerial &transport, ServiceExchange &exchange, int nDeadlineMs)
     transport.purge();
 
     uint8_t aFrame[LinkFrame::maxFrameSize(LinkFrame::kMaxPayload)];
-    const int nFrame = LinkFrame::encode(exchange.aRequest, exchange.nRequestLength, aFrame,
-                                         int(sizeof(aFrame)));
+    const int nFrame = LinkFrame::encode(exchange.aRequest, exchange.nRequestLength, aFrame, int(sizeof(aFrame)));
     // The frame goes out in pieces of at most 64 bytes, the last one holding
     // at least one byte.
     for (int nOffset = 0; nOffset < nFrame; nOffset += int(kTransactChunk)) {

@@ -9,13 +9,11 @@
 
 #include "PortDiscovery.h"
 
-namespace
-{
+namespace {
 // The connection always starts at this rate.
 constexpr uint32_t kOpenBaud = 9600;
 
-void putIndex(ServiceExchange &exchange, uint8_t nService, uint16_t nIndex, uint8_t nSubIndex,
-              int nCount)
+void putIndex(ServiceExchange &exchange, uint8_t nService, uint16_t nIndex, uint8_t nSubIndex, int nCount)
 {
     exchange.aRequest[0] = nService;
     exchange.aRequest[1] = uint8_t(nIndex >> 8);
@@ -51,7 +49,9 @@ QString identField(const uint8_t *pField)
 }
 } // namespace
 
-TBootMonitorLink::TBootMonitorLink(TComSerial *pTransport) : m_pTransport(pTransport) {}
+TBootMonitorLink::TBootMonitorLink(TComSerial *pTransport) : m_pTransport(pTransport)
+{
+}
 
 TBootMonitorLink::~TBootMonitorLink() = default;
 
@@ -74,8 +74,7 @@ int TBootMonitorLink::setPortName(const QString &sPort)
 int TBootMonitorLink::setRequestedBaudRate(uint32_t nBaudrate)
 {
     // The table's 0 stands for the transport's default working rate.
-    if (std::find(std::begin(baudRateTable), std::end(baudRateTable), nBaudrate)
-        == std::end(baudRateTable))
+    if (std::find(std::begin(baudRateTable), std::end(baudRateTable), nBaudrate) == std::end(baudRateTable))
         return CommError::InvalidParameter;
     m_nRequestedBaud = nBaudrate;
     return CommError::NoError;
@@ -128,16 +127,11 @@ void TBootMonitorLink::setPhase(ConnectPhase nPhase, uint32_t nRate)
 QString TBootMonitorLink::connectPhaseText(ConnectPhase nPhase, uint32_t nRate)
 {
     switch (nPhase) {
-    case ConnectPhase::None:
-        break;
-    case ConnectPhase::Opening:
-        return QStringLiteral("opening the port");
-    case ConnectPhase::DetectingRate:
-        return QStringLiteral("detecting the rate");
-    case ConnectPhase::SwitchingRate:
-        return QStringLiteral("switching to %1 baud").arg(nRate);
-    case ConnectPhase::ConfirmingRate:
-        return QStringLiteral("confirming %1 baud").arg(nRate);
+    case ConnectPhase::None: break;
+    case ConnectPhase::Opening: return QStringLiteral("opening the port");
+    case ConnectPhase::DetectingRate: return QStringLiteral("detecting the rate");
+    case ConnectPhase::SwitchingRate: return QStringLiteral("switching to %1 baud").arg(nRate);
+    case ConnectPhase::ConfirmingRate: return QStringLiteral("confirming %1 baud").arg(nRate);
     }
     return QString();
 }
@@ -217,7 +211,7 @@ int TBootMonitorLink::switchAndConfirm(int &nBudget)
         // Lost or garbled: it may have moved, so find it again.
         const bool bRefused = m_nLastTransact == CommError::NoError;
         if (nBudget == 0)
-            return bRefused ? CommError::NoError : nResult;   // a refusal leaves the detected rate
+            return bRefused ? CommError::NoError : nResult; // a refusal leaves the detected rate
         --nBudget;
         if (bRefused)
             continue;
@@ -265,8 +259,8 @@ int TBootMonitorLink::switchBaudRate()
         setTimeout(kDefaultTimeoutMs);
         return -1;
     }
-    const uint32_t nMonitorRate = uint32_t(aValue[0]) << 24 | uint32_t(aValue[1]) << 16
-                                  | uint32_t(aValue[2]) << 8 | aValue[3];
+    const uint32_t nMonitorRate =
+        uint32_t(aValue[0]) << 24 | uint32_t(aValue[1]) << 16 | uint32_t(aValue[2]) << 8 | aValue[3];
 
     const uint32_t nTarget = m_nRequestedBaud != 0 ? m_nRequestedBaud : nDefault;
     if (m_nCurrentBaud != m_nRequestedBaud && nTarget != m_nCurrentBaud && nTarget != nMonitorRate) {
@@ -303,15 +297,13 @@ int TBootMonitorLink::transact(ServiceExchange &exchange)
 {
     if (!isOpen())
         return CommError::NotConnected;
-    const int nDeadline = int(std::min<uint32_t>(m_nTimeoutMs, INT_MAX - kTransactionSlackMs))
-                          + m_nSlackMs;
+    const int nDeadline = int(std::min<uint32_t>(m_nTimeoutMs, INT_MAX - kTransactionSlackMs)) + m_nSlackMs;
     m_nLastTransact = ::transact(*m_pTransport, exchange, nDeadline);
     m_nLastLineBytes = exchange.nLineBytes;
     return m_nLastTransact;
 }
 
-int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nIndex,
-                                        uint8_t nSubIndex, int nLength)
+int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex, int nLength)
 {
     const Stopwatch stopwatch{static_cast<bool>(m_observer)};
     int nResult = transact(exchange);
@@ -338,8 +330,7 @@ int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nInd
     return nResult;
 }
 
-int TBootMonitorLink::writeObject(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData,
-                                  int nCount)
+int TBootMonitorLink::writeObject(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount)
 {
     if (!isOpen())
         return CommError::NotConnected;
@@ -381,8 +372,7 @@ int TBootMonitorLink::readObject(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pD
 
 int TBootMonitorLink::writeU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
 {
-    const uint8_t aData[4] = {uint8_t(nValue >> 24), uint8_t(nValue >> 16), uint8_t(nValue >> 8),
-                              uint8_t(nValue)};
+    const uint8_t aData[4] = {uint8_t(nValue >> 24), uint8_t(nValue >> 16), uint8_t(nValue >> 8), uint8_t(nValue)};
     return writeObject(nIndex, nSubIndex, aData, 4);
 }
 
@@ -402,8 +392,7 @@ int TBootMonitorLink::readU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nVal
     uint8_t aData[4];
     const int nResult = readObject(nIndex, nSubIndex, aData, 4);
     if (nResult == CommError::NoError)
-        nValue = uint32_t(aData[0]) << 24 | uint32_t(aData[1]) << 16 | uint32_t(aData[2]) << 8
-                 | aData[3];
+        nValue = uint32_t(aData[0]) << 24 | uint32_t(aData[1]) << 16 | uint32_t(aData[2]) << 8 | aData[3];
     return nResult;
 }
 

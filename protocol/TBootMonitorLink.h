@@ -17,11 +17,11 @@
 // subindex and the data length; identification leaves them 0.
 struct TransactionRecord
 {
-    uint8_t nService = 0;    // request service code (0x04 read, 0x05 write, 0x09 ident)
+    uint8_t nService = 0; // request service code (0x04 read, 0x05 write, 0x09 ident)
     uint16_t nIndex = 0;
     uint8_t nSubIndex = 0;
-    int32_t nLength = 0;     // data bytes written or asked for
-    int32_t nStatus = 0;     // the service's result code
+    int32_t nLength = 0;      // data bytes written or asked for
+    int32_t nStatus = 0;      // the service's result code
     int64_t nRoundTripUs = 0; // from the purge before sending to the end of reception
 };
 using TransactionObserver = std::function<void(const TransactionRecord &)>;
@@ -35,7 +35,8 @@ class TBootMonitorLink
 {
 public:
     // Service codes: the first payload byte of a frame.
-    enum Service : uint8_t {
+    enum Service : uint8_t
+    {
         ReadObjectRequest = 0x04,
         ReadObjectResponse = 0x01,
         WriteObjectRequest = 0x05,
@@ -56,12 +57,13 @@ public:
     static constexpr int kMaxObjectData = 256;
 
     // The steps of connectMonitor(), to say where a connection failed.
-    enum class ConnectPhase {
-        None,            // no failure
-        Opening,         // opening the port
-        DetectingRate,   // finding the rate the monitor answers at
-        SwitchingRate,   // moving monitor and port to the working rate
-        ConfirmingRate   // probing the monitor at the working rate
+    enum class ConnectPhase
+    {
+        None,          // no failure
+        Opening,       // opening the port
+        DetectingRate, // finding the rate the monitor answers at
+        SwitchingRate, // moving monitor and port to the working rate
+        ConfirmingRate // probing the monitor at the working rate
     };
 
     // Takes ownership of pTransport (may be null, see setTransport).
@@ -79,7 +81,7 @@ public:
     bool isOpen() const;
 
     // Connection settings.
-    int setPortName(const QString &sPort);                  // always 0
+    int setPortName(const QString &sPort); // always 0
     QString portName() const { return m_sPortName; }
     // 0 for one of 0, 9600, ... 921600 (0 = the transport's default rate);
     // 1 for any other rate, which leaves the previous value in force.
@@ -156,8 +158,7 @@ public:
     void setTransactionObserver(TransactionObserver observer);
 
 private:
-    int objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex,
-                          int nLength);
+    int objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex, int nLength);
     int detectRate(int &nBudget);
     bool probe(bool &bHeardSilence);
     int switchAndConfirm(int &nBudget);

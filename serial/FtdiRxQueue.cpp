@@ -6,8 +6,7 @@
 #include <cstring>
 #include <utility>
 
-FtdiRxQueue::FtdiRxQueue(ConverterRead read)
-    : m_read(std::move(read))
+FtdiRxQueue::FtdiRxQueue(ConverterRead read) : m_read(std::move(read))
 {
 }
 

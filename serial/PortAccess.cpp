@@ -56,7 +56,7 @@ bool lockOwner(const QString &sDevicePath, PortOpenError &error)
         return false;
     const bool bHere = sHost.isEmpty() || sHost == QSysInfo::machineHostName();
     if (bHere && !isRunning(nPid))
-        return false;   // stale: the next open removes it
+        return false; // stale: the next open removes it
     if (sProgram.isEmpty() && bHere) {
         // Lock files of other tools carry the process id only.
         QFile comm(QStringLiteral("/proc/%1/comm").arg(nPid));
@@ -85,12 +85,15 @@ QString lockFilePath(const QString &sDevicePath)
     // Where QSerialPort puts it: the first of these folders that is
     // readable and either already holds the file or is writable, named
     // LCK.. and the path below /dev with '/' as '_'.
-    static const QStringList kFolders = {
-        QStringLiteral("/var/lock"),      QStringLiteral("/etc/locks"),
-        QStringLiteral("/var/spool/locks"), QStringLiteral("/var/spool/uucp"),
-        QStringLiteral("/tmp"),           QStringLiteral("/var/tmp"),
-        QStringLiteral("/var/lock/lockdev"), QStringLiteral("/run/lock"),
-        QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    static const QStringList kFolders = {QStringLiteral("/var/lock"),
+                                         QStringLiteral("/etc/locks"),
+                                         QStringLiteral("/var/spool/locks"),
+                                         QStringLiteral("/var/spool/uucp"),
+                                         QStringLiteral("/tmp"),
+                                         QStringLiteral("/var/tmp"),
+                                         QStringLiteral("/var/lock/lockdev"),
+                                         QStringLiteral("/run/lock"),
+                                         QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
     QString sName = sDevicePath.startsWith(QLatin1String("/dev/")) ? sDevicePath.mid(5) : sDevicePath;
     sName.replace(QLatin1Char('/'), QLatin1Char('_'));
     sName.prepend(QLatin1String("/LCK.."));
@@ -103,8 +106,7 @@ QString lockFilePath(const QString &sDevicePath)
     return QString();
 }
 
-PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError,
-                       const QString &sErrorText)
+PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError, const QString &sErrorText)
 {
     Q_UNUSED(nError);
     PortOpenError error;
@@ -115,8 +117,8 @@ PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError 
     struct stat info;
     if (::stat(path.constData(), &info) != 0) {
         const int nErrno = errno;
-        error.nCause = nErrno == ENOENT || nErrno == ENOTDIR ? PortOpenError::Cause::NoSuchDevice
-                                                             : PortOpenError::Cause::Other;
+        error.nCause =
+            nErrno == ENOENT || nErrno == ENOTDIR ? PortOpenError::Cause::NoSuchDevice : PortOpenError::Cause::Other;
         error.sSystemText = systemText(nErrno);
         return error;
     }
@@ -140,17 +142,15 @@ PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError 
             error.nCause = PortOpenError::Cause::PermissionDenied;
             error.sGroup = groupName(info.st_gid);
             break;
-        case EBUSY:   // held exclusively by a program that takes no lock file
+        case EBUSY: // held exclusively by a program that takes no lock file
             error.nCause = PortOpenError::Cause::InUse;
             break;
         case ENXIO:
         case ENODEV:
-        case ENOENT:  // a device node without its hardware
+        case ENOENT: // a device node without its hardware
             error.nCause = PortOpenError::Cause::NoSuchDevice;
             break;
-        default:
-            error.nCause = PortOpenError::Cause::Other;
-            break;
+        default: error.nCause = PortOpenError::Cause::Other; break;
         }
         return error;
     }
@@ -169,25 +169,20 @@ QString devicePath(const QString &sPort)
 
 QString lockFilePath(const QString &)
 {
-    return QString();   // Windows opens ports without sharing instead
+    return QString(); // Windows opens ports without sharing instead
 }
 
-PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError,
-                       const QString &sErrorText)
+PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError, const QString &sErrorText)
 {
     PortOpenError error;
     error.sDevice = sDevicePath;
     error.sSystemText = sErrorText;
     switch (nError) {
-    case QSerialPort::DeviceNotFoundError:
-        error.nCause = PortOpenError::Cause::NoSuchDevice;
-        break;
-    case QSerialPort::PermissionError:   // a port opened without sharing
+    case QSerialPort::DeviceNotFoundError: error.nCause = PortOpenError::Cause::NoSuchDevice; break;
+    case QSerialPort::PermissionError: // a port opened without sharing
         error.nCause = PortOpenError::Cause::InUse;
         break;
-    default:
-        error.nCause = PortOpenError::Cause::Other;
-        break;
+    default: error.nCause = PortOpenError::Cause::Other; break;
     }
     return error;
 }

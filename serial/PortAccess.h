@@ -28,8 +28,7 @@ QString lockFilePath(const QString &sDevicePath);
 // Why opening sDevicePath failed, after QSerialPort reported nError with
 // sErrorText. Asks the system again where that tells more (the device's
 // type and group, the owner of its lock).
-PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError,
-                       const QString &sErrorText);
+PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError, const QString &sErrorText);
 
 } // namespace PortAccess
 

@@ -20,7 +20,8 @@ QMap<int32_t, int32_t> s_ftdiPortMap;
 // with an empty map, in a worker thread; one at a time.
 QMutex s_enumerationMutex;
 
-struct FtdiPort {
+struct FtdiPort
+{
     QString sName;
     TFtdiApi::DeviceNode node;
 };
@@ -33,7 +34,7 @@ QVector<FtdiPort> enumerateFtdi(TFtdiApi &api)
 
     uint32_t nDevices = 0;
     if (api.createDeviceInfoList(nDevices) != 0 || nDevices == 0)
-        return ports;   // the previous map stays
+        return ports; // the previous map stays
     setFtdiPortMap({});
 
     QVector<TFtdiApi::DeviceNode> nodes;
@@ -53,7 +54,7 @@ QVector<FtdiPort> enumerateFtdi(TFtdiApi &api)
         int32_t nNumber = 0;
         if (api.getComPortNumber(pHandle, nNumber) == 0 && nNumber > 0) {
             ports.append({ftdiPortName(nNumber), node});
-            map.insert(nNumber, i);   // a later converter with the same number wins
+            map.insert(nNumber, i); // a later converter with the same number wins
         }
         api.close(pHandle);
     }
@@ -150,9 +151,8 @@ QVector<PortDescription> describePorts(TFtdiApi &api)
     QVector<PortDescription> descriptions;
 
     QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    std::sort(infos.begin(), infos.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
-        return a.portName() < b.portName();
-    });
+    std::sort(infos.begin(), infos.end(),
+              [](const QSerialPortInfo &a, const QSerialPortInfo &b) { return a.portName() < b.portName(); });
     std::stable_sort(infos.begin(), infos.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
         return portNameLess(a.portName(), b.portName());
     });

@@ -73,9 +73,10 @@ QStringList listFtdiPorts(TFtdiApi &api = defaultFtdiApi());
 QStringList portList(TFtdiApi &api = defaultFtdiApi());
 
 // One port as the command line's port listing shows it.
-struct PortDescription {
-    QString sName;             // what the port list offers and open() accepts
-    QString sSystemLocation;   // device path; empty for an FTDI converter
+struct PortDescription
+{
+    QString sName;           // what the port list offers and open() accepts
+    QString sSystemLocation; // device path; empty for an FTDI converter
     QString sDescription;
     QString sManufacturer;
     QString sSerialNumber;

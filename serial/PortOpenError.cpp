@@ -26,8 +26,7 @@ QString portOpenAdvice(const PortOpenError &error, const QVector<PortDescription
 {
     const QString sDevice = error.sDevice.isEmpty() ? QStringLiteral("The port") : error.sDevice;
     switch (error.nCause) {
-    case PortOpenError::Cause::None:
-        return QString();
+    case PortOpenError::Cause::None: return QString();
     case PortOpenError::Cause::PermissionDenied:
         // Joining root's group is no advice to give.
         if (!error.sGroup.isEmpty() && error.sGroup != QLatin1String("root"))
@@ -46,10 +45,8 @@ QString portOpenAdvice(const PortOpenError &error, const QVector<PortDescription
     case PortOpenError::Cause::InUse:
         return QStringLiteral("%1 is in use by another program%2; close it or choose another port.")
             .arg(sDevice, ownerText(error));
-    case PortOpenError::Cause::NotSerialDevice:
-        return QStringLiteral("%1 is not a serial device.").arg(sDevice);
-    case PortOpenError::Cause::Other:
-        break;
+    case PortOpenError::Cause::NotSerialDevice: return QStringLiteral("%1 is not a serial device.").arg(sDevice);
+    case PortOpenError::Cause::Other: break;
     }
     if (error.sSystemText.isEmpty())
         return QStringLiteral("%1 cannot be opened.").arg(sDevice);

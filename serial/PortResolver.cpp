@@ -52,7 +52,7 @@ struct UsbPattern
     bool bIds = false;
     uint16_t nVendorId = 0;
     uint16_t nProductId = 0;
-    QString sSerial;   // empty: any
+    QString sSerial; // empty: any
 
     bool matches(const PortDescription &port) const
     {
@@ -107,10 +107,12 @@ PortResolution refusal(PortResolution::Status nStatus, const QStringList &candid
 PortResolution noMatch(const QString &sWhat, const QVector<PortDescription> &ports, const QStringList &described)
 {
     const QStringList candidates = usbPorts(ports, described);
-    return refusal(PortResolution::Status::NoMatch, candidates,
-                   candidates.isEmpty()
-                       ? QStringLiteral("%1: no such port, and no USB serial port was found; is the converter plugged in?").arg(sWhat)
-                       : QStringLiteral("%1: no such port. USB serial ports found: %2.").arg(sWhat, listText(candidates)));
+    return refusal(
+        PortResolution::Status::NoMatch, candidates,
+        candidates.isEmpty()
+            ? QStringLiteral("%1: no such port, and no USB serial port was found; is the converter plugged in?")
+                  .arg(sWhat)
+            : QStringLiteral("%1: no such port. USB serial ports found: %2.").arg(sWhat, listText(candidates)));
 }
 
 bool isDevice(const QString &sPath)

@@ -19,11 +19,12 @@ struct PortDescription;
 // port name, a device path) passes through unchanged.
 struct PortResolution
 {
-    enum class Status {
-        Resolved,   // sPort is the port to open
-        NoMatch,    // no port fits the pattern, or the link leads nowhere
-        Ambiguous,  // more than one port fits
-        Invalid     // "usb:" followed by something that is no identity
+    enum class Status
+    {
+        Resolved,  // sPort is the port to open
+        NoMatch,   // no port fits the pattern, or the link leads nowhere
+        Ambiguous, // more than one port fits
+        Invalid    // "usb:" followed by something that is no identity
     };
 
     Status nStatus = Status::Resolved;

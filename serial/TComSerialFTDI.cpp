@@ -7,14 +7,13 @@
 
 namespace {
 constexpr size_t kMaxPortNameLength = 11;
-constexpr uint32_t kOpeningRate = 9600;    // every connection starts here
-constexpr uint8_t kLatencyTimerMs = 2;     // each block is a round trip
+constexpr uint32_t kOpeningRate = 9600; // every connection starts here
+constexpr uint8_t kLatencyTimerMs = 2;  // each block is a round trip
 // FTDI converters run reliably at the higher rate.
 constexpr uint32_t kDefaultWorkingRate = 230400;
-}
+} // namespace
 
-TComSerialFTDI::TComSerialFTDI(TFtdiApi &api)
-    : m_api(api)
+TComSerialFTDI::TComSerialFTDI(TFtdiApi &api) : m_api(api)
 {
 }
 

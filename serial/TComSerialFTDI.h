@@ -13,7 +13,7 @@ class TComSerialFTDI : public TComSerial
 {
 public:
     explicit TComSerialFTDI(TFtdiApi &api = defaultFtdiApi());
-    ~TComSerialFTDI() override;   // closes the converter if still open
+    ~TComSerialFTDI() override; // closes the converter if still open
 
     TComSerialFTDI(const TComSerialFTDI &) = delete;
     TComSerialFTDI &operator=(const TComSerialFTDI &) = delete;
@@ -32,7 +32,7 @@ public:
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     // Drops received bytes only; pending output is still sent.
     int purge() override;
-    uint32_t defaultWorkingBaudRate() const override;   // 230400
+    uint32_t defaultWorkingBaudRate() const override; // 230400
     PortOpenError lastOpenError() const override { return m_openError; }
 
 private:

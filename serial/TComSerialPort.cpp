@@ -45,10 +45,14 @@ int clampedInt(uint64_t nValue)
 // Speed codes of termios and the rates they stand for.
 uint32_t rateOfSpeed(speed_t nSpeed)
 {
-    static const struct { speed_t nCode; uint32_t nRate; } kSpeeds[] = {
-        {B50, 50}, {B75, 75}, {B110, 110}, {B134, 134}, {B150, 150}, {B200, 200}, {B300, 300},
-        {B600, 600}, {B1200, 1200}, {B1800, 1800}, {B2400, 2400}, {B4800, 4800}, {B9600, 9600},
-        {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
+    static const struct
+    {
+        speed_t nCode;
+        uint32_t nRate;
+    } kSpeeds[] = {
+        {B50, 50},           {B75, 75},       {B110, 110},     {B134, 134},     {B150, 150},       {B200, 200},
+        {B300, 300},         {B600, 600},     {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},
+        {B9600, 9600},       {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
 #ifdef B460800
         {B460800, 460800},
 #endif

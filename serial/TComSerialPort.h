@@ -14,7 +14,7 @@ class TComSerialPort : public TComSerial
 {
 public:
     TComSerialPort();
-    ~TComSerialPort() override;   // closes the port if it is still open
+    ~TComSerialPort() override; // closes the port if it is still open
 
     TComSerialPort(const TComSerialPort &) = delete;
     TComSerialPort &operator=(const TComSerialPort &) = delete;
@@ -26,9 +26,9 @@ public:
     // transport last ran at (9600 on a new transport). A port another
     // program holds gives 11 before a byte is sent; lastOpenError() says why.
     int open(const char *sPort, uint32_t nBaudrate) override;
-    int close() override;   // -1 when no port is open
+    int close() override; // -1 when no port is open
     bool isOpen() const override;
-    int setTimeout(uint32_t nMilliseconds) override;   // always 0
+    int setTimeout(uint32_t nMilliseconds) override; // always 0
     // 0 when the line runs at the rate afterwards, -1 when closed, 100 when
     // the driver refuses the rate.
     int setBaudRate(uint32_t nBaudrate) override;
@@ -40,8 +40,8 @@ public:
     // dropped so that it cannot leak into the next exchange.
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     // Drops bytes received and not yet read, and bytes not yet sent.
-    int purge() override;   // -1 when closed
-    uint32_t defaultWorkingBaudRate() const override;   // 115200
+    int purge() override;                             // -1 when closed
+    uint32_t defaultWorkingBaudRate() const override; // 115200
     PortOpenError lastOpenError() const override { return m_openError; }
 
 private:

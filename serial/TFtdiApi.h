@@ -16,8 +16,9 @@ public:
 
     // One converter as the enumeration sees it. Only nLocId matters to the
     // port list; the rest describes the converter to the operator.
-    struct DeviceNode {
-        uint32_t nLocId = 0;        // USB location; 0 = the converter has none
+    struct DeviceNode
+    {
+        uint32_t nLocId = 0; // USB location; 0 = the converter has none
         uint16_t nVendorId = 0;
         uint16_t nProductId = 0;
         QString sSerialNumber;
@@ -25,12 +26,28 @@ public:
         QString sManufacturer;
     };
 
-    enum : uint8_t { Bits8 = 8, StopBits1 = 0, ParityNone = 0 };
-    enum : uint16_t { FlowNone = 0 };
-    enum : uint32_t { PurgeRx = 1, PurgeTx = 2 };
+    enum : uint8_t
+    {
+        Bits8 = 8,
+        StopBits1 = 0,
+        ParityNone = 0
+    };
+    enum : uint16_t
+    {
+        FlowNone = 0
+    };
+    enum : uint32_t
+    {
+        PurgeRx = 1,
+        PurgeTx = 2
+    };
     // Failures of open() whose cause the operator is told; any other
     // non-zero result is a failure without a known cause.
-    enum : int { OpenAccessDenied = 0x100, OpenInUse = 0x101 };
+    enum : int
+    {
+        OpenAccessDenied = 0x100,
+        OpenInUse = 0x101
+    };
 
     virtual ~TFtdiApi() = default;
 
@@ -39,8 +56,7 @@ public:
     virtual int openByLocation(uint32_t nLocId, Handle &pHandle) = 0;
     virtual int close(Handle pHandle) = 0;
 
-    virtual int setDataCharacteristics(Handle pHandle, uint8_t nWordLength, uint8_t nStopBits,
-                                       uint8_t nParity) = 0;
+    virtual int setDataCharacteristics(Handle pHandle, uint8_t nWordLength, uint8_t nStopBits, uint8_t nParity) = 0;
     virtual int setFlowControl(Handle pHandle, uint16_t nFlowControl, uint8_t nXon, uint8_t nXoff) = 0;
     virtual int setLatencyTimer(Handle pHandle, uint8_t nMilliseconds) = 0;
     virtual int setBaudRate(Handle pHandle, uint32_t nBaudrate) = 0;

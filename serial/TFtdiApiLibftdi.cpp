@@ -25,16 +25,17 @@ int readConverter(ftdi_context *pContext, uint8_t *pBuffer, int nSize)
     return nGot == LIBUSB_ERROR_TIMEOUT ? 0 : nGot;
 }
 
-struct Device {
+struct Device
+{
     explicit Device(ftdi_context *pNewContext)
         : pContext(pNewContext),
           queue([pNewContext](uint8_t *pBuffer, int nSize) { return readConverter(pNewContext, pBuffer, nSize); })
     {
     }
     ftdi_context *pContext = nullptr;
-    int nIndex = -1;            // position in the device list when opened
-    uint32_t nReadTimeout = 0;  // ms; 0 takes only what is there
-    FtdiRxQueue queue;          // fetched from the chip, not yet read
+    int nIndex = -1;           // position in the device list when opened
+    uint32_t nReadTimeout = 0; // ms; 0 takes only what is there
+    FtdiRxQueue queue;         // fetched from the chip, not yet read
 };
 
 Device *device(TFtdiApi::Handle pHandle)
@@ -119,15 +120,14 @@ int TFtdiApiLibftdi::close(Handle pHandle)
     return nResult;
 }
 
-int TFtdiApiLibftdi::setDataCharacteristics(Handle pHandle, uint8_t nWordLength, uint8_t nStopBits,
-                                            uint8_t nParity)
+int TFtdiApiLibftdi::setDataCharacteristics(Handle pHandle, uint8_t nWordLength, uint8_t nStopBits, uint8_t nParity)
 {
     // The D2XX codes and libftdi's enumerations share their numbering.
     Device *pDevice = device(pHandle);
     if (!pDevice || (nWordLength != 7 && nWordLength != 8) || nStopBits > 2 || nParity > 4)
         return -1;
-    return ftdi_set_line_property(pDevice->pContext, ftdi_bits_type(nWordLength),
-                                  ftdi_stopbits_type(nStopBits), ftdi_parity_type(nParity));
+    return ftdi_set_line_property(pDevice->pContext, ftdi_bits_type(nWordLength), ftdi_stopbits_type(nStopBits),
+                                  ftdi_parity_type(nParity));
 }
 
 int TFtdiApiLibftdi::setFlowControl(Handle pHandle, uint16_t nFlowControl, uint8_t nXon, uint8_t nXoff)
@@ -234,7 +234,8 @@ int TFtdiApiLibftdi::createDeviceInfoList(uint32_t &nDevices)
         // the converter is still listed, just less well described.
         char sManufacturer[128] = {}, sDescription[128] = {}, sSerial[128] = {};
         if (ftdi_usb_get_strings2(pContext, p->dev, sManufacturer, sizeof sManufacturer, sDescription,
-                                  sizeof sDescription, sSerial, sizeof sSerial) == 0) {
+                                  sizeof sDescription, sSerial, sizeof sSerial)
+            == 0) {
             node.sManufacturer = QString::fromLatin1(sManufacturer);
             node.sDescription = QString::fromLatin1(sDescription);
             node.sSerialNumber = QString::fromLatin1(sSerial);

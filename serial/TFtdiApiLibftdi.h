@@ -23,8 +23,7 @@ public:
     int open(int nIndex, Handle &pHandle) override;
     int openByLocation(uint32_t nLocId, Handle &pHandle) override;
     int close(Handle pHandle) override;
-    int setDataCharacteristics(Handle pHandle, uint8_t nWordLength, uint8_t nStopBits,
-                               uint8_t nParity) override;
+    int setDataCharacteristics(Handle pHandle, uint8_t nWordLength, uint8_t nStopBits, uint8_t nParity) override;
     int setFlowControl(Handle pHandle, uint16_t nFlowControl, uint8_t nXon, uint8_t nXoff) override;
     int setLatencyTimer(Handle pHandle, uint8_t nMilliseconds) override;
     int setBaudRate(Handle pHandle, uint32_t nBaudrate) override;
@@ -41,8 +40,8 @@ private:
     // nIndex >= 0 opens by list position, otherwise by nLocId.
     int openMatching(int nIndex, uint32_t nLocId, Handle &pHandle);
 
-    QMutex m_mutex;               // guards the snapshot; enumeration may run in two threads
-    QVector<DeviceNode> m_nodes;  // taken by createDeviceInfoList
+    QMutex m_mutex;              // guards the snapshot; enumeration may run in two threads
+    QVector<DeviceNode> m_nodes; // taken by createDeviceInfoList
 };
 
 #endif // TFTDIAPILIBFTDI_H

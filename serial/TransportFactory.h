@@ -7,7 +7,11 @@ class TComSerial;
 
 // Which transport serves a port, and a new one for it.
 
-enum class TransportKind { ComPort, Ftdi };
+enum class TransportKind
+{
+    ComPort,
+    Ftdi
+};
 
 // "serial" or "ftdi".
 QString transportName(TransportKind nKind);

@@ -4,14 +4,15 @@
 // The communication status codes the transports return. The messages belong
 // to the protocol's code table; the transports only hand the numbers up.
 namespace TransportStatus {
-enum : int {
-    NotOpen = -1,          // port-level call on a closed COM-port transport
+enum : int
+{
+    NotOpen = -1, // port-level call on a closed COM-port transport
     Ok = 0,
-    InvalidParameter = 1,  // port name too long
-    CannotOpen = 11,       // port or device cannot be opened
-    NoHandle = 12,         // FTDI transport: no device open, or rate refused
-    DriverError = 100,     // read or write failure, short write
-    Timeout = 101          // no byte within the read time-out
+    InvalidParameter = 1, // port name too long
+    CannotOpen = 11,      // port or device cannot be opened
+    NoHandle = 12,        // FTDI transport: no device open, or rate refused
+    DriverError = 100,    // read or write failure, short write
+    Timeout = 101         // no byte within the read time-out
 };
 }
 

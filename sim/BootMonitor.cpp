@@ -16,8 +16,8 @@ constexpr int kStatusOk = CommError::NoError;
 constexpr int kStatusAccessTypeConflict = CommError::AccessTypeConflict; // write to a read-only object
 constexpr int kStatusInconsistent = CommError::AttributeInconsistent;    // length byte and data disagree, wrong width
 constexpr int kStatusObjectUndefined = CommError::ObjectUndefined;
-constexpr int kStatusValueTooLarge = CommError::ValueTooLarge;           // range beyond the device or buffer
-constexpr int kStatusInvalidValue = CommError::InvalidValue;             // unknown command, bad device, misaligned sector
+constexpr int kStatusValueTooLarge = CommError::ValueTooLarge; // range beyond the device or buffer
+constexpr int kStatusInvalidValue = CommError::InvalidValue;   // unknown command, bad device, misaligned sector
 
 QString hex(quint32 nValue)
 {
@@ -35,8 +35,8 @@ quint32 be32(const QByteArray &data)
 } // namespace
 
 BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
-    : m_geometry(geometry), m_nLineRate(nPowerOnRate),
-      m_flashBuffer(int(Flash::kBufferSize), char(0xFF)), m_eepromBuffer(int(Eeprom::kBufferSize), char(0xFF))
+    : m_geometry(geometry), m_nLineRate(nPowerOnRate), m_flashBuffer(int(Flash::kBufferSize), char(0xFF)),
+      m_eepromBuffer(int(Eeprom::kBufferSize), char(0xFF))
 {
     for (int i = 0; i < 2; ++i) {
         m_flash[i] = std::make_unique<SimMemory>(geometry.nFlashSize, true);
@@ -116,9 +116,7 @@ BootMonitor::Result BootMonitor::busyAnswer(const QByteArray &request, int nStat
         result.response = QByteArray(4, 0);
         result.response[0] = char(TBootMonitorLink::DeviceIdentResponse);
         break;
-    default:
-        result.sService = QStringLiteral("unknown");
-        return result;
+    default: result.sService = QStringLiteral("unknown"); return result;
     }
     result.response[1] = char(nStatus);
     return result;
@@ -223,9 +221,7 @@ int BootMonitor::readObject(const Parsed &request, QByteArray &data, Result &res
             return kStatusObjectUndefined;
         data = m_eepromBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
         return kStatusOk;
-    default:
-        Q_UNUSED(result);
-        return kStatusObjectUndefined;
+    default: Q_UNUSED(result); return kStatusObjectUndefined;
     }
 }
 
@@ -267,8 +263,7 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
         return kStatusOk;
     case Flash::kStatus:
         return nSub >= 1 && nSub <= int(Flash::kStatusCount) ? kStatusAccessTypeConflict : kStatusObjectUndefined;
-    case Eeprom::kStatus:
-        return nSub == 1 ? kStatusAccessTypeConflict : kStatusObjectUndefined;
+    case Eeprom::kStatus: return nSub == 1 ? kStatusAccessTypeConflict : kStatusObjectUndefined;
     case Flash::kData:
     case Eeprom::kData: {
         const bool bFlash = request.nIndex == Flash::kData;
@@ -282,8 +277,7 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
             m_bBufferDecompressed = false;
         return kStatusOk;
     }
-    default:
-        return kStatusObjectUndefined;
+    default: return kStatusObjectUndefined;
     }
 }
 
@@ -379,9 +373,9 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
         QByteArray expanded(int(Flash::kBufferSize), 0);
         QByteArray work(int(lzrw3a::kWorkSize), 0);
         std::uint32_t nExpanded = 0;
-        const int nExpand = expandBlock(reinterpret_cast<const std::uint8_t *>(m_flashBuffer.constData()), nAddress,
-                                        work.data(), reinterpret_cast<std::uint8_t *>(expanded.data()),
-                                        Flash::kBufferSize, &nExpanded);
+        const int nExpand =
+            expandBlock(reinterpret_cast<const std::uint8_t *>(m_flashBuffer.constData()), nAddress, work.data(),
+                        reinterpret_cast<std::uint8_t *>(expanded.data()), Flash::kBufferSize, &nExpanded);
         const bool bGood = nExpand == lzrw3a::ExpandOk && nExpanded == nLength;
         if (nExpand != lzrw3a::ExpandOk)
             result.details << QStringLiteral("error=%1").arg(nExpand);
@@ -421,7 +415,9 @@ int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
     case Eeprom::kRead:
     case Eeprom::kWrite:
     case Eeprom::kVerify: {
-        const char *name = nCommand == Eeprom::kRead ? "cmd=eeprom-read" : nCommand == Eeprom::kWrite ? "cmd=eeprom-write" : "cmd=eeprom-verify";
+        const char *name = nCommand == Eeprom::kRead    ? "cmd=eeprom-read"
+                           : nCommand == Eeprom::kWrite ? "cmd=eeprom-write"
+                                                        : "cmd=eeprom-verify";
         result.details << QLatin1String(name) << sDev << sAddr << sSize;
         if (nLength > Eeprom::kBufferSize || !memory.contains(nAddress, nLength))
             return kStatusValueTooLarge;

@@ -16,7 +16,7 @@ struct SimGeometry
     quint32 nFlashSize = 8u * 1024 * 1024;
     quint32 nSectorSize = 64u * 1024;
     quint32 nPageSize = 256;
-    quint32 nRegionCount = 1;   // answered to the device query; the tool only accepts 1
+    quint32 nRegionCount = 1; // answered to the device query; the tool only accepts 1
     quint32 nEepromSize = 32u * 1024;
 };
 
@@ -29,12 +29,12 @@ public:
     // What one request did, for the server and the request log.
     struct Result
     {
-        QByteArray response;   // payload to answer; empty: no answer
-        QString sService;      // "read", "write", "ident" or "unknown"
-        QString sObject;       // "5E10.1" or "-"
-        int nLength = 0;       // data bytes asked for (read) or carried (write)
-        int nStatus = 0;       // status byte answered
-        QStringList details;   // key=value words for the log
+        QByteArray response;      // payload to answer; empty: no answer
+        QString sService;         // "read", "write", "ident" or "unknown"
+        QString sObject;          // "5E10.1" or "-"
+        int nLength = 0;          // data bytes asked for (read) or carried (write)
+        int nStatus = 0;          // status byte answered
+        QStringList details;      // key=value words for the log
         quint32 nNewLineRate = 0; // non-zero: switch to this rate after answering
         bool bErased = false;     // a sector erase ran (the server may take its time)
     };

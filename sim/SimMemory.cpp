@@ -5,8 +5,7 @@
 
 #include <cstring>
 
-SimMemory::SimMemory(quint32 nSize, bool bNor)
-    : m_data(int(nSize), char(0xFF)), m_bNor(bNor)
+SimMemory::SimMemory(quint32 nSize, bool bNor) : m_data(int(nSize), char(0xFF)), m_bNor(bNor)
 {
 }
 
@@ -62,8 +61,7 @@ bool SimMemory::load(const QString &sPath, QString &sError)
         return false;
     }
     if (file.size() > qint64(size())) {
-        sError = QStringLiteral("%1 holds %2 bytes, more than the device's %3")
-                     .arg(sPath).arg(file.size()).arg(size());
+        sError = QStringLiteral("%1 holds %2 bytes, more than the device's %3").arg(sPath).arg(file.size()).arg(size());
         return false;
     }
     const QByteArray content = file.readAll();

@@ -28,10 +28,13 @@ bool parseFault(const QString &sText, SimFault &fault)
     const QStringList parts = sText.split(QLatin1Char(':'));
     if (parts.size() < 2 || parts.size() > 3)
         return false;
-    static const struct { const char *name; SimFault::Kind kind; } kKinds[] = {
-        {"drop", SimFault::Drop}, {"corrupt", SimFault::Corrupt}, {"busy", SimFault::Busy},
-        {"verify", SimFault::Verify}, {"silent", SimFault::Silent}, {"life", SimFault::Life},
-        {"stream", SimFault::Stream}};
+    static const struct
+    {
+        const char *name;
+        SimFault::Kind kind;
+    } kKinds[] = {{"drop", SimFault::Drop},     {"corrupt", SimFault::Corrupt}, {"busy", SimFault::Busy},
+                  {"verify", SimFault::Verify}, {"silent", SimFault::Silent},   {"life", SimFault::Life},
+                  {"stream", SimFault::Stream}};
     bool bKnown = false;
     for (const auto &k : kKinds) {
         if (parts[0] == QLatin1String(k.name)) {
@@ -146,7 +149,9 @@ bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString 
             bool bOk = false;
             options.nBaudRate = s.toUInt(&bOk);
             if (!bOk || !BootMonitor::isSupportedRate(options.nBaudRate)) {
-                sError = QStringLiteral("--baud: %1 is not one of 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600").arg(s);
+                sError =
+                    QStringLiteral("--baud: %1 is not one of 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600")
+                        .arg(s);
                 return false;
             }
         } else if (sName == QLatin1String("--wake-delay") || sName == QLatin1String("--erase-time")) {

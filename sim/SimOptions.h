@@ -11,10 +11,19 @@
 // option syntax).
 struct SimFault
 {
-    enum Kind { Drop, Corrupt, Busy, Verify, Silent, Life, Stream };
+    enum Kind
+    {
+        Drop,
+        Corrupt,
+        Busy,
+        Verify,
+        Silent,
+        Life,
+        Stream
+    };
     Kind nKind = Drop;
-    int nWhen = 0;      // request number (verify: verify-command number), from 1
-    int nValue = 0;     // busy: status byte; life: number of '*' characters; stream: the byte
+    int nWhen = 0;  // request number (verify: verify-command number), from 1
+    int nValue = 0; // busy: status byte; life: number of '*' characters; stream: the byte
 };
 
 struct SimOptions
@@ -24,8 +33,8 @@ struct SimOptions
     bool bThrottle = false;
     bool bPoweredOff = false;
     bool bExitOnStdinEof = false;
-    int nWakeDelayMs = 0;       // powered-off drive: deaf for this long after start
-    int nEraseTimeMs = 0;       // time one sector erase takes before it is answered
+    int nWakeDelayMs = 0; // powered-off drive: deaf for this long after start
+    int nEraseTimeMs = 0; // time one sector erase takes before it is answered
     QString sFlashFile[2];
     QString sEepromFile[2];
     QString sLogFile;

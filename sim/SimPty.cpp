@@ -64,12 +64,14 @@ bool SimPty::open(QString &sError)
 {
     m_nMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
     if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0) {
-        sError = QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        sError =
+            QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     const char *name = ::ptsname(m_nMaster);
     if (!name) {
-        sError = QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
+        sError =
+            QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
         return false;
     }
     m_sSlaveName = QString::fromLocal8Bit(name);

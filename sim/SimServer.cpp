@@ -182,7 +182,9 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
                 m_nWakeMatch = 0;
                 std::this_thread::sleep_until(arrival);
                 if (!rateMatches()) {
-                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2").arg(m_nChunkRate).arg(m_monitor.lineRate()));
+                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2")
+                            .arg(m_nChunkRate)
+                            .arg(m_monitor.lineRate()));
                     return;
                 }
                 m_bAwake = true;
@@ -195,16 +197,14 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
         return;
     }
     switch (m_receiver.feed(b)) {
-    case LinkFrame::Receiver::Complete:
-        onFrame(m_receiver.payloadBytes(), arrival);
-        break;
+    case LinkFrame::Receiver::Complete: onFrame(m_receiver.payloadBytes(), arrival); break;
     case LinkFrame::Receiver::Failed:
         // A monitor drops a broken request and waits for the next one.
-        log(m_receiver.error() == LinkFrame::Receiver::Error::BadChecksum ? QStringLiteral("- ignored reason=checksum")
-                                                                          : QStringLiteral("- ignored reason=overflow"));
+        log(m_receiver.error() == LinkFrame::Receiver::Error::BadChecksum
+                ? QStringLiteral("- ignored reason=checksum")
+                : QStringLiteral("- ignored reason=overflow"));
         break;
-    default:
-        break;
+    default: break;
     }
 }
 

@@ -50,13 +50,13 @@ private:
     int m_nWakeMatch = 0;
     int m_nRequests = 0;
     int m_nSilentAfter = -1;
-    int m_nStreamAfter = -1;          // stream fault: after this answer (0: from the start)
+    int m_nStreamAfter = -1; // stream fault: after this answer (0: from the start)
     quint8 m_nStreamByte = 0;
     bool m_bStreaming = false;
     Clock::time_point m_streamFrom;
-    quint64 m_nStreamed = 0;          // bytes of the stream due so far
-    quint32 m_nChunkRate = 0;         // the tool's line rate when the bytes in hand were read
-    Clock::time_point m_listenFrom;   // a powered-off drive hears nothing before
+    quint64 m_nStreamed = 0;        // bytes of the stream due so far
+    quint32 m_nChunkRate = 0;       // the tool's line rate when the bytes in hand were read
+    Clock::time_point m_listenFrom; // a powered-off drive hears nothing before
     Clock::time_point m_rxWireFree;
     Clock::time_point m_txWireFree;
 };

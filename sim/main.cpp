@@ -82,7 +82,8 @@ int main(int argc, char *argv[])
     SimOptions options;
     QString sError;
     if (!parseSimOptions(arguments, options, sError)) {
-        std::fprintf(stderr, "servoprog-sim: %s\n%s", sError.toLocal8Bit().constData(), simUsage().toLocal8Bit().constData());
+        std::fprintf(stderr, "servoprog-sim: %s\n%s", sError.toLocal8Bit().constData(),
+                     simUsage().toLocal8Bit().constData());
         return 2;
     }
 

@@ -40,7 +40,7 @@ QString translationFileName(const QString &sExecutable, const QString &sLanguage
 
 QStringList translationDirectories(const QString &sExecutableDir)
 {
-    QStringList directories{ sExecutableDir };
+    QStringList directories{sExecutableDir};
 #ifdef SERVOPROG_INSTALLED_TRANSLATIONS
     // Set by the build: the installed translation folder relative to the
     // installed programs, e.g. "../share/servoprog/translations".
@@ -65,8 +65,8 @@ bool loadAndInstall(QTranslator &translator, const QString &sName, const QString
     if (bLoaded)
         QCoreApplication::installTranslator(&translator);
     if (qEnvironmentVariableIsSet("SERVOPROG_TRACE_TRANSLATION")) {
-        const QString sLine = QStringLiteral("translation %1: %2\n")
-                .arg(sName, bLoaded ? translator.filePath() : QStringLiteral("none"));
+        const QString sLine =
+            QStringLiteral("translation %1: %2\n").arg(sName, bLoaded ? translator.filePath() : QStringLiteral("none"));
         std::fputs(sLine.toLocal8Bit().constData(), stderr);
     }
     return bLoaded;
@@ -81,12 +81,11 @@ bool installAppTranslation(const QString &sName, const QStringList &directories)
 
 bool installLanguage(const QString &sLanguage)
 {
-    const bool bLoaded = installAppTranslation(
-            translationFileName(QCoreApplication::applicationFilePath(), sLanguage),
-            translationDirectories(QCoreApplication::applicationDirPath()));
+    const bool bLoaded = installAppTranslation(translationFileName(QCoreApplication::applicationFilePath(), sLanguage),
+                                               translationDirectories(QCoreApplication::applicationDirPath()));
     if (bLoaded)
         loadAndInstall(qtTranslator(), QStringLiteral("qtbase_") + sLanguage,
-                       { QLibraryInfo::path(QLibraryInfo::TranslationsPath) });
+                       {QLibraryInfo::path(QLibraryInfo::TranslationsPath)});
     else
         QCoreApplication::removeTranslator(&qtTranslator());
     return bLoaded;

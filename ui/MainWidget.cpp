@@ -139,17 +139,18 @@ void MainWidget::on_pushButtonStart_clicked()
 int MainWidget::confirmStartOption()
 {
     if (ui->radioButtonPoweredOffDevice->isChecked()) {
-        const auto answer = QMessageBox::information(this, tr("Info"),
-                tr("Power off device, press ok and turn on device"),
-                QMessageBox::Ok | QMessageBox::Cancel);
+        const auto answer =
+            QMessageBox::information(this, tr("Info"), tr("Power off device, press ok and turn on device"),
+                                     QMessageBox::Ok | QMessageBox::Cancel);
         return answer == QMessageBox::Cancel ? -1 : PoweredOff;
     }
     if (ui->radioButtonRunningFW->isChecked())
         return RunningFirmware;
-    const auto answer = QMessageBox::question(this, tr("Check"),
-            tr("Please check whether the LED's Fault/Störung, Ready/Bereit, and Overload/Überlast "
-               "at the front panel are flashing."),
-            QMessageBox::Yes | QMessageBox::No);
+    const auto answer =
+        QMessageBox::question(this, tr("Check"),
+                              tr("Please check whether the LED's Fault/Störung, Ready/Bereit, and Overload/Überlast "
+                                 "at the front panel are flashing."),
+                              QMessageBox::Yes | QMessageBox::No);
     return answer == QMessageBox::No ? -1 : RunningMonitor;
 }
 
@@ -265,11 +266,12 @@ void MainWidget::closeEvent(QCloseEvent *event)
     }
     event->ignore();
     if (bCloseWhenFinished)
-        return;   // already cancelling; the window closes when the worker stops
-    const auto answer = QMessageBox::question(this, tr("Update running"),
-            tr("An update is running. Stopping it now can leave the drive's flash half-written.\n"
-               "Cancel the update and close the window?"),
-            QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+        return; // already cancelling; the window closes when the worker stops
+    const auto answer =
+        QMessageBox::question(this, tr("Update running"),
+                              tr("An update is running. Stopping it now can leave the drive's flash half-written.\n"
+                                 "Cancel the update and close the window?"),
+                              QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     // The run may have ended while the question was open.
     if (!run.isRunning()) {
         if (answer == QMessageBox::Yes)

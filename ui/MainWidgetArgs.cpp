@@ -51,19 +51,18 @@ void MainWidget::doProcessArgs()
 
 QString MainWidget::helpText()
 {
-    return tr("generic args:\n")
-         + tr("-h, --help\n\t\tshow this help text\n")
-         + tr("-c PORTNUM\n\t\tCommunication COM port number\n")
-         + tr("-P IODEVICE, --port=IODEVICE\n\t\tset communication IODEVICE\n")
-         + tr("-B BOOTTYPE, --boottype=BOOTTYPE\n\t\tset <off | mon[itor]> boot type\n")
-         + tr("\nshort form args for the most common usage:\n")
-         + tr("-S IMAGE, --software-image=IMAGE\n\t\tset software image file for flash0\n")
-         + tr("-H IMAGE, --hardware-image=IMAGE\n\t\tset hardware image file for flash0\n")
-         + tr("-X IMAGE, --extended-image=IMAGE\n\t\tset extended image file for flash1\n")
-         + tr("\ngeneric image programming args, must begin with -F or --function to create an entry:\n")
-         + tr("-F FUNCTION, --function=FUNCTION\n\t\tset <p[rog[gram]]> function\n")
-         + tr("-I IMAGE, --image=IMAGE\n\t\tset image file for programming or reading\n")
-         + tr("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n");
+    return tr("generic args:\n") + tr("-h, --help\n\t\tshow this help text\n")
+           + tr("-c PORTNUM\n\t\tCommunication COM port number\n")
+           + tr("-P IODEVICE, --port=IODEVICE\n\t\tset communication IODEVICE\n")
+           + tr("-B BOOTTYPE, --boottype=BOOTTYPE\n\t\tset <off | mon[itor]> boot type\n")
+           + tr("\nshort form args for the most common usage:\n")
+           + tr("-S IMAGE, --software-image=IMAGE\n\t\tset software image file for flash0\n")
+           + tr("-H IMAGE, --hardware-image=IMAGE\n\t\tset hardware image file for flash0\n")
+           + tr("-X IMAGE, --extended-image=IMAGE\n\t\tset extended image file for flash1\n")
+           + tr("\ngeneric image programming args, must begin with -F or --function to create an entry:\n")
+           + tr("-F FUNCTION, --function=FUNCTION\n\t\tset <p[rog[gram]]> function\n")
+           + tr("-I IMAGE, --image=IMAGE\n\t\tset image file for programming or reading\n")
+           + tr("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n");
 }
 
 bool MainWidget::selectPort(const QString &sPort)
@@ -84,14 +83,15 @@ bool MainWidget::selectPort(const QString &sPort)
 
 void MainWidget::processArgs(const QStringList &arguments)
 {
-    const QMap<QString, int> bootTypes{ { QStringLiteral("off"), PoweredOff },
-                                        { QStringLiteral("mon"), RunningMonitor },
-                                        { QStringLiteral("monitor"), RunningMonitor } };
-    const QMap<QString, int> operations{ { QStringLiteral("p"), Program },
-                                         { QStringLiteral("prog"), Program },
-                                         { QStringLiteral("program"), Program } };
-    const QMap<QString, int> memories{ { QStringLiteral("f0"), Flash0 }, { QStringLiteral("flash0"), Flash0 },
-                                       { QStringLiteral("f1"), Flash1 }, { QStringLiteral("flash1"), Flash1 } };
+    const QMap<QString, int> bootTypes{{QStringLiteral("off"), PoweredOff},
+                                       {QStringLiteral("mon"), RunningMonitor},
+                                       {QStringLiteral("monitor"), RunningMonitor}};
+    const QMap<QString, int> operations{
+        {QStringLiteral("p"), Program}, {QStringLiteral("prog"), Program}, {QStringLiteral("program"), Program}};
+    const QMap<QString, int> memories{{QStringLiteral("f0"), Flash0},
+                                      {QStringLiteral("flash0"), Flash0},
+                                      {QStringLiteral("f1"), Flash1},
+                                      {QStringLiteral("flash1"), Flash1}};
 
     QString sPort;
     QString sError;
@@ -158,8 +158,7 @@ void MainWidget::processArgs(const QStringList &arguments)
                     ui->radioButtonRunningMonitor->setChecked(true);
             }
         } else if (sArg == QLatin1String("-S") || sArg == QLatin1String("-H")
-                   || longValue(sArg, "--software-image=", sValue)
-                   || longValue(sArg, "--hardware-image=", sValue)) {
+                   || longValue(sArg, "--software-image=", sValue) || longValue(sArg, "--hardware-image=", sValue)) {
             if (sArg == QLatin1String("-S") || sArg == QLatin1String("-H"))
                 nextValue(sValue);
             addImageRow(Flash0, sValue);

@@ -20,7 +20,14 @@
 
 namespace {
 
-enum Column { ColMemory = 0, ColOperation = 1, ColImage = 2, ColOffset = 3, ColLength = 4 };
+enum Column
+{
+    ColMemory = 0,
+    ColOperation = 1,
+    ColImage = 2,
+    ColOffset = 3,
+    ColLength = 4
+};
 
 const char *const sImageEditName = "lineEditImage";
 const char *const sImageButtonName = "toolButtonSelImage";
@@ -60,8 +67,8 @@ int MainWidget::parseNumber(const QString &text)
     if (text.isEmpty())
         return -1;
     bool bOk = false;
-    const qlonglong value = text.startsWith(QLatin1String("0x")) ? text.mid(2).toLongLong(&bOk, 16)
-                                                                 : text.toLongLong(&bOk, 10);
+    const qlonglong value =
+        text.startsWith(QLatin1String("0x")) ? text.mid(2).toLongLong(&bOk, 16) : text.toLongLong(&bOk, 10);
     if (!bOk || value < 0 || value > 2147483647LL)
         return -1;
     return int(value);
@@ -71,7 +78,7 @@ int MainWidget::parseNumber(const QString &text)
 
 void MainWidget::fillMemoryCombo(QComboBox *combo)
 {
-    const QList<QPair<QString, int>> items{ { tr("Flash0 (HW/FW)"), Flash0 }, { tr("Flash1 (SW PN)"), Flash1 } };
+    const QList<QPair<QString, int>> items{{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}};
     for (int i = 0; i < items.size(); ++i) {
         if (i < combo->count())
             combo->setItemText(i, items.at(i).first);
@@ -82,7 +89,7 @@ void MainWidget::fillMemoryCombo(QComboBox *combo)
 
 void MainWidget::fillOperationCombo(QComboBox *combo)
 {
-    const QList<QPair<QString, int>> items{ { tr("Program"), Program } };
+    const QList<QPair<QString, int>> items{{tr("Program"), Program}};
     for (int i = 0; i < items.size(); ++i) {
         if (i < combo->count())
             combo->setItemText(i, items.at(i).first);
@@ -131,8 +138,8 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     table->setCellWidget(r, ColImage, imageCell);
 
     static const QRegularExpression numberPattern(QStringLiteral("^0x[0-9a-fA-F]{1,8}$|^\\d\\d{0,9}$"));
-    const int values[] = { offset, length };
-    const int columns[] = { ColOffset, ColLength };
+    const int values[] = {offset, length};
+    const int columns[] = {ColOffset, ColLength};
     for (int i = 0; i < 2; ++i) {
         auto *edit = new QAdrLineEdit(formatNumber(values[i]));
         edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -181,8 +188,8 @@ int MainWidget::readPgmRow(int row, int *memory, int *operation, QString *image,
             return -1;
         *image = edit->text();
     }
-    const int columns[] = { ColOffset, ColLength };
-    int *targets[] = { offset, length };
+    const int columns[] = {ColOffset, ColLength};
+    int *targets[] = {offset, length};
     for (int i = 0; i < 2; ++i) {
         if (!targets[i])
             continue;
@@ -218,20 +225,15 @@ void MainWidget::applyRowOperation(int row)
     bool bNumbers = false;
     bool bImage = false;
     switch (operation) {
-    case Erase:
-        bNumbers = true;
-        break;
-    case Program:
-        bImage = true;
-        break;
+    case Erase: bNumbers = true; break;
+    case Program: bImage = true; break;
     case Read:
         bNumbers = true;
         bImage = true;
         break;
-    default:
-        return;
+    default: return;
     }
-    for (int column : { ColOffset, ColLength }) {
+    for (int column : {ColOffset, ColLength}) {
         if (QWidget *cell = table->cellWidget(row, column))
             cell->setEnabled(bNumbers);
     }
@@ -289,7 +291,7 @@ void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
         if (auto *edit = cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)))
             edit->clear();
     }
-    for (int column : { ColOffset, ColLength }) {
+    for (int column : {ColOffset, ColLength}) {
         if (auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, column)))
             edit->clear();
     }
@@ -389,8 +391,7 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     offsetEdit->clear();
     lengthEdit->clear();
     QMessageBox::critical(this, tr("Error"),
-                          tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1),
-                          QMessageBox::Ok);
+                          tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1), QMessageBox::Ok);
     return -1;
 }
 
@@ -427,9 +428,8 @@ int MainWidget::selectRowImage(int row)
 void MainWidget::updateInfoHeaders()
 {
     ui->labelInfoFlashHeader1->setText(ui->labelInfoFlash1->text().isEmpty() ? QString()
-                                                                              : tr("Software image info:\n"));
-    ui->labelInfoFlashHeader2->setText(ui->labelInfoFlash2->text().isEmpty() ? QString()
-                                                                              : tr("Flash image info:\n"));
+                                                                             : tr("Software image info:\n"));
+    ui->labelInfoFlashHeader2->setText(ui->labelInfoFlash2->text().isEmpty() ? QString() : tr("Flash image info:\n"));
 }
 
 // ---- job list ------------------------------------------------------------------------------
@@ -450,8 +450,7 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
         if (readPgmRow(r, &memory, &operation, &image, &offset, &length) != 0)
             continue;
         if ((operation == Program || operation == Read) && image.isEmpty()) {
-            QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1),
-                                  QMessageBox::Ok);
+            QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1), QMessageBox::Ok);
             return false;
         }
         if (operation == Program) {
@@ -461,9 +460,8 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
             readPgmRow(r, nullptr, nullptr, nullptr, &offset, &length);
         } else if ((operation == Erase || operation == Read) && (offset < 0 || length < 0)) {
             const auto answer = QMessageBox::warning(
-                    this, tr("Confirm"),
-                    tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
-                    QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
+                this, tr("Confirm"), tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
+                QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
             if (answer != QMessageBox::Ok)
                 return false;
             offset = 0;
@@ -475,16 +473,13 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
         entry.nOffset = offset;
         entry.nLength = length;
         switch (operation) {
-        case Erase:
-            entry.bCompress = false;
-            break;
+        case Erase: entry.bCompress = false; break;
         case Program:
         case Read:
             entry.sImage = image;
             entry.bCompress = true;
             break;
-        default:
-            continue;
+        default: continue;
         }
         if (jobs)
             jobs->append(entry);

@@ -2,8 +2,7 @@
 
 #include <QFontMetrics>
 
-QAdrLineEdit::QAdrLineEdit(const QString &text, QWidget *parent)
-    : QLineEdit(text, parent)
+QAdrLineEdit::QAdrLineEdit(const QString &text, QWidget *parent) : QLineEdit(text, parent)
 {
 }
 

@@ -1,7 +1,6 @@
 #include "QExtComboBox.h"
 
-QExtComboBox::QExtComboBox(QWidget *parent)
-    : QComboBox(parent), nCurIndex(-1), nPrevIndex(-1)
+QExtComboBox::QExtComboBox(QWidget *parent) : QComboBox(parent), nCurIndex(-1), nPrevIndex(-1)
 {
     connect(this, &QComboBox::currentIndexChanged, this, &QExtComboBox::theIndexHasChanged);
 }

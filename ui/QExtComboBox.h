@@ -15,8 +15,8 @@ public:
     explicit QExtComboBox(QWidget *parent = nullptr);
     ~QExtComboBox() override;
 
-    int nCurIndex;    // current index after the last change seen; -1 at first
-    int nPrevIndex;   // the index current before that change; -1 at first
+    int nCurIndex;  // current index after the last change seen; -1 at first
+    int nPrevIndex; // the index current before that change; -1 at first
 
 private slots:
     // Connected in the constructor, so it runs before every handler

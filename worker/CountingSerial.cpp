@@ -1,7 +1,6 @@
 #include "CountingSerial.h"
 
-CountingSerial::CountingSerial(TComSerial *pInner)
-    : m_pInner(pInner)
+CountingSerial::CountingSerial(TComSerial *pInner) : m_pInner(pInner)
 {
 }
 

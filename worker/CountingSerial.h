@@ -12,7 +12,7 @@
 class CountingSerial : public TComSerial
 {
 public:
-    explicit CountingSerial(TComSerial *pInner);   // takes ownership
+    explicit CountingSerial(TComSerial *pInner); // takes ownership
     ~CountingSerial() override;
 
     int open(const char *sPort, uint32_t nBaudrate) override;

@@ -35,14 +35,10 @@ int EepromOperations::run(PgmEntry &entry)
     if (nResult != 0)
         return nResult;
     switch (entry.nOperation) {
-    case Program:
-        return writeEeprom(entry);
-    case Read:
-        return readEeprom(entry);
-    case Erase:
-        return eraseEeprom(entry);
-    default:
-        return 0;
+    case Program: return writeEeprom(entry);
+    case Read: return readEeprom(entry);
+    case Erase: return eraseEeprom(entry);
+    default: return 0;
     }
 }
 
@@ -67,8 +63,7 @@ int EepromOperations::selectEepromDevice(int nDevice)
     });
 }
 
-bool EepromOperations::eepromRange(const PgmEntry &entry, const QString &sTitle,
-                               uint32_t &nOffset, uint32_t &nLength)
+bool EepromOperations::eepromRange(const PgmEntry &entry, const QString &sTitle, uint32_t &nOffset, uint32_t &nLength)
 {
     const int64_t nSize = m_nEepromSize < 0 ? 0 : m_nEepromSize;
     const int64_t nWantedLength = entry.nLength < 0 ? nSize : int64_t(entry.nLength);
@@ -133,9 +128,8 @@ int EepromOperations::eraseEeprom(PgmEntry &entry)
         check(m_session.writePiece(Eeprom::kData, 1, blank, int(kPieceSize)));
         check(m_session.writePiece(Eeprom::kData, 2, blank, int(kPieceSize)));
         uint32_t nPrevious = 0;
-        forEachBlock(nOffset, nLength, [&](uint32_t nAddress, uint32_t n) {
-            writeVerifyEepromBlock(nAddress, n, nPrevious, true);
-        });
+        forEachBlock(nOffset, nLength,
+                     [&](uint32_t nAddress, uint32_t n) { writeVerifyEepromBlock(nAddress, n, nPrevious, true); });
     });
     if (nResult != 0)
         return nResult;
@@ -155,14 +149,14 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
     ImageFile file(sFile);
     if (file.status() != ImageFile::Ok) {
         m_session.critical(tr("Examine data file"), tr("Cannot determine type of data file %1").arg(sFile),
-                 WorkerFailure::FileType);
+                           WorkerFailure::FileType);
         return -1;
     }
     // An empty range (an EEPROM of size 0) has no address window, and no
     // file's data would reach the drive.
     if (nLength == 0) {
         m_session.critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile),
-                 WorkerFailure::NoData);
+                           WorkerFailure::NoData);
         return -1;
     }
     uint8_t block[Eeprom::kBufferSize];
@@ -179,11 +173,12 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
     // A range that runs to the end of the EEPROM was not cut by the caller:
     // data beyond that end would be dropped without a word.
     if (entry.nLength < 0 && file.count().nAbove > 0) {
-        m_session.critical(tr("Reading data file"), tr("Data file %1 holds %2 data bytes beyond the end of the EEPROM (0x%3)")
-                                              .arg(sFile)
-                                              .arg(file.count().nAbove)
-                                              .arg(nOffset + nLength - 1, 0, 16),
-                 WorkerFailure::DataOutside);
+        m_session.critical(tr("Reading data file"),
+                           tr("Data file %1 holds %2 data bytes beyond the end of the EEPROM (0x%3)")
+                               .arg(sFile)
+                               .arg(file.count().nAbove)
+                               .arg(nOffset + nLength - 1, 0, 16),
+                           WorkerFailure::DataOutside);
         return -1;
     }
     // Without a byte inside the range the EEPROM would be filled with FF: a
@@ -191,7 +186,7 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
     HexConv *image = file.converter();
     if (!image->hasData()) {
         m_session.critical(tr("Reading data file"), tr("Data file %1 holds no data for this EEPROM range").arg(sFile),
-                 WorkerFailure::NoData);
+                           WorkerFailure::NoData);
         return -1;
     }
     m_events.phase(JobPhase::Write);
@@ -228,8 +223,7 @@ int EepromOperations::readEeprom(PgmEntry &entry)
         return -1;
     }
 
-    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset,
-                                                     nOffset + nLength - 1);
+    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset, nOffset + nLength - 1);
     if (!image) {
         m_session.critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
         return -1;
@@ -255,7 +249,8 @@ int EepromOperations::readEeprom(PgmEntry &entry)
         return nResult;
 
     if (image->save(entry.sImage, true) != 0) {
-        m_session.critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage), WorkerFailure::OutputWrite);
+        m_session.critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage),
+                           WorkerFailure::OutputWrite);
     }
     m_events.state(tr("Reading EEPROM finished"));
     return 0;

@@ -33,7 +33,8 @@ public:
 
 private:
     void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious, bool bErase);
-    void forEachBlock(uint32_t nOffset, uint32_t nLength, const std::function<void(uint32_t nAddress, uint32_t n)> &body);
+    void forEachBlock(uint32_t nOffset, uint32_t nLength,
+                      const std::function<void(uint32_t nAddress, uint32_t n)> &body);
     bool eepromRange(const PgmEntry &entry, const QString &sTitle, uint32_t &nOffset, uint32_t &nLength);
 
     WorkerSession &m_session;

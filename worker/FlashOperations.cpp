@@ -19,18 +19,26 @@ using namespace MonitorObjects;
 namespace {
 
 constexpr auto check = &WorkerSession::check;
-const uint32_t kPackedSize = 16384;   // compressed-data buffer
+const uint32_t kPackedSize = 16384; // compressed-data buffer
 static_assert(kPackedSize >= lzrw3a::compressBound(Flash::kBufferSize), "compressed-data buffer too small");
 const uint32_t kEraseTimeoutMs = 3100;
 const uint32_t kProgramTimeoutMs = 900;
 
 // FlashInfo positions
-enum { RegionCount = 0, DeviceSize = 1, PageSize = 3, RegionSize = 5, SectorSize = 7 };
+enum
+{
+    RegionCount = 0,
+    DeviceSize = 1,
+    PageSize = 3,
+    RegionSize = 5,
+    SectorSize = 7
+};
 
 } // namespace
 
 FlashOperations::FlashOperations(WorkerSession &session, uint32_t (&aInfo)[8])
-    : m_session(session), m_events(session.events()), m_link(session.link()), m_aInfo(aInfo), m_pCompressor(&compressBlock)
+    : m_session(session), m_events(session.events()), m_link(session.link()), m_aInfo(aInfo),
+      m_pCompressor(&compressBlock)
 {
 }
 
@@ -48,14 +56,10 @@ int FlashOperations::run(PgmEntry &entry)
     if (nResult != 0)
         return nResult;
     switch (entry.nOperation) {
-    case Program:
-        return programFlash(entry);
-    case Read:
-        return readFlash(entry);
-    case Erase:
-        return eraseFlash(entry);
-    default:
-        return 0;
+    case Program: return programFlash(entry);
+    case Read: return readFlash(entry);
+    case Erase: return eraseFlash(entry);
+    default: return 0;
     }
 }
 
@@ -135,13 +139,14 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
     // and the loop endless; refuse it with the same message.
     if (nSector == 0 || nOffset % nSector != 0 || nLength % nSector != 0) {
         m_session.critical(tr("Flash erase"),
-                 tr("Offset and size must be a multiple of %1 (0x%2)").arg(nSector).arg(nSector, 0, 16),
-                 WorkerFailure::Alignment);
+                           tr("Offset and size must be a multiple of %1 (0x%2)").arg(nSector).arg(nSector, 0, 16),
+                           WorkerFailure::Alignment);
         return -1;
     }
 
     if (m_session.guard(tr("Erase flash"), tr("Erase failed!"), true,
-                        [&] { eraseSectors(uint32_t(nOffset), uint32_t(nLength)); }) != 0)
+                        [&] { eraseSectors(uint32_t(nOffset), uint32_t(nLength)); })
+        != 0)
         return -1;
     m_link.restoreDefaultTimeout();
     m_events.state(tr("Erase finished"));
@@ -150,13 +155,13 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
 
 // Fills the drive's transfer buffer with one data block, compressed (and
 // expanded there) where that pays. Throws like every service step.
-void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress,
-                             uint8_t *pPacked, uint8_t *pWork, uint8_t *pExpanded)
+void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, uint8_t *pPacked,
+                                uint8_t *pWork, uint8_t *pExpanded)
 {
     JobStats &job = m_session.job();
     uint32_t nPacked = nLength;
     if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, kPackedSize, &nPacked) != 0)
-        nPacked = nLength;   // not compressible here: send it raw
+        nPacked = nLength; // not compressible here: send it raw
 
     bool bSendPacked = nPacked < nLength * 80 / 100;
     if (bSendPacked) {
@@ -201,17 +206,18 @@ int FlashOperations::programFlash(PgmEntry &entry)
     ImageFile file(sFile);
     if (file.status() != ImageFile::Ok) {
         m_session.critical(tr("Examine flash file"), tr("Cannot determine type of flash file %1").arg(sFile),
-                 WorkerFailure::FileType);
+                           WorkerFailure::FileType);
         return -1;
     }
     // The block arithmetic below needs sectors and pages the drive can
     // actually handle; a drive reporting otherwise gets no request at all.
-    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0
-        || nRegionSize % nPage != 0) {
+    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0 || nRegionSize % nPage != 0) {
         m_session.critical(tr("Examine flash file"),
-                 tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
-                     .arg(nRegionSize).arg(nSector).arg(nPage),
-                 WorkerFailure::Geometry);
+                           tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
+                               .arg(nRegionSize)
+                               .arg(nSector)
+                               .arg(nPage),
+                           WorkerFailure::Geometry);
         return -1;
     }
     std::vector<uint8_t> packed(kPackedSize);
@@ -224,15 +230,17 @@ int FlashOperations::programFlash(PgmEntry &entry)
     const bool bLoaded = file.load(0, nRegionSize - 1);
     file.printMessages();
     if (!bLoaded) {
-        m_session.critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile), WorkerFailure::FileRead);
+        m_session.critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile),
+                           WorkerFailure::FileRead);
         return -1;
     }
     // Records outside the flash would be dropped by the converter without a
     // word, and the run would report success for a partly written image.
     if (file.count().nAbove > 0) {
-        m_session.critical(tr("Reading flash file"),
-                 tr("Flash file %1 holds data beyond the end of the flash (0x%2)").arg(sFile).arg(nRegionSize - 1, 0, 16),
-                 WorkerFailure::DataOutside);
+        m_session.critical(
+            tr("Reading flash file"),
+            tr("Flash file %1 holds data beyond the end of the flash (0x%2)").arg(sFile).arg(nRegionSize - 1, 0, 16),
+            WorkerFailure::DataOutside);
         return -1;
     }
     HexConv *image = file.converter();
@@ -242,7 +250,7 @@ int FlashOperations::programFlash(PgmEntry &entry)
     // "programmed" as one page at address 0.
     if (!image->hasData()) {
         m_session.critical(tr("Reading flash file"), tr("Flash file %1 holds no data for this flash device").arg(sFile),
-                 WorkerFailure::NoData);
+                           WorkerFailure::NoData);
         return -1;
     }
 
@@ -317,8 +325,8 @@ int FlashOperations::readFlash(PgmEntry &entry)
         return -1;
     }
 
-    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, uint32_t(nOffset),
-                                                     uint32_t(nOffset + nLength - 1));
+    std::unique_ptr<HexConv> image =
+        HexConv::create(HexConv::FileTypeSRecord, uint32_t(nOffset), uint32_t(nOffset + nLength - 1));
     if (!image) {
         m_session.critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
@@ -338,7 +346,8 @@ int FlashOperations::readFlash(PgmEntry &entry)
             check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kRead));
             const uint32_t nPieces = (n + kPieceSize - 1) / kPieceSize;
             for (uint32_t k = 0; k < nPieces; ++k)
-                check(m_session.readPiece(Flash::kData, uint8_t(k + 1), block.data() + k * kPieceSize, int(kPieceSize)));
+                check(
+                    m_session.readPiece(Flash::kData, uint8_t(k + 1), block.data() + k * kPieceSize, int(kPieceSize)));
             std::memcpy(image->buffer() + (nAddress - uint32_t(nOffset)), block.data(), n);
             nAddress += n;
             nRemain -= n;
@@ -351,7 +360,8 @@ int FlashOperations::readFlash(PgmEntry &entry)
         return nResult;
 
     if (image->save(entry.sImage, true) != 0) {
-        m_session.critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage), WorkerFailure::OutputWrite);
+        m_session.critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage),
+                           WorkerFailure::OutputWrite);
     }
     m_events.state(tr("Reading flash finished"));
     return 0;

@@ -33,12 +33,12 @@ enum BootType
 // One job of an update run: one row of the programming list.
 struct PgmEntry
 {
-    int32_t nMemory = Flash0;       // PgmMemory
-    int32_t nOperation = Program;   // PgmOperation
-    int32_t nOffset = -1;           // first byte address; negative: not given
-    int32_t nLength = -1;           // byte count; negative: up to the end of the memory
-    QString sImage;                 // source of Program, destination of Read, empty for Erase
-    bool bCompress = false;         // flash Program: send blocks compressed where that pays
+    int32_t nMemory = Flash0;     // PgmMemory
+    int32_t nOperation = Program; // PgmOperation
+    int32_t nOffset = -1;         // first byte address; negative: not given
+    int32_t nLength = -1;         // byte count; negative: up to the end of the memory
+    QString sImage;               // source of Program, destination of Read, empty for Erase
+    bool bCompress = false;       // flash Program: send blocks compressed where that pays
 };
 
 // The connection record of an update run.

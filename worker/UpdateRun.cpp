@@ -5,7 +5,9 @@
 
 #include <QThread>
 
-UpdateRun::UpdateRun(QObject *pParent) : QObject(pParent) {}
+UpdateRun::UpdateRun(QObject *pParent) : QObject(pParent)
+{
+}
 
 UpdateRun::~UpdateRun()
 {
@@ -73,7 +75,7 @@ void UpdateRun::cancelAndWait()
 void UpdateRun::onWorkerFinished()
 {
     if (!m_pThread)
-        return;   // already waited for
+        return; // already waited for
     m_pThread->wait();
     release();
     emit finished();

@@ -18,9 +18,9 @@ class UpdateWorker;
 // defaults, the headless tool sets them from its options.
 struct RunOptions
 {
-    uint32_t nWakeTimeoutMs = 0;    // 0: wait for the drive until cancelled
-    int nRetries = 0;               // repeats of a harmless request (UpdateWorker::setRetries)
-    TransactionObserver observer;   // called in the worker thread after every exchange; may be empty
+    uint32_t nWakeTimeoutMs = 0;  // 0: wait for the drive until cancelled
+    int nRetries = 0;             // repeats of a harmless request (UpdateWorker::setRetries)
+    TransactionObserver observer; // called in the worker thread after every exchange; may be empty
 };
 
 // One update run at a time: the transport, the UpdateWorker and the thread it

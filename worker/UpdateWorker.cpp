@@ -17,15 +17,12 @@ const int kMaxDrainPerCycle = 4096;
 
 } // namespace
 
-UpdateWorker::UpdateWorker()
-    : UpdateWorker(createTransport())
+UpdateWorker::UpdateWorker() : UpdateWorker(createTransport())
 {
     m_bChooseTransport = true;
 }
 
-UpdateWorker::UpdateWorker(TComSerial *pTransport)
-    : QObject(nullptr)
-    , m_pTransport(new CountingSerial(pTransport))
+UpdateWorker::UpdateWorker(TComSerial *pTransport) : QObject(nullptr), m_pTransport(new CountingSerial(pTransport))
 {
     qRegisterMetaType<JobPhase>();
     qRegisterMetaType<JobStats>();
@@ -111,8 +108,7 @@ void UpdateWorker::process()
             reportFirmwareInfo();
         }
         break;
-    default:
-        break;
+    default: break;
     }
     m_stats.bStarted = bStarted;
     emit RunStarted(m_stats);
@@ -198,7 +194,7 @@ int UpdateWorker::activateMonitor(QString &sPort)
                 if (nCount == 0)
                     break;
                 if (nMatch != 0 && b == kWakePattern[0])
-                    nMatch = 0;   // a new pattern starts
+                    nMatch = 0; // a new pattern starts
                 if (b == kWakePattern[nMatch]) {
                     if (++nMatch == 4) {
                         emit ProgressState(QStringLiteral("Done!"));

@@ -129,11 +129,11 @@ public:
     int32_t nEepromSize = 0;
 
 private:
-    CountingSerial *m_pTransport = nullptr;   // owned by the link
-    bool m_bChooseTransport = false;          // created here, not injected
+    CountingSerial *m_pTransport = nullptr; // owned by the link
+    bool m_bChooseTransport = false;        // created here, not injected
     uint32_t m_nWakeTimeoutMs = 0;
     RunStats m_stats;
-    uint32_t m_nTransactions = 0;             // counted by the link's observer
+    uint32_t m_nTransactions = 0; // counted by the link's observer
     TransactionObserver m_observer;
     WorkerSession m_session{link, bCancel, *this, m_stats};
     FlashOperations m_flash{m_session, FlashInfo};

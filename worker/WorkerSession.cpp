@@ -85,8 +85,7 @@ int WorkerSession::failed(const QString &sTitle, int nCode, const QString &sStat
 // A time-out, a garbled frame or an answer of the wrong kind may have cost
 // the request or only its answer; for the requests below both are harmless
 // to repeat. Status bytes of the monitor are its verdict and are not.
-template <typename Request>
-int WorkerSession::repeatable(Request request)
+template <typename Request> int WorkerSession::repeatable(Request request)
 {
     int nCode = request();
     for (int i = 0; i < m_nRetries; ++i) {
@@ -115,8 +114,7 @@ void WorkerSession::settleLine()
     timer.start();
     uint8_t aDiscard[64];
     uint32_t nCount = 0;
-    while (!timer.hasExpired(3000) && pPort->read(aDiscard, sizeof aDiscard, nCount) == 0) {
-    }
+    while (!timer.hasExpired(3000) && pPort->read(aDiscard, sizeof aDiscard, nCount) == 0) {}
     m_link.setTimeout(nAnswerTimeMs);
 }
 

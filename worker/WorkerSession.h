@@ -67,8 +67,7 @@ public:
     int failed(const QString &sTitle, int nCode, const QString &sState, bool bRestoreTimeout = false);
     // Runs the requests of an operation under that convention: 0, or what
     // failed() returns for a code or text thrown inside.
-    template <typename Body>
-    int guard(const QString &sTitle, const QString &sState, bool bRestoreTimeout, Body body)
+    template <typename Body> int guard(const QString &sTitle, const QString &sState, bool bRestoreTimeout, Body body)
     {
         try {
             body();
@@ -89,8 +88,7 @@ public:
     int readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
 
 private:
-    template <typename Request>
-    int repeatable(Request request);
+    template <typename Request> int repeatable(Request request);
     void settleLine();
 
     TBootMonitorLink &m_link;
@@ -100,7 +98,7 @@ private:
     JobStats *m_pJob = nullptr;
     JobStats m_scratch;
     int m_nRetries = 0;
-    WorkerFailure m_eRaised = WorkerFailure::None;   // reason of the text last thrown
+    WorkerFailure m_eRaised = WorkerFailure::None; // reason of the text last thrown
 };
 
 #endif // WORKERSESSION_H

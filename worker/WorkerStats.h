@@ -14,19 +14,19 @@
 // The activity a job has entered; its ProgressState text follows.
 enum class JobPhase
 {
-    Query,      // flash or EEPROM information
-    Select,     // device selection
-    ReadFile,   // reading the image or data file
+    Query,    // flash or EEPROM information
+    Select,   // device selection
+    ReadFile, // reading the image or data file
     Erase,
-    Program,    // flash
+    Program, // flash
     Read,
-    Write       // EEPROM
+    Write // EEPROM
 };
 
 // How a job ended.
 enum class JobOutcome
 {
-    NotRun,     // skipped (memory outside 0..3) or never reached
+    NotRun, // skipped (memory outside 0..3) or never reached
     Done,
     Failed,
     Cancelled
@@ -36,29 +36,29 @@ enum class JobOutcome
 enum class WorkerFailure
 {
     None,
-    Communication,      // a service failed; the code is in nCommCode / nStartCode
+    Communication, // a service failed; the code is in nCommCode / nStartCode
     Cancelled,
-    PortOpen,           // the port could not be opened for the wake pattern
-    WakeTimeout,        // no answer to the wake pattern in time
-    MultipleRegions,    // the flash answered more than one region
-    Range,              // offset/length outside the memory
-    Alignment,          // Erase range not on sector boundaries
-    Geometry,           // sizes the drive answered cannot be worked with
-    FileType,           // neither Intel HEX nor S-record (or not a regular file)
-    FileRead,           // the image or data file did not load
-    NoData,             // the file holds no data for the memory or range
-    DataOutside,        // the file holds data beyond the memory's end
-    TransferBlock,      // the drive could not expand a compressed block
+    PortOpen,        // the port could not be opened for the wake pattern
+    WakeTimeout,     // no answer to the wake pattern in time
+    MultipleRegions, // the flash answered more than one region
+    Range,           // offset/length outside the memory
+    Alignment,       // Erase range not on sector boundaries
+    Geometry,        // sizes the drive answered cannot be worked with
+    FileType,        // neither Intel HEX nor S-record (or not a regular file)
+    FileRead,        // the image or data file did not load
+    NoData,          // the file holds no data for the memory or range
+    DataOutside,     // the file holds data beyond the memory's end
+    TransferBlock,   // the drive could not expand a compressed block
     VerifyAfterWrite,
     VerifyAfterErase,
-    OutputWrite         // Read: the output file could not be written
+    OutputWrite // Read: the output file could not be written
 };
 
 // Sizes the drive answered for the job's memory.
 struct MemoryGeometry
 {
-    uint32_t nSize = 0;             // flash device size or EEPROM size
-    uint32_t nPageSize = 0;         // flash only, like the rest
+    uint32_t nSize = 0;     // flash device size or EEPROM size
+    uint32_t nPageSize = 0; // flash only, like the rest
     uint32_t nSectorSize = 0;
     uint32_t nRegionSize = 0;
 };
@@ -67,28 +67,28 @@ struct MemoryGeometry
 // whole with UpdateWorker::JobFinished().
 struct JobStats
 {
-    int nIndex = -1;                // position in the job list
+    int nIndex = -1; // position in the job list
     int32_t nMemory = -1;
     int32_t nOperation = -1;
     QString sImage;
 
     JobOutcome eOutcome = JobOutcome::NotRun;
     WorkerFailure eFailure = WorkerFailure::None;
-    int nCommCode = 0;              // with WorkerFailure::Communication
-    QString sFailureTitle;          // the message shown for this job, empty when none
+    int nCommCode = 0;     // with WorkerFailure::Communication
+    QString sFailureTitle; // the message shown for this job, empty when none
     QString sFailureText;
 
-    uint64_t nImageBytes = 0;       // image bytes programmed (Program) or read/written (Read, EEPROM)
-    uint64_t nWireBytesSent = 0;    // every byte written to the serial line during the job
-    uint64_t nWireBytesReceived = 0;// every byte read from the serial line during the job
-    uint32_t nTransactions = 0;     // request/response exchanges with the monitor
-    uint32_t nRetries = 0;          // requests repeated after a time-out or a garbled answer
-    uint32_t nBlocksRaw = 0;        // data blocks sent uncompressed
-    uint32_t nBlocksCompressed = 0; // data blocks sent compressed
-    uint32_t nBlocksSkipped = 0;    // all-FF blocks neither sent nor programmed
+    uint64_t nImageBytes = 0;           // image bytes programmed (Program) or read/written (Read, EEPROM)
+    uint64_t nWireBytesSent = 0;        // every byte written to the serial line during the job
+    uint64_t nWireBytesReceived = 0;    // every byte read from the serial line during the job
+    uint32_t nTransactions = 0;         // request/response exchanges with the monitor
+    uint32_t nRetries = 0;              // requests repeated after a time-out or a garbled answer
+    uint32_t nBlocksRaw = 0;            // data blocks sent uncompressed
+    uint32_t nBlocksCompressed = 0;     // data blocks sent compressed
+    uint32_t nBlocksSkipped = 0;        // all-FF blocks neither sent nor programmed
     uint32_t nBlocksExpandMismatch = 0; // compressed output that did not expand back: sent raw
-    uint32_t nSectorsChecked = 0;   // sectors examined with the erase check
-    uint32_t nSectorsErased = 0;    // sectors actually erased
+    uint32_t nSectorsChecked = 0;       // sectors examined with the erase check
+    uint32_t nSectorsErased = 0;        // sectors actually erased
     MemoryGeometry geometry;
     int64_t nElapsedMs = 0;
 
@@ -101,15 +101,15 @@ struct JobStats
 // is emitted, the rest once finished() has been.
 struct RunStats
 {
-    bool bStarted = false;          // the boot monitor was reached and connected
+    bool bStarted = false; // the boot monitor was reached and connected
     WorkerFailure eStartFailure = WorkerFailure::None;
-    int nStartCode = 0;             // with WorkerFailure::Communication
-    QStringList firmwareInfo;       // the five fields read from the drive's flash; empty when none
+    int nStartCode = 0;       // with WorkerFailure::Communication
+    QStringList firmwareInfo; // the five fields read from the drive's flash; empty when none
     bool bCanceled = false;
-    QString sFailureTitle;          // the last message shown (title and text)
+    QString sFailureTitle; // the last message shown (title and text)
     QString sFailureText;
-    QVector<JobStats> jobs;         // one entry per job of the list, in list order
-    uint64_t nWireBytesSent = 0;    // whole run, wake pattern and connection included
+    QVector<JobStats> jobs;      // one entry per job of the list, in list order
+    uint64_t nWireBytesSent = 0; // whole run, wake pattern and connection included
     uint64_t nWireBytesReceived = 0;
     int64_t nElapsedMs = 0;
 

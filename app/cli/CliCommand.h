@@ -22,9 +22,9 @@ enum CliExit
 struct CliCommand
 {
     const char *sName;
-    const char *sUsage;    // what follows the command name
-    const char *sSummary;  // one line for the overview
-    const char *sDetails;  // paragraph and example for "help COMMAND"
+    const char *sUsage;   // what follows the command name
+    const char *sSummary; // one line for the overview
+    const char *sDetails; // paragraph and example for "help COMMAND"
     QList<QCommandLineOption> (*options)();
     int nMinPositional;
     int nMaxPositional;

@@ -90,10 +90,11 @@ QList<QCommandLineOption> probeOptions()
 QList<QCommandLineOption> programOptions()
 {
     QList<QCommandLineOption> options = connectionOptions();
-    options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("image for Flash0 (HW/FW)"), QStringLiteral("IMAGE"))
-            << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("image for Flash1 (SW PN)"), QStringLiteral("IMAGE"))
-            << QCommandLineOption(QStringLiteral("no-compress"),
-                                  QStringLiteral("send every block uncompressed"));
+    options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("image for Flash0 (HW/FW)"),
+                                  QStringLiteral("IMAGE"))
+            << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("image for Flash1 (SW PN)"),
+                                  QStringLiteral("IMAGE"))
+            << QCommandLineOption(QStringLiteral("no-compress"), QStringLiteral("send every block uncompressed"));
     return options;
 }
 
@@ -151,23 +152,29 @@ const QVector<CliCommand> &cliCommands()
          "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
          "--flash0 firmware.hex",
          programOptions, 0, 0, runProgram},
-        {"erase", "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+        {"erase",
+         "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
          "erase a sector-aligned range of one flash device",
          "Example: servoprog-cli erase --port /dev/ttyUSB0 --boot mon --flash1 --offset 0 --length 0x10000",
          flashRangeOptions, 0, 0, runErase},
         {"read", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
          "read a range of one flash device into an S-record file",
-         "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 fw.srec",
+         "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 "
+         "fw.srec",
          flashRangeOptions, 1, 1, runRead},
-        {"eeprom-read", "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
+        {"eeprom-read",
+         "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
          "read a range of one EEPROM into an S-record file",
-         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec",
-         eepromRangeOptions, 1, 1, runEepromRead},
-        {"eeprom-erase", "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec", eepromRangeOptions,
+         1, 1, runEepromRead},
+        {"eeprom-erase",
+         "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
          "fill a range of one EEPROM with FF",
          "Example: servoprog-cli eeprom-erase --port /dev/ttyUSB0 --boot mon --eeprom1 --offset 0x100 --length 256",
          eepromRangeOptions, 0, 0, runEepromErase},
-        {"eeprom-write", "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] IMAGE",
+        {"eeprom-write",
+         "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] "
+         "IMAGE",
          "write a HEX or S-record file into a range of one EEPROM",
          "Every byte of the range is written; addresses without data in the file are written as FF.\n"
          "So a file without data in the range is refused, and so is one with data beyond the EEPROM's end\n"

@@ -5,10 +5,10 @@
 #include "CliCommand.h"
 #include "CliFiles.h"
 #include "CliImage.h"
-#include "CliText.h"
 #include "CliLine.h"
 #include "CliProgress.h"
 #include "CliReport.h"
+#include "CliText.h"
 #include "CliTrace.h"
 
 #include <QDateTime>
@@ -22,8 +22,8 @@ namespace {
 // Options every device command shares, checked once.
 struct CliDeviceOptions
 {
-    BaseParams params;              // sPort: the first port
-    QStringList ports;              // every port, in the order given
+    BaseParams params; // sPort: the first port
+    QStringList ports; // every port, in the order given
     uint32_t nWakeTimeoutMs = 0;
     QString sReportFile;
     QString sLogFile;
@@ -91,8 +91,9 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
         return usageFail(sCommand, sText);
     }
     if (ports.size() > 1 && !bSeveralPorts)
-        return usageFail(sCommand, QStringLiteral("%1 writes one output file: give exactly one --port")
-                                       .arg(QLatin1String(sCommand)));
+        return usageFail(
+            sCommand,
+            QStringLiteral("%1 writes one output file: give exactly one --port").arg(QLatin1String(sCommand)));
     options.ports = ports;
     options.params.sPort = ports.first();
     QString sError;
@@ -235,8 +236,9 @@ int checkEepromImage(const PgmEntry &entry)
         return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
     if (count.nInside > 0)
         return ExitOk;
-    const QString sRange = entry.nLength > 0 ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
-                                             : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
+    const QString sRange = entry.nLength > 0
+                               ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
+                               : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
     return fail(ExitFailed, QStringLiteral("%1: none of its %2 data bytes (at %3..%4) lies inside the EEPROM range %5; "
                                            "nothing written")
                                 .arg(entry.sImage)
@@ -244,8 +246,7 @@ int checkEepromImage(const PgmEntry &entry)
                                 .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
 }
 
-int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation,
-                    bool bHasFile)
+int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation, bool bHasFile)
 {
     CliDeviceOptions options;
     PgmEntry entry;

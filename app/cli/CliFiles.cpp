@@ -19,7 +19,7 @@ struct CliFileIdentity
     quint64 nDevice = 0;
     quint64 nInode = 0;
     bool bCharDevice = false;
-    QString sPath;   // what does not exist yet: the file it would be
+    QString sPath; // what does not exist yet: the file it would be
 
     bool operator==(const CliFileIdentity &other) const
     {
@@ -85,9 +85,8 @@ int CliFileSet::check(const char *sCommand) const
                 continue;
             if (first.bOutput && second.bOutput && identities.at(i).bCharDevice)
                 continue;
-            const QString sSpelling = first.sPath == second.sPath
-                                          ? first.sPath
-                                          : QStringLiteral("%1 and %2").arg(first.sPath, second.sPath);
+            const QString sSpelling =
+                first.sPath == second.sPath ? first.sPath : QStringLiteral("%1 and %2").arg(first.sPath, second.sPath);
             return usageFail(sCommand, QStringLiteral("%1: %2 and %3 name the same file (%4); %5")
                                            .arg(QLatin1String(sCommand), first.sName, second.sName, sSpelling,
                                                 first.bOutput && second.bOutput
@@ -118,22 +117,17 @@ QString cliPortIdentity(const QString &sPort)
 QString cliInputProblem(const QString &sPath, FileKind eKind)
 {
     switch (eKind) {
-    case FileKind::Missing:
-        return QStringLiteral("%1: no such file").arg(sPath);
-    case FileKind::Regular:
-        return QStringLiteral("%1: cannot be read").arg(sPath);
-    case FileKind::Directory:
-        return QStringLiteral("%1 is not a regular file (it is a directory)").arg(sPath);
+    case FileKind::Missing: return QStringLiteral("%1: no such file").arg(sPath);
+    case FileKind::Regular: return QStringLiteral("%1: cannot be read").arg(sPath);
+    case FileKind::Directory: return QStringLiteral("%1 is not a regular file (it is a directory)").arg(sPath);
     case FileKind::Fifo:
         return QStringLiteral("%1 is not a regular file (it is a FIFO or a pipe, whose contents can be read only "
-                              "once); save them to a file and give that").arg(sPath);
+                              "once); save them to a file and give that")
+            .arg(sPath);
     case FileKind::CharDevice:
-    case FileKind::BlockDevice:
-        return QStringLiteral("%1 is not a regular file (it is a device)").arg(sPath);
-    case FileKind::Socket:
-        return QStringLiteral("%1 is not a regular file (it is a socket)").arg(sPath);
-    default:
-        return QStringLiteral("%1 is not a regular file").arg(sPath);
+    case FileKind::BlockDevice: return QStringLiteral("%1 is not a regular file (it is a device)").arg(sPath);
+    case FileKind::Socket: return QStringLiteral("%1 is not a regular file (it is a socket)").arg(sPath);
+    default: return QStringLiteral("%1 is not a regular file").arg(sPath);
     }
 }
 
@@ -141,10 +135,8 @@ QString cliOutputProblem(const QString &sPath, OutputFile::Status eStatus, const
 {
     const QString sFolder = QFileInfo(OutputFile::targetPath(sPath)).absolutePath();
     switch (eStatus) {
-    case OutputFile::Ok:
-        return QString();
-    case OutputFile::IsDirectory:
-        return QStringLiteral("%1 is a directory").arg(sPath);
+    case OutputFile::Ok: return QString();
+    case OutputFile::IsDirectory: return QStringLiteral("%1 is a directory").arg(sPath);
     case OutputFile::Unsupported:
         return QStringLiteral("%1 is a socket or a block device; only files, character devices and FIFOs are written")
             .arg(sPath);
@@ -152,14 +144,12 @@ QString cliOutputProblem(const QString &sPath, OutputFile::Status eStatus, const
         return QStringLiteral("%1: cannot be created, the folder %2 does not exist").arg(sPath, sFolder);
     case OutputFile::NotWritable:
         return QStringLiteral("%1: no permission to write it (or to create a file in %2)").arg(sPath, sFolder);
-    case OutputFile::LinkLoop:
-        return QStringLiteral("%1: too many levels of symbolic links").arg(sPath);
-    case OutputFile::NoReader:
-        return QStringLiteral("%1 is a FIFO that nobody reads").arg(sPath);
-    case OutputFile::WriteFailed:
-        break;
+    case OutputFile::LinkLoop: return QStringLiteral("%1: too many levels of symbolic links").arg(sPath);
+    case OutputFile::NoReader: return QStringLiteral("%1 is a FIFO that nobody reads").arg(sPath);
+    case OutputFile::WriteFailed: break;
     }
-    return QStringLiteral("%1: %2").arg(sPath, sSystemError.isEmpty() ? QStringLiteral("cannot be written") : sSystemError);
+    return QStringLiteral("%1: %2").arg(sPath,
+                                        sSystemError.isEmpty() ? QStringLiteral("cannot be written") : sSystemError);
 }
 
 bool cliCheckOutput(const QString &sOption, const QString &sPath, OutputFile::Mode eMode)

@@ -27,11 +27,8 @@ bool reportCliImage(const ImageFile &image, bool bWarnings)
     case ImageFile::UnknownType:
         fail(ExitFailed, QStringLiteral("%1: neither an Intel HEX nor an S-record file").arg(sPath));
         return false;
-    case ImageFile::Malformed:
-        image.printMessages();
-        return false;
-    default:
-        break;
+    case ImageFile::Malformed: image.printMessages(); return false;
+    default: break;
     }
     if (image.extent().nSkipped > 0)
         printErr(QStringLiteral("warning: %1: %2 data record(s) reach past address 0xffffffff and are ignored\n")
@@ -124,7 +121,8 @@ int runConvert(const QCommandLineParser &parser)
     } else {
         pWriter = std::make_unique<HexConvSRec>(image.extent().nLowest, image.extent().nHighest);
         if (!pWriter->isAllocated())
-            return fail(ExitFailed, QStringLiteral("%1: not enough memory for %2 bytes").arg(sPath).arg(image.length()));
+            return fail(ExitFailed,
+                        QStringLiteral("%1: not enough memory for %2 bytes").arg(sPath).arg(image.length()));
         std::memcpy(pWriter->buffer(), image.converter()->constBuffer(), size_t(image.length()));
         image.takeConverter();
     }

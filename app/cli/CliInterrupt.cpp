@@ -25,7 +25,7 @@ extern "C" void onTerminationSignal(int nSignal)
     int nExpected = 0;
     g_nPendingSignal.compare_exchange_strong(nExpected, nSignal);
     if (g_nSignalCount.fetch_add(1) >= 1)
-        std::signal(nSignal, SIG_DFL);   // the next one ends the process
+        std::signal(nSignal, SIG_DFL); // the next one ends the process
 #ifdef Q_OS_UNIX
     if (g_wakePipe[1] >= 0) {
         const char c = 1;
@@ -48,7 +48,9 @@ CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
         m_pNotifier = new QSocketNotifier(g_wakePipe[0], QSocketNotifier::Read, this);
         connect(m_pNotifier, &QSocketNotifier::activated, this, &CliInterrupt::onWakeUp);
     }
-    struct sigaction action {};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
@@ -85,8 +87,7 @@ void CliInterrupt::onWakeUp()
 {
 #ifdef Q_OS_UNIX
     char buffer[16];
-    while (g_wakePipe[0] >= 0 && ::read(g_wakePipe[0], buffer, sizeof buffer) > 0) {
-    }
+    while (g_wakePipe[0] >= 0 && ::read(g_wakePipe[0], buffer, sizeof buffer) > 0) {}
 #endif
     const int nSignal = g_nPendingSignal.load();
     if (nSignal == 0 || m_nSignal != 0)

@@ -1,9 +1,9 @@
 #include "CliLine.h"
 
-#include "CliText.h"
 #include "CliBoard.h"
 #include "CliInterrupt.h"
 #include "CliProgress.h"
+#include "CliText.h"
 #include "UpdateWorker.h"
 
 #include <QCoreApplication>
@@ -120,8 +120,8 @@ QString CliLine::resultMessage(const CliRun &run)
 
 QString CliLine::resultTable() const
 {
-    const QStringList headings = {QStringLiteral("Port"), QStringLiteral("Result"), QStringLiteral("Written"),
-                                  QStringLiteral("On wire"), QStringLiteral("Time"), QStringLiteral("Message")};
+    const QStringList headings = {QStringLiteral("Port"),    QStringLiteral("Result"), QStringLiteral("Written"),
+                                  QStringLiteral("On wire"), QStringLiteral("Time"),   QStringLiteral("Message")};
     QVector<QStringList> rows;
     for (const CliRun *pRun : m_runs) {
         const RunStats &stats = pRun->statistics();
@@ -129,9 +129,12 @@ QString CliLine::resultTable() const
         for (const JobStats &job : stats.jobs)
             if (job.nOperation == Program)
                 nWritten += job.nImageBytes;
-        rows << QStringList{pRun->port(), resultWord(*pRun), QString::number(nWritten),
+        rows << QStringList{pRun->port(),
+                            resultWord(*pRun),
+                            QString::number(nWritten),
                             QString::number(stats.nWireBytesSent + stats.nWireBytesReceived),
-                            CliProgress::durationText(stats.nElapsedMs), resultMessage(*pRun)};
+                            CliProgress::durationText(stats.nElapsedMs),
+                            resultMessage(*pRun)};
     }
     // Every column but the message as wide as its widest cell; numbers and
     // times right-aligned so that they can be compared at a glance.
@@ -147,8 +150,9 @@ QString CliLine::resultTable() const
         for (int c = 0; c < cells.size(); ++c) {
             const bool bRight = c >= 2 && c <= 4;
             const bool bLast = c == cells.size() - 1;
-            s += bLast ? cells.at(c)
-                       : bRight ? cells.at(c).rightJustified(widths.at(c)) : cells.at(c).leftJustified(widths.at(c));
+            s += bLast    ? cells.at(c)
+                 : bRight ? cells.at(c).rightJustified(widths.at(c))
+                          : cells.at(c).leftJustified(widths.at(c));
             if (!bLast)
                 s += QStringLiteral("  ");
         }

@@ -76,7 +76,9 @@ int runProbe(const QCommandLineParser &parser)
                     .arg(nDetected)
                     .arg(nWorking);
     if (nWorking != nTarget)
-        s += QStringLiteral("Note:          the link did not switch to %1 baud; it runs at %2\n").arg(nTarget).arg(nWorking);
+        s += QStringLiteral("Note:          the link did not switch to %1 baud; it runs at %2\n")
+                 .arg(nTarget)
+                 .arg(nWorking);
 
     QString sIdent1, sIdent2, sIdent3;
     const int nIdent = link.readDeviceIdent(sIdent1, sIdent2, sIdent3);

@@ -1,7 +1,7 @@
 #include "CliProgress.h"
 
-#include "CliText.h"
 #include "CliBoard.h"
+#include "CliText.h"
 #include "WorkerStats.h"
 
 #include <QFileInfo>
@@ -162,7 +162,8 @@ void CliProgress::value(int nPercent)
     m_nLastPlainDecade = nDecade;
     QString s = QStringLiteral("%1progress: %2 %3%").arg(prefix(), m_sState).arg(nPercent);
     if (m_nTotalBytes > 0)
-        s += QStringLiteral(" (%1 of %2)").arg(byteText(m_nTotalBytes * quint64(nPercent) / 100), byteText(m_nTotalBytes));
+        s += QStringLiteral(" (%1 of %2)")
+                 .arg(byteText(m_nTotalBytes * quint64(nPercent) / 100), byteText(m_nTotalBytes));
     printOut(s + QLatin1Char('\n'));
 }
 
@@ -245,7 +246,8 @@ void CliProgress::note(const QString &sText)
 void CliProgress::jobSummary(const JobStats &job)
 {
     endBar();
-    QString s = QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nMemory, job.nOperation));
+    QString s =
+        QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nMemory, job.nOperation));
     if (!job.sImage.isEmpty())
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");

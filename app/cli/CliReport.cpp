@@ -1,10 +1,10 @@
 #include "CliReport.h"
 
 #include "CliFiles.h"
-#include "FileKind.h"
-#include "OutputFile.h"
 #include "CliLine.h"
 #include "CliProgress.h"
+#include "FileKind.h"
+#include "OutputFile.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -114,9 +114,9 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
             QJsonValue status;
             QString sMessage;
             if (job.ran()) {
-                sResult = job.succeeded() ? QStringLiteral("ok")
+                sResult = job.succeeded()                         ? QStringLiteral("ok")
                           : job.eOutcome == JobOutcome::Cancelled ? QStringLiteral("cancelled")
-                                          : QStringLiteral("failed");
+                                                                  : QStringLiteral("failed");
                 if (!job.succeeded()) {
                     sMessage = job.sFailureTitle.isEmpty()
                                    ? job.sFailureText

@@ -12,11 +12,11 @@ class CliLine;
 // every drive of a run.
 struct CliJobFacts
 {
-    QString sImageSha256;      // input image (program, eeprom-write); empty otherwise
-    bool bHasRange = false;    // the address range is known beforehand
-    quint64 nFirst = 0;        // first address of the range
-    quint64 nLast = 0;         // last address of the range
-    quint64 nOffset = 0;       // range start when it ends at the memory's end (bHasRange false)
+    QString sImageSha256;   // input image (program, eeprom-write); empty otherwise
+    bool bHasRange = false; // the address range is known beforehand
+    quint64 nFirst = 0;     // first address of the range
+    quint64 nLast = 0;      // last address of the range
+    quint64 nOffset = 0;    // range start when it ends at the memory's end (bHasRange false)
 };
 
 // The machine-readable record of a device command (--report FILE.json): one

@@ -1,8 +1,8 @@
 #ifndef CLIRUN_H
 #define CLIRUN_H
 
-#include "PgmEntry.h"
 #include "CliProgress.h"
+#include "PgmEntry.h"
 #include "UpdateRun.h"
 #include "WorkerStats.h"
 
@@ -59,7 +59,7 @@ private:
     UpdateRun m_run;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;
-    quint64 m_nPhaseBytes = 0;     // size of the activity the last phase began
+    quint64 m_nPhaseBytes = 0; // size of the activity the last phase began
 };
 
 #endif // CLIRUN_H

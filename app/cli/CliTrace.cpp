@@ -49,11 +49,12 @@ QString CliTrace::formatLine(const QString &sPort, const TransactionRecord &reco
     case TBootMonitorLink::DeviceIdentRequest: sService = QStringLiteral("ident"); break;
     default: sService = QStringLiteral("0x%1").arg(record.nService, 2, 16, QLatin1Char('0')); break;
     }
-    const QString sObject = record.nService == TBootMonitorLink::DeviceIdentRequest
-                                ? QStringLiteral("-")
-                                : QStringLiteral("%1.%2")
-                                      .arg(QString::number(record.nIndex, 16).toUpper().rightJustified(4, QLatin1Char('0')))
-                                      .arg(record.nSubIndex);
+    const QString sObject =
+        record.nService == TBootMonitorLink::DeviceIdentRequest
+            ? QStringLiteral("-")
+            : QStringLiteral("%1.%2")
+                  .arg(QString::number(record.nIndex, 16).toUpper().rightJustified(4, QLatin1Char('0')))
+                  .arg(record.nSubIndex);
     return QStringLiteral("%1 %2 %3 %4 len=%5 status=%6 rtt_us=%7\n")
         .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), sPort, sService, sObject)
         .arg(record.nLength)

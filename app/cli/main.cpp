@@ -32,17 +32,17 @@ QString usageSuffix(const CliCommand &command)
 
 void printOverview()
 {
-    QString s = QStringLiteral(
-        "Usage: %1 COMMAND [ARGUMENTS]\n"
-        "Programs, reads and erases the flash and EEPROM of an AC servo drive\n"
-        "through its boot monitor, and inspects image files.\n\nCommands:\n").arg(QLatin1String(kToolName));
+    QString s = QStringLiteral("Usage: %1 COMMAND [ARGUMENTS]\n"
+                               "Programs, reads and erases the flash and EEPROM of an AC servo drive\n"
+                               "through its boot monitor, and inspects image files.\n\nCommands:\n")
+                    .arg(QLatin1String(kToolName));
     for (const CliCommand &command : cliCommands())
         s += QStringLiteral("  %1%2\n      %3\n")
                  .arg(QLatin1String(command.sName), usageSuffix(command), QLatin1String(command.sSummary));
-    s += QStringLiteral(
-        "\nNumbers are decimal or \"0x\"-prefixed hexadecimal.\n"
-        "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
-        "Run \"%1 help COMMAND\" for the options and an example of one command.\n").arg(QLatin1String(kToolName));
+    s += QStringLiteral("\nNumbers are decimal or \"0x\"-prefixed hexadecimal.\n"
+                        "Exit status: 0 success, 1 the operation failed, 2 usage error.\n"
+                        "Run \"%1 help COMMAND\" for the options and an example of one command.\n")
+             .arg(QLatin1String(kToolName));
     printOut(s);
 }
 
@@ -113,11 +113,11 @@ int dispatch(const QStringList &arguments)
     const int nPositional = int(parser.positionalArguments().size());
     if (nPositional < pCommand->nMinPositional)
         return usageFail(pCommand->sName, QStringLiteral("%1: missing argument (%2)")
-                                                 .arg(QLatin1String(pCommand->sName), QLatin1String(pCommand->sUsage)));
+                                              .arg(QLatin1String(pCommand->sName), QLatin1String(pCommand->sUsage)));
     if (nPositional > pCommand->nMaxPositional)
         return usageFail(pCommand->sName, QStringLiteral("%1: unexpected argument '%2'")
-                                                 .arg(QLatin1String(pCommand->sName),
-                                                      parser.positionalArguments().at(pCommand->nMaxPositional)));
+                                              .arg(QLatin1String(pCommand->sName),
+                                                   parser.positionalArguments().at(pCommand->nMaxPositional)));
     return pCommand->handler(parser);
 }
 

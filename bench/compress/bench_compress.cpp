@@ -4,9 +4,9 @@
 #include "Lzrw3a.h"
 
 #include <chrono>
-#include <ctime>
 #include <cstdint>
 #include <cstdio>
+#include <ctime>
 #include <random>
 #include <vector>
 

@@ -31,8 +31,7 @@ bool runSrecCat(const QStringList &args)
 }
 
 // Best of three, in seconds.
-template <typename F>
-double bestOf3(F f)
+template <typename F> double bestOf3(F f)
 {
     double dBest = 1e9;
     for (int i = 0; i < 3; ++i) {
@@ -45,8 +44,7 @@ double bestOf3(F f)
     return dBest;
 }
 
-bool benchOne(const char *sName, const QString &sFile, const char *sFormat, const QByteArray &data,
-              const QString &sDir)
+bool benchOne(const char *sName, const QString &sFile, const char *sFormat, const QByteArray &data, const QString &sDir)
 {
     const double dMB = double(QFileInfo(sFile).size()) / 1e6;
     const quint32 nEnd = quint32(data.size() - 1);

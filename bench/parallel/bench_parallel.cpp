@@ -34,8 +34,13 @@ Measurement programDrives(int nDrives, const QString &sBaud, const QString &sIma
 {
     Measurement m;
     std::vector<std::unique_ptr<SimDrive>> drives;
-    QStringList args{QStringLiteral("program"), QStringLiteral("--boot"), QStringLiteral("mon"), QStringLiteral("--baud"),
-                     sBaud, QStringLiteral("--flash0"), sImage};
+    QStringList args{QStringLiteral("program"),
+                     QStringLiteral("--boot"),
+                     QStringLiteral("mon"),
+                     QStringLiteral("--baud"),
+                     sBaud,
+                     QStringLiteral("--flash0"),
+                     sImage};
     for (int i = 0; i < nDrives; ++i) {
         auto pDrive = std::make_unique<SimDrive>();
         if (!pDrive->start({QStringLiteral("--throttle")})) {
@@ -81,8 +86,8 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "bench_parallel: the simulated drive needs a POSIX system\n");
         return 1;
     }
-    std::printf("servoprog-cli program, throttled simulated drives at %s baud, %d cores\n",
-                qPrintable(sBaud), QThread::idealThreadCount());
+    std::printf("servoprog-cli program, throttled simulated drives at %s baud, %d cores\n", qPrintable(sBaud),
+                QThread::idealThreadCount());
     const Measurement one = programDrives(1, sBaud, sImage);
     if (!one.bOk) {
         std::fprintf(stderr, "bench_parallel: one drive failed: %s\n", qPrintable(one.sError));

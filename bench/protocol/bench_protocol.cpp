@@ -29,23 +29,22 @@
 #include <unistd.h>
 #endif
 
-namespace
-{
+namespace {
 constexpr uint32_t kRate = 921600;
 constexpr int kBlock = int(MonitorObjects::kPieceSize);
 
 struct Figures
 {
     bool bOk = false;
-    double dLinkUs = 0;      // wall time per transaction through the link
-    double dLinkCpuUs = 0;   // this process's CPU time per link transaction
-    double dPlainUs = 0;     // wall time per baseline exchange
+    double dLinkUs = 0;    // wall time per transaction through the link
+    double dLinkCpuUs = 0; // this process's CPU time per link transaction
+    double dPlainUs = 0;   // wall time per baseline exchange
 };
 
 double cpuSeconds()
 {
 #ifdef Q_OS_UNIX
-    rusage usage {};
+    rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec)
            + double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
@@ -62,7 +61,7 @@ bool plainExchanges(const QString &sPath, const QByteArray &frame, int nCount, d
     const int nFd = ::open(sPath.toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
     if (nFd < 0)
         return false;
-    termios tio {};
+    termios tio{};
     tcgetattr(nFd, &tio);
     cfmakeraw(&tio);
     cfsetspeed(&tio, B921600);
@@ -76,7 +75,7 @@ bool plainExchanges(const QString &sPath, const QByteArray &frame, int nCount, d
         LinkFrame::Receiver receiver(8);
         uint8_t aBuffer[64];
         while (bOk && receiver.status() != LinkFrame::Receiver::Complete) {
-            pollfd pfd {nFd, POLLIN, 0};
+            pollfd pfd{nFd, POLLIN, 0};
             const ssize_t n = ::poll(&pfd, 1, 2000) == 1 ? ::read(nFd, aBuffer, sizeof aBuffer) : -1;
             bOk = n > 0;
             for (ssize_t k = 0; k < n && receiver.status() != LinkFrame::Receiver::Complete; ++k)
@@ -95,8 +94,7 @@ bool plainExchanges(const QString &sPath, const QByteArray &frame, int nCount, d
 #endif
 }
 
-Figures measure(bool bThrottle, const QByteArray &block, const QByteArray &requestFrame,
-                int nTransactions)
+Figures measure(bool bThrottle, const QByteArray &block, const QByteArray &requestFrame, int nTransactions)
 {
     Figures figures;
     SimDrive drive;
@@ -165,8 +163,7 @@ int main(int argc, char *argv[])
     const int nResponseBytes = int(LinkFrame::encode(QByteArray::fromHex("0200")).size());
     const double dWireUs = 1e6 * 10.0 * (nRequestBytes + nResponseBytes) / kRate;
 
-    std::printf("write-object of %d data bytes at %u baud, %d transactions per run\n", kBlock, kRate,
-                nTransactions);
+    std::printf("write-object of %d data bytes at %u baud, %d transactions per run\n", kBlock, kRate, nTransactions);
     std::printf("request frame %d bytes, response frame %d bytes\n\n", nRequestBytes, nResponseBytes);
     std::printf("%-34s %10s %12s %10s\n", "", "trips/s", "us each", "vs wire");
     std::printf("%-34s %10.1f %12.1f %10.3f\n", "wire-time bound", 1e6 / dWireUs, dWireUs, 1.0);
@@ -174,8 +171,8 @@ int main(int argc, char *argv[])
     const Figures throttled = measure(true, block, requestFrame, nTransactions);
     if (!throttled.bOk)
         return 1;
-    std::printf("%-34s %10.1f %12.1f %10.3f\n", "throttled drive, link", 1e6 / throttled.dLinkUs,
-                throttled.dLinkUs, dWireUs / throttled.dLinkUs);
+    std::printf("%-34s %10.1f %12.1f %10.3f\n", "throttled drive, link", 1e6 / throttled.dLinkUs, throttled.dLinkUs,
+                dWireUs / throttled.dLinkUs);
     std::printf("%-34s %10.1f %12.1f %10.3f\n", "throttled drive, plain POSIX", 1e6 / throttled.dPlainUs,
                 throttled.dPlainUs, dWireUs / throttled.dPlainUs);
 
@@ -183,13 +180,11 @@ int main(int argc, char *argv[])
     if (!free.bOk)
         return 1;
     std::printf("%-34s %10.1f %12.1f\n", "unthrottled drive, link", 1e6 / free.dLinkUs, free.dLinkUs);
-    std::printf("%-34s %10.1f %12.1f\n", "unthrottled drive, plain POSIX", 1e6 / free.dPlainUs,
-                free.dPlainUs);
+    std::printf("%-34s %10.1f %12.1f\n", "unthrottled drive, plain POSIX", 1e6 / free.dPlainUs, free.dPlainUs);
 
     std::printf("\nratio to the wire bound (throttled, link):   %.3f  (goal: at least 0.95)\n",
                 dWireUs / throttled.dLinkUs);
-    std::printf("link time / plain POSIX time (throttled):     %.3f\n",
-                throttled.dLinkUs / throttled.dPlainUs);
+    std::printf("link time / plain POSIX time (throttled):     %.3f\n", throttled.dLinkUs / throttled.dPlainUs);
     std::printf("tool's own cost per transaction (unthrottled): %.1f us wall above the baseline, "
                 "%.1f us CPU\n",
                 free.dLinkUs - free.dPlainUs, free.dLinkCpuUs);

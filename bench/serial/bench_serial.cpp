@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr int requestSize = 140;   // one 128-byte piece with its frame
+constexpr int requestSize = 140; // one 128-byte piece with its frame
 constexpr int responseSize = 8;
 
 // The far end: answers every complete request with a short response, and
@@ -115,7 +115,7 @@ int main(int argc, char **argv)
     std::atomic<int> nRequestSize{requestSize};
     std::thread far(peer, nMaster, std::ref(bStop), std::ref(nRequestSize));
 
-    rawExchanges(nSlave, nCount / 10);   // warm up
+    rawExchanges(nSlave, nCount / 10); // warm up
     const double dRaw = rawExchanges(nSlave, nCount);
 
     TComSerialPort transport;

@@ -35,8 +35,8 @@ QByteArray makeContent(QRandomGenerator &rng, SoakImage::Content eContent, int n
         break;
     }
     case SoakImage::Content::Text: {
-        static const char *const words[] = {"servo ", "drive ", "axis ", "FPGA ", "firmware ", "0x1000 ",
-                                            "torque ", "encoder ", "\n", "boot ", "monitor "};
+        static const char *const words[] = {"servo ",  "drive ",   "axis ", "FPGA ", "firmware ", "0x1000 ",
+                                            "torque ", "encoder ", "\n",    "boot ", "monitor "};
         int n = 0;
         while (n < nSize) {
             const char *w = words[rng.bounded(int(sizeof words / sizeof words[0]))];
@@ -63,9 +63,8 @@ QByteArray makeContent(QRandomGenerator &rng, SoakImage::Content eContent, int n
         int n = 0;
         while (n < nSize) {
             const int nStretch = qMin(nSize - n, 256 + int(rng.bounded(8192)));
-            const QByteArray part = makeContent(rng, rng.bounded(2) ? SoakImage::Content::Random
-                                                                    : SoakImage::Content::Repeating,
-                                                nStretch);
+            const QByteArray part =
+                makeContent(rng, rng.bounded(2) ? SoakImage::Content::Random : SoakImage::Content::Repeating, nStretch);
             data.replace(n, nStretch, part);
             n += nStretch;
         }
@@ -176,8 +175,8 @@ QByteArray SoakImage::intelHexText() const
     QByteArray text;
     auto record = [&](quint8 nType, quint16 nOffset, const char *pData, int nCount) {
         quint8 nSum = quint8(nCount) + quint8(nOffset >> 8) + quint8(nOffset) + nType;
-        QByteArray line = ":" + hexByte(quint8(nCount)) + hexByte(quint8(nOffset >> 8)) + hexByte(quint8(nOffset))
-                          + hexByte(nType);
+        QByteArray line =
+            ":" + hexByte(quint8(nCount)) + hexByte(quint8(nOffset >> 8)) + hexByte(quint8(nOffset)) + hexByte(nType);
         for (int i = 0; i < nCount; ++i) {
             line += hexByte(quint8(pData[i]));
             nSum = quint8(nSum + quint8(pData[i]));

@@ -20,8 +20,19 @@ struct SoakSegment
 class SoakImage
 {
 public:
-    enum class Format { IntelHex, SRecord };
-    enum class Content { Random, Repeating, Text, Runs, Mixed };
+    enum class Format
+    {
+        IntelHex,
+        SRecord
+    };
+    enum class Content
+    {
+        Random,
+        Repeating,
+        Text,
+        Runs,
+        Mixed
+    };
 
     // A random image of up to nMaxBytes data bytes inside a flash of
     // nFlashSize bytes.
@@ -44,11 +55,11 @@ private:
     QByteArray intelHexText() const;
     QByteArray sRecordText() const;
 
-    QList<SoakSegment> m_segments;   // ascending, not overlapping
+    QList<SoakSegment> m_segments; // ascending, not overlapping
     Format m_eFormat = Format::IntelHex;
     Content m_eContent = Content::Random;
-    int m_nRecordBytes = 16;          // data bytes per record
-    bool m_bCrLf = false;             // "\r\n" line ends
+    int m_nRecordBytes = 16; // data bytes per record
+    bool m_bCrLf = false;    // "\r\n" line ends
 };
 
 #endif

@@ -58,9 +58,8 @@ SoakRun::Outcome SoakRun::execute()
     const int nDevicePick = int(rng.bounded(10));
     m_devices = nDevicePick < 6 ? QList<int>{0} : nDevicePick < 8 ? QList<int>{1} : QList<int>{0, 1};
     for (int i = 0; i < m_devices.size(); ++i)
-        m_images.append(SoakImage::random(rng, m_settings.nFlashSize,
-                                          bThrottle ? qMin(m_settings.nMaxImageBytes, 8192)
-                                                    : m_settings.nMaxImageBytes));
+        m_images.append(SoakImage::random(
+            rng, m_settings.nFlashSize, bThrottle ? qMin(m_settings.nMaxImageBytes, 8192) : m_settings.nMaxImageBytes));
     m_faults = randomFaults(rng);
     const bool bNoCompress = rng.bounded(4) == 0;
     static const char *const rates[] = {"0", "0", "115200", "460800", "921600", "9600"};
@@ -79,7 +78,8 @@ SoakRun::Outcome SoakRun::execute()
     // Both devices get a memory file, so a write to the wrong one shows.
     const QStringList flashPaths{drive.filePath(QStringLiteral("flash0.bin")),
                                  drive.filePath(QStringLiteral("flash1.bin"))};
-    QStringList simArgs{QStringLiteral("--flash0"), flashPaths[0], QStringLiteral("--flash1"), flashPaths[1],
+    QStringList simArgs{QStringLiteral("--flash0"),     flashPaths[0],
+                        QStringLiteral("--flash1"),     flashPaths[1],
                         QStringLiteral("--flash-size"), QString::number(m_settings.nFlashSize)};
     if (bThrottle)
         simArgs << QStringLiteral("--throttle");
@@ -97,9 +97,13 @@ SoakRun::Outcome SoakRun::execute()
         return Outcome::HarnessError;
     }
 
-    m_cliArgs = QStringList{QStringLiteral("program"), QStringLiteral("--port"), drive.portName(),
-                            QStringLiteral("--boot"), bPoweredOff ? QStringLiteral("off") : QStringLiteral("mon"),
-                            QStringLiteral("--baud"), sBaud};
+    m_cliArgs = QStringList{QStringLiteral("program"),
+                            QStringLiteral("--port"),
+                            drive.portName(),
+                            QStringLiteral("--boot"),
+                            bPoweredOff ? QStringLiteral("off") : QStringLiteral("mon"),
+                            QStringLiteral("--baud"),
+                            sBaud};
     for (int i = 0; i < m_devices.size(); ++i)
         m_cliArgs << QStringLiteral("--flash%1").arg(m_devices[i]) << imagePaths[i];
     if (bNoCompress)
@@ -206,7 +210,8 @@ QString SoakRun::keep(const QStringList &imagePaths, const QString &sLogPath, co
 {
     if (m_settings.sKeepDir.isEmpty())
         return QString();
-    const QString sDir = QDir(m_settings.sKeepDir).filePath(QStringLiteral("run-%1").arg(m_nIndex, 4, 10, QLatin1Char('0')));
+    const QString sDir =
+        QDir(m_settings.sKeepDir).filePath(QStringLiteral("run-%1").arg(m_nIndex, 4, 10, QLatin1Char('0')));
     QDir().mkpath(sDir);
     for (const QString &sImagePath : imagePaths)
         QFile::copy(sImagePath, QDir(sDir).filePath(QFileInfo(sImagePath).fileName()));
@@ -214,10 +219,9 @@ QString SoakRun::keep(const QStringList &imagePaths, const QString &sLogPath, co
     QFile out(QDir(sDir).filePath(QStringLiteral("cli.txt")));
     if (out.open(QIODevice::WriteOnly)) {
         out.write("seed: " + QByteArray::number(m_nSeed) + "\nimages: " + describeImages().toUtf8()
-                  + "\nfaults: " + m_faults.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-sim options: "
-                  + m_simArgs.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-cli "
-                  + m_cliArgs.join(QLatin1Char(' ')).toUtf8() + "\n--- stdout\n" + cliOut + "--- stderr\n"
-                  + cliErr);
+                  + "\nfaults: " + m_faults.join(QLatin1Char(' ')).toUtf8()
+                  + "\nservoprog-sim options: " + m_simArgs.join(QLatin1Char(' ')).toUtf8() + "\nservoprog-cli "
+                  + m_cliArgs.join(QLatin1Char(' ')).toUtf8() + "\n--- stdout\n" + cliOut + "--- stderr\n" + cliErr);
     }
     return QStringLiteral("kept in ") + sDir;
 }

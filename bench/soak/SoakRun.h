@@ -17,18 +17,19 @@ struct SoakRunSettings
     quint32 nFlashSize = 0x800000;
     int nMaxImageBytes = 40 * 1024;
     int nDeadlineMs = 60000;
-    QString sKeepDir;   // non-empty: copy the files of notable runs here
+    QString sKeepDir; // non-empty: copy the files of notable runs here
 };
 
 class SoakRun
 {
 public:
-    enum class Outcome {
-        Success,        // tool reported success and the flash holds exactly the image
-        Failure,        // tool reported a failure (sMessage: first line of its stderr)
-        Hang,           // tool still running at the deadline; killed
-        FalseSuccess,   // tool reported success but the flash differs
-        HarnessError    // the simulator could not be started or stopped
+    enum class Outcome
+    {
+        Success,      // tool reported success and the flash holds exactly the image
+        Failure,      // tool reported a failure (sMessage: first line of its stderr)
+        Hang,         // tool still running at the deadline; killed
+        FalseSuccess, // tool reported success but the flash differs
+        HarnessError  // the simulator could not be started or stopped
     };
 
     SoakRun(int nIndex, quint64 nSeed, const SoakRunSettings &settings);
@@ -57,8 +58,8 @@ private:
     int m_nIndex;
     quint64 m_nSeed;
     SoakRunSettings m_settings;
-    QList<int> m_devices;        // 0 = Flash0, 1 = Flash1, ascending
-    QList<SoakImage> m_images;   // one per entry of m_devices
+    QList<int> m_devices;      // 0 = Flash0, 1 = Flash1, ascending
+    QList<SoakImage> m_images; // one per entry of m_devices
     QStringList m_faults;
     QStringList m_cliArgs;
     QStringList m_simArgs;

@@ -47,10 +47,10 @@ quint64 runSeed(quint64 nSeed, int nIndex)
 void printRun(const SoakRun &run, const char *sWhat)
 {
     out() << "  run " << run.index() << " (" << sWhat << ", " << run.elapsedMs() << " ms): " << run.message()
-          << "\n      images: " << run.describeImages()
-          << "\n      faults: " << (run.faults().isEmpty() ? QStringLiteral("none") : run.faults().join(QLatin1Char(' ')))
-          << "\n      servoprog-sim " << run.simArguments().join(QLatin1Char(' '))
-          << "\n      servoprog-cli " << run.cliArguments().join(QLatin1Char(' ')) << "\n";
+          << "\n      images: " << run.describeImages() << "\n      faults: "
+          << (run.faults().isEmpty() ? QStringLiteral("none") : run.faults().join(QLatin1Char(' ')))
+          << "\n      servoprog-sim " << run.simArguments().join(QLatin1Char(' ')) << "\n      servoprog-cli "
+          << run.cliArguments().join(QLatin1Char(' ')) << "\n";
     if (!run.detail().isEmpty())
         out() << "      " << run.detail() << "\n";
     out().flush();
@@ -144,9 +144,7 @@ int main(int argc, char *argv[])
         if (run.faults().isEmpty())
             ++nFaultFree;
         switch (eOutcome) {
-        case SoakRun::Outcome::Success:
-            ++nSuccess;
-            break;
+        case SoakRun::Outcome::Success: ++nSuccess; break;
         case SoakRun::Outcome::Failure:
             ++nFailure;
             ++failures[run.message()];

@@ -109,7 +109,11 @@ int main(int argc, char *argv[])
     QRandomGenerator random(8);
     random.fillRange(reinterpret_cast<quint32 *>(data.data()), data.size() / 4);
 
-    const struct { const char *sName; QByteArray text; } images[] = {
+    const struct
+    {
+        const char *sName;
+        QByteArray text;
+    } images[] = {
         {"image.hex", intelHex(data)},
         {"image.srec", sRecord(data)},
     };

@@ -73,8 +73,8 @@ bool writeHex(const QString &sPath, const QByteArray &data)
         return false;
     bin.close();
     QProcess proc;
-    proc.start(QStringLiteral("srec_cat"), {sBin, QStringLiteral("-binary"), QStringLiteral("-o"), sPath,
-                                             QStringLiteral("-intel")});
+    proc.start(QStringLiteral("srec_cat"),
+               {sBin, QStringLiteral("-binary"), QStringLiteral("-o"), sPath, QStringLiteral("-intel")});
     const bool bOk = proc.waitForFinished(120000) && proc.exitCode() == 0;
     QFile::remove(sBin);
     return bOk;
@@ -142,9 +142,9 @@ int main(int argc, char *argv[])
         {"random    512 KiB @115200 compressed", false, 512 << 10, 115200, true},
     };
 
-    std::printf("%-38s %8s %10s %8s %6s %8s %6s %5s %5s %6s %7s %7s\n", "case", "wall s", "wire B", "bound s",
-                "ratio", "image B", "sent/B", "comp", "raw", "tx", "over/tx", "base/tx");
-    uint64_t nRawWire[2] = {0, 0};   // bitstream raw wire bytes, per size
+    std::printf("%-38s %8s %10s %8s %6s %8s %6s %5s %5s %6s %7s %7s\n", "case", "wall s", "wire B", "bound s", "ratio",
+                "image B", "sent/B", "comp", "raw", "tx", "over/tx", "base/tx");
+    uint64_t nRawWire[2] = {0, 0}; // bitstream raw wire bytes, per size
     uint64_t nCompWire[2] = {0, 0};
     int nFailures = 0;
     for (const Case &c : cases) {
@@ -175,9 +175,8 @@ int main(int argc, char *argv[])
         std::printf("%-38s %8.2f %10llu %8.2f %6.3f %8llu %6.3f %5u %5u %6u %7.0f %7.0f\n", c.sName, dWall,
                     (unsigned long long)nWire, dBound, dBound > 0 ? dWall / dBound : 0.0,
                     (unsigned long long)j.nImageBytes,
-                    j.nImageBytes ? double(j.nWireBytesSent) / double(j.nImageBytes) : 0.0,
-                    j.nBlocksCompressed, j.nBlocksRaw, j.nTransactions,
-                    j.nTransactions ? (dWall - dBound) * 1e6 / j.nTransactions : 0.0,
+                    j.nImageBytes ? double(j.nWireBytesSent) / double(j.nImageBytes) : 0.0, j.nBlocksCompressed,
+                    j.nBlocksRaw, j.nTransactions, j.nTransactions ? (dWall - dBound) * 1e6 / j.nTransactions : 0.0,
                     f.nTransactions ? f.nElapsedMs * 1e3 / f.nTransactions : 0.0);
         std::fflush(stdout);
         if (c.bBitstream) {

@@ -8,8 +8,7 @@
 
 using namespace MonitorObjects;
 
-FWInfoFlash::FWInfoFlash(TBootMonitorLink *pLink)
-    : m_pLink(pLink)
+FWInfoFlash::FWInfoFlash(TBootMonitorLink *pLink) : m_pLink(pLink)
 {
 }
 

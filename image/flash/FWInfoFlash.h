@@ -17,7 +17,7 @@ public:
     int readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest) override;
 
 private:
-    TBootMonitorLink *m_pLink;   // not owned
+    TBootMonitorLink *m_pLink; // not owned
 };
 
 #endif

@@ -26,16 +26,17 @@ private:
         QFile ts(sTs);
         if (!ts.open(QIODevice::WriteOnly))
             return false;
-        ts.write(QStringLiteral(
-                     "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE TS>\n"
-                     "<TS version=\"2.1\"><context><name>MainWidget</name>\n"
-                     "<message><source>%1</source><translation>from %2 V%3</translation></message>\n"
-                     "</context></TS>\n").arg(QLatin1String(sTitle), sBaseName, QStringLiteral("%1")).toUtf8());
+        ts.write(QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE TS>\n"
+                                "<TS version=\"2.1\"><context><name>MainWidget</name>\n"
+                                "<message><source>%1</source><translation>from %2 V%3</translation></message>\n"
+                                "</context></TS>\n")
+                     .arg(QLatin1String(sTitle), sBaseName, QStringLiteral("%1"))
+                     .toUtf8());
         ts.close();
         QProcess lrelease;
         lrelease.start(QStringLiteral(SERVOPROG_LRELEASE),
-                       { QStringLiteral("-silent"), sTs, QStringLiteral("-qm"),
-                         sDir + QLatin1Char('/') + sBaseName + QStringLiteral(".qm") });
+                       {QStringLiteral("-silent"), sTs, QStringLiteral("-qm"),
+                        sDir + QLatin1Char('/') + sBaseName + QStringLiteral(".qm")});
         return lrelease.waitForFinished(60000) && lrelease.exitCode() == 0;
     }
 
@@ -63,16 +64,10 @@ private:
     }
 
     // The window title as the loaded translation renders it.
-    static QString translatedTitle()
-    {
-        return QCoreApplication::translate("MainWidget", sTitle);
-    }
+    static QString translatedTitle() { return QCoreApplication::translate("MainWidget", sTitle); }
 
 private slots:
-    void initTestCase()
-    {
-        QVERIFY(tmp.isValid());
-    }
+    void initTestCase() { QVERIFY(tmp.isValid()); }
 
     void language_data()
     {
@@ -82,16 +77,16 @@ private slots:
 
         const QString de = QStringLiteral("de_DE");
         QTest::newRow("system locale") << QStringList() << de << de;
-        QTest::newRow("-l en on a German system") << QStringList{ "-l", "en" } << de << "en";
-        QTest::newRow("--language=") << QStringList{ "--language=fr" } << de << "fr";
-        QTest::newRow("empty --language=") << QStringList{ "--language=" } << de << "";
-        QTest::newRow("trailing -l") << QStringList{ "-S", "a.hex", "-l" } << de << de;
-        QTest::newRow("-l first wins") << QStringList{ "-l", "en", "--language=fr" } << de << "en";
-        QTest::newRow("--language= first wins") << QStringList{ "--language=fr", "-l", "en" } << de << "fr";
-        QTest::newRow("-l value looking like an option") << QStringList{ "-l", "-S" } << de << "-S";
-        QTest::newRow("options between") << QStringList{ "-P", "COM3", "-B", "mon", "-l", "it" } << de << "it";
-        QTest::newRow("-l is case-sensitive") << QStringList{ "-L", "en", "--Language=fr" } << de << de;
-        QTest::newRow("--language without =") << QStringList{ "--language", "en" } << de << de;
+        QTest::newRow("-l en on a German system") << QStringList{"-l", "en"} << de << "en";
+        QTest::newRow("--language=") << QStringList{"--language=fr"} << de << "fr";
+        QTest::newRow("empty --language=") << QStringList{"--language="} << de << "";
+        QTest::newRow("trailing -l") << QStringList{"-S", "a.hex", "-l"} << de << de;
+        QTest::newRow("-l first wins") << QStringList{"-l", "en", "--language=fr"} << de << "en";
+        QTest::newRow("--language= first wins") << QStringList{"--language=fr", "-l", "en"} << de << "fr";
+        QTest::newRow("-l value looking like an option") << QStringList{"-l", "-S"} << de << "-S";
+        QTest::newRow("options between") << QStringList{"-P", "COM3", "-B", "mon", "-l", "it"} << de << "it";
+        QTest::newRow("-l is case-sensitive") << QStringList{"-L", "en", "--Language=fr"} << de << de;
+        QTest::newRow("--language without =") << QStringList{"--language", "en"} << de << de;
     }
 
     void language()
@@ -113,12 +108,18 @@ private slots:
         QTest::addColumn<QString>("language");
         QTest::addColumn<QString>("loaded"); // empty: nothing loaded
 
-        QTest::newRow("exact locale file") << QStringList{ "servoprog_de_DE", "servoprog_de" } << "de_DE" << "servoprog_de_DE";
-        QTest::newRow("language file serves the locale") << QStringList{ "servoprog_de" } << "de_DE" << "servoprog_de";
-        QTest::newRow("english asked, only german there") << QStringList{ "servoprog_de" } << "en" << "";
-        QTest::newRow("english asked and there") << QStringList{ "servoprog_de", "servoprog_en" } << "en" << "servoprog_en";
-        QTest::newRow("empty language falls back to the base name") << QStringList{ "servoprog" } << "" << "servoprog";
-        QTest::newRow("other program's file is not taken") << QStringList{ "servoprog-cli_de" } << "de" << "";
+        QTest::newRow("exact locale file") << QStringList{"servoprog_de_DE", "servoprog_de"} << "de_DE"
+                                           << "servoprog_de_DE";
+        QTest::newRow("language file serves the locale") << QStringList{"servoprog_de"} << "de_DE"
+                                                         << "servoprog_de";
+        QTest::newRow("english asked, only german there") << QStringList{"servoprog_de"} << "en"
+                                                          << "";
+        QTest::newRow("english asked and there") << QStringList{"servoprog_de", "servoprog_en"} << "en"
+                                                 << "servoprog_en";
+        QTest::newRow("empty language falls back to the base name") << QStringList{"servoprog"} << ""
+                                                                    << "servoprog";
+        QTest::newRow("other program's file is not taken") << QStringList{"servoprog-cli_de"} << "de"
+                                                           << "";
     }
 
     void loadedFile()
@@ -129,13 +130,13 @@ private slots:
 
         QTemporaryDir dir(tmp.path() + QStringLiteral("/case-XXXXXX"));
         QVERIFY(dir.isValid());
-        for (const QString &sBase : available + QStringList{ "earlier" })
+        for (const QString &sBase : available + QStringList{"earlier"})
             QVERIFY2(makeQm(dir.path(), sBase), qPrintable(sBase));
         // A load that fails must not leave an earlier translation installed.
-        QVERIFY(installAppTranslation(QStringLiteral("earlier"), { dir.path() }));
+        QVERIFY(installAppTranslation(QStringLiteral("earlier"), {dir.path()}));
 
-        const bool bLoaded = installAppTranslation(
-                translationFileName(QStringLiteral("/somewhere/servoprog"), language), { dir.path() });
+        const bool bLoaded =
+            installAppTranslation(translationFileName(QStringLiteral("/somewhere/servoprog"), language), {dir.path()});
         QCOMPARE(bLoaded, !loaded.isEmpty());
         if (bLoaded) {
             QCOMPARE(appTranslator().filePath(), dir.path() + QLatin1Char('/') + loaded + QStringLiteral(".qm"));
@@ -156,14 +157,17 @@ private slots:
         QTest::addColumn<QString>("expectedTitle");
 
         const QString english = QStringLiteral("Programming tool AC Servo Drive V0.0.6 beta02");
-        QTest::newRow("renamed, -l de") << "drive-flasher" << QStringList{ "-l", "de" } << "C"
-                                        << "drive-flasher_de" << "from drive-flasher_de V0.0.6 beta02";
+        QTest::newRow("renamed, -l de") << "drive-flasher" << QStringList{"-l", "de"} << "C"
+                                        << "drive-flasher_de"
+                                        << "from drive-flasher_de V0.0.6 beta02";
         QTest::newRow("renamed, German locale") << "drive-flasher" << QStringList() << "de_DE.UTF-8"
-                                                << "drive-flasher_de" << "from drive-flasher_de V0.0.6 beta02";
-        QTest::newRow("renamed, --language=en") << "drive-flasher" << QStringList{ "--language=en" } << "de_DE.UTF-8"
+                                                << "drive-flasher_de"
+                                                << "from drive-flasher_de V0.0.6 beta02";
+        QTest::newRow("renamed, --language=en") << "drive-flasher" << QStringList{"--language=en"} << "de_DE.UTF-8"
                                                 << "" << english;
-        QTest::newRow("suffix after a dot, -l de") << "drive-flasher.bin" << QStringList{ "-l", "de" } << "C"
-                                                   << "drive-flasher_de" << "from drive-flasher_de V0.0.6 beta02";
+        QTest::newRow("suffix after a dot, -l de") << "drive-flasher.bin" << QStringList{"-l", "de"} << "C"
+                                                   << "drive-flasher_de"
+                                                   << "from drive-flasher_de V0.0.6 beta02";
     }
 
     void realProgram()
@@ -179,11 +183,12 @@ private slots:
         const QString sProgram = dir.path() + QLatin1Char('/') + programName;
         QVERIFY(QFile::copy(QStringLiteral(SERVOPROG_PROGRAM), sProgram));
         QVERIFY(QFile::setPermissions(sProgram, QFile::permissions(sProgram) | QFileDevice::ExeOwner));
-        for (const char *sBase : { "servoprog_de", "drive-flasher_de" })
+        for (const char *sBase : {"servoprog_de", "drive-flasher_de"})
             QVERIFY(makeQm(dir.path(), QLatin1String(sBase)));
 
         const QString sErr = runProgram(sProgram, args, dir.path() + QStringLiteral("/shot.png"), localeEnv);
-        QVERIFY2(!sErr.startsWith(QLatin1String("failed")) && !sErr.startsWith(QLatin1String("did not")), qPrintable(sErr));
+        QVERIFY2(!sErr.startsWith(QLatin1String("failed")) && !sErr.startsWith(QLatin1String("did not")),
+                 qPrintable(sErr));
         if (expectedQm.isEmpty())
             QVERIFY2(sErr.contains(QStringLiteral(": none\n")), qPrintable(sErr));
         else
@@ -199,12 +204,13 @@ private slots:
     {
         const QString sProgram = QStringLiteral(SERVOPROG_PROGRAM);
         const QString sShot = tmp.filePath(QStringLiteral("shipped.png"));
-        QString sErr = runProgram(sProgram, { QStringLiteral("-l"), QStringLiteral("de"), QStringLiteral("--language=fr") }, sShot, "C");
+        QString sErr = runProgram(
+            sProgram, {QStringLiteral("-l"), QStringLiteral("de"), QStringLiteral("--language=fr")}, sShot, "C");
         QVERIFY2(!sErr.startsWith(QLatin1String("failed")), qPrintable(sErr));
         QVERIFY2(sErr.contains(QStringLiteral("window \"Programmierwerkzeug AC-Servoantrieb V0.0.6 beta02\" saved")),
                  qPrintable(sErr));
         QVERIFY2(!sErr.contains(QStringLiteral("dialog \"")), qPrintable(sErr));
-        sErr = runProgram(sProgram, { QStringLiteral("--bogus") }, sShot, "C");
+        sErr = runProgram(sProgram, {QStringLiteral("--bogus")}, sShot, "C");
         QVERIFY2(sErr.contains(QStringLiteral("dialog \"Error\" is open")), qPrintable(sErr));
     }
 };

@@ -31,7 +31,7 @@ static QList<TsMessage> readTs(const QString &sPath, bool *pOk)
         if (xml.name() == QLatin1String("name")) {
             sContext = xml.readElementText();
         } else if (xml.name() == QLatin1String("source")) {
-            current = TsMessage{ sContext, xml.readElementText(), QString(), false };
+            current = TsMessage{sContext, xml.readElementText(), QString(), false};
         } else if (xml.name() == QLatin1String("translation")) {
             current.bUnfinished = xml.attributes().value(QLatin1String("type")) == QLatin1String("unfinished");
             current.sTranslation = xml.readElementText();
@@ -67,9 +67,10 @@ private slots:
             const QByteArray where = (m.sContext + QStringLiteral(": ") + m.sSource).toUtf8();
             QVERIFY2(!m.bUnfinished && !m.sTranslation.isEmpty(), where.constData());
             QVERIFY2(placeholders(m.sSource) == placeholders(m.sTranslation), where.constData());
-            for (QLatin1Char c : { QLatin1Char('\n'), QLatin1Char('\t') })
+            for (QLatin1Char c : {QLatin1Char('\n'), QLatin1Char('\t')})
                 QVERIFY2(m.sSource.count(c) == m.sTranslation.count(c), where.constData());
-            QVERIFY2(m.sSource.startsWith(QLatin1String("<html>")) == m.sTranslation.startsWith(QLatin1String("<html>")),
+            QVERIFY2(m.sSource.startsWith(QLatin1String("<html>"))
+                         == m.sTranslation.startsWith(QLatin1String("<html>")),
                      where.constData());
         }
     }
@@ -83,9 +84,9 @@ private slots:
         QProcess lupdate;
         lupdate.setProcessChannelMode(QProcess::MergedChannels);
         lupdate.start(QStringLiteral(SERVOPROG_LUPDATE),
-                      { QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
-                        QStringLiteral(SERVOPROG_SOURCE_DIR "/ui"), QStringLiteral(SERVOPROG_SOURCE_DIR "/worker"),
-                        QStringLiteral("-ts"), sFresh });
+                      {QStringLiteral("-silent"), QStringLiteral("-locations"), QStringLiteral("none"),
+                       QStringLiteral(SERVOPROG_SOURCE_DIR "/ui"), QStringLiteral(SERVOPROG_SOURCE_DIR "/worker"),
+                       QStringLiteral("-ts"), sFresh});
         QVERIFY(lupdate.waitForFinished(120000));
         QVERIFY2(lupdate.exitCode() == 0, lupdate.readAll().constData());
 

@@ -96,7 +96,8 @@ QString objectText(const SimDrive::LogEntry &entry)
 {
     if (entry.sService == QLatin1String("ident"))
         return QStringLiteral("-");
-    return QStringLiteral("%1.%2").arg(QString::number(entry.nIndex, 16).toUpper().rightJustified(4, QLatin1Char('0')))
+    return QStringLiteral("%1.%2")
+        .arg(QString::number(entry.nIndex, 16).toUpper().rightJustified(4, QLatin1Char('0')))
         .arg(entry.nSubindex);
 }
 
@@ -110,8 +111,9 @@ struct TraceLine
 
 bool parseTrace(const QString &sPath, QList<TraceLine> &lines)
 {
-    static const QRegularExpression format(QStringLiteral(
-        "^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z (\\S+) (read|write|ident) (\\S+) len=(\\d+) status=(-?\\d+) rtt_us=\\d+$"));
+    static const QRegularExpression format(
+        QStringLiteral("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z (\\S+) (read|write|ident) (\\S+) "
+                       "len=(\\d+) status=(-?\\d+) rtt_us=\\d+$"));
     const QStringList text = QString::fromUtf8(fileBytes(sPath)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     for (const QString &sLine : text) {
         const QRegularExpressionMatch m = format.match(sLine);
@@ -124,13 +126,14 @@ bool parseTrace(const QString &sPath, QList<TraceLine> &lines)
     return true;
 }
 
-#define VERIFY_EXIT(result, nExpected)                                                                             \
-    do {                                                                                                           \
-        QVERIFY2(!(result).bCrashed, qPrintable((result).sErr));                                                   \
-        QVERIFY2((result).nExit == (nExpected), qPrintable(QStringLiteral("exit %1, expected %2\nstdout:\n%3\nstderr:\n%4") \
-                                                               .arg((result).nExit)                                 \
-                                                               .arg(nExpected)                                      \
-                                                               .arg((result).sOut, (result).sErr)));                \
+#define VERIFY_EXIT(result, nExpected)                                                       \
+    do {                                                                                     \
+        QVERIFY2(!(result).bCrashed, qPrintable((result).sErr));                             \
+        QVERIFY2((result).nExit == (nExpected),                                              \
+                 qPrintable(QStringLiteral("exit %1, expected %2\nstdout:\n%3\nstderr:\n%4") \
+                                .arg((result).nExit)                                         \
+                                .arg(nExpected)                                              \
+                                .arg((result).sOut, (result).sErr)));                        \
     } while (0)
 
 } // namespace
@@ -243,16 +246,20 @@ void TestCliLine::usageErrors_data()
 {
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("expectedError");
-    QTest::newRow("port twice") << QStringList{"program", "--port", "/dev/null", "--port", "/dev/null", "--flash0", "x.hex"}
+    QTest::newRow("port twice") << QStringList{"program",   "--port",   "/dev/null", "--port",
+                                               "/dev/null", "--flash0", "x.hex"}
                                 << "port /dev/null given more than once";
-    QTest::newRow("read on two drives")
-        << QStringList{"read", "--port", "/dev/null", "--port", "/dev/zero", "--flash0", "out.srec"} << "give exactly one --port";
-    QTest::newRow("missing ports file")
-        << QStringList{"erase", "--ports-from", "/nonexistent/ports", "--flash0"} << "--ports-from: /nonexistent/ports";
+    QTest::newRow("read on two drives") << QStringList{"read",      "--port",   "/dev/null", "--port",
+                                                       "/dev/zero", "--flash0", "out.srec"}
+                                        << "give exactly one --port";
+    QTest::newRow("missing ports file") << QStringList{"erase", "--ports-from", "/nonexistent/ports", "--flash0"}
+                                        << "--ports-from: /nonexistent/ports";
     QTest::newRow("ports file without ports")
-        << QStringList{"erase", "--ports-from", path(QStringLiteral("no-ports.txt")), "--flash0"} << "--port DEV is required";
-    QTest::newRow("too many retries")
-        << QStringList{"program", "--port", "/dev/null", "--retries", "11", "--flash0", "x.hex"} << "--retries: '11'";
+        << QStringList{"erase", "--ports-from", path(QStringLiteral("no-ports.txt")), "--flash0"}
+        << "--port DEV is required";
+    QTest::newRow("too many retries") << QStringList{"program", "--port",   "/dev/null", "--retries",
+                                                     "11",      "--flash0", "x.hex"}
+                                      << "--retries: '11'";
 }
 
 void TestCliLine::usageErrors()
@@ -280,7 +287,8 @@ void TestCliLine::parallelDrives()
     for (int i = 0; i < 3; ++i) {
         QStringList extra;
         if (i == 1)
-            extra = unplug ? QStringList{"--throttle"} : QStringList{"--fault", QStringLiteral("silent:%1").arg(m_nRequests / 2)};
+            extra = unplug ? QStringList{"--throttle"}
+                           : QStringList{"--fault", QStringLiteral("silent:%1").arg(m_nRequests / 2)};
         QVERIFY2(startDrive(drives[i], extra), qPrintable(drives[i].errorString()));
     }
     const QString sReport = path(QStringLiteral("line-%1.json").arg(QTest::currentDataTag()).replace(' ', '-'));
@@ -291,7 +299,9 @@ void TestCliLine::parallelDrives()
         const QString sPorts = path(QStringLiteral("ports.txt"));
         QFile ports(sPorts);
         QVERIFY(ports.open(QIODevice::WriteOnly | QIODevice::Text));
-        ports.write(QStringLiteral("# bench 2\n\n  %1   # middle\n%2\n").arg(drives[1].portName(), drives[2].portName()).toUtf8());
+        ports.write(QStringLiteral("# bench 2\n\n  %1   # middle\n%2\n")
+                        .arg(drives[1].portName(), drives[2].portName())
+                        .toUtf8());
         ports.close();
         portArgs << "--ports-from" << sPorts;
     } else {
@@ -315,9 +325,12 @@ void TestCliLine::parallelDrives()
         QVERIFY(drives[i].stop());
 
     // The table: one row per drive, in the order given.
-    const QStringList table = result.sOut.mid(result.sOut.lastIndexOf(QStringLiteral("\nPort "))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    const QStringList table = result.sOut.mid(result.sOut.lastIndexOf(QStringLiteral("\nPort ")))
+                                  .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(table.size(), 4);
-    QVERIFY2(table.at(0).contains(QRegularExpression(QStringLiteral("^Port +Result +Written +On wire +Time +Message$"))), qPrintable(table.at(0)));
+    QVERIFY2(
+        table.at(0).contains(QRegularExpression(QStringLiteral("^Port +Result +Written +On wire +Time +Message$"))),
+        qPrintable(table.at(0)));
     for (int i = 0; i < 3; ++i) {
         const QString sExpected = i == 1 ? QStringLiteral("FAILED") : QStringLiteral("ok");
         QVERIFY2(table.at(i + 1).startsWith(drives[i].portName() + QLatin1Char(' ')), qPrintable(table.at(i + 1)));
@@ -350,7 +363,8 @@ void TestCliLine::parallelDrives()
             QCOMPARE(record.value("statusCode").toInt(-1), 0);
             QCOMPARE(record.value("retries").toInt(-1), 0);
             QCOMPARE(record.value("sectorsErased").toInt(), int(drives[i].erasedSectors(0).size()));
-            QCOMPARE(record.value("blocksCompressed").toInt(), drives[i].commandCount(QStringLiteral("flash-decompress")));
+            QCOMPARE(record.value("blocksCompressed").toInt(),
+                     drives[i].commandCount(QStringLiteral("flash-decompress")));
             QCOMPARE(record.value("blocksRaw").toInt() + record.value("blocksCompressed").toInt(),
                      drives[i].commandCount(QStringLiteral("flash-program")));
             QCOMPARE(record.value("blocksSkipped").toInt(), 1);
@@ -391,8 +405,8 @@ void TestCliLine::parallelDrives()
 
 void TestCliLine::retryPolicy_data()
 {
-    QTest::addColumn<QString>("fault");       // kind, the request is chosen below
-    QTest::addColumn<int>("which");           // 0 data piece, 1 program command, 2 erase command, 3 status read
+    QTest::addColumn<QString>("fault"); // kind, the request is chosen below
+    QTest::addColumn<int>("which");     // 0 data piece, 1 program command, 2 erase command, 3 status read
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exit");
     QTest::addColumn<int>("retries");
@@ -412,14 +426,19 @@ void TestCliLine::retryPolicy()
     QFETCH(QStringList, options);
     QFETCH(int, exit);
     QFETCH(int, retries);
-    const int nTarget = which == 0 ? m_nFirstPiece : which == 1 ? m_nFirstProgram : which == 2 ? m_nFirstErase : m_nFirstVerifyRead;
+    const int nTarget = which == 0   ? m_nFirstPiece
+                        : which == 1 ? m_nFirstProgram
+                        : which == 2 ? m_nFirstErase
+                                     : m_nFirstVerifyRead;
 
     SimDrive drive;
-    QVERIFY2(startDrive(drive, {"--fault", QStringLiteral("%1:%2").arg(fault).arg(nTarget)}), qPrintable(drive.errorString()));
+    QVERIFY2(startDrive(drive, {"--fault", QStringLiteral("%1:%2").arg(fault).arg(nTarget)}),
+             qPrintable(drive.errorString()));
     const QString sReport = path(QStringLiteral("retry.json"));
     QFile::remove(sReport);
-    const Result result = runCli(QStringList{"program", "--port", drive.portName(), "--boot", "mon", "--report", sReport,
-                                             "--flash0", m_sImage} + options);
+    const Result result = runCli(
+        QStringList{"program", "--port", drive.portName(), "--boot", "mon", "--report", sReport, "--flash0", m_sImage}
+        + options);
     VERIFY_EXIT(result, exit);
     QVERIFY(drive.stop());
 
@@ -447,7 +466,8 @@ void TestCliLine::retryPolicy()
         // Sent once: nothing was written to the command object after it.
         for (int k = nTarget; k < entries.size(); ++k)
             QVERIFY2(!(entries.at(k).sService == QLatin1String("write") && entries.at(k).nIndex == 0x5E10
-                       && entries.at(k).nSubindex == 1), qPrintable(entries.at(k).sLine));
+                       && entries.at(k).nSubindex == 1),
+                     qPrintable(entries.at(k).sLine));
         if (which == 0)
             QCOMPARE(entries.size(), qsizetype(nTarget));
     }
@@ -479,7 +499,8 @@ void TestCliLine::interruptCancelsEveryDrive()
     QCOMPARE(records.size(), 2);
     for (int i = 0; i < 2; ++i) {
         QCOMPARE(records.at(i).toObject().value("result").toString(), QStringLiteral("cancelled"));
-        QVERIFY2(result.sOut.contains(QRegularExpression(QStringLiteral("\n%1 +cancelled ").arg(QRegularExpression::escape(drives[i].portName())))),
+        QVERIFY2(result.sOut.contains(QRegularExpression(
+                     QStringLiteral("\n%1 +cancelled ").arg(QRegularExpression::escape(drives[i].portName())))),
                  qPrintable(result.sOut));
         QVERIFY(drives[i].stop());
     }

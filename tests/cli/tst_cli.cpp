@@ -4,8 +4,8 @@
 
 #include "SimDrive.h"
 
-#include <QDir>
 #include <QCryptographicHash>
+#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QFile>
@@ -86,14 +86,14 @@ bool writeText(const QString &sPath, const QByteArray &text)
     return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
 }
 
-#define VERIFY_RESULT(result, nExpected)                                                                         \
-    do {                                                                                                         \
-        QVERIFY2(!(result).bCrashed, qPrintable((result).sErr));                                                 \
-        QVERIFY2((result).nExit == (nExpected),                                                                  \
-                 qPrintable(QStringLiteral("exit %1, expected %2\nstdout:\n%3\nstderr:\n%4")                     \
-                                .arg((result).nExit)                                                             \
-                                .arg(nExpected)                                                                  \
-                                .arg((result).sOut, (result).sErr)));                                            \
+#define VERIFY_RESULT(result, nExpected)                                                     \
+    do {                                                                                     \
+        QVERIFY2(!(result).bCrashed, qPrintable((result).sErr));                             \
+        QVERIFY2((result).nExit == (nExpected),                                              \
+                 qPrintable(QStringLiteral("exit %1, expected %2\nstdout:\n%3\nstderr:\n%4") \
+                                .arg((result).nExit)                                         \
+                                .arg(nExpected)                                              \
+                                .arg((result).sOut, (result).sErr)));                        \
     } while (0)
 
 // What is at a path, without following a link: the kind, a link's target, a
@@ -111,7 +111,8 @@ QString describeEntry(const QString &sPath)
         return QStringLiteral("fifo");
     if (S_ISCHR(status.st_mode))
         return QStringLiteral("device %1").arg(quint64(status.st_rdev));
-    return QStringLiteral("file ") + QString::fromLatin1(QCryptographicHash::hash(fileBytes(sPath), QCryptographicHash::Sha1).toHex());
+    return QStringLiteral("file ")
+           + QString::fromLatin1(QCryptographicHash::hash(fileBytes(sPath), QCryptographicHash::Sha1).toHex());
 }
 
 QMap<QString, QString> describeFolder(const QString &sFolder)
@@ -206,7 +207,7 @@ private slots:
 private:
     QTemporaryDir m_dir;
     QString path(const QString &sName) const { return m_dir.filePath(sName); }
-    QByteArray m_firmware;   // the bytes of mistakes/fw.hex at kFirmwareBase
+    QByteArray m_firmware; // the bytes of mistakes/fw.hex at kFirmwareBase
 };
 
 void TestCli::initTestCase()
@@ -236,24 +237,30 @@ void TestCli::initTestCase()
 
 void TestCli::imageInfoAndConvert_data()
 {
-    QTest::addColumn<QStringList>("srecCatArgs");   // makes the input file
-    QTest::addColumn<QString>("format");            // srecord's name of the input format
+    QTest::addColumn<QStringList>("srecCatArgs"); // makes the input file
+    QTest::addColumn<QString>("format");          // srecord's name of the input format
     QTest::addColumn<QString>("lowest");
     QTest::addColumn<QString>("highest");
 
     // Data near the top of the 32-bit space, far outside the 8 MiB window
     // the window program examines files with.
-    QTest::newRow("hex near 4 GiB")
-        << QStringList{"-generate", "0xFFFE0000", "0xFFFE3000", "-repeat-string", "servo drive ",
-                       "-generate", "0xFFFFFF00", "0xFFFFFFFF", "-repeat-data", "1", "2", "3", "-o", "IN", "-intel"}
-        << "-intel" << "0xfffe0000" << "0xfffffffe";
+    QTest::newRow("hex near 4 GiB") << QStringList{"-generate",    "0xFFFE0000", "0xFFFE3000", "-repeat-string",
+                                                   "servo drive ", "-generate",  "0xFFFFFF00", "0xFFFFFFFF",
+                                                   "-repeat-data", "1",          "2",          "3",
+                                                   "-o",           "IN",         "-intel"}
+                                    << "-intel"
+                                    << "0xfffe0000"
+                                    << "0xfffffffe";
     QTest::newRow("srec S3 at 3 GiB with a 1 MiB gap")
-        << QStringList{"-generate", "0xC0000000", "0xC0000100", "-repeat-data", "4", "5",
-                       "-generate", "0xC0100000", "0xC0100011", "-constant", "0x00", "-o", "IN"}
-        << "" << "0xc0000000" << "0xc0100010";
+        << QStringList{"-generate",  "0xC0000000", "0xC0000100", "-repeat-data", "4",  "5", "-generate",
+                       "0xC0100000", "0xC0100011", "-constant",  "0x00",         "-o", "IN"}
+        << ""
+        << "0xc0000000"
+        << "0xc0100010";
     QTest::newRow("srec S1 low addresses")
-        << QStringList{"-generate", "0x10", "0x95", "-repeat-data", "1", "2", "3", "-o", "IN"}
-        << "" << "0x10" << "0x94";
+        << QStringList{"-generate", "0x10", "0x95", "-repeat-data", "1", "2", "3", "-o", "IN"} << ""
+        << "0x10"
+        << "0x94";
 }
 
 void TestCli::imageInfoAndConvert()
@@ -263,7 +270,8 @@ void TestCli::imageInfoAndConvert()
     QFETCH(QString, lowest);
     QFETCH(QString, highest);
 
-    const QString sIn = path(QStringLiteral("in-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString sIn =
+        path(QStringLiteral("in-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     const QString sOut = sIn + QStringLiteral(".out.srec");
     srecCatArgs.replaceInStrings(QRegularExpression(QStringLiteral("^IN$")), sIn);
     QString sErr;
@@ -271,8 +279,10 @@ void TestCli::imageInfoAndConvert()
 
     const Result info = runCli({QStringLiteral("info"), sIn});
     VERIFY_RESULT(info, 0);
-    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Lowest:\\s+%1\\n").arg(lowest))), qPrintable(info.sOut));
-    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Highest:\\s+%1\\n").arg(highest))), qPrintable(info.sOut));
+    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Lowest:\\s+%1\\n").arg(lowest))),
+             qPrintable(info.sOut));
+    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Highest:\\s+%1\\n").arg(highest))),
+             qPrintable(info.sOut));
     QVERIFY(info.sOut.contains(format.isEmpty() ? QStringLiteral("S-record") : QStringLiteral("Intel HEX")));
 
     const Result convert = runCli({QStringLiteral("convert"), sIn, sOut});
@@ -296,23 +306,20 @@ void TestCli::imageInfoAndConvert()
 
 void TestCli::convertRefused_data()
 {
-    QTest::addColumn<QByteArray>("content");       // empty: made by srec_cat (see below)
-    QTest::addColumn<QString>("expectedError");    // exact text expected on stderr
+    QTest::addColumn<QByteArray>("content");    // empty: made by srec_cat (see below)
+    QTest::addColumn<QString>("expectedError"); // exact text expected on stderr
 
     QTest::newRow("extent above 256 MiB") << QByteArray() << QString("more than the 256 MiB");
-    QTest::newRow("hex checksum")
-        << QByteArray(":0400000001020304F2\n:0400040001020304ED\n:00000001FF\n")
-        << QString("hex2bin error: crc checksum error\n");
-    QTest::newRow("hex segment record")
-        << QByteArray(":0400000001020304F2\n:020000021000EC\n:00000001FF\n")
-        << QString("hex2bin error: extended segment address record not supported\n");
-    QTest::newRow("srec S4 record")
-        << QByteArray("S00600004844521B\nS107000001020304EE\nS4030000FC\n")
-        << QString("srec2bin error: unknown record type S4");
-    QTest::newRow("srec checksum")
-        << QByteArray("S00600004844521B\nS107000001020304EF\nS9030000FC\n")
-        << QString("srec2bin error: checksum error\n");
-    QTest::newRow("not an image") << QByteArray("hello, world\n") << QString("neither an Intel HEX nor an S-record file");
+    QTest::newRow("hex checksum") << QByteArray(":0400000001020304F2\n:0400040001020304ED\n:00000001FF\n")
+                                  << QString("hex2bin error: crc checksum error\n");
+    QTest::newRow("hex segment record") << QByteArray(":0400000001020304F2\n:020000021000EC\n:00000001FF\n")
+                                        << QString("hex2bin error: extended segment address record not supported\n");
+    QTest::newRow("srec S4 record") << QByteArray("S00600004844521B\nS107000001020304EE\nS4030000FC\n")
+                                    << QString("srec2bin error: unknown record type S4");
+    QTest::newRow("srec checksum") << QByteArray("S00600004844521B\nS107000001020304EF\nS9030000FC\n")
+                                   << QString("srec2bin error: checksum error\n");
+    QTest::newRow("not an image") << QByteArray("hello, world\n")
+                                  << QString("neither an Intel HEX nor an S-record file");
 }
 
 void TestCli::convertRefused()
@@ -320,13 +327,13 @@ void TestCli::convertRefused()
     QFETCH(QByteArray, content);
     QFETCH(QString, expectedError);
 
-    const QString sIn = path(QStringLiteral("bad-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
+    const QString sIn =
+        path(QStringLiteral("bad-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
     const QString sOut = sIn + QStringLiteral(".srec");
     if (content.isEmpty()) {
         // Two bytes 256 MiB + 1 apart: a tiny file with a huge extent.
-        QCOMPARE(runSrecord(QStringLiteral("srec_cat"),
-                            {"-generate", "0x1000", "0x1001", "-constant", "1", "-generate", "0x10001000",
-                             "0x10001001", "-constant", "2", "-o", sIn}),
+        QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {"-generate", "0x1000", "0x1001", "-constant", "1", "-generate",
+                                                         "0x10001000", "0x10001001", "-constant", "2", "-o", sIn}),
                  0);
     } else {
         QVERIFY(writeText(sIn, content));
@@ -354,7 +361,8 @@ void TestCli::sampleImageInfo()
     const Result info = runCli({QStringLiteral("info"), QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
     VERIFY_RESULT(info, 0);
     QVERIFY2(info.sOut.contains(QStringLiteral("Lowest:   0x400000\n")), qPrintable(info.sOut));
-    QVERIFY2(info.sOut.contains(QStringLiteral("Firmware information:\n  SRV-FPGA-HW3\n  FW 2.14.0\n")), qPrintable(info.sOut));
+    QVERIFY2(info.sOut.contains(QStringLiteral("Firmware information:\n  SRV-FPGA-HW3\n  FW 2.14.0\n")),
+             qPrintable(info.sOut));
 }
 
 // ---- Command line ----------------------------------------------------------
@@ -374,19 +382,24 @@ void TestCli::usageErrors_data()
     QTest::newRow("probe without port") << QStringList{"probe"} << "--port DEV is required";
     QTest::newRow("probe odd rate") << QStringList{"probe", "--port", "/dev/null", "--baud", "12345"} << "'12345'";
     QTest::newRow("program without image") << QStringList{"program", "--port", "/dev/null"} << "--flash0 IMAGE";
-    QTest::newRow("program bad boot")
-        << QStringList{"program", "--port", "/dev/null", "--boot", "on", "--flash0", sImage} << "'on'";
-    QTest::newRow("program hex baud")
-        << QStringList{"program", "--port", "/dev/null", "--baud", "0x1C200x", "--flash0", sImage} << "'0x1C200x'";
+    QTest::newRow("program bad boot") << QStringList{"program", "--port",   "/dev/null", "--boot",
+                                                     "on",      "--flash0", sImage}
+                                      << "'on'";
+    QTest::newRow("program hex baud") << QStringList{"program",  "--port",   "/dev/null", "--baud",
+                                                     "0x1C200x", "--flash0", sImage}
+                                      << "'0x1C200x'";
     QTest::newRow("program negative wake")
-        << QStringList{"program", "--port", "/dev/null", "--wake-timeout", "-1", "--flash0", sImage} << "--wake-timeout";
-    QTest::newRow("erase both flashes")
-        << QStringList{"erase", "--port", "/dev/null", "--flash0", "--flash1"} << "exactly one of --flash0 and --flash1";
+        << QStringList{"program", "--port", "/dev/null", "--wake-timeout", "-1", "--flash0", sImage}
+        << "--wake-timeout";
+    QTest::newRow("erase both flashes") << QStringList{"erase", "--port", "/dev/null", "--flash0", "--flash1"}
+                                        << "exactly one of --flash0 and --flash1";
     QTest::newRow("erase no flash") << QStringList{"erase", "--port", "/dev/null"} << "exactly one";
-    QTest::newRow("read bad offset")
-        << QStringList{"read", "--port", "/dev/null", "--flash0", "--offset", "0x4g", "out.srec"} << "--offset";
-    QTest::newRow("read zero length")
-        << QStringList{"read", "--port", "/dev/null", "--flash1", "--length", "0", "out.srec"} << "--length";
+    QTest::newRow("read bad offset") << QStringList{"read",     "--port", "/dev/null", "--flash0",
+                                                    "--offset", "0x4g",   "out.srec"}
+                                     << "--offset";
+    QTest::newRow("read zero length") << QStringList{"read",     "--port", "/dev/null", "--flash1",
+                                                     "--length", "0",      "out.srec"}
+                                      << "--length";
     QTest::newRow("read without file") << QStringList{"read", "--port", "/dev/null", "--flash0"} << "missing argument";
     QTest::newRow("eeprom flash selector")
         << QStringList{"eeprom-erase", "--port", "/dev/null", "--flash0"} << "Unknown option 'flash0'";
@@ -408,8 +421,8 @@ void TestCli::helpPages()
 {
     const Result overview = runCli({QStringLiteral("--help")});
     VERIFY_RESULT(overview, 0);
-    const QStringList commands{"info", "convert", "ports", "probe", "program", "erase", "read",
-                               "eeprom-read", "eeprom-erase", "eeprom-write"};
+    const QStringList commands{"info",  "convert", "ports",       "probe",        "program",
+                               "erase", "read",    "eeprom-read", "eeprom-erase", "eeprom-write"};
     for (const QString &sCommand : commands) {
         QVERIFY2(overview.sOut.contains(QStringLiteral("\n  %1").arg(sCommand)), qPrintable(sCommand));
         const Result page = runCli({QStringLiteral("help"), sCommand});
@@ -434,7 +447,8 @@ void TestCli::probe_data()
 
     QTest::newRow("default rate") << QStringList{} << QStringList{} << 9600 << 115200;
     QTest::newRow("requested 460800") << QStringList{} << QStringList{"--baud", "460800"} << 9600 << 460800;
-    QTest::newRow("monitor at 57600") << QStringList{"--baud", "57600"} << QStringList{"--baud", "0x9600"} << 57600 << 38400;
+    QTest::newRow("monitor at 57600") << QStringList{"--baud", "57600"} << QStringList{"--baud", "0x9600"} << 57600
+                                      << 38400;
 }
 
 void TestCli::probe()
@@ -446,7 +460,8 @@ void TestCli::probe()
 
     SimDrive drive;
     QVERIFY2(drive.start(simArgs << QStringLiteral("--throttle")), qPrintable(drive.errorString()));
-    const Result result = runCli(QStringList{QStringLiteral("probe"), QStringLiteral("--port"), drive.portName()} + cliArgs);
+    const Result result =
+        runCli(QStringList{QStringLiteral("probe"), QStringLiteral("--port"), drive.portName()} + cliArgs);
     VERIFY_RESULT(result, 0);
     QVERIFY2(result.sOut.contains(QStringLiteral("Detected rate: %1\n").arg(detected)), qPrintable(result.sOut));
     QVERIFY2(result.sOut.contains(QStringLiteral("Working rate:  %1\n").arg(working)), qPrintable(result.sOut));
@@ -459,9 +474,8 @@ void TestCli::probeSilentLine_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("expectedError");
     QTest::newRow("probe") << QStringList{"probe"} << "Connect: Communication timeout error (driver)";
-    QTest::newRow("program, monitor")
-        << QStringList{"program", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
-        << "Connect: Communication timeout error (driver)";
+    QTest::newRow("program, monitor") << QStringList{"program", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
+                                      << "Connect: Communication timeout error (driver)";
     QTest::newRow("erase, wake time-out")
         << QStringList{"erase", "--boot", "off", "--wake-timeout", "2", "--flash1"} << "Init boot monitor";
 }
@@ -493,13 +507,14 @@ void TestCli::unreachablePort_data()
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("expectedError");
     const QString sPort = QStringLiteral("/dev/servoprog-no-such-port");
-    QTest::newRow("probe") << QStringList{"probe", "--port", sPort} << "Connect: Error initializing serial device driver";
+    QTest::newRow("probe") << QStringList{"probe", "--port", sPort}
+                           << "Connect: Error initializing serial device driver";
     QTest::newRow("program, monitor")
         << QStringList{"program", "--port", sPort, "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
         << "Connect: Error initializing serial device driver";
-    QTest::newRow("read, powered off")
-        << QStringList{"read", "--port", sPort, "--boot", "off", "--flash0", "--length", "16", "x.srec"}
-        << "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'";
+    QTest::newRow("read, powered off") << QStringList{"read",     "--port",   sPort, "--boot", "off",
+                                                      "--flash0", "--length", "16",  "x.srec"}
+                                       << "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'";
 }
 
 void TestCli::unreachablePort()
@@ -529,17 +544,18 @@ void TestCli::programAndReadBack()
     QVERIFY2(drive.start({QStringLiteral("--flash0"), sFlash}), qPrintable(drive.errorString()));
     const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
 
-    const Result program = runCli({"program", "--port", drive.portName(), "--boot", "mon", "--baud", "460800",
-                                   "--flash0", sImage});
+    const Result program =
+        runCli({"program", "--port", drive.portName(), "--boot", "mon", "--baud", "460800", "--flash0", sImage});
     VERIFY_RESULT(program, 0);
     QVERIFY2(program.sOut.contains(QStringLiteral("state: Update finished\n")), qPrintable(program.sOut));
-    QVERIFY2(program.sOut.contains(QRegularExpression(QStringLiteral("Flash0 program servo-fw-sample.hex: \\d+ bytes written, \\d+ bytes on the wire"))),
+    QVERIFY2(program.sOut.contains(QRegularExpression(
+                 QStringLiteral("Flash0 program servo-fw-sample.hex: \\d+ bytes written, \\d+ bytes on the wire"))),
              qPrintable(program.sOut));
     QVERIFY(program.sErr.indexOf(QStringLiteral("error")) < 0);
 
     const QString sBack = path(QStringLiteral("readback.srec"));
-    const Result read = runCli({"read", "--port", drive.portName(), "--boot", "mon", "--flash0", "--offset",
-                                "0x400000", "--length", "265649", sBack});
+    const Result read = runCli({"read", "--port", drive.portName(), "--boot", "mon", "--flash0", "--offset", "0x400000",
+                                "--length", "265649", sBack});
     VERIFY_RESULT(read, 0);
     // The drive's firmware information now comes from the programmed image.
     QVERIFY2(read.sOut.contains(QStringLiteral("Flash image info:\n  SRV-FPGA-HW3\n")), qPrintable(read.sOut));
@@ -553,33 +569,35 @@ void TestCli::programAndReadBack()
     QVERIFY(flash.size() >= 0x440db1);
     QCOMPARE(flash.left(0x400000).count('\xff'), 0x400000);
     const QString sFromFlash = path(QStringLiteral("flash-window.srec"));
-    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {sFlash, "-binary", "-crop", "0x400000", "0x440db1", "-o", sFromFlash}), 0);
+    QCOMPARE(
+        runSrecord(QStringLiteral("srec_cat"), {sFlash, "-binary", "-crop", "0x400000", "0x440db1", "-o", sFromFlash}),
+        0);
     QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), {sImage, QStringLiteral("-intel"), sFromFlash}, &sErr), 0);
 }
 
 void TestCli::roundTrip_data()
 {
     QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("imageArgs");   // srec_cat arguments that make IMAGE
-    QTest::addColumn<QStringList>("writeArgs");   // "PORT", "IMAGE" and "OUT" are replaced
+    QTest::addColumn<QStringList>("imageArgs"); // srec_cat arguments that make IMAGE
+    QTest::addColumn<QStringList>("writeArgs"); // "PORT", "IMAGE" and "OUT" are replaced
     QTest::addColumn<QStringList>("readArgs");
-    QTest::addColumn<QString>("summary");         // expected in the write's summary line
+    QTest::addColumn<QString>("summary"); // expected in the write's summary line
 
     QTest::newRow("flash1, powered off, uncompressed")
         << QStringList{"--powered-off"}
         << QStringList{"-generate", "0x10000", "0x14000", "-repeat-string", "extended image ", "-o", "IMAGE"}
-        << QStringList{"program", "--port", "PORT", "--boot", "off", "--wake-timeout", "20", "--no-compress",
-                       "--flash1", "IMAGE"}
-        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--offset", "0x10000", "--length",
-                       "0x4000", "OUT"}
+        << QStringList{"program",        "--port", "PORT",          "--boot",   "off",
+                       "--wake-timeout", "20",     "--no-compress", "--flash1", "IMAGE"}
+        << QStringList{"read",     "--port",  "PORT",     "--boot", "mon", "--flash1",
+                       "--offset", "0x10000", "--length", "0x4000", "OUT"}
         << "Flash1 program image.srec: 16384 bytes written";
     QTest::newRow("eeprom1, 300 bytes at 0x100")
         << QStringList{}
         << QStringList{"-generate", "0x100", "0x22C", "-repeat-string", "parameter set ", "-o", "IMAGE", "-intel"}
-        << QStringList{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom1", "--offset", "0x100",
-                       "--length", "300", "IMAGE"}
-        << QStringList{"eeprom-read", "--port", "PORT", "--boot", "mon", "--eeprom1", "--offset", "256", "--length",
-                       "0x12c", "OUT"}
+        << QStringList{"eeprom-write", "--port", "PORT",     "--boot", "mon",  "--eeprom1",
+                       "--offset",     "0x100",  "--length", "300",    "IMAGE"}
+        << QStringList{"eeprom-read", "--port", "PORT",     "--boot", "mon", "--eeprom1",
+                       "--offset",    "256",    "--length", "0x12c",  "OUT"}
         << "EEPROM1 write image.srec: 300 bytes written";
 }
 
@@ -631,9 +649,8 @@ void TestCli::progressOnTerminal()
     QVERIFY(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr) == 0);
     QProcess process;
     process.setChildProcessModifier([nSlave]() { ::dup2(nSlave, STDOUT_FILENO); });
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH),
-                  {"program", "--port", drive.portName(), "--boot", "mon", "--baud", "921600", "--flash0",
-                   QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH), {"program", "--port", drive.portName(), "--boot", "mon", "--baud",
+                                                       "921600", "--flash0", QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
     QVERIFY(process.waitForStarted(10000));
     ::close(nSlave);
     ::fcntl(nMaster, F_SETFL, ::fcntl(nMaster, F_GETFL) | O_NONBLOCK);
@@ -666,29 +683,26 @@ void TestCli::progressOnTerminal()
 void TestCli::deviceFailures_data()
 {
     QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("cliArgs");   // "PORT" and "OUT" are replaced
+    QTest::addColumn<QStringList>("cliArgs"); // "PORT" and "OUT" are replaced
     QTest::addColumn<QString>("expectedError");
 
     const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
-    QTest::newRow("verify fails")
-        << QStringList{"--fault", "verify:2"}
-        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
-        << "error: Program flash: Verify after write failed!";
-    QTest::newRow("drive goes silent")
-        << QStringList{"--fault", "silent:40"}
-        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
-        << "Communication timeout error (driver)";
-    QTest::newRow("drive busy")
-        << QStringList{"--fault", "busy:12:203"}
-        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash1", "--length", "0x20000", "OUT"}
-        << "Service cannot be carried out due to device status";
-    QTest::newRow("erase misaligned")
-        << QStringList{}
-        << QStringList{"erase", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x8000", "--length", "0x10000"}
-        << "Offset and size must be a multiple of 65536 (0x10000)";
+    QTest::newRow("verify fails") << QStringList{"--fault", "verify:2"}
+                                  << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
+                                  << "error: Program flash: Verify after write failed!";
+    QTest::newRow("drive goes silent") << QStringList{"--fault", "silent:40"}
+                                       << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
+                                       << "Communication timeout error (driver)";
+    QTest::newRow("drive busy") << QStringList{"--fault", "busy:12:203"}
+                                << QStringList{"read",     "--port",   "PORT",    "--boot", "mon",
+                                               "--flash1", "--length", "0x20000", "OUT"}
+                                << "Service cannot be carried out due to device status";
+    QTest::newRow("erase misaligned") << QStringList{}
+                                      << QStringList{"erase",    "--port",   "PORT",   "--boot",   "mon",
+                                                     "--flash0", "--offset", "0x8000", "--length", "0x10000"}
+                                      << "Offset and size must be a multiple of 65536 (0x10000)";
     QTest::newRow("missing image")
-        << QStringList{}
-        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash1", "/nonexistent/fw.hex"}
+        << QStringList{} << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash1", "/nonexistent/fw.hex"}
         << "/nonexistent/fw.hex: no such file";
 }
 
@@ -719,69 +733,96 @@ void TestCli::deviceFailures()
 // as they were (or exactly as asked), and no run waits for ever.
 void TestCli::operatorMistakes_data()
 {
-    QTest::addColumn<QStringList>("setup");    // dir:D  link:L=TARGET  portlink:L  fifo:F  fifo-reader:F  limit:KIB
+    QTest::addColumn<QStringList>("setup"); // dir:D  link:L=TARGET  portlink:L  fifo:F  fifo-reader:F  limit:KIB
     QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("args");     // PORT, PORT2 (the port spelt with ..), @NAME (a file of the row)
+    QTest::addColumn<QStringList>("args"); // PORT, PORT2 (the port spelt with ..), @NAME (a file of the row)
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("message");
-    QTest::addColumn<QString>("drive");        // untouched, unwritten (read at most) or programmed
-    QTest::addColumn<QStringList>("changed");  // files of the row the command may create or change
+    QTest::addColumn<QString>("drive");       // untouched, unwritten (read at most) or programmed
+    QTest::addColumn<QStringList>("changed"); // files of the row the command may create or change
 
     const QStringList program{"program", "--port", "PORT", "--boot", "mon", "--flash0", "@fw.hex"};
-    const QStringList read{"read", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x10000", "--length", "4096"};
+    const QStringList read{"read",     "--port",   "PORT",    "--boot",   "mon",
+                           "--flash0", "--offset", "0x10000", "--length", "4096"};
     const QStringList eeprom{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom0"};
     const QStringList none;
 
     QTest::newRow("eeprom-write a flash image") << none << none << eeprom + QStringList{"@fw.hex"} << 1
-        << "fw.hex holds 4096 data bytes beyond the end of the EEPROM (0xfff)" << "unwritten" << none;
-    QTest::newRow("eeprom-write a flash image into a given range") << none << none
-        << eeprom + QStringList{"--length", "4096", "@fw.hex"} << 1
-        << "none of its 4096 data bytes (at 0x10000..0x10fff) lies inside the EEPROM range 0x0..0xfff" << "untouched" << none;
+                                                << "fw.hex holds 4096 data bytes beyond the end of the EEPROM (0xfff)"
+                                                << "unwritten" << none;
+    QTest::newRow("eeprom-write a flash image into a given range")
+        << none << none << eeprom + QStringList{"--length", "4096", "@fw.hex"} << 1
+        << "none of its 4096 data bytes (at 0x10000..0x10fff) lies inside the EEPROM range 0x0..0xfff"
+        << "untouched" << none;
     QTest::newRow("eeprom-write past the end") << none << none << eeprom + QStringList{"@beyond.srec"} << 1
-        << "holds 256 data bytes beyond the end of the EEPROM (0xfff)" << "unwritten" << none;
+                                               << "holds 256 data bytes beyond the end of the EEPROM (0xfff)"
+                                               << "unwritten" << none;
     QTest::newRow("eeprom-write a file without data") << none << none << eeprom + QStringList{"@empty.srec"} << 1
-        << "empty.srec: the file holds no data; nothing written" << "untouched" << none;
+                                                      << "empty.srec: the file holds no data; nothing written"
+                                                      << "untouched" << none;
     QTest::newRow("report over the image") << none << none << program + QStringList{"--report", "@fw.hex"} << 2
-        << "--flash0 and --report name the same file" << "untouched" << none;
-    QTest::newRow("log over the image through a link") << QStringList{"link:fw-link.hex=fw.hex"} << none
-        << program + QStringList{"--log", "@fw-link.hex"} << 2 << "--flash0 and --log name the same file" << "untouched" << none;
-    QTest::newRow("report over the read-back, spelt with .. and a link") << QStringList{"dir:sub", "link:here=."} << none
+                                           << "--flash0 and --report name the same file"
+                                           << "untouched" << none;
+    QTest::newRow("log over the image through a link")
+        << QStringList{"link:fw-link.hex=fw.hex"} << none << program + QStringList{"--log", "@fw-link.hex"} << 2
+        << "--flash0 and --log name the same file"
+        << "untouched" << none;
+    QTest::newRow("report over the read-back, spelt with .. and a link")
+        << QStringList{"dir:sub", "link:here=."} << none
         << read + QStringList{"@out.srec", "--report", "@sub/../here/out.srec"} << 2
-        << "--report and OUT.srec name the same file" << "untouched" << none;
-    QTest::newRow("read to /dev/null") << none << none << read + QStringList{"/dev/null"} << 0 << "" << "unwritten" << none;
-    QTest::newRow("read to a FIFO with a reader") << QStringList{"fifo-reader:out.fifo"} << none
-        << read + QStringList{"@out.fifo"} << 0 << "" << "unwritten" << none;
-    QTest::newRow("read to a FIFO without a reader") << QStringList{"fifo:out.fifo"} << none
-        << read + QStringList{"@out.fifo"} << 1 << "Flash read: Writing to file" << "unwritten" << none;
+        << "--report and OUT.srec name the same file"
+        << "untouched" << none;
+    QTest::newRow("read to /dev/null") << none << none << read + QStringList{"/dev/null"} << 0 << ""
+                                       << "unwritten" << none;
+    QTest::newRow("read to a FIFO with a reader")
+        << QStringList{"fifo-reader:out.fifo"} << none << read + QStringList{"@out.fifo"} << 0 << ""
+        << "unwritten" << none;
+    QTest::newRow("read to a FIFO without a reader")
+        << QStringList{"fifo:out.fifo"} << none << read + QStringList{"@out.fifo"} << 1 << "Flash read: Writing to file"
+        << "unwritten" << none;
     QTest::newRow("read through a link") << QStringList{"dir:sub", "link:back.srec=sub/target.srec"} << none
-        << read + QStringList{"@back.srec"} << 0 << "" << "unwritten" << QStringList{"sub/target.srec"};
-    QTest::newRow("read into a directory") << QStringList{"dir:sub"} << none << read + QStringList{"@sub"} << 1
-        << "sub is a directory" << "untouched" << none;
-    QTest::newRow("read through a link into a missing folder") << QStringList{"link:back.srec=nowhere/target.srec"}
-        << none << read + QStringList{"@back.srec"} << 1 << "back.srec: cannot be created, the folder " << "untouched" << none;
+                                         << read + QStringList{"@back.srec"} << 0 << ""
+                                         << "unwritten" << QStringList{"sub/target.srec"};
+    QTest::newRow("read into a directory")
+        << QStringList{"dir:sub"} << none << read + QStringList{"@sub"} << 1 << "sub is a directory"
+        << "untouched" << none;
+    QTest::newRow("read through a link into a missing folder")
+        << QStringList{"link:back.srec=nowhere/target.srec"} << none << read + QStringList{"@back.srec"} << 1
+        << "back.srec: cannot be created, the folder "
+        << "untouched" << none;
     QTest::newRow("a FIFO as image") << QStringList{"fifo:in.fifo"} << none
-        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", "@in.fifo"} << 1
-        << "in.fifo is not a regular file (it is a FIFO" << "untouched" << none;
-    QTest::newRow("a FIFO as list of ports") << QStringList{"fifo:in.fifo"} << none
-        << QStringList{"erase", "--ports-from", "@in.fifo", "--flash0"} << 2
-        << "in.fifo is not a regular file" << "untouched" << none;
-    QTest::newRow("one port spelt with ..") << none << none
-        << program + QStringList{"--port", "PORT2"} << 2 << "given more than once (also as /dev/pts/../pts/" << "untouched" << none;
+                                     << QStringList{"program", "--port",   "PORT",    "--boot",
+                                                    "mon",     "--flash0", "@in.fifo"}
+                                     << 1 << "in.fifo is not a regular file (it is a FIFO"
+                                     << "untouched" << none;
+    QTest::newRow("a FIFO as list of ports")
+        << QStringList{"fifo:in.fifo"} << none << QStringList{"erase", "--ports-from", "@in.fifo", "--flash0"} << 2
+        << "in.fifo is not a regular file"
+        << "untouched" << none;
+    QTest::newRow("one port spelt with ..") << none << none << program + QStringList{"--port", "PORT2"} << 2
+                                            << "given more than once (also as /dev/pts/../pts/"
+                                            << "untouched" << none;
     QTest::newRow("one port through a link") << QStringList{"portlink:by-id"} << none
-        << program + QStringList{"--port", "@by-id"} << 2 << "given more than once" << "untouched" << none;
-    QTest::newRow("an empty port beside a real one") << none << none << program + QStringList{"--port", ""} << 2
-        << "--port with an empty port name" << "untouched" << none;
+                                             << program + QStringList{"--port", "@by-id"} << 2 << "given more than once"
+                                             << "untouched" << none;
+    QTest::newRow("an empty port beside a real one")
+        << none << none << program + QStringList{"--port", ""} << 2 << "--port with an empty port name"
+        << "untouched" << none;
     QTest::newRow("log to a full disk") << none << none << program + QStringList{"--log", "/dev/full"} << 1
-        << "--log: /dev/full: No space left on device" << "programmed" << none;
+                                        << "--log: /dev/full: No space left on device"
+                                        << "programmed" << none;
     QTest::newRow("report to a full disk") << none << none << program + QStringList{"--report", "/dev/full"} << 1
-        << "--report: /dev/full: No space left on device" << "programmed" << none;
-    QTest::newRow("log under a file-size limit") << QStringList{"limit:1"} << none
-        << program + QStringList{"--log", "@run.log"} << 1 << "run.log: File too large" << "programmed"
-        << QStringList{"run.log"};
+                                           << "--report: /dev/full: No space left on device"
+                                           << "programmed" << none;
+    QTest::newRow("log under a file-size limit")
+        << QStringList{"limit:1"} << none << program + QStringList{"--log", "@run.log"} << 1
+        << "run.log: File too large"
+        << "programmed" << QStringList{"run.log"};
     // The drive answers only at the last rate of the scan: Ctrl-C comes
     // while the tool looks for it.
     QTest::newRow("cancel during the rate scan") << QStringList{"interrupt"} << QStringList{"--baud", "921600"}
-        << program << 1 << "error: Erase flash: Canceled from user!" << "unwritten" << none;
+                                                 << program << 1 << "error: Erase flash: Canceled from user!"
+                                                 << "unwritten" << none;
 }
 
 void TestCli::operatorMistakes()
@@ -821,7 +862,8 @@ void TestCli::operatorMistakes()
         if (sWhat == QLatin1String("dir")) {
             QVERIFY(QDir(sDir).mkpath(sArg));
         } else if (sWhat == QLatin1String("link")) {
-            QVERIFY(QFile::link(sArg.section(QLatin1Char('='), 1), rowDir.filePath(sArg.section(QLatin1Char('='), 0, 0))));
+            QVERIFY(
+                QFile::link(sArg.section(QLatin1Char('='), 1), rowDir.filePath(sArg.section(QLatin1Char('='), 0, 0))));
         } else if (sWhat == QLatin1String("portlink")) {
             QVERIFY(QFile::link(sim.portName(), rowDir.filePath(sArg)));
         } else if (sWhat.startsWith(QLatin1String("fifo"))) {
@@ -860,7 +902,8 @@ void TestCli::operatorMistakes()
     QVERIFY(process.waitForStarted(10000));
     process.closeWriteChannel();
     if (bInterrupt) {
-        while (!sim.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("reason=rate")) && timer.elapsed() < 20000)
+        while (!sim.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("reason=rate"))
+               && timer.elapsed() < 20000)
             QTest::qWait(10);
         QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
     }
@@ -926,14 +969,14 @@ void TestCli::interruptDuringProgramming()
     QVERIFY2(drive.start({QStringLiteral("--throttle")}), qPrintable(drive.errorString()));
     QProcess process;
     process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH),
-                  {"program", "--port", drive.portName(), "--boot", "mon", "--baud", "57600", "--flash0",
-                   QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH), {"program", "--port", drive.portName(), "--boot", "mon", "--baud",
+                                                       "57600", "--flash0", QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
     QVERIFY(process.waitForStarted(10000));
     QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (!out.contains("progress: Program flash") && timer.elapsed() < 120000 && process.state() == QProcess::Running) {
+    while (!out.contains("progress: Program flash") && timer.elapsed() < 120000
+           && process.state() == QProcess::Running) {
         process.waitForReadyRead(200);
         out += process.readAllStandardOutput();
     }

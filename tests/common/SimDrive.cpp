@@ -133,7 +133,7 @@ bool SimDrive::stop(int nTimeoutMs)
     if (!m_pProcess)
         return false;
     if (m_pProcess->state() != QProcess::NotRunning) {
-        m_pProcess->terminate();   // SIGTERM
+        m_pProcess->terminate(); // SIGTERM
         if (!m_pProcess->waitForFinished(nTimeoutMs)) {
             m_sError = QStringLiteral("servoprog-sim did not stop on SIGTERM; killed");
             m_pProcess->kill();

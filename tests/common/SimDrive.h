@@ -36,14 +36,14 @@ public:
     // One parsed request line of the log: "<n> <service> <object> len=.. status=.. key=value ...".
     struct LogEntry
     {
-        int nRequest = 0;           // from 1
-        QString sService;           // "read", "write", "ident", "unknown"
-        quint16 nIndex = 0;         // 0 for ident/unknown
+        int nRequest = 0;   // from 1
+        QString sService;   // "read", "write", "ident", "unknown"
+        quint16 nIndex = 0; // 0 for ident/unknown
         quint8 nSubindex = 0;
         int nLength = 0;
-        int nStatus = -1;           // -1: no answer was sent ("none")
+        int nStatus = -1;              // -1: no answer was sent ("none")
         QMap<QString, QString> fields; // the key=value words, e.g. "cmd" -> "flash-erase"
-        QString sLine;              // the line as written
+        QString sLine;                 // the line as written
 
         // A numeric field (decimal or 0x-hexadecimal); nDefault when missing.
         quint32 number(const QString &sKey, quint32 nDefault = 0) const;
@@ -51,7 +51,7 @@ public:
     };
 
     explicit SimDrive(QObject *parent = nullptr);
-    ~SimDrive() override;   // stops a running simulator
+    ~SimDrive() override; // stops a running simulator
 
     static bool isSupported();
     static QString executablePath();
@@ -77,8 +77,8 @@ public:
     QString writeFile(const QString &sName, const QByteArray &content) const;
 
     QString logFilePath() const { return m_sLogFile; }
-    QStringList logLines() const;          // every line, events ("- ...") included
-    QList<LogEntry> logEntries() const;    // request lines only, in order
+    QStringList logLines() const;       // every line, events ("- ...") included
+    QList<LogEntry> logEntries() const; // request lines only, in order
     // Sector addresses erased with the flash erase command while device
     // nDevice was selected (-1: any device), in order.
     QList<quint32> erasedSectors(int nDevice = -1) const;

@@ -36,11 +36,9 @@ Bytes refCompress(const Bytes &in)
     if (L < 6)
         return verbatim();
     std::vector<int> table(4096, -1);
-    auto byteAt = [&](int entry, int i) -> quint8 {
-        return entry < 0 ? quint8(kStart[i]) : in[size_t(entry + i)];
-    };
+    auto byteAt = [&](int entry, int i) -> quint8 { return entry < 0 ? quint8(kStart[i]) : in[size_t(entry + i)]; };
     int cycle = 0;
-    int p1 = -1, p2 = -1;   // set numbers of pending literals
+    int p1 = -1, p2 = -1; // set numbers of pending literals
     int p = 0;
     while (p < L) {
         const size_t ctrlPos = out.size();
@@ -116,7 +114,7 @@ bool refExpand(const Bytes &block, Bytes &out)
     if (block[0] != 0)
         return false;
     std::vector<int> table(4096, -1);
-    std::vector<int> pending;   // literal positions waiting for their two followers
+    std::vector<int> pending; // literal positions waiting for their two followers
     int cycle = 0;
     auto enter = [&](int pos) {
         table[size_t(8 * refSet(&out[size_t(pos)]) + cycle)] = pos;
@@ -165,8 +163,8 @@ Bytes makeData(const QString &kind, int n, quint32 seed)
         for (auto &b : d)
             b = quint8(rng());
     } else if (kind == "text") {
-        static const char *words[] = {"flash ", "drive ", "sector ", "monitor ", "block ", "the ",
-                                      "erase ", "program ", "verify ", "servo\n", "0x3F00 ", "baud "};
+        static const char *words[] = {"flash ", "drive ",   "sector ", "monitor ", "block ",  "the ",
+                                      "erase ", "program ", "verify ", "servo\n",  "0x3F00 ", "baud "};
         int i = 0;
         while (i < n) {
             const char *w = words[rng() % 12];
@@ -257,7 +255,7 @@ void TestLzrw3a::roundTrip()
     }
     const Bytes in = makeData(kind, 8192, 3);
     if (kind == "random")
-        QCOMPARE(compress(in).size(), in.size() + 4);   // stored verbatim
+        QCOMPARE(compress(in).size(), in.size() + 4); // stored verbatim
     else
         QVERIFY(compress(in).size() < in.size() * 8 / 10);
 }
@@ -302,8 +300,8 @@ void TestLzrw3a::expandRefusesBadInput()
     QCOMPARE(expand({2, 0, 0, 0, 1}), int(lzrw3a::ExpandBadFlag));
     QCOMPARE(expand({0, 1, 0, 0, 1}), int(lzrw3a::ExpandBadFlag));
     QCOMPARE(expand({0, 0, 0, 0}), int(lzrw3a::ExpandTruncated));
-    QCOMPARE(expand({0, 0, 0, 0, 0x00}), int(lzrw3a::ExpandTruncated));       // half a control word
-    QCOMPARE(expand({0, 0, 0, 0, 0xFF, 0xFF}), int(lzrw3a::ExpandTruncated)); // group without items
+    QCOMPARE(expand({0, 0, 0, 0, 0x00}), int(lzrw3a::ExpandTruncated));             // half a control word
+    QCOMPARE(expand({0, 0, 0, 0, 0xFF, 0xFF}), int(lzrw3a::ExpandTruncated));       // group without items
     QCOMPARE(expand({0, 0, 0, 0, 0x01, 0x00, 0x12}), int(lzrw3a::ExpandTruncated)); // half a copy
     QCOMPARE(expand({0, 0, 0, 0, 0x00, 0xFF, 'a'}), int(lzrw3a::ExpandBadPadding));
 

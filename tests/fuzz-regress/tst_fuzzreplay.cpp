@@ -46,9 +46,9 @@ void TestFuzzReplay::replay()
     const qsizetype nPrefixes = input.size() <= 300 ? input.size() : 0;
     for (qsizetype n = 0; n < nPrefixes; ++n)
         LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(n));
-    QCOMPARE(LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(input.constData()),
-                                    std::size_t(input.size())),
-             0);
+    QCOMPARE(
+        LLVMFuzzerTestOneInput(reinterpret_cast<const std::uint8_t *>(input.constData()), std::size_t(input.size())),
+        0);
 }
 
 QTEST_GUILESS_MAIN(TestFuzzReplay)

@@ -93,8 +93,8 @@ void runOne(Format eFormat, const std::uint8_t *pData, std::size_t nSize)
           "a malformed file without the reader's message");
     if (bScan && extent.bHasData)
         check(extent.nLowest <= extent.nHighest, "extent lowest above highest");
-    const bool bScanUsable = bScan && eType == (eFormat == Format::IntelHex ? HexConv::FileTypeIntelHex
-                                                                           : HexConv::FileTypeSRecord);
+    const bool bScanUsable =
+        bScan && eType == (eFormat == Format::IntelHex ? HexConv::FileTypeIntelHex : HexConv::FileTypeSRecord);
 
     // Bottom window of 64 KiB.
     std::unique_ptr<HexConv> pLow = makeConverter(eFormat, 0, kWindowSize - 1);

@@ -13,7 +13,11 @@
 
 namespace fuzzimage {
 
-enum class Format { IntelHex, SRecord };
+enum class Format
+{
+    IntelHex,
+    SRecord
+};
 
 void runOne(Format eFormat, const std::uint8_t *pData, std::size_t nSize);
 

@@ -45,9 +45,10 @@ ScratchFiles &scratchFiles()
 
 QString scratchPath(const char *sName)
 {
-    const QString sPath = scratchFolder() + QStringLiteral("/servoprog-fuzz-%1-%2")
-                                 .arg(QCoreApplication::applicationPid())
-                                 .arg(QString::fromLatin1(sName));
+    const QString sPath = scratchFolder()
+                          + QStringLiteral("/servoprog-fuzz-%1-%2")
+                                .arg(QCoreApplication::applicationPid())
+                                .arg(QString::fromLatin1(sName));
     if (!scratchFiles().paths.contains(sPath))
         scratchFiles().paths.append(sPath);
     return sPath;

@@ -52,8 +52,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
         // The same block again: the compressor starts from a fresh table.
         std::unique_ptr<std::uint8_t[]> pAgain(new std::uint8_t[nBound]);
         std::uint32_t nAgain = 0;
-        check(compressBlock(pData, nLength, work.data(), pAgain.get(), nBound, &nAgain) == 0
-                  && nAgain == nBlock && std::memcmp(pAgain.get(), pBlock.get(), nBlock) == 0,
+        check(compressBlock(pData, nLength, work.data(), pAgain.get(), nBound, &nAgain) == 0 && nAgain == nBlock
+                  && std::memcmp(pAgain.get(), pBlock.get(), nBlock) == 0,
               "compressBlock not deterministic");
         // Too small an output area is refused without writing.
         if (nBound > 0) {

@@ -58,7 +58,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSi
     switch (nMode) {
     case 0: info.setSearchStart(nBase); break;
     case 1: info.setSearchStart(conv.lowestAddress()); break;
-    case 2: info.setSearchStart(nEnd - 3); break;   // header straddles the end
+    case 2: info.setSearchStart(nEnd - 3); break; // header straddles the end
     default: info.setSearchStart(nAbsolute); break;
     }
     const int nResult = info.loadInfo();

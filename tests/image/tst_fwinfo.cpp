@@ -4,8 +4,8 @@
 
 #include "FWInfo.h"
 #include "FWInfoHex.h"
-#include "ImageFile.h"
 #include "HexConvSRec.h"
+#include "ImageFile.h"
 #include "ImageTestUtil.h"
 
 #include <QMap>
@@ -18,10 +18,11 @@ using namespace imagetest;
 
 namespace {
 
-struct Block {
+struct Block
+{
     quint32 nLength;
     quint32 nType;
-    QByteArray payload;   // written after the header, at most nLength bytes
+    QByteArray payload; // written after the header, at most nLength bytes
 };
 
 QByteArray le32(quint32 n)
@@ -106,7 +107,7 @@ private slots:
 
 void TestFWInfo::chain_data()
 {
-    QTest::addColumn<QByteArray>("image");   // placed at 0x300000 in a window 0x300000..0x30FFFF
+    QTest::addColumn<QByteArray>("image"); // placed at 0x300000 in a window 0x300000..0x30FFFF
     QTest::addColumn<int>("result");
     QTest::addColumn<QStringList>("lines");
     const QByteArray info = infoPayload(kTexts);
@@ -115,8 +116,9 @@ void TestFWInfo::chain_data()
     QTest::newRow("info first") << makeChain({{104, 0x400, info}}) << 0 << kLines;
     QTest::newRow("type bits outside mask") << makeChain({{104, 0xF400, info}}) << 0 << kLines;
     QTest::newRow("longer block") << makeChain({{300, 0x10400, info}}) << 0 << kLines;
-    QTest::newRow("after other blocks")
-        << makeChain({{0x20, 0x100, {}}, {4, 0x401, {}}, {0x1000, 0x200, {}}, {104, 0x400, info}}) << 0 << kLines;
+    QTest::newRow("after other blocks") << makeChain(
+        {{0x20, 0x100, {}}, {4, 0x401, {}}, {0x1000, 0x200, {}}, {104, 0x400, info}})
+                                        << 0 << kLines;
     QTest::newRow("type 0x401 skipped") << makeChain({{104, 0x401, infoPayload({"wrong"})}, {104, 0x400, info}}) << 0
                                         << kLines;
     QTest::newRow("too short skipped") << makeChain({{100, 0x400, infoPayload({"short"})}, {104, 0x400, info}}) << 0
@@ -136,11 +138,11 @@ void TestFWInfo::chain_data()
     bad[20] = char(0x80);
     QTest::newRow("byte 0x80") << makeChain({{104, 0x400, bad}}) << -3 << QStringList();
     bad = info;
-    bad[16 + 15] = '\x01';   // behind the terminating zero of field 2, not its last byte
+    bad[16 + 15] = '\x01'; // behind the terminating zero of field 2, not its last byte
     bad[16 + 14] = '\x01';
     QTest::newRow("control after zero") << makeChain({{104, 0x400, bad}}) << -3 << QStringList();
     bad = info;
-    bad[48 + 39] = '\x07';   // the last byte of field 4 becomes the terminator
+    bad[48 + 39] = '\x07'; // the last byte of field 4 becomes the terminator
     QTest::newRow("last byte replaced") << makeChain({{104, 0x400, bad}}) << 0 << kLines;
 
     const QList<QByteArray> full = {QByteArray(16, 'A'), QByteArray(16, 'B'), "", QByteArray(40, 'D'),
@@ -222,8 +224,8 @@ void TestFWInfo::fromSrecCatFile()
         QSKIP("srec_cat (srecord) is needed");
     QTemporaryDir dir;
     QVERIFY(dir.isValid());
-    const QByteArray image = makeChain({{0x200, 0x100, {}}, {0x40, 0x201, {}}, {128, 0x2400, infoPayload(kTexts)},
-                                    {0x100, 0x300, {}}});
+    const QByteArray image =
+        makeChain({{0x200, 0x100, {}}, {0x40, 0x201, {}}, {128, 0x2400, infoPayload(kTexts)}, {0x100, 0x300, {}}});
     const QString sBin = dir.filePath("fw.bin");
     const QString sSrec = dir.filePath("fw.srec");
     QVERIFY(writeFile(sBin, image));

@@ -22,7 +22,8 @@
 
 using namespace imagetest;
 
-struct Segment {
+struct Segment
+{
     quint32 nAddress;
     int nLength;
 };
@@ -136,35 +137,31 @@ void TestHexConv::readsToolOutput_data()
     const int ih = HexConv::FileTypeIntelHex;
     const int sr = HexConv::FileTypeSRecord;
     const quint32 e8 = 0x7FFFFF;
-    QTest::newRow("srec_cat ihex 16")
-        << "srec_cat" << QStringList{"-intel", "-obs=16"} << QList<Segment>{{0, 300}, {0x1000, 77}} << 0u << e8 << ih;
-    QTest::newRow("srec_cat ihex 32 linear address")
-        << "srec_cat" << QStringList{"-intel", "-obs=32"} << QList<Segment>{{0xFFF0, 64}, {0x23456, 1000}} << 0u
-        << e8 << ih;
-    QTest::newRow("srec_cat ihex 255 both window ends")
-        << "srec_cat" << QStringList{"-intel", "-obs=255"} << QList<Segment>{{0, 766}, {e8 - 999, 1000}} << 0u << e8
-        << ih;
+    QTest::newRow("srec_cat ihex 16") << "srec_cat" << QStringList{"-intel", "-obs=16"}
+                                      << QList<Segment>{{0, 300}, {0x1000, 77}} << 0u << e8 << ih;
+    QTest::newRow("srec_cat ihex 32 linear address") << "srec_cat" << QStringList{"-intel", "-obs=32"}
+                                                     << QList<Segment>{{0xFFF0, 64}, {0x23456, 1000}} << 0u << e8 << ih;
+    QTest::newRow("srec_cat ihex 255 both window ends") << "srec_cat" << QStringList{"-intel", "-obs=255"}
+                                                        << QList<Segment>{{0, 766}, {e8 - 999, 1000}} << 0u << e8 << ih;
     QTest::newRow("srec_cat ihex window off zero")
         << "srec_cat" << QStringList{"-intel", "-obs=32"} << QList<Segment>{{0x300000, 4096}, {0x30FF00, 256}}
         << 0x300000u << 0x30FFFFu << ih;
-    QTest::newRow("srec_cat S1 16")
-        << "srec_cat" << QStringList{"-motorola", "-address-length=2", "-obs=16"}
-        << QList<Segment>{{0x100, 500}, {0xFF00, 256}} << 0u << e8 << sr;
-    QTest::newRow("srec_cat S2 32")
-        << "srec_cat" << QStringList{"-motorola", "-address-length=3", "-obs=32"}
-        << QList<Segment>{{0xFFF8, 100}, {0x7FFF00, 256}} << 0u << e8 << sr;
+    QTest::newRow("srec_cat S1 16") << "srec_cat" << QStringList{"-motorola", "-address-length=2", "-obs=16"}
+                                    << QList<Segment>{{0x100, 500}, {0xFF00, 256}} << 0u << e8 << sr;
+    QTest::newRow("srec_cat S2 32") << "srec_cat" << QStringList{"-motorola", "-address-length=3", "-obs=32"}
+                                    << QList<Segment>{{0xFFF8, 100}, {0x7FFF00, 256}} << 0u << e8 << sr;
     QTest::newRow("srec_cat S3 250 long lines both ends")
         << "srec_cat" << QStringList{"-motorola", "-address-length=4", "-obs=250"}
         << QList<Segment>{{0, 2000}, {e8 - 599, 600}} << 0u << e8 << sr;
     QTest::newRow("srec_cat S3 high window")
         << "srec_cat" << QStringList{"-motorola", "-address-length=4", "-obs=32"}
         << QList<Segment>{{0xF0000000, 10}, {0xF000FFF0, 16}} << 0xF0000000u << 0xF000FFFFu << sr;
-    QTest::newRow("objcopy srec")
-        << "objcopy" << QStringList{"srec", "--srec-len=64"} << QList<Segment>{{0x1234, 3000}} << 0u << e8 << sr;
-    QTest::newRow("objcopy srec S3")
-        << "objcopy" << QStringList{"srec", "--srec-forceS3"} << QList<Segment>{{0x10000, 700}} << 0u << e8 << sr;
-    QTest::newRow("objcopy ihex linear")
-        << "objcopy" << QStringList{"ihex"} << QList<Segment>{{0x200000, 5000}} << 0u << e8 << ih;
+    QTest::newRow("objcopy srec") << "objcopy" << QStringList{"srec", "--srec-len=64"} << QList<Segment>{{0x1234, 3000}}
+                                  << 0u << e8 << sr;
+    QTest::newRow("objcopy srec S3") << "objcopy" << QStringList{"srec", "--srec-forceS3"}
+                                     << QList<Segment>{{0x10000, 700}} << 0u << e8 << sr;
+    QTest::newRow("objcopy ihex linear") << "objcopy" << QStringList{"ihex"} << QList<Segment>{{0x200000, 5000}} << 0u
+                                         << e8 << ih;
 }
 
 void TestHexConv::readsToolOutput()
@@ -187,7 +184,8 @@ void TestHexConv::readsToolOutput()
         const QString sBin = path(QString("seg%1.bin").arg(nSeg++));
         QVERIFY(writeFile(sBin, piece));
         std::memcpy(expected.data() + (seg.nAddress - base), piece.constData(), size_t(piece.size()));
-        args << sBin << "-binary" << "-offset" << QString("0x%1").arg(seg.nAddress, 0, 16);
+        args << sBin << "-binary"
+             << "-offset" << QString("0x%1").arg(seg.nAddress, 0, 16);
     }
     QByteArray err;
     if (tool == "srec_cat") {
@@ -195,7 +193,11 @@ void TestHexConv::readsToolOutput()
         QCOMPARE(runTool("srec_cat", args, &err), 0);
     } else {
         QCOMPARE(segments.size(), 1);
-        QStringList oargs{"-I", "binary", "-O", options.first(), "--change-addresses",
+        QStringList oargs{"-I",
+                          "binary",
+                          "-O",
+                          options.first(),
+                          "--change-addresses",
                           QString("0x%1").arg(segments.first().nAddress, 0, 16)};
         oargs << options.mid(1) << path("seg0.bin") << sOut;
         QCOMPARE(runTool("objcopy", oargs, &err), 0);
@@ -255,7 +257,8 @@ void TestHexConv::ihexErrors_data()
     QTest::newRow("type 0x10") << ihex(0x10, 0, "\x01") << QByteArray("hex2bin error: unknown record type 16\n");
     QTest::newRow("segment address") << ihex(2, 0, QByteArray("\x10\x00", 2))
                                      << QByteArray("hex2bin error: extended segment address record not supported\n");
-    QTest::newRow("not a digit") << QByteArray(":0400100001G20304E2\n") << QByteArray("hex2bin error: bad record format\n");
+    QTest::newRow("not a digit") << QByteArray(":0400100001G20304E2\n")
+                                 << QByteArray("hex2bin error: bad record format\n");
     QTest::newRow("count not a digit") << QByteArray(":Z400100001020304E2\n")
                                        << QByteArray("hex2bin error: bad record format\n");
     QTest::newRow("endless line") << ihex(0, 0x200, "x").trimmed() + QByteArray(17 << 20, ' ') + "\n"
@@ -271,7 +274,8 @@ void TestHexConv::checkReadError(bool bSRec)
     const QString sFile = path("err.txt");
     QVERIFY(writeFile(sFile, bSRec ? srec('1', 0x100, "\xAA\xBB") + line + srec('1', 0x200, "\xCC") + srec('9', 0, "")
                                    : ihex(0, 0x100, "\xAA\xBB") + line + ihex(0, 0x200, "\xCC") + ihex(1, 0, "")));
-    std::unique_ptr<HexConv> pConv = HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
+    std::unique_ptr<HexConv> pConv =
+        HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
     StderrCapture cap;
     QCOMPARE(pConv->load(sFile), -1);
     QCOMPARE(pConv->errorText().toLatin1(), message);
@@ -301,13 +305,14 @@ void TestHexConv::srecErrors_data()
     QTest::newRow("letter") << QByteArray("SX030000FC\n") << QByteArray("srec2bin error: unknown record type SX");
     QTest::newRow("count beyond line") << QByteArray("S11300100102FF\n")
                                        << QByteArray("srec2bin error: record length too short\n");
-    QTest::newRow("checksum digit missing") << QByteArray("S1060010010203E\n")
-                                            << QByteArray("srec2bin error: record length too short\n");
+    QTest::newRow("checksum digit missing")
+        << QByteArray("S1060010010203E\n") << QByteArray("srec2bin error: record length too short\n");
     QTest::newRow("checksum") << badSum << QByteArray("srec2bin error: checksum error\n");
     QTest::newRow("count zero") << QByteArray("S1000000\n") << QByteArray("srec2bin error: checksum error\n");
     QTest::newRow("no room for address") << QByteArray("S30200FD\n")
                                          << QByteArray("srec2bin error: record length too short\n");
-    QTest::newRow("not a digit") << QByteArray("S1060010010G03E2\n") << QByteArray("srec2bin error: bad record format\n");
+    QTest::newRow("not a digit") << QByteArray("S1060010010G03E2\n")
+                                 << QByteArray("srec2bin error: bad record format\n");
     QTest::newRow("endless line") << srec('1', 0x200, "x").trimmed() + QByteArray(17 << 20, ' ')
                                   << QByteArray("srec2bin error: bad record format\n");
 }
@@ -322,19 +327,22 @@ void TestHexConv::ihexBehaviour_data()
     const QByteArray eof = ihex(1, 0, "");
     const QByteArray noEnd = "hex2bin warning: no end-of-file record; the image may be incomplete\n";
     const QByteArray blank = "hex2bin warning: reading stopped at a blank line; the text after it was ignored\n";
-    const QByteArray dropped1 = "hex2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
+    const QByteArray dropped1 =
+        "hex2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
 
     QTest::newRow("plain") << ihex(0, 0x10, "abcd") + eof << "10-13" << QByteArray();
     QTest::newRow("lower case") << ihex(0, 0x10, "abcd").toLower() + eof << "10-13" << QByteArray();
     QTest::newRow("crlf") << QByteArray(ihex(0, 0x10, "ab")).replace("\n", "\r\n") + eof.trimmed() + "\r\n"
                           << "10-11" << QByteArray();
     QTest::newRow("last line without line feed") << ihex(0, 0x10, "ab") + eof.trimmed() << "10-11" << QByteArray();
-    QTest::newRow("after end record ignored") << ihex(0, 0x10, "ab") + eof + "garbage\n" + ihex(0, 0x40, "x")
-                                              << "10-11" << QByteArray();
+    QTest::newRow("after end record ignored")
+        << ihex(0, 0x10, "ab") + eof + "garbage\n" + ihex(0, 0x40, "x") << "10-11" << QByteArray();
     QTest::newRow("blank line ends") << ihex(0, 0x10, "ab") + "\n" + ihex(0, 0x40, "x") + eof << "10-11"
                                      << blank + noEnd;
-    QTest::newRow("control character ends") << ihex(0, 0x10, "ab") + "\x1A" << "10-11" << noEnd;
-    QTest::newRow("trailing blank lines") << ihex(0, 0x10, "ab") + eof + "\n\n" << "10-11" << QByteArray();
+    QTest::newRow("control character ends") << ihex(0, 0x10, "ab") + "\x1A"
+                                            << "10-11" << noEnd;
+    QTest::newRow("trailing blank lines") << ihex(0, 0x10, "ab") + eof + "\n\n"
+                                          << "10-11" << QByteArray();
     QTest::newRow("no end record") << ihex(0, 0x10, "ab") << "10-11" << noEnd;
     QTest::newRow("outside window") << ihex(4, 0, QByteArray("\x00\x01", 2)) + ihex(0, 0, "ab") + eof << "empty"
                                     << dropped1;
@@ -342,8 +350,8 @@ void TestHexConv::ihexBehaviour_data()
         << ihex(0, 0xFFFC, "abcdefgh") + ihex(0, 0xFFF0, "x") + eof << "fff0-fff0" << dropped1;
     QTest::newRow("last byte at end") << ihex(0, 0xFFFC, "abcd") + eof << "fffc-ffff" << QByteArray();
     QTest::newRow("empty data record") << ihex(0, 0, "") + ihex(0, 0x20, "a") + eof << "20-20" << QByteArray();
-    QTest::newRow("start records ignored") << ihex(3, 0, "abcd") + ihex(5, 0, "abcd") + ihex(0, 5, "a") + eof
-                                           << "5-5" << QByteArray();
+    QTest::newRow("start records ignored")
+        << ihex(3, 0, "abcd") + ihex(5, 0, "abcd") + ihex(0, 5, "a") + eof << "5-5" << QByteArray();
     QTest::newRow("line longer than 1023")
         << ihex(0, 0x10, "ab").trimmed() + QByteArray(1500, ' ') + "\n" + eof << "10-11" << QByteArray();
 }
@@ -355,7 +363,8 @@ void TestHexConv::checkBehaviour(bool bSRec)
     QFETCH(QByteArray, warning);
     const QString sFile = path("behaviour.txt");
     QVERIFY(writeFile(sFile, content));
-    std::unique_ptr<HexConv> pConv = HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
+    std::unique_ptr<HexConv> pConv =
+        HexConv::create(bSRec ? HexConv::FileTypeSRecord : HexConv::FileTypeIntelHex, 0, 0xFFFF);
     QCOMPARE(pConv->load(sFile), 0);
     QCOMPARE(pConv->warnings().join(QString()).toLatin1(), warning);
     const QStringList range = used == "empty" ? QStringList{"ffff", "0"} : used.split('-');
@@ -372,10 +381,10 @@ void TestHexConv::srecBehaviour_data()
     QTest::addColumn<QString>("used");
     QTest::addColumn<QByteArray>("warning");
     const QByteArray end = srec('9', 0, "");
-    const QByteArray noEnd =
-        "srec2bin warning: no termination or record count record; the image may be incomplete\n";
+    const QByteArray noEnd = "srec2bin warning: no termination or record count record; the image may be incomplete\n";
     const QByteArray blank = "srec2bin warning: reading stopped at a blank line; the text after it was ignored\n";
-    const QByteArray dropped1 = "srec2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
+    const QByteArray dropped1 =
+        "srec2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
 
     QTest::newRow("header only") << QByteArray("S0030000FC\n") << "empty" << noEnd;
     QTest::newRow("plain") << srec('1', 0x10, "abcd") + end << "10-13" << QByteArray();
@@ -387,8 +396,8 @@ void TestHexConv::srecBehaviour_data()
     QTest::newRow("count record disagrees")
         << srec('1', 0x10, "ab") + srec('5', 2, "") + srec('1', 0x12, "cd") + end << "10-13"
         << QByteArray("srec2bin warning: the record count record says 2 data records, but 1 were read before it\n");
-    QTest::newRow("data after termination") << srec('1', 0x10, "ab") + end + srec('1', 0x30, "c") << "10-30"
-                                            << QByteArray();
+    QTest::newRow("data after termination")
+        << srec('1', 0x10, "ab") + end + srec('1', 0x30, "c") << "10-30" << QByteArray();
     QTest::newRow("blank line ends") << srec('1', 0x10, "ab") + "\n" + srec('1', 0x30, "c") + end << "10-11"
                                      << blank + noEnd;
     QTest::newRow("lower case") << srec('1', 0x10, "abcd").toLower().replace("s1", "S1") + end << "10-13"
@@ -421,8 +430,7 @@ void TestHexConv::saveRecordTypes_data()
     QTest::addColumn<QByteArray>("firstData");
     QTest::addColumn<QByteArray>("termination");
     QTest::newRow("S1") << 0xFFF0u << 0xFFFFu << QByteArray("S113FFF0") << QByteArray("S903FFF00D\n");
-    QTest::newRow("S2 from 0x10000") << 0xFFF0u << 0x10000u << QByteArray("S21400FFF0")
-                                     << QByteArray("S80400FFF00C\n");
+    QTest::newRow("S2 from 0x10000") << 0xFFF0u << 0x10000u << QByteArray("S21400FFF0") << QByteArray("S80400FFF00C\n");
     QTest::newRow("S2 top") << 0xFFFFF0u << 0xFFFFFFu << QByteArray("S214FFFFF0") << QByteArray("S804FFFFF00D\n");
     QTest::newRow("S3") << 0xFFFFF0u << 0x1000000u << QByteArray("S31500FFFFF0") << QByteArray("S70500FFFFF00C\n");
     QTest::newRow("S3 top of space") << 0xFFFFFFF0u << 0xFFFFFFFFu << QByteArray("S315FFFFFFF0")
@@ -489,9 +497,8 @@ void TestHexConv::saveRoundTripThroughSrecCat()
     // srec_cat's reader: strict about checksums and record layout.
     const QString sBin = path("roundtrip.bin");
     QByteArray err;
-    QCOMPARE(runTool("srec_cat", {sFile, "-motorola", "-offset", QString("-0x%1").arg(base, 0, 16), "-o", sBin,
-                                  "-binary"},
-                     &err),
+    QCOMPARE(runTool("srec_cat",
+                     {sFile, "-motorola", "-offset", QString("-0x%1").arg(base, 0, 16), "-o", sBin, "-binary"}, &err),
              0);
     QCOMPARE(err, QByteArray());
     QCOMPARE(readFile(sBin), data);
@@ -595,7 +602,7 @@ void TestHexConv::rescan()
 
 void TestHexConv::windowAllocation()
 {
-    HexConvSRec conv(0x200, 0x1FF);   // end below base: no window
+    HexConvSRec conv(0x200, 0x1FF); // end below base: no window
     QVERIFY(!conv.isAllocated());
     QVERIFY(conv.buffer() == nullptr);
     QCOMPARE(conv.save(path("never.srec"), true), -1);
@@ -617,9 +624,9 @@ void TestHexConv::scanExtent_data()
     QTest::addColumn<quint32>("skipped");
     QTest::newRow("ihex top of space") << ihex(4, 0, "\xFF\xFF") + ihex(0, 0xFFF0, QByteArray(16, 'a')) + ihex(1, 0, "")
                                        << true << 0xFFFFFFF0u << 0xFFFFFFFFu << 0u;
-    QTest::newRow("ihex wraps past top")
-        << ihex(4, 0, "\xFF\xFF") + ihex(0, 0xFFF8, QByteArray(16, 'a')) + ihex(0, 0x10, "b") + ihex(1, 0, "")
-        << true << 0xFFFF0010u << 0xFFFF0010u << 1u;
+    QTest::newRow("ihex wraps past top") << ihex(4, 0, "\xFF\xFF") + ihex(0, 0xFFF8, QByteArray(16, 'a'))
+                                                + ihex(0, 0x10, "b") + ihex(1, 0, "")
+                                         << true << 0xFFFF0010u << 0xFFFF0010u << 1u;
     QTest::newRow("srec spread") << srec('3', 0x80000000, "ab") + srec('1', 0x10, "c") + srec('7', 0, "") << true
                                  << 0x10u << 0x80000001u << 0u;
     QTest::newRow("no data") << QByteArray("S0030000FC\n") << false << 0u << 0u << 0u;

@@ -13,8 +13,7 @@
 
 #include <chrono>
 
-namespace
-{
+namespace {
 uint32_t speedToRate(speed_t nSpeed)
 {
     switch (nSpeed) {
@@ -39,7 +38,7 @@ PtyPeer::PtyPeer()
         return;
     }
     m_sPath = QString::fromLocal8Bit(aName);
-    termios tio {};
+    termios tio{};
     tcgetattr(m_nSlave, &tio);
     cfmakeraw(&tio);
     tcsetattr(m_nSlave, TCSANOW, &tio);
@@ -71,7 +70,7 @@ void PtyPeer::stop()
 
 uint32_t PtyPeer::lineRate() const
 {
-    termios tio {};
+    termios tio{};
     if (tcgetattr(m_nSlave, &tio) != 0)
         return 0;
     return speedToRate(cfgetospeed(&tio));
@@ -116,7 +115,7 @@ void PtyPeer::run()
     LinkFrame::Receiver receiver;
     uint8_t aBuffer[512];
     while (!m_bStop) {
-        pollfd pfd {m_nMaster, POLLIN, 0};
+        pollfd pfd{m_nMaster, POLLIN, 0};
         if (poll(&pfd, 1, 10) <= 0)
             continue;
         const ssize_t nRead = ::read(m_nMaster, aBuffer, sizeof(aBuffer));

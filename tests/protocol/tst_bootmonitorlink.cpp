@@ -15,8 +15,7 @@
 #include <mutex>
 #include <utility>
 
-namespace
-{
+namespace {
 QByteArray hex(const char *s)
 {
     return QByteArray::fromHex(s);
@@ -35,11 +34,11 @@ class TestMonitor
 {
 public:
     uint32_t nRate = 9600;
-    int nBaudReadStatus = 0;   // status answered to reads of the baud-rate object
-    int nBaudWriteStatus = 0;  // status answered to writes of the baud-rate object
-    int nObjectStatus = 0;     // status for every other object
-    QByteArray fixedAnswer;    // when set, the payload answered to everything
-    int nDataShortfall = 0;    // data bytes left out of read answers
+    int nBaudReadStatus = 0;  // status answered to reads of the baud-rate object
+    int nBaudWriteStatus = 0; // status answered to writes of the baud-rate object
+    int nObjectStatus = 0;    // status for every other object
+    QByteArray fixedAnswer;   // when set, the payload answered to everything
+    int nDataShortfall = 0;   // data bytes left out of read answers
     std::map<std::pair<int, int>, QByteArray> objects;
 
     QByteArray object(int nIndex, int nSub)
@@ -95,8 +94,8 @@ private:
                 const QByteArray data = request.mid(5);
                 objects[{nIndex, nSub}] = data;
                 if (bBaud) // the answer still goes out at the old rate
-                    m_nNextRate = uint8_t(data[0]) << 24 | uint8_t(data[1]) << 16
-                                  | uint8_t(data[2]) << 8 | uint8_t(data[3]);
+                    m_nNextRate =
+                        uint8_t(data[0]) << 24 | uint8_t(data[1]) << 16 | uint8_t(data[2]) << 8 | uint8_t(data[3]);
             }
             return QByteArray(1, 0x02) + char(nStatus);
         }
@@ -185,8 +184,7 @@ void TestBootMonitorLink::errorText()
     QVERIFY(sText != "stale" && !sText.startsWith("Unknown"));
     QCOMPARE(TBootMonitorLink::errorText(int(CommError::Timeout)), sText);
     for (int nCode : {99, -1})
-        QCOMPARE(TBootMonitorLink::errorText(nCode),
-                 QStringLiteral("Unknown communcation error code %1").arg(nCode));
+        QCOMPARE(TBootMonitorLink::errorText(nCode), QStringLiteral("Unknown communcation error code %1").arg(nCode));
 }
 
 void TestBootMonitorLink::requestedRate_data()
@@ -211,7 +209,7 @@ void TestBootMonitorLink::requestedRate()
 void TestBootMonitorLink::closedTransport_data()
 {
     QTest::addColumn<int>("service");
-    const char *apNames[] = {"writeObject", "readObject", "writeU32", "writeU16", "writeU8",
+    const char *apNames[] = {"writeObject", "readObject", "writeU32", "writeU16",       "writeU8",
                              "readU32",     "readU16",    "readU8",   "readDeviceIdent"};
     for (int i = 0; i < 9; ++i)
         QTest::newRow(apNames[i]) << i;
@@ -360,7 +358,6 @@ void TestBootMonitorLink::readValues()
     QCOMPARE(requests.at(0).toHex(), QByteArray("045e110104"));
     QCOMPARE(requests.at(1).toHex(), QByteArray("045e110202"));
     QCOMPARE(requests.at(3).toHex(), QByteArray("055e10020412345678"));
-
 }
 
 // Answers that are not what was asked for, and the monitor's own verdicts.
@@ -463,8 +460,12 @@ void TestBootMonitorLink::observer()
     QCOMPARE(m_link->writeU8(0x5E10, 1, 0), 174);
 
     auto text = [](const TransactionRecord &r) {
-        return QStringLiteral("%1 %2 %3 %4 %5").arg(r.nService).arg(r.nIndex, 0, 16).arg(r.nSubIndex)
-            .arg(r.nLength).arg(r.nStatus);
+        return QStringLiteral("%1 %2 %3 %4 %5")
+            .arg(r.nService)
+            .arg(r.nIndex, 0, 16)
+            .arg(r.nSubIndex)
+            .arg(r.nLength)
+            .arg(r.nStatus);
     };
     QCOMPARE(records.size(), 2);
     QCOMPARE(text(records[0]), QStringLiteral("5 5e12 7 128 0"));

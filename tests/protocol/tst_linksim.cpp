@@ -57,7 +57,7 @@ void TestLinkSim::connect_data()
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<int>("retries");
     QTest::addColumn<int>("result");
-    QTest::addColumn<Phase>("phase");      // where a failure happened
+    QTest::addColumn<Phase>("phase"); // where a failure happened
     QTest::addColumn<uint>("finalRate");
     QTest::addColumn<int>("writes");       // baud-rate writes the drive saw
     QTest::addColumn<uint>("rateWritten"); // their value, where carried out
@@ -69,38 +69,49 @@ void TestLinkSim::connect_data()
         QTest::addRow("found at %u", nRate) << nRate << 0u << none << 0 << 0 << Phase::None << 115200u << 1 << 115200u;
     QTest::newRow("found at 115200") << 115200u << 0u << none << 0 << 0 << Phase::None << 115200u << 0 << 0u;
     QTest::newRow("requested 921600") << 9600u << 921600u << none << 0 << 0 << Phase::None << 921600u << 1 << 921600u;
-    QTest::newRow("requested 57600 from 460800") << 460800u << 57600u << none << 0 << 0 << Phase::None << 57600u << 1 << 57600u;
+    QTest::newRow("requested 57600 from 460800")
+        << 460800u << 57600u << none << 0 << 0 << Phase::None << 57600u << 1 << 57600u;
     QTest::newRow("requested 9600") << 9600u << 9600u << none << 0 << 0 << Phase::None << 9600u << 0 << 0u;
     // Requests at 9600: 1 probe, 2 rate read, 3 rate write; then 4 at the
     // new rate (the confirmation, with retries).
-    QTest::newRow("switch refused") << 9600u << 0u << fault("busy:3:174") << 0 << 0 << Phase::None << 9600u << 1 << 115200u;
-    QTest::newRow("switch answer lost") << 9600u << 460800u << fault("drop:3") << 0 << 0 << Phase::None << 9600u << 1 << 460800u;
-    QTest::newRow("rate read refused") << 9600u << 0u << fault("busy:2:203") << 0 << 0 << Phase::None << 9600u << 0 << 0u;
+    QTest::newRow("switch refused") << 9600u << 0u << fault("busy:3:174") << 0 << 0 << Phase::None << 9600u << 1
+                                    << 115200u;
+    QTest::newRow("switch answer lost") << 9600u << 460800u << fault("drop:3") << 0 << 0 << Phase::None << 9600u << 1
+                                        << 460800u;
+    QTest::newRow("rate read refused") << 9600u << 0u << fault("busy:2:203") << 0 << 0 << Phase::None << 9600u << 0
+                                       << 0u;
     QTest::newRow("LIFE_TRIGGERs before the probe answer")
         << 57600u << 0u << fault("life:1:300") << 0 << 0 << Phase::None << 115200u << 1 << 115200u;
     // A probe answer with a bad checksum does not count as the monitor.
-    QTest::newRow("corrupted probe") << 9600u << 0u << fault("corrupt:1") << 0 << 101 << Phase::DetectingRate << 0u << 0 << 0u;
-    QTest::newRow("no monitor") << 9600u << 0u << QStringList{"--powered-off"} << 0 << 101 << Phase::DetectingRate << 0u << 0 << 0u;
-    QTest::newRow("no monitor, retries") << 9600u << 0u << QStringList{"--powered-off"} << 2 << 101 << Phase::DetectingRate << 0u << 0 << 0u;
+    QTest::newRow("corrupted probe") << 9600u << 0u << fault("corrupt:1") << 0 << 101 << Phase::DetectingRate << 0u << 0
+                                     << 0u;
+    QTest::newRow("no monitor") << 9600u << 0u << QStringList{"--powered-off"} << 0 << 101 << Phase::DetectingRate << 0u
+                                << 0 << 0u;
+    QTest::newRow("no monitor, retries") << 9600u << 0u << QStringList{"--powered-off"} << 2 << 101
+                                         << Phase::DetectingRate << 0u << 0 << 0u;
 
     // With retries one lost, garbled or busy answer costs time, not the run.
-    const struct { const char *sName; const char *sFault; int nWrites; } kRecovered[] = {
-        {"probe lost", "drop:1", 1},           {"probe garbled", "corrupt:1", 1},
-        {"probe busy", "busy:1:203", 1},       {"rate read lost", "drop:2", 1},
-        {"rate read garbled", "corrupt:2", 1}, {"switch lost", "drop:3", 2},
-        {"switch garbled", "corrupt:3", 1},    {"switch busy", "busy:3:203", 2},
-        {"confirmation lost", "drop:4", 1},    {"confirmation garbled", "corrupt:4", 1},
-        {"confirmation busy", "busy:4:203", 1}};
+    const struct
+    {
+        const char *sName;
+        const char *sFault;
+        int nWrites;
+    } kRecovered[] = {{"probe lost", "drop:1", 1},           {"probe garbled", "corrupt:1", 1},
+                      {"probe busy", "busy:1:203", 1},       {"rate read lost", "drop:2", 1},
+                      {"rate read garbled", "corrupt:2", 1}, {"switch lost", "drop:3", 2},
+                      {"switch garbled", "corrupt:3", 1},    {"switch busy", "busy:3:203", 2},
+                      {"confirmation lost", "drop:4", 1},    {"confirmation garbled", "corrupt:4", 1},
+                      {"confirmation busy", "busy:4:203", 1}};
     for (const auto &row : kRecovered)
-        QTest::addRow("retry, %s", row.sName) << 9600u << 0u << fault(row.sFault) << 1 << 0 << Phase::None << 115200u
-                                             << row.nWrites << 115200u;
-    QTest::newRow("retry, refused twice") << 9600u << 0u << (fault("busy:3:174") + fault("busy:5:174")) << 1 << 0
-                                          << Phase::None << 9600u << 2 << 115200u;
+        QTest::addRow("retry, %s", row.sName)
+            << 9600u << 0u << fault(row.sFault) << 1 << 0 << Phase::None << 115200u << row.nWrites << 115200u;
+    QTest::newRow("retry, refused twice")
+        << 9600u << 0u << (fault("busy:3:174") + fault("busy:5:174")) << 1 << 0 << Phase::None << 9600u << 2 << 115200u;
     // Out of retries, a failure says where it happened.
-    QTest::newRow("retry, rate read unanswered") << 9600u << 0u << fault("silent:1") << 1 << 101
-                                                 << Phase::SwitchingRate << 9600u << 0 << 0u;
-    QTest::newRow("retry, silent after the switch") << 9600u << 460800u << fault("silent:3") << 1 << 101
-                                                    << Phase::ConfirmingRate << 460800u << 1 << 460800u;
+    QTest::newRow("retry, rate read unanswered")
+        << 9600u << 0u << fault("silent:1") << 1 << 101 << Phase::SwitchingRate << 9600u << 0 << 0u;
+    QTest::newRow("retry, silent after the switch")
+        << 9600u << 460800u << fault("silent:3") << 1 << 101 << Phase::ConfirmingRate << 460800u << 1 << 460800u;
 }
 
 void TestLinkSim::connect()
@@ -214,8 +225,7 @@ void TestLinkSim::services()
 {
     QFETCH(QStringList, faults);
     QFETCH(int, result);
-    QVERIFY2(m_drive->start(QStringList{"--baud", "115200"} + faults),
-             qPrintable(m_drive->errorString()));
+    QVERIFY2(m_drive->start(QStringList{"--baud", "115200"} + faults), qPrintable(m_drive->errorString()));
     m_link->setPortName(m_drive->portName());
     // Requests 1 and 2: the probe and the switch's rate read; the drive
     // already runs at the working rate.

@@ -27,8 +27,7 @@ private slots:
     void closedTransport();
 
 private:
-    int run(const QByteArray &request, int nCapacity, QByteArray *pResponse = nullptr,
-            int nDeadlineMs = 10000);
+    int run(const QByteArray &request, int nCapacity, QByteArray *pResponse = nullptr, int nDeadlineMs = 10000);
 
     std::unique_ptr<PtyPeer> m_peer;
     std::unique_ptr<TComSerial> m_transport;
@@ -58,8 +57,7 @@ void TestLinkTransaction::cleanup()
     m_peer.reset();
 }
 
-int TestLinkTransaction::run(const QByteArray &request, int nCapacity, QByteArray *pResponse,
-                             int nDeadlineMs)
+int TestLinkTransaction::run(const QByteArray &request, int nCapacity, QByteArray *pResponse, int nDeadlineMs)
 {
     ServiceExchange exchange;
     exchange.nRequestLength = int(request.size());
@@ -67,8 +65,7 @@ int TestLinkTransaction::run(const QByteArray &request, int nCapacity, QByteArra
     memcpy(exchange.aRequest, request.constData(), size_t(request.size()));
     const int nResult = transact(*m_transport, exchange, nDeadlineMs);
     if (pResponse)
-        *pResponse = QByteArray(reinterpret_cast<const char *>(exchange.aResponse),
-                                exchange.nResponseLength);
+        *pResponse = QByteArray(reinterpret_cast<const char *>(exchange.aResponse), exchange.nResponseLength);
     return nResult;
 }
 

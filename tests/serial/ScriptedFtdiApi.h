@@ -24,19 +24,19 @@ public:
     int nCreateResult = 0;
     int nGetListResult = 0;
     QVector<DeviceNode> nodes;
-    QSet<uint32_t> unopenableLocations;       // openByLocation fails for these
-    QMap<uint32_t, int32_t> portNumbers;       // location -> port number
-    QSet<uint32_t> numberFailsFor;             // getComPortNumber fails for these
+    QSet<uint32_t> unopenableLocations;  // openByLocation fails for these
+    QMap<uint32_t, int32_t> portNumbers; // location -> port number
+    QSet<uint32_t> numberFailsFor;       // getComPortNumber fails for these
 
     // The open converter
     int nOpenResult = 0;
     QSet<uint32_t> refusedRates;
-    QByteArray rx;                             // bytes the converter has received
+    QByteArray rx; // bytes the converter has received
     bool bQueueFails = false;
     bool bReadFails = false;
     bool bWriteFails = false;
     int nWriteShortBy = 0;
-    QByteArray tx;                             // bytes written
+    QByteArray tx; // bytes written
 
     QStringList calls;
     int nOpenHandles = 0;
@@ -121,7 +121,7 @@ public:
             nRxBytes = m_queue.size();
             return nResult;
         }
-        nRxBytes = bQueueFails ? 77 : uint32_t(rx.size());   // garbage on failure
+        nRxBytes = bQueueFails ? 77 : uint32_t(rx.size()); // garbage on failure
         return bQueueFails ? 4 : 0;
     }
     int read(Handle, uint8_t *pBuffer, uint32_t nCount, uint32_t &nRead) override
@@ -201,10 +201,7 @@ private:
     }
 
     // Stream bytes sent so far.
-    qint64 streamed() const
-    {
-        return std::min<qint64>(m_stream.elapsed(), m_nStreamForMs) * m_nStreamPerMs;
-    }
+    qint64 streamed() const { return std::min<qint64>(m_stream.elapsed(), m_nStreamForMs) * m_nStreamPerMs; }
     // ftdi_read_data() on the stream: waits while bytes keep coming.
     int converterRead(uint8_t *pBuffer, int nSize)
     {
@@ -220,7 +217,7 @@ private:
         }
     }
 
-    QElapsedTimer m_stream;   // valid while streaming
+    QElapsedTimer m_stream; // valid while streaming
     char m_nStreamByte = 0;
     int m_nStreamPerMs = 0;
     int m_nStreamForMs = 0;

@@ -18,8 +18,7 @@ using Cause = PortOpenError::Cause;
 using FtdiCall = std::function<int(TComSerialFTDI &)>;
 Q_DECLARE_METATYPE(FtdiCall)
 
-namespace
-{
+namespace {
 // A transport opened on the converter with port number 3, call log cleared.
 struct OpenFtdi
 {
@@ -121,8 +120,8 @@ void TestComSerialFtdi::enumeration_data()
     QTest::addColumn<bool>("comApi");
 
     QTest::newRow("none") << QStringList{} << QStringList{} << "" << false;
-    QTest::newRow("7 then 3 keeps device order") << QStringList{"17:7", "18:3"}
-                                                 << QStringList{"FTDI7", "FTDI3"} << "3>1 7>0" << false;
+    QTest::newRow("7 then 3 keeps device order")
+        << QStringList{"17:7", "18:3"} << QStringList{"FTDI7", "FTDI3"} << "3>1 7>0" << false;
     QTest::newRow("no location switches to serial ports")
         << QStringList{"17:3", "!0:5"} << QStringList{"FTDI3"} << "3>0" << true;
     QTest::newRow("no location, still listed when it opens")
@@ -164,7 +163,7 @@ void TestComSerialFtdi::enumeration()
         mapText << QStringLiteral("%1>%2").arg(it.key()).arg(it.value());
     QCOMPARE(mapText.join(' '), map);
     QCOMPARE(bool(useComApi), comApi);
-    QCOMPARE(api.nOpenHandles, 0);   // every converter opened for its number is closed again
+    QCOMPARE(api.nOpenHandles, 0); // every converter opened for its number is closed again
 }
 
 // Nothing found or the listing failing keeps the old map; a failing device
@@ -195,10 +194,10 @@ void TestComSerialFtdi::enumerationFailures()
 void TestComSerialFtdi::openRefused_data()
 {
     QTest::addColumn<QByteArray>("name");
-    QTest::addColumn<bool>("mapped");    // converter 3 known at index 0
+    QTest::addColumn<bool>("mapped"); // converter 3 known at index 0
     QTest::addColumn<int>("openResult");
     QTest::addColumn<int>("result");
-    QTest::addColumn<int>("opens");      // open calls reaching the layer
+    QTest::addColumn<int>("opens"); // open calls reaching the layer
     QTest::addColumn<Cause>("cause");
 
     QTest::newRow("11 characters") << QByteArray("FTDI0000003") << true << 0 << 0 << 1 << Cause::None;
@@ -212,8 +211,8 @@ void TestComSerialFtdi::openRefused_data()
     QTest::newRow("open fails") << QByteArray("FTDI3") << true << 3 << 11 << 1 << Cause::Other;
     QTest::newRow("access denied") << QByteArray("FTDI3") << true << int(TFtdiApi::OpenAccessDenied) << 11 << 1
                                    << Cause::PermissionDenied;
-    QTest::newRow("claimed by another program") << QByteArray("FTDI3") << true << int(TFtdiApi::OpenInUse) << 11 << 1
-                                                << Cause::InUse;
+    QTest::newRow("claimed by another program")
+        << QByteArray("FTDI3") << true << int(TFtdiApi::OpenInUse) << 11 << 1 << Cause::InUse;
 }
 
 void TestComSerialFtdi::openRefused()
@@ -276,9 +275,9 @@ void TestComSerialFtdi::openConfiguresConverter()
     setFtdiPortMap({{3, 6}});
     TComSerialFTDI transport(api);
     QCOMPARE(transport.open("FTDI3", requested), 0);
-    QCOMPARE(api.calls, (QStringList{"open 6", "setDataCharacteristics 8 0 0", "setFlowControl 0 0 0",
-                                     "setLatencyTimer 2", QStringLiteral("setBaudRate %1").arg(rate),
-                                     "setTimeouts 1 0"}));
+    QCOMPARE(api.calls,
+             (QStringList{"open 6", "setDataCharacteristics 8 0 0", "setFlowControl 0 0 0", "setLatencyTimer 2",
+                          QStringLiteral("setBaudRate %1").arg(rate), "setTimeouts 1 0"}));
     uint32_t nRate = 0;
     QCOMPARE(transport.getBaudRate(nRate), 0);
     QCOMPARE(nRate, uint32_t(rate));
@@ -406,7 +405,7 @@ void TestComSerialFtdi::readRequestSize()
     QCOMPARE(f.api.calls, (QStringList{"getQueueStatus", request}));
     for (uint32_t i = 0; i < nCount; ++i)
         QCOMPARE(buffer[int(i)], uint8_t(i));
-    QCOMPARE(buffer[int(capacity)], uint8_t(0xEE));   // nothing beyond the capacity
+    QCOMPARE(buffer[int(capacity)], uint8_t(0xEE)); // nothing beyond the capacity
 }
 
 void TestComSerialFtdi::writeAllOrNothing_data()
@@ -493,7 +492,7 @@ void TestComSerialFtdi::streamingConverterCannotHoldTheLine()
     timer.restart();
     QCOMPARE(transact(f.transport, exchange, kDeadlineMs), int(CommError::Timeout));
     QVERIFY2(timer.elapsed() < kDeadlineMs + 300, qPrintable(QString::number(timer.elapsed())));
-    QVERIFY(exchange.nLineBytes > kDeadlineMs / 2);   // bytes came all along
+    QVERIFY(exchange.nLineBytes > kDeadlineMs / 2); // bytes came all along
 }
 
 void TestComSerialFtdi::factoryChoosesByName_data()
@@ -501,7 +500,7 @@ void TestComSerialFtdi::factoryChoosesByName_data()
     QTest::addColumn<QString>("port");
     QTest::addColumn<bool>("comApi");
     QTest::addColumn<bool>("ftdi");
-    QTest::addColumn<uint>("defaultRate");   // the transport's working rate when none is asked for
+    QTest::addColumn<uint>("defaultRate"); // the transport's working rate when none is asked for
     QTest::newRow("ftdi name, lower case") << "ftdi12" << true << true << 230400u;
     QTest::newRow("serial port") << "ttyUSB0" << false << false << 115200u;
     QTest::newRow("path that looks like ftdi") << "/dev/FTDI3" << false << false << 115200u;

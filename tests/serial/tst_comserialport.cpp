@@ -6,9 +6,9 @@
 #include <QtTest>
 
 #include <QDir>
-#include <QProcess>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -111,10 +111,7 @@ struct OpenLine
     PtyPair pty;
     TComSerialPort transport;
     bool bOpen;
-    explicit OpenLine(uint32_t nRate)
-        : bOpen(pty.isValid() && transport.open(pty.slaveName(), nRate) == 0)
-    {
-    }
+    explicit OpenLine(uint32_t nRate) : bOpen(pty.isValid() && transport.open(pty.slaveName(), nRate) == 0) {}
 };
 
 QByteArray pattern(int nSize)
@@ -163,7 +160,7 @@ void TestComSerialPort::init()
 
 void TestComSerialPort::openErrors_data()
 {
-    QTest::addColumn<QByteArray>("name");     // "@file": a regular file
+    QTest::addColumn<QByteArray>("name"); // "@file": a regular file
     QTest::addColumn<int>("result");
     QTest::addColumn<Cause>("cause");
     QTest::addColumn<QString>("device");
@@ -172,8 +169,7 @@ void TestComSerialPort::openErrors_data()
     QTest::newRow("missing port name") << QByteArray("ttyServoprogMissing9") << 11 << Cause::NoSuchDevice
                                        << "/dev/ttyServoprogMissing9";
     QTest::newRow("empty") << QByteArray("") << 11 << Cause::NoSuchDevice << "";
-    QTest::newRow("COM, 11 characters") << QByteArray("COM12345678") << 11 << Cause::NoSuchDevice
-                                        << "/dev/COM12345678";
+    QTest::newRow("COM, 11 characters") << QByteArray("COM12345678") << 11 << Cause::NoSuchDevice << "/dev/COM12345678";
     QTest::newRow("COM, 12 characters") << QByteArray("COM123456789") << 1 << Cause::None << "";
     QTest::newRow("com, 12 characters") << QByteArray("com123456789") << 1 << Cause::None << "";
     QTest::newRow("device, not a terminal") << QByteArray("/dev/null") << 11 << Cause::NotSerialDevice << "/dev/null";
@@ -207,9 +203,9 @@ void TestComSerialPort::openErrors()
 // without access is told the device's group.
 void TestComSerialPort::secondProgramKeptOut_data()
 {
-    QTest::addColumn<bool>("held");          // this test holds the port open
+    QTest::addColumn<bool>("held"); // this test holds the port open
     QTest::addColumn<bool>("throughLink");
-    QTest::addColumn<bool>("unprivileged");  // the second program may not open the device
+    QTest::addColumn<bool>("unprivileged"); // the second program may not open the device
     QTest::addColumn<Cause>("cause");
     QTest::newRow("same path") << true << false << false << Cause::InUse;
     QTest::newRow("through a link") << true << true << false << Cause::InUse;
@@ -419,7 +415,7 @@ void TestComSerialPort::rateSetAndReadBack()
 {
     QFETCH(uint, rate);
     QFETCH(uint, speedCode);
-    OpenLine line(0);   // no rate yet: 9600
+    OpenLine line(0); // no rate yet: 9600
     QVERIFY(line.bOpen);
     QCOMPARE(line.pty.speed(), speed_t(B9600));
 

@@ -45,8 +45,8 @@ const QVector<PortDescription> kPorts = {
 };
 
 const QStringList kUsbPorts = {
-    "ttyUSB0 (usb:0403:6001:A9XYZ)", "ttyUSB1 (usb:0403:6001:B7QRS)", "ttyUSB2", "ttyUSB3",
-    "ttyACM0 (usb:2341:0043)",       "FTDI1 (usb:0403:6015:DN05)",     "ttyV0 (usb:1a86:7523)"};
+    "ttyUSB0 (usb:0403:6001:A9XYZ)", "ttyUSB1 (usb:0403:6001:B7QRS)", "ttyUSB2", "ttyUSB3", "ttyACM0 (usb:2341:0043)",
+    "FTDI1 (usb:0403:6015:DN05)",    "ttyV0 (usb:1a86:7523)"};
 
 } // namespace
 
@@ -86,30 +86,51 @@ void TestPortNames::resolve_data()
     QTest::addColumn<QStringList>("candidates");
 
     const QStringList none;
-    QTest::newRow("serial") << "usb:A9XYZ" << "" << Status::Resolved << "ttyUSB0" << none;
-    QTest::newRow("serial, other case") << "usb:a9xyz" << "" << Status::Resolved << "ttyUSB0" << none;
-    QTest::newRow("ids and serial") << "USB:0403:6001:b7qrs" << "" << Status::Resolved << "ttyUSB1" << none;
-    QTest::newRow("ids, short hex") << "usb:2341:43" << "" << Status::Resolved << "ttyACM0" << none;
-    QTest::newRow("ids, upper case") << "usb:1A86:7523" << "" << Status::Resolved << "ttyV0" << none;
-    QTest::newRow("libftdi1 converter") << "usb:0403:6015" << "" << Status::Resolved << "FTDI1" << none;
-    QTest::newRow("two of a make") << "usb:0403:6001" << "" << Status::Ambiguous << ""
+    QTest::newRow("serial") << "usb:A9XYZ"
+                            << "" << Status::Resolved << "ttyUSB0" << none;
+    QTest::newRow("serial, other case") << "usb:a9xyz"
+                                        << "" << Status::Resolved << "ttyUSB0" << none;
+    QTest::newRow("ids and serial") << "USB:0403:6001:b7qrs"
+                                    << "" << Status::Resolved << "ttyUSB1" << none;
+    QTest::newRow("ids, short hex") << "usb:2341:43"
+                                    << "" << Status::Resolved << "ttyACM0" << none;
+    QTest::newRow("ids, upper case") << "usb:1A86:7523"
+                                     << "" << Status::Resolved << "ttyV0" << none;
+    QTest::newRow("libftdi1 converter") << "usb:0403:6015"
+                                        << "" << Status::Resolved << "FTDI1" << none;
+    QTest::newRow("two of a make") << "usb:0403:6001"
+                                   << "" << Status::Ambiguous << ""
                                    << QStringList{"ttyUSB0 (usb:0403:6001:A9XYZ)", "ttyUSB1 (usb:0403:6001:B7QRS)"};
-    QTest::newRow("dual converter") << "usb:FT4X" << "" << Status::Ambiguous << "" << QStringList{"ttyUSB2", "ttyUSB3"};
-    QTest::newRow("no such ids") << "usb:0403:6011" << "" << Status::NoMatch << "" << kUsbPorts;
-    QTest::newRow("no such serial") << "usb:0403:6001:C1" << "" << Status::NoMatch << "" << kUsbPorts;
-    QTest::newRow("nothing after usb:") << "usb:" << "" << Status::Invalid << "" << none;
-    QTest::newRow("0x prefix") << "usb:0x403:6001" << "" << Status::Invalid << "" << none;
-    QTest::newRow("five digits") << "usb:04031:6001" << "" << Status::Invalid << "" << none;
-    QTest::newRow("empty serial") << "usb:0403:6001:" << "" << Status::Invalid << "" << none;
-    QTest::newRow("port name") << "ttyUSB0" << "" << Status::Resolved << "ttyUSB0" << none;
-    QTest::newRow("missing device path") << "/dev/ttyUSB9" << "" << Status::Resolved << "/dev/ttyUSB9" << none;
-    QTest::newRow("COM name") << "COM3" << "" << Status::Resolved << "COM3" << none;
-    QTest::newRow("link to a listed port") << "@by-id" << "/dev/zero" << Status::Resolved << "ttyV0" << none;
-    QTest::newRow("link to another device") << "@by-id" << "/dev/null" << Status::Resolved << "/dev/null" << none;
-    QTest::newRow("link to a file") << "@by-id" << "@file" << Status::NoMatch << "" << none;
-    QTest::newRow("dangling link") << "@by-id" << "/dev/servoprog-gone" << Status::NoMatch << "" << kUsbPorts;
-    QTest::newRow("unplugged by-id link") << "/dev/serial/by-id/usb-servoprog-missing-if00-port0" << ""
-                                          << Status::NoMatch << "" << kUsbPorts;
+    QTest::newRow("dual converter") << "usb:FT4X"
+                                    << "" << Status::Ambiguous << "" << QStringList{"ttyUSB2", "ttyUSB3"};
+    QTest::newRow("no such ids") << "usb:0403:6011"
+                                 << "" << Status::NoMatch << "" << kUsbPorts;
+    QTest::newRow("no such serial") << "usb:0403:6001:C1"
+                                    << "" << Status::NoMatch << "" << kUsbPorts;
+    QTest::newRow("nothing after usb:") << "usb:"
+                                        << "" << Status::Invalid << "" << none;
+    QTest::newRow("0x prefix") << "usb:0x403:6001"
+                               << "" << Status::Invalid << "" << none;
+    QTest::newRow("five digits") << "usb:04031:6001"
+                                 << "" << Status::Invalid << "" << none;
+    QTest::newRow("empty serial") << "usb:0403:6001:"
+                                  << "" << Status::Invalid << "" << none;
+    QTest::newRow("port name") << "ttyUSB0"
+                               << "" << Status::Resolved << "ttyUSB0" << none;
+    QTest::newRow("missing device path") << "/dev/ttyUSB9"
+                                         << "" << Status::Resolved << "/dev/ttyUSB9" << none;
+    QTest::newRow("COM name") << "COM3"
+                              << "" << Status::Resolved << "COM3" << none;
+    QTest::newRow("link to a listed port") << "@by-id"
+                                           << "/dev/zero" << Status::Resolved << "ttyV0" << none;
+    QTest::newRow("link to another device") << "@by-id"
+                                            << "/dev/null" << Status::Resolved << "/dev/null" << none;
+    QTest::newRow("link to a file") << "@by-id"
+                                    << "@file" << Status::NoMatch << "" << none;
+    QTest::newRow("dangling link") << "@by-id"
+                                   << "/dev/servoprog-gone" << Status::NoMatch << "" << kUsbPorts;
+    QTest::newRow("unplugged by-id link") << "/dev/serial/by-id/usb-servoprog-missing-if00-port0"
+                                          << "" << Status::NoMatch << "" << kUsbPorts;
 }
 
 void TestPortNames::resolve()
@@ -167,10 +188,12 @@ void TestPortNames::openAdvice_data()
     e.sGroup = "dialout";
     QTest::newRow("permission, group") << e << noPorts
                                        << "/dev/ttyUSB0: permission denied. Join the group dialout that owns it "
-                                          "(sudo usermod -aG dialout $USER, then log out and in again) or use " + sUdev + ".";
+                                          "(sudo usermod -aG dialout $USER, then log out and in again) or use "
+                                              + sUdev + ".";
     e.sGroup = "root";
     QTest::newRow("permission, root's group")
-        << e << noPorts << "/dev/ttyUSB0: permission denied. Use " + sUdev + ", or run as a user who may open the device.";
+        << e << noPorts
+        << "/dev/ttyUSB0: permission denied. Use " + sUdev + ", or run as a user who may open the device.";
     QTest::newRow("no such device") << error(Cause::NoSuchDevice, "/dev/ttyUSB7") << kPorts.mid(0, 3)
                                     << "/dev/ttyUSB7: no such device. Ports found: ttyS0, ttyUSB0 "
                                        "(usb:0403:6001:A9XYZ), ttyUSB1 (usb:0403:6001:B7QRS).";

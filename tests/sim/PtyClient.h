@@ -34,7 +34,7 @@ public:
     int readData(quint16 nIndex, quint8 nSub, QByteArray &data, int nCount = 128);
 
 private:
-    QByteArray readSome(int nMs);   // one read after waiting up to nMs
+    QByteArray readSome(int nMs); // one read after waiting up to nMs
 
     int m_nFd = -1;
     bool m_bBadChecksum = false;

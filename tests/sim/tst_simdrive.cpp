@@ -65,8 +65,8 @@ QByteArray pattern(int n, int nSeed)
     return data;
 }
 
-const QStringList SmallFlash = {QStringLiteral("--flash-size"), QStringLiteral("256K"),
-                                QStringLiteral("--sector-size"), QStringLiteral("4K")};
+const QStringList SmallFlash = {QStringLiteral("--flash-size"), QStringLiteral("256K"), QStringLiteral("--sector-size"),
+                                QStringLiteral("4K")};
 
 } // namespace
 
@@ -128,9 +128,11 @@ void TestSimDrive::refusesBadArguments_data()
     QTest::newRow("rate outside the table") << QStringList{"--baud", "12345"} << "--baud";
     QTest::newRow("unknown fault") << QStringList{"--fault", "melt:1"} << "--fault";
     QTest::newRow("fault without request") << QStringList{"--fault", "drop"} << "--fault";
-    QTest::newRow("sector not dividing flash") << QStringList{"--flash-size", "100K", "--sector-size", "64K"} << "sector size";
+    QTest::newRow("sector not dividing flash")
+        << QStringList{"--flash-size", "100K", "--sector-size", "64K"} << "sector size";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "unknown option";
-    QTest::newRow("image larger than the flash") << QStringList{"--flash-size", "64K", "--flash0", "@big"} << "more than the device";
+    QTest::newRow("image larger than the flash")
+        << QStringList{"--flash-size", "64K", "--flash0", "@big"} << "more than the device";
 }
 
 void TestSimDrive::refusesBadArguments()
@@ -186,8 +188,8 @@ void TestSimDrive::switchesRateAfterAnswering()
     QVERIFY2(drive.start({"--throttle"}), qPrintable(drive.errorString()));
     PtyClient client;
     QVERIFY(client.open(drive.portName(), 9600));
-    QCOMPARE(client.writeU32(kBaudRate, 1, 12345), 202);   // not a line rate
-    QCOMPARE(client.writeU32(kBaudRate, 1, 115200), 0);     // answered at the old rate
+    QCOMPARE(client.writeU32(kBaudRate, 1, 12345), 202); // not a line rate
+    QCOMPARE(client.writeU32(kBaudRate, 1, 115200), 0);  // answered at the old rate
     // Still at 9600: ignored. The wait gives the drive time to pick the
     // frame up before the port changes rate.
     QCOMPARE(client.transact(QByteArray::fromHex("045FB00104"), 1000), QByteArray());
@@ -276,7 +278,8 @@ void TestSimDrive::decompressesCompressedBlock()
     QByteArray packed(int(lzrw3a::compressBound(8192)), 0);
     quint32 nPacked = 0;
     QCOMPARE(compressBlock(reinterpret_cast<const quint8 *>(block.constData()), 8192, work.data(),
-                           reinterpret_cast<quint8 *>(packed.data()), size_t(packed.size()), &nPacked), 0);
+                           reinterpret_cast<quint8 *>(packed.data()), size_t(packed.size()), &nPacked),
+             0);
     QVERIFY(nPacked < 8192 * 80 / 100);
     packed.truncate(int(nPacked));
 
@@ -306,9 +309,9 @@ void TestSimDrive::decompressesCompressedBlock()
 void TestSimDrive::faultOptionsTakeEffect_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<bool>("answered2");     // does request 2 get a good answer
+    QTest::addColumn<bool>("answered2"); // does request 2 get a good answer
     QTest::addColumn<bool>("answered3");
-    QTest::addColumn<QString>("logged2");    // what the log says of request 2
+    QTest::addColumn<QString>("logged2"); // what the log says of request 2
     QTest::newRow("drop") << "drop:2" << false << true << "status=none fault=drop";
     QTest::newRow("corrupt") << "corrupt:2" << false << true << "status=0 fault=corrupt";
     QTest::newRow("busy") << "busy:2" << true << true << "status=203 fault=busy";
@@ -336,7 +339,7 @@ void TestSimDrive::faultOptionsTakeEffect()
         QVERIFY(client.lastBadChecksum());
     if (fault.startsWith("life"))
         QCOMPARE(client.lastLifeTriggers(), 16);
-    if (fault.startsWith("stream"))   // about one a millisecond at 9600 baud
+    if (fault.startsWith("stream")) // about one a millisecond at 9600 baud
         QVERIFY2(client.lastLifeTriggers() > 200, qPrintable(QString::number(client.lastLifeTriggers())));
     if (fault.startsWith("busy"))
         QCOMPARE(quint8(answer2.at(1)), quint8(fault.endsWith("110") ? 110 : 203));
@@ -438,7 +441,7 @@ void TestSimDrive::eepromWritesBackItsFile()
     QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kWrite, 0x100, 200), 0);
     QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kVerify, 0x100, 200), 0);
     QCOMPARE(status1(client, Eeprom::kStatus), 0u);
-    QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kWrite, 0x3C0, 256), 200);   // beyond the end
+    QCOMPARE(command(client, Eeprom::kCommand, Eeprom::kWrite, 0x3C0, 256), 200); // beyond the end
     QVERIFY(drive.stop());
     QFile file(sFile);
     QVERIFY(file.open(QIODevice::ReadOnly));

@@ -30,7 +30,7 @@ class ModalAnswerer : public QObject
 public:
     struct Seen
     {
-        QString sKind;    // "message" or "file"
+        QString sKind; // "message" or "file"
         QString sTitle;
         QString sText;
         QMessageBox::Icon nIcon = QMessageBox::NoIcon;
@@ -59,7 +59,11 @@ public:
                 list << s.sTitle + QLatin1Char('|') + s.sText;
         return list;
     }
-    void clear() { seen.clear(); m_answers.clear(); }
+    void clear()
+    {
+        seen.clear();
+        m_answers.clear();
+    }
 
 private:
     void poll()
@@ -77,9 +81,9 @@ private:
         }
         const QString sAnswer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
         if (auto *box = qobject_cast<QMessageBox *>(modal))
-            seen << Seen{ QStringLiteral("message"), box->windowTitle(), box->text(), box->icon() };
+            seen << Seen{QStringLiteral("message"), box->windowTitle(), box->text(), box->icon()};
         else if (auto *dialog = qobject_cast<QFileDialog *>(modal))
-            seen << Seen{ QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';')) };
+            seen << Seen{QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';'))};
         else
             return;
         modal->setProperty("answer", sAnswer);
@@ -115,7 +119,7 @@ private:
     }
 
     QTimer m_timer;
-    QStringList m_answers;   // button number, "file:path" or "file:" (cancel)
+    QStringList m_answers; // button number, "file:path" or "file:" (cancel)
 };
 
 // Shows a fresh window with a dialog answerer that has already forgotten the
@@ -143,11 +147,11 @@ inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 
     bin.close();
     QProcess srecCat;
     srecCat.start(QStringLiteral("srec_cat"),
-                  { sBin, QStringLiteral("-binary"), QStringLiteral("-offset"), QStringLiteral("0x%1").arg(nAddress, 0, 16),
-                    QStringLiteral("-o"), sPath,
-                    sFormat == QLatin1String("srec") ? QStringLiteral("-motorola") : QStringLiteral("-intel") });
-    const bool bOk = srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit
-                     && srecCat.exitCode() == 0;
+                  {sBin, QStringLiteral("-binary"), QStringLiteral("-offset"),
+                   QStringLiteral("0x%1").arg(nAddress, 0, 16), QStringLiteral("-o"), sPath,
+                   sFormat == QLatin1String("srec") ? QStringLiteral("-motorola") : QStringLiteral("-intel")});
+    const bool bOk =
+        srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
     QFile::remove(sBin);
     return bOk;
 }
@@ -156,7 +160,7 @@ inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 
 // header (payload length, type 0x400, little-endian) and the five fields.
 inline QByteArray firmwareInfoBlock(const QStringList &fields)
 {
-    static const int sizes[] = { 16, 16, 16, 40, 16 };
+    static const int sizes[] = {16, 16, 16, 40, 16};
     QByteArray payload;
     for (int i = 0; i < 5; ++i) {
         QByteArray field = fields.value(i).toLatin1().left(sizes[i] - 1);
@@ -164,7 +168,7 @@ inline QByteArray firmwareInfoBlock(const QStringList &fields)
         payload += field;
     }
     QByteArray block;
-    const quint32 words[] = { quint32(payload.size()), 0x400 };
+    const quint32 words[] = {quint32(payload.size()), 0x400};
     for (quint32 w : words)
         for (int b = 0; b < 4; ++b)
             block.append(char((w >> (8 * b)) & 0xFF));

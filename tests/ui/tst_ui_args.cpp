@@ -38,7 +38,7 @@ private:
         for (int r = 0; r < table->rowCount(); ++r) {
             const int memory = qobject_cast<QComboBox *>(table->cellWidget(r, 0))->currentData().toInt();
             const QString image =
-                    table->cellWidget(r, 2)->findChild<QLineEdit *>(QStringLiteral("lineEditImage"))->text();
+                table->cellWidget(r, 2)->findChild<QLineEdit *>(QStringLiteral("lineEditImage"))->text();
             list << QStringLiteral("%1:%2").arg(memory).arg(QFileInfo(image).fileName());
         }
         return list;
@@ -78,7 +78,7 @@ private slots:
         // A known port list instead of this machine's.
         auto *ports = window->findChild<QComboBox *>(QStringLiteral("comboBoxPort"));
         ports->clear();
-        ports->addItems({ "ttyUSB0", "COM3", "COM7" });
+        ports->addItems({"ttyUSB0", "COM3", "COM7"});
         ports->setCurrentIndex(0);
     }
 
@@ -98,7 +98,7 @@ private slots:
 
         const QStringList none;
         const QString help = QStringLiteral("Help|") + MainWidget::helpText();
-        auto error = [](const QString &s) { return QStringList{ QStringLiteral("Error|Unknown option: ") + s }; };
+        auto error = [](const QString &s) { return QStringList{QStringLiteral("Error|Unknown option: ") + s}; };
         auto row = [](const char *sTag, const QStringList &args, const QStringList &rows = {},
                       const QString &sPort = QStringLiteral("ttyUSB0"), const QString &sBoot = QStringLiteral("off"),
                       const QStringList &messages = {}) {
@@ -108,68 +108,69 @@ private slots:
         row("no arguments", none);
 
         // ports
-        row("-c 3", { "-c", "3" }, none, "COM3");
-        row("-c 03", { "-c", "03" }, none, "COM3");
-        row("-c word gives COM0", { "-S", "%HW%", "-c", "x" }, none, "ttyUSB0", "off", error("Serial device 'COM0'"));
-        row("-P ignores case", { "-P", "com7" }, none, "COM7");
-        row("--port=", { "--port=COM3" }, none, "COM3");
-        row("empty --port= cancels -P", { "-P", "COM7", "--port=" });
-        row("-P unknown port", { "-P", "COM9" }, none, "ttyUSB0", "off", error("Serial device 'COM9'"));
-        row("-P value looks like an option", { "-P", "-S" }, none, "ttyUSB0", "off", error("Serial device '-S'"));
-        row("-P glued is unknown", { "-PCOM3" }, none, "ttyUSB0", "off", error("-PCOM3"));
-        row("--port without =", { "--port", "COM3" }, none, "ttyUSB0", "off", error("COM3"));
-        row("trailing -P ends the parse", { "-S", "%HW%", "-P" }, { "0:hw.hex" });
-        row("trailing -c ends the parse", { "-P", "COM3", "-c" }, none, "COM3");
+        row("-c 3", {"-c", "3"}, none, "COM3");
+        row("-c 03", {"-c", "03"}, none, "COM3");
+        row("-c word gives COM0", {"-S", "%HW%", "-c", "x"}, none, "ttyUSB0", "off", error("Serial device 'COM0'"));
+        row("-P ignores case", {"-P", "com7"}, none, "COM7");
+        row("--port=", {"--port=COM3"}, none, "COM3");
+        row("empty --port= cancels -P", {"-P", "COM7", "--port="});
+        row("-P unknown port", {"-P", "COM9"}, none, "ttyUSB0", "off", error("Serial device 'COM9'"));
+        row("-P value looks like an option", {"-P", "-S"}, none, "ttyUSB0", "off", error("Serial device '-S'"));
+        row("-P glued is unknown", {"-PCOM3"}, none, "ttyUSB0", "off", error("-PCOM3"));
+        row("--port without =", {"--port", "COM3"}, none, "ttyUSB0", "off", error("COM3"));
+        row("trailing -P ends the parse", {"-S", "%HW%", "-P"}, {"0:hw.hex"});
+        row("trailing -c ends the parse", {"-P", "COM3", "-c"}, none, "COM3");
 #ifdef Q_OS_LINUX
-        row("terminal device not listed", { "-P", "%PTY%" }, none, "%PTY%");
-        row("file that is no terminal", { "-P", "%HW%" }, none, "ttyUSB0", "off", error("Serial device '%HW%'"));
-        row("missing device", { "-P", "/dev/no-such-tty" }, none, "ttyUSB0", "off",
+        row("terminal device not listed", {"-P", "%PTY%"}, none, "%PTY%");
+        row("file that is no terminal", {"-P", "%HW%"}, none, "ttyUSB0", "off", error("Serial device '%HW%'"));
+        row("missing device", {"-P", "/dev/no-such-tty"}, none, "ttyUSB0", "off",
             error("Serial device '/dev/no-such-tty'"));
 #endif
 
         // start option
-        row("-B mon", { "-B", "mon" }, none, "ttyUSB0", "mon");
-        row("--boottype=monitor", { "--boottype=monitor" }, none, "ttyUSB0", "mon");
-        row("--boot-type=mon", { "--boot-type=mon" }, none, "ttyUSB0", "mon");
-        row("-B off after mon", { "-B", "mon", "-B", "off" });
-        row("OFF, on and trailing -B ignored", { "-B", "mon", "-B", "OFF", "--boottype=on", "-B" }, none, "ttyUSB0", "mon");
+        row("-B mon", {"-B", "mon"}, none, "ttyUSB0", "mon");
+        row("--boottype=monitor", {"--boottype=monitor"}, none, "ttyUSB0", "mon");
+        row("--boot-type=mon", {"--boot-type=mon"}, none, "ttyUSB0", "mon");
+        row("-B off after mon", {"-B", "mon", "-B", "off"});
+        row("OFF, on and trailing -B ignored", {"-B", "mon", "-B", "OFF", "--boottype=on", "-B"}, none, "ttyUSB0",
+            "mon");
 
         // rows and their order
-        row("-S", { "-S", "%HW%" }, { "0:hw.hex" });
-        row("-H", { "-H", "%HW%" }, { "0:hw.hex" });
-        row("-X", { "--extended-image=%SW%" }, { "1:sw.srec" });
-        row("empty image ignored", { "--software-image=", "--hardware-image=" });
-        row("-F -I -T", { "-F", "p", "-I", "%SW%", "-T", "f1" }, { "1:sw.srec" });
-        row("-I -T before -F have no effect", { "-I", "%SW%", "-T", "f1", "-F", "prog" }, { "0:" });
-        row("-F alone", { "--function=program" }, { "0:" });
+        row("-S", {"-S", "%HW%"}, {"0:hw.hex"});
+        row("-H", {"-H", "%HW%"}, {"0:hw.hex"});
+        row("-X", {"--extended-image=%SW%"}, {"1:sw.srec"});
+        row("empty image ignored", {"--software-image=", "--hardware-image="});
+        row("-F -I -T", {"-F", "p", "-I", "%SW%", "-T", "f1"}, {"1:sw.srec"});
+        row("-I -T before -F have no effect", {"-I", "%SW%", "-T", "f1", "-F", "prog"}, {"0:"});
+        row("-F alone", {"--function=program"}, {"0:"});
         row("rows follow the moments they are complete",
-            { "-F", "p", "-I", "%HW%", "-S", "%SW%", "-F", "prog", "--image=%SW%", "--type=flash1", "-X", "%HW%" },
-            { "0:sw.srec", "0:hw.hex", "1:hw.hex", "1:sw.srec" });
-        row("empty --image= clears", { "-F", "p", "-I", "%HW%", "--image=" }, { "0:" });
-        row("trailing -I clears and ends", { "-F", "p", "-I", "%HW%", "-I" }, { "0:" });
-        row("-S value looks like an option", { "-S", "-X" }, { "0:" }, "ttyUSB0", "off",
-            { "Error|Row 1: examine image file failed. Image file not valid." });
+            {"-F", "p", "-I", "%HW%", "-S", "%SW%", "-F", "prog", "--image=%SW%", "--type=flash1", "-X", "%HW%"},
+            {"0:sw.srec", "0:hw.hex", "1:hw.hex", "1:sw.srec"});
+        row("empty --image= clears", {"-F", "p", "-I", "%HW%", "--image="}, {"0:"});
+        row("trailing -I clears and ends", {"-F", "p", "-I", "%HW%", "-I"}, {"0:"});
+        row("-S value looks like an option", {"-S", "-X"}, {"0:"}, "ttyUSB0", "off",
+            {"Error|Row 1: examine image file failed. Image file not valid."});
 
         // errors
-        row("unknown function", { "-S", "%HW%", "-F", "x" }, none, "ttyUSB0", "off", error("function 'x'"));
-        row("unknown type", { "-F", "p", "-T", "F0" }, none, "ttyUSB0", "off", error("type 'F0'"));
-        row("trailing -F", { "-F" }, none, "ttyUSB0", "off", error("function ''"));
-        row("trailing -T", { "-F", "p", "-T" }, none, "ttyUSB0", "off", error("type ''"));
+        row("unknown function", {"-S", "%HW%", "-F", "x"}, none, "ttyUSB0", "off", error("function 'x'"));
+        row("unknown type", {"-F", "p", "-T", "F0"}, none, "ttyUSB0", "off", error("type 'F0'"));
+        row("trailing -F", {"-F"}, none, "ttyUSB0", "off", error("function ''"));
+        row("trailing -T", {"-F", "p", "-T"}, none, "ttyUSB0", "off", error("type ''"));
         row("error empties the list, keeps settings",
-            { "-S", "%HW%", "-P", "COM7", "-B", "mon", "-F", "p", "-I", "%SW%", "-bogus" }, none, "COM7", "mon",
+            {"-S", "%HW%", "-P", "COM7", "-B", "mon", "-F", "p", "-I", "%SW%", "-bogus"}, none, "COM7", "mon",
             error("-bogus"));
-        row("only the last error", { "-a", "-F", "x", "-b" }, none, "ttyUSB0", "off", error("-b"));
-        row("port error wins over earlier ones", { "-a", "-P", "COM9" }, none, "ttyUSB0", "off",
+        row("only the last error", {"-a", "-F", "x", "-b"}, none, "ttyUSB0", "off", error("-b"));
+        row("port error wins over earlier ones", {"-a", "-P", "COM9"}, none, "ttyUSB0", "off",
             error("Serial device 'COM9'"));
 
         // help
-        row("help keeps rows", { "-h", "-S", "%HW%", "-B", "mon" }, { "0:hw.hex" }, "ttyUSB0", "mon", { help });
-        row("help then error", { "--help", "-S", "%HW%", "-zz" }, none, "ttyUSB0", "off", { help, error("-zz").at(0) });
+        row("help keeps rows", {"-h", "-S", "%HW%", "-B", "mon"}, {"0:hw.hex"}, "ttyUSB0", "mon", {help});
+        row("help then error", {"--help", "-S", "%HW%", "-zz"}, none, "ttyUSB0", "off", {help, error("-zz").at(0)});
 
         // language options were read at start-up and are passed over here
-        row("-l de", { "-l", "de", "-S", "%HW%" }, { "0:hw.hex" });
-        row("--language=de", { "--language=de", "-X", "%SW%" }, { "1:sw.srec" });
-        row("trailing -l", { "-S", "%HW%", "-l" }, { "0:hw.hex" });
+        row("-l de", {"-l", "de", "-S", "%HW%"}, {"0:hw.hex"});
+        row("--language=de", {"--language=de", "-X", "%SW%"}, {"1:sw.srec"});
+        row("trailing -l", {"-S", "%HW%", "-l"}, {"0:hw.hex"});
     }
 
     void commandLine()
@@ -180,10 +181,10 @@ private slots:
         QFETCH(QString, bootType);
         QFETCH(QStringList, messages);
 
-        window->processArgs(QStringList{ QStringLiteral("servoprog") } + substitute(args));
+        window->processArgs(QStringList{QStringLiteral("servoprog")} + substitute(args));
         QCOMPARE(rows(), expectedRows);
         QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("comboBoxPort"))->currentText(),
-                 substitute({ port }).at(0));
+                 substitute({port}).at(0));
         QCOMPARE(window->findChild<QRadioButton *>(QStringLiteral("radioButtonRunningMonitor"))->isChecked(),
                  bootType == QLatin1String("mon"));
         QCOMPARE(window->findChild<QRadioButton *>(QStringLiteral("radioButtonPoweredOffDevice"))->isChecked(),
@@ -208,7 +209,7 @@ private slots:
             if (QWidget *modalBox = QApplication::activeModalWidget())
                 parent = modalBox->parentWidget();
         });
-        window->processArgs({ QStringLiteral("servoprog"), QStringLiteral("-x") });
+        window->processArgs({QStringLiteral("servoprog"), QStringLiteral("-x")});
         QCOMPARE(parent, window.get());
     }
 };

@@ -25,7 +25,7 @@ class TestUiLayout : public QObject
 private:
     std::unique_ptr<MainWidget> window;
 
-    template<class T> T *child(const QString &sName) { return window->findChild<T *>(sName); }
+    template <class T> T *child(const QString &sName) { return window->findChild<T *>(sName); }
 
     static QImage iconImage(const QIcon &icon)
     {
@@ -54,12 +54,14 @@ private slots:
             "verticalLayout_16 in groupBoxConnection: verticalLayout_2 verticalLayout_3 pushButtonRefreshPorts",
             "verticalLayout_2 in verticalLayout_16: labelPort comboBoxPort",
             "verticalLayout_3 in verticalLayout_16: labelBaudrate comboBoxBaudrate",
-            "verticalLayout in groupBoxStartOptions: radioButtonRunningFW radioButtonPoweredOffDevice radioButtonRunningMonitor",
+            "verticalLayout in groupBoxStartOptions: radioButtonRunningFW radioButtonPoweredOffDevice "
+            "radioButtonRunningMonitor",
             "verticalLayout_15 in groupBoxInfo: stackedWidgetInfo",
             "horizontalLayout_2 in page: verticalLayout_6 verticalLayout_7",
             "verticalLayout_6 in horizontalLayout_2: labelInfoFlashHeader1 labelInfoFlash1",
             "verticalLayout_7 in horizontalLayout_2: labelInfoFlashHeader2 labelInfoFlash2",
-            "verticalLayout_22 in groupBoxProgress: horizontalLayout_11 progressBarProgress progressBarTotal horizontalLayout_3",
+            "verticalLayout_22 in groupBoxProgress: horizontalLayout_11 progressBarProgress progressBarTotal "
+            "horizontalLayout_3",
             "horizontalLayout_11 in verticalLayout_22: labelProgressStep labelProgressFile",
             "horizontalLayout_3 in verticalLayout_22: pushButtonStart pushButtonCancel -",
         };
@@ -67,11 +69,12 @@ private slots:
             const QString sName = QString::fromLatin1(sExpected).section(QLatin1Char(' '), 0, 0);
             QLayout *layout = child<QLayout>(sName);
             QVERIFY2(layout && layout->parent(), qPrintable(sName));
-            QStringList names{ sName, QStringLiteral("in"), layout->parent()->objectName() + QLatin1Char(':') };
+            QStringList names{sName, QStringLiteral("in"), layout->parent()->objectName() + QLatin1Char(':')};
             for (int i = 0; i < layout->count(); ++i) {
                 QLayoutItem *item = layout->itemAt(i);
-                names << (item->widget() ? item->widget()->objectName()
-                                         : item->layout() ? item->layout()->objectName() : QStringLiteral("-"));
+                names << (item->widget()   ? item->widget()->objectName()
+                          : item->layout() ? item->layout()->objectName()
+                                           : QStringLiteral("-"));
             }
             QCOMPARE(names.join(QLatin1Char(' ')), QLatin1String(sExpected));
         }
@@ -85,9 +88,10 @@ private slots:
         QTest::addColumn<QString>("value");
         auto row = [](const char *sName, const char *sClass, const char *sProperty, const QString &sValue) {
             QTest::newRow((QByteArray(sName) + '.' + sProperty).constData())
-                    << QString::fromLatin1(sClass) << QString::fromLatin1(sProperty) << sValue;
+                << QString::fromLatin1(sClass) << QString::fromLatin1(sProperty) << sValue;
         };
-        const QString sHtml = QStringLiteral("<html><head/><body><p>Start the firmware update from a %1</p></body></html>");
+        const QString sHtml =
+            QStringLiteral("<html><head/><body><p>Start the firmware update from a %1</p></body></html>");
         row("MainWidget", "MainWidget", "windowTitle", "Programming tool AC Servo Drive V0.0.6 beta02");
         row("tableWidgetPgmImages", "QTableWidget", "columnCount", "5");
         row("groupBoxConnection", "QGroupBox", "title", "Connection");
@@ -113,8 +117,8 @@ private slots:
         row("labelProgressFile", "QLabel", "text", "");
         row("pushButtonStart", "QPushButton", "text", "Start");
         row("pushButtonCancel", "QPushButton", "text", "Cancel");
-        for (const char *sButton : { "toolButtonPgmAddFile", "toolButtonPgmAddEntry", "toolButtonPgmRemoveEntry",
-                                     "toolButtonPgmClearEntries", "toolButtonDE", "toolButtonEN" })
+        for (const char *sButton : {"toolButtonPgmAddFile", "toolButtonPgmAddEntry", "toolButtonPgmRemoveEntry",
+                                    "toolButtonPgmClearEntries", "toolButtonDE", "toolButtonEN"})
             row(sButton, "QToolButton", "iconSize", "22x22");
     }
 
@@ -149,12 +153,12 @@ private slots:
         QStringList headers, actions;
         for (int i = 0; i < table->columnCount(); ++i)
             headers << table->horizontalHeaderItem(i)->text();
-        QCOMPARE(headers, (QStringList{ "Memory", "Operation", "Image", "Offset", "Length" }));
+        QCOMPARE(headers, (QStringList{"Memory", "Operation", "Image", "Offset", "Length"}));
         QCOMPARE(table->contextMenuPolicy(), Qt::ActionsContextMenu);
         for (QAction *action : table->actions())
             actions << action->objectName();
-        QCOMPARE(actions, (QStringList{ "actionPgmAddFile", "actionPgmAddEntry", "actionPgmRemoveEntry",
-                                        "actionPgmClearEntries" }));
+        QCOMPARE(actions, (QStringList{"actionPgmAddFile", "actionPgmAddEntry", "actionPgmRemoveEntry",
+                                       "actionPgmClearEntries"}));
 
         QVERIFY(!child<QRadioButton>(QStringLiteral("radioButtonRunningFW"))->isEnabled());
         QVERIFY(child<QRadioButton>(QStringLiteral("radioButtonPoweredOffDevice"))->isChecked());
@@ -171,16 +175,30 @@ private slots:
         QTest::addColumn<QString>("icon");
         QTest::addColumn<QString>("text");
         QTest::addColumn<QString>("toolTip");
-        QTest::newRow("actionPgmAddFile") << "toolButtonPgmAddFile" << "memory-rom" << "Add programming file"
+        QTest::newRow("actionPgmAddFile") << "toolButtonPgmAddFile"
+                                          << "memory-rom"
+                                          << "Add programming file"
                                           << "Add existing HW/SW flash file to the programming list";
-        QTest::newRow("actionPgmAddEntry") << "toolButtonPgmAddEntry" << "list-add-3" << "Add new entry"
+        QTest::newRow("actionPgmAddEntry") << "toolButtonPgmAddEntry"
+                                           << "list-add-3"
+                                           << "Add new entry"
                                            << "Add a new empty entry to the programming list";
-        QTest::newRow("actionPgmRemoveEntry") << "toolButtonPgmRemoveEntry" << "list-remove-3" << "Remove selected entry"
+        QTest::newRow("actionPgmRemoveEntry") << "toolButtonPgmRemoveEntry"
+                                              << "list-remove-3"
+                                              << "Remove selected entry"
                                               << "Remove selected entry line from the programming action list";
-        QTest::newRow("actionPgmClearEntries") << "toolButtonPgmClearEntries" << "edit-clear-list"
-                                               << "Clear programming list" << "Remove all entries from the programming list";
-        QTest::newRow("actionDE") << "toolButtonDE" << "flag-de" << "DE" << "Change language to german";
-        QTest::newRow("actionEN") << "toolButtonEN" << "flag-gb" << "EN" << "Change language to english";
+        QTest::newRow("actionPgmClearEntries") << "toolButtonPgmClearEntries"
+                                               << "edit-clear-list"
+                                               << "Clear programming list"
+                                               << "Remove all entries from the programming list";
+        QTest::newRow("actionDE") << "toolButtonDE"
+                                  << "flag-de"
+                                  << "DE"
+                                  << "Change language to german";
+        QTest::newRow("actionEN") << "toolButtonEN"
+                                  << "flag-gb"
+                                  << "EN"
+                                  << "Change language to english";
     }
 
     void actions()
@@ -195,7 +213,7 @@ private slots:
         QCOMPARE(action->text(), text);
         QCOMPARE(action->toolTip(), toolTip);
         const QImage expected = QImage(QStringLiteral(":/icons/22x22/%1.png").arg(icon))
-                                        .convertToFormat(QImage::Format_ARGB32_Premultiplied);
+                                    .convertToFormat(QImage::Format_ARGB32_Premultiplied);
         QVERIFY2(!expected.isNull(), qPrintable(icon));
         QCOMPARE(iconImage(action->icon()), expected);
 
@@ -214,7 +232,8 @@ private slots:
             const QString path = it.next();
             const QImage image(path, "PNG");
             const int nSize = path.contains(QStringLiteral("/22x22/")) ? 22 : 16;
-            QVERIFY2(!image.isNull() && image.hasAlphaChannel() && image.size() == QSize(nSize, nSize), qPrintable(path));
+            QVERIFY2(!image.isNull() && image.hasAlphaChannel() && image.size() == QSize(nSize, nSize),
+                     qPrintable(path));
             ++nFound;
         }
         QCOMPARE(nFound, 13);

@@ -50,15 +50,15 @@ private slots:
     void initTestCase()
     {
         QVERIFY(tmp.isValid());
-        const QStringList info{ "HW 1.2", "FW 3.4.5", "2026-12-01", "servo drive firmware", "build 77" };
+        const QStringList info{"HW 1.2", "FW 3.4.5", "2026-12-01", "servo drive firmware", "build 77"};
         QVERIFY(makeImageFile(path("sw.hex"), "ihex", 0x300000, firmwareInfoBlock(info) + filler(300)));
         QVERIFY(makeImageFile(path("sw.srec"), "srec", 0x300000, firmwareInfoBlock(info) + filler(300)));
         QVERIFY(makeImageFile(path("below.hex"), "ihex", 0x2FFFFF, QByteArray(1, '\x11') + firmwareInfoBlock(info)));
         QVERIFY(makeImageFile(path("hw.hex"), "ihex", 0x0, filler(0x1a)));
         QVERIFY(makeImageFile(path("garbled-info.srec"), "srec", 0x300000,
-                              firmwareInfoBlock({ QString::fromLatin1("bad\x01"), "x", "x", "x", "x" })));
-        for (const auto &file : { std::pair<const char *, const char *>{ "short.hex", ":10" },   // fewer than four bytes
-                                  { "notes.txt", "hello world\n" } }) {
+                              firmwareInfoBlock({QString::fromLatin1("bad\x01"), "x", "x", "x", "x"})));
+        for (const auto &file : {std::pair<const char *, const char *>{"short.hex", ":10"}, // fewer than four bytes
+                                 {"notes.txt", "hello world\n"}}) {
             QFile f(path(QLatin1String(file.first)));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) > 0);
         }
@@ -130,7 +130,7 @@ private slots:
         auto *button = table->cellWidget(0, 2)->findChild<QToolButton *>(QStringLiteral("toolButtonSelImage"));
         QVERIFY(button && button->isEnabled() && !button->icon().isNull());
         QCOMPARE(button->toolTip(), QStringLiteral("Select image file"));
-        QCOMPARE(rowHeaders(), QStringList{ "1" });
+        QCOMPARE(rowHeaders(), QStringList{"1"});
         QVERIFY(modal->seen.isEmpty());
     }
 
@@ -142,7 +142,7 @@ private slots:
         int memory = -1, operation = -1, offset = -2, length = -2;
         QString sImage;
         QCOMPARE(window->readPgmRow(0, &memory, &operation, &sImage, &offset, &length), 0);
-        QCOMPARE((QList<int>{ memory, operation, offset, length }), (QList<int>{ int(Flash1), int(Program), 26, 4096 }));
+        QCOMPARE((QList<int>{memory, operation, offset, length}), (QList<int>{int(Flash1), int(Program), 26, 4096}));
         QCOMPARE(sImage, QStringLiteral("x.hex"));
         QCOMPARE(window->readPgmRow(1, &memory, nullptr, nullptr, nullptr, nullptr), -1);
         QCOMPARE(window->readPgmRow(-1, nullptr, nullptr, nullptr, nullptr, nullptr), -1);
@@ -151,14 +151,14 @@ private slots:
     // The Add file action: the dialog cancelled, a valid and an invalid file.
     void addFile_data()
     {
-        QTest::addColumn<QString>("file");      // empty: dialog cancelled
+        QTest::addColumn<QString>("file"); // empty: dialog cancelled
         QTest::addColumn<int>("rowCount");
-        QTest::addColumn<QString>("cells");     // image|offset|length
+        QTest::addColumn<QString>("cells"); // image|offset|length
         QTest::addColumn<QStringList>("messages");
         QTest::newRow("cancelled") << "" << 0 << "" << QStringList();
         QTest::newRow("chosen") << "hw.hex" << 1 << "%1|0x0|0x1a" << QStringList();
-        QTest::newRow("invalid keeps an empty row") << "notes.txt" << 1 << "||"
-            << QStringList{ "Error|Row 1: examine image file failed. Image file not valid." };
+        QTest::newRow("invalid keeps an empty row")
+            << "notes.txt" << 1 << "||" << QStringList{"Error|Row 1: examine image file failed. Image file not valid."};
     }
 
     void addFile()
@@ -180,7 +180,7 @@ private slots:
             QCOMPARE(modal->seen.last().nIcon, QMessageBox::Critical);
         if (rowCount == 0)
             return;
-        QCOMPARE(QStringList({ image(0), cell(0, 3)->text(), cell(0, 4)->text() }).join(QLatin1Char('|')),
+        QCOMPARE(QStringList({image(0), cell(0, 3)->text(), cell(0, 4)->text()}).join(QLatin1Char('|')),
                  QString(cells).replace(QLatin1String("%1"), path(file)));
         QCOMPARE(table->cellWidget(0, 2)->findChild<QLineEdit *>(QStringLiteral("lineEditImage"))->toolTip(), image(0));
     }
@@ -190,19 +190,28 @@ private slots:
     {
         QTest::addColumn<QString>("file");
         QTest::addColumn<int>("memory");
-        QTest::addColumn<QString>("offset");   // empty: examination fails
+        QTest::addColumn<QString>("offset"); // empty: examination fails
         QTest::addColumn<QString>("length");
         QTest::addColumn<bool>("infoShown");
 
-        QTest::newRow("software image, hex") << "sw.hex" << int(Flash0) << "0x300000" << "0x19c" << true;
-        QTest::newRow("software image, srec") << "sw.srec" << int(Flash0) << "0x300000" << "0x19c" << true;
-        QTest::newRow("software image on flash1") << "sw.hex" << int(Flash1) << "0x300000" << "0x19c" << false;
-        QTest::newRow("starts at 0x2fffff") << "below.hex" << int(Flash0) << "0x2fffff" << "0x71" << false;
-        QTest::newRow("hardware image") << "hw.hex" << int(Flash0) << "0x0" << "0x1a" << false;
-        QTest::newRow("info not printable") << "garbled-info.srec" << int(Flash0) << "0x300000" << "0x70" << false;
-        QTest::newRow("fewer than four bytes") << "short.hex" << int(Flash0) << "" << "" << false;
-        QTest::newRow("unknown type") << "notes.txt" << int(Flash0) << "" << "" << false;
-        QTest::newRow("missing file") << "gone.hex" << int(Flash0) << "" << "" << false;
+        QTest::newRow("software image, hex") << "sw.hex" << int(Flash0) << "0x300000"
+                                             << "0x19c" << true;
+        QTest::newRow("software image, srec") << "sw.srec" << int(Flash0) << "0x300000"
+                                              << "0x19c" << true;
+        QTest::newRow("software image on flash1") << "sw.hex" << int(Flash1) << "0x300000"
+                                                  << "0x19c" << false;
+        QTest::newRow("starts at 0x2fffff") << "below.hex" << int(Flash0) << "0x2fffff"
+                                            << "0x71" << false;
+        QTest::newRow("hardware image") << "hw.hex" << int(Flash0) << "0x0"
+                                        << "0x1a" << false;
+        QTest::newRow("info not printable") << "garbled-info.srec" << int(Flash0) << "0x300000"
+                                            << "0x70" << false;
+        QTest::newRow("fewer than four bytes") << "short.hex" << int(Flash0) << ""
+                                               << "" << false;
+        QTest::newRow("unknown type") << "notes.txt" << int(Flash0) << ""
+                                      << "" << false;
+        QTest::newRow("missing file") << "gone.hex" << int(Flash0) << ""
+                                      << "" << false;
     }
 
     void examine()
@@ -226,10 +235,12 @@ private slots:
         QCOMPARE(cell(0, 3)->text(), offset);
         QCOMPARE(cell(0, 4)->text(), length);
         QCOMPARE(image(0), bFailed ? QString() : path(file));
-        QCOMPARE(modal->messages(), bFailed ? QStringList{ "Error|Row 1: examine image file failed. Image file not valid." }
-                                            : QStringList());
+        QCOMPARE(modal->messages(), bFailed
+                                        ? QStringList{"Error|Row 1: examine image file failed. Image file not valid."}
+                                        : QStringList());
         QCOMPARE(label("labelInfoFlash1"),
-                 infoShown ? QStringLiteral("HW 1.2\nFW 3.4.5\n2026-12-01\nservo drive firmware\nbuild 77") : QString());
+                 infoShown ? QStringLiteral("HW 1.2\nFW 3.4.5\n2026-12-01\nservo drive firmware\nbuild 77")
+                           : QString());
         QCOMPARE(label("labelInfoFlashHeader1"), infoShown ? QStringLiteral("Software image info:\n") : QString());
         QCOMPARE(label("labelInfoFlashHeader2"), QString());
     }
@@ -254,7 +265,7 @@ private slots:
     void switchMemory_data()
     {
         QTest::addColumn<int>("memory");
-        QTest::addColumn<QString>("cells");   // image|offset|length afterwards
+        QTest::addColumn<QString>("cells"); // image|offset|length afterwards
         QTest::newRow("flash1 and back") << int(Flash1) << "%1|0x0|0x1a";
         QTest::newRow("eeprom") << int(Eeprom0) << "||";
     }
@@ -273,25 +284,25 @@ private slots:
             combo->setCurrentIndex(1);
             combo->setCurrentIndex(0);
         }
-        QCOMPARE(QStringList({ image(0), cell(0, 3)->text(), cell(0, 4)->text() }).join(QLatin1Char('|')),
+        QCOMPARE(QStringList({image(0), cell(0, 3)->text(), cell(0, 4)->text()}).join(QLatin1Char('|')),
                  QString(cells).replace(QLatin1String("%1"), path("hw.hex")));
     }
 
     void removeRows()
     {
-        for (const char *sName : { "a", "b", "c", "d" })
+        for (const char *sName : {"a", "b", "c", "d"})
             window->addPgmRow(Flash0, Program, QLatin1String(sName), -1, -1);
         table->setCurrentCell(1, 3);
         trigger("actionPgmRemoveEntry");
-        QCOMPARE(rowHeaders(), (QStringList{ "1", "2", "3" }));
-        QCOMPARE((QStringList{ image(0), image(1), image(2) }), (QStringList{ "a", "c", "d" }));
+        QCOMPARE(rowHeaders(), (QStringList{"1", "2", "3"}));
+        QCOMPARE((QStringList{image(0), image(1), image(2)}), (QStringList{"a", "c", "d"}));
         // The tool buttons still find their own rows after the shift.
         QCOMPARE(window->rowOfCellWidget(table->cellWidget(2, 2)->findChild<QToolButton *>()), 2);
         QCOMPARE(window->rowOfCellWidget(table->cellWidget(1, 0)), 1);
 
         window->removePgmRow(7);
         table->setCurrentCell(-1, -1);
-        trigger("actionPgmRemoveEntry");   // no current row: nothing removed
+        trigger("actionPgmRemoveEntry"); // no current row: nothing removed
         QCOMPARE(table->rowCount(), 3);
         trigger("actionPgmClearEntries");
         QCOMPARE(table->rowCount(), 0);
@@ -302,12 +313,12 @@ private slots:
 
     void jobListRefusals_data()
     {
-        QTest::addColumn<QStringList>("rows");      // image per Flash0 Program row
+        QTest::addColumn<QStringList>("rows"); // image per Flash0 Program row
         QTest::addColumn<QString>("message");
         QTest::newRow("empty table") << QStringList() << "Error|Nothing to do!";
-        QTest::newRow("row without image") << QStringList{ "hw.hex", "" } << "Error|Row 2: no image file specified";
-        QTest::newRow("file deleted since chosen") << QStringList{ "deleted.hex" }
-                                                   << "Error|Row 1: examine image file failed. Image file not valid.";
+        QTest::newRow("row without image") << QStringList{"hw.hex", ""} << "Error|Row 2: no image file specified";
+        QTest::newRow("file deleted since chosen")
+            << QStringList{"deleted.hex"} << "Error|Row 1: examine image file failed. Image file not valid.";
     }
 
     void jobListRefusals()
@@ -323,7 +334,7 @@ private slots:
         QVERIFY(QFile::remove(path("deleted.hex")));
         QVector<PgmEntry> jobs;
         QVERIFY(!window->buildJobList(&jobs));
-        QCOMPARE(modal->messages(), QStringList{ message });
+        QCOMPARE(modal->messages(), QStringList{message});
     }
 
     // Start measures every file anew: stale numbers in a row, a file changed

@@ -66,27 +66,26 @@ private:
     QByteArray swData;
     QByteArray fw1Data;
 
-    template<class T> T *child(const char *sName) const { return window->findChild<T *>(QLatin1String(sName)); }
+    template <class T> T *child(const char *sName) const { return window->findChild<T *>(QLatin1String(sName)); }
     QString text(const char *sLabel) const { return child<QLabel>(sLabel)->text(); }
-    static QString noButtonText() { return QDialogButtonBox(QDialogButtonBox::No).button(QDialogButtonBox::No)->text(); }
+    static QString noButtonText()
+    {
+        return QDialogButtonBox(QDialogButtonBox::No).button(QDialogButtonBox::No)->text();
+    }
     int bar(const char *sBar) const { return child<QProgressBar>(sBar)->value(); }
 
     // Idle: everything but Cancel usable; running: only Cancel.
     bool controls(bool bRunning) const
     {
-        for (QWidget *w : std::initializer_list<QWidget *>{ child<QTabWidget>("tabWidgetFunction"),
-                                                          child<QGroupBox>("groupBoxConnection"),
-                                                          child<QGroupBox>("groupBoxStartOptions"),
-                                                          child<QPushButton>("pushButtonStart") })
+        for (QWidget *w : std::initializer_list<QWidget *>{
+                 child<QTabWidget>("tabWidgetFunction"), child<QGroupBox>("groupBoxConnection"),
+                 child<QGroupBox>("groupBoxStartOptions"), child<QPushButton>("pushButtonStart")})
             if (w->isEnabled() == bRunning)
                 return false;
         return child<QPushButton>("pushButtonCancel")->isEnabled() == bRunning;
     }
 
-    void useRows()
-    {
-        window->processArgs({ "servoprog", "-S", tmp.filePath("sw.srec"), "-X", tmp.filePath("fw1.hex") });
-    }
+    void useRows() { window->processArgs({"servoprog", "-S", tmp.filePath("sw.srec"), "-X", tmp.filePath("fw1.hex")}); }
 
     void start(const QString &sPort, const QString &sBoot, QMessageBox::StandardButton nConfirm)
     {
@@ -94,7 +93,7 @@ private:
         if (ports->findText(sPort) < 0)
             ports->addItem(sPort);
         ports->setCurrentText(sPort);
-        window->processArgs({ "servoprog", "-B", sBoot });
+        window->processArgs({"servoprog", "-B", sBoot});
         modal->answer(nConfirm);
         child<QPushButton>("pushButtonStart")->click();
     }
@@ -114,7 +113,7 @@ private slots:
     void initTestCase()
     {
         QVERIFY(tmp.isValid());
-        swData = firmwareInfoBlock({ "HW 2.0", "FW 1.0.6", "2026-12-07", "window test firmware", "b42" })
+        swData = firmwareInfoBlock({"HW 2.0", "FW 1.0.6", "2026-12-07", "window test firmware", "b42"})
                  + randomBytes(20000, 1) + QByteArray(20000, '\x33');
         fw1Data = randomBytes(3000, 2);
         QVERIFY(makeImageFile(tmp.filePath("sw.srec"), "srec", 0x400000, swData));
@@ -122,10 +121,7 @@ private slots:
         QVERIFY(makeImageFile(tmp.filePath("big.hex"), "ihex", 0x0, randomBytes(192 * 1024, 3)));
     }
 
-    void init()
-    {
-        QVERIFY(openWindow(window, modal));
-    }
+    void init() { QVERIFY(openWindow(window, modal)); }
 
     void cleanup()
     {
@@ -177,11 +173,12 @@ private slots:
         QTest::addColumn<QString>("boot");
         QTest::addColumn<int>("answer");
         QTest::addColumn<QString>("message");
-        QTest::newRow("monitor, No") << "mon" << int(QMessageBox::No)
+        QTest::newRow("monitor, No")
+            << "mon" << int(QMessageBox::No)
             << "Check|Please check whether the LED's Fault/Störung, Ready/Bereit, and Overload/Überlast at the "
                "front panel are flashing.";
-        QTest::newRow("powered off, Cancel") << "off" << int(QMessageBox::Cancel)
-                                             << "Info|Power off device, press ok and turn on device";
+        QTest::newRow("powered off, Cancel")
+            << "off" << int(QMessageBox::Cancel) << "Info|Power off device, press ok and turn on device";
     }
 
     void startRefused()
@@ -191,7 +188,7 @@ private slots:
         QFETCH(QString, message);
         useRows();
         start(QStringLiteral("COM1"), boot, QMessageBox::StandardButton(answer));
-        QCOMPARE(modal->messages(), QStringList{ message });
+        QCOMPARE(modal->messages(), QStringList{message});
         QCOMPARE(modal->seen.value(0).nIcon, boot == "mon" ? QMessageBox::Question : QMessageBox::Information);
         QVERIFY(!window->isUpdateRunning());
         QVERIFY(controls(false));
@@ -254,14 +251,14 @@ private slots:
         if (!SimDrive::isSupported())
             QSKIP("the simulated drive needs a POSIX system");
         SimDrive drive;
-        QStringList simArgs{ "--flash0", drive.filePath("f0.bin"), "--flash1", drive.filePath("f1.bin") };
+        QStringList simArgs{"--flash0", drive.filePath("f0.bin"), "--flash1", drive.filePath("f1.bin")};
         if (boot == QLatin1String("off"))
             simArgs << "--powered-off";
         QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
 
         // Flash1 first: the monitor keeps the last device selected, and the
         // information read after connecting comes from the selected device.
-        window->processArgs({ "servoprog", "-X", tmp.filePath("fw1.hex"), "-S", tmp.filePath("sw.srec") });
+        window->processArgs({"servoprog", "-X", tmp.filePath("fw1.hex"), "-S", tmp.filePath("sw.srec")});
         QCOMPARE(text("labelInfoFlash1"), QStringLiteral("HW 2.0\nFW 1.0.6\n2026-12-07\nwindow test firmware\nb42"));
         start(drive.portName(), boot, boot == QLatin1String("off") ? QMessageBox::Ok : QMessageBox::Yes);
         QVERIFY(window->isUpdateRunning());
@@ -269,7 +266,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
 
         QVERIFY(controls(false));
-        QCOMPARE(modal->messages().size(), 1);   // the start confirmation, no error
+        QCOMPARE(modal->messages().size(), 1); // the start confirmation, no error
         QCOMPARE(bar("progressBarProgress"), 100);
         QCOMPARE(bar("progressBarTotal"), 100);
         QVERIFY(child<QProgressBar>("progressBarTotal")->isEnabled());
@@ -304,13 +301,14 @@ private slots:
         if (!SimDrive::isSupported())
             QSKIP("the simulated drive needs a POSIX system");
         SimDrive drive;
-        QVERIFY2(drive.start({ "--throttle" }), qPrintable(drive.errorString()));
-        window->processArgs({ "servoprog", "-S", tmp.filePath("big.hex") });
+        QVERIFY2(drive.start({"--throttle"}), qPrintable(drive.errorString()));
+        window->processArgs({"servoprog", "-S", tmp.filePath("big.hex")});
         child<QComboBox>("comboBoxBaudrate")->setCurrentText(QStringLiteral("115200"));
         start(drive.portName(), QStringLiteral("mon"), QMessageBox::Yes);
         QVERIFY(window->isUpdateRunning());
         QTRY_VERIFY_WITH_TIMEOUT(text("labelProgressStep") == QLatin1String("Program flash")
-                                         && bar("progressBarProgress") > 0, nRunTimeoutMs);
+                                     && bar("progressBarProgress") > 0,
+                                 nRunTimeoutMs);
         child<QPushButton>("pushButtonCancel")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
         QVERIFY(controls(false));
@@ -337,7 +335,7 @@ private slots:
             QSKIP("the simulated drive needs a POSIX system");
         SimDrive drive;
         if (simulated)
-            QVERIFY2(drive.start({ "--fault", "silent:2" }), qPrintable(drive.errorString()));
+            QVERIFY2(drive.start({"--fault", "silent:2"}), qPrintable(drive.errorString()));
         useRows();
         start(simulated ? drive.portName() : tmp.filePath("no-such-port"), QStringLiteral("mon"), QMessageBox::Yes);
         QTRY_VERIFY_WITH_TIMEOUT(!window->isUpdateRunning(), nRunTimeoutMs);
@@ -366,13 +364,13 @@ private slots:
         QVERIFY(window->isUpdateRunning());
 
         modal->answer(QMessageBox::Yes);
-        QVERIFY(!window->close());   // the window waits for the worker
+        QVERIFY(!window->close()); // the window waits for the worker
         QTRY_VERIFY_WITH_TIMEOUT(!window->isVisible(), nRunTimeoutMs);
         QVERIFY(!window->isUpdateRunning());
         QStringList titles;
         for (const ModalAnswerer::Seen &box : modal->seen)
             titles << box.sTitle;
-        QCOMPARE(titles, (QStringList{ "Info", "Update running", "Update running", "Init boot monitor" }));
+        QCOMPARE(titles, (QStringList{"Info", "Update running", "Update running", "Init boot monitor"}));
         QCOMPARE(modal->seen.last().sText, QStringLiteral("Canceled from user!"));
     }
 

@@ -7,8 +7,8 @@
 #include <QFile>
 #include <QMutexLocker>
 #include <QProcess>
-#include <QSignalSpy>
 #include <QRandomGenerator>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -28,8 +28,8 @@ QString joinArgs(const QVariantList &args)
 } // namespace
 
 WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
-                        const std::function<void(UpdateWorker *)> &prepare,
-                        const WorkerEventHook &hook, int nTimeoutMs, bool bInjectTransport)
+                        const std::function<void(UpdateWorker *)> &prepare, const WorkerEventHook &hook, int nTimeoutMs,
+                        bool bInjectTransport)
 {
     WorkerOutcome outcome;
     QMutex mutex;
@@ -50,45 +50,62 @@ WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
             hook(pWorker, sEvent);
     };
     const auto direct = Qt::DirectConnection;
-    QObject::connect(pWorker, &UpdateWorker::finished, pWorker, [&] { record("finished", {}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ProgressState, pWorker,
-                     [&](const QString &s) { record("ProgressState", {s}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ProgressFile, pWorker,
-                     [&](const QString &s) { record("ProgressFile", {s}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ProgressSteps, pWorker,
-                     [&](int n) { record("ProgressSteps", {n}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ProgressStep, pWorker, [&] { record("ProgressStep", {}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ProgressValue, pWorker,
-                     [&](int n) { record("ProgressValue", {n}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ProgressInfoText, pWorker,
-                     [&](int n, const QString &s) { record("ProgressInfoText", {n, s}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::ShowCritical, pWorker,
-                     [&](const QString &t, const QString &s) {
-                         {
-                             QMutexLocker lock(&mutex);
-                             outcome.sCriticalTitle = t;
-                             outcome.sCriticalText = s;
-                         }
-                         record("ShowCritical", {t, s});
-                     }, direct);
-    QObject::connect(pWorker, &UpdateWorker::RunStarted, pWorker,
-                     [&](const RunStats &stats) {
-                         outcome.started = stats;
-                         record("RunStarted", {int(stats.bStarted)});
-                     }, direct);
-    QObject::connect(pWorker, &UpdateWorker::JobStarted, pWorker,
-                     [&](const JobStats &job) { record("JobStarted", {job.nIndex}); }, direct);
-    QObject::connect(pWorker, &UpdateWorker::PhaseChanged, pWorker,
-                     [&](int nJob, JobPhase ePhase) { record("PhaseChanged", {nJob, kPhaseNames[int(ePhase)]}); },
-                     direct);
-    QObject::connect(pWorker, &UpdateWorker::JobFinished, pWorker,
-                     [&](const JobStats &job) {
-                         {
-                             QMutexLocker lock(&mutex);
-                             outcome.finishedJobs << job;
-                         }
-                         record("JobFinished", {job.nIndex, kOutcomeNames[int(job.eOutcome)]});
-                     }, direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::finished, pWorker, [&] { record("finished", {}); }, direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ProgressState, pWorker, [&](const QString &s) { record("ProgressState", {s}); },
+        direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ProgressFile, pWorker, [&](const QString &s) { record("ProgressFile", {s}); }, direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ProgressSteps, pWorker, [&](int n) { record("ProgressSteps", {n}); }, direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ProgressStep, pWorker, [&] { record("ProgressStep", {}); }, direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ProgressValue, pWorker, [&](int n) { record("ProgressValue", {n}); }, direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ProgressInfoText, pWorker,
+        [&](int n, const QString &s) {
+            record("ProgressInfoText", {n, s});
+        },
+        direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::ShowCritical, pWorker,
+        [&](const QString &t, const QString &s) {
+            {
+                QMutexLocker lock(&mutex);
+                outcome.sCriticalTitle = t;
+                outcome.sCriticalText = s;
+            }
+            record("ShowCritical", {t, s});
+        },
+        direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::RunStarted, pWorker,
+        [&](const RunStats &stats) {
+            outcome.started = stats;
+            record("RunStarted", {int(stats.bStarted)});
+        },
+        direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::JobStarted, pWorker, [&](const JobStats &job) { record("JobStarted", {job.nIndex}); },
+        direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::PhaseChanged, pWorker,
+        [&](int nJob, JobPhase ePhase) {
+            record("PhaseChanged", {nJob, kPhaseNames[int(ePhase)]});
+        },
+        direct);
+    QObject::connect(
+        pWorker, &UpdateWorker::JobFinished, pWorker,
+        [&](const JobStats &job) {
+            {
+                QMutexLocker lock(&mutex);
+                outcome.finishedJobs << job;
+            }
+            record("JobFinished", {job.nIndex, kOutcomeNames[int(job.eOutcome)]});
+        },
+        direct);
     QObject::connect(pWorker, &UpdateWorker::finished, &thread, &QThread::quit, direct);
     QObject::connect(&thread, &QThread::started, pWorker, &UpdateWorker::process);
     QSignalSpy spyFinished(pWorker, &UpdateWorker::finished);
@@ -131,8 +148,8 @@ WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
     return outcome;
 }
 
-bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArray &data,
-                    quint32 nAddress, QString *pError)
+bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArray &data, quint32 nAddress,
+                    QString *pError)
 {
     const QString sBin = sPath + QStringLiteral(".bin");
     {
@@ -145,13 +162,17 @@ bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArr
     }
     QProcess proc;
     const QString sOut = sFormat == QLatin1String("hex") ? QStringLiteral("-intel") : QStringLiteral("-motorola");
-    QStringList args{sBin, QStringLiteral("-binary"), QStringLiteral("-offset"),
-                     QStringLiteral("0x%1").arg(nAddress, 0, 16), QStringLiteral("-o"), sPath, sOut};
+    QStringList args{sBin,
+                     QStringLiteral("-binary"),
+                     QStringLiteral("-offset"),
+                     QStringLiteral("0x%1").arg(nAddress, 0, 16),
+                     QStringLiteral("-o"),
+                     sPath,
+                     sOut};
     if (sFormat == QLatin1String("srec"))
         args << QStringLiteral("-address-length=4");
     proc.start(QStringLiteral("srec_cat"), args);
-    const bool bOk = proc.waitForFinished(60000) && proc.exitStatus() == QProcess::NormalExit
-                     && proc.exitCode() == 0;
+    const bool bOk = proc.waitForFinished(60000) && proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0;
     QFile::remove(sBin);
     if (!bOk && pError)
         *pError = QStringLiteral("srec_cat failed: %1").arg(QString::fromLocal8Bit(proc.readAllStandardError()));

@@ -24,14 +24,14 @@ struct WorkerOutcome
     int nFinished = 0;
     int nCritical = 0;
     int nStep = 0;
-    int nSteps = -1;          // argument of ProgressSteps
-    QString sCriticalTitle;   // the last ShowCritical
+    int nSteps = -1;        // argument of ProgressSteps
+    QString sCriticalTitle; // the last ShowCritical
     QString sCriticalText;
-    QString sInfoText;        // the last ProgressInfoText
-    QStringList states;       // ProgressState texts in order
-    RunStats started;         // what RunStarted carried
-    QVector<JobStats> finishedJobs;   // what JobFinished carried, in order
-    int nSpyFinished = -1;    // counts of QSignalSpy on the worker
+    QString sInfoText;              // the last ProgressInfoText
+    QStringList states;             // ProgressState texts in order
+    RunStats started;               // what RunStarted carried
+    QVector<JobStats> finishedJobs; // what JobFinished carried, in order
+    int nSpyFinished = -1;          // counts of QSignalSpy on the worker
     int nSpyCritical = -1;
     int nSpyStep = -1;
     int nSpySteps = -1;
@@ -39,8 +39,7 @@ struct WorkerOutcome
     // The spies and the ordered log agree.
     bool consistent() const
     {
-        return nSpyFinished == nFinished && nSpyCritical == nCritical && nSpyStep == nStep
-               && nSpySteps == 1;
+        return nSpyFinished == nFinished && nSpyCritical == nCritical && nSpyStep == nStep && nSpySteps == 1;
     }
 };
 
@@ -52,14 +51,13 @@ using WorkerEventHook = std::function<void(UpdateWorker *, const QString &)>;
 // waits for finished(). The transport is handed in by the test unless
 // bInjectTransport is false: then the worker picks it for the port itself.
 WorkerOutcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
-                        const std::function<void(UpdateWorker *)> &prepare = {},
-                        const WorkerEventHook &hook = {}, int nTimeoutMs = 120000,
-                        bool bInjectTransport = true);
+                        const std::function<void(UpdateWorker *)> &prepare = {}, const WorkerEventHook &hook = {},
+                        int nTimeoutMs = 120000, bool bInjectTransport = true);
 
 // Image files written by srec_cat from raw bytes at an address: "hex" for
 // Intel HEX, "srec" for Motorola S-record.
-bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArray &data,
-                    quint32 nAddress, QString *pError = nullptr);
+bool writeImageFile(const QString &sPath, const QString &sFormat, const QByteArray &data, quint32 nAddress,
+                    QString *pError = nullptr);
 
 // The bytes of an image file as loaded by the project's converters, over
 // [nBase, nBase + nLength).

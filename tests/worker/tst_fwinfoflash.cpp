@@ -94,23 +94,22 @@ void TestFWInfoFlash::readBytes()
     QCOMPARE(info.readBytes(address, length, reinterpret_cast<quint8 *>(dest.data())), result);
     if (result == 0) {
         QCOMPARE(dest.left(int(length)), m_flash.mid(int(address), int(length)));
-        QCOMPARE(dest.mid(int(length)), QByteArray(16, char(0x77)));   // nothing written beyond
+        QCOMPARE(dest.mid(int(length)), QByteArray(16, char(0x77))); // nothing written beyond
     }
     link.disconnectMonitor();
 }
 
 void TestFWInfoFlash::loadInfo_data()
 {
-    QTest::addColumn<QByteArray>("chain");   // bytes at 0x400000
+    QTest::addColumn<QByteArray>("chain"); // bytes at 0x400000
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("lines");
 
     const QByteArray payload = infoPayload();
     const QString lines = QStringLiteral("HW-A|FW 1.0.0|2026-01-02|Drive firmware|SN-7");
-    QTest::newRow("behind two other blocks")
-        << le32(3000) + le32(0x1) + QByteArray(3000, 'x') + le32(100) + le32(0x400) + QByteArray(100, 'y')
-               + le32(104) + le32(0xF400) + payload
-        << 0 << lines;
+    QTest::newRow("behind two other blocks") << le32(3000) + le32(0x1) + QByteArray(3000, 'x') + le32(100) + le32(0x400)
+                                                    + QByteArray(100, 'y') + le32(104) + le32(0xF400) + payload
+                                             << 0 << lines;
     QTest::newRow("length wrapping the address space") << le32(0xFFFFFFF0u) + le32(0x1) << -1 << QString();
 }
 
@@ -141,7 +140,7 @@ void TestFWInfoFlash::closedLink()
     TBootMonitorLink link(createTransport(QStringLiteral("/dev/null-port")));
     FWInfoFlash info(&link);
     quint8 buf[8];
-    QCOMPARE(info.readBytes(0, 8, buf), -2);   // service request without connect
+    QCOMPARE(info.readBytes(0, 8, buf), -2); // service request without connect
     QCOMPARE(info.loadInfo(), -1);
     FWInfoFlash none(nullptr);
     QVERIFY(none.readBytes(0, 8, buf) != 0);

@@ -27,7 +27,7 @@
 namespace {
 
 const quint32 kSector = 0x10000;
-const quint32 kFlashSize = 0x100000;   // 1 MiB keeps the memory files small
+const quint32 kFlashSize = 0x100000; // 1 MiB keeps the memory files small
 const QString kTimeout = QStringLiteral("Communication timeout error (driver)");
 
 // Sector k of a preloaded flash holds the byte 0x40 + k, except sector 3,
@@ -70,8 +70,10 @@ QString memoryDiff(const QByteArray &have, const QByteArray &want)
         return QStringLiteral("size %1, want %2").arg(have.size()).arg(want.size());
     for (int i = 0; i < have.size(); ++i)
         if (have[i] != want[i])
-            return QStringLiteral("byte 0x%1 is 0x%2, want 0x%3").arg(i, 0, 16)
-                .arg(quint8(have[i]), 2, 16, QLatin1Char('0')).arg(quint8(want[i]), 2, 16, QLatin1Char('0'));
+            return QStringLiteral("byte 0x%1 is 0x%2, want 0x%3")
+                .arg(i, 0, 16)
+                .arg(quint8(have[i]), 2, 16, QLatin1Char('0'))
+                .arg(quint8(want[i]), 2, 16, QLatin1Char('0'));
     return {};
 }
 
@@ -87,8 +89,8 @@ bool inOrder(const QStringList &events, const QStringList &expected)
 
 // A compressor that garbles every compressed block it produces (a single
 // flipped byte may by chance name an entry with equal contents).
-int faultyCompressor(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput,
-                     size_t nOutCapacity, uint32_t *pOutLength)
+int faultyCompressor(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput, size_t nOutCapacity,
+                     uint32_t *pOutLength)
 {
     const int n = compressBlock(pInput, nLength, pWork, pOutput, nOutCapacity, pOutLength);
     if (n == 0 && pOutput[0] == 0)
@@ -101,13 +103,13 @@ int faultyCompressor(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8
 
 // Every run ends exactly once, in time, with the port closed, and the signal
 // spies saw what the ordered log saw.
-#define VERIFY_RUN_ENDED(o)                                                    \
-    do {                                                                       \
-        QVERIFY((o).bFinishedInTime);                                          \
-        QVERIFY((o).consistent());                                             \
-        QCOMPARE((o).nFinished, 1);                                            \
-        QCOMPARE((o).events.last(), QStringLiteral("finished"));               \
-        QVERIFY(!(o).bPortOpenAfter);                                          \
+#define VERIFY_RUN_ENDED(o)                                      \
+    do {                                                         \
+        QVERIFY((o).bFinishedInTime);                            \
+        QVERIFY((o).consistent());                               \
+        QCOMPARE((o).nFinished, 1);                              \
+        QCOMPARE((o).events.last(), QStringLiteral("finished")); \
+        QVERIFY(!(o).bPortOpenAfter);                            \
     } while (0)
 
 class TestUpdateWorker : public QObject
@@ -142,7 +144,7 @@ private slots:
 
 private:
     bool startSim(SimDrive &sim, const QStringList &args);
-    QList<SimDrive::LogEntry> m_cleanLog;   // requests of a fault-free faults() run
+    QList<SimDrive::LogEntry> m_cleanLog; // requests of a fault-free faults() run
 };
 
 void TestUpdateWorker::initTestCase()
@@ -170,8 +172,8 @@ void TestUpdateWorker::programAndReadBack_data()
 {
     QTest::addColumn<QString>("format");
     QTest::addColumn<int>("memory");
-    QTest::addColumn<int>("simBaud");     // the drive's power-on rate
-    QTest::addColumn<int>("baud");        // working rate asked for
+    QTest::addColumn<int>("simBaud"); // the drive's power-on rate
+    QTest::addColumn<int>("baud");    // working rate asked for
     QTest::addColumn<bool>("compress");
     QTest::addColumn<int>("bootType");
     QTest::addColumn<quint32>("address");
@@ -227,16 +229,37 @@ void TestUpdateWorker::programAndReadBack()
     // opens with its state, a step and 0 %.
     // The typed results frame the texts: a job starts, each phase comes just
     // before the state that names it, the job ends with its outcome.
-    QVERIFY2(inOrder(o.events, {"ProgressSteps:3", "RunStarted:1", "JobStarted:0", "PhaseChanged:0,Query",
-                                "ProgressState:Query flash information", "ProgressValue:0", "PhaseChanged:0,Select",
-                                "ProgressState:Select flash device", "ProgressValue:0", "ProgressFile:image",
-                                "PhaseChanged:0,ReadFile", "ProgressState:Reading flash file", "ProgressStep",
-                                "ProgressValue:0", "PhaseChanged:0,Erase", "ProgressState:Erase flash",
-                                "ProgressValue:100", "PhaseChanged:0,Program", "ProgressState:Program flash",
-                                "ProgressStep", "ProgressValue:0", "ProgressValue:100",
-                                "ProgressState:Update finished", "JobFinished:0,Done", "JobStarted:1",
-                                "PhaseChanged:1,Read", "ProgressState:Read Flash", "ProgressStep",
-                                "ProgressValue:100", "ProgressState:Reading flash finished", "JobFinished:1,Done",
+    QVERIFY2(inOrder(o.events, {"ProgressSteps:3",
+                                "RunStarted:1",
+                                "JobStarted:0",
+                                "PhaseChanged:0,Query",
+                                "ProgressState:Query flash information",
+                                "ProgressValue:0",
+                                "PhaseChanged:0,Select",
+                                "ProgressState:Select flash device",
+                                "ProgressValue:0",
+                                "ProgressFile:image",
+                                "PhaseChanged:0,ReadFile",
+                                "ProgressState:Reading flash file",
+                                "ProgressStep",
+                                "ProgressValue:0",
+                                "PhaseChanged:0,Erase",
+                                "ProgressState:Erase flash",
+                                "ProgressValue:100",
+                                "PhaseChanged:0,Program",
+                                "ProgressState:Program flash",
+                                "ProgressStep",
+                                "ProgressValue:0",
+                                "ProgressValue:100",
+                                "ProgressState:Update finished",
+                                "JobFinished:0,Done",
+                                "JobStarted:1",
+                                "PhaseChanged:1,Read",
+                                "ProgressState:Read Flash",
+                                "ProgressStep",
+                                "ProgressValue:100",
+                                "ProgressState:Reading flash finished",
+                                "JobFinished:1,Done",
                                 "finished"}),
              qPrintable(o.events.join(QLatin1Char('|'))));
     QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:3"));
@@ -262,14 +285,15 @@ void TestUpdateWorker::programAndReadBack()
         QVERIFY(job.nBlocksCompressed > 0);
     QVERIFY(job.nWireBytesSent > 0 && job.nWireBytesReceived > 0);
     if (size > 3 * 8192)
-        QVERIFY(job.nBlocksSkipped > 0);   // the erased stretches of the image
-    QCOMPARE(sim.commandCount(QStringLiteral("flash-verify")), nPrograms);   // every block verified
+        QVERIFY(job.nBlocksSkipped > 0);                                   // the erased stretches of the image
+    QCOMPARE(sim.commandCount(QStringLiteral("flash-verify")), nPrograms); // every block verified
 
     // No program command touched an all-FF block.
     const QByteArray padded = QByteArray(int(address), char(0xFF)) + image + QByteArray(int(kFlashSize), char(0xFF));
     for (const SimDrive::LogEntry &e : sim.logEntries())
         if (e.command() == QLatin1String("flash-program")) {
-            const QByteArray block = padded.mid(int(e.number(QStringLiteral("addr"))), int(e.number(QStringLiteral("size"))));
+            const QByteArray block =
+                padded.mid(int(e.number(QStringLiteral("addr"))), int(e.number(QStringLiteral("size"))));
             QVERIFY2(block.count(char(0xFF)) != block.size(), qPrintable(e.sLine));
         }
 
@@ -305,14 +329,14 @@ void TestUpdateWorker::faultyCompressorIsCaught()
     const QString sImage = sim.filePath(QStringLiteral("image.hex"));
     QVERIFY(writeImageFile(sImage, QStringLiteral("hex"), image, nAddress));
 
-    const WorkerOutcome o = runWorker(paramsFor(sim.portName(), RunningMonitor, 115200),
-                                      {PgmEntry{Flash0, Program, -1, -1, sImage, true}},
-                                      [](UpdateWorker *w) { w->setBlockCompressor(&faultyCompressor); });
+    const WorkerOutcome o =
+        runWorker(paramsFor(sim.portName(), RunningMonitor, 115200), {PgmEntry{Flash0, Program, -1, -1, sImage, true}},
+                  [](UpdateWorker *w) { w->setBlockCompressor(&faultyCompressor); });
     VERIFY_RUN_ENDED(o);
     QCOMPARE(o.nCritical, 0);
     QVERIFY(o.stats.succeeded());
     QVERIFY(o.stats.jobs.at(0).nBlocksExpandMismatch > 0);
-    QCOMPARE(o.stats.jobs.at(0).nBlocksCompressed, 0u);   // every corrupted block went raw
+    QCOMPARE(o.stats.jobs.at(0).nBlocksCompressed, 0u); // every corrupted block went raw
     QCOMPARE(sim.commandCount(QStringLiteral("flash-decompress")), 0);
     QVERIFY(sim.stop());
     QCOMPARE(readFile(args.value(3)).mid(int(nAddress), image.size()), image);
@@ -320,7 +344,7 @@ void TestUpdateWorker::faultyCompressorIsCaught()
 
 void TestUpdateWorker::programRefusals_data()
 {
-    QTest::addColumn<QByteArray>("content");   // file content; "@missing" for no file
+    QTest::addColumn<QByteArray>("content"); // file content; "@missing" for no file
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
 
@@ -329,11 +353,15 @@ void TestUpdateWorker::programRefusals_data()
     QTest::newRow("unknown type") << QByteArray("hello world\n") << examine << noType;
     QTest::newRow("shorter than four bytes") << QByteArray(":00") << examine << noType;
     QTest::newRow("missing file") << QByteArray("@missing") << examine << noType;
-    QTest::newRow("bad checksum") << QByteArray(":0400000001020304F0\n:00000001FF\n") << "Reading flash file" << "Cannot read flash file %1";
-    QTest::newRow("no data") << QByteArray(":00000001FF\n") << "Reading flash file" << "Flash file %1 holds no data for this flash device";
+    QTest::newRow("bad checksum") << QByteArray(":0400000001020304F0\n:00000001FF\n") << "Reading flash file"
+                                  << "Cannot read flash file %1";
+    QTest::newRow("no data") << QByteArray(":00000001FF\n") << "Reading flash file"
+                             << "Flash file %1 holds no data for this flash device";
     // 1 MiB flash: a record at 0x100000 lies beyond it and would be dropped.
-    QTest::newRow("data beyond the flash") << QByteArray(":0400000001020304F2\n:020000040010EA\n:0400000001020304F2\n:00000001FF\n")
-        << "Reading flash file" << "Flash file %1 holds data beyond the end of the flash (0xfffff)";
+    QTest::newRow("data beyond the flash")
+        << QByteArray(":0400000001020304F2\n:020000040010EA\n:0400000001020304F2\n:00000001FF\n")
+        << "Reading flash file"
+        << "Flash file %1 holds data beyond the end of the flash (0xfffff)";
 }
 
 void TestUpdateWorker::programRefusals()
@@ -356,7 +384,7 @@ void TestUpdateWorker::programRefusals()
     QVERIFY(!o.states.last().endsWith(QLatin1String("failed!")));
     QCOMPARE(sim.commandCount(QStringLiteral("flash-check")), 0);
     QCOMPARE(sim.commandCount(QStringLiteral("flash-program")), 0);
-    QCOMPARE(sim.commandCount(QStringLiteral("flash-select")), 1);   // the second job never ran
+    QCOMPARE(sim.commandCount(QStringLiteral("flash-select")), 1); // the second job never ran
     QVERIFY(!o.stats.succeeded());
 }
 
@@ -367,13 +395,14 @@ void TestUpdateWorker::firmwareInfo_data()
     QTest::addColumn<bool>("withInfo");
     QTest::addColumn<int>("bootType");
     QTest::addColumn<int>("baud");
-    QTest::addColumn<int>("expectedRate");   // rate the drive is switched to
+    QTest::addColumn<int>("expectedRate"); // rate the drive is switched to
     QTest::addColumn<bool>("injectTransport");
     QTest::newRow("info block at 0x400000, running monitor") << true << int(RunningMonitor) << 230400 << 230400 << true;
     // The window's way: the worker picks the transport for the port itself.
     QTest::newRow("info block at 0x400000, powered off, default rate, own transport")
         << true << int(PoweredOff) << 0 << 115200 << false;
-    QTest::newRow("blank flash: no info, rate outside the table") << false << int(RunningMonitor) << 12345 << 115200 << true;
+    QTest::newRow("blank flash: no info, rate outside the table")
+        << false << int(RunningMonitor) << 12345 << 115200 << true;
 }
 
 void TestUpdateWorker::firmwareInfo()
@@ -392,7 +421,7 @@ void TestUpdateWorker::firmwareInfo()
                 b[i] = char(v >> (8 * i));
             return b;
         };
-        QByteArray chain = word(16) + word(0x100) + QByteArray(16, char(0x11));   // a block that is skipped
+        QByteArray chain = word(16) + word(0x100) + QByteArray(16, char(0x11)); // a block that is skipped
         chain += word(104) + word(0x1400);
         const char *fields[5] = {"HW-REV-C", "FW 3.1.4", "2026-12-01", "Servo drive firmware", "SN-42"};
         const int sizes[5] = {16, 16, 16, 40, 16};
@@ -416,8 +445,8 @@ void TestUpdateWorker::firmwareInfo()
     QVERIFY(o.stats.succeeded());
     QVERIFY(o.stats.nWireBytesSent > 0);
     QCOMPARE(o.events.first(), QStringLiteral("ProgressSteps:0"));
-    const QString sExpected = withInfo
-        ? QStringLiteral("HW-REV-C\nFW 3.1.4\n2026-12-01\nServo drive firmware\nSN-42") : QString();
+    const QString sExpected =
+        withInfo ? QStringLiteral("HW-REV-C\nFW 3.1.4\n2026-12-01\nServo drive firmware\nSN-42") : QString();
     QCOMPARE(o.sInfoText, sExpected);
     QCOMPARE(o.started.firmwareInfo.join(QLatin1Char('\n')), sExpected);
     QCOMPARE(o.started.firmwareInfo.size(), withInfo ? 5 : 0);
@@ -431,24 +460,44 @@ void TestUpdateWorker::eraseAndRead_data()
     QTest::addColumn<int>("operation");
     QTest::addColumn<int>("offset");
     QTest::addColumn<int>("length");
-    QTest::addColumn<QString>("output");   // "ok", "bad" (unwritable) for Read
-    QTest::addColumn<QString>("title");    // expected ShowCritical, empty: none
+    QTest::addColumn<QString>("output"); // "ok", "bad" (unwritable) for Read
+    QTest::addColumn<QString>("title");  // expected ShowCritical, empty: none
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("endState");
 
     const QString range = QStringLiteral("Offset/length exceeds flash address range!");
-    QTest::newRow("erase whole device") << int(Erase) << 0 << -1 << "" << "" << "" << "Erase finished";
-    QTest::newRow("erase two sectors") << int(Erase) << 0x20000 << 0x20000 << "" << "" << "" << "Erase finished";
+    QTest::newRow("erase whole device") << int(Erase) << 0 << -1 << ""
+                                        << ""
+                                        << ""
+                                        << "Erase finished";
+    QTest::newRow("erase two sectors") << int(Erase) << 0x20000 << 0x20000 << ""
+                                       << ""
+                                       << ""
+                                       << "Erase finished";
     QTest::newRow("erase half-sector offset") << int(Erase) << 0x8000 << 0x10000 << ""
-        << "Flash erase" << "Offset and size must be a multiple of 65536 (0x10000)" << "";
-    QTest::newRow("erase past the end") << int(Erase) << 0xF0000 << 0x20000 << "" << "Flash erase" << range << "";
-    QTest::newRow("erase negative offset") << int(Erase) << -1 << 0x10000 << "" << "Flash erase" << range << "";
-    QTest::newRow("read two and a half buffers") << int(Read) << 0x1000 << 20480 << "ok" << "" << "" << "Reading flash finished";
-    QTest::newRow("read whole device") << int(Read) << 0 << -1 << "ok" << "" << "" << "Reading flash finished";
-    QTest::newRow("read past the end") << int(Read) << 0xFFF00 << 0x200 << "ok" << "Flash read" << range << "";
-    QTest::newRow("read negative offset") << int(Read) << -5 << 16 << "ok" << "Flash read" << range << "";
+                                              << "Flash erase"
+                                              << "Offset and size must be a multiple of 65536 (0x10000)"
+                                              << "";
+    QTest::newRow("erase past the end") << int(Erase) << 0xF0000 << 0x20000 << ""
+                                        << "Flash erase" << range << "";
+    QTest::newRow("erase negative offset") << int(Erase) << -1 << 0x10000 << ""
+                                           << "Flash erase" << range << "";
+    QTest::newRow("read two and a half buffers") << int(Read) << 0x1000 << 20480 << "ok"
+                                                 << ""
+                                                 << ""
+                                                 << "Reading flash finished";
+    QTest::newRow("read whole device") << int(Read) << 0 << -1 << "ok"
+                                       << ""
+                                       << ""
+                                       << "Reading flash finished";
+    QTest::newRow("read past the end") << int(Read) << 0xFFF00 << 0x200 << "ok"
+                                       << "Flash read" << range << "";
+    QTest::newRow("read negative offset") << int(Read) << -5 << 16 << "ok"
+                                          << "Flash read" << range << "";
     QTest::newRow("read into unwritable file") << int(Read) << 0 << 4096 << "bad"
-        << "Flash read" << "Writing to file %1 failed!" << "Reading flash finished";
+                                               << "Flash read"
+                                               << "Writing to file %1 failed!"
+                                               << "Reading flash finished";
 }
 
 void TestUpdateWorker::eraseAndRead()
@@ -469,9 +518,10 @@ void TestUpdateWorker::eraseAndRead()
     const QString sOut = sim.filePath(output == QLatin1String("bad") ? QStringLiteral("no-such-dir/out.srec")
                                                                      : QStringLiteral("out.srec"));
     // A second job (query and select only) shows whether a failure ended the list.
-    const WorkerOutcome o = runWorker(paramsFor(sim.portName(), RunningMonitor, 460800),
-                                      {PgmEntry{Flash1, operation, offset, length, operation == Read ? sOut : QString()},
-                                       PgmEntry{Eeprom0, 9, -1, -1, {}}});
+    const WorkerOutcome o =
+        runWorker(paramsFor(sim.portName(), RunningMonitor, 460800),
+                  {PgmEntry{Flash1, operation, offset, length, operation == Read ? sOut : QString()},
+                   PgmEntry{Eeprom0, 9, -1, -1, {}}});
     VERIFY_RUN_ENDED(o);
     QCOMPARE(o.nSteps, 2);
     QCOMPARE(o.sCriticalTitle, title);
@@ -531,17 +581,33 @@ void TestUpdateWorker::eeprom_data()
     QTest::addColumn<QString>("endState");
 
     const QString range = QStringLiteral("Offset/length exceeds EEPROM address range!");
-    QTest::newRow("write 300 bytes") << 2 << int(Program) << 0x100 << 300 << "" << "" << "Writing EEPROM finished";
-    QTest::newRow("write 512 bytes eeprom1") << 3 << int(Program) << 0x200 << 512 << "" << "" << "Writing EEPROM finished";
-    QTest::newRow("read 300 bytes") << 2 << int(Read) << 0x80 << 300 << "" << "" << "Reading EEPROM finished";
-    QTest::newRow("read whole eeprom") << 3 << int(Read) << 0 << -1 << "" << "" << "Reading EEPROM finished";
-    QTest::newRow("erase range") << 2 << int(Erase) << 0x300 << 700 << "" << "" << "Erasing EEPROM finished";
-    QTest::newRow("erase whole eeprom") << 2 << int(Erase) << 0 << -1 << "" << "" << "Erasing EEPROM finished";
+    QTest::newRow("write 300 bytes") << 2 << int(Program) << 0x100 << 300 << ""
+                                     << ""
+                                     << "Writing EEPROM finished";
+    QTest::newRow("write 512 bytes eeprom1") << 3 << int(Program) << 0x200 << 512 << ""
+                                             << ""
+                                             << "Writing EEPROM finished";
+    QTest::newRow("read 300 bytes") << 2 << int(Read) << 0x80 << 300 << ""
+                                    << ""
+                                    << "Reading EEPROM finished";
+    QTest::newRow("read whole eeprom") << 3 << int(Read) << 0 << -1 << ""
+                                       << ""
+                                       << "Reading EEPROM finished";
+    QTest::newRow("erase range") << 2 << int(Erase) << 0x300 << 700 << ""
+                                 << ""
+                                 << "Erasing EEPROM finished";
+    QTest::newRow("erase whole eeprom") << 2 << int(Erase) << 0 << -1 << ""
+                                        << ""
+                                        << "Erasing EEPROM finished";
     QTest::newRow("write past the end") << 2 << int(Program) << 0x7F00 << 0x200 << "EEPROM write" << range << "";
     QTest::newRow("read negative offset") << 3 << int(Read) << -1 << 10 << "EEPROM read" << range << "";
     QTest::newRow("erase past the end") << 2 << int(Erase) << 0 << 0x8001 << "EEPROM erase" << range << "";
-    QTest::newRow("write verify fails") << 2 << int(Program) << 0 << 600 << "EEPROM write" << "Verify after write failed!" << "Writing EEPROM failed!";
-    QTest::newRow("erase verify fails") << 2 << int(Erase) << 0 << 600 << "EEPROM erase" << "Verify after erase failed!" << "Erasing EEPROM failed!";
+    QTest::newRow("write verify fails") << 2 << int(Program) << 0 << 600 << "EEPROM write"
+                                        << "Verify after write failed!"
+                                        << "Writing EEPROM failed!";
+    QTest::newRow("erase verify fails") << 2 << int(Erase) << 0 << 600 << "EEPROM erase"
+                                        << "Verify after erase failed!"
+                                        << "Erasing EEPROM failed!";
 }
 
 void TestUpdateWorker::eeprom()
@@ -568,7 +634,8 @@ void TestUpdateWorker::eeprom()
     const quint32 nLength = length < 0 ? nSize : quint32(length);
     // Data for the first half of the range only: the rest is written as FF.
     const QByteArray data = randomBytes(int(nLength / 2), 11);
-    const QString sImage = sim.filePath(operation == Read ? QStringLiteral("eeprom-out.srec") : QStringLiteral("data.srec"));
+    const QString sImage =
+        sim.filePath(operation == Read ? QStringLiteral("eeprom-out.srec") : QStringLiteral("data.srec"));
     if (operation == Program)
         QVERIFY(writeImageFile(sImage, QStringLiteral("srec"), data, nOffset));
 
@@ -594,7 +661,7 @@ void TestUpdateWorker::eeprom()
     if (title.isEmpty() && operation != Read)
         QCOMPARE(sim.commandCount(QStringLiteral("eeprom-verify")), int((nLength + 255) / 256));
     QVERIFY(sim.stop());
-    if (!bVerifyFails)   // else the first block was written before the failing verify
+    if (!bVerifyFails) // else the first block was written before the failing verify
         QCOMPARE(readFile(sMem), expected);
 }
 
@@ -602,24 +669,27 @@ void TestUpdateWorker::eeprom()
 
 void TestUpdateWorker::stepsAndOrder_data()
 {
-    QTest::addColumn<QString>("jobs");      // memory/operation[/offset/length] separated by spaces
+    QTest::addColumn<QString>("jobs"); // memory/operation[/offset/length] separated by spaces
     QTest::addColumn<int>("bootType");
     QTest::addColumn<int>("steps");
-    QTest::addColumn<QStringList>("commands");   // sim commands expected, in order (select/erase only)
+    QTest::addColumn<QStringList>("commands"); // sim commands expected, in order (select/erase only)
     QTest::addColumn<bool>("success");
 
-    QTest::newRow("two erases flash0 flash1") << "0/0/0/65536 1/0/65536/65536" << int(RunningMonitor) << 2
-        << QStringList{"flash-select dev=0", "flash-erase 0x00000000", "flash-select dev=1", "flash-erase 0x00010000"} << true;
-    QTest::newRow("memory 7 skipped silently") << "0/0/0/65536 7/0/0/65536 1/5" << int(RunningMonitor) << 3
+    QTest::newRow("two erases flash0 flash1")
+        << "0/0/0/65536 1/0/65536/65536" << int(RunningMonitor) << 2
+        << QStringList{"flash-select dev=0", "flash-erase 0x00000000", "flash-select dev=1", "flash-erase 0x00010000"}
+        << true;
+    QTest::newRow("memory 7 skipped silently")
+        << "0/0/0/65536 7/0/0/65536 1/5" << int(RunningMonitor) << 3
         << QStringList{"flash-select dev=0", "flash-erase 0x00000000", "flash-select dev=1"} << true;
-    QTest::newRow("negative memory skipped") << "-1/1 2/5" << int(RunningMonitor) << 2
-        << QStringList{"eeprom-select dev=0"} << true;
-    QTest::newRow("failing first job ends the list") << "0/0/100/65536 1/0/0/65536" << int(RunningMonitor) << 2
-        << QStringList{"flash-select dev=0"} << false;
-    QTest::newRow("start option 0 runs nothing") << "0/0/0/65536" << int(RunningFirmware) << 1
-        << QStringList{} << false;
-    QTest::newRow("program jobs count two steps") << "0/1 1/1 0/2/0/16" << int(RunningFirmware) << 5
-        << QStringList{} << false;
+    QTest::newRow("negative memory skipped")
+        << "-1/1 2/5" << int(RunningMonitor) << 2 << QStringList{"eeprom-select dev=0"} << true;
+    QTest::newRow("failing first job ends the list")
+        << "0/0/100/65536 1/0/0/65536" << int(RunningMonitor) << 2 << QStringList{"flash-select dev=0"} << false;
+    QTest::newRow("start option 0 runs nothing")
+        << "0/0/0/65536" << int(RunningFirmware) << 1 << QStringList{} << false;
+    QTest::newRow("program jobs count two steps")
+        << "0/1 1/1 0/2/0/16" << int(RunningFirmware) << 5 << QStringList{} << false;
 }
 
 void TestUpdateWorker::stepsAndOrder()
@@ -631,8 +701,8 @@ void TestUpdateWorker::stepsAndOrder()
     QFETCH(bool, success);
 
     SimDrive sim;
-    QVERIFY(startSim(sim, flashArgs(sim, Flash0, preloadedFlash())
-                              << QStringLiteral("--flash1") << sim.writeFile(QStringLiteral("f1.bin"), preloadedFlash())));
+    QVERIFY(startSim(sim, flashArgs(sim, Flash0, preloadedFlash()) << QStringLiteral(
+                              "--flash1") << sim.writeFile(QStringLiteral("f1.bin"), preloadedFlash())));
     QVector<PgmEntry> list;
     for (const QString &sJob : jobs.split(QLatin1Char(' '))) {
         const QStringList f = sJob.split(QLatin1Char('/'));
@@ -668,14 +738,14 @@ void TestUpdateWorker::stepsAndOrder()
 static int requestNumber(const QList<SimDrive::LogEntry> &log, const QString &sWhere)
 {
     const QStringList parts = sWhere.split(QLatin1Char('#'));
-    const QRegularExpressionMatch m =
-        QRegularExpression(QStringLiteral("^(\\d+)([+-]\\d+)?$")).match(parts.value(1));
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(\\d+)([+-]\\d+)?$")).match(parts.value(1));
     if (!m.hasMatch())
         return -1;
     int nCount = m.captured(1).toInt();
     const int nDelta = m.captured(2).toInt();
     for (const SimDrive::LogEntry &e : log) {
-        const QString sObject = QStringLiteral("%1.%2").arg(e.nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(e.nSubindex);
+        const QString sObject =
+            QStringLiteral("%1.%2").arg(e.nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(e.nSubindex);
         if (e.command() == parts[0] || sObject == parts[0].toUpper())
             if (--nCount == 0)
                 return e.nRequest + nDelta;
@@ -685,45 +755,64 @@ static int requestNumber(const QList<SimDrive::LogEntry> &log, const QString &sW
 
 void TestUpdateWorker::faults_data()
 {
-    QTest::addColumn<QStringList>("faults");   // kind:where[:value]; "arg:..." passes simulator arguments
+    QTest::addColumn<QStringList>("faults"); // kind:where[:value]; "arg:..." passes simulator arguments
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<QString>("endState");     // last ProgressState expected
+    QTest::addColumn<QString>("endState"); // last ProgressState expected
     QTest::addColumn<int>("retries");
-    QTest::addColumn<int>("repeats");          // requests the worker repeated
-    QTest::addColumn<QString>("result");       // the typed end of the first job: "done", a code, "verify", "regions"
+    QTest::addColumn<int>("repeats");    // requests the worker repeated
+    QTest::addColumn<QString>("result"); // the typed end of the first job: "done", a code, "verify", "regions"
 
     const QString garbled = QStringLiteral("Unspecified communication error (driver)");
     const QString busy = QStringLiteral("Service cannot be carried out due to device status");
     const QString pgm = QStringLiteral("Program flash");
     const QString failed = QStringLiteral("Update failed!");
     QTest::newRow("dropped data piece") << QStringList{"drop:5E12.1#1"} << pgm << kTimeout << failed << 0 << 0 << "101";
-    QTest::newRow("corrupted verify status") << QStringList{"corrupt:flash-verify#2+1"} << pgm << garbled << failed << 0 << 0 << "100";
-    QTest::newRow("busy program command") << QStringList{"busy:flash-program#1"} << pgm << busy << failed << 0 << 0 << "203";
-    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << pgm << "Object access denied" << failed << 0 << 0 << "174";
-    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << pgm << "Verify after write failed!" << failed << 0 << 0 << "verify";
-    QTest::newRow("drive stops answering mid-block") << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 0 << 0 << "101";
-    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << kTimeout << "Erase flash" << 0 << 0 << "101";
-    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash" << 0 << 0 << "203";
-    QTest::newRow("corrupted flash query") << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information" << 0 << 0 << "100";
-    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << kTimeout << "Select flash device" << 0 << 0 << "101";
-    QTest::newRow("two flash regions") << QStringList{"arg:--regions:2"} << "EPCS Info" << "Multiple regions not supported"
-        << "Query flash information" << 0 << 0 << "regions";
+    QTest::newRow("corrupted verify status")
+        << QStringList{"corrupt:flash-verify#2+1"} << pgm << garbled << failed << 0 << 0 << "100";
+    QTest::newRow("busy program command")
+        << QStringList{"busy:flash-program#1"} << pgm << busy << failed << 0 << 0 << "203";
+    QTest::newRow("busy decompress") << QStringList{"busy:flash-decompress#1:174"} << pgm << "Object access denied"
+                                     << failed << 0 << 0 << "174";
+    QTest::newRow("failing verify") << QStringList{"verify:flash-verify#3"} << pgm << "Verify after write failed!"
+                                    << failed << 0 << 0 << "verify";
+    QTest::newRow("drive stops answering mid-block")
+        << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 0 << 0 << "101";
+    QTest::newRow("dropped erase check") << QStringList{"drop:flash-check#2"} << "Erase flash" << kTimeout
+                                         << "Erase flash" << 0 << 0 << "101";
+    QTest::newRow("busy sector erase") << QStringList{"busy:flash-erase#1"} << "Erase flash" << busy << "Erase flash"
+                                       << 0 << 0 << "203";
+    QTest::newRow("corrupted flash query")
+        << QStringList{"corrupt:5E11.2#1"} << "EPCS Info" << garbled << "Query flash information" << 0 << 0 << "100";
+    QTest::newRow("dropped select") << QStringList{"drop:flash-select#1"} << "EPCS select device" << kTimeout
+                                    << "Select flash device" << 0 << 0 << "101";
+    QTest::newRow("two flash regions") << QStringList{"arg:--regions:2"} << "EPCS Info"
+                                       << "Multiple regions not supported"
+                                       << "Query flash information" << 0 << 0 << "regions";
     QTest::newRow("LIFE_TRIGGER bursts are skipped")
         << QStringList{"life:5E12.1#1:300", "life:flash-verify#1:40", "life:5E11.1#3:1000", "life:flash-program#2"}
-        << "" << "" << "Update finished" << 0 << 0 << "done";
+        << ""
+        << ""
+        << "Update finished" << 0 << 0 << "done";
 
     // With repeats (the headless tool's --retries): harmless requests are
     // sent again, commands and the monitor's verdicts are not.
-    QTest::newRow("dropped data piece, repeated") << QStringList{"drop:5E12.1#2"} << "" << "" << "Update finished" << 2 << 1 << "done";
+    QTest::newRow("dropped data piece, repeated") << QStringList{"drop:5E12.1#2"} << ""
+                                                  << ""
+                                                  << "Update finished" << 2 << 1 << "done";
     QTest::newRow("corrupted status and parameter, repeated")
-        << QStringList{"corrupt:flash-verify#2+1", "drop:flash-program#3-1"} << "" << "" << "Update finished" << 2 << 2 << "done";
-    QTest::newRow("two losses of one piece, repeated twice")
-        << QStringList{"drop:5E12.4#1", "drop:5E12.4#1+1"} << "" << "" << "Update finished" << 2 << 2 << "done";
-    QTest::newRow("dropped program command is not repeated") << QStringList{"drop:flash-program#1"}
-        << pgm << kTimeout << failed << 3 << 0 << "101";
-    QTest::newRow("busy answer is not repeated") << QStringList{"busy:5E12.2#1"} << pgm << busy << failed << 3 << 0 << "203";
-    QTest::newRow("silent drive: repeats do not help") << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 1 << 1 << "101";
+        << QStringList{"corrupt:flash-verify#2+1", "drop:flash-program#3-1"} << ""
+        << ""
+        << "Update finished" << 2 << 2 << "done";
+    QTest::newRow("two losses of one piece, repeated twice") << QStringList{"drop:5E12.4#1", "drop:5E12.4#1+1"} << ""
+                                                             << ""
+                                                             << "Update finished" << 2 << 2 << "done";
+    QTest::newRow("dropped program command is not repeated")
+        << QStringList{"drop:flash-program#1"} << pgm << kTimeout << failed << 3 << 0 << "101";
+    QTest::newRow("busy answer is not repeated")
+        << QStringList{"busy:5E12.2#1"} << pgm << busy << failed << 3 << 0 << "203";
+    QTest::newRow("silent drive: repeats do not help")
+        << QStringList{"silent:5E12.3#2"} << pgm << kTimeout << failed << 1 << 1 << "101";
 }
 
 void TestUpdateWorker::faults()
@@ -736,7 +825,7 @@ void TestUpdateWorker::faults()
     QFETCH(int, repeats);
     QFETCH(QString, result);
 
-    const quint32 nAddress = 0x1F000;   // two sectors, several blocks
+    const quint32 nAddress = 0x1F000; // two sectors, several blocks
     const QByteArray image = mixedBytes(30000, 3, nAddress);
     QTemporaryDir dir;
     const QString sImage = dir.filePath(QStringLiteral("image.srec"));
@@ -764,7 +853,8 @@ void TestUpdateWorker::faults()
         } else {
             const int n = requestNumber(m_cleanLog, f[1]);
             QVERIFY2(n > 0, qPrintable(sFault));
-            args << QStringLiteral("--fault") << (QStringList{f[0], QString::number(n)} + f.mid(2)).join(QLatin1Char(':'));
+            args << QStringLiteral("--fault")
+                 << (QStringList{f[0], QString::number(n)} + f.mid(2)).join(QLatin1Char(':'));
         }
     }
     QVERIFY(startSim(sim, args));
@@ -799,17 +889,23 @@ void TestUpdateWorker::faults()
 
 void TestUpdateWorker::cancel_data()
 {
-    QTest::addColumn<QString>("when");       // event after which bCancel is set
+    QTest::addColumn<QString>("when"); // event after which bCancel is set
     QTest::addColumn<bool>("poweredOff");
     QTest::addColumn<bool>("wakeAnswered");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("endState");
 
-    QTest::newRow("before the run") << "" << false << true << "Erase flash" << "Erase flash";
-    QTest::newRow("during erase") << "ProgressState:Erase flash" << false << true << "Erase flash" << "Erase flash";
-    QTest::newRow("during programming") << "ProgressValue:after-program" << false << true << "Program flash" << "Update failed!";
-    QTest::newRow("while the wake pattern is unanswered") << "timer" << true << false << "Init boot monitor" << "Init boot monitor";
-    QTest::newRow("in the cycle the wake answer completes") << "ProgressState:Done!" << true << true << "Init boot monitor" << "Done!";
+    QTest::newRow("before the run") << "" << false << true << "Erase flash"
+                                    << "Erase flash";
+    QTest::newRow("during erase") << "ProgressState:Erase flash" << false << true << "Erase flash"
+                                  << "Erase flash";
+    QTest::newRow("during programming") << "ProgressValue:after-program" << false << true << "Program flash"
+                                        << "Update failed!";
+    QTest::newRow("while the wake pattern is unanswered") << "timer" << true << false << "Init boot monitor"
+                                                          << "Init boot monitor";
+    QTest::newRow("in the cycle the wake answer completes")
+        << "ProgressState:Done!" << true << true << "Init boot monitor"
+        << "Done!";
 }
 
 void TestUpdateWorker::cancel()
@@ -825,7 +921,7 @@ void TestUpdateWorker::cancel()
     if (poweredOff)
         args << QStringLiteral("--powered-off");
     if (!wakeAnswered)
-        args << QStringLiteral("--baud") << QStringLiteral("38400");   // never hears the 9600-baud pattern
+        args << QStringLiteral("--baud") << QStringLiteral("38400"); // never hears the 9600-baud pattern
     QVERIFY(startSim(sim, args));
     const QString sImage = sim.filePath(QStringLiteral("image.hex"));
     QVERIFY(writeImageFile(sImage, QStringLiteral("hex"), mixedBytes(100000, 1, 0), 0));
@@ -836,7 +932,8 @@ void TestUpdateWorker::cancel()
         hook = [&](UpdateWorker *w, const QString &e) {
             if (e == QLatin1String("ProgressState:Program flash"))
                 bProgramming = true;
-            else if (bProgramming && e.startsWith(QLatin1String("ProgressValue:")) && e != QLatin1String("ProgressValue:0"))
+            else if (bProgramming && e.startsWith(QLatin1String("ProgressValue:"))
+                     && e != QLatin1String("ProgressValue:0"))
                 w->bCancel = true;
         };
     } else if (!when.isEmpty() && when != QLatin1String("timer")) {
@@ -883,9 +980,9 @@ void TestUpdateWorker::cancel()
         QCOMPARE(int(o.finishedJobs.at(0).eFailure), int(WorkerFailure::Cancelled));
     }
     if (title == QLatin1String("Erase flash"))
-        QCOMPARE(sim.commandCount(QStringLiteral("flash-check")), 1);   // one sector, then the test
+        QCOMPARE(sim.commandCount(QStringLiteral("flash-check")), 1); // one sector, then the test
     if (title == QLatin1String("Init boot monitor"))
-        QCOMPARE(sim.logEntries().size(), 0);   // no connection attempt
+        QCOMPARE(sim.logEntries().size(), 0); // no connection attempt
     if (title == QLatin1String("Program flash"))
         QCOMPARE(sim.commandCount(QStringLiteral("flash-program")), 1);
 }
@@ -894,24 +991,26 @@ void TestUpdateWorker::cancel()
 
 void TestUpdateWorker::startFailures_data()
 {
-    QTest::addColumn<QString>("port");        // "sim" or a path
+    QTest::addColumn<QString>("port"); // "sim" or a path
     QTest::addColumn<int>("bootType");
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<int>("wakeTimeoutMs");
     QTest::addColumn<QString>("title");
     QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("failure");   // WorkerFailure of the start
+    QTest::addColumn<int>("failure"); // WorkerFailure of the start
     QTest::addColumn<int>("code");
 
-    QTest::newRow("powered off, no such port") << "/dev/servoprog-none" << int(PoweredOff) << QStringList{} << 0
-        << "Init boot monitor" << "Cannot open serial device '/dev/servoprog-none'" << int(WorkerFailure::PortOpen) << 0;
-    QTest::newRow("running monitor, no such port") << "/dev/servoprog-none" << int(RunningMonitor) << QStringList{} << 0
-        << "Connect" << "Error initializing serial device driver" << int(WorkerFailure::Communication) << 11;
+    QTest::newRow("powered off, no such port")
+        << "/dev/servoprog-none" << int(PoweredOff) << QStringList{} << 0 << "Init boot monitor"
+        << "Cannot open serial device '/dev/servoprog-none'" << int(WorkerFailure::PortOpen) << 0;
+    QTest::newRow("running monitor, no such port")
+        << "/dev/servoprog-none" << int(RunningMonitor) << QStringList{} << 0 << "Connect"
+        << "Error initializing serial device driver" << int(WorkerFailure::Communication) << 11;
     QTest::newRow("drive answers at no rate") << "sim" << int(RunningMonitor) << QStringList{"--powered-off"} << 0
-        << "Connect" << kTimeout << int(WorkerFailure::Communication) << 101;
-    QTest::newRow("wake pattern never answered, time-out") << "sim" << int(PoweredOff)
-        << QStringList{"--powered-off", "--baud", "19200"} << 600
-        << "Init boot monitor" << "No answer to the wake pattern within 600 ms" << int(WorkerFailure::WakeTimeout) << 0;
+                                              << "Connect" << kTimeout << int(WorkerFailure::Communication) << 101;
+    QTest::newRow("wake pattern never answered, time-out")
+        << "sim" << int(PoweredOff) << QStringList{"--powered-off", "--baud", "19200"} << 600 << "Init boot monitor"
+        << "No answer to the wake pattern within 600 ms" << int(WorkerFailure::WakeTimeout) << 0;
 }
 
 void TestUpdateWorker::startFailures()
@@ -962,7 +1061,7 @@ void TestUpdateWorker::runObjectCancelAndWait()
     });
     QSignalSpy finished(&run, &UpdateRun::finished);
     QVERIFY(run.start(paramsFor(sim.portName(), PoweredOff), {PgmEntry{Flash0, Erase, 0, -1, {}}}));
-    QVERIFY(!run.start(paramsFor(sim.portName(), PoweredOff), {}));   // one run at a time
+    QVERIFY(!run.start(paramsFor(sim.portName(), PoweredOff), {})); // one run at a time
     QTRY_COMPARE(states, QStringList{QStringLiteral("Init boot monitor")});
     QVERIFY(run.isRunning());
     run.cancelAndWait();
@@ -971,7 +1070,7 @@ void TestUpdateWorker::runObjectCancelAndWait()
     QVERIFY(run.statistics().bCanceled);
     QCOMPARE(int(run.statistics().eStartFailure), int(WorkerFailure::Cancelled));
     QCOMPARE(finished.count(), 0);
-    QCOMPARE(sim.logEntries().size(), 0);   // no connection attempt after the cancel
+    QCOMPARE(sim.logEntries().size(), 0); // no connection attempt after the cancel
 }
 
 // The wake-pattern match against a scripted drive on a bare pseudo-terminal:
@@ -1033,12 +1132,13 @@ void TestUpdateWorker::wakeMatching()
 
     // A match is seen by its "Done!" state; cancelling right then ends the
     // activation there instead of probing a drive that has no monitor.
-    const WorkerOutcome o = runWorker(paramsFor(QString::fromLocal8Bit(::ttyname(nSlave)), PoweredOff), {},
-                                      [](UpdateWorker *w) { w->setWakeTimeout(1500); },
-                                      [](UpdateWorker *w, const QString &e) {
-                                          if (e == QLatin1String("ProgressState:Done!"))
-                                              w->bCancel = true;
-                                      });
+    const WorkerOutcome o = runWorker(
+        paramsFor(QString::fromLocal8Bit(::ttyname(nSlave)), PoweredOff), {},
+        [](UpdateWorker *w) { w->setWakeTimeout(1500); },
+        [](UpdateWorker *w, const QString &e) {
+            if (e == QLatin1String("ProgressState:Done!"))
+                w->bCancel = true;
+        });
     bStop = true;
     drive.join();
     ::close(nMaster);

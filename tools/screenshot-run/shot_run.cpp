@@ -70,6 +70,9 @@ int main(int argc, char *argv[])
     // Start once the window has applied its command line.
     QTimer::singleShot(200, pStart, &QPushButton::click);
     poll.start(20);
-    QTimer::singleShot(120000, &app, [&] { std::fprintf(stderr, "servoprog-shot-run: timed out\n"); app.exit(1); });
+    QTimer::singleShot(120000, &app, [&] {
+        std::fprintf(stderr, "servoprog-shot-run: timed out\n");
+        app.exit(1);
+    });
     return app.exec();
 }

@@ -39,7 +39,8 @@ inline uint32_t *tableOf(void *pWork)
 // there. A way can only give a copy item when those three bytes equal the
 // input's, so comparing the eight tags of a set at once rules out most ways
 // without touching the data.
-struct SearchTable {
+struct SearchTable
+{
     const uint8_t *pEntry[kEntries];
     uint32_t nTag[kEntries];
 };
@@ -158,8 +159,8 @@ inline void putVerbatim(const uint8_t *pInput, uint32_t nLength, uint8_t *pOutpu
 
 } // namespace
 
-int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput,
-                  std::size_t nOutCapacity, uint32_t *pOutLength)
+int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput, std::size_t nOutCapacity,
+                  uint32_t *pOutLength)
 {
     if ((!pInput && nLength > 0) || !pWork || !pOutput || !pOutLength || nLength > lzrw3a::kMaxInput
         || nOutCapacity < lzrw3a::compressBound(nLength))
@@ -271,8 +272,8 @@ int compressBlock(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t 
     return 0;
 }
 
-int expandBlock(const uint8_t *pInput, std::size_t nInLength, void *pWork, uint8_t *pOutput,
-                std::size_t nOutCapacity, uint32_t *pOutLength)
+int expandBlock(const uint8_t *pInput, std::size_t nInLength, void *pWork, uint8_t *pOutput, std::size_t nOutCapacity,
+                uint32_t *pOutLength)
 {
     using namespace lzrw3a;
     if (!pInput || !pWork || !pOutLength || (!pOutput && nOutCapacity > 0))

@@ -47,13 +47,14 @@ constexpr std::size_t compressBound(std::uint32_t nLength)
 }
 
 // Results of expandBlock().
-enum ExpandResult {
+enum ExpandResult
+{
     ExpandOk = 0,
-    ExpandTruncated = -1,     // input ends inside a flag word, control word or copy item
-    ExpandBadFlag = -2,       // flag word is neither 0,0,0,0 nor 1,0,0,0
-    ExpandOverflow = -3,      // output would exceed nOutCapacity
-    ExpandBadPadding = -4,    // unused control bits of the last group are not all 1
-    ExpandBadArgument = -5    // null pointer
+    ExpandTruncated = -1,  // input ends inside a flag word, control word or copy item
+    ExpandBadFlag = -2,    // flag word is neither 0,0,0,0 nor 1,0,0,0
+    ExpandOverflow = -3,   // output would exceed nOutCapacity
+    ExpandBadPadding = -4, // unused control bits of the last group are not all 1
+    ExpandBadArgument = -5 // null pointer
 };
 
 } // namespace lzrw3a
@@ -66,15 +67,15 @@ enum ExpandResult {
 // depends on the input alone: every call starts from the same table.
 // Returns 0, or -1 (nothing written) for null pointers, too small an output
 // area or input above lzrw3a::kMaxInput.
-int compressBlock(const std::uint8_t *pInput, std::uint32_t nLength, void *pWork,
-                  std::uint8_t *pOutput, std::size_t nOutCapacity, std::uint32_t *pOutLength);
+int compressBlock(const std::uint8_t *pInput, std::uint32_t nLength, void *pWork, std::uint8_t *pOutput,
+                  std::size_t nOutCapacity, std::uint32_t *pOutLength);
 
 // Expands the block of nInLength bytes at pInput into pOutput, writing never
 // more than nOutCapacity bytes, and stores the expanded length in
 // *pOutLength. pWork is lzrw3a::kWorkSize bytes of scratch memory. Returns
 // lzrw3a::ExpandOk or one of the negative lzrw3a::ExpandResult codes for
 // malformed input (the output then holds whatever was decoded so far).
-int expandBlock(const std::uint8_t *pInput, std::size_t nInLength, void *pWork,
-                std::uint8_t *pOutput, std::size_t nOutCapacity, std::uint32_t *pOutLength);
+int expandBlock(const std::uint8_t *pInput, std::size_t nInLength, void *pWork, std::uint8_t *pOutput,
+                std::size_t nOutCapacity, std::uint32_t *pOutLength);
 
 #endif
