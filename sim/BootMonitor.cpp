@@ -333,7 +333,7 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
             return kStatusValueTooLarge;
         if (bErase) {
             memory.erase(nAddress, nLength);
-            result.bErased = true;
+            result.nSectorsErased = 1;
             return kStatusOk;
         }
         m_flashStatus[1] = memory.isErased(nAddress, nLength) ? 0 : 1;
@@ -355,6 +355,11 @@ int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
         if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
             return kStatusValueTooLarge;
         memory.program(nAddress, m_flashBuffer.constData(), nLength);
+        // A flash programs page by page; a range that starts or ends inside
+        // a page still costs that whole page.
+        if (nLength > 0)
+            result.nPagesProgrammed =
+                int((nAddress + nLength - 1) / m_geometry.nPageSize - nAddress / m_geometry.nPageSize + 1);
         return kStatusOk;
     case Flash::kVerify: {
         result.details << QStringLiteral("cmd=flash-verify") << sDev << sAddr << sSize;

@@ -36,7 +36,9 @@ public:
         int nStatus = 0;          // status byte answered
         QStringList details;      // key=value words for the log
         quint32 nNewLineRate = 0; // non-zero: switch to this rate after answering
-        bool bErased = false;     // a sector erase ran (the server may take its time)
+        // The flash's own work, which the server may let take its time.
+        int nSectorsErased = 0;
+        int nPagesProgrammed = 0;
     };
 
     BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate);

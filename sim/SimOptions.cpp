@@ -78,7 +78,11 @@ QString simUsage()
         "  --powered-off         silent until the wake pattern FE ED C0 DE arrives\n"
         "  --wake-delay MS       with --powered-off: deaf to the pattern for MS ms after start\n"
         "  --throttle            every byte takes its wire time (10 bits) at the line rate\n"
-        "  --erase-time MS       a sector erase takes MS ms before it is answered (default 0)\n"
+        "  --erase-ms MS         a sector erase takes MS ms before it is answered (default 0;\n"
+        "                        a real serial configuration flash: about 1000 to 3000 ms per\n"
+        "                        64 KiB sector); --erase-time is a synonym\n"
+        "  --page-us US          programming takes US microseconds per page (default 0; a real\n"
+        "                        flash: about 700 to 1400 us per 256-byte page)\n"
         "  --flash0 FILE         raw image of flash device 0, loaded at start, written at exit\n"
         "  --flash1 FILE         the same for flash device 1\n"
         "  --eeprom FILE         the same for EEPROM device 0 (--eeprom0 is a synonym)\n"
@@ -154,16 +158,22 @@ bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString 
                         .arg(s);
                 return false;
             }
-        } else if (sName == QLatin1String("--wake-delay") || sName == QLatin1String("--erase-time")) {
+        } else if (sName == QLatin1String("--wake-delay") || sName == QLatin1String("--erase-ms")
+                   || sName == QLatin1String("--erase-time") || sName == QLatin1String("--page-us")) {
             if (!value(s))
                 return false;
+            const bool bMicro = sName == QLatin1String("--page-us");
             bool bOk = false;
             const int n = s.toInt(&bOk);
-            if (!bOk || n < 0 || n > 3600000) {
-                sError = QStringLiteral("%1: '%2' is not a usable time in milliseconds").arg(sName, s);
+            // At most an hour (a page: a second), so that no sum overflows.
+            if (!bOk || n < 0 || n > (bMicro ? 1000000 : 3600000)) {
+                sError = QStringLiteral("%1: '%2' is not a usable time in %3")
+                             .arg(sName, s, bMicro ? QStringLiteral("microseconds") : QStringLiteral("milliseconds"));
                 return false;
             }
-            (sName == QLatin1String("--wake-delay") ? options.nWakeDelayMs : options.nEraseTimeMs) = n;
+            (sName == QLatin1String("--wake-delay") ? options.nWakeDelayMs
+             : bMicro                               ? options.nPageUs
+                                                    : options.nEraseMs) = n;
         } else if (sName == QLatin1String("--flash0")) {
             if (!value(options.sFlashFile[0]))
                 return false;

@@ -34,7 +34,8 @@ struct SimOptions
     bool bPoweredOff = false;
     bool bExitOnStdinEof = false;
     int nWakeDelayMs = 0; // powered-off drive: deaf for this long after start
-    int nEraseTimeMs = 0; // time one sector erase takes before it is answered
+    int nEraseMs = 0;     // time one sector erase takes before it is answered
+    int nPageUs = 0;      // time programming one page takes
     QString sFlashFile[2];
     QString sEepromFile[2];
     QString sLogFile;

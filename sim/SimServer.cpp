@@ -256,8 +256,12 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
     if (result.response.isEmpty())
         bAnswer = false;
 
-    if (result.bErased && m_options.nEraseTimeMs > 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(m_options.nEraseTimeMs));
+    // The flash's own time: the monitor answers when the erase or the
+    // programming is done.
+    const auto busy = std::chrono::milliseconds(qint64(result.nSectorsErased) * m_options.nEraseMs)
+                      + std::chrono::microseconds(qint64(result.nPagesProgrammed) * m_options.nPageUs);
+    if (busy.count() > 0)
+        std::this_thread::sleep_for(busy);
 
     QByteArray wire;
     if (bAnswer) {

@@ -84,7 +84,7 @@ SoakRun::Outcome SoakRun::execute()
     if (bThrottle)
         simArgs << QStringLiteral("--throttle");
     if (nEraseMs > 0)
-        simArgs << QStringLiteral("--erase-time") << QString::number(nEraseMs);
+        simArgs << QStringLiteral("--erase-ms") << QString::number(nEraseMs);
     if (bPoweredOff)
         simArgs << QStringLiteral("--powered-off");
     for (const QString &sFault : m_faults)

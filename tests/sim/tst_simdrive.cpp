@@ -131,6 +131,8 @@ void TestSimDrive::refusesBadArguments_data()
     QTest::newRow("sector not dividing flash")
         << QStringList{"--flash-size", "100K", "--sector-size", "64K"} << "sector size";
     QTest::newRow("unknown option") << QStringList{"--frobnicate"} << "unknown option";
+    QTest::newRow("page time over a second")
+        << QStringList{"--page-us", "1000001"} << "--page-us: '1000001' is not a usable time in microseconds";
     QTest::newRow("image larger than the flash")
         << QStringList{"--flash-size", "64K", "--flash0", "@big"} << "more than the device";
 }
