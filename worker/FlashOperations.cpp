@@ -10,6 +10,7 @@
 #include "TBootMonitorLink.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -24,6 +25,11 @@ static_assert(kPackedSize >= lzrw3a::compressBound(Flash::kBufferSize), "compres
 const uint32_t kEraseTimeoutMs = 3100;
 const uint32_t kProgramTimeoutMs = 900;
 
+bool isBlank(const uint8_t *pData, uint32_t nLength)
+{
+    return std::all_of(pData, pData + nLength, [](uint8_t b) { return b == 0xFF; });
+}
+
 // FlashInfo positions
 enum
 {
@@ -33,6 +39,30 @@ enum
     RegionSize = 5,
     SectorSize = 7
 };
+
+// A block of a sector.
+struct Piece
+{
+    uint32_t nAddress;
+    uint32_t nLength;
+};
+
+// The sector at nStart in blocks of at most one transfer buffer, cut where
+// the full update's blocks begin (every 8192 bytes from nGrid) and at the
+// sector's ends.
+std::vector<Piece> sectorBlocks(uint64_t nStart, uint32_t nSector, uint32_t nGrid)
+{
+    std::vector<Piece> pieces;
+    const uint64_t nEnd = nStart + nSector;
+    for (uint64_t a = nStart; a < nEnd;) {
+        // Unsigned wrap-around keeps this right below nGrid too.
+        const uint32_t nIntoBlock = (uint32_t(a) - nGrid) % Flash::kBufferSize;
+        const uint64_t nNext = qMin<uint64_t>(a + Flash::kBufferSize - nIntoBlock, nEnd);
+        pieces.push_back({uint32_t(a), uint32_t(nNext - a)});
+        a = nNext;
+    }
+    return pieces;
+}
 
 } // namespace
 
@@ -93,29 +123,37 @@ int FlashOperations::selectFlashDevice(int nDevice)
     });
 }
 
+// Erases the sector at nAddress unless the drive reports it blank. Parameter
+// 3 must hold the sector size and the erase time-out be set. Throws like
+// every service step.
+void FlashOperations::eraseSectorIfNeeded(uint32_t nAddress)
+{
+    JobStats &job = m_session.job();
+    check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
+    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kCheckErase));
+    uint32_t nStatus = 0;
+    check(m_session.readStatus(Flash::kStatus, 1, nStatus));
+    ++job.nSectorsChecked;
+    if (nStatus != 0) {
+        // A cancel that came during the connection or the check must
+        // not be followed by a single erase.
+        m_session.checkCancel();
+        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kEraseSector));
+        ++job.nSectorsErased;
+    }
+}
+
 // Examines each sector of [nStart, nStart + nLength) and erases only those the
 // drive reports as not blank. Throws like every service step.
 void FlashOperations::eraseSectors(uint32_t nStart, uint32_t nLength)
 {
     const uint32_t nSector = m_aInfo[SectorSize];
-    JobStats &job = m_session.job();
     check(m_link.setTimeout(kEraseTimeoutMs));
     check(m_session.writeParam(Flash::kCommand, kParam3Sub, nSector));
     uint32_t nAddress = nStart;
     uint32_t nRemain = nLength;
     while (nRemain > 0) {
-        check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
-        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kCheckErase));
-        uint32_t nStatus = 0;
-        check(m_session.readStatus(Flash::kStatus, 1, nStatus));
-        ++job.nSectorsChecked;
-        if (nStatus != 0) {
-            // A cancel that came during the connection or the check must
-            // not be followed by a single erase.
-            m_session.checkCancel();
-            check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kEraseSector));
-            ++job.nSectorsErased;
-        }
+        eraseSectorIfNeeded(nAddress);
         nAddress += nSector;
         nRemain -= nSector;
         m_events.value(WorkerSession::percent(nLength - nRemain, nLength));
@@ -153,14 +191,19 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
     return 0;
 }
 
+FlashOperations::BlockBuffers::BlockBuffers()
+    : packed(kPackedSize), work(lzrw3a::kWorkSize), expanded(Flash::kBufferSize)
+{
+}
+
 // Fills the drive's transfer buffer with one data block, compressed (and
 // expanded there) where that pays. Throws like every service step.
-void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, uint8_t *pPacked,
-                                uint8_t *pWork, uint8_t *pExpanded)
+void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, BlockBuffers &buffers)
 {
     JobStats &job = m_session.job();
+    uint8_t *pPacked = buffers.packed.data();
     uint32_t nPacked = nLength;
-    if (bCompress && m_pCompressor(pBlock, nLength, pWork, pPacked, kPackedSize, &nPacked) != 0)
+    if (bCompress && m_pCompressor(pBlock, nLength, buffers.work.data(), pPacked, kPackedSize, &nPacked) != 0)
         nPacked = nLength; // not compressible here: send it raw
 
     bool bSendPacked = nPacked < nLength * 80 / 100;
@@ -169,8 +212,9 @@ void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bC
         // so a faulty compressed form would pass its verify. Expand it here
         // first and send the block raw when it does not come back exactly.
         uint32_t nExpanded = 0;
-        if (expandBlock(pPacked, nPacked, pWork, pExpanded, Flash::kBufferSize, &nExpanded) != lzrw3a::ExpandOk
-            || nExpanded != nLength || std::memcmp(pExpanded, pBlock, nLength) != 0) {
+        if (expandBlock(pPacked, nPacked, buffers.work.data(), buffers.expanded.data(), Flash::kBufferSize, &nExpanded)
+                != lzrw3a::ExpandOk
+            || nExpanded != nLength || std::memcmp(buffers.expanded.data(), pBlock, nLength) != 0) {
             bSendPacked = false;
             ++job.nBlocksExpandMismatch;
         }
@@ -196,6 +240,35 @@ void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bC
     }
 }
 
+// Has the drive compare nLength bytes of flash at nAddress with its transfer
+// buffer. A difference is an answer, not a failure. Throws like every
+// service step.
+bool FlashOperations::verifyBlock(uint32_t nAddress, uint32_t nLength)
+{
+    check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
+    check(m_session.writeParam(Flash::kCommand, kParam3Sub, nLength));
+    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kVerify));
+    uint32_t nStatus = 0;
+    check(m_session.readStatus(Flash::kStatus, 1, nStatus));
+    return nStatus == 0;
+}
+
+// Programs the block in the drive's transfer buffer at nAddress and has the
+// drive verify it. Throws like every service step.
+void FlashOperations::programBlock(uint32_t nAddress, uint32_t nLength)
+{
+    check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
+    check(m_session.writeParam(Flash::kCommand, kParam3Sub, nLength));
+    m_session.checkCancel();
+    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kProgram));
+    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kVerify));
+    uint32_t nStatus = 0;
+    check(m_session.readStatus(Flash::kStatus, 1, nStatus));
+    if (nStatus != 0)
+        m_session.raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
+    m_session.job().nImageBytes += nLength;
+}
+
 int FlashOperations::programFlash(PgmEntry &entry)
 {
     const QString sFile = entry.sImage;
@@ -211,7 +284,9 @@ int FlashOperations::programFlash(PgmEntry &entry)
     }
     // The block arithmetic below needs sectors and pages the drive can
     // actually handle; a drive reporting otherwise gets no request at all.
-    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0 || nRegionSize % nPage != 0) {
+    // Comparing sector by sector also needs whole pages in a sector.
+    if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0 || nRegionSize % nPage != 0
+        || (entry.bSkipUnchanged && nSector % nPage != 0)) {
         m_session.critical(tr("Examine flash file"),
                            tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
                                .arg(nRegionSize)
@@ -220,9 +295,7 @@ int FlashOperations::programFlash(PgmEntry &entry)
                            WorkerFailure::Geometry);
         return -1;
     }
-    std::vector<uint8_t> packed(kPackedSize);
-    std::vector<uint8_t> work(lzrw3a::kWorkSize);
-    std::vector<uint8_t> expanded(Flash::kBufferSize);
+    BlockBuffers buffers;
 
     m_events.file(QFileInfo(sFile).baseName());
     m_session.begin(JobPhase::ReadFile, QStringLiteral("Reading flash file"), true);
@@ -244,8 +317,6 @@ int FlashOperations::programFlash(PgmEntry &entry)
         return -1;
     }
     HexConv *image = file.converter();
-    const uint32_t nLow = image->lowestAddress();
-    const uint32_t nHigh = image->highestAddress();
     // An image without a single byte inside the flash would otherwise be
     // "programmed" as one page at address 0.
     if (!image->hasData()) {
@@ -253,6 +324,24 @@ int FlashOperations::programFlash(PgmEntry &entry)
                            WorkerFailure::NoData);
         return -1;
     }
+
+    const int nResult = entry.bSkipUnchanged ? programChangedSectors(*image, entry.bCompress, buffers)
+                                             : programAllSectors(*image, entry.bCompress, buffers);
+    if (nResult != 0)
+        return nResult;
+    m_link.restoreDefaultTimeout();
+    m_events.state(tr("Update finished"));
+    return 0;
+}
+
+// The full update: erase every sector the image's used range touches, then
+// program its blocks, all but the all-FF ones.
+int FlashOperations::programAllSectors(HexConv &image, bool bCompress, BlockBuffers &buffers)
+{
+    const uint32_t nSector = m_aInfo[SectorSize];
+    const uint32_t nPage = m_aInfo[PageSize];
+    const uint32_t nLow = image.lowestAddress();
+    const uint32_t nHigh = image.highestAddress();
 
     // Erase phase: only the sectors the image's used range touches.
     {
@@ -270,33 +359,21 @@ int FlashOperations::programFlash(PgmEntry &entry)
     m_link.restoreDefaultTimeout();
     m_session.begin(JobPhase::Program, tr("Program flash"), true);
     JobStats &job = m_session.job();
-    const int nResult = m_session.guard(tr("Program flash"), tr("Update failed!"), true, [&] {
+    return m_session.guard(tr("Program flash"), tr("Update failed!"), true, [&] {
         uint32_t nAddress = nPage * (nLow / nPage);
         const uint32_t nTotal = nPage * ((nHigh - nAddress) / nPage + 1);
         check(m_link.setTimeout(kProgramTimeoutMs));
         uint32_t nRemain = nTotal;
-        const uint8_t *pBase = image->buffer();
+        const uint8_t *pBase = image.buffer();
         while (nRemain > 0) {
             uint32_t n = qMin(nRemain, Flash::kBufferSize);
             n = (n + kPieceSize - 1) / kPieceSize * kPieceSize;
-            const uint8_t *pBlock = pBase + (nAddress - image->baseAddress());
-            bool bBlank = true;
-            for (uint32_t i = 0; i < n && bBlank; ++i)
-                bBlank = pBlock[i] == 0xFF;
-            if (bBlank) {
+            const uint8_t *pBlock = pBase + (nAddress - image.baseAddress());
+            if (isBlank(pBlock, n)) {
                 ++job.nBlocksSkipped;
             } else {
-                sendBlock(pBlock, n, entry.bCompress, packed.data(), work.data(), expanded.data());
-                check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
-                check(m_session.writeParam(Flash::kCommand, kParam3Sub, n));
-                m_session.checkCancel();
-                check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kProgram));
-                check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kVerify));
-                uint32_t nStatus = 0;
-                check(m_session.readStatus(Flash::kStatus, 1, nStatus));
-                if (nStatus != 0)
-                    m_session.raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
-                job.nImageBytes += n;
+                sendBlock(pBlock, n, bCompress, buffers);
+                programBlock(nAddress, n);
             }
             nAddress += n;
             nRemain -= qMin(n, nRemain);
@@ -304,11 +381,110 @@ int FlashOperations::programFlash(PgmEntry &entry)
             m_session.checkCancel();
         }
     });
-    if (nResult != 0)
-        return nResult;
-    m_link.restoreDefaultTimeout();
-    m_events.state(tr("Update finished"));
-    return 0;
+}
+
+// The update that skips what the drive already holds, sector by sector in
+// address order. Each block of a sector is sent as it would be programmed
+// and compared with the flash by the drive's verify, against the bytes a
+// full update leaves there: the image inside its used range, FF around it
+// (the erase leaves the rest of the first and last sector FF, and all-FF
+// blocks are never programmed). A sector whose blocks all match is neither
+// erased nor programmed. At the first block that differs the sector is
+// erased (unless blank) and programmed: that block straight from the
+// transfer buffer, then the earlier ones again, then the rest as usual.
+// The end state is that of the full update.
+int FlashOperations::programChangedSectors(HexConv &image, bool bCompress, BlockBuffers &buffers)
+{
+    const uint32_t nSector = m_aInfo[SectorSize];
+    const uint32_t nPage = m_aInfo[PageSize];
+    const uint32_t nLow = image.lowestAddress();
+    const uint32_t nHigh = image.highestAddress();
+    const uint32_t nFirst = nSector * (nLow / nSector);
+    const uint64_t nTotal = uint64_t(nSector) * ((nHigh - nFirst) / nSector + 1);
+    // Where the full update's blocks begin.
+    const uint32_t nGrid = nPage * (nLow / nPage);
+    const uint32_t nImageBase = image.baseAddress();
+    const uint64_t nImageEnd = uint64_t(image.endAddress()) + 1;
+    std::vector<uint8_t> block(Flash::kBufferSize);
+
+    m_session.begin(JobPhase::Program, tr("Program flash"), true);
+    JobStats &job = m_session.job();
+    // guard() reads the title when something fails, so it names the
+    // activity of the moment: the erase check and erase, or the rest.
+    QString sTitle = tr("Program flash");
+    return m_session.guard(sTitle, tr("Update failed!"), true, [&] {
+        check(m_link.setTimeout(kProgramTimeoutMs));
+        // Leading bytes of the drive's transfer buffer known to be FF: an FF
+        // block no longer than that is compared without being sent again.
+        // Only data writes, flash reads and the decompress command change
+        // the buffer; verify, program, check and erase leave it as it is,
+        // which is also what lets a block that differs be programmed
+        // without sending it twice.
+        uint32_t nBufferBlank = 0;
+        auto load = [&](uint32_t nAddress, uint32_t n) {
+            // What the full update leaves there; FF beyond the image's window.
+            std::fill(block.begin(), block.begin() + n, uint8_t(0xFF));
+            const uint64_t nFrom = qMax<uint64_t>(nAddress, nImageBase);
+            const uint64_t nTo = qMin<uint64_t>(uint64_t(nAddress) + n, nImageEnd);
+            if (nFrom < nTo)
+                std::memcpy(block.data() + (nFrom - nAddress), image.buffer() + (nFrom - nImageBase), nTo - nFrom);
+            return isBlank(block.data(), n);
+        };
+        auto send = [&](uint32_t n, bool bBlank) {
+            if (bBlank && n <= nBufferBlank)
+                return;
+            sendBlock(block.data(), n, bCompress, buffers);
+            nBufferBlank = bBlank ? n : 0;
+        };
+        uint64_t nDone = 0;
+        for (uint64_t nSectorStart = nFirst; nSectorStart < nFirst + nTotal; nSectorStart += nSector) {
+            const std::vector<Piece> pieces = sectorBlocks(nSectorStart, nSector, nGrid);
+            bool bErased = false;
+            uint32_t nProgrammed = 0;
+            auto program = [&](const Piece &piece) {
+                programBlock(piece.nAddress, piece.nLength);
+                ++nProgrammed;
+            };
+            for (size_t i = 0; i < pieces.size(); ++i) {
+                const Piece &piece = pieces[i];
+                const bool bBlank = load(piece.nAddress, piece.nLength);
+                if (bErased) {
+                    if (!bBlank) {
+                        send(piece.nLength, false);
+                        program(piece);
+                    }
+                } else {
+                    send(piece.nLength, bBlank);
+                    if (!verifyBlock(piece.nAddress, piece.nLength)) {
+                        sTitle = tr("Erase flash");
+                        check(m_link.setTimeout(kEraseTimeoutMs));
+                        check(m_session.writeParam(Flash::kCommand, kParam3Sub, nSector));
+                        eraseSectorIfNeeded(uint32_t(nSectorStart));
+                        check(m_link.setTimeout(kProgramTimeoutMs));
+                        sTitle = tr("Program flash");
+                        bErased = true;
+                        if (!bBlank)
+                            program(piece);
+                        // The blocks before it matched the old contents,
+                        // which the erase has just removed.
+                        for (size_t j = 0; j < i; ++j) {
+                            if (load(pieces[j].nAddress, pieces[j].nLength))
+                                continue;
+                            send(pieces[j].nLength, false);
+                            program(pieces[j]);
+                            m_session.checkCancel();
+                        }
+                    }
+                }
+                nDone += piece.nLength;
+                m_events.value(WorkerSession::percent(nDone, nTotal));
+                m_session.checkCancel();
+            }
+            job.nBlocksSkipped += uint32_t(pieces.size()) - nProgrammed;
+            if (!bErased)
+                ++job.nSectorsSkipped;
+        }
+    });
 }
 
 int FlashOperations::readFlash(PgmEntry &entry)

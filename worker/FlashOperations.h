@@ -7,7 +7,9 @@
 #include <QCoreApplication>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
+class HexConv;
 class TBootMonitorLink;
 
 // The flash jobs: geometry query, device selection, Erase, Program and Read,
@@ -39,9 +41,23 @@ public:
     void setBlockCompressor(BlockCompressor pCompressor);
 
 private:
+    // The tool's side of a block transfer: the compressed form, the
+    // compressor's work memory and the local expansion that checks it.
+    struct BlockBuffers
+    {
+        BlockBuffers();
+        std::vector<uint8_t> packed;
+        std::vector<uint8_t> work;
+        std::vector<uint8_t> expanded;
+    };
+
     void eraseSectors(uint32_t nStart, uint32_t nLength);
-    void sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, uint8_t *pPacked, uint8_t *pWork,
-                   uint8_t *pExpanded);
+    void eraseSectorIfNeeded(uint32_t nAddress);
+    void sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, BlockBuffers &buffers);
+    void programBlock(uint32_t nAddress, uint32_t nLength);
+    bool verifyBlock(uint32_t nAddress, uint32_t nLength);
+    int programAllSectors(HexConv &image, bool bCompress, BlockBuffers &buffers);
+    int programChangedSectors(HexConv &image, bool bCompress, BlockBuffers &buffers);
 
     WorkerSession &m_session;
     WorkerEvents &m_events;

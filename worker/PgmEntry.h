@@ -39,6 +39,9 @@ struct PgmEntry
     int32_t nLength = -1;         // byte count; negative: up to the end of the memory
     QString sImage;               // source of Program, destination of Read, empty for Erase
     bool bCompress = false;       // flash Program: send blocks compressed where that pays
+    // flash Program: leave alone the sectors that already hold what the
+    // update would leave there (compared through the drive's verify)
+    bool bSkipUnchanged = false;
 };
 
 // The connection record of an update run.

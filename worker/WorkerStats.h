@@ -85,10 +85,11 @@ struct JobStats
     uint32_t nRetries = 0;              // requests repeated after a time-out or a garbled answer
     uint32_t nBlocksRaw = 0;            // data blocks sent uncompressed
     uint32_t nBlocksCompressed = 0;     // data blocks sent compressed
-    uint32_t nBlocksSkipped = 0;        // all-FF blocks neither sent nor programmed
+    uint32_t nBlocksSkipped = 0;        // blocks not programmed: all FF, or (skip unchanged) already held
     uint32_t nBlocksExpandMismatch = 0; // compressed output that did not expand back: sent raw
     uint32_t nSectorsChecked = 0;       // sectors examined with the erase check
     uint32_t nSectorsErased = 0;        // sectors actually erased
+    uint32_t nSectorsSkipped = 0;       // sectors that already held the image: neither erased nor programmed
     MemoryGeometry geometry;
     int64_t nElapsedMs = 0;
 

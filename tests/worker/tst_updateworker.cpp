@@ -14,6 +14,7 @@
 #include <QTest>
 #include <QThread>
 
+#include <algorithm>
 #include <atomic>
 #include <thread>
 
@@ -136,6 +137,8 @@ private slots:
     void faults();
     void cancel_data();
     void cancel();
+    void skipUnchanged_data();
+    void skipUnchanged();
     void wakeMatching_data();
     void wakeMatching();
     void startFailures_data();
@@ -985,6 +988,117 @@ void TestUpdateWorker::cancel()
         QCOMPARE(sim.logEntries().size(), 0); // no connection attempt
     if (title == QLatin1String("Program flash"))
         QCOMPARE(sim.commandCount(QStringLiteral("flash-program")), 1);
+}
+
+// ---------------------------------------------------------------------------
+
+// Skipping what the drive holds ends exactly where a full update from the same
+// flash ends. The image (0x10100..0x42222) touches sectors 1 to 4; the first
+// sector has 256 bytes below it, the last sector is mostly FF after it.
+void TestUpdateWorker::skipUnchanged_data()
+{
+    QTest::addColumn<QString>("before");  // flash contents before the run
+    QTest::addColumn<int>("cancelAfter"); // first run cancelled after this many blocks, then run again
+    QTest::addColumn<int>("skipped");     // sectors of the (last) run
+    QTest::addColumn<int>("erased");
+
+    QTest::newRow("same image") << "result" << 0 << 4 << 0;
+    // Sector 3 is blank before, so it needs no erase; sector 4 holds other data.
+    QTest::newRow("first half already there") << "half" << 0 << 2 << 1;
+    QTest::newRow("fully changed") << "old" << 0 << 0 << 3;
+    QTest::newRow("differences only outside the image's range") << "outside" << 0 << 2 << 2;
+    QTest::newRow("all-FF block of the image over old data") << "ff-block" << 0 << 3 << 1;
+    // Cancelled in sector 2 after 4 of its blocks: sector 1 done, sector 2 half.
+    QTest::newRow("cancelled in the middle of a sector, run again") << "old" << 13 << 1 << 2;
+}
+
+void TestUpdateWorker::skipUnchanged()
+{
+    QFETCH(QString, before);
+    QFETCH(int, cancelAfter);
+    QFETCH(int, skipped);
+    QFETCH(int, erased);
+
+    const quint32 nAddress = 0x10100;
+    const QByteArray image = mixedBytes(0x32123, 3, nAddress);
+    // What a full update leaves: the touched sectors FF, then the image.
+    QByteArray result = preloadedFlash();
+    result.replace(int(kSector), int(4 * kSector), QByteArray(int(4 * kSector), char(0xFF)));
+    result.replace(int(nAddress), image.size(), image);
+    QByteArray flash = preloadedFlash();
+    if (before != QLatin1String("old"))
+        flash = result;
+    if (before == QLatin1String("half"))
+        flash.replace(int(3 * kSector), int(2 * kSector), preloadedFlash().mid(int(3 * kSector), int(2 * kSector)));
+    if (before == QLatin1String("outside")) {
+        flash[int(kSector)] = 0;         // below the image, in its first sector
+        flash[int(5 * kSector) - 1] = 0; // above it, in its last sector
+    }
+    if (before == QLatin1String("ff-block")) {
+        QCOMPARE(image.mid(0x4000, 0x2000).count(char(0xFF)), 0x2000); // 0x14100, a block of its own
+        flash.replace(int(nAddress) + 0x4000, 0x2000, QByteArray(0x2000, char(0x11)));
+    }
+
+    // The full update from the same flash.
+    SimDrive full;
+    const QStringList fullArgs = flashArgs(full, Flash0, flash);
+    QVERIFY(startSim(full, fullArgs));
+    const QString sImage = full.filePath(QStringLiteral("image.hex"));
+    QVERIFY(writeImageFile(sImage, QStringLiteral("hex"), image, nAddress));
+    const WorkerOutcome f = runWorker(paramsFor(full.portName(), RunningMonitor, 921600),
+                                      {PgmEntry{Flash0, Program, -1, -1, sImage, true}});
+    VERIFY_RUN_ENDED(f);
+    QVERIFY(f.stats.succeeded());
+    QVERIFY(full.stop());
+    QCOMPARE(readFile(fullArgs.value(3)), result);
+
+    SimDrive sim;
+    const QStringList args = flashArgs(sim, Flash0, flash);
+    QVERIFY(startSim(sim, args));
+    const PgmEntry job{Flash0, Program, -1, -1, sImage, true, true};
+    if (cancelAfter > 0) {
+        int nValues = -1; // the first value is the 0 of the phase's start
+        bool bProgramming = false;
+        const WorkerOutcome c = runWorker(
+            paramsFor(sim.portName(), RunningMonitor, 921600), {job}, {}, [&](UpdateWorker *w, const QString &e) {
+                bProgramming = bProgramming || e == QLatin1String("ProgressState:Program flash");
+                if (bProgramming && e.startsWith(QLatin1String("ProgressValue:")) && ++nValues == cancelAfter)
+                    w->bCancel = true;
+            });
+        VERIFY_RUN_ENDED(c);
+        QCOMPARE(int(c.stats.jobs.at(0).eOutcome), int(JobOutcome::Cancelled));
+        QCOMPARE(c.sCriticalTitle, QStringLiteral("Program flash"));
+        QCOMPARE(c.stats.jobs.at(0).nSectorsSkipped, 0u);
+        QCOMPARE(c.stats.jobs.at(0).nSectorsErased, 2u);
+    }
+    const int nLogBefore = sim.logEntries().size();
+    const WorkerOutcome o = runWorker(paramsFor(sim.portName(), RunningMonitor, 921600), {job});
+    VERIFY_RUN_ENDED(o);
+    QVERIFY2(o.nCritical == 0, qPrintable(o.sCriticalTitle + ": " + o.sCriticalText));
+    QVERIFY(o.stats.succeeded());
+    // One phase with its step, progress over the whole job.
+    QCOMPARE(o.nStep, 2);
+    QVERIFY(!o.states.contains(QStringLiteral("Erase flash")));
+    QVERIFY(inOrder(o.events, {"PhaseChanged:0,Program", "ProgressState:Program flash", "ProgressStep",
+                               "ProgressValue:0", "ProgressValue:100", "ProgressState:Update finished"}));
+    const JobStats &stats = o.stats.jobs.at(0);
+    QCOMPARE(int(stats.nSectorsSkipped), skipped);
+    QCOMPARE(int(stats.nSectorsErased), erased);
+    const QList<SimDrive::LogEntry> log = sim.logEntries().mid(nLogBefore);
+    auto count = [&log](const char *sCommand) {
+        return int(std::count_if(log.begin(), log.end(), [sCommand](const SimDrive::LogEntry &e) {
+            return e.command() == QLatin1String(sCommand);
+        }));
+    };
+    QCOMPARE(count("flash-erase"), erased);
+    QCOMPARE(count("flash-check"), 4 - skipped);
+    if (before == QLatin1String("result")) {
+        QCOMPARE(count("flash-program"), 0);
+        QCOMPARE(stats.nImageBytes, 0u);
+    }
+    QVERIFY(sim.stop());
+    const QString sDiff = memoryDiff(readFile(args.value(3)), result);
+    QVERIFY2(sDiff.isEmpty(), qPrintable(sDiff));
 }
 
 // ---------------------------------------------------------------------------
