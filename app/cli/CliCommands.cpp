@@ -94,7 +94,11 @@ QList<QCommandLineOption> programOptions()
                                   QStringLiteral("IMAGE"))
             << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("image for Flash1 (SW PN)"),
                                   QStringLiteral("IMAGE"))
-            << QCommandLineOption(QStringLiteral("no-compress"), QStringLiteral("send every block uncompressed"));
+            << QCommandLineOption(QStringLiteral("no-compress"), QStringLiteral("send every block uncompressed"))
+            << QCommandLineOption(QStringLiteral("skip-unchanged"),
+                                  QStringLiteral("before erasing a sector, have the drive compare it with the image "
+                                                 "block by block; leave the sectors that already hold it alone "
+                                                 "(a re-run after an interrupted or repeated update)"));
     return options;
 }
 
@@ -141,13 +145,16 @@ const QVector<CliCommand> &cliCommands()
          "Example: servoprog-cli probe --port /dev/ttyUSB0 --baud 115200",
          probeOptions, 0, 0, runProbe},
         {"program",
-         "--port DEV [--port DEV ...] [--baud RATE] [--boot off|mon] [--no-compress] [--wake-timeout SECONDS] "
+         "--port DEV [--port DEV ...] [--baud RATE] [--boot off|mon] [--no-compress] [--skip-unchanged] "
+         "[--wake-timeout SECONDS] "
          "[--report FILE.json] [--log FILE] [--retries N] [--flash0 IMAGE] [--flash1 IMAGE]",
          "program image files into Flash0 and/or Flash1 (at least one) and have the drive verify every block",
          "Flash0 is programmed before Flash1; the first failing job ends the run.\n"
          "Several --port options (or --ports-from FILE) program every drive in parallel with the same images;\n"
          "a table at the end shows each drive's result, and the exit status is 0 only when all succeeded.\n"
          "Ctrl-C cancels after the current block and closes the port(s).\n"
+         "With --skip-unchanged the flash ends up exactly as without it; only the sectors that differ are\n"
+         "erased and programmed.\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
          "--flash0 firmware.hex",

@@ -318,6 +318,7 @@ int runProgram(const QCommandLineParser &parser)
         entry.nOperation = Program;
         entry.sImage = parser.value(sOption);
         entry.bCompress = !parser.isSet(QStringLiteral("no-compress"));
+        entry.bSkipUnchanged = parser.isSet(QStringLiteral("skip-unchanged"));
         options.files.addInput(QStringLiteral("--") + sOption, entry.sImage);
         jobs << entry;
     }

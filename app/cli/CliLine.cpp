@@ -120,18 +120,29 @@ QString CliLine::resultMessage(const CliRun &run)
 
 QString CliLine::resultTable() const
 {
-    const QStringList headings = {QStringLiteral("Port"),    QStringLiteral("Result"), QStringLiteral("Written"),
-                                  QStringLiteral("On wire"), QStringLiteral("Time"),   QStringLiteral("Message")};
+    // Erased and Skipped count flash sectors.
+    const QStringList headings = {QStringLiteral("Port"),   QStringLiteral("Result"),  QStringLiteral("Written"),
+                                  QStringLiteral("Erased"), QStringLiteral("Skipped"), QStringLiteral("On wire"),
+                                  QStringLiteral("Time"),   QStringLiteral("Message")};
     QVector<QStringList> rows;
     for (const CliRun *pRun : m_runs) {
         const RunStats &stats = pRun->statistics();
         quint64 nWritten = 0;
-        for (const JobStats &job : stats.jobs)
+        quint64 nErased = 0;
+        quint64 nSkipped = 0;
+        for (const JobStats &job : stats.jobs) {
             if (job.nOperation == Program)
                 nWritten += job.nImageBytes;
+            if (job.nMemory <= Flash1) {
+                nErased += job.nSectorsErased;
+                nSkipped += job.nSectorsSkipped;
+            }
+        }
         rows << QStringList{pRun->port(),
                             resultWord(*pRun),
                             QString::number(nWritten),
+                            QString::number(nErased),
+                            QString::number(nSkipped),
                             QString::number(stats.nWireBytesSent + stats.nWireBytesReceived),
                             CliProgress::durationText(stats.nElapsedMs),
                             resultMessage(*pRun)};
@@ -148,7 +159,7 @@ QString CliLine::resultTable() const
     auto line = [&](const QStringList &cells) {
         QString s;
         for (int c = 0; c < cells.size(); ++c) {
-            const bool bRight = c >= 2 && c <= 4;
+            const bool bRight = c >= 2 && c <= 6;
             const bool bLast = c == cells.size() - 1;
             s += bLast    ? cells.at(c)
                  : bRight ? cells.at(c).rightJustified(widths.at(c))

@@ -266,6 +266,8 @@ void CliProgress::jobSummary(const JobStats &job)
                  .arg(job.nBlocksCompressed)
                  .arg(job.nBlocksRaw)
                  .arg(job.nBlocksSkipped);
+    if (job.nOperation == 1 && job.nMemory <= 1)
+        s += QStringLiteral(", sectors %1 erased/%2 skipped").arg(job.nSectorsErased).arg(job.nSectorsSkipped);
     s += QStringLiteral(", %1").arg(durationText(job.nElapsedMs));
     if (job.nElapsedMs > 0 && job.nImageBytes > 0)
         s += QStringLiteral(", %1 effective").arg(rateText(double(job.nImageBytes) * 1000.0 / double(job.nElapsedMs)));

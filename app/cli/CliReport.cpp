@@ -99,6 +99,7 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
 
             record[QStringLiteral("sectorsChecked")] = double(job.nSectorsChecked);
             record[QStringLiteral("sectorsErased")] = double(job.nSectorsErased);
+            record[QStringLiteral("sectorsSkipped")] = double(job.nSectorsSkipped);
             record[QStringLiteral("blocksRaw")] = double(job.nBlocksRaw);
             record[QStringLiteral("blocksCompressed")] = double(job.nBlocksCompressed);
             record[QStringLiteral("blocksSkipped")] = double(job.nBlocksSkipped);

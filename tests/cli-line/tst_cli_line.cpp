@@ -328,9 +328,9 @@ void TestCliLine::parallelDrives()
     const QStringList table = result.sOut.mid(result.sOut.lastIndexOf(QStringLiteral("\nPort ")))
                                   .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(table.size(), 4);
-    QVERIFY2(
-        table.at(0).contains(QRegularExpression(QStringLiteral("^Port +Result +Written +On wire +Time +Message$"))),
-        qPrintable(table.at(0)));
+    QVERIFY2(table.at(0).contains(QRegularExpression(
+                 QStringLiteral("^Port +Result +Written +Erased +Skipped +On wire +Time +Message$"))),
+             qPrintable(table.at(0)));
     for (int i = 0; i < 3; ++i) {
         const QString sExpected = i == 1 ? QStringLiteral("FAILED") : QStringLiteral("ok");
         QVERIFY2(table.at(i + 1).startsWith(drives[i].portName() + QLatin1Char(' ')), qPrintable(table.at(i + 1)));
@@ -363,6 +363,7 @@ void TestCliLine::parallelDrives()
             QCOMPARE(record.value("statusCode").toInt(-1), 0);
             QCOMPARE(record.value("retries").toInt(-1), 0);
             QCOMPARE(record.value("sectorsErased").toInt(), int(drives[i].erasedSectors(0).size()));
+            QCOMPARE(record.value("sectorsSkipped").toInt(-1), 0);
             QCOMPARE(record.value("blocksCompressed").toInt(),
                      drives[i].commandCount(QStringLiteral("flash-decompress")));
             QCOMPARE(record.value("blocksRaw").toInt() + record.value("blocksCompressed").toInt(),

@@ -553,6 +553,16 @@ void TestCli::programAndReadBack()
              qPrintable(program.sOut));
     QVERIFY(program.sErr.indexOf(QStringLiteral("error")) < 0);
 
+    // Again, skipping what the drive holds: its five sectors are left alone.
+    const int nErases = drive.commandCount(QStringLiteral("flash-erase"));
+    const Result again = runCli({"program", "--port", drive.portName(), "--boot", "mon", "--baud", "460800",
+                                 "--skip-unchanged", "--flash0", sImage});
+    VERIFY_RESULT(again, 0);
+    QVERIFY2(again.sOut.contains(QRegularExpression(QStringLiteral(
+                 "Flash0 program servo-fw-sample.hex: 0 bytes written, .*, sectors 0 erased/5 skipped, "))),
+             qPrintable(again.sOut));
+    QCOMPARE(drive.commandCount(QStringLiteral("flash-erase")), nErases);
+
     const QString sBack = path(QStringLiteral("readback.srec"));
     const Result read = runCli({"read", "--port", drive.portName(), "--boot", "mon", "--flash0", "--offset", "0x400000",
                                 "--length", "265649", sBack});
