@@ -64,6 +64,19 @@ std::vector<Piece> sectorBlocks(uint64_t nStart, uint32_t nSector, uint32_t nGri
     return pieces;
 }
 
+// The whole sectors around the image's used range, which an update erases.
+struct SectorSpan
+{
+    uint32_t nStart;
+    uint64_t nLength;
+};
+
+SectorSpan touchedSectors(const HexConv &image, uint32_t nSector)
+{
+    const uint32_t nStart = nSector * (image.lowestAddress() / nSector);
+    return {nStart, uint64_t(nSector) * ((image.highestAddress() - nStart) / nSector + 1)};
+}
+
 } // namespace
 
 FlashOperations::FlashOperations(WorkerSession &session, uint32_t (&aInfo)[8])
@@ -338,20 +351,20 @@ int FlashOperations::programFlash(PgmEntry &entry)
 // program its blocks, all but the all-FF ones.
 int FlashOperations::programAllSectors(HexConv &image, bool bCompress, BlockBuffers &buffers)
 {
-    const uint32_t nSector = m_aInfo[SectorSize];
     const uint32_t nPage = m_aInfo[PageSize];
     const uint32_t nLow = image.lowestAddress();
     const uint32_t nHigh = image.highestAddress();
 
     // Erase phase: only the sectors the image's used range touches.
     {
-        const uint32_t nStart = nSector * (nLow / nSector);
-        const uint64_t nLength = uint64_t(nSector) * ((nHigh - nStart) / nSector + 1);
+        const SectorSpan sectors = touchedSectors(image, m_aInfo[SectorSize]);
         m_events.phase(JobPhase::Erase);
         m_events.state(tr("Erase flash"));
         // The run ends here anyway: no failure state, and the erase time-out
         // stays.
-        if (m_session.guard(tr("Erase flash"), QString(), false, [&] { eraseSectors(nStart, uint32_t(nLength)); }) != 0)
+        if (m_session.guard(tr("Erase flash"), QString(), false,
+                            [&] { eraseSectors(sectors.nStart, uint32_t(sectors.nLength)); })
+            != 0)
             return -1;
     }
 
@@ -397,12 +410,11 @@ int FlashOperations::programChangedSectors(HexConv &image, bool bCompress, Block
 {
     const uint32_t nSector = m_aInfo[SectorSize];
     const uint32_t nPage = m_aInfo[PageSize];
-    const uint32_t nLow = image.lowestAddress();
-    const uint32_t nHigh = image.highestAddress();
-    const uint32_t nFirst = nSector * (nLow / nSector);
-    const uint64_t nTotal = uint64_t(nSector) * ((nHigh - nFirst) / nSector + 1);
+    const SectorSpan sectors = touchedSectors(image, nSector);
+    const uint32_t nFirst = sectors.nStart;
+    const uint64_t nTotal = sectors.nLength;
     // Where the full update's blocks begin.
-    const uint32_t nGrid = nPage * (nLow / nPage);
+    const uint32_t nGrid = nPage * (image.lowestAddress() / nPage);
     const uint32_t nImageBase = image.baseAddress();
     const uint64_t nImageEnd = uint64_t(image.endAddress()) + 1;
     std::vector<uint8_t> block(Flash::kBufferSize);
