@@ -5,14 +5,11 @@
 //
 //   bench_worker [--quick]      (--quick: 512 KiB cases only)
 
-#include "PgmEntry.h"
+#include "BenchRun.h"
 #include "SimDrive.h"
-#include "UpdateRun.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTemporaryDir>
 
@@ -33,29 +30,6 @@ long vmHwmKiB()
     return -1;
 }
 
-// Bitstream-like: long runs of FF and 00 between stretches of random data.
-QByteArray bitstreamImage(int nSize)
-{
-    QRandomGenerator gen(1234);
-    QByteArray data;
-    data.reserve(nSize);
-    while (data.size() < nSize) {
-        const int nKind = int(gen.bounded(3));
-        const int nRun = int(gen.bounded(256, 6000));
-        if (nKind == 0)
-            data.append(nRun, char(0xFF));
-        else if (nKind == 1)
-            data.append(nRun, char(0x00));
-        else
-            for (int i = 0; i < nRun; ++i)
-                data.append(char(gen.bounded(256)));
-    }
-    data.truncate(nSize);
-    data[0] = char(0x12);
-    data[nSize - 1] = char(0x34);
-    return data;
-}
-
 QByteArray randomImage(int nSize)
 {
     QRandomGenerator gen(4321);
@@ -63,21 +37,6 @@ QByteArray randomImage(int nSize)
     for (int i = 0; i < nSize; ++i)
         data[i] = char(gen.bounded(256));
     return data;
-}
-
-bool writeHex(const QString &sPath, const QByteArray &data)
-{
-    const QString sBin = sPath + QStringLiteral(".bin");
-    QFile bin(sBin);
-    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
-        return false;
-    bin.close();
-    QProcess proc;
-    proc.start(QStringLiteral("srec_cat"),
-               {sBin, QStringLiteral("-binary"), QStringLiteral("-o"), sPath, QStringLiteral("-intel")});
-    const bool bOk = proc.waitForFinished(120000) && proc.exitCode() == 0;
-    QFile::remove(sBin);
-    return bOk;
 }
 
 struct Case
@@ -99,26 +58,14 @@ RunStats runOnce(const QString &sImage, const Case &c, bool bThrottle)
         std::printf("bench_worker: simulator did not start: %s\n", qPrintable(sim.errorString()));
         return RunStats();
     }
-    BaseParams params;
-    params.sPort = sim.portName();
-    params.nBaudrate = c.nBaud;
-    params.nBootType = RunningMonitor;
     PgmEntry job;
     job.nMemory = Flash0;
     job.nOperation = Program;
     job.sImage = sImage;
     job.bCompress = c.bCompress;
-
-    UpdateRun run;
-    QEventLoop loop;
-    QObject::connect(&run, &UpdateRun::ShowCritical, [](const QString &t, const QString &s) {
-        std::printf("  failure: %s: %s\n", qPrintable(t), qPrintable(s));
-    });
-    QObject::connect(&run, &UpdateRun::finished, &loop, &QEventLoop::quit);
-    run.start(params, {job});
-    loop.exec();
+    const RunStats stats = runBenchJob(sim.portName(), c.nBaud, job);
     sim.stop();
-    return run.statistics();
+    return stats;
 }
 
 } // namespace
@@ -153,7 +100,7 @@ int main(int argc, char *argv[])
         QTemporaryDir dir;
         const QByteArray image = c.bBitstream ? bitstreamImage(c.nSize) : randomImage(c.nSize);
         const QString sImage = dir.filePath(QStringLiteral("image.hex"));
-        if (!writeHex(sImage, image)) {
+        if (!writeHexImage(sImage, image)) {
             std::puts("bench_worker: srec_cat failed");
             return 1;
         }
