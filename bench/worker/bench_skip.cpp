@@ -9,8 +9,9 @@
 // flash, the bytes on the wire and the sectors erased and skipped; every
 // run's flash is checked against the image.
 //
-//   bench_skip [--quick]   (--quick: a 128 KiB image at 921600 with short
-//                           flash times and no throttling, a smoke run)
+//   bench_skip [--quick]   (--quick: a 128 KiB image, half of it already in
+//                           flash, at 921600 with short flash times and no
+//                           throttling: a smoke run of a few seconds)
 
 #include "BenchRun.h"
 #include "SimDrive.h"
@@ -113,6 +114,9 @@ int main(int argc, char *argv[])
     int nFailures = 0;
     for (uint32_t nBaud : settings.bauds) {
         for (const auto &scenario : scenarios) {
+            // The half case takes every path: skip, erase, program.
+            if (bQuick && &scenario != &scenarios[1])
+                continue;
             const Outcome full = runOnce(settings, nBaud, sImage, scenario.flash, image, false);
             const Outcome skip = runOnce(settings, nBaud, sImage, scenario.flash, image, true);
             nFailures += (full.bOk ? 0 : 1) + (skip.bOk ? 0 : 1);
