@@ -136,6 +136,19 @@ QString TBootMonitorLink::connectPhaseText(ConnectPhase nPhase, uint32_t nRate)
     return QString();
 }
 
+QString TBootMonitorLink::connectFailureText(int nCode) const
+{
+    const QString sText = errorText(nCode);
+    if (m_nFailedPhase == ConnectPhase::None)
+        return sText;
+    if (m_nFailedPhase == ConnectPhase::Opening && m_pTransport) {
+        const QString sAdvice = portOpenAdvice(m_pTransport->lastOpenError());
+        if (!sAdvice.isEmpty())
+            return sText + QLatin1Char('\n') + sAdvice;
+    }
+    return sText + QStringLiteral("\nFailed while %1.").arg(connectPhaseText(m_nFailedPhase, m_nPhaseRate));
+}
+
 int TBootMonitorLink::disconnectMonitor()
 {
     if (isOpen())

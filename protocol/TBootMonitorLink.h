@@ -115,6 +115,12 @@ public:
     // "opening the port", "detecting the rate", "switching to 115200 baud",
     // "confirming 115200 baud"; empty for None. Never translated.
     static QString connectPhaseText(ConnectPhase nPhase, uint32_t nRate);
+    // The message of the last connectMonitor(), which returned nCode: the
+    // code's message (errorText()) and, on a line of its own, why the port
+    // could not be opened and what to do about it (portOpenAdvice()) where
+    // the transport can tell, else the phase that failed ("Failed while
+    // detecting the rate."). Never translated.
+    QString connectFailureText(int nCode) const;
 
     // Closes the transport; always 0.
     int disconnectMonitor();

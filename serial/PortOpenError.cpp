@@ -52,3 +52,9 @@ QString portOpenAdvice(const PortOpenError &error, const QVector<PortDescription
         return QStringLiteral("%1 cannot be opened.").arg(sDevice);
     return QStringLiteral("%1: %2.").arg(sDevice, error.sSystemText);
 }
+
+QString portOpenAdvice(const PortOpenError &error)
+{
+    return portOpenAdvice(error, error.nCause == PortOpenError::Cause::NoSuchDevice ? describePorts()
+                                                                                    : QVector<PortDescription>());
+}

@@ -34,5 +34,7 @@ struct PortOpenError
 // list (describePorts()) offered when the device does not exist. Empty for
 // Cause::None.
 QString portOpenAdvice(const PortOpenError &error, const QVector<PortDescription> &ports);
+// The same, listing the ports (describePorts()) only when the text needs them.
+QString portOpenAdvice(const PortOpenError &error);
 
 #endif // PORTOPENERROR_H

@@ -65,14 +65,10 @@ int EepromOperations::selectEepromDevice(int nDevice)
 
 bool EepromOperations::eepromRange(const PgmEntry &entry, const QString &sTitle, uint32_t &nOffset, uint32_t &nLength)
 {
-    const int64_t nSize = m_nEepromSize < 0 ? 0 : m_nEepromSize;
-    const int64_t nWantedLength = entry.nLength < 0 ? nSize : int64_t(entry.nLength);
-    if (entry.nOffset < 0 || int64_t(entry.nOffset) + nWantedLength > nSize) {
+    if (!memoryRange(entry, uint32_t(qMax(m_nEepromSize, 0)), nOffset, nLength)) {
         m_session.critical(sTitle, tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
         return false;
     }
-    nOffset = uint32_t(entry.nOffset);
-    nLength = uint32_t(nWantedLength);
     return true;
 }
 

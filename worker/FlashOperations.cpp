@@ -178,11 +178,9 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
 {
     m_session.begin(JobPhase::Erase, tr("Erase Flash"), true);
 
-    const uint32_t nDeviceSize = m_aInfo[DeviceSize];
     const uint32_t nSector = m_aInfo[SectorSize];
-    const int64_t nOffset = entry.nOffset;
-    const int64_t nLength = entry.nLength < 0 ? int64_t(nDeviceSize) : int64_t(entry.nLength);
-    if (nOffset < 0 || nOffset + nLength > int64_t(nDeviceSize)) {
+    uint32_t nOffset = 0, nLength = 0;
+    if (!memoryRange(entry, m_aInfo[DeviceSize], nOffset, nLength)) {
         m_session.critical(tr("Flash erase"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
@@ -195,9 +193,7 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
         return -1;
     }
 
-    if (m_session.guard(tr("Erase flash"), tr("Erase failed!"), true,
-                        [&] { eraseSectors(uint32_t(nOffset), uint32_t(nLength)); })
-        != 0)
+    if (m_session.guard(tr("Erase flash"), tr("Erase failed!"), true, [&] { eraseSectors(nOffset, nLength); }) != 0)
         return -1;
     m_link.restoreDefaultTimeout();
     m_events.state(tr("Erase finished"));
@@ -503,18 +499,15 @@ int FlashOperations::readFlash(PgmEntry &entry)
 {
     m_session.begin(JobPhase::Read, tr("Read Flash"), true);
 
-    const uint32_t nDeviceSize = m_aInfo[DeviceSize];
-    const int64_t nOffset = entry.nOffset;
-    const int64_t nLength = entry.nLength < 0 ? int64_t(nDeviceSize) : int64_t(entry.nLength);
+    uint32_t nOffset = 0, nLength = 0;
     // An empty range has no address window to save; refuse it like one
     // outside the device.
-    if (nOffset < 0 || nLength == 0 || nOffset + nLength > int64_t(nDeviceSize)) {
+    if (!memoryRange(entry, m_aInfo[DeviceSize], nOffset, nLength) || nLength == 0) {
         m_session.critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
 
-    std::unique_ptr<HexConv> image =
-        HexConv::create(HexConv::FileTypeSRecord, uint32_t(nOffset), uint32_t(nOffset + nLength - 1));
+    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset, nOffset + nLength - 1);
     if (!image) {
         m_session.critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
@@ -522,8 +515,8 @@ int FlashOperations::readFlash(PgmEntry &entry)
     std::vector<uint8_t> block(Flash::kBufferSize);
     JobStats &job = m_session.job();
     const int nResult = m_session.guard(tr("Flash read"), tr("Reading flash failed!"), false, [&] {
-        uint32_t nAddress = uint32_t(nOffset);
-        uint32_t nRemain = uint32_t(nLength);
+        uint32_t nAddress = nOffset;
+        uint32_t nRemain = nLength;
         uint32_t nPrevious = 0;
         while (nRemain > 0) {
             const uint32_t n = qMin(nRemain, Flash::kBufferSize);
@@ -536,7 +529,7 @@ int FlashOperations::readFlash(PgmEntry &entry)
             for (uint32_t k = 0; k < nPieces; ++k)
                 check(
                     m_session.readPiece(Flash::kData, uint8_t(k + 1), block.data() + k * kPieceSize, int(kPieceSize)));
-            std::memcpy(image->buffer() + (nAddress - uint32_t(nOffset)), block.data(), n);
+            std::memcpy(image->buffer() + (nAddress - nOffset), block.data(), n);
             nAddress += n;
             nRemain -= n;
             job.nImageBytes += n;

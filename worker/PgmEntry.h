@@ -44,6 +44,21 @@ struct PgmEntry
     bool bSkipUnchanged = false;
 };
 
+// The bytes a job covers in a memory of nSize bytes: nLength bytes from
+// nOffset, or from nOffset up to the end when nLength is negative. False
+// when they do not lie inside the memory: a negative offset, an end beyond
+// the memory's end, or nothing left between the offset and the end.
+inline bool memoryRange(const PgmEntry &entry, uint32_t nSize, uint32_t &nOffset, uint32_t &nLength)
+{
+    const int64_t nFirst = entry.nOffset;
+    const int64_t nCount = entry.nLength < 0 ? int64_t(nSize) - nFirst : int64_t(entry.nLength);
+    if (nFirst < 0 || nFirst + nCount > int64_t(nSize) || (entry.nLength < 0 && nCount <= 0))
+        return false;
+    nOffset = uint32_t(nFirst);
+    nLength = uint32_t(nCount);
+    return true;
+}
+
 // The connection record of an update run.
 class BaseParams
 {

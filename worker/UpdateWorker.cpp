@@ -167,8 +167,13 @@ int UpdateWorker::activateMonitor(QString &sPort)
 {
     TComSerial *pTransport = m_pTransport;
     if (pTransport->open(sPort.toUtf8().constData(), 9600) != 0) {
-        m_session.critical(tr("Init boot monitor"), tr("Cannot open serial device '%1'").arg(sPort),
-                           WorkerFailure::PortOpen);
+        // The message operators know first; why and what to do on a line of its own.
+        m_stats.portError = pTransport->lastOpenError();
+        QString sText = tr("Cannot open serial device '%1'").arg(sPort);
+        const QString sAdvice = portOpenAdvice(m_stats.portError);
+        if (!sAdvice.isEmpty())
+            sText += QLatin1Char('\n') + sAdvice;
+        m_session.critical(tr("Init boot monitor"), sText, WorkerFailure::PortOpen);
         return -1;
     }
     emit ProgressState(QStringLiteral("Init boot monitor"));
@@ -229,7 +234,11 @@ int UpdateWorker::connectDrive(QString &sPort, uint32_t nBaudrate)
     link.setPortName(sPort);
     const int nCode = link.connectMonitor();
     if (nCode != 0) {
-        m_session.critical(tr("Connect"), TBootMonitorLink::errorText(nCode), WorkerFailure::Communication, nCode);
+        m_stats.eConnectPhase = link.lastConnectPhase();
+        m_stats.nConnectRate = link.lastConnectTargetRate();
+        if (m_stats.eConnectPhase == TBootMonitorLink::ConnectPhase::Opening)
+            m_stats.portError = m_pTransport->lastOpenError();
+        m_session.critical(tr("Connect"), link.connectFailureText(nCode), WorkerFailure::Communication, nCode);
         return -1;
     }
     return 0;

@@ -58,7 +58,13 @@ public:
     // writes of command parameters and of data pieces (they only fill
     // registers and the transfer buffer). A command is never repeated.
     // 0 (the default) fails the job on the first such error.
-    void setRetries(int nRetries) { m_session.setRetries(nRetries); }
+    // The connection gets as many extra attempts on a dropped, garbled or
+    // busy answer (TBootMonitorLink::setConnectRetries()).
+    void setRetries(int nRetries)
+    {
+        m_session.setRetries(nRetries);
+        link.setConnectRetries(nRetries);
+    }
     int retries() const { return m_session.retries(); }
 
     // Called in the worker thread after every exchange with the monitor

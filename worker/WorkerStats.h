@@ -1,6 +1,9 @@
 #ifndef WORKERSTATS_H
 #define WORKERSTATS_H
 
+#include "PortOpenError.h"
+#include "TBootMonitorLink.h"
+
 #include <QMetaType>
 #include <QString>
 #include <QStringList>
@@ -104,7 +107,13 @@ struct RunStats
 {
     bool bStarted = false; // the boot monitor was reached and connected
     WorkerFailure eStartFailure = WorkerFailure::None;
-    int nStartCode = 0;       // with WorkerFailure::Communication
+    int nStartCode = 0; // with WorkerFailure::Communication
+    // A start that could not open the port: why, as far as the system tells.
+    PortOpenError portError;
+    // A connection that failed: the step it failed in, and the working rate
+    // it aimed at when that was switching or confirming the rate.
+    TBootMonitorLink::ConnectPhase eConnectPhase = TBootMonitorLink::ConnectPhase::None;
+    uint32_t nConnectRate = 0;
     QStringList firmwareInfo; // the five fields read from the drive's flash; empty when none
     bool bCanceled = false;
     QString sFailureTitle; // the last message shown (title and text)

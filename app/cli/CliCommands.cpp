@@ -7,17 +7,22 @@ namespace {
 QCommandLineOption portOption()
 {
     return QCommandLineOption(QStringLiteral("port"),
-                              QStringLiteral("serial device of the drive, e.g. /dev/ttyUSB0 or COM3"),
+                              QStringLiteral("serial device of the drive, e.g. /dev/ttyUSB0, COM3, a "
+                                             "/dev/serial/by-id/... link or a converter's USB identity "
+                                             "usb:SERIAL, usb:VID:PID or usb:VID:PID:SERIAL (see \"ports\")"),
                               QStringLiteral("DEV"));
 }
 
 // Several drives at once: --port more than once, or a file of ports.
 QCommandLineOption linePortOption()
 {
-    return QCommandLineOption(QStringLiteral("port"),
-                              QStringLiteral("serial device of a drive, e.g. /dev/ttyUSB0 or COM3; give it more than "
-                                             "once to work on several drives in parallel"),
-                              QStringLiteral("DEV"));
+    return QCommandLineOption(
+        QStringLiteral("port"),
+        QStringLiteral("serial device of a drive, e.g. /dev/ttyUSB0, COM3, a /dev/serial/by-id/... "
+                       "link or a converter's USB identity usb:SERIAL, usb:VID:PID or "
+                       "usb:VID:PID:SERIAL (see \"ports\"); give it more than once to work on "
+                       "several drives in parallel"),
+        QStringLiteral("DEV"));
 }
 
 QCommandLineOption baudOption()
@@ -137,8 +142,13 @@ const QVector<CliCommand> &cliCommands()
          "A malformed input leaves no output file.\n"
          "Example: servoprog-cli convert firmware.hex firmware.srec",
          noOptions, 2, 2, runConvert},
-        {"ports", "", "list the serial ports with their description and the transport that would open them",
-         "Example: servoprog-cli ports", portsOptions, 0, 0, runPorts},
+        {"ports", "",
+         "list the serial ports with their description, the transport that would open them and the name to give "
+         "--port",
+         "For a USB converter the --port name is its identity (usb:VID:PID:SERIAL, or shorter where that is\n"
+         "unique), which finds the drive again after a re-plug under whatever device name it then gets.\n"
+         "Example: servoprog-cli ports",
+         portsOptions, 0, 0, runPorts},
         {"probe", "--port DEV [--baud RATE]",
          "connect to a running boot monitor, show its rates and identification, disconnect",
          "Connects as a programming run would: scans the rates from 9600 upward, then switches to the working rate.\n"

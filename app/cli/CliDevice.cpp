@@ -6,6 +6,7 @@
 #include "CliFiles.h"
 #include "CliImage.h"
 #include "CliLine.h"
+#include "CliPorts.h"
 #include "CliProgress.h"
 #include "CliReport.h"
 #include "CliText.h"
@@ -23,7 +24,7 @@ namespace {
 struct CliDeviceOptions
 {
     BaseParams params; // sPort: the first port
-    QStringList ports; // every port, in the order given
+    QStringList ports; // every port, in the order given, USB identities and links resolved
     uint32_t nWakeTimeoutMs = 0;
     QString sReportFile;
     QString sLogFile;
@@ -56,8 +57,9 @@ bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
     return true;
 }
 
-// Returns ExitOk or the usage error already reported. bSeveralPorts: the
-// command may run on several drives at once (it writes no output file).
+// Returns ExitOk, or the usage error (or the refusal of a port that cannot
+// be found, resolveCliPorts()) already reported. bSeveralPorts: the command
+// may run on several drives at once (it writes no output file).
 int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, bool bSeveralPorts,
                        CliDeviceOptions &options)
 {
@@ -76,26 +78,10 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     }
     if (ports.isEmpty())
         return usageFail(sCommand, QStringLiteral("%1: --port DEV is required").arg(QLatin1String(sCommand)));
-    // Two workers on one port would garble each other's requests, whatever
-    // the port is called.
-    QStringList identities;
-    for (const QString &sPort : ports)
-        identities << cliPortIdentity(sPort);
-    for (int i = 0; i < ports.size(); ++i) {
-        const qsizetype nSame = identities.indexOf(identities.at(i), i + 1);
-        if (nSame < 0)
-            continue;
-        QString sText = QStringLiteral("%1: port %2 given more than once").arg(QLatin1String(sCommand), ports.at(i));
-        if (ports.at(nSame) != ports.at(i))
-            sText += QStringLiteral(" (also as %1)").arg(ports.at(nSame));
-        return usageFail(sCommand, sText);
-    }
     if (ports.size() > 1 && !bSeveralPorts)
         return usageFail(
             sCommand,
             QStringLiteral("%1 writes one output file: give exactly one --port").arg(QLatin1String(sCommand)));
-    options.ports = ports;
-    options.params.sPort = ports.first();
     QString sError;
     if (!parseCliBaudRate(parser.value(QStringLiteral("baud")), options.params.nBaudrate, sError))
         return usageFail(sCommand, sError);
@@ -127,6 +113,29 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
         options.files.addOutput(QStringLiteral("--report"), options.sReportFile);
     if (!options.sLogFile.isEmpty())
         options.files.addOutput(QStringLiteral("--log"), options.sLogFile);
+
+    // Last, once the command line is known to be right: USB identities and
+    // links name whatever port the converter has now.
+    QStringList resolved;
+    const int nResolved = resolveCliPorts(sCommand, ports, resolved);
+    if (nResolved != ExitOk)
+        return nResolved;
+    // Two workers on one port would garble each other's requests, whatever
+    // the port is called.
+    QStringList identities;
+    for (const QString &sPort : resolved)
+        identities << cliPortIdentity(sPort);
+    for (int i = 0; i < ports.size(); ++i) {
+        const qsizetype nSame = identities.indexOf(identities.at(i), i + 1);
+        if (nSame < 0)
+            continue;
+        QString sText = QStringLiteral("%1: port %2 given more than once").arg(QLatin1String(sCommand), ports.at(i));
+        if (ports.at(nSame) != ports.at(i))
+            sText += QStringLiteral(" (also as %1)").arg(ports.at(nSame));
+        return usageFail(sCommand, sText);
+    }
+    options.ports = resolved;
+    options.params.sPort = resolved.first();
     return ExitOk;
 }
 

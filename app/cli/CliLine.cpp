@@ -110,9 +110,10 @@ QString CliLine::resultMessage(const CliRun &run)
     if (run.exitStatus() == 0)
         return QString();
     const RunStats &stats = run.statistics();
-    if (!stats.sFailureText.isEmpty())
-        return stats.sFailureTitle.isEmpty() ? stats.sFailureText
-                                             : QStringLiteral("%1: %2").arg(stats.sFailureTitle, stats.sFailureText);
+    // One line in the table, the cause of a port error included.
+    const QString sText = QString(stats.sFailureText).replace(QLatin1Char('\n'), QLatin1Char(' '));
+    if (!sText.isEmpty())
+        return stats.sFailureTitle.isEmpty() ? sText : QStringLiteral("%1: %2").arg(stats.sFailureTitle, sText);
     if (run.wasCancelled())
         return UpdateWorker::cancelText();
     return QStringLiteral("the drive was not reached");

@@ -234,7 +234,9 @@ void CliProgress::infoText(int nInfo, const QString &sText)
 void CliProgress::critical(const QString &sTitle, const QString &sText)
 {
     endBar();
-    emitText(QStringLiteral("%1error: %2: %3\n").arg(prefix(), sTitle, sText), true);
+    emitText(QStringLiteral("%1error: %2: %3\n")
+                 .arg(prefix(), sTitle, indentFollowingLines(sText, prefix() + QStringLiteral("  "))),
+             true);
 }
 
 void CliProgress::note(const QString &sText)

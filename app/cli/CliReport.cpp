@@ -32,6 +32,33 @@ int statusCode(WorkerFailure eFailure, int nCode)
     return eFailure == WorkerFailure::Communication ? nCode : -1;
 }
 
+// Why a drive that was not reached could not be: where the connection
+// failed, and why the port did not open; null when it does not apply.
+QJsonValue connectPhaseName(TBootMonitorLink::ConnectPhase ePhase)
+{
+    switch (ePhase) {
+    case TBootMonitorLink::ConnectPhase::None: break;
+    case TBootMonitorLink::ConnectPhase::Opening: return QStringLiteral("opening");
+    case TBootMonitorLink::ConnectPhase::DetectingRate: return QStringLiteral("detecting-rate");
+    case TBootMonitorLink::ConnectPhase::SwitchingRate: return QStringLiteral("switching-rate");
+    case TBootMonitorLink::ConnectPhase::ConfirmingRate: return QStringLiteral("confirming-rate");
+    }
+    return QJsonValue(QJsonValue::Null);
+}
+
+QJsonValue portErrorName(PortOpenError::Cause eCause)
+{
+    switch (eCause) {
+    case PortOpenError::Cause::None: break;
+    case PortOpenError::Cause::PermissionDenied: return QStringLiteral("permission-denied");
+    case PortOpenError::Cause::NoSuchDevice: return QStringLiteral("no-such-device");
+    case PortOpenError::Cause::InUse: return QStringLiteral("in-use");
+    case PortOpenError::Cause::NotSerialDevice: return QStringLiteral("not-serial-device");
+    case PortOpenError::Cause::Other: return QStringLiteral("other");
+    }
+    return QJsonValue(QJsonValue::Null);
+}
+
 QString isoTime(const QDateTime &time)
 {
     return time.toUTC().toString(Qt::ISODateWithMs);
@@ -141,6 +168,8 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
             record[QStringLiteral("result")] = sResult;
             record[QStringLiteral("statusCode")] = status;
             record[QStringLiteral("message")] = sMessage;
+            record[QStringLiteral("connectPhase")] = connectPhaseName(stats.eConnectPhase);
+            record[QStringLiteral("portError")] = portErrorName(stats.portError.nCause);
             record[QStringLiteral("firmwareInfo")] = textOrNull(stats.firmwareInfo.join(QLatin1Char('\n')));
             records.append(record);
         }

@@ -22,8 +22,14 @@ void printErr(const QString &sText)
 
 int fail(int nStatus, const QString &sText)
 {
-    printErr(QStringLiteral("error: %1\n").arg(sText));
+    printErr(QStringLiteral("error: %1\n").arg(indentFollowingLines(sText, QStringLiteral("  "))));
     return nStatus;
+}
+
+QString indentFollowingLines(const QString &sText, const QString &sIndent)
+{
+    QString s = sText;
+    return s.replace(QLatin1Char('\n'), QLatin1Char('\n') + sIndent);
 }
 
 int usageFail(const char *sCommand, const QString &sText)

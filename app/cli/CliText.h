@@ -9,7 +9,11 @@
 void printOut(const QString &sText);
 void printErr(const QString &sText);
 // "error: <text>" on standard error; returns nStatus for "return fail(...)".
+// Further lines of the text (the cause of a port error and its fix) are
+// indented below the first.
 int fail(int nStatus, const QString &sText);
+// sText with every line after the first started by sIndent.
+QString indentFollowingLines(const QString &sText, const QString &sIndent);
 
 // A usage error: the text and a pointer to the help of the command (or of
 // the tool when sCommand is null) on standard error; returns ExitUsage.

@@ -150,6 +150,7 @@ private slots:
     void parallelDrives();
     void retryPolicy_data();
     void retryPolicy();
+    void secondToolOnOneDrive();
     void interruptCancelsEveryDrive();
 
 private:
@@ -407,7 +408,10 @@ void TestCliLine::parallelDrives()
 void TestCliLine::retryPolicy_data()
 {
     QTest::addColumn<QString>("fault"); // kind, the request is chosen below
-    QTest::addColumn<int>("which");     // 0 data piece, 1 program command, 2 erase command, 3 status read
+    // 0 data piece, 1 program command, 2 erase command, 3 status read;
+    // negative: request -which of the connection (1 the first rate probe,
+    // 2 and 3 reading and writing the rate, 4 the probe at the new rate)
+    QTest::addColumn<int>("which");
     QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exit");
     QTest::addColumn<int>("retries");
@@ -418,6 +422,13 @@ void TestCliLine::retryPolicy_data()
     QTest::newRow("no repeats with --retries 0") << "drop" << 0 << QStringList{"--retries", "0"} << 1 << 0;
     QTest::newRow("program command never repeated") << "drop" << 1 << QStringList() << 1 << 0;
     QTest::newRow("erase command never repeated") << "drop" << 2 << QStringList() << 1 << 0;
+    // The connection detects the rate again rather than give up (its
+    // repeats are not a job's).
+    QTest::newRow("dropped first rate probe") << "drop" << -1 << QStringList() << 0 << 0;
+    QTest::newRow("busy answer to the first rate probe") << "busy" << -1 << QStringList() << 0 << 0;
+    QTest::newRow("garbled answer to the rate switch") << "corrupt" << -3 << QStringList() << 0 << 0;
+    QTest::newRow("dropped probe at the new rate") << "drop" << -4 << QStringList() << 0 << 0;
+    QTest::newRow("garbled rate switch with --retries 0") << "corrupt" << -3 << QStringList{"--retries", "0"} << 1 << 0;
 }
 
 void TestCliLine::retryPolicy()
@@ -427,7 +438,8 @@ void TestCliLine::retryPolicy()
     QFETCH(QStringList, options);
     QFETCH(int, exit);
     QFETCH(int, retries);
-    const int nTarget = which == 0   ? m_nFirstPiece
+    const int nTarget = which < 0    ? -which
+                        : which == 0 ? m_nFirstPiece
                         : which == 1 ? m_nFirstProgram
                         : which == 2 ? m_nFirstErase
                                      : m_nFirstVerifyRead;
@@ -455,12 +467,15 @@ void TestCliLine::retryPolicy()
     QCOMPARE(hit.nRequest, nTarget);
     QVERIFY2(hit.fields.value(QStringLiteral("fault")) == fault, qPrintable(hit.sLine));
     if (exit == 0) {
-        // The very next request is the same one again, and the flash is right.
+        // The very next request is the same one again (the connection may
+        // look for the rate first), and the flash is right.
         const SimDrive::LogEntry &next = entries.at(nTarget);
-        QCOMPARE(next.sService, hit.sService);
-        QCOMPARE(objectText(next), objectText(hit));
-        QCOMPARE(next.nLength, hit.nLength);
-        QCOMPARE(next.nStatus, 0);
+        if (which >= 0 || hit.sService == QLatin1String("read")) {
+            QCOMPARE(next.sService, hit.sService);
+            QCOMPARE(objectText(next), objectText(hit));
+            QCOMPARE(next.nLength, hit.nLength);
+            QCOMPARE(next.nStatus, 0);
+        }
         verifyFlash(drive);
     } else {
         QCOMPARE(record.value("statusCode").toInt(), 101);
@@ -472,6 +487,53 @@ void TestCliLine::retryPolicy()
         if (which == 0)
             QCOMPARE(entries.size(), qsizetype(nTarget));
     }
+}
+
+// One program per drive: a second tool started on a drive that is being
+// programmed is refused before it sends a byte, naming the tool that holds
+// the port, and the first run goes on undisturbed to the exact image.
+void TestCliLine::secondToolOnOneDrive()
+{
+    SimDrive drive;
+    QVERIFY2(startDrive(drive, {"--throttle"}), qPrintable(drive.errorString()));
+    const QStringList args{"program", "--port", drive.portName(), "--boot", "mon", "--flash0", m_sImage};
+    QProcess first;
+    startCli(first, args);
+    QDeadlineTimer deadline(60000);
+    while (drive.commandCount(QStringLiteral("flash-program")) == 0 && !deadline.hasExpired()
+           && first.state() == QProcess::Running)
+        QTest::qWait(20);
+    QVERIFY(drive.commandCount(QStringLiteral("flash-program")) > 0);
+
+    const QString sReport = path(QStringLiteral("second-tool.json"));
+    for (const QString &sBoot : {QStringLiteral("mon"), QStringLiteral("off")}) {
+        QStringList second = args;
+        second.replace(second.indexOf(QStringLiteral("mon")), sBoot);
+        const Result refused = runCli(second + QStringList{"--report", sReport});
+        VERIFY_EXIT(refused, 1);
+        QVERIFY2(refused.sErr.contains(QStringLiteral("%1 is in use by another program (servoprog-cli, process %2)")
+                                           .arg(drive.portName())
+                                           .arg(first.processId())),
+                 qPrintable(refused.sErr));
+        // The cause for scripts, without reading the text.
+        const QJsonObject record = reportRecords(sReport).at(0).toObject();
+        QCOMPARE(record.value("portError").toString(), QStringLiteral("in-use"));
+        // Woken, the drive is opened before any connection step.
+        if (sBoot == QLatin1String("mon"))
+            QCOMPARE(record.value("connectPhase").toString(), QStringLiteral("opening"));
+        else
+            QVERIFY(record.value("connectPhase").isNull());
+    }
+    QCOMPARE(first.state(), QProcess::Running);
+
+    const Result result = finishCli(first);
+    VERIFY_EXIT(result, 0);
+    QVERIFY(drive.stop());
+    verifyFlash(drive);
+    // The drive heard the first tool's requests only: as many as in an
+    // undisturbed run, and no byte at a rate it was not running at.
+    QCOMPARE(int(drive.logEntries().size()), m_nRequests);
+    QVERIFY(drive.logLines().filter(QStringLiteral("- ignored")).isEmpty());
 }
 
 // One Ctrl-C stops every drive after its current block; each is reported as

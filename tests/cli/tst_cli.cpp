@@ -18,6 +18,7 @@
 #include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <grp.h>
 #include <pty.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -391,6 +392,8 @@ void TestCli::usageErrors_data()
     QTest::newRow("program negative wake")
         << QStringList{"program", "--port", "/dev/null", "--wake-timeout", "-1", "--flash0", sImage}
         << "--wake-timeout";
+    QTest::newRow("usb identity with a five-digit id")
+        << QStringList{"probe", "--port", "usb:12345:1"} << "usb:12345:1 is not a USB identity";
     QTest::newRow("erase both flashes") << QStringList{"erase", "--port", "/dev/null", "--flash0", "--flash1"}
                                         << "exactly one of --flash0 and --flash1";
     QTest::newRow("erase no flash") << QStringList{"erase", "--port", "/dev/null"} << "exactly one";
@@ -471,59 +474,127 @@ void TestCli::probe()
 
 void TestCli::probeSilentLine_data()
 {
+    QTest::addColumn<QStringList>("simArgs"); // none: a bare pseudo-terminal
     QTest::addColumn<QStringList>("args");
     QTest::addColumn<QString>("expectedError");
-    QTest::newRow("probe") << QStringList{"probe"} << "Connect: Communication timeout error (driver)";
-    QTest::newRow("program, monitor") << QStringList{"program", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
-                                      << "Connect: Communication timeout error (driver)";
+    QTest::addColumn<int>("withinMs");
+
+    const QString sDetecting = QStringLiteral("Connect: Communication timeout error (driver)\n"
+                                              "  Failed while detecting the rate.\n");
+    const QStringList program{"program", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE};
+    // The rate scan takes about 8 x 300 ms; anything near a minute is a hang.
+    QTest::newRow("probe") << QStringList{} << QStringList{"probe"} << sDetecting << 30000;
+    QTest::newRow("program, monitor") << QStringList{} << program << sDetecting << 30000;
     QTest::newRow("erase, wake time-out")
-        << QStringList{"erase", "--boot", "off", "--wake-timeout", "2", "--flash1"} << "Init boot monitor";
+        << QStringList{} << QStringList{"erase", "--boot", "off", "--wake-timeout", "2", "--flash1"}
+        << "Init boot monitor" << 30000;
+    // A line that streams LIFE_TRIGGERs (or noise) from the start never falls
+    // silent for a probe's time-out: each rate is given up on soon.
+    QTest::newRow("program, line streaming from the start")
+        << QStringList{"--fault", "stream:0"} << program << sDetecting << 5000;
+    QTest::newRow("probe, line streaming noise")
+        << QStringList{"--fault", "stream:0:0x55"} << QStringList{"probe"} << sDetecting << 5000;
 }
 
 void TestCli::probeSilentLine()
 {
+    QFETCH(QStringList, simArgs);
     QFETCH(QStringList, args);
     QFETCH(QString, expectedError);
+    QFETCH(int, withinMs);
 
     // A pseudo-terminal whose other end is held open but never answers: a
-    // drive that is switched off or a cable that is not plugged in.
+    // drive that is switched off or a cable that is not plugged in; or the
+    // simulated drive with a line that never stops talking.
+    SimDrive drive;
     int nMaster = -1;
-    int nSlave = -1;
-    char sName[128] = {0};
-    QVERIFY(openpty(&nMaster, &nSlave, sName, nullptr, nullptr) == 0);
-    ::close(nSlave);
+    QString sPort;
+    if (simArgs.isEmpty()) {
+        int nSlave = -1;
+        char sName[128] = {0};
+        QVERIFY(openpty(&nMaster, &nSlave, sName, nullptr, nullptr) == 0);
+        ::close(nSlave);
+        sPort = QString::fromLocal8Bit(sName);
+    } else {
+        QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
+        sPort = drive.portName();
+    }
     args.insert(1, QStringLiteral("--port"));
-    args.insert(2, QString::fromLocal8Bit(sName));
+    args.insert(2, sPort);
     const Result result = runCli(args, 60000);
-    ::close(nMaster);
+    if (nMaster >= 0)
+        ::close(nMaster);
     VERIFY_RESULT(result, 1);
     QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
-    // The rate scan takes about 8 x 300 ms; anything near a minute is a hang.
-    QVERIFY2(result.nElapsedMs < 30000, qPrintable(QString::number(result.nElapsedMs)));
+    QVERIFY2(result.nElapsedMs < withinMs, qPrintable(QString::number(result.nElapsedMs)));
+    if (drive.isRunning())
+        QVERIFY(drive.stop());
 }
 
 void TestCli::unreachablePort_data()
 {
-    QTest::addColumn<QStringList>("args");
+    QTest::addColumn<QStringList>("args"); // PTY: a fresh pseudo-terminal of root's
     QTest::addColumn<QString>("expectedError");
+    QTest::addColumn<bool>("unprivileged"); // run as user and group 65534 (nobody)
+
     const QString sPort = QStringLiteral("/dev/servoprog-no-such-port");
+    const QString sNoSuch = QStringLiteral("\n  /dev/servoprog-no-such-port: no such device");
     QTest::newRow("probe") << QStringList{"probe", "--port", sPort}
-                           << "Connect: Error initializing serial device driver";
+                           << "Connect: Error initializing serial device driver" + sNoSuch << false;
     QTest::newRow("program, monitor")
         << QStringList{"program", "--port", sPort, "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
-        << "Connect: Error initializing serial device driver";
+        << "Connect: Error initializing serial device driver" + sNoSuch << false;
     QTest::newRow("read, powered off") << QStringList{"read",     "--port",   sPort, "--boot", "off",
                                                       "--flash0", "--length", "16",  "x.srec"}
-                                       << "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'";
+                                       << "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'"
+                                              + sNoSuch
+                                       << false;
+    QTest::newRow("usb identity of no converter")
+        << QStringList{"program", "--port", "usb:ffff:fffe", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
+        << "error: --port usb:ffff:fffe: no such port" << false;
+    // The pseudo-terminal is root's: the tool says so and names the fix
+    // (the group to join when it is not root's, the udev rule).
+    QTest::newRow("port the user may not open")
+        << QStringList{"program", "--port", "PTY", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
+        << "Connect: Error initializing serial device driver\n  PTY: permission denied. " << true;
 }
 
 void TestCli::unreachablePort()
 {
     QFETCH(QStringList, args);
     QFETCH(QString, expectedError);
-    const Result result = runCli(args, 60000);
-    VERIFY_RESULT(result, 1);
-    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
+    QFETCH(bool, unprivileged);
+
+    int nMaster = -1;
+    int nSlave = -1;
+    char sName[128] = {0};
+    QVERIFY(openpty(&nMaster, &nSlave, sName, nullptr, nullptr) == 0);
+    ::close(nSlave);
+    const QString sPty = QString::fromLocal8Bit(sName);
+    args.replaceInStrings(QRegularExpression(QStringLiteral("^PTY$")), sPty);
+    expectedError.replace(QLatin1String("PTY"), sPty);
+    if (unprivileged && ::getuid() != 0) {
+        ::close(nMaster);
+        QSKIP("needs root to run the tool as another user");
+    }
+    QProcess process;
+    if (unprivileged)
+        process.setChildProcessModifier([]() {
+            const gid_t nNobody = 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(nNobody) != 0 || ::setuid(nNobody) != 0)
+                ::_exit(99);
+        });
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
+    QVERIFY(process.waitForStarted(10000));
+    process.closeWriteChannel();
+    QVERIFY(process.waitForFinished(60000));
+    ::close(nMaster);
+    const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(process.exitCode() == 1, qPrintable(QStringLiteral("exit %1\n%2").arg(process.exitCode()).arg(sErr)));
+    QVERIFY2(sErr.contains(expectedError), qPrintable(sErr));
+    if (unprivileged)
+        QVERIFY2(sErr.contains(QStringLiteral("the udev rule 70-servoprog.rules")), qPrintable(sErr));
 }
 
 void TestCli::portsListing()
@@ -534,6 +605,7 @@ void TestCli::portsListing()
     VERIFY_RESULT(result, 0);
     const int nPorts = int(result.sOut.count(QStringLiteral("\n  transport:    ")));
     QCOMPARE(int(result.sOut.count(QStringLiteral("\n  description:  "))), nPorts);
+    QCOMPARE(int(result.sOut.count(QStringLiteral("\n  --port:       "))), nPorts);
     QVERIFY(result.sOut.endsWith(QStringLiteral("give them to --port as they are.\n")));
 }
 
@@ -609,6 +681,18 @@ void TestCli::roundTrip_data()
         << QStringList{"eeprom-read", "--port", "PORT",     "--boot", "mon", "--eeprom1",
                        "--offset",    "256",    "--length", "0x12c",  "OUT"}
         << "EEPROM1 write image.srec: 300 bytes written";
+    // Without --length a range runs from --offset to the end of the memory.
+    QTest::newRow("flash0 read from an offset to the end")
+        << QStringList{"--flash-size", "128K"}
+        << QStringList{"-generate", "0x1C000", "0x20000", "-repeat-string", "end of flash ", "-o", "IMAGE"}
+        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", "IMAGE"}
+        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x1C000", "OUT"}
+        << "Flash0 program image.srec: 16384 bytes written";
+    QTest::newRow("eeprom0 from an offset to the end")
+        << QStringList{} << QStringList{"-generate", "0x7F00", "0x8000", "-repeat-string", "last page ", "-o", "IMAGE"}
+        << QStringList{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom0", "--offset", "0x7F00", "IMAGE"}
+        << QStringList{"eeprom-read", "--port", "PORT", "--boot", "mon", "--eeprom0", "--offset", "0x7F00", "OUT"}
+        << "EEPROM0 write image.srec: 256 bytes written";
 }
 
 void TestCli::roundTrip()
@@ -703,6 +787,12 @@ void TestCli::deviceFailures_data()
     QTest::newRow("drive goes silent") << QStringList{"--fault", "silent:40"}
                                        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
                                        << "Communication timeout error (driver)";
+    // The drive takes the new rate and is not heard of again: the retries
+    // look for it at every rate, then the failure names the step.
+    QTest::newRow("drive silent after the rate switch")
+        << QStringList{"--fault", "silent:3"}
+        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
+        << "error: Connect: Communication timeout error (driver)\n  Failed while confirming 115200 baud.";
     QTest::newRow("drive busy") << QStringList{"--fault", "busy:12:203"}
                                 << QStringList{"read",     "--port",   "PORT",    "--boot", "mon",
                                                "--flash1", "--length", "0x20000", "OUT"}

@@ -147,7 +147,9 @@ private slots:
 
 private:
     bool startSim(SimDrive &sim, const QStringList &args);
-    QList<SimDrive::LogEntry> m_cleanLog; // requests of a fault-free faults() run
+    // Requests of a fault-free faults() run, without and with repeats (with
+    // them the connection confirms the new rate with one more probe).
+    QMap<bool, QList<SimDrive::LogEntry>> m_cleanLogs;
 };
 
 void TestUpdateWorker::initTestCase()
@@ -481,6 +483,10 @@ void TestUpdateWorker::eraseAndRead_data()
                                               << "Flash erase"
                                               << "Offset and size must be a multiple of 65536 (0x10000)"
                                               << "";
+    QTest::newRow("erase from an offset to the end") << int(Erase) << 0xE0000 << -1 << ""
+                                                     << ""
+                                                     << ""
+                                                     << "Erase finished";
     QTest::newRow("erase past the end") << int(Erase) << 0xF0000 << 0x20000 << ""
                                         << "Flash erase" << range << "";
     QTest::newRow("erase negative offset") << int(Erase) << -1 << 0x10000 << ""
@@ -493,6 +499,12 @@ void TestUpdateWorker::eraseAndRead_data()
                                        << ""
                                        << ""
                                        << "Reading flash finished";
+    QTest::newRow("read from an offset to the end") << int(Read) << 0xFD000 << -1 << "ok"
+                                                    << ""
+                                                    << ""
+                                                    << "Reading flash finished";
+    QTest::newRow("read to the end from the end") << int(Read) << int(kFlashSize) << -1 << "ok"
+                                                  << "Flash read" << range << "";
     QTest::newRow("read past the end") << int(Read) << 0xFFF00 << 0x200 << "ok"
                                        << "Flash read" << range << "";
     QTest::newRow("read negative offset") << int(Read) << -5 << 16 << "ok"
@@ -544,7 +556,7 @@ void TestUpdateWorker::eraseAndRead()
         QVERIFY(!QFile::exists(sOut));
 
     const quint32 nOffset = quint32(offset);
-    const quint32 nLength = length < 0 ? kFlashSize : quint32(length);
+    const quint32 nLength = length < 0 ? kFlashSize - nOffset : quint32(length);
     if (operation == Read && title.isEmpty()) {
         QCOMPARE(loadImageBytes(sOut, nOffset, nLength), before.mid(int(nOffset), int(nLength)));
         // 8192-byte blocks; the length parameter is written only when it changes.
@@ -602,6 +614,15 @@ void TestUpdateWorker::eeprom_data()
     QTest::newRow("erase whole eeprom") << 2 << int(Erase) << 0 << -1 << ""
                                         << ""
                                         << "Erasing EEPROM finished";
+    QTest::newRow("erase from an offset to the end") << 2 << int(Erase) << 0x7E80 << -1 << ""
+                                                     << ""
+                                                     << "Erasing EEPROM finished";
+    QTest::newRow("write from an offset to the end") << 3 << int(Program) << 0x7C00 << -1 << ""
+                                                     << ""
+                                                     << "Writing EEPROM finished";
+    QTest::newRow("read from an offset to the end") << 3 << int(Read) << 0x7D00 << -1 << ""
+                                                    << ""
+                                                    << "Reading EEPROM finished";
     QTest::newRow("write past the end") << 2 << int(Program) << 0x7F00 << 0x200 << "EEPROM write" << range << "";
     QTest::newRow("read negative offset") << 3 << int(Read) << -1 << 10 << "EEPROM read" << range << "";
     QTest::newRow("erase past the end") << 2 << int(Erase) << 0 << 0x8001 << "EEPROM erase" << range << "";
@@ -634,7 +655,7 @@ void TestUpdateWorker::eeprom()
     QVERIFY(startSim(sim, args));
 
     const quint32 nOffset = quint32(offset);
-    const quint32 nLength = length < 0 ? nSize : quint32(length);
+    const quint32 nLength = length < 0 ? nSize - nOffset : quint32(length);
     // Data for the first half of the range only: the rest is written as FF.
     const QByteArray data = randomBytes(int(nLength / 2), 11);
     const QString sImage =
@@ -836,12 +857,14 @@ void TestUpdateWorker::faults()
     const PgmEntry program{Flash0, Program, -1, -1, sImage, true};
 
     // A clean run tells where the requests fall; every row runs the same job.
-    if (m_cleanLog.isEmpty()) {
+    QList<SimDrive::LogEntry> &cleanLog = m_cleanLogs[retries > 0];
+    if (cleanLog.isEmpty()) {
         SimDrive sim;
         QVERIFY(startSim(sim, flashArgs(sim, Flash0, preloadedFlash())));
-        const WorkerOutcome o = runWorker(paramsFor(sim.portName(), RunningMonitor, 115200), {program});
+        const WorkerOutcome o = runWorker(paramsFor(sim.portName(), RunningMonitor, 115200), {program},
+                                          [retries](UpdateWorker *w) { w->setRetries(retries); });
         QVERIFY(o.stats.succeeded());
-        m_cleanLog = sim.logEntries();
+        cleanLog = sim.logEntries();
     }
 
     SimDrive sim;
@@ -854,7 +877,7 @@ void TestUpdateWorker::faults()
             // Counted by the drive among verify commands, not requests.
             args << QStringLiteral("--fault") << QStringLiteral("verify:%1").arg(f[1].section('#', 1).toInt());
         } else {
-            const int n = requestNumber(m_cleanLog, f[1]);
+            const int n = requestNumber(cleanLog, f[1]);
             QVERIFY2(n > 0, qPrintable(sFault));
             args << QStringLiteral("--fault")
                  << (QStringList{f[0], QString::number(n)} + f.mid(2)).join(QLatin1Char(':'));
@@ -1113,18 +1136,34 @@ void TestUpdateWorker::startFailures_data()
     QTest::addColumn<QString>("text");
     QTest::addColumn<int>("failure"); // WorkerFailure of the start
     QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("detail"); // the line after the message begins so; empty: there is none
+    QTest::addColumn<int>("cause");      // PortOpenError::Cause
+    QTest::addColumn<int>("phase");      // TBootMonitorLink::ConnectPhase
 
+    const int nNoCause = int(PortOpenError::Cause::None);
+    const int nNoPhase = int(TBootMonitorLink::ConnectPhase::None);
     QTest::newRow("powered off, no such port")
         << "/dev/servoprog-none" << int(PoweredOff) << QStringList{} << 0 << "Init boot monitor"
-        << "Cannot open serial device '/dev/servoprog-none'" << int(WorkerFailure::PortOpen) << 0;
+        << "Cannot open serial device '/dev/servoprog-none'" << int(WorkerFailure::PortOpen) << 0
+        << "/dev/servoprog-none: no such device" << int(PortOpenError::Cause::NoSuchDevice) << nNoPhase;
     QTest::newRow("running monitor, no such port")
         << "/dev/servoprog-none" << int(RunningMonitor) << QStringList{} << 0 << "Connect"
-        << "Error initializing serial device driver" << int(WorkerFailure::Communication) << 11;
-    QTest::newRow("drive answers at no rate") << "sim" << int(RunningMonitor) << QStringList{"--powered-off"} << 0
-                                              << "Connect" << kTimeout << int(WorkerFailure::Communication) << 101;
+        << "Error initializing serial device driver" << int(WorkerFailure::Communication) << 11
+        << "/dev/servoprog-none: no such device" << int(PortOpenError::Cause::NoSuchDevice)
+        << int(TBootMonitorLink::ConnectPhase::Opening);
+    QTest::newRow("running monitor, not a serial device")
+        << "/dev/null" << int(RunningMonitor) << QStringList{} << 0 << "Connect"
+        << "Error initializing serial device driver" << int(WorkerFailure::Communication) << 11
+        << "/dev/null is not a serial device." << int(PortOpenError::Cause::NotSerialDevice)
+        << int(TBootMonitorLink::ConnectPhase::Opening);
+    QTest::newRow("drive answers at no rate")
+        << "sim" << int(RunningMonitor) << QStringList{"--powered-off"} << 0 << "Connect" << kTimeout
+        << int(WorkerFailure::Communication) << 101 << "Failed while detecting the rate." << nNoCause
+        << int(TBootMonitorLink::ConnectPhase::DetectingRate);
     QTest::newRow("wake pattern never answered, time-out")
         << "sim" << int(PoweredOff) << QStringList{"--powered-off", "--baud", "19200"} << 600 << "Init boot monitor"
-        << "No answer to the wake pattern within 600 ms" << int(WorkerFailure::WakeTimeout) << 0;
+        << "No answer to the wake pattern within 600 ms" << int(WorkerFailure::WakeTimeout) << 0 << "" << nNoCause
+        << nNoPhase;
 }
 
 void TestUpdateWorker::startFailures()
@@ -1137,6 +1176,9 @@ void TestUpdateWorker::startFailures()
     QFETCH(QString, text);
     QFETCH(int, failure);
     QFETCH(int, code);
+    QFETCH(QString, detail);
+    QFETCH(int, cause);
+    QFETCH(int, phase);
 
     SimDrive sim;
     if (port == QLatin1String("sim")) {
@@ -1148,7 +1190,14 @@ void TestUpdateWorker::startFailures()
     VERIFY_RUN_ENDED(o);
     QCOMPARE(o.nCritical, 1);
     QCOMPARE(o.sCriticalTitle, title);
-    QCOMPARE(o.sCriticalText, text);
+    // The message as ever, then why (and what to do) on a line of its own,
+    // with the same in the typed result for the front ends.
+    QCOMPARE(o.sCriticalText.section(QLatin1Char('\n'), 0, 0), text);
+    QVERIFY2(detail.isEmpty() || o.sCriticalText.section(QLatin1Char('\n'), 1).startsWith(detail),
+             qPrintable(o.sCriticalText));
+    QCOMPARE(o.sCriticalText.contains(QLatin1Char('\n')), !detail.isEmpty());
+    QCOMPARE(int(o.started.portError.nCause), cause);
+    QCOMPARE(int(o.started.eConnectPhase), phase);
     QVERIFY(!o.stats.bStarted);
     QVERIFY(!o.started.bStarted);
     QCOMPARE(int(o.started.eStartFailure), failure);
