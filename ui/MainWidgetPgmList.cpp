@@ -518,6 +518,10 @@ void MainWidget::updateInfoHeaders()
     ui->labelInfoFlashHeader1->setText(ui->labelInfoFlash1->text().isEmpty() ? QString()
                                                                              : tr("Software image info:\n"));
     ui->labelInfoFlashHeader2->setText(ui->labelInfoFlash2->text().isEmpty() ? QString() : tr("Flash image info:\n"));
+    // An empty column gives its room to the other: the panel is narrow.
+    for (QLabel *label :
+         {ui->labelInfoFlashHeader1, ui->labelInfoFlash1, ui->labelInfoFlashHeader2, ui->labelInfoFlash2})
+        label->setVisible(!label->text().isEmpty());
 }
 
 // ---- job list ------------------------------------------------------------------------------
