@@ -54,6 +54,9 @@ public:
     void fillOperationCombo(QComboBox *combo);
     void updateInfoHeaders();
 
+    // Why an image file was refused: the reader's own message, or what is
+    // wrong with the path; in the window's language where it is not the
+    // reader's.
     static QString imageRefusal(const ImageFile &image);
     // The image file dialogs' filters, the flash files' first.
     static QString imageFileFilters();
@@ -132,8 +135,8 @@ private:
     int nStep;                          // current step, 0..nSteps
     bool bCloseWhenFinished;            // the operator closed the window during a run
     QPointer<QLineEdit> pInfoImageEdit; // the image cell whose file filled labelInfoFlash1
-    QString sExtraPort;                 // a device given with -P that discovery does not list
     QString sInfoImage;                 // that file; empty when labelInfoFlash1 shows no row's image
+    QString sExtraPort;                 // a device given with -P that discovery does not list
 };
 
 // Registers the compiled-in icons; safe to call more than once.
