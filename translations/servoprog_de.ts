@@ -332,6 +332,54 @@ Allgemeine Argumente zum Programmieren von Abbildern; ein Eintrag beginnt immer 
             <translation>Flash-Dateien (*.flash *.hexout *.hex)</translation>
         </message>
         <message>
+            <source>S-record files (*.srec *.s19 *.s28 *.s37 *.mot)</source>
+            <translation>S-Record-Dateien (*.srec *.s19 *.s28 *.s37 *.mot)</translation>
+        </message>
+        <message>
+            <source>All files (*)</source>
+            <translation>Alle Dateien (*)</translation>
+        </message>
+        <message>
+            <source>%1: no such file</source>
+            <translation>%1: Datei nicht vorhanden</translation>
+        </message>
+        <message>
+            <source>%1: cannot be read</source>
+            <translation>%1: nicht lesbar</translation>
+        </message>
+        <message>
+            <source>%1 is not a regular file (it is a directory)</source>
+            <translation>%1 ist keine gewöhnliche Datei (sondern ein Verzeichnis)</translation>
+        </message>
+        <message>
+            <source>%1 is not a regular file (it is a FIFO or a pipe)</source>
+            <translation>%1 ist keine gewöhnliche Datei (sondern ein FIFO oder eine Pipe)</translation>
+        </message>
+        <message>
+            <source>%1 is not a regular file (it is a device)</source>
+            <translation>%1 ist keine gewöhnliche Datei (sondern ein Gerät)</translation>
+        </message>
+        <message>
+            <source>%1 is not a regular file</source>
+            <translation>%1 ist keine gewöhnliche Datei</translation>
+        </message>
+        <message>
+            <source>%1: neither an Intel HEX nor an S-record file (decided by its first four bytes)</source>
+            <translation>%1: weder Intel-HEX- noch S-Record-Datei (nach ihren ersten vier Bytes)</translation>
+        </message>
+        <message>
+            <source>%1: not enough memory</source>
+            <translation>%1: nicht genug Speicher</translation>
+        </message>
+        <message>
+            <source>%1: its data lie above 0x%2, outside the flash</source>
+            <translation>%1: die Daten liegen oberhalb 0x%2, außerhalb des Flash</translation>
+        </message>
+        <message>
+            <source>%1: the file holds no data</source>
+            <translation>%1: die Datei enthält keine Daten</translation>
+        </message>
+        <message>
             <source>Select file to save</source>
             <translation>Zieldatei wählen</translation>
         </message>

@@ -5,6 +5,7 @@
 #include "ui_MainWidget.h"
 
 #include "AppLanguage.h"
+#include "LabelElider.h"
 #include "PortDiscovery.h"
 #include "ServoprogVersion.h"
 
@@ -13,6 +14,42 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+// A device path that names a terminal (a serial line, a pseudo-terminal of
+// the simulated drive, a /dev/serial/by-id link). Such a port is accepted on
+// the command line even when discovery did not list it.
+bool isTerminalDevice(const QString &sPath)
+{
+#ifdef Q_OS_UNIX
+    if (!sPath.startsWith(QLatin1Char('/')))
+        return false;
+    const QByteArray path = QFile::encodeName(sPath);
+    struct stat info;
+    if (::stat(path.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+        return false;
+    // Opening without blocking and without becoming its controlling
+    // terminal is the only portable way to ask whether it is a tty.
+    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0)
+        return false;
+    const bool bTerminal = ::isatty(fd) == 1;
+    ::close(fd);
+    return bTerminal;
+#else
+    Q_UNUSED(sPath);
+    return false;
+#endif
+}
+
+} // namespace
 
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
 static QVector<uint32_t> baudRateList;
@@ -60,6 +97,11 @@ MainWidget::MainWidget(QWidget *parent)
 
     ui->labelProgressFile->setText(QString());
     ui->labelProgressStep->setText(QString());
+    // Firmware information (a line of up to 40 characters), file names and
+    // the longer German texts must not widen the window.
+    for (QLabel *label : {ui->labelInfoFlashHeader1, ui->labelInfoFlash1, ui->labelInfoFlashHeader2,
+                          ui->labelInfoFlash2, ui->labelProgressStep, ui->labelProgressFile})
+        LabelElider::install(label);
 
     updateWindowTitle();
     setControlsEnabled(true);
@@ -110,10 +152,37 @@ QStringList MainWidget::portList()
     return ::portList();
 }
 
+// A port given on the command line that discovery does not list (a
+// pseudo-terminal, a device reached through a link) stays in the list while
+// it exists, and the port chosen before stays chosen when it is still there.
 void MainWidget::on_pushButtonRefreshPorts_clicked()
 {
-    ui->comboBoxPort->clear();
-    ui->comboBoxPort->addItems(portList());
+    QComboBox *combo = ui->comboBoxPort;
+    const QString sCurrent = combo->currentText();
+    combo->clear();
+    combo->addItems(portList());
+    if (!sExtraPort.isEmpty() && combo->findText(sExtraPort) < 0 && isTerminalDevice(sExtraPort))
+        combo->addItem(sExtraPort);
+    const int nIndex = combo->findText(sCurrent);
+    if (nIndex >= 0)
+        combo->setCurrentIndex(nIndex);
+}
+
+bool MainWidget::selectPort(const QString &sPort)
+{
+    QComboBox *combo = ui->comboBoxPort;
+    for (int i = 0; i < combo->count(); ++i) {
+        if (combo->itemText(i).compare(sPort, Qt::CaseInsensitive) == 0) {
+            combo->setCurrentIndex(i);
+            return true;
+        }
+    }
+    if (!isTerminalDevice(sPort))
+        return false;
+    combo->addItem(sPort);
+    combo->setCurrentIndex(combo->count() - 1);
+    sExtraPort = sPort;
+    return true;
 }
 
 void MainWidget::fillBaudrateCombo()
@@ -161,6 +230,8 @@ void MainWidget::startProgramming()
     QVector<PgmEntry> jobs;
     if (!buildJobList(&jobs))
         return;
+    // What the last run reported must not pass for this one's.
+    resetProgress();
     const int nBootType = confirmStartOption();
     if (nBootType < 0)
         return;
@@ -236,6 +307,8 @@ void MainWidget::UpdateProgressValue(int value)
 
 void MainWidget::UpdateInfoText(int nInfo, QString sInfo)
 {
+    if (nInfo == 0)
+        sInfoImage.clear(); // the panel now shows what the drive reported
     (nInfo != 0 ? ui->labelInfoFlash2 : ui->labelInfoFlash1)->setText(sInfo);
     updateInfoHeaders();
 }
@@ -331,4 +404,5 @@ void MainWidget::retranslateDynamic()
                 button->setToolTip(tr("Select image file"));
         }
     }
+    fitComboColumns();
 }

@@ -4,6 +4,7 @@
 #include "PgmEntry.h"
 #include "UpdateRun.h"
 
+#include <QPointer>
 #include <QStringList>
 #include <QVector>
 #include <QWidget>
@@ -12,7 +13,9 @@ namespace Ui {
 class MainWidget;
 }
 
+class ImageFile;
 class QComboBox;
+class QLineEdit;
 
 // The main window: the programming list, the connection settings, the start
 // option, progress and the info panel. The widget tree comes from
@@ -39,7 +42,9 @@ public:
     int rowOfCellWidget(QWidget *w);
     // type: 0 Intel HEX, 1 S-record, -1 unknown; lines: the firmware
     // information found in the image. 0 or -1.
-    int examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines = nullptr);
+    // reason: why the file was refused, for the operator.
+    int examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines = nullptr,
+                         QString *reason = nullptr);
     // file null: the row's own image. Shows an error box on failure.
     int examineRowImage(int row, int memory, const QString *file);
     int selectRowImage(int row);
@@ -48,6 +53,13 @@ public:
     void fillMemoryCombo(QComboBox *combo);
     void fillOperationCombo(QComboBox *combo);
     void updateInfoHeaders();
+
+    // Why an image file was refused: the reader's own message, or what is
+    // wrong with the path; in the window's language where it is not the
+    // reader's.
+    static QString imageRefusal(const ImageFile &image);
+    // The image file dialogs' filters, the flash files' first.
+    static QString imageFileFilters();
 
     // "0x%1" in lower-case hexadecimal; empty for a negative value.
     static QString formatNumber(int value);
@@ -113,12 +125,18 @@ private:
     // that is a terminal is added first when it is not listed. False when
     // the port is neither listed nor such a device.
     bool selectPort(const QString &sPort);
+    // Clears labelInfoFlash1 when the row whose image filled it is gone.
+    void dropStaleImageInfo();
+    void fitComboColumns();
 
     Ui::MainWidget *ui;
-    UpdateRun run;           // the update, while one runs; stopped and waited for on destruction
-    int nSteps;              // steps announced by the worker; 0 when fewer than 2
-    int nStep;               // current step, 0..nSteps
-    bool bCloseWhenFinished; // the operator closed the window during a run
+    UpdateRun run;                      // the update, while one runs; stopped and waited for on destruction
+    int nSteps;                         // steps announced by the worker; 0 when fewer than 2
+    int nStep;                          // current step, 0..nSteps
+    bool bCloseWhenFinished;            // the operator closed the window during a run
+    QPointer<QLineEdit> pInfoImageEdit; // the image cell whose file filled labelInfoFlash1
+    QString sInfoImage;                 // that file; empty when labelInfoFlash1 shows no row's image
+    QString sExtraPort;                 // a device given with -P that discovery does not list
 };
 
 // Registers the compiled-in icons; safe to call more than once.

@@ -3,46 +3,13 @@
 #include "MainWidget.h"
 #include "ui_MainWidget.h"
 
+#include "PortDiscovery.h"
+#include "PortResolver.h"
+
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QMap>
 #include <QMessageBox>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-#endif
-
-namespace {
-
-// A device path that names a terminal (a serial line, a pseudo-terminal of
-// the simulated drive, a /dev/serial/by-id link). Such a port is accepted on
-// the command line even when discovery did not list it.
-bool isTerminalDevice(const QString &sPath)
-{
-#ifdef Q_OS_UNIX
-    if (!sPath.startsWith(QLatin1Char('/')))
-        return false;
-    const QByteArray path = QFile::encodeName(sPath);
-    struct stat info;
-    if (::stat(path.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
-        return false;
-    // Opening without blocking and without becoming its controlling
-    // terminal is the only portable way to ask whether it is a tty.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0)
-        return false;
-    const bool bTerminal = ::isatty(fd) == 1;
-    ::close(fd);
-    return bTerminal;
-#else
-    Q_UNUSED(sPath);
-    return false;
-#endif
-}
-
-} // namespace
 
 void MainWidget::doProcessArgs()
 {
@@ -65,22 +32,6 @@ QString MainWidget::helpText()
            + tr("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n");
 }
 
-bool MainWidget::selectPort(const QString &sPort)
-{
-    QComboBox *combo = ui->comboBoxPort;
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i).compare(sPort, Qt::CaseInsensitive) == 0) {
-            combo->setCurrentIndex(i);
-            return true;
-        }
-    }
-    if (!isTerminalDevice(sPort))
-        return false;
-    combo->addItem(sPort);
-    combo->setCurrentIndex(combo->count() - 1);
-    return true;
-}
-
 void MainWidget::processArgs(const QStringList &arguments)
 {
     const QMap<QString, int> bootTypes{{QStringLiteral("off"), PoweredOff},
@@ -95,6 +46,7 @@ void MainWidget::processArgs(const QStringList &arguments)
 
     QString sPort;
     QString sError;
+    QString sErrorDetail; // the port resolver's refusal, naming the candidates
     bool bHelp = false;
     int nPendingOperation = -1;
     int nPendingMemory = Flash0;
@@ -210,8 +162,16 @@ void MainWidget::processArgs(const QStringList &arguments)
 
     if (sError.isEmpty() && nPendingOperation >= 0)
         addPendingRow();
-    if (!sPort.isEmpty() && !selectPort(sPort))
-        sError = tr("Serial device '%1'").arg(sPort);
+    if (!sPort.isEmpty()) {
+        // usb:SERIAL, usb:VID:PID[:SERIAL] and /dev/serial/by-id links name
+        // a converter by what stays the same when it is plugged in again.
+        const PortResolution resolution =
+            resolvePort(sPort, needsPortList(sPort) ? describePorts() : QVector<PortDescription>());
+        if (!resolution.isResolved() || !selectPort(resolution.sPort)) {
+            sError = tr("Serial device '%1'").arg(sPort);
+            sErrorDetail = resolution.sMessage;
+        }
+    }
     if (bHelp) {
         QMessageBox box(QMessageBox::Information, QStringLiteral("Help"), helpText(), QMessageBox::Ok, this);
         box.setDefaultButton(QMessageBox::NoButton);
@@ -221,6 +181,7 @@ void MainWidget::processArgs(const QStringList &arguments)
         on_actionPgmClearEntries_triggered();
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
                         QStringLiteral("Unknown option: %1").arg(sError), QMessageBox::Ok, this);
+        box.setInformativeText(sErrorDetail);
         box.setDefaultButton(QMessageBox::NoButton);
         box.exec();
     }

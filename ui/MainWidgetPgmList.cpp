@@ -105,6 +105,7 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     table->setRowCount(r + 1);
 
     auto *memoryCombo = new QExtComboBox;
+    memoryCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     fillMemoryCombo(memoryCombo);
     const int nMemoryIndex = memoryCombo->findData(memory, Qt::UserRole);
     if (nMemoryIndex >= 0)
@@ -113,6 +114,7 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     connect(memoryCombo, &QComboBox::currentIndexChanged, this, &MainWidget::comboBoxFlashType_currentIndexChanged);
 
     auto *operationCombo = new QComboBox;
+    operationCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     fillOperationCombo(operationCombo);
     const int nOperationIndex = operationCombo->findData(operation, Qt::UserRole);
     if (nOperationIndex >= 0)
@@ -164,6 +166,26 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     }
 }
 
+// After a language change the Memory and Operation cells may need more room
+// than the first row gave them; the Image column gives it up where it can.
+void MainWidget::fitComboColumns()
+{
+    QTableWidget *table = ui->tableWidgetPgmImages;
+    for (int column : {ColMemory, ColOperation}) {
+        int nNeeded = 0;
+        for (int row = 0; row < table->rowCount(); ++row) {
+            if (QWidget *cell = table->cellWidget(row, column))
+                nNeeded = qMax(nNeeded, cell->sizeHint().width());
+        }
+        const int nMore = nNeeded - table->columnWidth(column);
+        if (nMore <= 0)
+            continue;
+        table->setColumnWidth(column, nNeeded);
+        const int nImage = table->columnWidth(ColImage);
+        table->setColumnWidth(ColImage, qMax(nImage / 2, nImage - nMore));
+    }
+}
+
 int MainWidget::readPgmRow(int row, int *memory, int *operation, QString *image, int *offset, int *length)
 {
     QTableWidget *table = ui->tableWidgetPgmImages;
@@ -211,6 +233,7 @@ void MainWidget::removePgmRow(int row)
     table->removeRow(row);
     for (int k = row; k < table->rowCount(); ++k)
         table->setVerticalHeaderItem(k, new QTableWidgetItem(QStringLiteral("%1").arg(k + 1)));
+    dropStaleImageInfo();
 }
 
 void MainWidget::applyRowOperation(int row)
@@ -295,6 +318,7 @@ void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
         if (auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, column)))
             edit->clear();
     }
+    dropStaleImageInfo();
 }
 
 void MainWidget::toolButtonSelectImage_clicked()
@@ -325,15 +349,45 @@ void MainWidget::on_actionPgmRemoveEntry_triggered()
 void MainWidget::on_actionPgmClearEntries_triggered()
 {
     ui->tableWidgetPgmImages->setRowCount(0);
+    dropStaleImageInfo();
 }
 
 // ---- examination ------------------------------------------------------------------------
+
+// Why the window refuses an image, for the detailed text of its error box:
+// the reader's own message where it has one, as the reader words it.
+QString MainWidget::imageRefusal(const ImageFile &image)
+{
+    const QString &sPath = image.path();
+    switch (image.status()) {
+    case ImageFile::NotRegular:
+        switch (image.kind()) {
+        case FileKind::Missing: return tr("%1: no such file").arg(sPath);
+        case FileKind::Regular: return tr("%1: cannot be read").arg(sPath);
+        case FileKind::Directory: return tr("%1 is not a regular file (it is a directory)").arg(sPath);
+        case FileKind::Fifo: return tr("%1 is not a regular file (it is a FIFO or a pipe)").arg(sPath);
+        case FileKind::CharDevice:
+        case FileKind::BlockDevice: return tr("%1 is not a regular file (it is a device)").arg(sPath);
+        default: return tr("%1 is not a regular file").arg(sPath);
+        }
+    case ImageFile::UnknownType:
+        return tr("%1: neither an Intel HEX nor an S-record file (decided by its first four bytes)").arg(sPath);
+    case ImageFile::NoMemory: return tr("%1: not enough memory").arg(sPath);
+    case ImageFile::Malformed:
+    case ImageFile::TooLarge: return (QStringList{image.errorText()} + image.warnings()).join(QString()).trimmed();
+    case ImageFile::Ok: break;
+    }
+    if (image.count().nAbove > 0)
+        return tr("%1: its data lie above 0x%2, outside the flash").arg(sPath).arg(HexConv::kExamineEnd, 0, 16);
+    return tr("%1: the file holds no data").arg(sPath);
+}
 
 // One reading gives the type, the used range and, when lines is given, the
 // firmware information found from the lowest address on (empty when there is
 // none). A file without a single data byte has no address range to show and
 // does not count as examined.
-int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines)
+int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines,
+                                 QString *reason)
 {
     ImageFile image(file);
     if (type)
@@ -342,8 +396,11 @@ int MainWidget::examineImageFile(const QString &file, int *type, int *start, int
         lines->clear();
     const bool bLoaded = image.load(HexConv::kExamineBase, HexConv::kExamineEnd);
     image.printMessages();
-    if (!bLoaded || !image.extent().bHasData)
+    if (!bLoaded || !image.extent().bHasData) {
+        if (reason)
+            *reason = imageRefusal(image);
         return -1;
+    }
     if (start)
         *start = int(image.extent().nLowest);
     if (length)
@@ -372,7 +429,8 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     int start = -1;
     int length = -1;
     QStringList lines;
-    if (examineImageFile(path, nullptr, &start, &length, memory == Flash0 ? &lines : nullptr) == 0) {
+    QString sReason;
+    if (examineImageFile(path, nullptr, &start, &length, memory == Flash0 ? &lines : nullptr, &sReason) == 0) {
         if (file) {
             imageEdit->setText(path);
             imageEdit->setToolTip(path);
@@ -381,8 +439,11 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
         lengthEdit->setText(formatNumber(length));
         if (start >= nSoftwareAreaStart && !lines.isEmpty()) {
             ui->labelInfoFlash1->setText(lines.join(QLatin1Char('\n')));
+            pInfoImageEdit = imageEdit;
+            sInfoImage = path;
             updateInfoHeaders();
         }
+        dropStaleImageInfo();
         return 0;
     }
 
@@ -390,9 +451,21 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     imageEdit->setToolTip(QString());
     offsetEdit->clear();
     lengthEdit->clear();
-    QMessageBox::critical(this, tr("Error"),
-                          tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1), QMessageBox::Ok);
+    dropStaleImageInfo();
+    QMessageBox box(QMessageBox::Critical, tr("Error"),
+                    tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1), QMessageBox::Ok, this);
+    box.setDetailedText(sReason);
+    box.exec();
     return -1;
+}
+
+// The type of an image is read from its first bytes, whatever its name: the
+// dialog hides none of the files the window accepts.
+QString MainWidget::imageFileFilters()
+{
+    return QStringList{tr("Flash files (*.flash *.hexout *.hex)"),
+                       tr("S-record files (*.srec *.s19 *.s28 *.s37 *.mot)"), tr("All files (*)")}
+        .join(QLatin1String(";;"));
 }
 
 int MainWidget::selectRowImage(int row)
@@ -405,16 +478,15 @@ int MainWidget::selectRowImage(int row)
     const QString start = image.isEmpty() ? QString() : QFileInfo(image).absoluteFilePath();
 
     if (operation == Program) {
-        const QString chosen = QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start,
-                                                            tr("Flash files (*.flash *.hexout *.hex)"));
+        const QString chosen =
+            QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters());
         if (chosen.isEmpty())
             return -1;
         examineRowImage(row, memory, &chosen);
         return 0;
     }
     if (operation == Read) {
-        const QString chosen = QFileDialog::getSaveFileName(this, tr("Select file to save"), start,
-                                                            tr("Flash files (*.flash *.hexout *.hex)"));
+        const QString chosen = QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
         if (chosen.isEmpty())
             return -1;
         QWidget *cell = ui->tableWidgetPgmImages->cellWidget(row, ColImage);
@@ -425,11 +497,31 @@ int MainWidget::selectRowImage(int row)
     return -1;
 }
 
+// labelInfoFlash1 describes the image of one row; once that row is gone, or
+// holds another file, the panel would describe something not in the list.
+void MainWidget::dropStaleImageInfo()
+{
+    if (sInfoImage.isEmpty())
+        return;
+    // A removed row's widgets are deleted later: ask the table whether the
+    // row is still there.
+    if (pInfoImageEdit && rowOfCellWidget(pInfoImageEdit->parentWidget()) >= 0 && pInfoImageEdit->text() == sInfoImage)
+        return;
+    pInfoImageEdit = nullptr;
+    sInfoImage.clear();
+    ui->labelInfoFlash1->clear();
+    updateInfoHeaders();
+}
+
 void MainWidget::updateInfoHeaders()
 {
     ui->labelInfoFlashHeader1->setText(ui->labelInfoFlash1->text().isEmpty() ? QString()
                                                                              : tr("Software image info:\n"));
     ui->labelInfoFlashHeader2->setText(ui->labelInfoFlash2->text().isEmpty() ? QString() : tr("Flash image info:\n"));
+    // An empty column gives its room to the other: the panel is narrow.
+    for (QLabel *label :
+         {ui->labelInfoFlashHeader1, ui->labelInfoFlash1, ui->labelInfoFlashHeader2, ui->labelInfoFlash2})
+        label->setVisible(!label->text().isEmpty());
 }
 
 // ---- job list ------------------------------------------------------------------------------

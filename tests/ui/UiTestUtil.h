@@ -34,6 +34,7 @@ public:
         QString sTitle;
         QString sText;
         QMessageBox::Icon nIcon = QMessageBox::NoIcon;
+        QString sMore; // a message box's informative and detailed text, "informative|detailed"
     };
 
     ModalAnswerer()
@@ -50,13 +51,18 @@ public:
 
     QList<Seen> seen;
 
-    // "title|text" of every message box seen, in order.
+    // "title|text" of every message box seen, in order, with "\n" and its
+    // informative text when it has one.
     QStringList messages() const
     {
         QStringList list;
-        for (const Seen &s : seen)
-            if (s.sKind == QLatin1String("message"))
-                list << s.sTitle + QLatin1Char('|') + s.sText;
+        for (const Seen &s : seen) {
+            if (s.sKind != QLatin1String("message"))
+                continue;
+            const QString sInformative = s.sMore.section(QLatin1Char('|'), 0, 0);
+            list << s.sTitle + QLatin1Char('|') + s.sText
+                        + (sInformative.isEmpty() ? QString() : QLatin1Char('\n') + sInformative);
+        }
         return list;
     }
     void clear()
@@ -81,9 +87,11 @@ private:
         }
         const QString sAnswer = m_answers.isEmpty() ? QString() : m_answers.takeFirst();
         if (auto *box = qobject_cast<QMessageBox *>(modal))
-            seen << Seen{QStringLiteral("message"), box->windowTitle(), box->text(), box->icon()};
+            seen << Seen{QStringLiteral("message"), box->windowTitle(), box->text(), box->icon(),
+                         box->informativeText() + QLatin1Char('|') + box->detailedText()};
         else if (auto *dialog = qobject_cast<QFileDialog *>(modal))
-            seen << Seen{QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';'))};
+            seen << Seen{QStringLiteral("file"), dialog->windowTitle(), dialog->nameFilters().join(QLatin1Char(';')),
+                         QMessageBox::NoIcon, QString()};
         else
             return;
         modal->setProperty("answer", sAnswer);

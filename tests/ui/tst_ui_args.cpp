@@ -48,6 +48,8 @@ private:
     {
         list.replaceInStrings(QLatin1String("%HW%"), tmp.filePath(QStringLiteral("hw.hex")));
         list.replaceInStrings(QLatin1String("%SW%"), tmp.filePath(QStringLiteral("sw.srec")));
+        list.replaceInStrings(QLatin1String("%LINK%"), tmp.filePath(QStringLiteral("by-id-link")));
+        list.replaceInStrings(QLatin1String("%GONE%"), tmp.filePath(QStringLiteral("gone-link")));
         return list.replaceInStrings(QLatin1String("%PTY%"), sPty);
     }
 
@@ -61,6 +63,9 @@ private slots:
         char name[256];
         QVERIFY(::openpty(&nMaster, &nSlave, name, nullptr, nullptr) == 0);
         sPty = QString::fromLocal8Bit(name);
+        // As /dev/serial/by-id links lead to a converter's device.
+        QVERIFY(QFile::link(sPty, tmp.filePath("by-id-link")));
+        QVERIFY(QFile::link(tmp.filePath("unplugged"), tmp.filePath("gone-link")));
 #endif
     }
 
@@ -125,6 +130,20 @@ private slots:
         row("file that is no terminal", {"-P", "%HW%"}, none, "ttyUSB0", "off", error("Serial device '%HW%'"));
         row("missing device", {"-P", "/dev/no-such-tty"}, none, "ttyUSB0", "off",
             error("Serial device '/dev/no-such-tty'"));
+        row("link to a terminal", {"-P", "%LINK%"}, none, "%PTY%");
+        // A pattern that names no port says so and names the candidates
+        // (this machine has no USB converter: none).
+        const QString sNoUsb = "\n%1: no such port, and no USB serial port was found; is the converter plugged in?";
+        row("link leading nowhere", {"-S", "%HW%", "-P", "%GONE%"}, none, "ttyUSB0", "off",
+            {error("Serial device '%GONE%'").at(0) + sNoUsb.arg("%GONE%")});
+        row("usb:VID:PID not found", {"-P", "usb:0403:6001"}, none, "ttyUSB0", "off",
+            {error("Serial device 'usb:0403:6001'").at(0) + sNoUsb.arg("usb:0403:6001")});
+        row("usb:SERIAL not found", {"--port=usb:A9XYZ"}, none, "ttyUSB0", "off",
+            {error("Serial device 'usb:A9XYZ'").at(0) + sNoUsb.arg("usb:A9XYZ")});
+        row("usb: not an identity", {"-P", "usb:0403:xyz"}, none, "ttyUSB0", "off",
+            {error("Serial device 'usb:0403:xyz'").at(0)
+             + "\nusb:0403:xyz is not a USB identity; use usb:SERIAL, usb:VID:PID or usb:VID:PID:SERIAL with "
+               "hexadecimal ids."});
 #endif
 
         // start option
@@ -190,6 +209,11 @@ private slots:
         QCOMPARE(window->findChild<QRadioButton *>(QStringLiteral("radioButtonPoweredOffDevice"))->isChecked(),
                  bootType == QLatin1String("off"));
         QCOMPARE(modal->messages(), substitute(messages));
+        if (port == QLatin1String("%PTY%")) {
+            // Refresh lists the ports again and keeps the device given with -P.
+            window->findChild<QPushButton *>(QStringLiteral("pushButtonRefreshPorts"))->click();
+            QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("comboBoxPort"))->currentText(), sPty);
+        }
     }
 
     void helpText()

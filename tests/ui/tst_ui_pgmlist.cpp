@@ -58,7 +58,10 @@ private slots:
         QVERIFY(makeImageFile(path("garbled-info.srec"), "srec", 0x300000,
                               firmwareInfoBlock({QString::fromLatin1("bad\x01"), "x", "x", "x", "x"})));
         for (const auto &file : {std::pair<const char *, const char *>{"short.hex", ":10"}, // fewer than four bytes
-                                 {"notes.txt", "hello world\n"}}) {
+                                 {"notes.txt", "hello world\n"},
+                                 {"bad-sum.hex", ":0400000001020304F0\n:00000001FF\n"},
+                                 {"bad-sum.s19", "S1070000010203046F\nS9030000FC\n"},
+                                 {"high.hex", ":0200000400807A\n:0400000001020304F2\n:00000001FF\n"}}) {
             QFile f(path(QLatin1String(file.first)));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) > 0);
         }
@@ -174,7 +177,8 @@ private slots:
         trigger("actionPgmAddFile");
         QCOMPARE(table->rowCount(), rowCount);
         QCOMPARE(modal->seen.value(0).sTitle, QStringLiteral("Select image file to flash"));
-        QCOMPARE(modal->seen.value(0).sText, QStringLiteral("Flash files (*.flash *.hexout *.hex)"));
+        QCOMPARE(modal->seen.value(0).sText, QStringLiteral("Flash files (*.flash *.hexout *.hex);S-record files "
+                                                            "(*.srec *.s19 *.s28 *.s37 *.mot);All files (*)"));
         QCOMPARE(modal->messages(), messages);
         if (!messages.isEmpty())
             QCOMPARE(modal->seen.last().nIcon, QMessageBox::Critical);
@@ -193,25 +197,35 @@ private slots:
         QTest::addColumn<QString>("offset"); // empty: examination fails
         QTest::addColumn<QString>("length");
         QTest::addColumn<bool>("infoShown");
+        QTest::addColumn<QString>("detail"); // the error box's detailed text; %1: the file
 
         QTest::newRow("software image, hex") << "sw.hex" << int(Flash0) << "0x300000"
-                                             << "0x19c" << true;
+                                             << "0x19c" << true << "";
         QTest::newRow("software image, srec") << "sw.srec" << int(Flash0) << "0x300000"
-                                              << "0x19c" << true;
+                                              << "0x19c" << true << "";
         QTest::newRow("software image on flash1") << "sw.hex" << int(Flash1) << "0x300000"
-                                                  << "0x19c" << false;
+                                                  << "0x19c" << false << "";
         QTest::newRow("starts at 0x2fffff") << "below.hex" << int(Flash0) << "0x2fffff"
-                                            << "0x71" << false;
+                                            << "0x71" << false << "";
         QTest::newRow("hardware image") << "hw.hex" << int(Flash0) << "0x0"
-                                        << "0x1a" << false;
+                                        << "0x1a" << false << "";
         QTest::newRow("info not printable") << "garbled-info.srec" << int(Flash0) << "0x300000"
-                                            << "0x70" << false;
+                                            << "0x70" << false << "";
+        const QString sNoType = "%1: neither an Intel HEX nor an S-record file (decided by its first four bytes)";
         QTest::newRow("fewer than four bytes") << "short.hex" << int(Flash0) << ""
-                                               << "" << false;
+                                               << "" << false << sNoType;
         QTest::newRow("unknown type") << "notes.txt" << int(Flash0) << ""
-                                      << "" << false;
+                                      << "" << false << sNoType;
         QTest::newRow("missing file") << "gone.hex" << int(Flash0) << ""
-                                      << "" << false;
+                                      << "" << false << "%1: no such file";
+        QTest::newRow("directory") << "." << int(Flash0) << ""
+                                   << "" << false << "%1 is not a regular file (it is a directory)";
+        QTest::newRow("hex checksum") << "bad-sum.hex" << int(Flash0) << ""
+                                      << "" << false << "hex2bin error: crc checksum error";
+        QTest::newRow("srec checksum") << "bad-sum.s19" << int(Flash0) << ""
+                                       << "" << false << "srec2bin error: checksum error";
+        QTest::newRow("data above the flash") << "high.hex" << int(Flash0) << ""
+                                              << "" << false << "%1: its data lie above 0x7fffff, outside the flash";
     }
 
     void examine()
@@ -221,11 +235,12 @@ private slots:
         QFETCH(QString, offset);
         QFETCH(QString, length);
         QFETCH(bool, infoShown);
+        QFETCH(QString, detail);
 
         window->addPgmRow(memory, Program, QString(), -1, -1);
         modal->chooseFile(path(file));
-        if (file == QLatin1String("gone.hex")) {
-            // A dialog cannot pick a missing file; the row examines it directly.
+        if (file == QLatin1String("gone.hex") || file == QLatin1String(".")) {
+            // A dialog cannot pick a missing file or a folder; the row examines it directly.
             const QString sPath = path(file);
             QCOMPARE(window->examineRowImage(0, memory, &sPath), -1);
         } else {
@@ -238,6 +253,8 @@ private slots:
         QCOMPARE(modal->messages(), bFailed
                                         ? QStringList{"Error|Row 1: examine image file failed. Image file not valid."}
                                         : QStringList());
+        if (bFailed)
+            QCOMPARE(modal->seen.last().sMore, "|" + QString(detail).replace("%1", path(file)));
         QCOMPARE(label("labelInfoFlash1"),
                  infoShown ? QStringLiteral("HW 1.2\nFW 3.4.5\n2026-12-01\nservo drive firmware\nbuild 77")
                            : QString());
@@ -257,6 +274,42 @@ private slots:
         window->addPgmRow(Flash1, Program, path("sw.srec"), -1, -1);
         QCOMPARE(window->examineRowImage(2, Flash1, nullptr), 0);
         QCOMPARE(label("labelInfoFlash1"), sInfo);
+    }
+
+    // The panel describes the image of one row: it goes with that row, and
+    // stays while other rows go.
+    void infoPanelFollowsItsRow_data()
+    {
+        QTest::addColumn<QString>("step");
+        QTest::addColumn<bool>("kept");
+        QTest::newRow("its row removed") << "remove 1" << false;
+        QTest::newRow("another row removed") << "remove 0" << true;
+        QTest::newRow("list cleared") << "clear" << false;
+        QTest::newRow("its row gets an image without information") << "hw.hex" << false;
+        QTest::newRow("its row's image refused") << "notes.txt" << false;
+    }
+
+    void infoPanelFollowsItsRow()
+    {
+        QFETCH(QString, step);
+        QFETCH(bool, kept);
+        window->addPgmRow(Flash0, Program, path("hw.hex"), -1, -1);
+        window->addPgmRow(Flash0, Program, path("sw.hex"), -1, -1);
+        QCOMPARE(window->examineRowImage(1, Flash0, nullptr), 0);
+        window->UpdateInfoText(1, QStringLiteral("drive"));
+        if (step.startsWith(QLatin1String("remove"))) {
+            table->setCurrentCell(step.back().digitValue(), 0);
+            trigger("actionPgmRemoveEntry");
+        } else if (step == QLatin1String("clear")) {
+            trigger("actionPgmClearEntries");
+        } else {
+            const QString sPath = path(step);
+            window->examineRowImage(1, Flash0, &sPath);
+        }
+        QCOMPARE(label("labelInfoFlash1").isEmpty(), !kept);
+        QCOMPARE(label("labelInfoFlashHeader1").isEmpty(), !kept);
+        // The drive's information is no row's.
+        QCOMPARE(label("labelInfoFlash2"), QStringLiteral("drive"));
     }
 
     // Switching between the two flash memories keeps the row; a memory outside

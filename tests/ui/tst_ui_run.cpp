@@ -187,8 +187,16 @@ private slots:
         QFETCH(int, answer);
         QFETCH(QString, message);
         useRows();
+        // What the last run showed goes once Start is pressed.
+        window->UpdateProgressState(QStringLiteral("Update finished"));
+        window->UpdateProgressFile(QStringLiteral("sw"));
+        window->UpdateProgressSteps(2);
+        window->UpdateProgressStep();
+        window->UpdateProgressValue(100);
         start(QStringLiteral("COM1"), boot, QMessageBox::StandardButton(answer));
         QCOMPARE(modal->messages(), QStringList{message});
+        QCOMPARE(text("labelProgressStep") + text("labelProgressFile"), QString());
+        QCOMPARE(bar("progressBarProgress") + bar("progressBarTotal"), 0);
         QCOMPARE(modal->seen.value(0).nIcon, boot == "mon" ? QMessageBox::Question : QMessageBox::Information);
         QVERIFY(!window->isUpdateRunning());
         QVERIFY(controls(false));
@@ -234,6 +242,49 @@ private slots:
         QCOMPARE(text("labelInfoFlashHeader2"), QStringLiteral("Flash image info:\n"));
         QCOMPARE(noButtonText(), QStringLiteral("&No"));
         QVERIFY(modal->seen.isEmpty());
+    }
+
+    // The window keeps its size whatever it shows: firmware information (a
+    // line of 40 characters), the longer German texts, a long file name.
+    // What does not fit is cut with the full text as tool tip.
+    void windowKeepsItsSize_data()
+    {
+        QTest::addColumn<bool>("german");
+        QTest::newRow("English") << false;
+        QTest::newRow("German") << true;
+    }
+
+    void windowKeepsItsSize()
+    {
+        QFETCH(bool, german);
+        const QSize size = window->size();
+        QCOMPARE(size, QSize(625, 598));
+        if (german) {
+            child<QToolButton>("toolButtonDE")->click();
+            QTRY_COMPARE(window->windowTitle(), QStringLiteral("Programmierwerkzeug AC-Servoantrieb V0.0.6 beta02"));
+        }
+        window->processArgs({"servoprog", "-S", QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
+        QVERIFY(!text("labelInfoFlash1").isEmpty());
+        window->UpdateInfoText(1, QStringLiteral("SRV-FPGA-HW3-REV-B\nFW 2.14.0-rc1\n2026-11-30\n"
+                                                 "AC servo drive sample firmware image 40c\nSAMPLE-0001-ABCD"));
+        window->UpdateProgressState(QStringLiteral("Program flash"));
+        window->UpdateProgressFile(QStringLiteral("servo-fw-sample-with-a-rather-long-name-for-a-file"));
+        QTest::qWait(50);
+        QCOMPARE(window->size(), size);
+        window->grab(); // painting brings the tool tips up to date
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            if (!w->isVisible() || w->width() >= w->sizeHint().width())
+                continue;
+            auto *label = qobject_cast<QLabel *>(w);
+            if (label && label->toolTip() == label->text())
+                continue;
+            if (qobject_cast<QAbstractButton *>(w) || qobject_cast<QComboBox *>(w) || label)
+                QFAIL(qPrintable(QStringLiteral("%1 (%2) is cut: %3 of %4 pixels")
+                                     .arg(w->objectName(), QLatin1String(w->metaObject()->className()))
+                                     .arg(w->width())
+                                     .arg(w->sizeHint().width())));
+        }
+        QVERIFY(!child<QLabel>("labelInfoFlash2")->toolTip().isEmpty());
     }
 
     // ---- runs against the simulated drive -----------------------------------------
