@@ -1,15 +1,10 @@
-// Block compressor: the drive expands its blocks, so the output must match
-// the block format byte for byte. The known answers in vectors/ (NAME.bin
-// in, NAME.lzr out) were written by the coder once its output had been
-// checked against an independent reference coder; each one is there for
-// what it exercises:
-//   five          below 6 bytes: verbatim
-//   start-string  copies from the table's start string
-//   constant      3 literals, then copies of 18; a short last group
-//   text          literals and copies of every length, sets and ways
-//   bitstream     an FPGA bitstream block: zeros and recurring words
-//   random        incompressible: verbatim after the overrun
-//   equal-length  compressed form exactly as long as the input: kept
+// Block compressor: the drive expands its blocks, so the output is checked
+// byte for byte against known answers (vectors/NAME.bin in, NAME.lzr out),
+// written once by the coder when an independent reference coder agreed:
+// five (verbatim below 6 bytes), start-string (copies from the table's start
+// string), constant (3 literals, copies of 18, a short last group), text
+// (copies of every length), bitstream (an FPGA block), random (verbatim
+// after the overrun), equal-length (as long as the input: still compressed).
 
 #include "Lzrw3a.h"
 
@@ -43,11 +38,9 @@ QByteArray compress(const QByteArray &in)
 {
     QByteArray out(qsizetype(lzrw3a::compressBound(quint32(in.size()))), '\0');
     quint32 n = 0;
-    if (compressBlock(bytes(in), quint32(in.size()), work(), reinterpret_cast<quint8 *>(out.data()), size_t(out.size()),
-                      &n)
-        != 0)
-        return "failed";
-    return out.left(n);
+    const int rc = compressBlock(bytes(in), quint32(in.size()), work(), reinterpret_cast<quint8 *>(out.data()),
+                                 size_t(out.size()), &n);
+    return rc ? "failed" : out.left(n);
 }
 
 // Expands into exactly nCapacity bytes followed by guard bytes that must
@@ -130,19 +123,22 @@ void TestLzrw3a::badInput_data()
     QTest::addColumn<QByteArray>("block");
     QTest::addColumn<int>("capacity");
     QTest::addColumn<int>("result");
+    const auto row = [](const char *sName, const QByteArray &block, int nResult, int nCapacity = 100) {
+        QTest::newRow(sName) << block << nCapacity << nResult;
+    };
+    row("half a flag word", QByteArray::fromHex("0000"), lzrw3a::ExpandTruncated);
+    row("flag 2", QByteArray::fromHex("0200000001"), lzrw3a::ExpandBadFlag);
+    row("flag byte 1 set", QByteArray::fromHex("0001000001"), lzrw3a::ExpandBadFlag);
+    row("no group", QByteArray::fromHex("00000000"), lzrw3a::ExpandTruncated);
+    row("half a control word", QByteArray::fromHex("0000000000"), lzrw3a::ExpandTruncated);
+    row("group without items", QByteArray::fromHex("00000000ffff"), lzrw3a::ExpandTruncated);
+    row("half a copy", QByteArray::fromHex("00000000010012"), lzrw3a::ExpandTruncated);
+    row("padding bits 0", QByteArray::fromHex("0000000000ff61"), lzrw3a::ExpandBadPadding);
+    row("verbatim too long", QByteArray::fromHex("0100000061626364"), lzrw3a::ExpandOverflow, 3);
     const QByteArray text = readFile(QStringLiteral(LZRW3A_VECTORS "/text.lzr"));
-    QTest::newRow("half a flag word") << QByteArray::fromHex("0000") << 100 << int(lzrw3a::ExpandTruncated);
-    QTest::newRow("flag 2") << QByteArray::fromHex("0200000001") << 100 << int(lzrw3a::ExpandBadFlag);
-    QTest::newRow("flag byte 1 set") << QByteArray::fromHex("0001000001") << 100 << int(lzrw3a::ExpandBadFlag);
-    QTest::newRow("no group") << QByteArray::fromHex("00000000") << 100 << int(lzrw3a::ExpandTruncated);
-    QTest::newRow("half a control word") << QByteArray::fromHex("0000000000") << 100 << int(lzrw3a::ExpandTruncated);
-    QTest::newRow("group without items") << QByteArray::fromHex("00000000ffff") << 100 << int(lzrw3a::ExpandTruncated);
-    QTest::newRow("half a copy") << QByteArray::fromHex("00000000010012") << 100 << int(lzrw3a::ExpandTruncated);
-    QTest::newRow("padding bits 0") << QByteArray::fromHex("0000000000ff61") << 100 << int(lzrw3a::ExpandBadPadding);
-    QTest::newRow("cut block") << text.left(300) << 3000 << int(lzrw3a::ExpandTruncated);
-    QTest::newRow("verbatim too long") << QByteArray::fromHex("0100000061626364") << 3 << int(lzrw3a::ExpandOverflow);
+    row("cut block", text.left(300), lzrw3a::ExpandTruncated, 3000);
     for (int nCap : {0, 1, 17, 2002})
-        QTest::newRow(qPrintable(QString("capacity %1").arg(nCap))) << text << nCap << int(lzrw3a::ExpandOverflow);
+        row(qPrintable(QString("capacity %1").arg(nCap)), text, lzrw3a::ExpandOverflow, nCap);
 }
 
 void TestLzrw3a::badInput()

@@ -44,10 +44,8 @@ struct Scratch
 
 bool allErased(const quint8 *p, quint64 nLength)
 {
-    for (quint64 i = 0; i < nLength; ++i)
-        if (p[i] != 0xFF)
-            return false;
-    return true;
+    static const QByteArray erased(kWindow, char(0xFF));
+    return std::memcmp(p, erased.constData(), size_t(nLength)) == 0;
 }
 
 // Loads the file into a window; only the used range may change, and it lies
