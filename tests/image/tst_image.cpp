@@ -47,6 +47,12 @@ QByteArray srec(char cType, quint32 nAddress, const QByteArray &data)
     return QByteArray("S") + cType + withSum(bytes + data, false);
 }
 
+QByteArray badSum(QByteArray record) // the checksum's last digit changed
+{
+    record[record.size() - 2] = record[record.size() - 2] == '0' ? '1' : '0';
+    return record;
+}
+
 QByteArray le32(quint32 n)
 {
     const char b[] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
@@ -254,8 +260,6 @@ void TestImage::readIntelHex_data()
 
     // A bad line between two good records: the first one's data stay.
     const auto bad = [&](const QByteArray &line) { return rec + line + ihex(0, 0x40, "x") + eof; };
-    QByteArray badSum = ihex(0, 0x20, "abcd");
-    badSum[badSum.size() - 2] = badSum[badSum.size() - 2] == '0' ? '1' : '0';
     const QString sFormat = "hex2bin error: bad record format\n";
     const QString sShort = "hex2bin error: record length too short\n";
     readRow("no colon", bad(" :00000001FF\n"), ab, sFormat);
@@ -263,7 +267,7 @@ void TestImage::readIntelHex_data()
     readRow("endless line", bad(":00" + QByteArray(17 << 20, '0') + "\n"), ab, sFormat);
     readRow("very short", bad(":0000\n"), ab, sShort);
     readRow("count beyond line", bad(":10000000010203FF\n"), ab, sShort);
-    readRow("checksum", bad(badSum), ab, "hex2bin error: crc checksum error\n");
+    readRow("checksum", bad(badSum(ihex(0, 0x20, "abcd"))), ab, "hex2bin error: crc checksum error\n");
     readRow("type 6", bad(ihex(6, 0, "")), ab, "hex2bin error: unknown record type 6\n");
     readRow("segment address", bad(ihex(2, 0, QByteArray("\x10\x00", 2))), ab,
             "hex2bin error: extended segment address record not supported\n");
@@ -300,8 +304,6 @@ void TestImage::readSRecord_data()
             "srec2bin warning: reading stopped at a blank line; the text after it was ignored\n" + noEnd);
 
     const auto bad = [&](const QByteArray &line) { return rec + line + srec('1', 0x40, "x") + end; };
-    QByteArray badSum = srec('1', 0x20, "abc");
-    badSum[badSum.size() - 2] = badSum[badSum.size() - 2] == '0' ? '1' : '0';
     const QString sFormat = "srec2bin error: bad record format\n";
     const QString sShort = "srec2bin error: record length too short\n";
     readRow("no S", bad("s1030000FC\n"), ab, sFormat);
@@ -312,7 +314,7 @@ void TestImage::readSRecord_data()
     readRow("no room for address", bad("S30200FD\n"), ab, sShort);
     readRow("S4", bad("S4030000FC\n"), ab, "srec2bin error: unknown record type S4");
     readRow("letter", bad("SX030000FC\n"), ab, "srec2bin error: unknown record type SX");
-    readRow("checksum", bad(badSum), ab, "srec2bin error: checksum error\n");
+    readRow("checksum", bad(badSum(srec('1', 0x20, "abc"))), ab, "srec2bin error: checksum error\n");
     readRow("count zero", bad("S1000000\n"), ab, "srec2bin error: checksum error\n");
 }
 
