@@ -1,33 +1,21 @@
-// libFuzzer target: the link-layer receive state machine.
-//
-// Three passes per input:
-//  1. the input as a raw byte stream into a receiver with the full internal
-//     buffer;
-//  2. the same stream into a receiver writing into a caller buffer of a
-//     size chosen by the first byte, allocated at exactly that size so that
-//     AddressSanitizer sees any write past it;
-//  3. the input (up to the largest payload) encoded as a frame, surrounded
-//     by noise, must come out of a receiver unchanged.
+// libFuzzer target: the link-layer receive state machine. The input is fed
+// as a raw byte stream into a receiver with its own buffer and into one
+// writing into a caller buffer of 1..kMaxPayload bytes (the first byte says
+// how many), allocated at exactly that size so that AddressSanitizer sees a
+// write past it; then the input, encoded as a frame behind noise, must come
+// out of a receiver unchanged.
+#include "FuzzCheck.h"
 #include "LinkFrame.h"
 
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
+#include <vector>
 
 namespace {
 
-void check(bool bCondition, const char *sWhat)
-{
-    if (!bCondition) {
-        std::fprintf(stderr, "fuzz check failed: %s\n", sWhat);
-        std::abort();
-    }
-}
+using R = LinkFrame::Receiver;
 
-void feedStream(LinkFrame::Receiver &receiver, const std::uint8_t *pData, std::size_t nSize)
+void feedStream(R &receiver, const std::uint8_t *pData, std::size_t nSize)
 {
-    using R = LinkFrame::Receiver;
     for (std::size_t i = 0; i < nSize; ++i) {
         const int nStatus = receiver.feed(pData[i]);
         check(nStatus == R::Failed || nStatus == R::Complete || nStatus == R::NoData || nStatus == R::Busy
@@ -35,22 +23,18 @@ void feedStream(LinkFrame::Receiver &receiver, const std::uint8_t *pData, std::s
               "unknown receiver status");
         check(nStatus == receiver.status(), "feed() and status() disagree");
         check(receiver.count() >= 0 && receiver.count() <= receiver.capacity(), "count outside the buffer");
-        if (nStatus == R::Complete) {
-            // The byte just fed is the checksum of the payload it closed.
-            check(LinkFrame::checksum(receiver.payload(), receiver.count()) == pData[i],
-                  "completed frame with a wrong checksum");
-            check(receiver.state() == R::State::Hunt, "not hunting after a complete frame");
-            // Re-encoding the payload gives a frame that completes again.
-            const QByteArray frame = LinkFrame::encode(receiver.payloadBytes());
-            LinkFrame::Receiver again;
-            int nLast = R::NoData;
-            for (char c : frame)
-                nLast = again.feed(std::uint8_t(c));
-            check(nLast == R::Complete && again.payloadBytes() == receiver.payloadBytes(),
-                  "re-encoded payload does not round-trip");
-        }
-        if (nStatus == R::Failed)
-            check(receiver.error() != R::Error::None, "failure without an error");
+        check(nStatus != R::Failed || receiver.error() != R::Error::None, "failure without an error");
+        if (nStatus != R::Complete)
+            continue;
+        // The byte just fed is the checksum of the payload it closed, and the
+        // payload encoded again completes again.
+        check(LinkFrame::checksum(receiver.payload(), receiver.count()) == pData[i], "frame with a wrong checksum");
+        check(receiver.state() == R::State::Hunt, "not hunting after a complete frame");
+        R again;
+        int nLast = R::NoData;
+        for (char c : LinkFrame::encode(receiver.payloadBytes()))
+            nLast = again.feed(std::uint8_t(c));
+        check(nLast == R::Complete && again.payloadBytes() == receiver.payloadBytes(), "payload does not round-trip");
     }
 }
 
@@ -58,51 +42,33 @@ void feedStream(LinkFrame::Receiver &receiver, const std::uint8_t *pData, std::s
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *pData, std::size_t nSize)
 {
-    using R = LinkFrame::Receiver;
     if (nSize == 0)
         return 0;
+    R own;
+    feedStream(own, pData, nSize);
+    own.reset();
+    check(own.status() == R::NoData && own.count() == 0, "reset did not clear");
 
-    // 1. Raw stream, internal buffer.
-    {
-        R receiver;
-        feedStream(receiver, pData, nSize);
-        receiver.reset();
-        check(receiver.status() == R::NoData && receiver.count() == 0, "reset did not clear");
-    }
+    std::vector<std::uint8_t> buffer(1 + pData[0] % LinkFrame::kMaxPayload);
+    R caller(buffer.data(), int(buffer.size()));
+    check(caller.capacity() == int(buffer.size()), "capacity not taken");
+    feedStream(caller, pData + 1, nSize - 1);
 
-    // 2. Raw stream, caller buffer of 1..kMaxPayload bytes, exact size.
-    {
-        const int nCapacity = 1 + pData[0] % LinkFrame::kMaxPayload;
-        std::unique_ptr<std::uint8_t[]> pBuffer(new std::uint8_t[size_t(nCapacity)]);
-        R receiver(pBuffer.get(), nCapacity);
-        check(receiver.capacity() == nCapacity, "capacity not taken");
-        feedStream(receiver, pData + 1, nSize - 1);
+    const int nLength = int(qMin<std::size_t>(nSize, LinkFrame::kMaxPayload));
+    std::vector<std::uint8_t> frame(std::size_t(LinkFrame::maxFrameSize(nLength)));
+    const int nFrame = LinkFrame::encode(pData, nLength, frame.data(), int(frame.size()));
+    check(nFrame >= nLength + 5 && nFrame <= int(frame.size()), "frame length out of range");
+    check(LinkFrame::encode(pData, nLength, frame.data(), nFrame - 1) == -1, "encode accepted too small an area");
+    R receiver;
+    receiver.feed(LinkFrame::kLifeTrigger); // noise that cannot start a frame
+    receiver.feed(LinkFrame::kEtx);
+    for (int i = 0; i < nFrame; ++i) {
+        const int nStatus = receiver.feed(frame[std::size_t(i)]);
+        // The opening DLE still counts as hunting; from STX on the receiver
+        // is inside the frame until the checksum.
+        check(i == 0 || nStatus == (i < nFrame - 1 ? R::Busy : R::Complete), "frame ended early or not at all");
     }
-
-    // 3. Encode, then receive: the payload comes back intact.
-    {
-        const int nLength = int(nSize > size_t(LinkFrame::kMaxPayload) ? LinkFrame::kMaxPayload : nSize);
-        std::unique_ptr<std::uint8_t[]> pFrame(new std::uint8_t[size_t(LinkFrame::maxFrameSize(nLength))]);
-        const int nFrame = LinkFrame::encode(pData, nLength, pFrame.get(), LinkFrame::maxFrameSize(nLength));
-        check(nFrame >= nLength + 5 && nFrame <= LinkFrame::maxFrameSize(nLength), "frame length out of range");
-        check(LinkFrame::encode(pData, nLength, pFrame.get(), nFrame - 1) == -1, "encode accepted too small an area");
-        check(LinkFrame::encode(pData, nLength, pFrame.get(), nFrame) == nFrame, "encode not repeatable");
-        R receiver;
-        // Noise before the frame that cannot start one: life triggers and
-        // a lone ETX.
-        receiver.feed(LinkFrame::kLifeTrigger);
-        receiver.feed(LinkFrame::kEtx);
-        int nStatus = R::NoData;
-        for (int i = 0; i < nFrame; ++i) {
-            nStatus = receiver.feed(pFrame[size_t(i)]);
-            // The opening DLE still counts as hunting; from STX on the
-            // receiver is inside the frame until the checksum.
-            if (i > 0 && i < nFrame - 1)
-                check(nStatus == R::Busy, "frame ended early");
-        }
-        check(nStatus == R::Complete, "encoded frame not complete");
-        check(receiver.count() == nLength && std::memcmp(receiver.payload(), pData, size_t(nLength)) == 0,
-              "payload changed on the way");
-    }
+    check(receiver.count() == nLength && std::memcmp(receiver.payload(), pData, std::size_t(nLength)) == 0,
+          "payload changed on the way");
     return 0;
 }
