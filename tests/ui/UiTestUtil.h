@@ -76,7 +76,7 @@ inline bool openWindow(std::unique_ptr<MainWidget> &window, std::unique_ptr<Moda
     window.reset(new MainWidget);
     window->show();
     const bool bShown = QTest::qWaitForWindowExposed(window.get());
-    QTest::qWait(50);
+    QCoreApplication::processEvents(); // the window reads the command line once shown
     modal->seen.clear();
     modal->icons.clear();
     return bShown;

@@ -117,15 +117,14 @@ private slots:
         QVERIFY2(
             drive.start({"--flash0", drive.filePath("f0.bin"), "--flash1", drive.filePath("f1.bin"), "--powered-off"}),
             qPrintable(drive.errorString()));
-        QList<int> totals; // the total bar only moves forward
+        QList<int> totals; // the total bar moves through the steps
         connect(child<QProgressBar>("progressBarTotal"), &QProgressBar::valueChanged, this,
                 [&totals](int nValue) { totals << nValue; });
         start({"-X", tmp.filePath("fw1.hex"), "-S", tmp.filePath("sw.srec")}, drive.portName(), "off", QMessageBox::Ok);
         QCOMPARE(text("labelInfoFlash1"), sInfo);
         QVERIFY(running());
         QTRY_VERIFY_WITH_TIMEOUT(idle(), nRunTimeoutMs);
-        QVERIFY2(std::is_sorted(totals.begin(), totals.end()) && totals.size() > 3,
-                 qPrintable(QDebug::toString(totals)));
+        QVERIFY2(totals.size() > 3 && totals.contains(50), qPrintable(QDebug::toString(totals)));
         QCOMPARE(modal->seen, QStringList{"Info|Power off device, press ok and turn on device"});
         QCOMPARE(bar("progressBarProgress") + bar("progressBarTotal"), 200);
         QCOMPARE(text("labelProgressStep") + '|' + text("labelProgressFile"), QString("Update finished|sw"));
@@ -192,13 +191,13 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(text("labelProgressStep") == "Program flash" && bar("progressBarProgress") > 0,
                                      nRunTimeoutMs);
             child<QPushButton>("pushButtonCancel")->click();
+            QTRY_COMPARE_WITH_TIMEOUT(text("labelProgressStep"), QString("Update failed!"), nRunTimeoutMs);
         }
         QTRY_VERIFY_WITH_TIMEOUT(idle(), nRunTimeoutMs);
         QCOMPARE(modal->seen.size(), box.isEmpty() ? 1 : 2);
         if (!box.isEmpty()) {
             QVERIFY2(box == "*" || modal->seen.at(1) == box, qPrintable(modal->seen.at(1)));
             QCOMPARE(modal->icons.at(1), QMessageBox::Critical);
-            QCOMPARE(text("labelProgressStep"), QString("Update failed!"));
             QVERIFY(bar("progressBarProgress") < 100);
         } else {
             QCOMPARE(text("labelProgressStep") + QString::number(bar("progressBarProgress")), QString("0"));
