@@ -1,5 +1,5 @@
 // The window program's start-up: the language it picks, the translation
-// file it loads (real .qm files from lrelease, the real program renamed),
+// file it loads (the real program, renamed, beside .qm files from lrelease),
 // and the shipped German translation, complete for today's sources.
 #include "AppLanguage.h"
 
@@ -9,7 +9,6 @@
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTranslator>
 #include <QXmlStreamReader>
 
 static const char *const sTitle = "Programming tool AC Servo Drive V%1";
@@ -69,11 +68,10 @@ private slots:
         QTest::newRow("system locale") << QStringList() << "de_DE";
         QTest::newRow("-l en") << QStringList{"-l", "en"} << "en";
         QTest::newRow("empty --language=") << QStringList{"--language="} << "";
-        QTest::newRow("trailing -l") << QStringList{"-S", "a.hex", "-l"} << "de_DE";
         QTest::newRow("the first wins") << QStringList{"--language=fr", "-l", "en"} << "fr";
         QTest::newRow("value looking like an option") << QStringList{"-P", "COM3", "-l", "-S"} << "-S";
-        QTest::newRow("case-sensitive") << QStringList{"-L", "en", "--Language=fr"} << "de_DE";
-        QTest::newRow("--language without =") << QStringList{"--language", "en"} << "de_DE";
+        QTest::newRow("--language without =, -L, trailing -l")
+            << QStringList{"--language", "en", "-L", "en", "-l"} << "de_DE";
     }
 
     void language()
@@ -84,40 +82,6 @@ private slots:
         const QStringList before = args;
         QCOMPARE(startupLanguage(args, "de_DE"), language);
         QCOMPARE(args, before);
-    }
-
-    // name.qm, then cut at the last "_" until nothing is left; a failed
-    // load leaves no earlier translation installed.
-    void loadedFile_data()
-    {
-        QTest::addColumn<QStringList>("available");
-        QTest::addColumn<QString>("language");
-        QTest::addColumn<QString>("loaded"); // empty: none
-        QTest::newRow("exact locale") << QStringList{"servoprog_de_DE", "servoprog_de"} << "de_DE"
-                                      << "servoprog_de_DE";
-        QTest::newRow("language serves the locale") << QStringList{"servoprog_de"} << "de_DE"
-                                                    << "servoprog_de";
-        QTest::newRow("english asked, german there") << QStringList{"servoprog_de"} << "en"
-                                                     << "";
-        QTest::newRow("empty language: the base name") << QStringList{"servoprog"} << ""
-                                                       << "servoprog";
-        QTest::newRow("another program's file") << QStringList{"servoprog-cli_de"} << "de"
-                                                << "";
-    }
-
-    void loadedFile()
-    {
-        QFETCH(QStringList, available);
-        QFETCH(QString, language);
-        QFETCH(QString, loaded);
-        QTemporaryDir dir(tmp.path() + "/case-XXXXXX");
-        for (const QString &sBase : available + QStringList{"earlier"})
-            QVERIFY2(makeQm(dir.path(), sBase), qPrintable(sBase));
-        QVERIFY(installAppTranslation("earlier", {dir.path()}));
-        QCOMPARE(installAppTranslation(translationFileName("/somewhere/servoprog", language), {dir.path()}),
-                 !loaded.isEmpty());
-        QCOMPARE(QCoreApplication::translate("MainWidget", sTitle),
-                 loaded.isEmpty() ? QString(sTitle) : "from " + loaded + " V%1");
     }
 
     // The real program offscreen, under another name beside files for both
