@@ -1,0 +1,178 @@
+// The window program's start-up: the language it picks, the translation
+// file it loads (the real program, renamed, beside .qm files from lrelease),
+// and the shipped German translation, complete for today's sources.
+#include "AppLanguage.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QXmlStreamReader>
+
+static const char *const sTitle = "Programming tool AC Servo Drive V%1";
+
+// A translation whose window title names its own file.
+static bool makeQm(const QString &sDir, const QString &sBase)
+{
+    QFile ts(sDir + '/' + sBase + ".ts");
+    if (!ts.open(QIODevice::WriteOnly))
+        return false;
+    ts.write(QString("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<!DOCTYPE TS>\n<TS version=\"2.1\"><context>"
+                     "<name>MainWidget</name><message><source>%1</source><translation>from %2 V%3</translation>"
+                     "</message></context></TS>\n")
+                 .arg(sTitle, sBase, "%1")
+                 .toUtf8());
+    ts.close();
+    QProcess lrelease;
+    lrelease.start(SERVOPROG_LRELEASE, {"-silent", ts.fileName(), "-qm", sDir + '/' + sBase + ".qm"});
+    return lrelease.waitForFinished(60000) && lrelease.exitCode() == 0;
+}
+
+// "context\x1fsource" -> translation ("\x1e" first when unfinished).
+static QMap<QString, QString> readTs(const QString &sPath)
+{
+    QMap<QString, QString> messages;
+    QFile file(sPath);
+    if (!file.open(QIODevice::ReadOnly))
+        return messages;
+    QXmlStreamReader xml(&file);
+    QString sContext, sSource;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name"))
+            sContext = xml.readElementText();
+        else if (xml.name() == QLatin1String("source"))
+            sSource = xml.readElementText();
+        else if (xml.name() == QLatin1String("translation"))
+            messages[sContext + '\x1f' + sSource] =
+                (xml.attributes().value("type") == QLatin1String("unfinished") ? "\x1e" : "") + xml.readElementText();
+    }
+    return messages;
+}
+
+class TestApp : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir tmp;
+
+private slots:
+    void language_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("language"); // the system's: de_DE
+        QTest::newRow("system locale") << QStringList() << "de_DE";
+        QTest::newRow("-l en") << QStringList{"-l", "en"} << "en";
+        QTest::newRow("empty --language=") << QStringList{"--language="} << "";
+        QTest::newRow("the first wins") << QStringList{"--language=fr", "-l", "en"} << "fr";
+        QTest::newRow("value looking like an option") << QStringList{"-P", "COM3", "-l", "-S"} << "-S";
+        QTest::newRow("--language without =, -L, trailing -l")
+            << QStringList{"--language", "en", "-L", "en", "-l"} << "de_DE";
+    }
+
+    void language()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(QString, language);
+        args.prepend("/usr/bin/servoprog");
+        const QStringList before = args;
+        QCOMPARE(startupLanguage(args, "de_DE"), language);
+        QCOMPARE(args, before);
+    }
+
+    // The real program offscreen, under another name beside files for both
+    // names, or as built beside the shipped German file: the trace names the
+    // file loaded, the screenshot the window's title.
+    void realProgram_data()
+    {
+        QTest::addColumn<QString>("name"); // empty: as built
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QString>("locale");
+        QTest::addColumn<QString>("qm"); // empty: none
+        QTest::addColumn<QString>("title");
+        const QString sFrom = "from drive-flasher_de V0.0.6 beta02";
+        QTest::newRow("renamed, -l de") << "drive-flasher" << QStringList{"-l", "de"} << "C"
+                                        << "drive-flasher_de" << sFrom;
+        QTest::newRow("renamed, German locale") << "drive-flasher" << QStringList() << "de_DE.UTF-8"
+                                                << "drive-flasher_de" << sFrom;
+        QTest::newRow("renamed, --language=en") << "drive-flasher" << QStringList{"--language=en"} << "de_DE.UTF-8"
+                                                << ""
+                                                << "Programming tool AC Servo Drive V0.0.6 beta02";
+        QTest::newRow("suffix after a dot") << "drive-flasher.bin" << QStringList{"-l", "de"} << "C"
+                                            << "drive-flasher_de" << sFrom;
+        QTest::newRow("shipped German") << "" << QStringList{"-l", "de", "--language=fr"} << "C"
+                                        << "servoprog_de"
+                                        << "Programmierwerkzeug AC-Servoantrieb V0.0.6 beta02";
+    }
+
+    void realProgram()
+    {
+        QFETCH(QString, name);
+        QFETCH(QStringList, args);
+        QFETCH(QString, locale);
+        QFETCH(QString, qm);
+        QFETCH(QString, title);
+        QTemporaryDir dir(tmp.path() + "/prog-XXXXXX");
+        QString sProgram = SERVOPROG_PROGRAM;
+        if (!name.isEmpty()) {
+            sProgram = dir.filePath(name);
+            QVERIFY(QFile::copy(SERVOPROG_PROGRAM, sProgram));
+            for (const char *sBase : {"servoprog_de", "drive-flasher_de"})
+                QVERIFY(makeQm(dir.path(), sBase));
+        }
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("SERVOPROG_TRACE_TRANSLATION", "1");
+        env.insert("SERVOPROG_SCREENSHOT", dir.filePath("shot.png"));
+        env.insert("LC_ALL", locale);
+        env.insert("LANG", locale);
+        env.remove("LANGUAGE");
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(sProgram, args);
+        QVERIFY(program.waitForFinished(120000));
+        const QString sErr = program.readAllStandardError();
+        QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0, qPrintable(sErr));
+        const QString sQm = qm.isEmpty() ? "none" : QFileInfo(sProgram).path() + '/' + qm + ".qm";
+        QVERIFY2(sErr.contains(": " + sQm + '\n'), qPrintable(sErr));
+        QVERIFY2(sErr.contains("window \"" + title + "\" saved"), qPrintable(sErr));
+        QVERIFY2(!sErr.contains("dialog \""), qPrintable(sErr)); // the language options are passed over
+        QVERIFY(QFile::exists(dir.filePath("shot.png")));
+    }
+
+    // Every text lupdate finds in today's sources is in the shipped file,
+    // translated, with the same placeholders and line structure.
+    void everyTextTranslated()
+    {
+        const QString sFresh = tmp.filePath("fresh.ts");
+        QProcess lupdate;
+        lupdate.setProcessChannelMode(QProcess::MergedChannels);
+        lupdate.start(SERVOPROG_LUPDATE, {"-silent", "-locations", "none", SERVOPROG_SOURCE_DIR "/ui",
+                                          SERVOPROG_SOURCE_DIR "/worker", "-ts", sFresh});
+        QVERIFY(lupdate.waitForFinished(120000));
+        QVERIFY2(lupdate.exitCode() == 0, lupdate.readAll().constData());
+        const QMap<QString, QString> shipped = readTs(SERVOPROG_TS), fresh = readTs(sFresh);
+        QVERIFY(fresh.size() > 100);
+        static const QRegularExpression shape("%\\d|\n|\t|^<html>");
+        auto shapeOf = [](const QString &s) {
+            QStringList list;
+            for (auto it = shape.globalMatch(s); it.hasNext();)
+                list << it.next().captured();
+            list.sort();
+            return list;
+        };
+        for (auto it = fresh.begin(); it != fresh.end(); ++it) {
+            const QString sTranslation = shipped.value(it.key(), "\x1e");
+            const QString sSource = it.key().section('\x1f', 1);
+            QVERIFY2(!sTranslation.startsWith('\x1e') && !sTranslation.isEmpty(), qPrintable(it.key()));
+            QVERIFY2(shapeOf(sSource) == shapeOf(sTranslation), qPrintable(it.key()));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestApp)
+#include "tst_app.moc"
