@@ -332,8 +332,6 @@ void TestCli::runs_data()
 
     // Connection faults: the tool names the step it failed in, soon.
     const QString sDetecting = "Connect: Communication timeout error (driver)\n  Failed while detecting the rate.\n";
-    row("silent after the rate switch", "--fault silent:3", "", program, 1,
-        "error: Connect: Communication timeout error (driver)\n  Failed while confirming 115200 baud.", "", "");
     row("silent line", "pty", "", "probe --port PORT", 1, sDetecting, "", "");
     row("wake time-out", "pty", "", "erase --port PORT --boot off --wake-timeout 1 --flash1", 1, "Init boot monitor",
         "", "");
@@ -363,13 +361,11 @@ void TestCli::runs_data()
             bOk ? "flash0=image" : "");
     };
     retry("dropped data piece", "--fault drop:@piece", "", 1);
-    retry("garbled answer to a data piece", "--fault corrupt:@piece", "", 1);
     retry("garbled status read", "--fault corrupt:@status", "", 1);
     retry("!no repeats with --retries 0", "--fault drop:@piece", " --retries 0", 0);
     retry("!program command never repeated", "--fault drop:@program", "", 0);
     retry("!erase command never repeated", "--fault drop:@erase", "", 0);
     retry("dropped first rate probe", "--fault drop:1", "", 0);
-    retry("busy answer to the first rate probe", "--fault busy:1", "", 0);
     retry("garbled answer to the rate switch", "--fault corrupt:3", "", 0);
     retry("dropped probe at the new rate", "--fault drop:4", "", 0);
     retry("!garbled rate switch with --retries 0", "--fault corrupt:3", " --retries 0", 0);
