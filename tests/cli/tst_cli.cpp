@@ -319,6 +319,8 @@ void TestCli::runs_data()
         "eeprom=");
     row("eeprom erase", "", "", "eeprom-erase DRIVE --eeprom0 --offset 0x100 --length 256", 0, "", "",
         "eeprom=FF:0x100:0x100");
+    row("convert near 4 GiB, read again", "none", "0xFFFE0000 0xFFFE3000 servo drive ", "convert IMAGE OUT; info OUT",
+        0, "Lowest:   0xfffe0000\n|Highest:  0xfffe2fff\n", "", "");
     row("probe, monitor at 57600", "--baud 57600", "", "probe --port PORT --baud 0x9600", 0,
         "Detected rate: 57600\n|Working rate:  38400\n|Ident 1:", "", "");
     row("verify fails", "--fault verify:2", "", program, 1, "error: Program flash: Verify after write failed!",
