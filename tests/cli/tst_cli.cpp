@@ -1,28 +1,29 @@
 // servoprog-cli end to end: every case runs the real program as a process
-// against real files (made by srec_cat), the simulated drive on a
-// pseudo-terminal, or a bare pseudo-terminal that never answers.
+// against files made by srec_cat and simulated drives (servoprog-sim) or bare
+// pseudo-terminals; the outcome is read from the exit status, the JSON report
+// and the drives' own memory files and request logs.
 
+#include "Pty.h"
 #include "SimDrive.h"
 
 #include <QCryptographicHash>
-#include <QDir>
+#include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QElapsedTimer>
-#include <QFile>
-#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <atomic>
 #include <csignal>
 #include <fcntl.h>
+#include <functional>
 #include <grp.h>
-#include <pty.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <thread>
 #include <unistd.h>
 
 namespace {
@@ -30,49 +31,49 @@ namespace {
 struct Result
 {
     int nExit = -1;
-    bool bCrashed = false;
-    QString sOut;
-    QString sErr;
-    qint64 nElapsedMs = 0;
+    QString sOut, sErr;
+    qint64 nMs = 0;
+    QString all() const { return sOut + sErr; }
 };
 
-Result runCli(const QStringList &args, int nTimeoutMs = 120000)
+void start(QProcess &process, const QStringList &args, const std::function<void()> &child = {})
+{
+    if (child)
+        process.setChildProcessModifier(child);
+    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
+    process.waitForStarted(10000);
+    process.closeWriteChannel();
+}
+
+Result finish(QProcess &process, const QElapsedTimer &timer, int nTimeoutMs = 30000)
+{
+    Result result;
+    if (!process.waitForFinished(nTimeoutMs)) {
+        process.kill();
+        process.waitForFinished(5000);
+        result.sErr = QStringLiteral("timed out\n");
+    }
+    result.nMs = timer.elapsed();
+    result.nExit = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+    result.sOut = QString::fromLocal8Bit(process.readAllStandardOutput());
+    result.sErr += QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
+Result runCli(const QStringList &args, const std::function<void()> &child = {})
 {
     QProcess process;
     QElapsedTimer timer;
     timer.start();
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
-    Result result;
-    if (!process.waitForStarted(10000)) {
-        result.sErr = process.errorString();
-        return result;
-    }
-    process.closeWriteChannel();
-    if (!process.waitForFinished(nTimeoutMs)) {
-        process.kill();
-        process.waitForFinished(5000);
-        result.sErr = QStringLiteral("timed out: ") + QString::fromLocal8Bit(process.readAllStandardError());
-        return result;
-    }
-    result.nElapsedMs = timer.elapsed();
-    result.bCrashed = process.exitStatus() != QProcess::NormalExit;
-    result.nExit = process.exitCode();
-    result.sOut = QString::fromLocal8Bit(process.readAllStandardOutput());
-    result.sErr = QString::fromLocal8Bit(process.readAllStandardError());
-    return result;
+    start(process, args, child);
+    return finish(process, timer);
 }
 
-// srec_cat / srec_cmp from srecord, the independent reference for the
-// image formats.
-int runSrecord(const QString &sTool, const QStringList &args, QString *pErr = nullptr)
+int srecord(const QString &sTool, const QStringList &args)
 {
     QProcess process;
     process.start(sTool, args);
-    if (!process.waitForStarted(10000) || !process.waitForFinished(120000))
-        return -1;
-    if (pErr)
-        *pErr = QString::fromLocal8Bit(process.readAllStandardError());
-    return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    return process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
 }
 
 QByteArray fileBytes(const QString &sPath)
@@ -81,91 +82,62 @@ QByteArray fileBytes(const QString &sPath)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
-bool writeText(const QString &sPath, const QByteArray &text)
+bool writeFile(const QString &sPath, const QByteArray &bytes)
 {
     QFile file(sPath);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(text) == text.size();
+    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
 }
 
-#define VERIFY_RESULT(result, nExpected)                                                     \
-    do {                                                                                     \
-        QVERIFY2(!(result).bCrashed, qPrintable((result).sErr));                             \
-        QVERIFY2((result).nExit == (nExpected),                                              \
-                 qPrintable(QStringLiteral("exit %1, expected %2\nstdout:\n%3\nstderr:\n%4") \
-                                .arg((result).nExit)                                         \
-                                .arg(nExpected)                                              \
-                                .arg((result).sOut, (result).sErr)));                        \
-    } while (0)
-
-// What is at a path, without following a link: the kind, a link's target, a
-// file's bytes. Two equal descriptions: nothing was replaced or changed.
-QString describeEntry(const QString &sPath)
+QJsonArray records(const QString &sReport)
 {
-    struct stat status;
-    if (::lstat(QFile::encodeName(sPath).constData(), &status) != 0)
+    return QJsonDocument::fromJson(fileBytes(sReport)).object().value(QStringLiteral("records")).toArray();
+}
+
+// What is at a path, without following a link; equal descriptions: nothing
+// was replaced or changed.
+QString describe(const QString &sPath)
+{
+    struct stat st;
+    if (::lstat(QFile::encodeName(sPath).constData(), &st) != 0)
         return QStringLiteral("missing");
-    if (S_ISLNK(status.st_mode))
+    if (S_ISLNK(st.st_mode))
         return QStringLiteral("link to ") + QFile::symLinkTarget(sPath);
-    if (S_ISDIR(status.st_mode))
-        return QStringLiteral("directory");
-    if (S_ISFIFO(status.st_mode))
-        return QStringLiteral("fifo");
-    if (S_ISCHR(status.st_mode))
-        return QStringLiteral("device %1").arg(quint64(status.st_rdev));
-    return QStringLiteral("file ")
-           + QString::fromLatin1(QCryptographicHash::hash(fileBytes(sPath), QCryptographicHash::Sha1).toHex());
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("node %1 %2").arg(st.st_mode).arg(quint64(st.st_rdev));
+    return QStringLiteral("file ") + QCryptographicHash::hash(fileBytes(sPath), QCryptographicHash::Sha1).toHex();
 }
 
 QMap<QString, QString> describeFolder(const QString &sFolder)
 {
     QMap<QString, QString> entries;
-    QDirIterator it(sFolder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System | QDir::Hidden,
-                    QDirIterator::Subdirectories);
+    QDirIterator it(sFolder, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::System, QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString sPath = it.next();
-        entries.insert(QDir(sFolder).relativeFilePath(sPath), describeEntry(sPath));
+        entries.insert(QDir(sFolder).relativeFilePath(sPath), describe(sPath));
     }
     return entries;
 }
 
-// Reads a FIFO until its writer has gone, the way `cat fifo` would, while
-// the tool runs: opened first, so that the tool finds a reader.
-class FifoReader
+// Runs the tool as user and group 65534 (nobody).
+void asNobody()
 {
-public:
-    explicit FifoReader(const QString &sPath)
-    {
-        m_fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NONBLOCK);
-        m_thread = std::thread([this] {
-            char buffer[4096];
-            for (;;) {
-                const ssize_t n = ::read(m_fd, buffer, sizeof buffer);
-                if (n > 0)
-                    m_data.append(buffer, n);
-                else if (n == 0 && m_bDone)
-                    break;
-                else
-                    ::usleep(5000);
-            }
-        });
-    }
-    // Everything the writer sent; call once the tool has ended.
-    QByteArray finish()
-    {
-        m_bDone = true;
-        m_thread.join();
-        ::close(m_fd);
-        return m_data;
-    }
+    if (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0)
+        ::_exit(99);
+}
 
-private:
-    int m_fd = -1;
-    std::atomic<bool> m_bDone{false};
-    QByteArray m_data;
-    std::thread m_thread;
-};
+// The image: 0x2F000..0x38063 (two 64 KiB sectors); blocks of 8 KiB:
+// random (raw), text (compressed) twice, all FF (skipped), random tail.
+const int kBase = 0x2F000;
+const int kFlash = 0x40000;
+const int kEeprom = 0x1000;
 
-const quint32 kFirmwareBase = 0x10000;
+QByteArray eepromBytes()
+{
+    QByteArray bytes;
+    for (int i = 0; i < kEeprom; ++i)
+        bytes.append(char(i * 13));
+    return bytes;
+}
 
 } // namespace
 
@@ -175,926 +147,641 @@ class TestCli : public QObject
 
 private slots:
     void initTestCase();
-
-    void imageInfoAndConvert_data();
-    void imageInfoAndConvert();
-    void convertRefused_data();
-    void convertRefused();
-    void sampleImageInfo();
-
-    void usageErrors_data();
-    void usageErrors();
-    void helpPages();
-
-    void probe_data();
-    void probe();
-    void probeSilentLine_data();
-    void probeSilentLine();
-
-    void unreachablePort_data();
-    void unreachablePort();
-    void portsListing();
-    void programAndReadBack();
-    void roundTrip_data();
-    void roundTrip();
-    void progressOnTerminal();
-    void deviceFailures_data();
-    void deviceFailures();
-    void operatorMistakes_data();
-    void operatorMistakes();
-    void interruptDuringProgramming_data();
-    void interruptDuringProgramming();
+    void offline_data();
+    void offline();
+    void runs_data();
+    void runs();
+    void mistakes_data();
+    void mistakes();
+    void parallelDrives();
+    void whileProgramming_data();
+    void whileProgramming();
 
 private:
-    QTemporaryDir m_dir;
+    // A drive with a 256 KiB flash of zeros per device and 4 KiB EEPROMs.
+    bool startDrive(SimDrive &drive, const QStringList &extra = {});
     QString path(const QString &sName) const { return m_dir.filePath(sName); }
-    QByteArray m_firmware; // the bytes of mistakes/fw.hex at kFirmwareBase
+    QByteArray programmed() const; // flash0 after programming the image
+
+    QTemporaryDir m_dir;
+    QByteArray m_image;
+    QString m_sImage;
+    QMap<QString, int> m_requests; // @piece @program @erase @status: request numbers in an undisturbed run
+    int m_nRequests = 0;
 };
+
+QByteArray TestCli::programmed() const
+{
+    QByteArray flash(kFlash, '\0');
+    flash.replace(0x20000, 0x20000, QByteArray(0x20000, '\xff'));
+    return flash.replace(kBase, m_image.size(), m_image);
+}
+
+bool TestCli::startDrive(SimDrive &drive, const QStringList &extra)
+{
+    QStringList args{"--flash-size", "256K", "--eeprom-size", "4K"};
+    for (const char *sMemory : {"flash0", "flash1", "eeprom", "eeprom1"}) {
+        const QString sName = QString::fromLatin1(sMemory);
+        args << "--" + sName
+             << drive.writeFile(sName + ".bin", sName.startsWith('f') ? QByteArray(kFlash, '\0') : eepromBytes());
+    }
+    return drive.start(args + extra);
+}
 
 void TestCli::initTestCase()
 {
+    if (!SimDrive::isSupported())
+        QSKIP("the simulated drive needs a POSIX system");
     QVERIFY(m_dir.isValid());
-    QVERIFY2(QFileInfo(QStringLiteral(SERVOPROG_CLI_PATH)).isExecutable(), SERVOPROG_CLI_PATH);
-    if (runSrecord(QStringLiteral("srec_cat"), {QStringLiteral("-version")}) != 0)
-        QFAIL("srec_cat (package srecord) is needed by these tests");
+    QRandomGenerator random(20261207);
+    auto appendRandom = [&](int nCount) {
+        for (int i = 0; i < nCount; ++i)
+            m_image.append(char(random.bounded(256)));
+    };
+    appendRandom(0x2000);
+    while (m_image.size() < 0x6000)
+        m_image.append("servo drive line test; ");
+    m_image.truncate(0x6000);
+    m_image.append(QByteArray(0x2000, '\xff'));
+    appendRandom(0x1064);
+    QVERIFY(writeFile(path("image.bin"), m_image));
+    m_sImage = path("image.hex");
+    QCOMPARE(srecord("srec_cat", {path("image.bin"), "-binary", "-offset", "0x2F000", "-o", m_sImage, "-intel"}), 0);
 
-    // The files of operatorMistakes: a 4 KiB flash image at 0x10000, EEPROM
-    // data that runs 256 bytes past the end of a 4 KiB EEPROM, and a file
-    // without a data record.
-    QVERIFY(QDir().mkpath(path(QStringLiteral("mistakes"))));
-    for (int i = 0; i < 4096; ++i)
-        m_firmware.append(char((i * 7 + i / 256) & 0xFF));
-    QVERIFY(writeText(path(QStringLiteral("fw.bin")), m_firmware));
-    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {path(QStringLiteral("fw.bin")), "-binary", "-offset", "0x10000",
-                                                     "-o", path(QStringLiteral("mistakes/fw.hex")), "-intel"}),
-             0);
-    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {"-generate", "0xF00", "0x1100", "-repeat-string", "parameter ",
-                                                     "-o", path(QStringLiteral("mistakes/beyond.srec"))}),
-             0);
-    QVERIFY(writeText(path(QStringLiteral("mistakes/empty.srec")), "S0030000FC\n"));
-}
-
-// ---- Image files ---------------------------------------------------------
-
-void TestCli::imageInfoAndConvert_data()
-{
-    QTest::addColumn<QStringList>("srecCatArgs"); // makes the input file
-    QTest::addColumn<QString>("format");          // srecord's name of the input format
-    QTest::addColumn<QString>("lowest");
-    QTest::addColumn<QString>("highest");
-
-    // Data near the top of the 32-bit space, far outside the 8 MiB window
-    // the window program examines files with.
-    QTest::newRow("hex near 4 GiB") << QStringList{"-generate",    "0xFFFE0000", "0xFFFE3000", "-repeat-string",
-                                                   "servo drive ", "-generate",  "0xFFFFFF00", "0xFFFFFFFF",
-                                                   "-repeat-data", "1",          "2",          "3",
-                                                   "-o",           "IN",         "-intel"}
-                                    << "-intel"
-                                    << "0xfffe0000"
-                                    << "0xfffffffe";
-    QTest::newRow("srec S3 at 3 GiB with a 1 MiB gap")
-        << QStringList{"-generate",  "0xC0000000", "0xC0000100", "-repeat-data", "4",  "5", "-generate",
-                       "0xC0100000", "0xC0100011", "-constant",  "0x00",         "-o", "IN"}
-        << ""
-        << "0xc0000000"
-        << "0xc0100010";
-    QTest::newRow("srec S1 low addresses")
-        << QStringList{"-generate", "0x10", "0x95", "-repeat-data", "1", "2", "3", "-o", "IN"} << ""
-        << "0x10"
-        << "0x94";
-}
-
-void TestCli::imageInfoAndConvert()
-{
-    QFETCH(QStringList, srecCatArgs);
-    QFETCH(QString, format);
-    QFETCH(QString, lowest);
-    QFETCH(QString, highest);
-
-    const QString sIn =
-        path(QStringLiteral("in-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
-    const QString sOut = sIn + QStringLiteral(".out.srec");
-    srecCatArgs.replaceInStrings(QRegularExpression(QStringLiteral("^IN$")), sIn);
-    QString sErr;
-    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), srecCatArgs, &sErr), 0);
-
-    const Result info = runCli({QStringLiteral("info"), sIn});
-    VERIFY_RESULT(info, 0);
-    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Lowest:\\s+%1\\n").arg(lowest))),
-             qPrintable(info.sOut));
-    QVERIFY2(info.sOut.contains(QRegularExpression(QStringLiteral("Highest:\\s+%1\\n").arg(highest))),
-             qPrintable(info.sOut));
-    QVERIFY(info.sOut.contains(format.isEmpty() ? QStringLiteral("S-record") : QStringLiteral("Intel HEX")));
-
-    const Result convert = runCli({QStringLiteral("convert"), sIn, sOut});
-    VERIFY_RESULT(convert, 0);
-    // srecord reads the result back and finds exactly the input's data, the
-    // gaps of the used range written as erased (FF) bytes.
-    QStringList cmpArgs{sIn};
-    if (!format.isEmpty())
-        cmpArgs << format;
-    bool bOk = false;
-    const QString sEnd = QStringLiteral("0x%1").arg(highest.toULongLong(&bOk, 16) + 1, 0, 16);
-    QVERIFY(bOk);
-    cmpArgs << QStringLiteral("-fill") << QStringLiteral("0xff") << lowest << sEnd << sOut;
-    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), cmpArgs, &sErr), 0);
-    // The result is an S-record file the tool itself reads with the same extent.
-    const Result again = runCli({QStringLiteral("info"), sOut});
-    VERIFY_RESULT(again, 0);
-    QVERIFY(again.sOut.contains(QRegularExpression(QStringLiteral("Lowest:\\s+%1\\n").arg(lowest))));
-    QVERIFY(again.sOut.contains(QRegularExpression(QStringLiteral("Highest:\\s+%1\\n").arg(highest))));
-}
-
-void TestCli::convertRefused_data()
-{
-    QTest::addColumn<QByteArray>("content");    // empty: made by srec_cat (see below)
-    QTest::addColumn<QString>("expectedError"); // exact text expected on stderr
-
-    QTest::newRow("extent above 256 MiB") << QByteArray() << QString("more than the 256 MiB");
-    QTest::newRow("hex checksum") << QByteArray(":0400000001020304F2\n:0400040001020304ED\n:00000001FF\n")
-                                  << QString("hex2bin error: crc checksum error\n");
-    QTest::newRow("hex segment record") << QByteArray(":0400000001020304F2\n:020000021000EC\n:00000001FF\n")
-                                        << QString("hex2bin error: extended segment address record not supported\n");
-    QTest::newRow("srec S4 record") << QByteArray("S00600004844521B\nS107000001020304EE\nS4030000FC\n")
-                                    << QString("srec2bin error: unknown record type S4");
-    QTest::newRow("srec checksum") << QByteArray("S00600004844521B\nS107000001020304EF\nS9030000FC\n")
-                                   << QString("srec2bin error: checksum error\n");
-    QTest::newRow("not an image") << QByteArray("hello, world\n")
-                                  << QString("neither an Intel HEX nor an S-record file");
-}
-
-void TestCli::convertRefused()
-{
-    QFETCH(QByteArray, content);
-    QFETCH(QString, expectedError);
-
-    const QString sIn =
-        path(QStringLiteral("bad-%1").arg(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('_')));
-    const QString sOut = sIn + QStringLiteral(".srec");
-    if (content.isEmpty()) {
-        // Two bytes 256 MiB + 1 apart: a tiny file with a huge extent.
-        QCOMPARE(runSrecord(QStringLiteral("srec_cat"), {"-generate", "0x1000", "0x1001", "-constant", "1", "-generate",
-                                                         "0x10001000", "0x10001001", "-constant", "2", "-o", sIn}),
-                 0);
-    } else {
-        QVERIFY(writeText(sIn, content));
-    }
-    for (const QString &sCommand : {QStringLiteral("info"), QStringLiteral("convert")}) {
-        QStringList args{sCommand, sIn};
-        if (sCommand == QLatin1String("convert"))
-            args << sOut;
-        const Result result = runCli(args, 30000);
-        VERIFY_RESULT(result, 1);
-        QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
-        QVERIFY2(!QFileInfo::exists(sOut), "a refused conversion left an output file");
-    }
-    // An existing file of that name survives a refused conversion untouched.
-    QVERIFY(writeText(sOut, "keep me\n"));
-    VERIFY_RESULT(runCli({QStringLiteral("convert"), sIn, sOut}, 30000), 1);
-    QCOMPARE(fileBytes(sOut), QByteArray("keep me\n"));
-    QFile::remove(sOut);
-}
-
-void TestCli::sampleImageInfo()
-{
-    // The bundled sample carries its firmware information block at its
-    // lowest address, as the window and the drive expect it.
-    const Result info = runCli({QStringLiteral("info"), QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
-    VERIFY_RESULT(info, 0);
-    QVERIFY2(info.sOut.contains(QStringLiteral("Lowest:   0x400000\n")), qPrintable(info.sOut));
-    QVERIFY2(info.sOut.contains(QStringLiteral("Firmware information:\n  SRV-FPGA-HW3\n  FW 2.14.0\n")),
-             qPrintable(info.sOut));
-}
-
-// ---- Command line ----------------------------------------------------------
-
-void TestCli::usageErrors_data()
-{
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("expectedError");
-
-    const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
-    QTest::newRow("no command") << QStringList{} << "no command";
-    QTest::newRow("unknown command") << QStringList{"flash"} << "unknown command 'flash'";
-    QTest::newRow("help of unknown") << QStringList{"help", "flash"} << "unknown command 'flash'";
-    QTest::newRow("info without file") << QStringList{"info"} << "missing argument";
-    QTest::newRow("convert extra arg") << QStringList{"convert", "a", "b", "c"} << "unexpected argument 'c'";
-    QTest::newRow("unknown option") << QStringList{"info", "--fast", sImage} << "fast";
-    QTest::newRow("probe without port") << QStringList{"probe"} << "--port DEV is required";
-    QTest::newRow("probe odd rate") << QStringList{"probe", "--port", "/dev/null", "--baud", "12345"} << "'12345'";
-    QTest::newRow("program without image") << QStringList{"program", "--port", "/dev/null"} << "--flash0 IMAGE";
-    QTest::newRow("program bad boot") << QStringList{"program", "--port",   "/dev/null", "--boot",
-                                                     "on",      "--flash0", sImage}
-                                      << "'on'";
-    QTest::newRow("program hex baud") << QStringList{"program",  "--port",   "/dev/null", "--baud",
-                                                     "0x1C200x", "--flash0", sImage}
-                                      << "'0x1C200x'";
-    QTest::newRow("program negative wake")
-        << QStringList{"program", "--port", "/dev/null", "--wake-timeout", "-1", "--flash0", sImage}
-        << "--wake-timeout";
-    QTest::newRow("usb identity with a five-digit id")
-        << QStringList{"probe", "--port", "usb:12345:1"} << "usb:12345:1 is not a USB identity";
-    QTest::newRow("erase both flashes") << QStringList{"erase", "--port", "/dev/null", "--flash0", "--flash1"}
-                                        << "exactly one of --flash0 and --flash1";
-    QTest::newRow("erase no flash") << QStringList{"erase", "--port", "/dev/null"} << "exactly one";
-    QTest::newRow("read bad offset") << QStringList{"read",     "--port", "/dev/null", "--flash0",
-                                                    "--offset", "0x4g",   "out.srec"}
-                                     << "--offset";
-    QTest::newRow("read zero length") << QStringList{"read",     "--port", "/dev/null", "--flash1",
-                                                     "--length", "0",      "out.srec"}
-                                      << "--length";
-    QTest::newRow("read without file") << QStringList{"read", "--port", "/dev/null", "--flash0"} << "missing argument";
-    QTest::newRow("eeprom flash selector")
-        << QStringList{"eeprom-erase", "--port", "/dev/null", "--flash0"} << "Unknown option 'flash0'";
-    QTest::newRow("eeprom-write without file")
-        << QStringList{"eeprom-write", "--port", "/dev/null", "--eeprom0"} << "missing argument";
-}
-
-void TestCli::usageErrors()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, expectedError);
-    const Result result = runCli(args, 30000);
-    VERIFY_RESULT(result, 2);
-    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
-    QVERIFY(result.sOut.isEmpty());
-}
-
-void TestCli::helpPages()
-{
-    const Result overview = runCli({QStringLiteral("--help")});
-    VERIFY_RESULT(overview, 0);
-    const QStringList commands{"info",  "convert", "ports",       "probe",        "program",
-                               "erase", "read",    "eeprom-read", "eeprom-erase", "eeprom-write"};
-    for (const QString &sCommand : commands) {
-        QVERIFY2(overview.sOut.contains(QStringLiteral("\n  %1").arg(sCommand)), qPrintable(sCommand));
-        const Result page = runCli({QStringLiteral("help"), sCommand});
-        VERIFY_RESULT(page, 0);
-        QVERIFY(page.sOut.startsWith(QStringLiteral("Usage: servoprog-cli %1").arg(sCommand)));
-        QVERIFY(page.sOut.contains(QStringLiteral("Example: servoprog-cli %1").arg(sCommand)));
-        // "COMMAND --help" shows the same page.
-        const Result same = runCli({sCommand, QStringLiteral("--help")});
-        VERIFY_RESULT(same, 0);
-        QCOMPARE(same.sOut, page.sOut);
-    }
-}
-
-// ---- Drive ---------------------------------------------------------------------
-
-void TestCli::probe_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("cliArgs");
-    QTest::addColumn<int>("detected");
-    QTest::addColumn<int>("working");
-
-    QTest::newRow("default rate") << QStringList{} << QStringList{} << 9600 << 115200;
-    QTest::newRow("requested 460800") << QStringList{} << QStringList{"--baud", "460800"} << 9600 << 460800;
-    QTest::newRow("monitor at 57600") << QStringList{"--baud", "57600"} << QStringList{"--baud", "0x9600"} << 57600
-                                      << 38400;
-}
-
-void TestCli::probe()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, cliArgs);
-    QFETCH(int, detected);
-    QFETCH(int, working);
-
+    // One undisturbed run tells where the requests the faults aim at fall.
     SimDrive drive;
-    QVERIFY2(drive.start(simArgs << QStringLiteral("--throttle")), qPrintable(drive.errorString()));
-    const Result result =
-        runCli(QStringList{QStringLiteral("probe"), QStringLiteral("--port"), drive.portName()} + cliArgs);
-    VERIFY_RESULT(result, 0);
-    QVERIFY2(result.sOut.contains(QStringLiteral("Detected rate: %1\n").arg(detected)), qPrintable(result.sOut));
-    QVERIFY2(result.sOut.contains(QStringLiteral("Working rate:  %1\n").arg(working)), qPrintable(result.sOut));
-    QVERIFY(result.sOut.contains(QStringLiteral("Ident 1:")));
+    QVERIFY2(startDrive(drive), qPrintable(drive.errorString()));
+    QCOMPARE(runCli({"program", "--port", drive.portName(), "--boot", "mon", "--flash0", m_sImage}).nExit, 0);
     QVERIFY(drive.stop());
-}
-
-void TestCli::probeSilentLine_data()
-{
-    QTest::addColumn<QStringList>("simArgs"); // none: a bare pseudo-terminal
-    QTest::addColumn<QStringList>("args");
-    QTest::addColumn<QString>("expectedError");
-    QTest::addColumn<int>("withinMs");
-
-    const QString sDetecting = QStringLiteral("Connect: Communication timeout error (driver)\n"
-                                              "  Failed while detecting the rate.\n");
-    const QStringList program{"program", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE};
-    // The rate scan takes about 8 x 300 ms; anything near a minute is a hang.
-    QTest::newRow("probe") << QStringList{} << QStringList{"probe"} << sDetecting << 30000;
-    QTest::newRow("program, monitor") << QStringList{} << program << sDetecting << 30000;
-    QTest::newRow("erase, wake time-out")
-        << QStringList{} << QStringList{"erase", "--boot", "off", "--wake-timeout", "2", "--flash1"}
-        << "Init boot monitor" << 30000;
-    // A line that streams LIFE_TRIGGERs (or noise) from the start never falls
-    // silent for a probe's time-out: each rate is given up on soon.
-    QTest::newRow("program, line streaming from the start")
-        << QStringList{"--fault", "stream:0"} << program << sDetecting << 5000;
-    QTest::newRow("probe, line streaming noise")
-        << QStringList{"--fault", "stream:0:0x55"} << QStringList{"probe"} << sDetecting << 5000;
-}
-
-void TestCli::probeSilentLine()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, args);
-    QFETCH(QString, expectedError);
-    QFETCH(int, withinMs);
-
-    // A pseudo-terminal whose other end is held open but never answers: a
-    // drive that is switched off or a cable that is not plugged in; or the
-    // simulated drive with a line that never stops talking.
-    SimDrive drive;
-    int nMaster = -1;
-    QString sPort;
-    if (simArgs.isEmpty()) {
-        int nSlave = -1;
-        char sName[128] = {0};
-        QVERIFY(openpty(&nMaster, &nSlave, sName, nullptr, nullptr) == 0);
-        ::close(nSlave);
-        sPort = QString::fromLocal8Bit(sName);
-    } else {
-        QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
-        sPort = drive.portName();
+    QVERIFY(fileBytes(drive.filePath("flash0.bin")) == programmed());
+    const QList<SimDrive::LogEntry> entries = drive.logEntries();
+    m_nRequests = int(entries.size());
+    bool bVerified = false;
+    for (const SimDrive::LogEntry &entry : entries) {
+        const QString sCommand = entry.command();
+        if (entry.sService == QLatin1String("write") && entry.nIndex == 0x5E12)
+            m_requests.insert("@piece", m_requests.value("@piece", entry.nRequest));
+        if (sCommand == QLatin1String("flash-program") || sCommand == QLatin1String("flash-erase"))
+            m_requests.insert("@" + sCommand.mid(6), m_requests.value("@" + sCommand.mid(6), entry.nRequest));
+        bVerified = bVerified || sCommand == QLatin1String("flash-verify");
+        if (bVerified && entry.sService == QLatin1String("read") && entry.nIndex == 0x5E11)
+            m_requests.insert("@status", m_requests.value("@status", entry.nRequest));
     }
-    args.insert(1, QStringLiteral("--port"));
-    args.insert(2, sPort);
-    const Result result = runCli(args, 60000);
-    if (nMaster >= 0)
-        ::close(nMaster);
-    VERIFY_RESULT(result, 1);
-    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
-    QVERIFY2(result.nElapsedMs < withinMs, qPrintable(QString::number(result.nElapsedMs)));
+    QCOMPARE(m_requests.size(), 4);
+}
+
+// ---- Without a drive: usage errors, files, help -----------------------------
+
+void TestCli::offline_data()
+{
+    QTest::addColumn<QString>("args"); // split at spaces; IMAGE: the test image, SAMPLE: the bundled sample
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("text"); // in stdout or stderr
+
+    auto row = [](const char *sArgs, int nExit, const QString &sText) {
+        QTest::newRow(sArgs) << QString::fromLatin1(sArgs) << nExit << sText;
+    };
+    row("", 2, "no command");
+    row("flash", 2, "unknown command 'flash'");
+    row("convert a b c", 2, "unexpected argument 'c'");
+    row("probe", 2, "--port DEV is required");
+    row("probe --port /dev/null --baud 12345", 2, "'12345'");
+    row("probe --port usb:12345:1", 2, "usb:12345:1 is not a USB identity");
+    row("program --port /dev/null", 2, "--flash0 IMAGE");
+    row("program --port /dev/null --boot on --flash0 SAMPLE", 2, "'on'");
+    row("program --port /dev/null --baud 0x1C200x --flash0 SAMPLE", 2, "'0x1C200x'");
+    row("program --port /dev/null --wake-timeout -1 --flash0 SAMPLE", 2, "--wake-timeout");
+    row("program --port /dev/null --retries 11 --flash0 SAMPLE", 2, "--retries: '11'");
+    row("program --port /dev/null --port /dev/null --flash0 SAMPLE", 2, "port /dev/null given more than once");
+    row("erase --port /dev/null --flash0 --flash1", 2, "exactly one of --flash0 and --flash1");
+    row("erase --ports-from /nonexistent/ports --flash0", 2, "--ports-from: /nonexistent/ports");
+    row("read --port /dev/null --port /dev/zero --flash0 out.srec", 2, "give exactly one --port");
+    row("read --port /dev/null --flash0 --offset 0x4g out.srec", 2, "--offset");
+    row("read --port /dev/null --flash1 --length 0 out.srec", 2, "--length: '0' is not a positive byte count");
+    row("read --port /dev/null --flash0", 2, "missing argument");
+    row("eeprom-erase --port /dev/null --flash0", 2, "Unknown option 'flash0'");
+    row("info SAMPLE", 0, "Lowest:   0x400000\n");
+    row("info  SAMPLE", 0, "Firmware information:\n  SRV-FPGA-HW3\n  FW 2.14.0\n");
+    row("info IMAGE", 0, "Highest:  0x38063\n");
+    row("eeprom-read --help", 0, "Usage: servoprog-cli eeprom-read");
+    row("--help", 0, "\n  eeprom-write");
+    row("ports", 0, "give them to --port as they are.\n");
+}
+
+void TestCli::offline()
+{
+    QFETCH(QString, args);
+    QFETCH(int, exit);
+    QFETCH(QString, text);
+    args.replace("SAMPLE", SERVOPROG_SAMPLE_IMAGE).replace("IMAGE", m_sImage);
+    const Result result = runCli(args.split(' ', Qt::SkipEmptyParts));
+    QVERIFY2(result.nExit == exit, qPrintable(result.all()));
+    QVERIFY2(result.all().contains(text), qPrintable(result.all()));
+}
+
+// ---- Whole runs against one drive ------------------------------------------
+
+// Each row: commands run in turn (all but the last must succeed), then the
+// last one's exit status, messages and report, and the memory named checked
+// byte for byte against what the commands must have left there.
+void TestCli::runs_data()
+{
+    QTest::addColumn<QString>("device");   // simulator options; "pty": a bare terminal, "none": no port
+    QTest::addColumn<QString>("image");    // "LOW HIGH TEXT": srec_cat -generate ... -repeat-string; "": the test image
+    QTest::addColumn<QString>("commands"); // "; "-separated; DRIVE: --port PORT --boot mon; IMAGE OUT REPORT
+    QTest::addColumn<int>("exit");
+    QTest::addColumn<QString>("texts");  // "|"-separated, in the last command's output
+    QTest::addColumn<QString>("report"); // key=value of the last command's first record
+    QTest::addColumn<QString>("memory"); // MEMORY=image (programmed) or MEMORY=FF:A:L (erased); the row's image added
+    auto row = [](const char *sName, const char *sDevice, const char *sImage, const QString &sCommands, int nExit,
+                  const QString &sTexts, const QString &sReport, const char *sMemory) {
+        QTest::newRow(sName) << sDevice << sImage << sCommands << nExit << sTexts << sReport << sMemory;
+    };
+    const QString program = "program DRIVE --report REPORT --flash0 IMAGE";
+    row("program, read back, again skipping what is there", "", "",
+        program + "; read DRIVE --flash0 --offset 0x2F000 --length 0x9064 OUT; " + program + " --skip-unchanged", 0, "",
+        "result=ok bytes=0 sectorsErased=0 sectorsSkipped=2", "flash0=image");
+    row("flash1 powered off, uncompressed", "--powered-off", "",
+        "program --port PORT --boot off --wake-timeout 5 --no-compress --report REPORT --flash1 IMAGE", 0, "",
+        "result=ok blocksCompressed=0 blocksRaw=4 blocksSkipped=1", "flash1=image");
+    row("read from an offset to the end", "", "0x3C000 0x40000 end of flash ",
+        program + "; read DRIVE --flash0 --offset 0x3C000 OUT", 0, "", "", "flash0=FF:0x30000:0x10000");
+    row("erase a sector", "", "", "erase DRIVE --flash0 --offset 0x20000 --length 0x10000", 0, "", "",
+        "flash0=FF:0x20000:0x10000");
+    row("erase misaligned", "", "", "erase DRIVE --flash0 --offset 0x8000 --length 0x10000", 1,
+        "Offset and size must be a multiple of 65536 (0x10000)", "", "flash0=");
+    row("eeprom1, 300 bytes at 0x100", "", "0x100 0x22C parameter set ",
+        "eeprom-write DRIVE --eeprom1 --offset 0x100 --length 300 IMAGE; "
+        "eeprom-read DRIVE --eeprom1 --offset 256 --length 0x12c OUT",
+        0, "EEPROM1 read out.srec: 300 bytes read", "", "eeprom1=");
+    row("eeprom0 from an offset to the end", "", "0xF00 0x1000 last page ",
+        "eeprom-write DRIVE --eeprom0 --offset 0xF00 IMAGE; eeprom-read DRIVE --eeprom0 --offset 0xF00 OUT", 0, "", "",
+        "eeprom=");
+    row("eeprom erase", "", "", "eeprom-erase DRIVE --eeprom0 --offset 0x100 --length 256", 0, "", "",
+        "eeprom=FF:0x100:0x100");
+    row("convert near 4 GiB, read again", "none", "0xFFFE0000 0xFFFE3000 servo drive ", "convert IMAGE OUT; info OUT",
+        0, "Lowest:   0xfffe0000\n|Highest:  0xfffe2fff\n", "", "");
+    row("probe, monitor at 57600", "--baud 57600", "", "probe --port PORT --baud 0x9600", 0,
+        "Detected rate: 57600\n|Working rate:  38400\n|Ident 1:", "", "");
+    row("verify fails", "--fault verify:2", "", program, 1, "error: Program flash: Verify after write failed!",
+        "result=failed", "");
+    row("drive busy", "--fault busy:12:203", "", "read DRIVE --flash1 --length 0x20000 OUT", 1,
+        "Service cannot be carried out due to device status", "", "");
+    row("missing image", "", "", "program DRIVE --flash1 /nonexistent/fw.hex", 1, "/nonexistent/fw.hex: no such file",
+        "", "flash1=");
+
+    // Connection faults: the tool names the step it failed in, soon.
+    const QString sDetecting = "Connect: Communication timeout error (driver)\n  Failed while detecting the rate.\n";
+    row("silent line", "pty", "", "probe --port PORT", 1, sDetecting, "", "");
+    row("wake time-out", "pty", "", "erase --port PORT --boot off --wake-timeout 1 --flash1", 1, "Init boot monitor",
+        "", "");
+    // A line that never falls silent: each rate is given up on soon.
+    row("noise line", "--fault stream:0:0x55", "", "probe --port PORT", 1, sDetecting, "", "");
+    row("life triggers from the start", "--fault stream:0", "", program, 1, sDetecting, "connectPhase=detecting-rate",
+        "flash0=");
+    const QString sNoSuch = "\n  /dev/servoprog-no-such-port: no such device";
+    row("no such port", "none", "", "probe --port /dev/servoprog-no-such-port", 1,
+        "Connect: Error initializing serial device driver" + sNoSuch, "", "");
+    row("no such port, powered off", "none", "",
+        "read --port /dev/servoprog-no-such-port --boot off --flash0 --length 16 OUT", 1,
+        "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'" + sNoSuch, "", "");
+    row("usb identity of no converter", "none", "", "program --port usb:ffff:fffe --boot mon --flash0 IMAGE", 1,
+        "error: --port usb:ffff:fffe: no such port", "", "");
+    row("port the user may not open", "pty nobody", "", "program DRIVE --flash0 SAMPLE", 1,
+        "Connect: Error initializing serial device driver\n  PORT: permission denied. |the udev rule "
+        "70-servoprog.rules",
+        "", "");
+
+    // Retries: a lost or garbled answer is asked again; a command that acts
+    // on the flash is never repeated; the connection looks for the rate again.
+    auto retry = [&](const char *sName, const char *sFault, const QString &sOptions, int nRetries) {
+        const bool bOk = sName[0] != '!';
+        row(bOk ? sName : sName + 1, sFault, "", program + sOptions, bOk ? 0 : 1, "",
+            bOk ? QString("result=ok retries=%1").arg(nRetries) : "result=failed retries=0 statusCode=101",
+            bOk ? "flash0=image" : "");
+    };
+    retry("dropped data piece", "--fault drop:@piece", "", 1);
+    retry("garbled status read", "--fault corrupt:@status", "", 1);
+    retry("!no repeats with --retries 0", "--fault drop:@piece", " --retries 0", 0);
+    retry("!program command never repeated", "--fault drop:@program", "", 0);
+    retry("!erase command never repeated", "--fault drop:@erase", "", 0);
+    retry("dropped first rate probe", "--fault drop:1", "", 0);
+    retry("garbled answer to the rate switch", "--fault corrupt:3", "", 0);
+    retry("dropped probe at the new rate", "--fault drop:4", "", 0);
+    retry("!garbled rate switch with --retries 0", "--fault corrupt:3", " --retries 0", 0);
+}
+
+void TestCli::runs()
+{
+    QFETCH(QString, device);
+    QFETCH(QString, image);
+    QFETCH(QString, commands);
+    QFETCH(int, exit);
+    QFETCH(QString, texts);
+    QFETCH(QString, report);
+    QFETCH(QString, memory);
+
+    SimDrive drive;
+    Pty pty;
+    const bool bNobody = device.endsWith("nobody");
+    if (bNobody && ::getuid() != 0)
+        QSKIP("needs root to run the tool as another user");
+    QMap<QString, QString> words{{"PORT", pty.path()},
+                                 {"IMAGE", image.isEmpty() ? m_sImage : drive.filePath("image.hex")},
+                                 {"OUT", drive.filePath("out.srec")},
+                                 {"REPORT", drive.filePath("report.json")},
+                                 {"SAMPLE", SERVOPROG_SAMPLE_IMAGE}};
+    if (!device.startsWith("pty") && device != "none") {
+        for (auto it = m_requests.cbegin(); it != m_requests.cend(); ++it)
+            device.replace(it.key(), QString::number(it.value()));
+        QVERIFY2(startDrive(drive, device.split(' ', Qt::SkipEmptyParts)), qPrintable(drive.errorString()));
+        words["PORT"] = drive.portName();
+    }
+    const QByteArray earlier("S00600004844521B\n"); // an earlier result under the output name
+    QVERIFY(writeFile(words["OUT"], earlier));
+    if (!image.isEmpty())
+        QCOMPARE(srecord("srec_cat", {"-generate", image.section(' ', 0, 0), image.section(' ', 1, 1), "-repeat-string",
+                                      image.section(' ', 2), "-o", words["IMAGE"], "-intel"}),
+                 0);
+    Result result;
+    const QStringList steps = commands.split("; ");
+    for (int i = 0; i < steps.size(); ++i) {
+        QStringList args =
+            QString(steps.at(i)).replace("DRIVE", "--port PORT --boot mon").split(' ', Qt::SkipEmptyParts);
+        for (QString &sArg : args)
+            sArg = words.value(sArg, sArg);
+        result = runCli(args, bNobody ? asNobody : std::function<void()>());
+        QVERIFY2(result.nExit == (i + 1 < steps.size() ? 0 : exit), qPrintable(args.join(' ') + '\n' + result.all()));
+    }
+    // Nothing the tool is given may hold it: a dead line is given up on in seconds.
+    QVERIFY2(result.nMs < 8000, qPrintable(QString::number(result.nMs)));
+    for (QString sText : texts.split('|', Qt::SkipEmptyParts))
+        QVERIFY2(result.all().contains(sText.replace("PORT", words["PORT"])), qPrintable(result.all()));
+    const QJsonObject record = records(words["REPORT"]).at(0).toObject();
+    for (const QString &sField : report.split(' ', Qt::SkipEmptyParts))
+        QCOMPARE(sField.section('=', 0, 0) + '=' + record.value(sField.section('=', 0, 0)).toVariant().toString(),
+                 sField);
     if (drive.isRunning())
         QVERIFY(drive.stop());
-}
 
-void TestCli::unreachablePort_data()
-{
-    QTest::addColumn<QStringList>("args"); // PTY: a fresh pseudo-terminal of root's
-    QTest::addColumn<QString>("expectedError");
-    QTest::addColumn<bool>("unprivileged"); // run as user and group 65534 (nobody)
-
-    const QString sPort = QStringLiteral("/dev/servoprog-no-such-port");
-    const QString sNoSuch = QStringLiteral("\n  /dev/servoprog-no-such-port: no such device");
-    QTest::newRow("probe") << QStringList{"probe", "--port", sPort}
-                           << "Connect: Error initializing serial device driver" + sNoSuch << false;
-    QTest::newRow("program, monitor")
-        << QStringList{"program", "--port", sPort, "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
-        << "Connect: Error initializing serial device driver" + sNoSuch << false;
-    QTest::newRow("read, powered off") << QStringList{"read",     "--port",   sPort, "--boot", "off",
-                                                      "--flash0", "--length", "16",  "x.srec"}
-                                       << "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'"
-                                              + sNoSuch
-                                       << false;
-    QTest::newRow("usb identity of no converter")
-        << QStringList{"program", "--port", "usb:ffff:fffe", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
-        << "error: --port usb:ffff:fffe: no such port" << false;
-    // The pseudo-terminal is root's: the tool says so and names the fix
-    // (the group to join when it is not root's, the udev rule).
-    QTest::newRow("port the user may not open")
-        << QStringList{"program", "--port", "PTY", "--boot", "mon", "--flash0", SERVOPROG_SAMPLE_IMAGE}
-        << "Connect: Error initializing serial device driver\n  PTY: permission denied. " << true;
-}
-
-void TestCli::unreachablePort()
-{
-    QFETCH(QStringList, args);
-    QFETCH(QString, expectedError);
-    QFETCH(bool, unprivileged);
-
-    int nMaster = -1;
-    int nSlave = -1;
-    char sName[128] = {0};
-    QVERIFY(openpty(&nMaster, &nSlave, sName, nullptr, nullptr) == 0);
-    ::close(nSlave);
-    const QString sPty = QString::fromLocal8Bit(sName);
-    args.replaceInStrings(QRegularExpression(QStringLiteral("^PTY$")), sPty);
-    expectedError.replace(QLatin1String("PTY"), sPty);
-    if (unprivileged && ::getuid() != 0) {
-        ::close(nMaster);
-        QSKIP("needs root to run the tool as another user");
+    // A read's result is the image, to srecord; a failure leaves the earlier file.
+    if (exit != 0 || fileBytes(words["OUT"]) == earlier)
+        QCOMPARE(fileBytes(words["OUT"]), earlier);
+    else
+        QCOMPARE(srecord("srec_cmp", {words["IMAGE"], "-intel", words["OUT"]}), 0);
+    if (memory.isEmpty())
+        return;
+    const QString expect = memory.section('=', 1);
+    QByteArray expected = memory.startsWith('f') ? QByteArray(kFlash, '\0') : eepromBytes();
+    const int nOffset = expect.section(':', 1, 1).toInt(nullptr, 16),
+              nLength = expect.section(':', 2, 2).toInt(nullptr, 16);
+    if (expect == "image")
+        expected = programmed();
+    else if (expect.startsWith("FF:"))
+        expected.replace(nOffset, nLength, QByteArray(nLength, '\xff'));
+    if (!image.isEmpty() && exit == 0) { // the row's image, at its own addresses
+        const int nLow = image.section(' ', 0, 0).toInt(nullptr, 16);
+        QCOMPARE(srecord("srec_cat", {words["IMAGE"], "-intel", "-offset", QString::number(-nLow), "-o",
+                                      drive.filePath("image.bin"), "-binary"}),
+                 0);
+        const QByteArray bytes = fileBytes(drive.filePath("image.bin"));
+        expected.replace(nLow, bytes.size(), bytes);
     }
-    QProcess process;
-    if (unprivileged)
-        process.setChildProcessModifier([]() {
-            const gid_t nNobody = 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(nNobody) != 0 || ::setuid(nNobody) != 0)
-                ::_exit(99);
-        });
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
-    QVERIFY(process.waitForStarted(10000));
-    process.closeWriteChannel();
-    QVERIFY(process.waitForFinished(60000));
-    ::close(nMaster);
-    const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(process.exitCode() == 1, qPrintable(QStringLiteral("exit %1\n%2").arg(process.exitCode()).arg(sErr)));
-    QVERIFY2(sErr.contains(expectedError), qPrintable(sErr));
-    if (unprivileged)
-        QVERIFY2(sErr.contains(QStringLiteral("the udev rule 70-servoprog.rules")), qPrintable(sErr));
+    QVERIFY(fileBytes(drive.filePath(memory.section('=', 0, 0) + ".bin")) == expected);
 }
 
-void TestCli::portsListing()
+// ---- Operator mistakes -----------------------------------------------------
+
+// Each ends with its message and exit status, the drive's memory and every
+// file as they were (or exactly as asked), and no run waits for ever.
+void TestCli::mistakes_data()
 {
-    // Whatever this machine has, the listing works without a drive and each
-    // port names the transport that would open it.
-    const Result result = runCli({QStringLiteral("ports")});
-    VERIFY_RESULT(result, 0);
-    const int nPorts = int(result.sOut.count(QStringLiteral("\n  transport:    ")));
-    QCOMPARE(int(result.sOut.count(QStringLiteral("\n  description:  "))), nPorts);
-    QCOMPARE(int(result.sOut.count(QStringLiteral("\n  --port:       "))), nPorts);
-    QVERIFY(result.sOut.endsWith(QStringLiteral("give them to --port as they are.\n")));
-}
-
-void TestCli::programAndReadBack()
-{
-    SimDrive drive;
-    const QString sFlash = drive.filePath(QStringLiteral("flash0.bin"));
-    QVERIFY2(drive.start({QStringLiteral("--flash0"), sFlash}), qPrintable(drive.errorString()));
-    const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
-
-    const Result program =
-        runCli({"program", "--port", drive.portName(), "--boot", "mon", "--baud", "460800", "--flash0", sImage});
-    VERIFY_RESULT(program, 0);
-    QVERIFY2(program.sOut.contains(QStringLiteral("state: Update finished\n")), qPrintable(program.sOut));
-    QVERIFY2(program.sOut.contains(QRegularExpression(
-                 QStringLiteral("Flash0 program servo-fw-sample.hex: \\d+ bytes written, \\d+ bytes on the wire"))),
-             qPrintable(program.sOut));
-    QVERIFY(program.sErr.indexOf(QStringLiteral("error")) < 0);
-
-    // Again, skipping what the drive holds: its five sectors are left alone.
-    const int nErases = drive.commandCount(QStringLiteral("flash-erase"));
-    const Result again = runCli({"program", "--port", drive.portName(), "--boot", "mon", "--baud", "460800",
-                                 "--skip-unchanged", "--flash0", sImage});
-    VERIFY_RESULT(again, 0);
-    QVERIFY2(again.sOut.contains(QRegularExpression(QStringLiteral(
-                 "Flash0 program servo-fw-sample.hex: 0 bytes written, .*, sectors 0 erased/5 skipped, "))),
-             qPrintable(again.sOut));
-    QCOMPARE(drive.commandCount(QStringLiteral("flash-erase")), nErases);
-
-    const QString sBack = path(QStringLiteral("readback.srec"));
-    const Result read = runCli({"read", "--port", drive.portName(), "--boot", "mon", "--flash0", "--offset", "0x400000",
-                                "--length", "265649", sBack});
-    VERIFY_RESULT(read, 0);
-    // The drive's firmware information now comes from the programmed image.
-    QVERIFY2(read.sOut.contains(QStringLiteral("Flash image info:\n  SRV-FPGA-HW3\n")), qPrintable(read.sOut));
-    QString sErr;
-    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), {sImage, QStringLiteral("-intel"), sBack}, &sErr), 0);
-
-    // And the flash outside the image was not touched: the simulator's raw
-    // memory holds the image and FF around it.
-    QVERIFY(drive.stop());
-    const QByteArray flash = fileBytes(sFlash);
-    QVERIFY(flash.size() >= 0x440db1);
-    QCOMPARE(flash.left(0x400000).count('\xff'), 0x400000);
-    const QString sFromFlash = path(QStringLiteral("flash-window.srec"));
-    QCOMPARE(
-        runSrecord(QStringLiteral("srec_cat"), {sFlash, "-binary", "-crop", "0x400000", "0x440db1", "-o", sFromFlash}),
-        0);
-    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), {sImage, QStringLiteral("-intel"), sFromFlash}, &sErr), 0);
-}
-
-void TestCli::roundTrip_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("imageArgs"); // srec_cat arguments that make IMAGE
-    QTest::addColumn<QStringList>("writeArgs"); // "PORT", "IMAGE" and "OUT" are replaced
-    QTest::addColumn<QStringList>("readArgs");
-    QTest::addColumn<QString>("summary"); // expected in the write's summary line
-
-    QTest::newRow("flash1, powered off, uncompressed")
-        << QStringList{"--powered-off"}
-        << QStringList{"-generate", "0x10000", "0x14000", "-repeat-string", "extended image ", "-o", "IMAGE"}
-        << QStringList{"program",        "--port", "PORT",          "--boot",   "off",
-                       "--wake-timeout", "20",     "--no-compress", "--flash1", "IMAGE"}
-        << QStringList{"read",     "--port",  "PORT",     "--boot", "mon", "--flash1",
-                       "--offset", "0x10000", "--length", "0x4000", "OUT"}
-        << "Flash1 program image.srec: 16384 bytes written";
-    QTest::newRow("eeprom1, 300 bytes at 0x100")
-        << QStringList{}
-        << QStringList{"-generate", "0x100", "0x22C", "-repeat-string", "parameter set ", "-o", "IMAGE", "-intel"}
-        << QStringList{"eeprom-write", "--port", "PORT",     "--boot", "mon",  "--eeprom1",
-                       "--offset",     "0x100",  "--length", "300",    "IMAGE"}
-        << QStringList{"eeprom-read", "--port", "PORT",     "--boot", "mon", "--eeprom1",
-                       "--offset",    "256",    "--length", "0x12c",  "OUT"}
-        << "EEPROM1 write image.srec: 300 bytes written";
-    // Without --length a range runs from --offset to the end of the memory.
-    QTest::newRow("flash0 read from an offset to the end")
-        << QStringList{"--flash-size", "128K"}
-        << QStringList{"-generate", "0x1C000", "0x20000", "-repeat-string", "end of flash ", "-o", "IMAGE"}
-        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", "IMAGE"}
-        << QStringList{"read", "--port", "PORT", "--boot", "mon", "--flash0", "--offset", "0x1C000", "OUT"}
-        << "Flash0 program image.srec: 16384 bytes written";
-    QTest::newRow("eeprom0 from an offset to the end")
-        << QStringList{} << QStringList{"-generate", "0x7F00", "0x8000", "-repeat-string", "last page ", "-o", "IMAGE"}
-        << QStringList{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom0", "--offset", "0x7F00", "IMAGE"}
-        << QStringList{"eeprom-read", "--port", "PORT", "--boot", "mon", "--eeprom0", "--offset", "0x7F00", "OUT"}
-        << "EEPROM0 write image.srec: 256 bytes written";
-}
-
-void TestCli::roundTrip()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, imageArgs);
-    QFETCH(QStringList, writeArgs);
-    QFETCH(QStringList, readArgs);
-    QFETCH(QString, summary);
-
-    SimDrive drive;
-    QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
-    const QString sImage = drive.filePath(QStringLiteral("image.srec"));
-    const QString sOut = drive.filePath(QStringLiteral("out.srec"));
-    const auto fill = [&](QStringList &args) {
-        args.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), drive.portName());
-        args.replaceInStrings(QRegularExpression(QStringLiteral("^IMAGE$")), sImage);
-        args.replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), sOut);
-    };
-    fill(imageArgs);
-    fill(writeArgs);
-    fill(readArgs);
-    QCOMPARE(runSrecord(QStringLiteral("srec_cat"), imageArgs), 0);
-    const bool bHex = imageArgs.last() == QLatin1String("-intel");
-
-    const Result write = runCli(writeArgs);
-    VERIFY_RESULT(write, 0);
-    QVERIFY2(write.sOut.contains(summary), qPrintable(write.sOut));
-    const Result read = runCli(readArgs);
-    VERIFY_RESULT(read, 0);
-    QStringList cmpArgs{sImage};
-    if (bHex)
-        cmpArgs << QStringLiteral("-intel");
-    cmpArgs << sOut;
-    QString sErr;
-    QCOMPARE(runSrecord(QStringLiteral("srec_cmp"), cmpArgs, &sErr), 0);
-    QVERIFY(drive.stop());
-}
-
-void TestCli::progressOnTerminal()
-{
-    // Standard output on a pseudo-terminal, as in an operator's shell: the
-    // tool draws bars in place instead of plain lines.
-    SimDrive drive;
-    QVERIFY2(drive.start({QStringLiteral("--throttle")}), qPrintable(drive.errorString()));
-    int nMaster = -1;
-    int nSlave = -1;
-    QVERIFY(openpty(&nMaster, &nSlave, nullptr, nullptr, nullptr) == 0);
-    QProcess process;
-    process.setChildProcessModifier([nSlave]() { ::dup2(nSlave, STDOUT_FILENO); });
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH), {"program", "--port", drive.portName(), "--boot", "mon", "--baud",
-                                                       "921600", "--flash0", QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
-    QVERIFY(process.waitForStarted(10000));
-    ::close(nSlave);
-    ::fcntl(nMaster, F_SETFL, ::fcntl(nMaster, F_GETFL) | O_NONBLOCK);
-    QByteArray screen;
-    QElapsedTimer timer;
-    timer.start();
-    const auto drain = [&]() {
-        char buffer[4096];
-        ssize_t n;
-        while ((n = ::read(nMaster, buffer, sizeof buffer)) > 0)
-            screen.append(buffer, n);
-    };
-    while (process.state() == QProcess::Running && timer.elapsed() < 120000) {
-        process.waitForFinished(100);
-        drain();
-    }
-    drain();
-    ::close(nMaster);
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(process.exitCode() == 0, process.readAllStandardError().constData());
-    QVERIFY2(screen.contains("\r\033[K"), screen.constData());
-    QVERIFY(screen.contains("2/2 Program flash"));
-    QVERIFY(screen.contains("[" + QByteArray(8, '#')));
-    QVERIFY(screen.contains("] 100% 259.4 KiB/259.4 KiB"));
-    QVERIFY(screen.contains("Flash0 program servo-fw-sample.hex: "));
-    QVERIFY(!screen.contains("progress: "));
-    QVERIFY(drive.stop());
-}
-
-void TestCli::deviceFailures_data()
-{
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("cliArgs"); // "PORT" and "OUT" are replaced
-    QTest::addColumn<QString>("expectedError");
-
-    const QString sImage = QStringLiteral(SERVOPROG_SAMPLE_IMAGE);
-    QTest::newRow("verify fails") << QStringList{"--fault", "verify:2"}
-                                  << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
-                                  << "error: Program flash: Verify after write failed!";
-    QTest::newRow("drive goes silent") << QStringList{"--fault", "silent:40"}
-                                       << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
-                                       << "Communication timeout error (driver)";
-    // The drive takes the new rate and is not heard of again: the retries
-    // look for it at every rate, then the failure names the step.
-    QTest::newRow("drive silent after the rate switch")
-        << QStringList{"--fault", "silent:3"}
-        << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash0", sImage}
-        << "error: Connect: Communication timeout error (driver)\n  Failed while confirming 115200 baud.";
-    QTest::newRow("drive busy") << QStringList{"--fault", "busy:12:203"}
-                                << QStringList{"read",     "--port",   "PORT",    "--boot", "mon",
-                                               "--flash1", "--length", "0x20000", "OUT"}
-                                << "Service cannot be carried out due to device status";
-    QTest::newRow("erase misaligned") << QStringList{}
-                                      << QStringList{"erase",    "--port",   "PORT",   "--boot",   "mon",
-                                                     "--flash0", "--offset", "0x8000", "--length", "0x10000"}
-                                      << "Offset and size must be a multiple of 65536 (0x10000)";
-    QTest::newRow("missing image")
-        << QStringList{} << QStringList{"program", "--port", "PORT", "--boot", "mon", "--flash1", "/nonexistent/fw.hex"}
-        << "/nonexistent/fw.hex: no such file";
-}
-
-void TestCli::deviceFailures()
-{
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, cliArgs);
-    QFETCH(QString, expectedError);
-
-    SimDrive drive;
-    QVERIFY2(drive.start(simArgs), qPrintable(drive.errorString()));
-    // An earlier result under the output name must survive a failed read.
-    const QString sOut = path(QStringLiteral("failure-out.srec"));
-    QVERIFY(writeText(sOut, "S00600004844521B\n"));
-    cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^PORT$")), drive.portName());
-    cliArgs.replaceInStrings(QRegularExpression(QStringLiteral("^OUT$")), sOut);
-
-    const Result result = runCli(cliArgs);
-    VERIFY_RESULT(result, 1);
-    QVERIFY2(result.sErr.contains(expectedError), qPrintable(result.sErr));
-    QCOMPARE(fileBytes(sOut), QByteArray("S00600004844521B\n"));
-    QVERIFY(drive.stop());
-}
-
-// An operator's mistakes, each through the real tool against a simulated
-// drive with a 1 MiB flash of zeros and a 4 KiB EEPROM: every one ends with
-// its message and the right exit status, the drive's memory and every file
-// as they were (or exactly as asked), and no run waits for ever.
-void TestCli::operatorMistakes_data()
-{
-    QTest::addColumn<QStringList>("setup"); // dir:D  link:L=TARGET  portlink:L  fifo:F  fifo-reader:F  limit:KIB
-    QTest::addColumn<QStringList>("simArgs");
-    QTest::addColumn<QStringList>("args"); // PORT, PORT2 (the port spelt with ..), @NAME (a file of the row)
+    QTest::addColumn<QStringList>("setup"); // dir:D link:L=TARGET portlink:L fifo:F fifo-reader:F text:F=BYTES
+    QTest::addColumn<QStringList>("device");
+    QTest::addColumn<QString>("args"); // PORT, @NAME (a file of the row)
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("drive");       // untouched, unwritten (read at most) or programmed
-    QTest::addColumn<QStringList>("changed"); // files of the row the command may create or change
+    QTest::addColumn<QStringList>("changed"); // files the command may create or change
 
-    const QStringList program{"program", "--port", "PORT", "--boot", "mon", "--flash0", "@fw.hex"};
-    const QStringList read{"read",     "--port",   "PORT",    "--boot",   "mon",
-                           "--flash0", "--offset", "0x10000", "--length", "4096"};
-    const QStringList eeprom{"eeprom-write", "--port", "PORT", "--boot", "mon", "--eeprom0"};
-    const QStringList none;
-
-    QTest::newRow("eeprom-write a flash image") << none << none << eeprom + QStringList{"@fw.hex"} << 1
-                                                << "fw.hex holds 4096 data bytes beyond the end of the EEPROM (0xfff)"
-                                                << "unwritten" << none;
-    QTest::newRow("eeprom-write a flash image into a given range")
-        << none << none << eeprom + QStringList{"--length", "4096", "@fw.hex"} << 1
-        << "none of its 4096 data bytes (at 0x10000..0x10fff) lies inside the EEPROM range 0x0..0xfff"
-        << "untouched" << none;
-    QTest::newRow("eeprom-write past the end") << none << none << eeprom + QStringList{"@beyond.srec"} << 1
-                                               << "holds 256 data bytes beyond the end of the EEPROM (0xfff)"
-                                               << "unwritten" << none;
-    QTest::newRow("eeprom-write a file without data") << none << none << eeprom + QStringList{"@empty.srec"} << 1
-                                                      << "empty.srec: the file holds no data; nothing written"
-                                                      << "untouched" << none;
-    QTest::newRow("report over the image") << none << none << program + QStringList{"--report", "@fw.hex"} << 2
-                                           << "--flash0 and --report name the same file"
-                                           << "untouched" << none;
-    QTest::newRow("log over the image through a link")
-        << QStringList{"link:fw-link.hex=fw.hex"} << none << program + QStringList{"--log", "@fw-link.hex"} << 2
-        << "--flash0 and --log name the same file"
-        << "untouched" << none;
-    QTest::newRow("report over the read-back, spelt with .. and a link")
-        << QStringList{"dir:sub", "link:here=."} << none
-        << read + QStringList{"@out.srec", "--report", "@sub/../here/out.srec"} << 2
-        << "--report and OUT.srec name the same file"
-        << "untouched" << none;
-    QTest::newRow("read to /dev/null") << none << none << read + QStringList{"/dev/null"} << 0 << ""
-                                       << "unwritten" << none;
-    QTest::newRow("read to a FIFO with a reader")
-        << QStringList{"fifo-reader:out.fifo"} << none << read + QStringList{"@out.fifo"} << 0 << ""
+    using L = QStringList;
+    const QString program = "program --port PORT --boot mon --flash0 @fw.hex ";
+    const QString read = "read --port PORT --boot mon --flash0 --offset 0x2F000 --length 4096 ";
+    const QString eeprom = "eeprom-write --port PORT --boot mon --eeprom0 ";
+    const L none;
+    auto row = [](const char *sName, const L &setup, const QString &sArgs, int nExit, const QString &sMessage,
+                  const char *sDrive, const L &changed = {}) {
+        QTest::newRow(sName) << setup << L{} << sArgs << nExit << sMessage << sDrive << changed;
+    };
+    row("eeprom-write a flash image", none, eeprom + "@fw.hex", 1,
+        "fw.hex holds 36964 data bytes beyond the end of the EEPROM (0xfff)", "unwritten");
+    row("eeprom-write a flash image into a given range", none, eeprom + "--length 4096 @fw.hex", 1,
+        "none of its 36964 data bytes (at 0x2f000..0x38063) lies inside the EEPROM range 0x0..0xfff", "untouched");
+    row("eeprom-write a file without data", {"text:empty.srec=S0030000FC\n"}, eeprom + "@empty.srec", 1,
+        "empty.srec: the file holds no data; nothing written", "untouched");
+    row("convert over an existing file", {"text:bad.hex=:0400000001020304F2\n:00000001FE\n", "text:out.srec=keep"},
+        "convert @bad.hex @out.srec", 1, "hex2bin error: crc checksum error\n", "untouched");
+    row("report over the image", none, program + "--report @fw.hex", 2, "--flash0 and --report name the same file",
+        "untouched");
+    row("log over the image through a link", {"link:fw-link.hex=fw.hex"}, program + "--log @fw-link.hex", 2,
+        "--flash0 and --log name the same file", "untouched");
+    row("report over the read-back, spelt with .. and a link", {"dir:sub", "link:here=."},
+        read + "@out.srec --report @sub/../here/out.srec", 2, "--report and OUT.srec name the same file", "untouched");
+    row("read to /dev/null", none, read + "/dev/null", 0, "", "unwritten");
+    row("read to a FIFO with a reader", {"fifo-reader:out.fifo"}, read + "@out.fifo", 0, "", "unwritten");
+    row("read to a FIFO without a reader", {"fifo:out.fifo"}, read + "@out.fifo", 1, "Flash read: Writing to file",
+        "unwritten");
+    row("read through a link", {"dir:sub", "link:back.srec=sub/target.srec"}, read + "@back.srec", 0, "", "unwritten",
+        {"sub/target.srec"});
+    row("read into a directory", {"dir:sub"}, read + "@sub", 1, "sub is a directory", "untouched");
+    row("read through a link into a missing folder", {"link:back.srec=nowhere/target.srec"}, read + "@back.srec", 1,
+        "back.srec: cannot be created, the folder ", "untouched");
+    row("a FIFO as image", {"fifo:in.fifo"}, "program --port PORT --boot mon --flash0 @in.fifo", 1,
+        "in.fifo is not a regular file (it is a FIFO", "untouched");
+    row("a FIFO as list of ports", {"fifo:in.fifo"}, "erase --ports-from @in.fifo --flash0", 2,
+        "in.fifo is not a regular file", "untouched");
+    row("ports file without ports", {"text:ports.txt=# bench 4: none yet\n\n"},
+        "erase --ports-from @ports.txt --flash0", 2, "--port DEV is required", "untouched");
+    row("one port through a link", {"portlink:by-id"}, program + "--port @by-id", 2, "given more than once (also as ",
+        "untouched");
+    row("an empty port beside a real one", none, program + "--port=", 2, "--port with an empty port name", "untouched");
+    row("log to a full disk", none, program + "--log /dev/full", 1, "--log: /dev/full: No space left on device",
+        "programmed");
+    row("report to a full disk", none, program + "--report /dev/full", 1,
+        "--report: /dev/full: No space left on device", "programmed");
+    // The drive answers only at the last rate of the scan: Ctrl-C comes while
+    // the tool looks for it.
+    QTest::newRow("cancel during the rate scan")
+        << L{"interrupt"} << L{"--baud", "921600"} << program << 1 << "error: Erase flash: Canceled from user!"
         << "unwritten" << none;
-    QTest::newRow("read to a FIFO without a reader")
-        << QStringList{"fifo:out.fifo"} << none << read + QStringList{"@out.fifo"} << 1 << "Flash read: Writing to file"
-        << "unwritten" << none;
-    QTest::newRow("read through a link") << QStringList{"dir:sub", "link:back.srec=sub/target.srec"} << none
-                                         << read + QStringList{"@back.srec"} << 0 << ""
-                                         << "unwritten" << QStringList{"sub/target.srec"};
-    QTest::newRow("read into a directory")
-        << QStringList{"dir:sub"} << none << read + QStringList{"@sub"} << 1 << "sub is a directory"
-        << "untouched" << none;
-    QTest::newRow("read through a link into a missing folder")
-        << QStringList{"link:back.srec=nowhere/target.srec"} << none << read + QStringList{"@back.srec"} << 1
-        << "back.srec: cannot be created, the folder "
-        << "untouched" << none;
-    QTest::newRow("a FIFO as image") << QStringList{"fifo:in.fifo"} << none
-                                     << QStringList{"program", "--port",   "PORT",    "--boot",
-                                                    "mon",     "--flash0", "@in.fifo"}
-                                     << 1 << "in.fifo is not a regular file (it is a FIFO"
-                                     << "untouched" << none;
-    QTest::newRow("a FIFO as list of ports")
-        << QStringList{"fifo:in.fifo"} << none << QStringList{"erase", "--ports-from", "@in.fifo", "--flash0"} << 2
-        << "in.fifo is not a regular file"
-        << "untouched" << none;
-    QTest::newRow("one port spelt with ..") << none << none << program + QStringList{"--port", "PORT2"} << 2
-                                            << "given more than once (also as /dev/pts/../pts/"
-                                            << "untouched" << none;
-    QTest::newRow("one port through a link") << QStringList{"portlink:by-id"} << none
-                                             << program + QStringList{"--port", "@by-id"} << 2 << "given more than once"
-                                             << "untouched" << none;
-    QTest::newRow("an empty port beside a real one")
-        << none << none << program + QStringList{"--port", ""} << 2 << "--port with an empty port name"
-        << "untouched" << none;
-    QTest::newRow("log to a full disk") << none << none << program + QStringList{"--log", "/dev/full"} << 1
-                                        << "--log: /dev/full: No space left on device"
-                                        << "programmed" << none;
-    QTest::newRow("report to a full disk") << none << none << program + QStringList{"--report", "/dev/full"} << 1
-                                           << "--report: /dev/full: No space left on device"
-                                           << "programmed" << none;
-    QTest::newRow("log under a file-size limit")
-        << QStringList{"limit:1"} << none << program + QStringList{"--log", "@run.log"} << 1
-        << "run.log: File too large"
-        << "programmed" << QStringList{"run.log"};
-    // The drive answers only at the last rate of the scan: Ctrl-C comes
-    // while the tool looks for it.
-    QTest::newRow("cancel during the rate scan") << QStringList{"interrupt"} << QStringList{"--baud", "921600"}
-                                                 << program << 1 << "error: Erase flash: Canceled from user!"
-                                                 << "unwritten" << none;
 }
 
-void TestCli::operatorMistakes()
+void TestCli::mistakes()
 {
     QFETCH(QStringList, setup);
-    QFETCH(QStringList, simArgs);
-    QFETCH(QStringList, args);
+    QFETCH(QStringList, device);
+    QFETCH(QString, args);
     QFETCH(int, exit);
     QFETCH(QString, message);
     QFETCH(QString, drive);
     QFETCH(QStringList, changed);
 
-    QTemporaryDir rowDir(path(QStringLiteral("row-XXXXXX")));
-    QVERIFY(rowDir.isValid());
-    const QString sDir = rowDir.path();
-    for (const QString &sName : {QStringLiteral("fw.hex"), QStringLiteral("beyond.srec"), QStringLiteral("empty.srec")})
-        QVERIFY(QFile::copy(path(QStringLiteral("mistakes/")) + sName, rowDir.filePath(sName)));
-
+    QTemporaryDir dir(path("row-XXXXXX"));
+    QVERIFY(dir.isValid());
+    QVERIFY(QFile::copy(m_sImage, dir.filePath("fw.hex")));
     SimDrive sim;
-    const QString sFlash = sim.writeFile(QStringLiteral("flash0.bin"), QByteArray(0x100000, '\0'));
-    QByteArray eepromBytes;
-    for (int i = 0; i < 4096; ++i)
-        eepromBytes.append(char(i * 13));
-    const QString sEeprom = sim.writeFile(QStringLiteral("eeprom0.bin"), eepromBytes);
-    QVERIFY(!sFlash.isEmpty() && !sEeprom.isEmpty());
-    QVERIFY2(sim.start(QStringList{"--flash0", sFlash, "--flash-size", "1M", "--eeprom", sEeprom, "--eeprom-size", "4K"}
-                       + simArgs),
-             qPrintable(sim.errorString()));
-    const QByteArray flashBefore = fileBytes(sFlash);
+    QVERIFY2(startDrive(sim, device), qPrintable(sim.errorString()));
 
-    rlim_t nFileSizeLimit = RLIM_INFINITY;
     bool bInterrupt = false;
-    std::unique_ptr<FifoReader> pReader;
+    int nFifo = -1; // a reader of the FIFO: the read-back (11 KiB) fits into its buffer
     for (const QString &sStep : setup) {
-        const QString sWhat = sStep.section(QLatin1Char(':'), 0, 0);
-        const QString sArg = sStep.section(QLatin1Char(':'), 1);
-        if (sWhat == QLatin1String("dir")) {
-            QVERIFY(QDir(sDir).mkpath(sArg));
-        } else if (sWhat == QLatin1String("link")) {
-            QVERIFY(
-                QFile::link(sArg.section(QLatin1Char('='), 1), rowDir.filePath(sArg.section(QLatin1Char('='), 0, 0))));
-        } else if (sWhat == QLatin1String("portlink")) {
-            QVERIFY(QFile::link(sim.portName(), rowDir.filePath(sArg)));
-        } else if (sWhat.startsWith(QLatin1String("fifo"))) {
-            QCOMPARE(::mkfifo(QFile::encodeName(rowDir.filePath(sArg)).constData(), 0644), 0);
-            if (sWhat == QLatin1String("fifo-reader"))
-                pReader = std::make_unique<FifoReader>(rowDir.filePath(sArg));
-        } else if (sWhat == QLatin1String("limit")) {
-            nFileSizeLimit = rlim_t(sArg.toInt()) * 1024;
-        } else {
-            QVERIFY(sWhat == QLatin1String("interrupt"));
-            bInterrupt = true;
-        }
+        const QString sWhat = sStep.section(':', 0, 0);
+        const QString sArg = sStep.section(':', 1);
+        const QString sName = dir.filePath(sArg.section('=', 0, 0));
+        if (sWhat == "dir")
+            QVERIFY(QDir(dir.path()).mkpath(sArg));
+        else if (sWhat == "link")
+            QVERIFY(QFile::link(sArg.section('=', 1), sName));
+        else if (sWhat == "portlink")
+            QVERIFY(QFile::link(sim.portName(), sName));
+        else if (sWhat == "text")
+            QVERIFY(writeFile(sName, sArg.section('=', 1).toUtf8()));
+        else if (sWhat.startsWith("fifo"))
+            QCOMPARE(::mkfifo(QFile::encodeName(sName).constData(), 0644), 0);
+        if (sWhat == "fifo-reader")
+            nFifo = ::open(QFile::encodeName(sName).constData(), O_RDONLY | O_NONBLOCK);
+        bInterrupt = bInterrupt || sWhat == "interrupt";
     }
-    QString sPort2 = sim.portName();
-    sPort2.replace(QStringLiteral("/dev/pts/"), QStringLiteral("/dev/pts/../pts/"));
-    for (QString &sArg : args) {
-        if (sArg == QLatin1String("PORT"))
-            sArg = sim.portName();
-        else if (sArg == QLatin1String("PORT2"))
-            sArg = sPort2;
-        else if (sArg.startsWith(QLatin1Char('@')))
-            sArg = rowDir.filePath(sArg.mid(1));
+    QStringList argv = args.split(' ', Qt::SkipEmptyParts);
+    for (QString &sArg : argv) {
+        if (sArg.startsWith('@'))
+            sArg = dir.filePath(sArg.mid(1));
+        sArg.replace("PORT", sim.portName());
     }
-    const QMap<QString, QString> filesBefore = describeFolder(sDir);
-    const QString sNullBefore = describeEntry(QStringLiteral("/dev/null"));
-    const QString sFullBefore = describeEntry(QStringLiteral("/dev/full"));
+    const QMap<QString, QString> before = describeFolder(dir.path());
+    const QString sDevicesBefore = describe("/dev/null") + describe("/dev/full");
 
     QProcess process;
-    process.setChildProcessModifier([nFileSizeLimit]() {
-        const struct rlimit limit = {nFileSizeLimit, nFileSizeLimit};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-    });
     QElapsedTimer timer;
     timer.start();
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH), args);
-    QVERIFY(process.waitForStarted(10000));
-    process.closeWriteChannel();
+    start(process, argv);
     if (bInterrupt) {
-        while (!sim.logLines().join(QLatin1Char('\n')).contains(QStringLiteral("reason=rate"))
-               && timer.elapsed() < 20000)
+        QDeadlineTimer deadline(10000);
+        while (!sim.logLines().join('\n').contains("reason=rate") && !deadline.hasExpired())
             QTest::qWait(10);
         QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
     }
-    // Nothing the tool is given may hold it: every row ends in seconds.
-    const bool bEnded = process.waitForFinished(30000);
-    if (!bEnded)
-        process.kill();
-    const QByteArray received = pReader ? pReader->finish() : QByteArray();
-    QVERIFY2(bEnded, "the tool did not end");
-    const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
-    QVERIFY2(timer.elapsed() < 20000, qPrintable(QString::number(timer.elapsed())));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QVERIFY2(process.exitCode() == exit, qPrintable(QStringLiteral("exit %1\n%2").arg(process.exitCode()).arg(sErr)));
-    QVERIFY2(sErr.contains(message), qPrintable(sErr));
+    const Result result = finish(process, timer, 15000);
+    QByteArray received(0x10000, '\0');
+    received.truncate(nFifo >= 0 ? qMax(0, int(::read(nFifo, received.data(), received.size()))) : 0);
+    if (nFifo >= 0)
+        ::close(nFifo);
+    QVERIFY2(result.nExit == exit, qPrintable(QString::number(result.nExit) + result.sErr));
+    QVERIFY2(result.sErr.contains(message), qPrintable(result.sErr));
     QVERIFY(sim.stop());
 
-    // Every file as it was, but the ones the command was asked to write;
-    // no device replaced.
-    QMap<QString, QString> filesAfter = describeFolder(sDir);
+    QMap<QString, QString> after = describeFolder(dir.path());
     for (const QString &sName : changed) {
-        QVERIFY2(filesAfter.value(sName).startsWith(QStringLiteral("file ")), qPrintable(sName));
-        filesAfter.remove(sName);
+        QVERIFY2(after.value(sName).startsWith("file "), qPrintable(sName));
+        after.remove(sName);
     }
-    QCOMPARE(filesAfter, filesBefore);
-    QCOMPARE(describeEntry(QStringLiteral("/dev/null")), sNullBefore);
-    QCOMPARE(describeEntry(QStringLiteral("/dev/full")), sFullBefore);
-    if (!received.isEmpty() || QTest::currentDataTag() == QLatin1String("read to a FIFO with a reader")) {
-        // The whole read-back went through the FIFO: 256 records of 16 bytes.
-        QVERIFY2(received.startsWith("S0030000FC\n"), received.left(80).constData());
-        QCOMPARE(received.count('\n'), 2 + 4096 / 16);
-    }
+    QCOMPARE(after, before);
+    QCOMPARE(describe("/dev/null") + describe("/dev/full"), sDevicesBefore);
+    if (!setup.filter("fifo-reader").isEmpty()) // the whole read-back went through the FIFO: 256 records of 16 bytes
+        QVERIFY2(received.startsWith("S0030000FC\n") && received.count('\n') == 2 + 4096 / 16, received.constData());
 
-    // The drive's memory: as it was, or holding exactly the image.
-    QByteArray flashExpected = flashBefore;
-    if (drive == QLatin1String("programmed")) {
-        flashExpected.replace(int(kFirmwareBase), 0x10000, QByteArray(0x10000, '\xff'));
-        flashExpected.replace(int(kFirmwareBase), m_firmware.size(), m_firmware);
-    }
-    QVERIFY(fileBytes(sFlash) == flashExpected);
-    QVERIFY(fileBytes(sEeprom) == eepromBytes);
+    QVERIFY(fileBytes(sim.filePath("flash0.bin")) == (drive == "programmed" ? programmed() : QByteArray(kFlash, '\0')));
+    QVERIFY(fileBytes(sim.filePath("eeprom.bin")) == eepromBytes());
     const QList<SimDrive::LogEntry> requests = sim.logEntries();
-    if (drive == QLatin1String("untouched"))
-        QVERIFY2(requests.isEmpty(), qPrintable(requests.value(0).sLine));
+    const QStringList kWrites{"flash-erase", "flash-program", "eeprom-write"};
+    QVERIFY2(drive != "untouched" || requests.isEmpty(), qPrintable(requests.value(0).sLine));
     for (const SimDrive::LogEntry &entry : requests)
-        QVERIFY2(drive == QLatin1String("programmed")
-                     || !QStringList({"flash-erase", "flash-program", "eeprom-write"}).contains(entry.command()),
-                 qPrintable(entry.sLine));
+        QVERIFY2(drive == "programmed" || !kWrites.contains(entry.command()), qPrintable(entry.sLine));
 }
 
-void TestCli::interruptDuringProgramming_data()
+// ---- Several drives ---------------------------------------------------------
+
+// One process programs three drives; the middle one falls silent half-way.
+// The table, the report and the transaction log are checked against the
+// drives' own request logs and memory.
+void TestCli::parallelDrives()
 {
-    QTest::addColumn<int>("signalNumber");
-    QTest::newRow("Ctrl-C") << int(SIGINT);
-    QTest::newRow("SIGTERM") << int(SIGTERM);
+    SimDrive drives[3];
+    for (int i = 0; i < 3; ++i)
+        QVERIFY2(startDrive(drives[i],
+                            i == 1 ? QStringList{"--fault", QString("silent:%1").arg(m_nRequests / 2)} : QStringList{}),
+                 qPrintable(drives[i].errorString()));
+    const QString sPorts = path("ports.txt"), sReport = path("line.json"), sLog = path("line.log");
+    QVERIFY(writeFile(
+        sPorts,
+        QString("# bench 2\n\n  %1   # middle\n%2\n").arg(drives[1].portName(), drives[2].portName()).toUtf8()));
+    const Result result = runCli({"program", "--port", drives[0].portName(), "--ports-from", sPorts, "--boot", "mon",
+                                  "--report", sReport, "--log", sLog, "--flash0", m_sImage});
+    QVERIFY2(result.nExit == 1, qPrintable(result.all()));
+    for (SimDrive &drive : drives)
+        drive.stop();
+
+    // The table: one row per drive, in the order given.
+    const QStringList table = result.sOut.mid(result.sOut.lastIndexOf("\nPort ")).split('\n', Qt::SkipEmptyParts);
+    QCOMPARE(table.size(), 4);
+    QVERIFY(
+        table.at(0).contains(QRegularExpression("^Port +Result +Written +Erased +Skipped +On wire +Time +Message$")));
+    // The transaction log: "<time> <port> <service> <object> len=N status=S rtt_us=N".
+    QMap<QString, QStringList> trace;
+    const QRegularExpression format("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z (\\S+) "
+                                    "((?:read|write|ident) \\S+ len=\\d+ status=-?\\d+) rtt_us=\\d+$");
+    for (const QString &sLine : QString::fromUtf8(fileBytes(sLog)).split('\n', Qt::SkipEmptyParts)) {
+        const QRegularExpressionMatch match = format.match(sLine);
+        QVERIFY2(match.hasMatch(), qPrintable(sLine));
+        trace[match.captured(1)] << match.captured(2);
+    }
+    const QJsonArray report = records(sReport);
+    QCOMPARE(report.size(), 3);
+    for (int i = 0; i < 3; ++i) {
+        const QString sPort = drives[i].portName();
+        QVERIFY2(table.at(i + 1).startsWith(sPort + ' ') && table.at(i + 1).contains(i == 1 ? " FAILED " : " ok "),
+                 qPrintable(table.at(i + 1)));
+        const QJsonObject record = report.at(i).toObject();
+        QCOMPARE(record.value("port").toString(), sPort);
+        QCOMPARE(record.value("imageSha256").toString(),
+                 QCryptographicHash::hash(fileBytes(m_sImage), QCryptographicHash::Sha256).toHex());
+        QCOMPARE(record.value("firstAddress").toInteger(), kBase);
+        QCOMPARE(record.value("lastAddress").toInteger(), kBase + m_image.size() - 1);
+        const QList<SimDrive::LogEntry> entries = drives[i].logEntries();
+        const QStringList mine = trace.value(sPort);
+        if (i == 1) {
+            QVERIFY2(table.at(2).contains(" Program flash: "), qPrintable(table.at(2)));
+            QCOMPARE(record.value("result").toString(), "failed");
+            QCOMPARE(record.value("message").toString(), "Program flash: Communication timeout error (driver)");
+            QCOMPARE(record.value("statusCode").toInt(), 101);
+            // Every lost answer but the last was a repeat.
+            QCOMPARE(record.value("retries").toInt(), mine.filter(" status=101").size() - 1);
+            continue;
+        }
+        QCOMPARE(record.value("result").toString(), "ok");
+        QCOMPARE(record.value("retries").toInt(-1), 0);
+        QCOMPARE(record.value("sectorsErased").toInt(), int(drives[i].erasedSectors(0).size()));
+        QCOMPARE(record.value("blocksCompressed").toInt(), drives[i].commandCount("flash-decompress"));
+        QCOMPARE(record.value("blocksRaw").toInt() + record.value("blocksCompressed").toInt(),
+                 drives[i].commandCount("flash-program"));
+        QCOMPARE(record.value("blocksSkipped").toInt(), 1);
+        qint64 nProgrammed = 0;
+        QStringList seen;
+        for (const SimDrive::LogEntry &entry : entries) {
+            nProgrammed += entry.command() == "flash-program" ? entry.number("size") : 0;
+            const QString sObject =
+                entry.sService == "ident"
+                    ? "-"
+                    : QString("%1.%2").arg(entry.nIndex, 4, 16, QChar('0')).toUpper().arg(entry.nSubindex);
+            seen
+                << QString("%1 %2 len=%3 status=%4").arg(entry.sService, sObject).arg(entry.nLength).arg(entry.nStatus);
+        }
+        QCOMPARE(record.value("bytes").toInteger(), nProgrammed);
+        QCOMPARE(mine, seen); // the transaction log holds exactly what the drive saw, in order
+        QVERIFY(fileBytes(drives[i].filePath("flash0.bin")) == programmed());
+    }
 }
 
-void TestCli::interruptDuringProgramming()
+// Runs caught while programming (each page of the drives takes its time):
+// Ctrl-C or SIGTERM stops every drive after its current block (nothing more
+// is programmed, each job is reported cancelled, the ports are closed so the
+// drives answer again at once); a second tool on the drive is refused before
+// it sends a byte and the first run goes on to the exact image; on a
+// terminal, progress bars are drawn in place.
+void TestCli::whileProgramming_data()
 {
-    QFETCH(int, signalNumber);
-    SimDrive drive;
-    // Every byte takes its wire time, so programming lasts long enough to
-    // be interrupted in the middle.
-    QVERIFY2(drive.start({QStringLiteral("--throttle")}), qPrintable(drive.errorString()));
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("drives");
+    QTest::addColumn<QString>("pageTime"); // microseconds per flash page
+    QTest::newRow("Ctrl-C") << "2" << 1 << "20000";
+    QTest::newRow("SIGTERM") << "15" << 1 << "20000";
+    QTest::newRow("Ctrl-C, every drive of a parallel run") << "2" << 2 << "20000";
+    QTest::newRow("second tool on one drive") << "second" << 1 << "10000";
+    QTest::newRow("progress on a terminal") << "terminal" << 1 << "1000";
+}
+
+void TestCli::whileProgramming()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, drives);
+    QFETCH(QString, pageTime);
+    SimDrive sims[2];
+    const QString sReport = path("busy.json");
+    QStringList args{"program", "--boot", "mon", "--flash0", m_sImage};
+    for (int i = 0; i < drives; ++i) {
+        QVERIFY2(startDrive(sims[i], {"--page-us", pageTime}), qPrintable(sims[i].errorString()));
+        args << "--port" << sims[i].portName();
+    }
+    Pty pty;
+    const QByteArray terminal = pty.pathBytes();
     QProcess process;
-    process.setProcessChannelMode(QProcess::SeparateChannels);
-    process.start(QStringLiteral(SERVOPROG_CLI_PATH), {"program", "--port", drive.portName(), "--boot", "mon", "--baud",
-                                                       "57600", "--flash0", QStringLiteral(SERVOPROG_SAMPLE_IMAGE)});
-    QVERIFY(process.waitForStarted(10000));
-    QByteArray out;
     QElapsedTimer timer;
     timer.start();
-    while (!out.contains("progress: Program flash") && timer.elapsed() < 120000
-           && process.state() == QProcess::Running) {
-        process.waitForReadyRead(200);
-        out += process.readAllStandardOutput();
-    }
-    QVERIFY2(out.contains("progress: Program flash"), out.constData());
-    QCOMPARE(::kill(pid_t(process.processId()), signalNumber), 0);
-    QVERIFY(process.waitForFinished(60000));
-    out += process.readAllStandardOutput();
-    const QString sErr = QString::fromLocal8Bit(process.readAllStandardError());
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 1);
-    QVERIFY2(sErr.contains(QStringLiteral("error: Program flash: Canceled from user!")), qPrintable(sErr));
-    QVERIFY2(out.contains("- cancelled\n"), out.constData());
-    QVERIFY(!out.contains("state: Update finished"));
+    const bool bTerminal = mode == "terminal";
+    start(process, args + QStringList{"--report", sReport}, [terminal, bTerminal]() {
+        if (bTerminal)
+            ::dup2(::open(terminal.constData(), O_WRONLY), STDOUT_FILENO);
+    });
+    QDeadlineTimer deadline(20000);
+    while ((sims[0].commandCount("flash-program") == 0 || sims[drives - 1].commandCount("flash-program") == 0)
+           && !deadline.hasExpired() && process.state() == QProcess::Running)
+        QTest::qWait(10);
+    QVERIFY(process.state() == QProcess::Running);
 
-    // The port was closed cleanly: the drive is reachable again at once.
-    const Result probe = runCli({QStringLiteral("probe"), QStringLiteral("--port"), drive.portName()});
-    VERIFY_RESULT(probe, 0);
-    QVERIFY(drive.stop());
+    if (mode == "terminal") {
+        QByteArray screen;
+        while (!process.waitForFinished(20) && !deadline.hasExpired())
+            screen += pty.read(10);
+        screen += pty.read(50);
+        QCOMPARE(finish(process, timer).nExit, 0);
+        QVERIFY2(screen.contains("\r\033[K") && screen.contains("2/2 Program flash") && screen.contains("[########"),
+                 screen.constData());
+        QVERIFY(screen.contains("] 100% ") && screen.contains("Flash0 program image.hex: "));
+        QVERIFY(!screen.contains("progress: "));
+        return;
+    }
+    if (mode == "second") {
+        const QString sSecond = path("second.json");
+        for (const QString sBoot : {"mon", "off"}) {
+            const Result refused = runCli(QStringList(args).replaceInStrings(QRegularExpression("^mon$"), sBoot)
+                                          + QStringList{"--report", sSecond});
+            QVERIFY2(refused.nExit == 1
+                         && refused.sErr.contains(QString("%1 is in use by another program (servoprog-cli, process %2)")
+                                                      .arg(sims[0].portName())
+                                                      .arg(process.processId())),
+                     qPrintable(refused.sErr));
+            const QJsonObject record = records(sSecond).at(0).toObject();
+            QCOMPARE(record.value("portError").toString(), "in-use");
+            // Woken by the tool, the drive is opened before any connection step.
+            QCOMPARE(record.value("connectPhase").toString(), sBoot == "mon" ? "opening" : "");
+        }
+        QCOMPARE(process.state(), QProcess::Running);
+        QCOMPARE(finish(process, timer).nExit, 0);
+        QVERIFY(sims[0].stop());
+        QVERIFY(fileBytes(sims[0].filePath("flash0.bin")) == programmed());
+        // The drive heard the first tool only, and no byte at a rate it was not running at.
+        QCOMPARE(int(sims[0].logEntries().size()), m_nRequests);
+        QVERIFY(sims[0].logLines().filter("- ignored").isEmpty());
+        return;
+    }
+    QCOMPARE(::kill(pid_t(process.processId()), mode.toInt()), 0);
+    const int nBlocks[2] = {sims[0].commandCount("flash-program"), sims[drives - 1].commandCount("flash-program")};
+    const Result result = finish(process, timer);
+    QVERIFY2(result.nExit == 1, qPrintable(result.all()));
+    QVERIFY2(result.sErr.contains("error: Program flash: Canceled from user!"), qPrintable(result.sErr));
+    QVERIFY2(result.sErr.contains(drives > 1 ? "the ports have been closed." : "the port has been closed."),
+             qPrintable(result.sErr));
+    for (int i = 0; i < drives; ++i) {
+        QCOMPARE(records(sReport).at(i).toObject().value("result").toString(), "cancelled");
+        QVERIFY2(drives == 1
+                     || result.sOut.contains(QRegularExpression(
+                         QString("\n%1 +cancelled ").arg(QRegularExpression::escape(sims[i].portName())))),
+                 qPrintable(result.sOut));
+        // At most the block under way was finished; nothing else was sent to the flash.
+        QVERIFY(sims[i].commandCount("flash-program") <= nBlocks[i] + 1);
+        QCOMPARE(sims[i].commandCount("flash-erase"), 2);
+        QVERIFY2(runCli({"probe", "--port", sims[i].portName()}).nExit == 0, "the port was left open");
+    }
 }
 
 QTEST_GUILESS_MAIN(TestCli)
