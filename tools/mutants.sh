@@ -22,8 +22,8 @@
 #
 # and, as the last line, `mutants killed: K of N`, where N leaves out the
 # STALE and BROKEN patches. The tests of the patch's subsystem, named by the
-# prefix of its file name (image-* runs tests/image first, cli-* tests/cli and
-# tests/cli-line), run first, then the others, so most mutants die early.
+# prefix of its file name (image-* runs tests/image first, cli-* tests/cli),
+# run first, then the others, so most mutants die early.
 # NAMEs or GLOBs (such as 'worker-*') pick patches;
 # the default is all of them. -j N sets the build's and CTest's parallelism
 # (default: the number of cores). --list prints the patches and their
@@ -131,7 +131,7 @@ cmake -S "$scratch" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTIN
 build_copy() { cmake --build "$build" -j"$jobs" >"$1" 2>&1; }
 ctest_copy() { (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --stop-on-failure -j"$jobs" "$@"); }
 # The tests of the subsystem a patch names by its prefix (worker-... ->
-# tests/worker; cli-... -> tests/cli and tests/cli-line), as a CTest regex;
+# tests/worker; cli-... -> tests/cli; a folder name-suffix also counts), as a CTest regex;
 # empty when no test folder has that name.
 subsystem_tests() {
     local prefix=${1%%-*} dir names=()
