@@ -11,7 +11,7 @@ packages=(
   libftdi1-dev
   srecord binutils
   clang libclang-rt-14-dev clang-format
-  python3
+  python3 gcovr
   help2man lintian dpkg-dev qt6-translations-l10n
 )
 
