@@ -356,7 +356,7 @@ void TestUpdateWorker::run_data()
     row("skip: fully changed", "progs0", "flash=old", {}, "", "", "done", "sskipped=0 erased=3");
     row("skip: differences outside the image", "progs0", "flash=outside", {}, "", "", "done", "sskipped=2 erased=2");
     row("skip: FF block over old data", "progs0", "flash=ff-block", {}, "", "", "done", "sskipped=3 erased=1");
-    row("skip: cancelled, then run again", "progs0", "rerun cancel=5E12.1#40", {}, "", "", "done",
+    row("skip: cancelled, then run again", "progs0", "rerun cancel=flash-verify#4", {}, "", "", "done",
         "sskipped=1 erased=2");
     // The start: port, wake pattern, rate, firmware information.
     row("powered off, no such port", "erase0", "off port=/dev/servoprog-none", {}, "Init boot monitor",
