@@ -564,16 +564,6 @@ void TestUpdateWorker::run()
                                         {"bskipped", job.nBlocksSkipped},  {"raw", job.nBlocksRaw},
                                         {"packed", job.nBlocksCompressed}, {"mismatch", job.nBlocksExpandMismatch},
                                         {"retries", job.nRetries},         {"rate", rate}};
-    qDebug("%s",
-           qPrintable(QStringLiteral("erased=%1 sskipped=%2 bskipped=%3 raw=%4 packed=%5 retries=%6 rate=%7 words=%8")
-                          .arg(job.nSectorsErased)
-                          .arg(job.nSectorsSkipped)
-                          .arg(job.nBlocksSkipped)
-                          .arg(job.nBlocksRaw)
-                          .arg(job.nBlocksCompressed)
-                          .arg(job.nRetries)
-                          .arg(rate)
-                          .arg(words.join(" "))));
     for (const QString &c : counts.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
         const QString sName = c.section(QLatin1Char('='), 0, 0), sWant = c.section(QLatin1Char('='), 1);
         const int nHave =
