@@ -510,7 +510,7 @@ void TestUpdateWorker::run()
         QVERIFY(go(clean, cleanArgs, cleanList, false, -1).stats.succeeded());
         m_cleanLogs.insert(sKey, clean.logEntries());
     }
-    const QList<SimDrive::LogEntry> &cleanLog = m_cleanLogs[sKey];
+    const QList<SimDrive::LogEntry> cleanLog = m_cleanLogs.value(sKey);
     for (int i = 0; i + 1 < sim.size(); ++i)
         if (sim[i] == QLatin1String("--fault") && sim[i + 1].contains(QLatin1Char('#'))) {
             const QStringList f = sim[i + 1].split(QLatin1Char(':'));
