@@ -60,13 +60,14 @@ QByteArray imageBytes()
     return data;
 }
 
-// Sector k holds 0x40 + k, except sector 3, which is blank (no erase needed).
+// Sector k holds noise of its own, except sector 3, which is blank (no
+// erase needed).
 QByteArray preloadedFlash(char cBase = 0x40)
 {
     QByteArray data(kFlash, char(0xFF));
     for (int a = 0; a < kFlash; a += kSector)
         if (a / kSector != 3)
-            data.replace(a, kSector, QByteArray(kSector, char(cBase + a / kSector)));
+            data.replace(a, kSector, randomBytes(kSector, quint32(cBase + a / kSector)));
     return data;
 }
 
