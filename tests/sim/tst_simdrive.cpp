@@ -34,6 +34,8 @@ void TestSimDrive::drive_data()
     refused("size 0", {"--flash-size", "0"}, "--flash-size: '0' is not a usable size");
     refused("sector not dividing flash", {"--flash-size", "100K", "--sector-size", "64K"},
             "the sector size must divide the flash size and the page size the sector size");
+    refused("page time over a second", {"--page-us", "1000001"},
+            "--page-us: '1000001' is not a usable time in microseconds");
     refused("image larger than the flash", {"--flash-size", "64K", "--flash0", "@big"}, "more than the device's 65536");
     for (const char *sFault : {"melt:1", "drop", "busy:1:256"})
         refused(sFault, {"--fault", sFault}, QStringLiteral("--fault: cannot use '%1'").arg(sFault));
