@@ -6,7 +6,7 @@
 # Builds with gcc --coverage and no optimisation into build-coverage/
 # (COVERAGE_BUILD_DIR overrides it; an existing one is reused, so a second run
 # builds only what changed), runs the suite with CTest on the offscreen
-# platform (CTEST_OPTIONs such as -R tst_hexconv narrow it) and prints the
+# platform (CTEST_OPTIONs such as -R tst_image narrow it) and prints the
 # line coverage of each subsystem, tests and benchmarks left out of the
 # figures. The last line is
 #
