@@ -1,8 +1,13 @@
 // The simulated drive's own promises that the link and worker tests take
-// for granted: it refuses options it cannot use with a clear message, and
-// each injected fault hits the request it names, as its log says.
+// for granted: it refuses options it cannot use with a clear message, each
+// injected fault hits the request it names, as its log says, and its flash
+// commands are as strict as a real drive's, so a tool that relies on a
+// lenient drive fails here and not in the field.
 #include "LinkTransaction.h"
+#include "Lzrw3a.h"
+#include "MonitorObjects.h"
 #include "SimDrive.h"
+#include "TBootMonitorLink.h"
 #include "TComSerialPort.h"
 
 #include <QtTest>
@@ -14,6 +19,8 @@ class TestSimDrive : public QObject
 private slots:
     void drive_data();
     void drive();
+    void flashCommands_data();
+    void flashCommands();
 };
 
 void TestSimDrive::drive_data()
@@ -34,8 +41,6 @@ void TestSimDrive::drive_data()
     refused("size 0", {"--flash-size", "0"}, "--flash-size: '0' is not a usable size");
     refused("sector not dividing flash", {"--flash-size", "100K", "--sector-size", "64K"},
             "the sector size must divide the flash size and the page size the sector size");
-    refused("page time over a second", {"--page-us", "1000001"},
-            "--page-us: '1000001' is not a usable time in microseconds");
     refused("image larger than the flash", {"--flash-size", "64K", "--flash0", "@big"}, "more than the device's 65536");
     for (const char *sFault : {"melt:1", "drop", "busy:1:256"})
         refused(sFault, {"--fault", sFault}, QStringLiteral("--fault: cannot use '%1'").arg(sFault));
@@ -90,6 +95,59 @@ void TestSimDrive::drive()
     // The fault hits the request it names and no other.
     QCOMPARE(int(entries.size()), 3);
     QVERIFY(!entries.last().sLine.contains("fault=") || probes.last() == 101);
+}
+
+using namespace MonitorObjects;
+
+// Each row sends flash commands (code, parameter 2, parameter 3) to a drive
+// whose flash holds 0F everywhere, with a packed block of 256 bytes of F0 in
+// its buffer; packed: its length. The last command's log line tells.
+void TestSimDrive::flashCommands_data()
+{
+    QTest::addColumn<QList<quint32>>("commands");
+    QTest::addColumn<QString>("logged");
+    using C = QList<quint32>;
+    const quint32 packed = 0xFFFFFFFF;
+    const QString sRefused = QStringLiteral("status=%1").arg(CommError::InvalidValue);
+    QTest::newRow("programming clears bits only")
+        << C{Flash::kDecompress, packed, 256, Flash::kProgram, 0, 256, Flash::kVerify, 0, 256} << "result=1";
+    QTest::newRow("programming an erased sector")
+        << C{Flash::kEraseSector, 0x4000, 0x4000, Flash::kDecompress, packed, 256,
+             Flash::kProgram,     0x4000, 256,    Flash::kVerify,     0x4000, 256}
+        << "result=0";
+    QTest::newRow("erase off a sector boundary") << C{Flash::kEraseSector, 0x4100, 0x4000} << sRefused;
+    QTest::newRow("block expanding to another length") << C{Flash::kDecompress, packed, 255} << "result=1";
+}
+
+void TestSimDrive::flashCommands()
+{
+    QFETCH(QList<quint32>, commands);
+    QFETCH(QString, logged);
+    if (!SimDrive::isSupported())
+        QSKIP("the simulated drive needs a POSIX system");
+    SimDrive sim;
+    const QString sFlash = sim.writeFile("flash.bin", QByteArray(0x10000, 0x0F));
+    QVERIFY(sim.start({"--flash-size", "64K", "--sector-size", "16K", "--flash0", sFlash}));
+    TBootMonitorLink link(new TComSerialPort);
+    link.setPortName(sim.portName());
+    QCOMPARE(link.connectMonitor(), 0);
+    QByteArray work(int(lzrw3a::kWorkSize), 0), block(int(lzrw3a::compressBound(256)), 0);
+    const QByteArray data(256, char(0xF0));
+    quint32 nPacked = 0;
+    QCOMPARE(compressBlock(reinterpret_cast<const uint8_t *>(data.constData()), 256, work.data(),
+                           reinterpret_cast<uint8_t *>(block.data()), size_t(block.size()), &nPacked),
+             0);
+    QCOMPARE(link.writeObject(Flash::kData, 1, reinterpret_cast<const uint8_t *>(block.constData()), int(nPacked)), 0);
+    for (int i = 0; i + 2 < commands.size(); i += 3) {
+        QCOMPARE(link.writeU32(Flash::kCommand, kParam2Sub, commands[i + 1] == 0xFFFFFFFF ? nPacked : commands[i + 1]),
+                 0);
+        QCOMPARE(link.writeU32(Flash::kCommand, kParam3Sub, commands[i + 2]), 0);
+        link.writeU32(Flash::kCommand, kCommandSub, commands[i]);
+    }
+    link.disconnectMonitor();
+    QVERIFY(sim.stop());
+    const QString sLine = sim.logEntries().last().sLine;
+    QVERIFY2(sLine.contains(logged), qPrintable(sLine));
 }
 
 QTEST_GUILESS_MAIN(TestSimDrive)
