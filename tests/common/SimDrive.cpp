@@ -3,7 +3,6 @@
 #include <QDeadlineTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 
 #ifndef SERVOPROG_SIM_PATH
 #define SERVOPROG_SIM_PATH ""
@@ -14,10 +13,6 @@ quint32 SimDrive::LogEntry::number(const QString &sKey, quint32 nDefault) const
     bool bOk = false;
     const quint32 n = fields.value(sKey).toUInt(&bOk, 0);
     return bOk ? n : nDefault;
-}
-
-SimDrive::SimDrive(QObject *parent) : QObject(parent)
-{
 }
 
 SimDrive::~SimDrive()
@@ -35,16 +30,6 @@ bool SimDrive::isSupported()
 #endif
 }
 
-QString SimDrive::executablePath()
-{
-    return QString::fromUtf8(SERVOPROG_SIM_PATH);
-}
-
-QString SimDrive::filePath(const QString &sName) const
-{
-    return m_tempDir.filePath(sName);
-}
-
 QString SimDrive::writeFile(const QString &sName, const QByteArray &content) const
 {
     QFile file(filePath(sName));
@@ -53,118 +38,54 @@ QString SimDrive::writeFile(const QString &sName, const QByteArray &content) con
     return file.fileName();
 }
 
-bool SimDrive::isRunning() const
-{
-    return m_pProcess && m_pProcess->state() != QProcess::NotRunning;
-}
-
-void SimDrive::readStderr()
-{
-    if (m_pProcess)
-        m_stderr += m_pProcess->readAllStandardError();
-}
-
 bool SimDrive::start(const QStringList &arguments, int nTimeoutMs)
 {
-    m_sError.clear();
     m_sPortName.clear();
-    m_stderr.clear();
-    m_nExitCode = -1;
-    if (!isSupported()) {
-        m_sError = QStringLiteral("the simulated drive needs a POSIX system");
+    m_sError = !isSupported()         ? QStringLiteral("the simulated drive needs a POSIX system")
+               : isRunning()          ? QStringLiteral("the simulated drive is already running")
+               : !m_tempDir.isValid() ? QStringLiteral("no temporary folder: ") + m_tempDir.errorString()
+                                      : QString();
+    if (!m_sError.isEmpty())
         return false;
-    }
-    if (isRunning()) {
-        m_sError = QStringLiteral("the simulated drive is already running");
-        return false;
-    }
-    if (!m_tempDir.isValid()) {
-        m_sError = QStringLiteral("no temporary folder: %1").arg(m_tempDir.errorString());
-        return false;
-    }
-    QStringList args = arguments;
-    const int nLog = args.indexOf(QStringLiteral("--log"));
-    const QStringList logEq = args.filter(QRegularExpression(QStringLiteral("^--log=")));
-    if (nLog >= 0 && nLog + 1 < args.size()) {
-        m_sLogFile = args[nLog + 1];
-    } else if (!logEq.isEmpty()) {
-        m_sLogFile = logEq.last().mid(6);
-    } else {
-        m_sLogFile = filePath(QStringLiteral("sim.log"));
-        args << QStringLiteral("--log") << m_sLogFile;
-    }
-    args << QStringLiteral("--exit-on-stdin-eof");
-
-    delete m_pProcess;
-    m_pProcess = new QProcess(this);
-    connect(m_pProcess, &QProcess::readyReadStandardError, this, &SimDrive::readStderr);
-    m_pProcess->start(executablePath(), args);
-    if (!m_pProcess->waitForStarted(nTimeoutMs)) {
-        m_sError = QStringLiteral("cannot start %1: %2").arg(executablePath(), m_pProcess->errorString());
-        return false;
-    }
-    QDeadlineTimer deadline(nTimeoutMs);
-    while (!m_pProcess->canReadLine()) {
-        if (m_pProcess->state() == QProcess::NotRunning || deadline.hasExpired()
-            || !m_pProcess->waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())))) {
-            if (m_pProcess->canReadLine())
-                break;
-            readStderr();
-            m_sError = QStringLiteral("servoprog-sim did not report its port: %1")
-                           .arg(QString::fromLocal8Bit(m_stderr).trimmed());
-            if (m_pProcess->state() != QProcess::NotRunning) {
-                m_pProcess->kill();
-                m_pProcess->waitForFinished(nTimeoutMs);
-            }
-            return false;
-        }
-    }
-    m_sPortName = QString::fromLocal8Bit(m_pProcess->readLine()).trimmed();
-    if (!QFileInfo::exists(m_sPortName)) {
-        m_sError = QStringLiteral("servoprog-sim reported a port that does not exist: '%1'").arg(m_sPortName);
-        stop(nTimeoutMs);
-        return false;
-    }
-    return true;
+    m_process.start(QString::fromUtf8(SERVOPROG_SIM_PATH),
+                    arguments + QStringList{"--log", logFilePath(), "--exit-on-stdin-eof"});
+    // The first line on standard output names the terminal.
+    const QDeadlineTimer deadline(nTimeoutMs);
+    while (!m_process.canReadLine() && isRunning() && !deadline.hasExpired())
+        m_process.waitForReadyRead(int(qMax<qint64>(1, deadline.remainingTime())));
+    m_sPortName = QString::fromLocal8Bit(m_process.readLine()).trimmed();
+    if (!m_sPortName.isEmpty() && QFileInfo::exists(m_sPortName))
+        return true;
+    m_process.kill();
+    m_process.waitForFinished(nTimeoutMs);
+    m_sError = QStringLiteral("servoprog-sim did not report its port: %1")
+                   .arg(QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed());
+    return false;
 }
 
 bool SimDrive::stop(int nTimeoutMs)
 {
-    if (!m_pProcess)
-        return false;
-    if (m_pProcess->state() != QProcess::NotRunning) {
-        m_pProcess->terminate(); // SIGTERM
-        if (!m_pProcess->waitForFinished(nTimeoutMs)) {
-            m_sError = QStringLiteral("servoprog-sim did not stop on SIGTERM; killed");
-            m_pProcess->kill();
-            m_pProcess->waitForFinished(nTimeoutMs);
-            readStderr();
-            return false;
-        }
-    }
-    readStderr();
-    m_nExitCode = m_pProcess->exitStatus() == QProcess::NormalExit ? m_pProcess->exitCode() : -1;
-    if (m_nExitCode != 0) {
-        m_sError = QStringLiteral("servoprog-sim ended with code %1: %2")
-                       .arg(m_nExitCode)
-                       .arg(QString::fromLocal8Bit(m_stderr).trimmed());
+    m_process.terminate(); // SIGTERM
+    if (isRunning() && !m_process.waitForFinished(nTimeoutMs)) {
+        m_sError = QStringLiteral("servoprog-sim did not stop on SIGTERM; killed");
+        m_process.kill();
+        m_process.waitForFinished(nTimeoutMs);
         return false;
     }
-    return true;
+    if (m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0)
+        return true;
+    m_sError = QStringLiteral("servoprog-sim ended with code %1: %2")
+                   .arg(m_process.exitCode())
+                   .arg(QString::fromLocal8Bit(m_process.readAllStandardError()).trimmed());
+    return false;
 }
 
 QStringList SimDrive::logLines() const
 {
-    QFile file(m_sLogFile);
+    QFile file(logFilePath());
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
         return QStringList();
-    QStringList lines;
-    while (!file.atEnd()) {
-        const QString sLine = QString::fromUtf8(file.readLine()).trimmed();
-        if (!sLine.isEmpty())
-            lines << sLine;
-    }
-    return lines;
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 QList<SimDrive::LogEntry> SimDrive::logEntries() const
@@ -178,43 +99,23 @@ QList<SimDrive::LogEntry> SimDrive::logEntries() const
         e.sLine = sLine;
         e.nRequest = words[0].toInt();
         e.sService = words[1];
-        const QStringList object = words[2].split(QLatin1Char('.'));
-        if (object.size() == 2) {
-            e.nIndex = quint16(object[0].toUInt(nullptr, 16));
-            e.nSubindex = quint8(object[1].toUInt());
-        }
-        for (int i = 3; i < words.size(); ++i) {
-            const int nEq = words[i].indexOf(QLatin1Char('='));
-            if (nEq > 0)
-                e.fields.insert(words[i].left(nEq), words[i].mid(nEq + 1));
-        }
+        e.nIndex = quint16(words[2].section(QLatin1Char('.'), 0, 0).toUInt(nullptr, 16));
+        e.nSubindex = quint8(words[2].section(QLatin1Char('.'), 1, 1).toUInt());
+        for (const QString &sWord : words.mid(3))
+            if (sWord.indexOf(QLatin1Char('=')) > 0)
+                e.fields.insert(sWord.section(QLatin1Char('='), 0, 0), sWord.section(QLatin1Char('='), 1));
         e.nLength = e.fields.value(QStringLiteral("len")).toInt();
         bool bOk = false;
         e.nStatus = e.fields.value(QStringLiteral("status")).toInt(&bOk);
-        if (!bOk)
-            e.nStatus = -1;
+        e.nStatus = bOk ? e.nStatus : -1;
         entries << e;
     }
     return entries;
 }
 
-QList<quint32> SimDrive::erasedSectors(int nDevice) const
-{
-    QList<quint32> sectors;
-    for (const LogEntry &e : logEntries()) {
-        if (e.command() == QLatin1String("flash-erase") && e.nStatus == 0
-            && (nDevice < 0 || int(e.number(QStringLiteral("dev"))) == nDevice))
-            sectors << e.number(QStringLiteral("addr"));
-    }
-    return sectors;
-}
-
 int SimDrive::commandCount(const QString &sCommand) const
 {
-    int n = 0;
-    for (const LogEntry &e : logEntries()) {
-        if (e.command() == sCommand)
-            ++n;
-    }
-    return n;
+    const QList<LogEntry> entries = logEntries();
+    return int(
+        std::count_if(entries.begin(), entries.end(), [&](const LogEntry &e) { return e.command() == sCommand; }));
 }
