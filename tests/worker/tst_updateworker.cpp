@@ -33,7 +33,7 @@ const QStringList kGeometry{"--flash-size", "0x40000", "--sector-size", "0x4000"
 // block (256 bytes) is FF but for its very last byte.
 const quint32 kImageAt = 0x4100;
 const int kImageSize = 6 * 0x2000 + 0x100;
-const QString kTimeout = QStringLiteral("Communication timeout error (driver)");
+const QString kTimeout = "Communication timeout error (driver)";
 
 QByteArray randomBytes(int nSize, quint32 nSeed)
 {
@@ -80,13 +80,13 @@ QByteArray programmed(QByteArray flash)
 
 bool writeImageFile(const QString &sPath, const QByteArray &data, quint32 nAddress)
 {
-    QFile bin(sPath + QStringLiteral(".bin"));
+    QFile bin(sPath + ".bin");
     if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
         return false;
     bin.close();
     QProcess srecCat;
-    srecCat.start(QStringLiteral("srec_cat"), {bin.fileName(), "-binary", "-offset", QString::number(nAddress), "-o",
-                                               sPath, sPath.endsWith(QLatin1String(".hex")) ? "-intel" : "-motorola"});
+    srecCat.start("srec_cat", {bin.fileName(), "-binary", "-offset", QString::number(nAddress), "-o", sPath,
+                               sPath.endsWith(".hex") ? "-intel" : "-motorola"});
     return srecCat.waitForFinished(30000) && srecCat.exitCode() == 0 && bin.remove();
 }
 
@@ -165,7 +165,7 @@ Outcome runWorker(const BaseParams &params, const QVector<PgmEntry> &jobs,
 
 QString objectKey(quint16 nIndex, quint8 nSub)
 {
-    return QStringLiteral("%1.%2").arg(nIndex, 4, 16).toUpper().arg(nSub);
+    return QString("%1.%2").arg(nIndex, 4, 16).toUpper().arg(nSub);
 }
 
 // Which request of a run "<command or object>#k[+d]" names: the k-th request
@@ -173,7 +173,7 @@ QString objectKey(quint16 nIndex, quint8 nSub)
 // d requests on.
 int requestNumber(const QList<SimDrive::LogEntry> &log, const QString &sWhere)
 {
-    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("^(.+)#(\\d+)([+-]\\d+)?$")).match(sWhere);
+    const QRegularExpressionMatch m = QRegularExpression("^(.+)#(\\d+)([+-]\\d+)?$").match(sWhere);
     int nCount = m.captured(2).toInt();
     for (const SimDrive::LogEntry &e : log) {
         if ((e.command() == m.captured(1) || objectKey(e.nIndex, e.nSubindex) == m.captured(1)) && --nCount == 0)
@@ -191,9 +191,9 @@ QString outcomeWord(const JobStats &job)
         "Verify",    "EraseVerify",   "OutputWrite"};
     QString s = QLatin1String(outcomes[int(job.eOutcome)]);
     if (job.eOutcome == JobOutcome::Failed)
-        s += QLatin1Char(':') + QLatin1String(failures[int(job.eFailure)]);
+        s += ':' + QLatin1String(failures[int(job.eFailure)]);
     if (job.eFailure == WorkerFailure::Communication)
-        s += QLatin1Char(':') + QString::number(job.nCommCode);
+        s += ':' + QString::number(job.nCommCode);
     return s;
 }
 
@@ -246,11 +246,11 @@ void TestUpdateWorker::run_data()
                   const char *sTitle, const QString &sText, const char *sResult, const char *sCounts = "") {
         QTest::newRow(sName) << sJobs << sOptions << sim << sTitle << sText << sResult << sCounts;
     };
-    const QString range = QStringLiteral("Offset/length exceeds flash address range!");
-    const QString eepromRange = QStringLiteral("Offset/length exceeds EEPROM address range!");
-    const QString busy = QStringLiteral("Service cannot be carried out due to device status");
-    const QString garbled = QStringLiteral("Unspecified communication error (driver)");
-    const QString cancelled = QStringLiteral("Canceled from user!");
+    const QString range = "Offset/length exceeds flash address range!";
+    const QString eepromRange = "Offset/length exceeds EEPROM address range!";
+    const QString busy = "Service cannot be carried out due to device status";
+    const QString garbled = "Unspecified communication error (driver)";
+    const QString cancelled = "Canceled from user!";
     const char *pgm = "Program flash";
 
     // Program and read back, every way into the monitor.
@@ -303,9 +303,9 @@ void TestUpdateWorker::run_data()
                      const QString &sText, const char *sResult, const char *sCounts = "") {
         QStringList sim;
         for (const QString &f : faults)
-            sim << QStringLiteral("--fault") << f;
-        row(sName, "prog0 erase1:0:16384", nRetries ? qPrintable(QStringLiteral("retries=%1").arg(nRetries)) : "", sim,
-            sTitle, sText, sResult, sCounts);
+            sim << "--fault" << f;
+        row(sName, "prog0 erase1:0:16384", nRetries ? qPrintable(QString("retries=%1").arg(nRetries)) : "", sim, sTitle,
+            sText, sResult, sCounts);
     };
     fault("dropped data piece", {"drop:5E12.1#1"}, 0, pgm, kTimeout, "failed:Communication:101 notrun");
     fault("corrupted verify status", {"corrupt:flash-verify#2+1"}, 0, pgm, garbled, "failed:Communication:100 notrun");
@@ -384,23 +384,23 @@ void TestUpdateWorker::run()
     QFETCH(QString, result);
     QFETCH(QString, counts);
     QHash<QString, QString> opt;
-    for (const QString &s : options.split(QLatin1Char(' '), Qt::SkipEmptyParts))
-        opt.insert(s.section(QLatin1Char('='), 0, 0), s.section(QLatin1Char('='), 1));
+    for (const QString &s : options.split(' ', Qt::SkipEmptyParts))
+        opt.insert(s.section('=', 0, 0), s.section('=', 1));
 
     // The memories before the run, and the image files.
     SimDrive drive;
     QList<QByteArray> memory{preloadedFlash(), preloadedFlash(0x60), randomBytes(kEeprom, 5), randomBytes(kEeprom, 6)};
-    const QString sPreset = opt.value(QStringLiteral("flash"), QStringLiteral("old"));
+    const QString sPreset = opt.value("flash", "old");
     QByteArray &flash0 = memory[0];
-    if (sPreset != QLatin1String("old") && sPreset != QLatin1String("info"))
+    if (sPreset != "old" && sPreset != "info")
         flash0 = programmed(flash0);
-    if (sPreset == QLatin1String("half"))
+    if (sPreset == "half")
         flash0.replace(3 * kSector, 2 * kSector, preloadedFlash().mid(3 * kSector, 2 * kSector));
-    if (sPreset == QLatin1String("outside"))
+    if (sPreset == "outside")
         flash0[kSector] = flash0[5 * kSector - 1] = 0; // below and above the image, in its sectors
-    if (sPreset == QLatin1String("ff-block"))
+    if (sPreset == "ff-block")
         flash0.replace(int(kImageAt) + 0x4000, 0x2000, QByteArray(0x2000, char(0x11)));
-    if (sPreset == QLatin1String("info")) {
+    if (sPreset == "info") {
         auto le32 = [](quint32 v) { return QByteArray(reinterpret_cast<const char *>(&v), 4); };
         // The information block behind two others, one of odd length.
         QByteArray chain = le32(3001) + le32(1) + QByteArray(3001, 'x') + le32(16) + le32(0x400) + QByteArray(16, 'y');
@@ -412,12 +412,12 @@ void TestUpdateWorker::run()
     }
     QStringList files;
     const char *flags[4] = {"--flash0", "--flash1", "--eeprom", "--eeprom1"};
-    const QStringList args = sPreset == QLatin1String("info") ? QStringList() : kGeometry;
+    const QStringList args = sPreset == "info" ? QStringList() : kGeometry;
     QStringList memoryArgs;
-    for (int m = 0; m < (sPreset == QLatin1String("info") ? 1 : 4); ++m)
-        memoryArgs << flags[m] << (files << drive.writeFile(QStringLiteral("m%1.bin").arg(m), memory[m])).last();
+    for (int m = 0; m < (sPreset == "info" ? 1 : 4); ++m)
+        memoryArgs << flags[m] << (files << drive.writeFile(QString("m%1.bin").arg(m), memory[m])).last();
     const QByteArray image = imageBytes();
-    const QString sHex = drive.filePath(QStringLiteral("image.hex")), sSrec = drive.filePath("image.srec");
+    const QString sHex = drive.filePath("image.hex"), sSrec = drive.filePath("image.srec");
     QVERIFY(writeImageFile(sHex, image, kImageAt) && writeImageFile(sSrec, image, kImageAt));
     const QHash<QString, QByteArray> variants{
         {"text", "hello world\n"},
@@ -428,59 +428,56 @@ void TestUpdateWorker::run()
 
     // The jobs and what each must leave: a Read its file, the others their memory.
     QVector<PgmEntry> list;
-    for (const QString &sJob : jobs.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QStringList f = sJob.split(QLatin1Char(':'));
+    for (const QString &sJob : jobs.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList f = sJob.split(':');
         const QString sOp = f[0].chopped(1);
         PgmEntry e;
         e.nMemory = f[0].right(1).toInt();
-        e.nOperation = sOp == QLatin1String("read") ? Read : sOp == QLatin1String("erase") ? Erase : Program;
+        e.nOperation = sOp == "read" ? Read : sOp == "erase" ? Erase : Program;
         e.nOffset = f.value(1, "-1").toInt(nullptr, 0);
         e.nLength = f.value(2, "-1").toInt(nullptr, 0);
-        e.bCompress = sOp == QLatin1String("prog") || sOp == QLatin1String("progs");
-        e.bSkipUnchanged = sOp == QLatin1String("progs");
+        e.bCompress = sOp == "prog" || sOp == "progs";
+        e.bSkipUnchanged = sOp == "progs";
         const QString sFile = f.size() == 2 && e.nOperation == Program ? f[1] : f.value(3);
         if (f.size() == 1 || sFile == f.value(1)) // no offset given
             e.nOffset = e.nOperation == Program && e.nMemory < 2 ? -1 : 0;
         if (e.nOperation == Read)
-            e.sImage = drive.filePath(sFile == QLatin1String("bad") ? "none/out.srec"
-                                                                    : QString("out%1.srec").arg(list.size()));
+            e.sImage = drive.filePath(sFile == "bad" ? "none/out.srec" : QString("out%1.srec").arg(list.size()));
         else if (e.nOperation == Program && e.nMemory < 2)
-            e.sImage = sFile == QLatin1String("srec")      ? sSrec
-                       : variants.contains(sFile)          ? drive.writeFile(sFile + ".hex", variants[sFile])
-                       : sFile == QLatin1String("missing") ? drive.filePath("none.hex")
-                                                           : sHex;
+            e.sImage = sFile == "srec"            ? sSrec
+                       : variants.contains(sFile) ? drive.writeFile(sFile + ".hex", variants[sFile])
+                       : sFile == "missing"       ? drive.filePath("none.hex")
+                                                  : sHex;
         else if (e.nOperation == Program) { // EEPROM data for the first half of the range
             const int nSize = (e.nLength < 0 ? kEeprom - e.nOffset : e.nLength) / 2;
-            e.sImage = drive.filePath(QStringLiteral("data%1.srec").arg(list.size()));
+            e.sImage = drive.filePath(QString("data%1.srec").arg(list.size()));
             QVERIFY(writeImageFile(e.sImage, randomBytes(nSize, 11), quint32(e.nOffset)));
         }
         list << e;
     }
 
     BaseParams params;
-    params.sPort = opt.value(QStringLiteral("port"));
-    params.nBootType = opt.contains(QStringLiteral("boot"))  ? opt[QStringLiteral("boot")].toInt()
-                       : opt.contains(QStringLiteral("off")) ? PoweredOff
-                                                             : RunningMonitor;
-    params.nBaudrate = opt.value(QStringLiteral("baud"), QStringLiteral("460800")).toUInt();
-    const QString sCancel = opt.value(QStringLiteral("cancel")).replace(QLatin1Char('_'), QLatin1Char(' '));
+    params.sPort = opt.value("port");
+    params.nBootType = opt.contains("boot") ? opt["boot"].toInt() : opt.contains("off") ? PoweredOff : RunningMonitor;
+    params.nBaudrate = opt.value("baud", "460800").toUInt();
+    const QString sCancel = opt.value("cancel").replace('_', ' ');
     // One run on drive d, cancelled after the nCancelAt-th exchange with the
     // object sCancelObject ("5E12.1") when bCancel.
     QString sCancelObject;
     auto go = [&](SimDrive &d, const QStringList &extra, const QVector<PgmEntry> &entries, bool bCancel,
                   int nCancelAt) {
-        if (!opt.contains(QStringLiteral("port")) && !d.isRunning() && !d.start(args + extra))
+        if (!opt.contains("port") && !d.isRunning() && !d.start(args + extra))
             return Outcome();
         params.sPort = d.isRunning() ? d.portName() : params.sPort;
         auto pRequests = std::make_shared<std::atomic<int>>(0);
         return runWorker(
             params, entries,
             [&, pRequests](UpdateWorker *w) {
-                w->setRetries(opt.value(QStringLiteral("retries")).toInt());
-                w->setWakeTimeout(opt.value(QStringLiteral("wake"), QStringLiteral("2000")).toUInt());
-                if (opt.contains(QStringLiteral("faulty")))
+                w->setRetries(opt.value("retries").toInt());
+                w->setWakeTimeout(opt.value("wake", "2000").toUInt());
+                if (opt.contains("faulty"))
                     w->setBlockCompressor(&faultyCompressor);
-                if (bCancel && sCancel == QLatin1String("now"))
+                if (bCancel && sCancel == "now")
                     w->requestCancel();
                 w->setTransactionObserver([=](const TransactionRecord &r) {
                     if (objectKey(r.nIndex, r.nSubIndex) == sCancelObject && ++*pRequests == nCancelAt && bCancel)
@@ -491,33 +488,33 @@ void TestUpdateWorker::run()
                 if (bCancel && s == sCancel)
                     w->bCancel = true;
             },
-            opt.contains(QStringLiteral("own")));
+            opt.contains("own"));
     };
     // Faults and cancels are placed in the requests of the same run without
     // them, on a drive of its own.
-    const QString sKey = jobs + QLatin1Char('|') + opt.value(QStringLiteral("retries"));
-    const bool bPlaced = sim.join(QLatin1Char(' ')).contains(QLatin1Char('#')) || sCancel.contains(QLatin1Char('#'));
+    const QString sKey = jobs + '|' + opt.value("retries");
+    const bool bPlaced = sim.join(' ').contains('#') || sCancel.contains('#');
     if (bPlaced && !m_cleanLogs.contains(sKey)) {
         SimDrive clean;
         QVector<PgmEntry> cleanList = list;
         for (PgmEntry &e : cleanList)
-            e.sImage = e.nOperation == Read ? clean.filePath(QStringLiteral("out.srec")) : e.sImage;
+            e.sImage = e.nOperation == Read ? clean.filePath("out.srec") : e.sImage;
         QStringList cleanArgs;
         for (int m = 0; m < 4; ++m)
-            cleanArgs << flags[m] << clean.writeFile(QStringLiteral("m%1.bin").arg(m), memory[m]);
+            cleanArgs << flags[m] << clean.writeFile(QString("m%1.bin").arg(m), memory[m]);
         QVERIFY(go(clean, cleanArgs, cleanList, false, -1).stats.succeeded());
         m_cleanLogs.insert(sKey, clean.logEntries());
     }
     const QList<SimDrive::LogEntry> cleanLog = m_cleanLogs.value(sKey);
     for (int i = 0; i + 1 < sim.size(); ++i)
-        if (sim[i] == QLatin1String("--fault") && sim[i + 1].contains(QLatin1Char('#'))) {
-            const QStringList f = sim[i + 1].split(QLatin1Char(':'));
+        if (sim[i] == "--fault" && sim[i + 1].contains('#')) {
+            const QStringList f = sim[i + 1].split(':');
             const int n = requestNumber(cleanLog, f[1]);
             QVERIFY2(n > 0, qPrintable(sim[i + 1]));
-            sim[i + 1] = (QStringList{f[0], QString::number(n)} + f.mid(2)).join(QLatin1Char(':'));
+            sim[i + 1] = (QStringList{f[0], QString::number(n)} + f.mid(2)).join(':');
         }
     int nCancelAt = 0;
-    if (sCancel.contains(QLatin1Char('#'))) {
+    if (sCancel.contains('#')) {
         const int nAt = requestNumber(cleanLog, sCancel);
         for (const SimDrive::LogEntry &e : cleanLog)
             if (e.nRequest == nAt)
@@ -527,8 +524,8 @@ void TestUpdateWorker::run()
         QVERIFY(nAt > 0);
     }
     Outcome o = go(drive, memoryArgs + sim, list, !sCancel.isEmpty(), nCancelAt);
-    if (opt.contains(QStringLiteral("rerun"))) {
-        QCOMPARE(outcomeWord(o.stats.jobs.value(0)), QStringLiteral("cancelled"));
+    if (opt.contains("rerun")) {
+        QCOMPARE(outcomeWord(o.stats.jobs.value(0)), "cancelled");
         o = go(drive, memoryArgs + sim, list, false, -1);
     }
     QVERIFY(o.bEnded);
@@ -536,10 +533,10 @@ void TestUpdateWorker::run()
 
     // What the run said, in words and typed.
     QCOMPARE(o.stats.sFailureTitle, title);
-    if (text.contains(QLatin1Char('\n')))
+    if (text.contains('\n'))
         QVERIFY2(o.stats.sFailureText.startsWith(text), qPrintable(o.stats.sFailureText));
     else
-        QCOMPARE(o.stats.sFailureText, QString(text).replace(QLatin1String("%1"), list.value(0).sImage));
+        QCOMPARE(o.stats.sFailureText, QString(text).replace("%1", list.value(0).sImage));
     QStringList words;
     for (const JobStats &job : o.stats.jobs)
         words << outcomeWord(job);
@@ -548,34 +545,33 @@ void TestUpdateWorker::run()
         start.eOutcome = JobOutcome::Failed;
         start.eFailure = o.stats.eStartFailure;
         start.nCommCode = o.stats.nStartCode;
-        words = QStringList{QStringLiteral("start") + outcomeWord(start).mid(6)};
+        words = QStringList{"start" + outcomeWord(start).mid(6)};
     }
-    QCOMPARE(words.join(QLatin1Char(' ')), result);
+    QCOMPARE(words.join(' '), result);
     QCOMPARE(o.stats.succeeded(), title.isEmpty() && params.nBootType != RunningFirmware);
     if (title.isEmpty() && o.stats.bStarted)
         QCOMPARE(o.nStep, o.nSteps);
     const JobStats job = o.stats.jobs.value(0);
     quint32 rate = 0; // the rate the drive was switched to
     for (const SimDrive::LogEntry &e : log)
-        rate = e.fields.contains(QStringLiteral("baud")) ? e.number(QStringLiteral("baud")) : rate;
+        rate = e.fields.contains("baud") ? e.number("baud") : rate;
     const QHash<QString, quint32> stats{{"erased", job.nSectorsErased},    {"sskipped", job.nSectorsSkipped},
                                         {"bskipped", job.nBlocksSkipped},  {"raw", job.nBlocksRaw},
                                         {"packed", job.nBlocksCompressed}, {"mismatch", job.nBlocksExpandMismatch},
                                         {"retries", job.nRetries},         {"rate", rate}};
-    for (const QString &c : counts.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
-        const QString sName = c.section(QLatin1Char('='), 0, 0), sWant = c.section(QLatin1Char('='), 1);
+    for (const QString &c : counts.split(' ', Qt::SkipEmptyParts)) {
+        const QString sName = c.section('=', 0, 0), sWant = c.section('=', 1);
         const int nHave =
             stats.contains(sName)
                 ? int(stats[sName])
                 : int(std::count_if(log.begin(), log.end(), [&](const auto &e) { return e.command() == sName; }));
-        QVERIFY2(sWant == QLatin1String("+") ? nHave > 0 : nHave == sWant.toInt(),
-                 qPrintable(QStringLiteral("%1 is %2").arg(sName).arg(nHave)));
+        QVERIFY2(sWant == "+" ? nHave > 0 : nHave == sWant.toInt(),
+                 qPrintable(QString("%1 is %2").arg(sName).arg(nHave)));
     }
-    if (!opt.contains(QStringLiteral("faulty")))
+    if (!opt.contains("faulty"))
         QCOMPARE(job.nBlocksExpandMismatch, 0u);
-    if (sPreset == QLatin1String("info"))
-        QCOMPARE(o.stats.firmwareInfo.join(QLatin1Char('|')),
-                 QStringLiteral("HW-REV-C|FW 3.1.4|2026-12-01|Servo drive firmware|SN-42"));
+    if (sPreset == "info")
+        QCOMPARE(o.stats.firmwareInfo.join('|'), "HW-REV-C|FW 3.1.4|2026-12-01|Servo drive firmware|SN-42");
     else if (jobs.isEmpty())
         QVERIFY(o.stats.firmwareInfo.isEmpty());
     if (!drive.isRunning())
@@ -613,17 +609,17 @@ void TestUpdateWorker::run()
     }
     // No all-FF block was ever programmed.
     for (const SimDrive::LogEntry &e : log)
-        if (title.isEmpty() && e.command() == QLatin1String("flash-program") && e.number("dev") == 0)
+        if (title.isEmpty() && e.command() == "flash-program" && e.number("dev") == 0)
             QVERIFY2(memory[0].mid(int(e.number("addr")), int(e.number("size"))).count(char(0xFF))
                          < int(e.number("size")),
                      qPrintable(e.sLine));
     QVERIFY(drive.stop());
-    for (int m = 0; m < 4 && sPreset != QLatin1String("info"); ++m) {
+    for (int m = 0; m < 4 && sPreset != "info"; ++m) {
         const QByteArray have = readFile(files[m]);
         QCOMPARE(have.size(), memory[m].size());
         for (int i = 0; i < have.size(); ++i)
             if (care[m][i] && have[i] != memory[m][i])
-                QFAIL(qPrintable(QStringLiteral("memory %1 byte 0x%2 is 0x%3, want 0x%4")
+                QFAIL(qPrintable(QString("memory %1 byte 0x%2 is 0x%3, want 0x%4")
                                      .arg(m)
                                      .arg(i, 0, 16)
                                      .arg(quint8(have[i]), 0, 16)
@@ -669,13 +665,12 @@ void TestUpdateWorker::wakeMatching()
     params.nBootType = PoweredOff;
     const Outcome o = runWorker(
         params, {}, [](UpdateWorker *w) { w->setWakeTimeout(500); },
-        [](UpdateWorker *w, const QString &s) { w->bCancel = w->bCancel || s == QLatin1String("Done!"); }, false);
+        [](UpdateWorker *w, const QString &s) { w->bCancel = w->bCancel || s == "Done!"; }, false);
     bStop = true;
     drive.join();
     QVERIFY(o.bEnded);
-    QCOMPARE(o.states.contains(QStringLiteral("Done!")), matches);
-    QCOMPARE(o.stats.sFailureText, matches ? QStringLiteral("Canceled from user!")
-                                           : QStringLiteral("No answer to the wake pattern within 500 ms"));
+    QCOMPARE(o.states.contains("Done!"), matches);
+    QCOMPARE(o.stats.sFailureText, matches ? "Canceled from user!" : "No answer to the wake pattern within 500 ms");
 }
 
 // The run object, as the window uses it: options reach the worker, signals
@@ -699,7 +694,7 @@ void TestUpdateWorker::runObjectCancelAndWait()
     options.nRetries = 2;
     QVERIFY(run.start(params, {PgmEntry{Flash0, Erase, 0, -1, {}}}, options));
     QVERIFY(!run.start(params, {})); // one run at a time
-    QTRY_COMPARE(states, QStringList{QStringLiteral("Init boot monitor")});
+    QTRY_COMPARE(states, QStringList{"Init boot monitor"});
     run.cancelAndWait();
     QVERIFY(!run.isRunning() && !bOtherThread && run.statistics().bCanceled);
     QCOMPARE(finished.count(), 0);
