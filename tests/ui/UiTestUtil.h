@@ -1,15 +1,17 @@
 #ifndef UITESTUTIL_H
 #define UITESTUTIL_H
 
-// Helpers of the window tests: answering the window's modal dialogs, and
-// image files written by srec_cat.
+// Helpers of the window tests: answering the window's modal dialogs, a fresh
+// window per test, and image files written by srec_cat.
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 
@@ -68,34 +70,42 @@ private:
     QTimer m_timer;
 };
 
-// A fresh window on screen, with an answerer that has not seen the test
-// program's own command line.
-inline bool openWindow(std::unique_ptr<MainWidget> &window, std::unique_ptr<ModalAnswerer> &modal)
+// What both window tests share: a scratch folder, the window and the answerer
+// of its dialogs.
+class WindowTest : public QObject
 {
-    modal.reset(new ModalAnswerer);
-    window.reset(new MainWidget);
-    window->show();
-    const bool bShown = QTest::qWaitForWindowExposed(window.get());
-    QCoreApplication::processEvents(); // the window reads the command line once shown
-    modal->seen.clear();
-    modal->icons.clear();
-    return bShown;
-}
+protected:
+    QTemporaryDir tmp;
+    std::unique_ptr<MainWidget> window;
+    std::unique_ptr<ModalAnswerer> modal;
+
+    template <class T = QWidget> T *child(const QString &sName) const { return window->findChild<T *>(sName); }
+    QString text(const char *sLabel) const { return child<QLabel>(sLabel)->text(); }
+
+    // A fresh window on screen, with an answerer that has not seen the test
+    // program's own command line.
+    bool openWindow()
+    {
+        modal.reset(new ModalAnswerer);
+        window.reset(new MainWidget);
+        window->show();
+        const bool bShown = QTest::qWaitForWindowExposed(window.get());
+        QCoreApplication::processEvents(); // the window reads the command line once shown
+        modal->seen.clear();
+        modal->icons.clear();
+        return bShown;
+    }
+};
 
 // Bytes at an address as Intel HEX ("ihex") or S-records ("srec"), by srec_cat.
 inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 nAddress, const QByteArray &data)
 {
-    QFile bin(sPath + ".bin");
-    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
-        return false;
-    bin.close();
     QProcess srecCat;
-    srecCat.start("srec_cat", {bin.fileName(), "-binary", "-offset", QString::number(nAddress), "-o", sPath,
+    srecCat.start("srec_cat", {"-", "-binary", "-offset", QString::number(nAddress), "-o", sPath,
                                sFormat == "srec" ? "-motorola" : "-intel"});
-    const bool bOk =
-        srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
-    bin.remove();
-    return bOk;
+    srecCat.write(data);
+    srecCat.closeWriteChannel();
+    return srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
 }
 
 // The firmware information that opens a software image: payload length and
