@@ -15,6 +15,8 @@
 #include <QTableWidget>
 #include <QToolButton>
 
+#include <array>
+
 static const int nRunTimeoutMs = 120000; // a loaded machine may run several suites at once
 
 class TestUiRun : public WindowTest
@@ -22,8 +24,8 @@ class TestUiRun : public WindowTest
     Q_OBJECT
 
 private:
-    QByteArray swData = firmwareInfoBlock({"HW 2.0", "FW 1.0.6", "2026-12-07", "window test firmware", "b42"});
     const QString sInfo = "HW 2.0\nFW 1.0.6\n2026-12-07\nwindow test firmware\nb42";
+    QByteArray swData = firmwareInfoBlock(sInfo.split('\n'));
 
     int bar(const char *sBar) const { return child<QProgressBar>(sBar)->value(); }
     // Idle, everything but Cancel is usable; while running only Cancel.
@@ -70,32 +72,21 @@ private slots:
         QCoreApplication::removeTranslator(&qtTranslator());
     }
 
-    void totalProgress_data()
-    {
-        QTest::addColumn<int>("steps");
-        QTest::addColumn<int>("step");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<int>("total"); // -1: the total bar is off
-        QTest::newRow("4 steps, step 2, 50%") << 4 << 2 << 50 << 37;
-        QTest::newRow("4 steps, last step done") << 4 << 4 << 100 << 100;
-        QTest::newRow("value before the first step") << 4 << 0 << 50 << 0;
-        QTest::newRow("more steps than announced") << 3 << 7 << 100 << 100;
-        QTest::newRow("3 steps, step 1, 99%") << 3 << 1 << 99 << 32;
-        QTest::newRow("one step: no total") << 1 << 1 << 80 << -1;
-    }
-
+    // Steps announced, steps begun, the step's value; the total bar after
+    // each, -1 while it is off.
     void totalProgress()
     {
-        QFETCH(int, steps);
-        QFETCH(int, step);
-        QFETCH(int, value);
-        QFETCH(int, total);
-        window->UpdateProgressSteps(steps);
-        for (int i = 0; i < step; ++i)
-            window->UpdateProgressStep();
-        window->UpdateProgressValue(value);
-        QCOMPARE(bar("progressBarProgress"), value);
-        QCOMPARE(child("progressBarTotal")->isEnabled() ? bar("progressBarTotal") : -1, total);
+        QList<int> totals;
+        for (const auto &[nSteps, nStep, nValue] :
+             {std::array{4, 2, 50}, {4, 4, 100}, {4, 0, 50}, {3, 7, 100}, {3, 1, 99}, {1, 1, 80}}) {
+            window->UpdateProgressSteps(nSteps);
+            for (int i = 0; i < nStep; ++i)
+                window->UpdateProgressStep();
+            window->UpdateProgressValue(nValue);
+            QCOMPARE(bar("progressBarProgress"), nValue);
+            totals << (child("progressBarTotal")->isEnabled() ? bar("progressBarTotal") : -1);
+        }
+        QCOMPARE(totals, (QList<int>{37, 100, 0, 100, 32, -1}));
     }
 
     // Flash1 first: the information read after connecting comes from the
@@ -135,62 +126,38 @@ private slots:
         QVERIFY(f1.readAll().mid(0x10000, 3000) == randomBytes(3000, 2));
     }
 
-    // A run that ends badly shows a critical box after the confirmation and
-    // gives the controls back; a refused confirmation starts nothing. Which
-    // failures the worker reports, and how, is its own tests' business.
-    void runFails_data()
+    // A run that ends badly, here by Cancel while programming, shows a
+    // critical box after the confirmation and gives the controls back.
+    // Which failures the worker reports, and how, is its own tests' business.
+    void cancelWhileProgramming()
     {
-        QTest::addColumn<QString>("port"); // "sim ARGS", "pty" (never answers) or a path
-        QTest::addColumn<QString>("boot");
-        QTest::addColumn<int>("answer");
-        QTest::addColumn<QString>("box"); // the second box; empty: none
-        QTest::newRow("cancel while programming")
-            << "sim --throttle"
-            << "mon" << int(QMessageBox::Yes) << "Program flash|Canceled from user!";
-        QTest::newRow("port cannot be opened") << "%T/no-such-port"
-                                               << "mon" << int(QMessageBox::Yes) << "*";
-        QTest::newRow("monitor not confirmed") << "pty"
-                                               << "mon" << int(QMessageBox::No) << "";
-        QTest::newRow("power-off cancelled") << "pty"
-                                             << "off" << int(QMessageBox::Cancel) << "";
+        SimDrive drive;
+        QVERIFY2(drive.start({"--throttle"}), qPrintable(drive.errorString()));
+        child<QComboBox>("comboBoxBaudrate")->setCurrentText("115200");
+        start({"-S", tmp.filePath("big.hex")}, drive.portName(), "mon", QMessageBox::Yes);
+        QTRY_VERIFY_WITH_TIMEOUT(text("labelProgressStep") == "Program flash" && bar("progressBarProgress") > 0,
+                                 nRunTimeoutMs);
+        child<QPushButton>("pushButtonCancel")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(text("labelProgressStep"), QString("Update failed!"), nRunTimeoutMs);
+        QTRY_VERIFY_WITH_TIMEOUT(controlsFor(false), nRunTimeoutMs);
+        QCOMPARE(modal->seen.value(1), QString("Program flash|Canceled from user!"));
+        QCOMPARE(modal->icons.value(1), QMessageBox::Critical);
+        QVERIFY(bar("progressBarProgress") < 100 && drive.commandCount("flash-program") > 0);
     }
 
-    void runFails()
+    // A refused confirmation starts nothing, and what the last run showed
+    // goes all the same.
+    void startRefused()
     {
-        QFETCH(QString, port);
-        QFETCH(QString, boot);
-        QFETCH(int, answer);
-        QFETCH(QString, box);
-        SimDrive drive;
         Pty pty;
-        QString sPort = QString(port).replace("%T/", tmp.path() + '/');
-        const bool bCancel = port.startsWith("sim");
-        if (bCancel) {
-            QVERIFY2(drive.start(port.mid(4).split(' ')), qPrintable(drive.errorString()));
-            sPort = drive.portName();
-        } else if (port == "pty") {
-            sPort = pty.path();
-        }
-        child<QComboBox>("comboBoxBaudrate")->setCurrentText("115200");
-        window->UpdateProgressState("Update finished"); // what the last run showed goes at Start
-        window->UpdateProgressValue(100);
-        start({"-S", tmp.filePath(bCancel ? "big.hex" : "sw.srec")}, sPort, boot, answer);
-        if (bCancel) {
-            QTRY_VERIFY_WITH_TIMEOUT(text("labelProgressStep") == "Program flash" && bar("progressBarProgress") > 0,
-                                     nRunTimeoutMs);
-            child<QPushButton>("pushButtonCancel")->click();
-            QTRY_COMPARE_WITH_TIMEOUT(text("labelProgressStep"), QString("Update failed!"), nRunTimeoutMs);
-            QVERIFY(drive.commandCount("flash-program") > 0);
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(controlsFor(false), nRunTimeoutMs);
-        QCOMPARE(modal->seen.size(), box.isEmpty() ? 1 : 2);
-        if (!box.isEmpty()) {
-            QVERIFY2(box == "*" || modal->seen.at(1) == box, qPrintable(modal->seen.at(1)));
-            QCOMPARE(modal->icons.at(1), QMessageBox::Critical);
-            QVERIFY(bar("progressBarProgress") < 100);
-        } else {
+        for (const auto &[sBoot, nAnswer] : {std::pair{"mon", QMessageBox::No}, {"off", QMessageBox::Cancel}}) {
+            window->UpdateProgressState("Update finished");
+            window->UpdateProgressValue(100);
+            start({"-S", tmp.filePath("sw.srec")}, pty.path(), sBoot, nAnswer);
+            QVERIFY(controlsFor(false));
             QCOMPARE(text("labelProgressStep") + QString::number(bar("progressBarProgress")), QString("0"));
         }
+        QCOMPARE(modal->seen.size(), 2);
     }
 
     // Closing asks; No keeps the run, Yes cancels it and waits for the worker.
