@@ -19,9 +19,10 @@
 
 #include "MainWidget.h"
 
-// Answers the window's modal dialogs in order from planned answers (a button,
-// "file:path", or "file:" to cancel) and records each as "title|text", with
-// "\ninformative text" and "|detailed text" where a box has them. Without a plan: Ok, or cancel.
+// Answers the window's modal dialogs in order from planned answers (a button;
+// a file dialog's path, empty to cancel) and records each as "title|text",
+// with "\ninformative text" and "|detailed text" where a box has them, or as
+// "title|filters". Without a plan: Ok, or cancel.
 class ModalAnswerer : public QObject
 {
 public:
@@ -54,17 +55,13 @@ private:
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             seen << dialog->windowTitle() + '|' + dialog->nameFilters().join(';');
             icons << QMessageBox::NoIcon;
-            const QString sPath = sAnswer.mid(5);
-            if (sPath.isEmpty()) {
-                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-                return;
-            }
             // The name is typed too: selectFile() leaves a focused name field
             // alone. done(), as accept() waits for the dialog's file model.
-            dialog->selectFile(sPath);
+            dialog->selectFile(sAnswer);
             if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                name->setText(sPath);
-            QMetaObject::invokeMethod(dialog, "done", Qt::QueuedConnection, Q_ARG(int, QDialog::Accepted));
+                name->setText(sAnswer);
+            QMetaObject::invokeMethod(dialog, "done", Qt::QueuedConnection,
+                                      Q_ARG(int, sAnswer.isEmpty() ? QDialog::Rejected : QDialog::Accepted));
         }
     }
     QTimer m_timer;

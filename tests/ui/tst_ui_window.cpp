@@ -159,7 +159,8 @@ private slots:
     }
 
     // Before anything happened: the list's columns and context menu, the
-    // options that cannot be chosen, and the help text.
+    // options that cannot be chosen, the help text; offsets and lengths as
+    // the window reads them ("=value") and what their cells refuse.
     void initialState()
     {
         QStringList headers;
@@ -172,12 +173,6 @@ private slots:
         QVERIFY(sHelp.startsWith("generic args:\n-h, --help\n\t\tshow this help text\n-c PORTNUM\n"));
         QVERIFY(sHelp.endsWith("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n"));
         QCOMPARE(sHelp.count('\n'), 25);
-    }
-
-    // Offsets and lengths as the window reads them ("=value"), and what the
-    // cell refuses.
-    void numbers()
-    {
         window->addPgmRow(Flash0, Program, QString(), -1, -1);
         QStringList read;
         for (QString sText : {"0x1a", "007", "0x7fffffff", "2147483648", "0xffffffff", "0X10", "0x", "1a"}) {
@@ -252,8 +247,6 @@ private slots:
         row("add file cancelled", {}, {"add"}, {}, {sPick});
         row("add file", {}, {"add sw.srec"}, {sw, "info"}, {sPick});
         row("flash1 row's button", {"-F", "p", "-T", "f1"}, {"pick 0 sw.srec"}, {swx}, {sPick});
-        row("information not printable", {"-S", "%T/garbled.srec"}, {}, {"0:garbled.srec|0x300000|0x70"});
-        row("unknown file type", {"-X", "%T/notes.txt"}, {}, {"1:||"}, {refused(1, sNoType)});
         row("directory", {"-S", "%T/."}, {}, {"0:||"}, {refused(1, "%T/. is not a regular file (it is a directory)")});
         row("checksum", {"-S", "%T/bad-sum.hex"}, {}, {"0:||"}, {refused(1, "hex2bin error: crc checksum error")});
         row("data above the flash", {"-S", "%T/high.hex"}, {}, {"0:||"},
@@ -298,7 +291,7 @@ private slots:
             const QStringList words = sStep.split(' ');
             const int nRow = words.value(1).toInt();
             if (words[0] == "add" || words[0] == "pick")
-                modal->plan << "file:" + (words.size() > 1 ? path(words.last()) : QString());
+                modal->plan << (words.size() > 1 ? path(words.last()) : QString());
             if (words[0] == "add") {
                 trigger("actionPgmAddFile");
             } else if (words[0] == "pick") {
