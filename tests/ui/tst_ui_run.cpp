@@ -2,7 +2,6 @@
 // simulated drive, Cancel, errors, closing while running, and its size in
 // both languages.
 #include "AppLanguage.h"
-#include "MainWidget.h"
 #include "Pty.h"
 #include "SimDrive.h"
 #include "UiTestUtil.h"
@@ -38,10 +37,7 @@ private:
     }
     void start(const QStringList &rows, const QString &sPort, const QString &sBoot, int nConfirm)
     {
-        window->processArgs(QStringList{"servoprog", "-B", sBoot} + rows);
-        auto *ports = child<QComboBox>("comboBoxPort");
-        ports->addItem(sPort);
-        ports->setCurrentText(sPort);
+        window->processArgs(QStringList{"servoprog", "-B", sBoot, "-P", sPort} + rows);
         modal->plan << QString::number(nConfirm);
         child<QPushButton>("pushButtonStart")->click();
     }
