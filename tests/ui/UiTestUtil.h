@@ -12,7 +12,6 @@
 #include <QMessageBox>
 #include <QProcess>
 #include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 
 #include <memory>
@@ -26,17 +25,13 @@
 class ModalAnswerer : public QObject
 {
 public:
-    ModalAnswerer()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this]() { poll(); });
-        m_timer.start(20);
-    }
+    ModalAnswerer() { startTimer(20); }
     QStringList plan;
     QStringList seen;
     QList<QMessageBox::Icon> icons;
 
 private:
-    void poll()
+    void timerEvent(QTimerEvent *) override
     {
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal->property("answered").toBool())
@@ -64,11 +59,9 @@ private:
                                       Q_ARG(int, sAnswer.isEmpty() ? QDialog::Rejected : QDialog::Accepted));
         }
     }
-    QTimer m_timer;
 };
 
-// What both window tests share: a scratch folder, the window and the answerer
-// of its dialogs.
+// What both window tests share: a scratch folder, the window, its answerer.
 class WindowTest : public QObject
 {
 protected:

@@ -1,6 +1,5 @@
-// The window around an update: progress arithmetic, whole runs against the
-// simulated drive, Cancel, errors, closing while running, and its size in
-// both languages.
+// The window around an update: progress, whole runs against the simulated
+// drive, Cancel, refusals, closing while running, its size in both languages.
 #include "AppLanguage.h"
 #include "Pty.h"
 #include "SimDrive.h"
@@ -122,9 +121,8 @@ private slots:
         QVERIFY(f1.readAll().mid(0x10000, 3000) == randomBytes(3000, 2));
     }
 
-    // A run that ends badly, here by Cancel while programming, shows a
-    // critical box after the confirmation and gives the controls back.
-    // Which failures the worker reports, and how, is its own tests' business.
+    // A run that ends badly (here: Cancel while programming) shows a critical
+    // box and gives the controls back; the kinds of failure are the worker's.
     void cancelWhileProgramming()
     {
         SimDrive drive;
@@ -141,10 +139,9 @@ private slots:
         QVERIFY(bar("progressBarProgress") < 100 && drive.commandCount("flash-program") > 0);
     }
 
-    // A refused confirmation starts nothing, and what the last run showed
-    // goes all the same. Closing asks; No keeps the run, Yes cancels it and
-    // waits for the worker. A window destroyed without a close event must not
-    // take the process down.
+    // A refused confirmation starts nothing, yet clears what the last run
+    // showed. Closing asks; No keeps the run, Yes cancels it and waits for the
+    // worker. A window destroyed without a close event must not crash.
     void startAndClose()
     {
         Pty pty;
@@ -177,9 +174,9 @@ private slots:
     }
 
     // The window keeps its size whatever it shows (firmware information, the
-    // longer German texts, a long file name); what does not fit is cut with
-    // the full text as tool tip. Every text follows the language, Qt's too;
-    // English has no file: its built-in texts come back.
+    // longer German texts, a long file name); what does not fit is cut with the
+    // full text as tool tip. Texts follow the language, Qt's too; English has
+    // no file: the built-in texts come back.
     void languageAndSize()
     {
         QCOMPARE(window->size(), QSize(625, 598));

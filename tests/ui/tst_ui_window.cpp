@@ -81,7 +81,8 @@ private slots:
     void cleanup() { window.reset(); }
 
     // Each object where scripts, translators and operators expect it:
-    // its class, the layout that holds it ("#" its place), its texts.
+    // its class, the layout that holds it ("#" its place), its texts (all
+    // of them: no row, no text).
     void layout_data()
     {
         QTest::addColumn<QString>("className");
@@ -125,8 +126,8 @@ private slots:
         row("labelInfoFlash2", "QLabel", "verticalLayout_7#1");
         row("labelProgressStep", "QLabel", "horizontalLayout_11#0");
         row("labelProgressFile", "QLabel", "horizontalLayout_11#1");
-        row("progressBarProgress", "QProgressBar", "verticalLayout_22#1");
-        row("progressBarTotal", "QProgressBar", "verticalLayout_22#2");
+        row("progressBarProgress", "QProgressBar", "verticalLayout_22#1", "0%");
+        row("progressBarTotal", "QProgressBar", "verticalLayout_22#2", "0%");
         row("pushButtonStart", "QPushButton", "horizontalLayout_3#0", "Start");
         row("pushButtonCancel", "QPushButton", "horizontalLayout_3#1", "Cancel");
     }
@@ -146,10 +147,8 @@ private slots:
                 if (layout->itemAt(i)->widget() == object || layout->itemAt(i)->layout() == object)
                     sHolder = layout->objectName() + '#' + QString::number(i);
         QCOMPARE(sHolder, holder);
-        if (!text.isEmpty())
-            QCOMPARE(object->property(object->property("title").isValid() ? "title" : "text").toString(), text);
-        if (!toolTip.isEmpty())
-            QCOMPARE(object->property("toolTip").toString(), toolTip);
+        QCOMPARE(object->property(object->property("title").isValid() ? "title" : "text").toString(), text);
+        QCOMPARE(object->property("toolTip").toString(), toolTip);
         if (auto *button = qobject_cast<QToolButton *>(object))
             QVERIFY(button->defaultAction() && !button->icon().isNull());
     }
@@ -180,11 +179,10 @@ private slots:
                                     "0X10=-1 refused", "0x=-1 refused", "1a=-1 refused"}));
     }
 
-    // The programming list and the settings as the command line, the list's
-    // actions and Start leave them. Steps: "add [FILE]" (Add file, the dialog
-    // answered or cancelled), "pick ROW FILE" (a row's image button), "remove
-    // ROW", "clear", "memory ROW CODE", "rewrite" (deleted.hex goes,
-    // changing.hex grows) and "start" (the job list, or "refused").
+    // The list and settings as the command line, the list's actions and Start
+    // leave them. Steps: "add [FILE]" (Add file; no file: cancelled), "pick ROW
+    // FILE" (a row's image button), "remove ROW", "clear", "memory ROW CODE",
+    // "rewrite" (deleted.hex goes, changing.hex grows), "start" (the jobs).
     void programmingList_data()
     {
         QTest::addColumn<QStringList>("args");
