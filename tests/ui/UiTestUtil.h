@@ -1,39 +1,37 @@
 #ifndef UITESTUTIL_H
 #define UITESTUTIL_H
 
-// Helpers of the window tests: answering the window's modal dialogs, and
-// image files written by srec_cat.
+// Helpers of the window tests: answering the window's modal dialogs, a fresh
+// window per test, and image files written by srec_cat.
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QProcess>
-#include <QTimer>
+#include <QTemporaryDir>
 #include <QtTest>
 
 #include <memory>
 
 #include "MainWidget.h"
 
-// Answers the window's modal dialogs in order from planned answers (a button,
-// "file:path", or "file:" to cancel) and records each as "title|text", with
-// "\ninformative text" and "|detailed text" where a box has them. Without a plan: Ok, or cancel.
+// Answers the window's modal dialogs in order from planned answers (a button;
+// a file dialog's path, empty to cancel) and records each as "title|text",
+// with "\ninformative text" and "|detailed text" where a box has them, or as
+// "title|filters". Without a plan: Ok, or cancel.
 class ModalAnswerer : public QObject
 {
 public:
-    ModalAnswerer()
-    {
-        QObject::connect(&m_timer, &QTimer::timeout, this, [this]() { poll(); });
-        m_timer.start(20);
-    }
+    ModalAnswerer() { startTimer(20); }
     QStringList plan;
     QStringList seen;
     QList<QMessageBox::Icon> icons;
 
 private:
-    void poll()
+    void timerEvent(QTimerEvent *) override
     {
         QWidget *modal = QApplication::activeModalWidget();
         if (!modal || !modal->isVisible() || modal->property("answered").toBool())
@@ -52,50 +50,52 @@ private:
         } else if (auto *dialog = qobject_cast<QFileDialog *>(modal)) {
             seen << dialog->windowTitle() + '|' + dialog->nameFilters().join(';');
             icons << QMessageBox::NoIcon;
-            const QString sPath = sAnswer.mid(5);
-            if (sPath.isEmpty()) {
-                QMetaObject::invokeMethod(dialog, "reject", Qt::QueuedConnection);
-                return;
-            }
             // The name is typed too: selectFile() leaves a focused name field
             // alone. done(), as accept() waits for the dialog's file model.
-            dialog->selectFile(sPath);
+            dialog->selectFile(sAnswer);
             if (auto *name = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit")))
-                name->setText(sPath);
-            QMetaObject::invokeMethod(dialog, "done", Qt::QueuedConnection, Q_ARG(int, QDialog::Accepted));
+                name->setText(sAnswer);
+            QMetaObject::invokeMethod(dialog, "done", Qt::QueuedConnection,
+                                      Q_ARG(int, sAnswer.isEmpty() ? QDialog::Rejected : QDialog::Accepted));
         }
     }
-    QTimer m_timer;
 };
 
-// A fresh window on screen, with an answerer that has not seen the test
-// program's own command line.
-inline bool openWindow(std::unique_ptr<MainWidget> &window, std::unique_ptr<ModalAnswerer> &modal)
+// What both window tests share: a scratch folder, the window, its answerer.
+class WindowTest : public QObject
 {
-    modal.reset(new ModalAnswerer);
-    window.reset(new MainWidget);
-    window->show();
-    const bool bShown = QTest::qWaitForWindowExposed(window.get());
-    QCoreApplication::processEvents(); // the window reads the command line once shown
-    modal->seen.clear();
-    modal->icons.clear();
-    return bShown;
-}
+protected:
+    QTemporaryDir tmp;
+    std::unique_ptr<MainWidget> window;
+    std::unique_ptr<ModalAnswerer> modal;
+
+    template <class T = QWidget> T *child(const QString &sName) const { return window->findChild<T *>(sName); }
+    QString text(const char *sLabel) const { return child<QLabel>(sLabel)->text(); }
+
+    // A fresh window on screen, with an answerer that has not seen the test
+    // program's own command line.
+    bool openWindow()
+    {
+        modal.reset(new ModalAnswerer);
+        window.reset(new MainWidget);
+        window->show();
+        const bool bShown = QTest::qWaitForWindowExposed(window.get());
+        QCoreApplication::processEvents(); // the window reads the command line once shown
+        modal->seen.clear();
+        modal->icons.clear();
+        return bShown;
+    }
+};
 
 // Bytes at an address as Intel HEX ("ihex") or S-records ("srec"), by srec_cat.
 inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 nAddress, const QByteArray &data)
 {
-    QFile bin(sPath + ".bin");
-    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
-        return false;
-    bin.close();
     QProcess srecCat;
-    srecCat.start("srec_cat", {bin.fileName(), "-binary", "-offset", QString::number(nAddress), "-o", sPath,
+    srecCat.start("srec_cat", {"-", "-binary", "-offset", QString::number(nAddress), "-o", sPath,
                                sFormat == "srec" ? "-motorola" : "-intel"});
-    const bool bOk =
-        srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
-    bin.remove();
-    return bOk;
+    srecCat.write(data);
+    srecCat.closeWriteChannel();
+    return srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
 }
 
 // The firmware information that opens a software image: payload length and

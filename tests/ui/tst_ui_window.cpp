@@ -1,44 +1,49 @@
 // The window without a drive: its widget tree, its command line and the
 // programming list with real image files written by srec_cat.
-#include "MainWidget.h"
 #include "Pty.h"
 #include "UiTestUtil.h"
 
 #include <QAction>
 #include <QComboBox>
-#include <QLabel>
 #include <QLayout>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
-#include <QTemporaryDir>
 #include <QToolButton>
 
-class TestUiWindow : public QObject
+class TestUiWindow : public WindowTest
 {
     Q_OBJECT
 
 private:
-    QTemporaryDir tmp;
     Pty pty;
-    std::unique_ptr<MainWidget> window;
-    std::unique_ptr<ModalAnswerer> modal;
     QTableWidget *table = nullptr;
     const QString sInfo = "HW 1.2\nFW 3.4.5\n2026-12-01\nservo drive firmware\nbuild 77";
 
-    template <class T = QWidget> T *child(const QString &sName) const { return window->findChild<T *>(sName); }
     QString path(const QString &sName) const { return tmp.filePath(sName); }
-    QString label(const char *sName) const { return child<QLabel>(sName)->text(); }
-    void trigger(const char *sAction) { child<QAction>(sAction)->trigger(); }
     QLineEdit *cell(int nRow, int nColumn) const
     {
         QWidget *w = table->cellWidget(nRow, nColumn);
         return nColumn == 2 ? w->findChild<QLineEdit *>("lineEditImage") : qobject_cast<QLineEdit *>(w);
     }
-    // "image|offset|length" of a row, the image by its file name.
-    QString cells(int nRow) const
+    // Each row as "memory:image|offset|length" (the file's name; " misnumbered"
+    // after a wrong row number), then "port=NAME" unless ttyUSB0, "mon" (or
+    // "firmware") unless the drive starts powered off, "info" while the panel
+    // shows an image's firmware information.
+    QStringList state() const
     {
-        return QFileInfo(cell(nRow, 2)->text()).fileName() + '|' + cell(nRow, 3)->text() + '|' + cell(nRow, 4)->text();
+        QStringList list;
+        for (int r = 0; r < table->rowCount(); ++r)
+            list << QString::number(qobject_cast<QComboBox *>(table->cellWidget(r, 0))->currentData().toInt()) + ':'
+                        + QFileInfo(cell(r, 2)->text()).fileName() + '|' + cell(r, 3)->text() + '|' + cell(r, 4)->text()
+                        + (table->verticalHeaderItem(r)->text() == QString::number(r + 1) ? "" : " misnumbered");
+        if (const QString sPort = child<QComboBox>("comboBoxPort")->currentText(); sPort != "ttyUSB0")
+            list << "port=" + sPort;
+        if (!child<QRadioButton>("radioButtonPoweredOffDevice")->isChecked())
+            list << (child<QRadioButton>("radioButtonRunningMonitor")->isChecked() ? "mon" : "firmware");
+        if (!text("labelInfoFlash1").isEmpty())
+            list << "info";
+        return list;
     }
     QStringList substitute(QStringList list) const
     {
@@ -50,15 +55,12 @@ private slots:
     void initTestCase()
     {
         QVERIFY(tmp.isValid() && pty.isValid());
-        const QByteArray info = firmwareInfoBlock(sInfo.split('\n'));
-        QVERIFY(makeImageFile(path("sw.hex"), "ihex", 0x300000, info + QByteArray(300, 'Z')));
-        QVERIFY(makeImageFile(path("sw.srec"), "srec", 0x300000, info + QByteArray(300, 'Z')));
+        QVERIFY(makeImageFile(path("sw.srec"), "srec", 0x300000,
+                              firmwareInfoBlock(sInfo.split('\n')) + QByteArray(300, 'Z')));
         QVERIFY(makeImageFile(path("hw.hex"), "ihex", 0, QByteArray(0x1a, 'h')));
         QVERIFY(makeImageFile(path("garbled.srec"), "srec", 0x300000, firmwareInfoBlock({"bad\x01", "x", "x"})));
-        for (const auto &file : {std::pair<const char *, const char *>{"short.hex", ":10"},
-                                 {"notes.txt", "hello world\n"},
+        for (const auto &file : {std::pair<const char *, const char *>{"notes.txt", "hello world\n"},
                                  {"bad-sum.hex", ":0400000001020304F0\n:00000001FF\n"},
-                                 {"bad-sum.s19", "S1070000010203046F\nS9030000FC\n"},
                                  {"high.hex", ":0200000400807A\n:0400000001020304F2\n:00000001FF\n"}}) {
             QFile f(path(file.first));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) > 0);
@@ -69,7 +71,7 @@ private slots:
 
     void init()
     {
-        QVERIFY(openWindow(window, modal));
+        QVERIFY(openWindow());
         table = child<QTableWidget>("tableWidgetPgmImages");
         auto *ports = child<QComboBox>("comboBoxPort"); // a known port list instead of this machine's
         ports->clear();
@@ -79,7 +81,8 @@ private slots:
     void cleanup() { window.reset(); }
 
     // Each object where scripts, translators and operators expect it:
-    // its class, the layout that holds it ("#" its place), its texts.
+    // its class, the layout that holds it ("#" its place), its texts (all
+    // of them: no row, no text).
     void layout_data()
     {
         QTest::addColumn<QString>("className");
@@ -89,12 +92,8 @@ private slots:
         auto row = [](const char *sName, const char *sClass, const char *sHolder, const QString &sText = "",
                       const QString &sTip = "") { QTest::newRow(sName) << sClass << sHolder << sText << sTip; };
         const QString sStart = "<html><head/><body><p>Start the firmware update from a %1</p></body></html>";
-        row("MainWidget", "MainWidget", "", "Programming tool AC Servo Drive V0.0.6 beta02");
-        row("verticalLayout_5", "QVBoxLayout", "MainWidget");
         row("tabWidgetFunction", "QTabWidget", "verticalLayout_5#0");
-        row("horizontalLayout_10", "QHBoxLayout", "verticalLayout_5#2");
         row("groupBoxProgress", "QGroupBox", "verticalLayout_5#4", "Progress information");
-        row("horizontalLayout", "QHBoxLayout", "verticalLayout_4#0");
         row("tableWidgetPgmImages", "QTableWidget", "verticalLayout_4#1");
         row("toolButtonPgmAddFile", "QToolButton", "horizontalLayout#0", "Add programming file",
             "Add existing HW/SW flash file to the programming list");
@@ -127,8 +126,8 @@ private slots:
         row("labelInfoFlash2", "QLabel", "verticalLayout_7#1");
         row("labelProgressStep", "QLabel", "horizontalLayout_11#0");
         row("labelProgressFile", "QLabel", "horizontalLayout_11#1");
-        row("progressBarProgress", "QProgressBar", "verticalLayout_22#1");
-        row("progressBarTotal", "QProgressBar", "verticalLayout_22#2");
+        row("progressBarProgress", "QProgressBar", "verticalLayout_22#1", "0%");
+        row("progressBarTotal", "QProgressBar", "verticalLayout_22#2", "0%");
         row("pushButtonStart", "QPushButton", "horizontalLayout_3#0", "Start");
         row("pushButtonCancel", "QPushButton", "horizontalLayout_3#1", "Cancel");
     }
@@ -139,8 +138,7 @@ private slots:
         QFETCH(QString, holder);
         QFETCH(QString, text);
         QFETCH(QString, toolTip);
-        const QString sName = QTest::currentDataTag();
-        QObject *object = sName == "MainWidget" ? window.get() : child<QObject>(sName);
+        QObject *object = child<QObject>(QTest::currentDataTag());
         QVERIFY(object);
         QCOMPARE(QString::fromLatin1(object->metaObject()->className()), className);
         QString sHolder;
@@ -148,317 +146,186 @@ private slots:
             for (int i = 0; i < layout->count(); ++i)
                 if (layout->itemAt(i)->widget() == object || layout->itemAt(i)->layout() == object)
                     sHolder = layout->objectName() + '#' + QString::number(i);
-        if (auto *layout = qobject_cast<QLayout *>(object); layout && sHolder.isEmpty())
-            sHolder = layout->parentWidget()->objectName();
         QCOMPARE(sHolder, holder);
-        const char *sTextProperty = object == window.get()                ? "windowTitle"
-                                    : object->property("title").isValid() ? "title"
-                                                                          : "text";
-        if (!text.isEmpty())
-            QCOMPARE(object->property(sTextProperty).toString(), text);
-        if (!toolTip.isEmpty())
-            QCOMPARE(object->property("toolTip").toString(), toolTip);
+        QCOMPARE(object->property(object->property("title").isValid() ? "title" : "text").toString(), text);
+        QCOMPARE(object->property("toolTip").toString(), toolTip);
         if (auto *button = qobject_cast<QToolButton *>(object))
             QVERIFY(button->defaultAction() && !button->icon().isNull());
     }
 
+    // Before anything happened: the list's columns and context menu, the
+    // options that cannot be chosen, the help text; offsets and lengths as
+    // the window reads them ("=value") and what their cells refuse.
     void initialState()
     {
         QStringList headers;
         for (int i = 0; i < table->columnCount(); ++i)
             headers << table->horizontalHeaderItem(i)->text();
         QCOMPARE(headers, (QStringList{"Memory", "Operation", "Image", "Offset", "Length"}));
-        QCOMPARE(table->actions().size(), 4); // the list's context menu
-        QVERIFY(!child("radioButtonRunningFW")->isEnabled());
-        QVERIFY(child<QRadioButton>("radioButtonPoweredOffDevice")->isChecked());
-        QVERIFY(child("pushButtonStart")->isEnabled() && !child("pushButtonCancel")->isEnabled());
-        QVERIFY(!child("progressBarTotal")->isEnabled());
+        QCOMPARE(table->actions().size(), 4);
+        QVERIFY(!child("radioButtonRunningFW")->isEnabled() && !child("progressBarTotal")->isEnabled());
+        const QString sHelp = MainWidget::helpText();
+        QVERIFY(sHelp.startsWith("generic args:\n-h, --help\n\t\tshow this help text\n-c PORTNUM\n"));
+        QVERIFY(sHelp.endsWith("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n"));
+        QCOMPARE(sHelp.count('\n'), 25);
+        window->addPgmRow(Flash0, Program, QString(), -1, -1);
+        QStringList read;
+        for (QString sText : {"0x1a", "007", "0x7fffffff", "2147483648", "0xffffffff", "0X10", "0x", "1a"}) {
+            int nPos = 0;
+            const bool bAccepted = cell(0, 3)->validator()->validate(sText, nPos) == QValidator::Acceptable;
+            read << sText + '=' + QString::number(MainWidget::parseNumber(sText)) + (bAccepted ? "" : " refused");
+        }
+        QCOMPARE(read, (QStringList{"0x1a=26", "007=7", "0x7fffffff=2147483647", "2147483648=-1", "0xffffffff=-1",
+                                    "0X10=-1 refused", "0x=-1 refused", "1a=-1 refused"}));
     }
 
-    void commandLine_data()
+    // The list and settings as the command line, the list's actions and Start
+    // leave them. Steps: "add [FILE]" (Add file; no file: cancelled), "pick ROW
+    // FILE" (a row's image button), "remove ROW", "clear", "memory ROW CODE",
+    // "rewrite" (deleted.hex goes, changing.hex grows), "start" (the jobs).
+    void programmingList_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QStringList>("rows"); // "memory:file" each
-        QTest::addColumn<QString>("port");
-        QTest::addColumn<bool>("monitor");
+        QTest::addColumn<QStringList>("steps");
+        QTest::addColumn<QStringList>("state"); // see state(), then what Start made
         QTest::addColumn<QStringList>("boxes");
         const QString sHelp = "Help|" + MainWidget::helpText();
+        const QString sPick = "Select image file to flash|Flash files (*.flash *.hexout *.hex);S-record files (*.srec "
+                              "*.s19 *.s28 *.s37 *.mot);All files (*)";
+        const QString sNoType = "%T/notes.txt: neither an Intel HEX nor an S-record file (decided by its first four "
+                                "bytes)";
+        const QString hw = "0:hw.hex|0x0|0x1a", sw = "0:sw.srec|0x300000|0x19c", swx = "1:sw.srec|0x300000|0x19c";
+        const QStringList three{"-S", "%T/hw.hex", "-S", "%T/sw.srec", "-S", "%T/hw.hex"};
         auto error = [](const QString &s) { return QStringList{"Error|Unknown option: " + s}; };
-        auto row = [](const char *sTag, const QStringList &args, const QStringList &rows = {},
-                      const QString &sPort = "ttyUSB0", bool bMonitor = false, const QStringList &boxes = {}) {
-            QTest::newRow(sTag) << args << rows << sPort << bMonitor << boxes;
+        auto refused = [](int nRow, const QString &sReason) {
+            return QString("Error|Row %1: examine image file failed. Image file not valid.|%2").arg(nRow).arg(sReason);
         };
-        const QString sNoUsb = "Serial device '%1'\n%1: no such port, and no USB serial port was found; is the "
-                               "converter plugged in?";
-        row("-c 03", {"-c", "03"}, {}, "COM3");
-        row("-P ignores case", {"-P", "com7"}, {}, "COM7");
-        row("--port=", {"--port=COM3"}, {}, "COM3");
-        row("empty --port= cancels -P", {"-P", "COM7", "--port="});
-        row("-P unknown port", {"-P", "COM9"}, {}, "ttyUSB0", false, error("Serial device 'COM9'"));
-        row("-P glued", {"-PCOM3"}, {}, "ttyUSB0", false, error("-PCOM3"));
-        row("terminal not listed", {"-P", "%PTY%"}, {}, "%PTY%");
-        row("link to a terminal", {"-P", "%T/by-id"}, {}, "%PTY%");
-        row("file that is no terminal", {"-P", "%T/hw.hex"}, {}, "ttyUSB0", false, error("Serial device '%T/hw.hex'"));
-        row("link leading nowhere", {"-S", "%T/hw.hex", "-P", "%T/gone"}, {}, "ttyUSB0", false,
-            error(sNoUsb.arg("%T/gone")));
-        row("usb:VID:PID not found", {"-P", "usb:0403:6001"}, {}, "ttyUSB0", false, error(sNoUsb.arg("usb:0403:6001")));
-        row("usb: not an identity", {"-P", "usb:0403:xyz"}, {}, "ttyUSB0", false,
+        auto row = [](const char *sTag, const QStringList &args, const QStringList &steps, const QStringList &state,
+                      const QStringList &boxes = {}) { QTest::newRow(sTag) << args << steps << state << boxes; };
+        // The command line
+        row("-c 03, -B mon", {"-c", "03", "-B", "mon"}, {}, {"port=COM3", "mon"});
+        row("-P ignores case", {"-P", "com7"}, {}, {"port=COM7"});
+        row("--port=, --boottype=monitor", {"--port=COM3", "--boottype=monitor"}, {}, {"port=COM3", "mon"});
+        row("empty --port= cancels -P", {"-P", "COM7", "--port="}, {}, {});
+        row("-P unknown port", {"-P", "COM9"}, {}, {}, error("Serial device 'COM9'"));
+        row("-P glued, only the last error", {"-a", "-F", "x", "-PCOM3"}, {}, {}, error("-PCOM3"));
+        row("terminal not listed", {"-P", "%PTY%"}, {}, {"port=%PTY%"});
+        row("link to a terminal", {"-P", "%T/by-id"}, {}, {"port=%PTY%"});
+        row("file that is no terminal", {"-P", "%T/hw.hex"}, {}, {}, error("Serial device '%T/hw.hex'"));
+        row("link leading nowhere", {"-S", "%T/hw.hex", "-P", "%T/gone"}, {}, {},
+            error("Serial device '%T/gone'\n%T/gone: no such port, and no USB serial port was found; is the "
+                  "converter plugged in?"));
+        row("usb: not an identity", {"-P", "usb:0403:xyz"}, {}, {},
             error("Serial device 'usb:0403:xyz'\nusb:0403:xyz is not a USB identity; use usb:SERIAL, usb:VID:PID or "
                   "usb:VID:PID:SERIAL with hexadecimal ids."));
-        row("-B mon", {"-B", "mon"}, {}, "ttyUSB0", true);
-        row("--boottype=monitor", {"--boottype=monitor"}, {}, "ttyUSB0", true);
-        row("OFF, on and trailing -B ignored", {"-B", "mon", "-B", "OFF", "--boottype=on", "-B"}, {}, "ttyUSB0", true);
-        row("-B off after mon", {"-B", "mon", "-B", "off"});
-        row("-S -H -X", {"-S", "%T/hw.hex", "-H", "%T/sw.srec", "--extended-image=%T/sw.srec"},
-            {"0:hw.hex", "0:sw.srec", "1:sw.srec"});
-        row("-I -T before -F have no effect", {"-I", "%T/sw.srec", "-T", "f1", "-F", "prog"}, {"0:"});
+        row("OFF, on and trailing -B ignored", {"-B", "mon", "-B", "OFF", "--boottype=on", "-B"}, {}, {"mon"});
+        row("-B off after mon", {"-B", "mon", "-B", "off"}, {}, {});
+        row("-S -H -X", {"-S", "%T/hw.hex", "-H", "%T/sw.srec", "--extended-image=%T/sw.srec"}, {},
+            {hw, sw, swx, "info"});
+        row("-I -T before -F have no effect", {"-I", "%T/sw.srec", "-T", "f1", "-F", "prog"}, {}, {"0:||"});
         row("rows follow the moments they are complete",
-            {"-F", "p", "-I", "%T/hw.hex", "-S", "%T/sw.srec", "-F", "prog", "--image=%T/sw.srec", "--type=flash1"},
-            {"0:sw.srec", "0:hw.hex", "1:sw.srec"});
-        row("empty --image= clears", {"-F", "p", "-I", "%T/hw.hex", "--image="}, {"0:"});
-        row("-S value looks like an option", {"-S", "-X"}, {"0:"}, "ttyUSB0", false,
-            {"Error|Row 1: examine image file failed. Image file not valid.|-X: no such file"});
-        row("unknown function", {"-S", "%T/hw.hex", "-F", "x"}, {}, "ttyUSB0", false, error("function 'x'"));
-        row("unknown type", {"-F", "p", "-T", "F0"}, {}, "ttyUSB0", false, error("type 'F0'"));
+            {"-F", "p", "-I", "%T/hw.hex", "-S", "%T/sw.srec", "-F", "prog", "--image=%T/sw.srec", "--type=flash1"}, {},
+            {sw, hw, swx, "info"});
+        row("empty --image= clears", {"-F", "p", "-I", "%T/hw.hex", "--image="}, {}, {"0:||"});
+        row("-S value looks like an option", {"-S", "-X"}, {}, {"0:||"}, {refused(1, "-X: no such file")});
+        row("unknown function", {"-S", "%T/hw.hex", "-F", "x"}, {}, {}, error("function 'x'"));
+        row("unknown type", {"-F", "p", "-T", "F0"}, {}, {}, error("type 'F0'"));
         row("error empties the list, keeps settings",
-            {"-S", "%T/hw.hex", "-P", "COM7", "-B", "mon", "-F", "p", "-I", "%T/sw.srec", "-bogus"}, {}, "COM7", true,
-            error("-bogus"));
-        row("only the last error", {"-a", "-F", "x", "-b"}, {}, "ttyUSB0", false, error("-b"));
-        row("help keeps rows", {"-h", "-S", "%T/hw.hex", "-B", "mon"}, {"0:hw.hex"}, "ttyUSB0", true, {sHelp});
-        row("help then error", {"--help", "-zz"}, {}, "ttyUSB0", false, {sHelp, error("-zz").at(0)});
-        row("language was read at start-up", {"-l", "de", "--language=de", "-S", "%T/hw.hex", "-l"}, {"0:hw.hex"});
+            {"-S", "%T/hw.hex", "-P", "COM7", "-B", "mon", "-F", "p", "-I", "%T/sw.srec", "-bogus"}, {},
+            {"port=COM7", "mon"}, error("-bogus"));
+        row("help keeps rows", {"-h", "-S", "%T/hw.hex", "-B", "mon"}, {}, {hw, "mon"}, {sHelp});
+        row("help then error", {"--help", "-zz"}, {}, {}, {sHelp, error("-zz").at(0)});
+        row("language was read at start-up", {"-l", "de", "--language=de", "-S", "%T/hw.hex", "-l"}, {}, {hw});
+        // Examining an image: the cells, the information panel, or the refusal
+        // with its reason as detailed text; a refused row stays, empty.
+        row("add file cancelled", {}, {"add"}, {}, {sPick});
+        row("add file", {}, {"add sw.srec"}, {sw, "info"}, {sPick});
+        row("flash1 row's button", {"-F", "p", "-T", "f1"}, {"pick 0 sw.srec"}, {swx}, {sPick});
+        row("directory", {"-S", "%T/."}, {}, {"0:||"}, {refused(1, "%T/. is not a regular file (it is a directory)")});
+        row("checksum", {"-S", "%T/bad-sum.hex"}, {}, {"0:||"}, {refused(1, "hex2bin error: crc checksum error")});
+        row("data above the flash", {"-S", "%T/high.hex"}, {}, {"0:||"},
+            {refused(1, "%T/high.hex: its data lie above 0x7fffff, outside the flash")});
+        // The panel describes one row's image: it goes with that row and stays
+        // while other rows go.
+        row("its row removed", three, {"remove 1"}, {hw, hw});
+        row("another row removed, a shifted row's button", three, {"remove 0", "pick 1 garbled.srec"},
+            {sw, "0:garbled.srec|0x300000|0x70", "info"}, {sPick});
+        row("no current row", three, {"remove -1"}, {hw, sw, hw, "info"});
+        row("list cleared", three, {"clear"}, {});
+        row("a later image without information", three, {"pick 2 garbled.srec"},
+            {hw, sw, "0:garbled.srec|0x300000|0x70", "info"}, {sPick});
+        row("its row gets an image without information", three, {"pick 1 hw.hex"}, {hw, hw, hw}, {sPick});
+        row("its row's image refused", three, {"pick 1 notes.txt"}, {hw, "0:||", hw}, {sPick, refused(2, sNoType)});
+        row("flash1 and back keeps the row", three, {"memory 2 1", "memory 2 0"}, {hw, sw, hw, "info"});
+        row("a memory outside the flash clears it", three, {"memory 2 2"}, {hw, sw, "2:||", "info"});
+        // Start measures every file anew; what it refuses.
+        row("start: empty list", {}, {"start"}, {"refused"}, {"Error|Nothing to do!"});
+        row("start: row without image", {"-S", "%T/hw.hex", "-F", "p"}, {"start"}, {hw, "0:||", "refused"},
+            {"Error|Row 2: no image file specified"});
+        row("start: file deleted since chosen", {"-S", "%T/deleted.hex"}, {"rewrite", "start"}, {"0:||", "refused"},
+            {refused(1, "%T/deleted.hex: no such file")});
+        row("start: file changed since chosen", {"-S", "%T/sw.srec", "-X", "%T/changing.hex"}, {"rewrite", "start"},
+            {sw, "1:changing.hex|0x2000|0x40", "info", "job 0:%T/sw.srec|0x300000|0x19c|1|lz",
+             "job 1:%T/changing.hex|0x2000|0x40|1|lz"});
     }
 
-    void commandLine()
+    void programmingList()
     {
         QFETCH(QStringList, args);
-        QFETCH(QStringList, rows);
-        QFETCH(QString, port);
-        QFETCH(bool, monitor);
+        QFETCH(QStringList, steps);
+        QFETCH(QStringList, state);
         QFETCH(QStringList, boxes);
+        if (steps.contains("rewrite")) {
+            QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x1000, QByteArray(16, 'c')));
+            QVERIFY(QFile::copy(path("hw.hex"), path("deleted.hex")));
+        }
         window->processArgs(QStringList{"servoprog"} + substitute(args));
-        QStringList shown;
-        for (int r = 0; r < table->rowCount(); ++r)
-            shown << QString::number(qobject_cast<QComboBox *>(table->cellWidget(r, 0))->currentData().toInt()) + ':'
-                         + QFileInfo(cell(r, 2)->text()).fileName();
-        QCOMPARE(shown, rows);
-        QCOMPARE(child<QComboBox>("comboBoxPort")->currentText(), substitute({port}).at(0));
-        QCOMPARE(child<QRadioButton>("radioButtonRunningMonitor")->isChecked(), monitor);
-        QCOMPARE(child<QRadioButton>("radioButtonPoweredOffDevice")->isChecked(), !monitor);
+        window->UpdateInfoText(1, "drive"); // the drive's information is no row's
+        QStringList jobs;
+        for (const QString &sStep : steps) {
+            const QStringList words = sStep.split(' ');
+            const int nRow = words.value(1).toInt();
+            if (words[0] == "add" || words[0] == "pick")
+                modal->plan << (words.size() > 1 ? path(words.last()) : QString());
+            if (words[0] == "add") {
+                child<QAction>("actionPgmAddFile")->trigger();
+            } else if (words[0] == "pick") {
+                table->cellWidget(nRow, 2)->findChild<QToolButton *>()->click();
+            } else if (words[0] == "remove") {
+                table->setCurrentCell(nRow, nRow < 0 ? -1 : 3);
+                child<QAction>("actionPgmRemoveEntry")->trigger();
+            } else if (words[0] == "clear") {
+                child<QAction>("actionPgmClearEntries")->trigger();
+            } else if (words[0] == "memory") { // a code the combo lacks is added, as a valid one it does not offer
+                auto *combo = qobject_cast<QComboBox *>(table->cellWidget(nRow, 0));
+                if (combo->findData(words[2].toInt()) < 0)
+                    combo->addItem("other", words[2].toInt());
+                combo->setCurrentIndex(combo->findData(words[2].toInt()));
+            } else if (words[0] == "rewrite") {
+                QVERIFY(QFile::remove(path("deleted.hex")) && QFile::remove(path("changing.hex")));
+                QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x2000, QByteArray(64, 'c')));
+            } else if (words[0] == "start") {
+                QVector<PgmEntry> entries;
+                if (!window->buildJobList(&entries)) {
+                    jobs << "refused";
+                    entries.clear(); // the caller drops what it made so far
+                }
+                for (const PgmEntry &job : entries)
+                    jobs << QStringList{"job " + QString::number(job.nMemory) + ':' + job.sImage,
+                                        MainWidget::formatNumber(job.nOffset), MainWidget::formatNumber(job.nLength),
+                                        QString::number(job.nOperation), job.bCompress ? "lz" : "raw"}
+                                .join('|');
+            }
+        }
+        QCOMPARE(this->state() + jobs, substitute(state));
         QCOMPARE(modal->seen, substitute(boxes));
-        if (port == "%PTY%") { // Refresh keeps a device given with -P
+        QCOMPARE(text("labelInfoFlash1"), state.contains("info") ? sInfo : QString());
+        QCOMPARE(text("labelInfoFlashHeader1"), state.contains("info") ? "Software image info:\n" : QString());
+        QCOMPARE(text("labelInfoFlash2"), QString("drive"));
+        if (state.contains("port=%PTY%")) { // Refresh keeps a device given with -P
             child<QPushButton>("pushButtonRefreshPorts")->click();
             QCOMPARE(child<QComboBox>("comboBoxPort")->currentText(), pty.path());
         }
-    }
-
-    void helpText()
-    {
-        const QString sText = MainWidget::helpText();
-        QVERIFY(sText.startsWith("generic args:\n-h, --help\n\t\tshow this help text\n-c PORTNUM\n"));
-        QVERIFY(sText.endsWith("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n"));
-        QCOMPARE(sText.count('\n'), 25);
-    }
-
-    // Offsets and lengths as the window reads them, and what the cell accepts.
-    void numbers_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<int>("value");
-        QTest::addColumn<bool>("acceptable");
-        QTest::newRow("hex") << "0x1a" << 26 << true;
-        QTest::newRow("decimal, leading zeros") << "007" << 7 << true;
-        QTest::newRow("0x7fffffff") << "0x7fffffff" << 2147483647 << true;
-        QTest::newRow("2147483648 does not fit") << "2147483648" << -1 << true;
-        QTest::newRow("0xffffffff does not fit") << "0xffffffff" << -1 << true;
-        QTest::newRow("capital X") << "0X10" << -1 << false;
-        QTest::newRow("bare prefix") << "0x" << -1 << false;
-        QTest::newRow("hex digits without prefix") << "1a" << -1 << false;
-        QTest::newRow("negative") << "-5" << -1 << false;
-        QTest::newRow("empty") << "" << -1 << false;
-    }
-
-    void numbers()
-    {
-        QFETCH(QString, text);
-        QFETCH(int, value);
-        QFETCH(bool, acceptable);
-        QCOMPARE(MainWidget::parseNumber(text), value);
-        window->addPgmRow(Flash0, Program, QString(), -1, -1);
-        int nPos = 0;
-        QCOMPARE(cell(0, 3)->validator()->validate(text, nPos) == QValidator::Acceptable, acceptable);
-    }
-
-    // Add file (Flash0) or a Flash1 row's button: the dialog, the cells, the
-    // info panel, or the refusal with its reason as detailed text.
-    void examine_data()
-    {
-        QTest::addColumn<QString>("file"); // empty: dialog cancelled
-        QTest::addColumn<int>("memory");
-        QTest::addColumn<QString>("cells");
-        QTest::addColumn<bool>("info");
-        QTest::addColumn<QString>("reason");
-        const QString sNoType = "%1: neither an Intel HEX nor an S-record file (decided by its first four bytes)";
-        QTest::newRow("cancelled") << "" << int(Flash0) << "" << false << "";
-        QTest::newRow("software image") << "sw.hex" << int(Flash0) << "sw.hex|0x300000|0x19c" << true << "";
-        QTest::newRow("software image on flash1")
-            << "sw.srec" << int(Flash1) << "sw.srec|0x300000|0x19c" << false << "";
-        QTest::newRow("hardware image") << "hw.hex" << int(Flash0) << "hw.hex|0x0|0x1a" << false << "";
-        QTest::newRow("info not printable")
-            << "garbled.srec" << int(Flash0) << "garbled.srec|0x300000|0x70" << false << "";
-        QTest::newRow("fewer than four bytes") << "short.hex" << int(Flash0) << "||" << false << sNoType;
-        QTest::newRow("unknown type") << "notes.txt" << int(Flash1) << "||" << false << sNoType;
-        QTest::newRow("missing file") << "gone.hex" << int(Flash0) << "||" << false << "%1: no such file";
-        QTest::newRow("directory") << "." << int(Flash0) << "||" << false
-                                   << "%1 is not a regular file (it is a directory)";
-        QTest::newRow("hex checksum") << "bad-sum.hex" << int(Flash0) << "||" << false
-                                      << "hex2bin error: crc checksum error";
-        QTest::newRow("srec checksum") << "bad-sum.s19" << int(Flash0) << "||" << false
-                                       << "srec2bin error: checksum error";
-        QTest::newRow("data above the flash")
-            << "high.hex" << int(Flash0) << "||" << false << "%1: its data lie above 0x7fffff, outside the flash";
-    }
-
-    void examine()
-    {
-        QFETCH(QString, file);
-        QFETCH(int, memory);
-        QFETCH(QString, cells);
-        QFETCH(bool, info);
-        QFETCH(QString, reason);
-        const QString sPath = path(file);
-        QStringList boxes;
-        if (file == "gone.hex" || file == ".") { // no dialog picks these
-            window->addPgmRow(memory, Program, QString(), -1, -1);
-            QCOMPARE(window->examineRowImage(0, memory, &sPath), -1);
-        } else {
-            modal->plan << "file:" + (file.isEmpty() ? QString() : sPath);
-            boxes << "Select image file to flash|Flash files (*.flash *.hexout *.hex);S-record files (*.srec *.s19 "
-                     "*.s28 *.s37 *.mot);All files (*)";
-            if (memory == Flash0) {
-                trigger("actionPgmAddFile");
-            } else {
-                window->addPgmRow(memory, Program, QString(), -1, -1);
-                table->cellWidget(0, 2)->findChild<QToolButton *>("toolButtonSelImage")->click();
-            }
-        }
-        if (!reason.isEmpty())
-            boxes << "Error|Row 1: examine image file failed. Image file not valid.|" + reason.arg(sPath);
-        QCOMPARE(modal->seen, boxes);
-        QCOMPARE(table->rowCount(), cells.isEmpty() ? 0 : 1); // a refused row stays, empty
-        if (!cells.isEmpty())
-            QCOMPARE(this->cells(0), cells);
-        QCOMPARE(label("labelInfoFlash1"), info ? sInfo : QString());
-        QCOMPARE(label("labelInfoFlashHeader1"), info ? "Software image info:\n" : QString());
-    }
-
-    // The panel describes one row's image: it goes with that row and stays
-    // while other rows go; the drive's information is no row's.
-    void rowsAndInfoPanel_data()
-    {
-        QTest::addColumn<QString>("step");
-        QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<bool>("kept");
-        QTest::newRow("its row removed") << "remove 1" << QStringList{"hw.hex|0x0|0x1a", "hw.hex|0x0|0x1a"} << false;
-        QTest::newRow("another row removed")
-            << "remove 0" << QStringList{"sw.hex|0x300000|0x19c", "hw.hex|0x0|0x1a"} << true;
-        QTest::newRow("no current row") << "remove -1"
-                                        << QStringList{"hw.hex|0x0|0x1a", "sw.hex|0x300000|0x19c", "hw.hex|0x0|0x1a"}
-                                        << true;
-        QTest::newRow("list cleared") << "clear" << QStringList() << false;
-        QTest::newRow("a later image without information")
-            << "garbled.srec" << QStringList{"hw.hex|0x0|0x1a", "sw.hex|0x300000|0x19c", "garbled.srec|0x300000|0x70"}
-            << true;
-        QTest::newRow("its row gets an image without information")
-            << "1 hw.hex" << QStringList{"hw.hex|0x0|0x1a", "hw.hex|0x0|0x1a", "hw.hex|0x0|0x1a"} << false;
-        QTest::newRow("its row's image refused")
-            << "1 notes.txt" << QStringList{"hw.hex|0x0|0x1a", "||", "hw.hex|0x0|0x1a"} << false;
-        QTest::newRow("flash1 and back keeps the row")
-            << "memory 1" << QStringList{"hw.hex|0x0|0x1a", "sw.hex|0x300000|0x19c", "hw.hex|0x0|0x1a"} << true;
-        QTest::newRow("a memory outside the flash clears it")
-            << "memory eeprom" << QStringList{"hw.hex|0x0|0x1a", "sw.hex|0x300000|0x19c", "||"} << true;
-    }
-
-    void rowsAndInfoPanel()
-    {
-        QFETCH(QString, step);
-        QFETCH(QStringList, rows);
-        QFETCH(bool, kept);
-        for (const char *sFile : {"hw.hex", "sw.hex", "hw.hex"}) {
-            window->addPgmRow(Flash0, Program, path(sFile), -1, -1);
-            QCOMPARE(window->examineRowImage(table->rowCount() - 1, Flash0, nullptr), 0);
-        }
-        window->UpdateInfoText(1, "drive");
-        const QString sArg = step.section(' ', 1);
-        if (step.startsWith("remove")) {
-            table->setCurrentCell(sArg.toInt(), sArg.toInt() < 0 ? -1 : 3);
-            trigger("actionPgmRemoveEntry");
-        } else if (step == "clear") {
-            trigger("actionPgmClearEntries");
-        } else if (step.startsWith("memory")) {
-            auto *combo = qobject_cast<QComboBox *>(table->cellWidget(2, 0));
-            if (sArg == "eeprom")
-                combo->addItem("EEPROM", int(Eeprom0)); // a valid job code the window does not offer
-            combo->setCurrentIndex(sArg == "eeprom" ? 2 : 1);
-            if (sArg != "eeprom")
-                combo->setCurrentIndex(0);
-        } else { // "[row] file": examine a file in that row (default: the last)
-            const QString sFile = path(step.section(' ', -1));
-            window->examineRowImage(step.contains(' ') ? step.section(' ', 0, 0).toInt() : 2, Flash0, &sFile);
-        }
-        QStringList shown, headers;
-        for (int r = 0; r < table->rowCount(); ++r)
-            shown << cells(r), headers << table->verticalHeaderItem(r)->text();
-        QCOMPARE(shown, rows);
-        QCOMPARE(headers.join(""), QString("123").left(rows.size()));
-        QCOMPARE(label("labelInfoFlash1").isEmpty(), !kept);
-        QCOMPARE(label("labelInfoFlash2"), QString("drive"));
-        // The tool buttons still find their own rows after a shift.
-        if (table->rowCount() > 1)
-            QCOMPARE(window->rowOfCellWidget(table->cellWidget(1, 2)->findChild<QToolButton *>()), 1);
-    }
-
-    // Start measures every file anew; what it refuses.
-    void jobList_data()
-    {
-        QTest::addColumn<QStringList>("rows");
-        QTest::addColumn<QString>("box"); // empty: the list is built
-        QTest::newRow("empty table") << QStringList() << "Error|Nothing to do!";
-        QTest::newRow("row without image") << QStringList{"hw.hex", ""} << "Error|Row 2: no image file specified";
-        QTest::newRow("file deleted since chosen")
-            << QStringList{"deleted.hex"}
-            << "Error|Row 1: examine image file failed. Image file not valid.|%T/deleted.hex: no such file";
-        QTest::newRow("file changed since chosen") << QStringList{"sw.srec", "changing.hex"} << "";
-    }
-
-    void jobList()
-    {
-        QFETCH(QStringList, rows);
-        QFETCH(QString, box);
-        QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x1000, QByteArray(16, 'c')));
-        QVERIFY(QFile::copy(path("hw.hex"), path("deleted.hex")));
-        for (const QString &sRow : rows) {
-            window->addPgmRow(sRow == "changing.hex" ? Flash1 : Flash0, Program, sRow.isEmpty() ? "" : path(sRow), 5,
-                              6);
-            if (!sRow.isEmpty())
-                QCOMPARE(
-                    window->examineRowImage(table->rowCount() - 1, sRow == "changing.hex" ? Flash1 : Flash0, nullptr),
-                    0);
-        }
-        QVERIFY(QFile::remove(path("deleted.hex")) && QFile::remove(path("changing.hex")));
-        QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x2000, QByteArray(64, 'c')));
-        QVector<PgmEntry> jobs;
-        QCOMPARE(window->buildJobList(&jobs), box.isEmpty());
-        QCOMPARE(modal->seen, substitute(box.isEmpty() ? QStringList() : QStringList{box}));
-        if (!box.isEmpty())
-            return;
-        QCOMPARE(jobs.size(), 2);
-        const PgmEntry &sw = jobs.at(0), &changed = jobs.at(1);
-        QCOMPARE((QList<int>{sw.nMemory, sw.nOperation, sw.nOffset, sw.nLength, int(sw.bCompress)}),
-                 (QList<int>{Flash0, Program, 0x300000, 0x19c, 1}));
-        QCOMPARE(sw.sImage, path("sw.srec"));
-        QCOMPARE((QList<int>{changed.nMemory, changed.nOffset, changed.nLength}), (QList<int>{Flash1, 0x2000, 64}));
-        QCOMPARE(cells(1), QString("changing.hex|0x2000|0x40"));
     }
 };
 
