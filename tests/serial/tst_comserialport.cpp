@@ -1,14 +1,9 @@
 // The COM-port transport over real pseudo-terminals: the test plays the far
-// end of the line on the master; a second process plays another program
-// reaching for the same port.
+// end of the line on the master.
 #include "Pty.h"
 #include "TComSerialPort.h"
 
 #include <QtTest>
-
-#include <cstdio>
-#include <cstring>
-#include <unistd.h>
 
 using Cause = PortOpenError::Cause;
 
@@ -20,8 +15,6 @@ private slots:
     void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral(".*"))); }
     void open_data();
     void open();
-    void secondProgramKeptOut_data();
-    void secondProgramKeptOut();
     void read_data();
     void read();
     void writeThatCannotBeHandedOverFails();
@@ -36,7 +29,9 @@ static QByteArray pattern(int nSize)
 }
 
 // "@pty": a pseudo-terminal's slave; "@link": a long link to it; "@file": a
-// regular file.
+// regular file. A port in use is held by a transport opened first (another
+// program is refused the same way: by the port's lock). Device "@": the one
+// named, links followed.
 void TestComSerialPort::open_data()
 {
     QTest::addColumn<QByteArray>("name");
@@ -44,15 +39,15 @@ void TestComSerialPort::open_data()
     QTest::addColumn<Cause>("cause");
     QTest::addColumn<QString>("device");
     // clang-format off
-    QTest::newRow("pty")                << QByteArray("@pty") << 0 << Cause::None << "";
-    QTest::newRow("long link to it")    << QByteArray("@link") << 0 << Cause::None << "";
-    QTest::newRow("missing device")     << QByteArray("/dev/servoprog-none") << 11 << Cause::NoSuchDevice << "/dev/servoprog-none";
-    QTest::newRow("missing port name")  << QByteArray("ttyServoprog9") << 11 << Cause::NoSuchDevice << "/dev/ttyServoprog9";
-    QTest::newRow("empty")              << QByteArray("") << 11 << Cause::NoSuchDevice << "";
-    QTest::newRow("COM, 11 characters") << QByteArray("COM12345678") << 11 << Cause::NoSuchDevice << "/dev/COM12345678";
-    QTest::newRow("com, 12 characters") << QByteArray("com123456789") << 1 << Cause::None << "";
-    QTest::newRow("not a terminal")     << QByteArray("/dev/null") << 11 << Cause::NotSerialDevice << "/dev/null";
-    QTest::newRow("regular file")       << QByteArray("@file") << 11 << Cause::NotSerialDevice << "@file";
+    QTest::newRow("pty")                    << QByteArray("@pty") << 0 << Cause::None << "";
+    QTest::newRow("long link to it")        << QByteArray("@link") << 0 << Cause::None << "";
+    QTest::newRow("in use")                 << QByteArray("@pty") << 11 << Cause::InUse << "@";
+    QTest::newRow("in use, through a link") << QByteArray("@link") << 11 << Cause::InUse << "@";
+    QTest::newRow("missing port name")      << QByteArray("ttyServoprog9") << 11 << Cause::NoSuchDevice << "/dev/ttyServoprog9";
+    QTest::newRow("empty")                  << QByteArray("") << 11 << Cause::NoSuchDevice << "";
+    QTest::newRow("COM, 11 characters")     << QByteArray("COM12345678") << 11 << Cause::NoSuchDevice << "/dev/COM12345678";
+    QTest::newRow("com, 12 characters")     << QByteArray("com123456789") << 1 << Cause::None << "";
+    QTest::newRow("regular file")           << QByteArray("@file") << 11 << Cause::NotSerialDevice << "@";
     // clang-format on
 }
 
@@ -67,18 +62,21 @@ void TestComSerialPort::open()
     Pty pty;
     QTemporaryDir dir;
     const QString sPath = dir.filePath(name == "@file" ? "image.hex" : "a-rather-long-device-name-for-the-drive");
-    if (name == "@file")
-        QVERIFY(QFile(sPath).open(QIODevice::WriteOnly));
-    if (name == "@link")
-        QVERIFY(QFile::link(pty.path(), sPath));
+    QVERIFY(name != "@file" || QFile(sPath).open(QIODevice::WriteOnly));
+    QVERIFY(name != "@link" || QFile::link(pty.path(), sPath));
     if (name.startsWith('@'))
-        name = name == "@pty" ? pty.pathBytes() : QFile::encodeName(QFileInfo(sPath).canonicalFilePath());
-    device.replace("@file", QString::fromLocal8Bit(name));
+        name = name == "@pty" ? pty.pathBytes() : QFile::encodeName(sPath);
+    if (device == "@")
+        device = QFileInfo(QFile::decodeName(name)).canonicalFilePath();
+    TComSerialPort first;
+    QVERIFY(cause != Cause::InUse || first.open(pty.pathBytes().constData(), 9600) == 0);
 
     TComSerialPort transport;
     QCOMPARE(transport.open(name.constData(), 0), result);
     QCOMPARE(transport.lastOpenError().nCause, cause);
     QCOMPARE(transport.lastOpenError().sDevice, device);
+    if (cause == Cause::InUse) // the holder is named
+        QCOMPARE(transport.lastOpenError().nOwnerPid, QCoreApplication::applicationPid());
     uint8_t aBuffer[8] = {};
     uint32_t nCount = 9, nRate = 0;
     if (result == 0) {
@@ -102,56 +100,10 @@ void TestComSerialPort::open()
         QCOMPARE(transport.close(), 0);
     }
     QVERIFY(!transport.isOpen());
-    QCOMPARE(transport.close(), -1);
-    QCOMPARE(transport.setBaudRate(9600), -1);
-    QCOMPARE(transport.getBaudRate(nRate), -1);
-    QCOMPARE(transport.purge(), -1);
-    QCOMPARE(transport.read(aBuffer, 4, nCount), 100);
+    QCOMPARE(QList<int>({transport.close(), transport.setBaudRate(9600), transport.getBaudRate(nRate),
+                         transport.purge(), transport.read(aBuffer, 4, nCount), transport.write(aBuffer, 4)}),
+             QList<int>({-1, -1, -1, -1, 100, 100}));
     QCOMPARE(nCount, 0u);
-    QCOMPARE(transport.write(aBuffer, 4), 100);
-}
-
-// One program per drive: a second one opening the port, by its path or by a
-// link, is refused before it sends a byte and told who holds the port (root
-// too). A user without access is told the device's group.
-void TestComSerialPort::secondProgramKeptOut_data()
-{
-    QTest::addColumn<bool>("held");
-    QTest::addColumn<bool>("throughLink");
-    QTest::addColumn<Cause>("cause");
-    QTest::newRow("same path") << true << false << Cause::InUse;
-    QTest::newRow("through a link") << true << true << Cause::InUse;
-    QTest::newRow("no access") << false << false << Cause::PermissionDenied;
-}
-
-void TestComSerialPort::secondProgramKeptOut()
-{
-    QFETCH(bool, held);
-    QFETCH(bool, throughLink);
-    QFETCH(Cause, cause);
-    Pty pty;
-    TComSerialPort first;
-    QCOMPARE(held ? first.open(pty.pathBytes().constData(), 9600) : 0, 0);
-    QTemporaryDir dir;
-    const QString sPath = throughLink ? dir.filePath("by-id") : pty.path();
-    QVERIFY(!throughLink || QFile::link(pty.path(), sPath));
-    // root may open anything: the second program gives its rights up.
-    const bool bRoot = ::geteuid() == 0;
-    QVERIFY(held || bRoot || QFile::setPermissions(pty.path(), {}));
-    QProcess second;
-    second.start(QCoreApplication::applicationFilePath(),
-                 {"--open-port", sPath, !held && bRoot ? "--drop-rights" : ""});
-    QVERIFY(second.waitForFinished(20000));
-    QFile::setPermissions(pty.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::WriteGroup);
-    const QStringList report = QString::fromLocal8Bit(second.readAllStandardOutput()).trimmed().split('|');
-    QCOMPARE(report.size(), 5);
-    QCOMPARE(report.at(0) + " " + report.at(1), QStringLiteral("11 %1").arg(int(cause)));
-    if (held)
-        QCOMPARE(report.at(2) + report.at(3),
-                 QString::number(QCoreApplication::applicationPid()) + QCoreApplication::applicationName());
-    else
-        QCOMPARE(report.at(4), QFileInfo(sPath).group());
-    QCOMPARE(pty.read(100), QByteArray()); // not a byte went out
 }
 
 // Bytes waiting come back at once, at most the capacity per read; a purge
@@ -227,25 +179,5 @@ void TestComSerialPort::writeThatCannotBeHandedOverFails()
     QVERIFY2(received.size() < big.size() && received.endsWith("ABC"), qPrintable(QString::number(received.size())));
 }
 
-// The second program of secondProgramKeptOut: opens the port, sends a byte
-// if that works, and reports "result|cause|owner pid|owner|group".
-int main(int argc, char *argv[])
-{
-    if (argc < 3 || std::strcmp(argv[1], "--open-port") != 0) {
-        QCoreApplication app(argc, argv);
-        TestComSerialPort test;
-        return QTest::qExec(&test, argc, argv);
-    }
-    if (argc >= 4 && std::strcmp(argv[3], "--drop-rights") == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
-        return 2;
-    TComSerialPort transport;
-    const int nResult = transport.open(argv[2], 9600);
-    if (nResult == 0)
-        transport.write(reinterpret_cast<const uint8_t *>("X"), 1);
-    const PortOpenError e = transport.lastOpenError();
-    std::printf("%d|%d|%lld|%s|%s\n", nResult, int(e.nCause), static_cast<long long>(e.nOwnerPid),
-                e.sOwnerProgram.toLocal8Bit().constData(), e.sGroup.toLocal8Bit().constData());
-    return 0;
-}
-
+QTEST_GUILESS_MAIN(TestComSerialPort)
 #include "tst_comserialport.moc"
