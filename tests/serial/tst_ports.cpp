@@ -1,10 +1,7 @@
-// Serial ports without a line: the FTDI transport and the converter
-// enumeration over a scripted converter layer that records every call, the
-// receive queue against a converter that never stops sending, and, over
-// given port lists, the number in a port name and the order it gives, the
-// transport a name selects, the identity offered for each port, the texts
-// that name a drive by its converter and the advice when a port cannot be
-// opened.
+// Serial ports without a line: over given port lists, port names and the
+// transport they select, identities and the advice when a port cannot be
+// opened; the FTDI transport and the converter enumeration over a scripted
+// layer; the receive queue against a converter that never stops sending.
 #include "FtdiRxQueue.h"
 #include "PortDiscovery.h"
 #include "PortOpenError.h"
@@ -30,7 +27,7 @@ QByteArray counting(int nSize) // the bytes 0, 1, ... nSize - 1
 }
 
 // The layer is scripted by words: "NAME=N" makes the calls of that name
-// return N, "rx=N" leaves the bytes 0 ... N-1 waiting, "short=N" makes a
+// return N; "rx=N" leaves the bytes 0 ... N-1 waiting; "short=N" makes a
 // write take N bytes less. Converter location 0xBAD cannot be opened, port
 // number -99 cannot be read.
 class ScriptedFtdiApi : public TFtdiApi
@@ -38,22 +35,15 @@ class ScriptedFtdiApi : public TFtdiApi
 public:
     Converters converters;
     QMap<QString, int> results;
-    uint32_t nWriteShortBy = 0;
     QByteArray rx;
     QStringList calls;
     std::list<uint32_t> handles; // the locations of the open handles
 
     void script(const QString &sWords)
     {
-        for (const QString &s : sWords.split(' ', Qt::SkipEmptyParts)) {
-            const int n = s.section('=', 1).toInt();
-            if (s.startsWith("rx="))
-                rx = counting(n);
-            else if (s.startsWith("short="))
-                nWriteShortBy = uint32_t(n);
-            else
-                results[s.section('=', 0, 0)] = n;
-        }
+        for (const QString &s : sWords.split(' ', Qt::SkipEmptyParts))
+            results[s.section('=', 0, 0)] = s.section('=', 1).toInt();
+        rx = counting(results.value("rx"));
     }
     template <typename... Args> int log(const char *sCall, Args... args)
     {
@@ -100,7 +90,7 @@ public:
     }
     int write(Handle, const uint8_t *, uint32_t nCount, uint32_t &nWritten) override
     {
-        nWritten = results.value("write") != 0 ? 0 : nCount - qMin(nWriteShortBy, nCount);
+        nWritten = results.value("write") != 0 ? 0 : nCount - qMin(uint32_t(results.value("short")), nCount);
         return log("write", nCount);
     }
     int purge(Handle, uint32_t nMask) override
@@ -130,18 +120,13 @@ public:
     }
     Handle newHandle(uint32_t nLocId) { return &handles.emplace_back(nLocId); }
 };
+
+// A port as the port list describes it.
 PortDescription port(const char *sName, const char *sLocation, int nVendor = -1, int nProduct = 0,
                      const char *sSerial = "")
 {
-    PortDescription p;
-    p.sName = QString::fromLatin1(sName);
-    p.sSystemLocation = QString::fromLatin1(sLocation);
-    p.bHasUsbIds = nVendor >= 0;
-    p.nVendorId = uint16_t(qMax(nVendor, 0));
-    p.nProductId = uint16_t(nProduct);
-    p.sSerialNumber = QString::fromLatin1(sSerial);
-    p.nTransport = *sLocation ? TransportKind::ComPort : TransportKind::Ftdi;
-    return p;
+    const TransportKind nKind = *sLocation ? TransportKind::ComPort : TransportKind::Ftdi;
+    return {sName, sLocation, "", "", sSerial, nVendor >= 0, uint16_t(qMax(nVendor, 0)), uint16_t(nProduct), nKind};
 }
 
 // An on-board port, two single converters of one make, the two ports of a
@@ -190,8 +175,7 @@ void TestPorts::numbersAndOrder()
     QCOMPARE(baudRates(), (QVector<uint32_t>{0, 9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600}));
     // An FTDI name selects the FTDI transport (working rate 230400), any
     // other the COM-port one (115200); no name follows discovery.
-    const QStringList transports{"ftdi12 0", "ttyUSB0 1", "/dev/FTDI3 0", " 1", " 0"};
-    for (const QString &s : transports) {
+    for (const QString &s : QStringList{"ftdi12 0", "ttyUSB0 1", "/dev/FTDI3 0", " 1", " 0"}) {
         useComApi = s.endsWith('1');
         QScopedPointer<TComSerial> transport(createTransport(s.section(' ', 0, 0)));
         const bool bFtdi = transportKindFor(s.section(' ', 0, 0)) == TransportKind::Ftdi;
@@ -249,14 +233,10 @@ void TestPorts::resolve()
     QFETCH(QString, port);
     QFETCH(QStringList, candidates);
     QTemporaryDir dir;
-    if (text.startsWith('@')) {
-        text = dir.filePath(text.mid(1));
-        if (linkTarget == "@file") {
-            linkTarget = dir.filePath("plain-file");
-            QVERIFY(QFile(linkTarget).open(QIODevice::WriteOnly));
-        }
-        QVERIFY(QFile::link(linkTarget, text));
-    }
+    QVERIFY(QFile(dir.filePath("plain-file")).open(QIODevice::WriteOnly));
+    linkTarget.replace("@file", dir.filePath("plain-file"));
+    text.replace('@', dir.path() + '/');
+    QVERIFY(linkTarget.isEmpty() || QFile::link(linkTarget, text));
     const PortResolution resolution = resolvePort(text, kPorts);
     QCOMPARE(resolution.nStatus, status);
     QCOMPARE(resolution.candidates, candidates);
