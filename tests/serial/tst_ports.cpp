@@ -291,7 +291,7 @@ void TestPorts::enumeration_data()
     QTest::addColumn<Converters>("converters");
     QTest::addColumn<QString>("layer");
     QTest::addColumn<QStringList>("ports");
-    QTest::addColumn<PortMap>("map"); // the map before: {4, 0}
+    QTest::addColumn<PortMap>("map"); // after; before, it is {4, 0}
     QTest::addColumn<bool>("comApi");
     // clang-format off
     QTest::newRow("none keeps the old map")    << Converters{} << "" << QStringList{} << PortMap{{4, 0}} << false;
