@@ -7,7 +7,6 @@
 #include "Pty.h"
 #include "SimDrive.h"
 #include "TransportFactory.h"
-#include "UpdateRun.h"
 #include "UpdateWorker.h"
 
 #include <QFile>
@@ -15,7 +14,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-#include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 
@@ -209,7 +207,6 @@ private slots:
     void run();
     void wakeMatching_data();
     void wakeMatching();
-    void runObjectCancelAndWait();
 
 private:
     QHash<QString, QList<SimDrive::LogEntry>> m_cleanLogs; // per job list and options
@@ -264,8 +261,6 @@ void TestUpdateWorker::run_data()
     const char *examine = "Examine flash file", *reading = "Reading flash file";
     row("unknown type", "prog0:text prog0", "", {}, examine, "Cannot determine type of flash file %1",
         "failed:FileType notrun", "flash-check=0");
-    row("shorter than four bytes", "prog0:short", "", {}, examine, "Cannot determine type of flash file %1",
-        "failed:FileType");
     row("missing file", "prog0:missing", "", {}, examine, "Cannot determine type of flash file %1", "failed:FileType");
     row("bad checksum", "prog0:checksum", "", {}, reading, "Cannot read flash file %1", "failed:FileRead");
     row("no data", "prog0:nodata", "", {}, reading, "Flash file %1 holds no data for this flash device",
@@ -421,7 +416,6 @@ void TestUpdateWorker::run()
     QVERIFY(writeImageFile(sHex, image, kImageAt) && writeImageFile(sSrec, image, kImageAt));
     const QHash<QString, QByteArray> variants{
         {"text", "hello world\n"},
-        {"short", ":00"},
         {"checksum", ":0400000001020304F0\n:00000001FF\n"},
         {"nodata", ":00000001FF\n"},
         {"beyond", ":0400000001020304F2\n:020000040004F6\n:0400000001020304F2\n"}};
@@ -671,34 +665,6 @@ void TestUpdateWorker::wakeMatching()
     QVERIFY(o.bEnded);
     QCOMPARE(o.states.contains("Done!"), matches);
     QCOMPARE(o.stats.sFailureText, matches ? "Canceled from user!" : "No answer to the wake pattern within 500 ms");
-}
-
-// The run object, as the window uses it: options reach the worker, signals
-// come in this thread, and cancelAndWait() ends a run that waits for a drive.
-void TestUpdateWorker::runObjectCancelAndWait()
-{
-    SimDrive drive;
-    QVERIFY(drive.start({"--powered-off", "--baud", "38400"}));
-    BaseParams params;
-    params.sPort = drive.portName();
-    params.nBootType = PoweredOff;
-    UpdateRun run;
-    QStringList states;
-    bool bOtherThread = false;
-    connect(&run, &UpdateRun::ProgressState, this, [&](const QString &s) {
-        states << s;
-        bOtherThread = bOtherThread || QThread::currentThread() != thread();
-    });
-    QSignalSpy finished(&run, &UpdateRun::finished);
-    RunOptions options;
-    options.nRetries = 2;
-    QVERIFY(run.start(params, {PgmEntry{Flash0, Erase, 0, -1, {}}}, options));
-    QVERIFY(!run.start(params, {})); // one run at a time
-    QTRY_COMPARE(states, QStringList{"Init boot monitor"});
-    run.cancelAndWait();
-    QVERIFY(!run.isRunning() && !bOtherThread && run.statistics().bCanceled);
-    QCOMPARE(finished.count(), 0);
-    QCOMPARE(drive.logEntries().size(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdateWorker)
