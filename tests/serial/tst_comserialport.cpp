@@ -33,10 +33,8 @@ void TestComSerialPort::open_data()
     QTest::addColumn<QString>("device");
     // clang-format off
     QTest::newRow("pty")                    << QByteArray("@pty") << 0 << Cause::None << "";
-    QTest::newRow("long link to it")        << QByteArray("@link") << 0 << Cause::None << "";
     QTest::newRow("in use")                 << QByteArray("@pty") << 11 << Cause::InUse << "@";
     QTest::newRow("in use, through a link") << QByteArray("@link") << 11 << Cause::InUse << "@";
-    QTest::newRow("missing port name")      << QByteArray("ttyServoprog9") << 11 << Cause::NoSuchDevice << "/dev/ttyServoprog9";
     QTest::newRow("empty")                  << QByteArray("") << 11 << Cause::NoSuchDevice << "";
     QTest::newRow("COM, 11 characters")     << QByteArray("COM12345678") << 11 << Cause::NoSuchDevice << "/dev/COM12345678";
     QTest::newRow("com, 12 characters")     << QByteArray("com123456789") << 1 << Cause::None << "";
