@@ -138,8 +138,8 @@ private slots:
         modal->plan << QString::number(QMessageBox::No);
         QVERIFY(!window->close());
         QVERIFY(controlsFor(true) && window->isVisible());
-        child<QPushButton>("pushButtonCancel")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(controlsFor(false), nRunTimeoutMs);
+        child<QPushButton>("pushButtonCancel")->click(); // the wake loop looks at it every few ms
+        QTRY_VERIFY_WITH_TIMEOUT(controlsFor(false), 10000);
         start({}, pty.path(), "off", QMessageBox::Ok);
         modal->plan << QString::number(QMessageBox::Yes);
         QVERIFY(!window->close());
