@@ -158,6 +158,7 @@ private slots:
     void enumeration();
     void transport_data();
     void transport();
+    void withoutConverter();
     void streamingConverter();
 };
 
@@ -408,6 +409,24 @@ void TestPorts::transport()
     }
     transport.close();
     QVERIFY(api.handles.empty());
+}
+
+// The real libftdi1 layer with no converter attached: nothing found,
+// nothing opened, no crash on a null handle.
+void TestPorts::withoutConverter()
+{
+    uint32_t nDevices = 99;
+    QCOMPARE(defaultFtdiApi().createDeviceInfoList(nDevices), 0);
+    if (nDevices != 0)
+        QSKIP("an FTDI converter is reachable on this machine");
+    QVERIFY(listFtdiPorts().isEmpty());
+    setFtdiPortMap({{1, 0}}); // left from an earlier enumeration
+    TComSerialFTDI transport;
+    QCOMPARE(transport.open("FTDI1", 9600), 11);
+    uint32_t nCount = 0;
+    uint8_t aBuffer[4] = {};
+    QVERIFY(defaultFtdiApi().read(nullptr, aBuffer, 4, nCount) != 0);
+    QVERIFY(defaultFtdiApi().purge(nullptr, TFtdiApi::PurgeRx) != 0);
 }
 
 // A converter sending without end (LIFE_TRIGGERs, noise; here 10 bytes a
