@@ -37,15 +37,18 @@ if [ -f "$build/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$b
     echo "error: $build was configured with another compiler; remove it or set FUZZ_BUILD_DIR" >&2
     exit 2
 fi
-# A build that exists keeps its type (the sanitizer build, Debug, holds the
-# targets already); a new one is optimised, for more inputs per second.
-build_type=()
-[ -f "$build/CMakeCache.txt" ] || build_type=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
-echo "== Configuring $build (clang, SERVOPROG_FUZZ=ON)"
-CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S "$root" -B "$build" -DSERVOPROG_FUZZ=ON \
-    ${build_type[@]+"${build_type[@]}"} >"$build.configure.log" 2>&1 \
-    || { cat "$build.configure.log" >&2; exit 2; }
-rm -f "$build.configure.log"
+# A build made for fuzzing is used as it is (the sanitizer build holds the
+# targets already, and its tests may be running from it meanwhile); a new
+# one is optimised, for more inputs per second.
+if ! grep -q '^SERVOPROG_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
+    build_type=()
+    [ -f "$build/CMakeCache.txt" ] || build_type=(-DCMAKE_BUILD_TYPE=RelWithDebInfo)
+    echo "== Configuring $build (clang, SERVOPROG_FUZZ=ON)"
+    CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} cmake -S "$root" -B "$build" -DSERVOPROG_FUZZ=ON \
+        ${build_type[@]+"${build_type[@]}"} >"$build.configure.log" 2>&1 \
+        || { cat "$build.configure.log" >&2; exit 2; }
+    rm -f "$build.configure.log"
+fi
 echo "== Building the fuzz targets"
 fuzz_targets=()
 for t in "${targets[@]}"; do fuzz_targets+=(--target "fuzz_$t"); done
