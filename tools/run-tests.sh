@@ -4,4 +4,6 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/build.sh"
 cd "${BUILD_DIR:-$root/build}"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(nproc)" --timeout 600
+# Two tests a core: most of them wait on pseudo-terminals, drives and child
+# processes, not on the processor.
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j"$(( $(nproc) * 2 ))" --timeout 600
