@@ -20,10 +20,14 @@ fuzz=0
 while [ $# -gt 0 ]; do
     case "$1" in
     --all) all=1; shift ;;
-    --fuzz) fuzz=${2:-}; shift 2 ;;
-    *) echo "usage: $0 [--all] [--fuzz SECONDS]" >&2; exit 2 ;;
+    --fuzz) fuzz=${2:-}; shift $(($# > 1 ? 2 : 1)) ;;
+    *) fuzz=bad; break ;;
     esac
 done
+if ! [[ "$fuzz" =~ ^[0-9]+$ ]]; then
+    echo "usage: $0 [--all] [--fuzz SECONDS]" >&2
+    exit 2
+fi
 # A cache made with another compiler cannot be switched in place.
 if [ -f "$BUILD_DIR/CMakeCache.txt" ] && ! grep -q '^CMAKE_CXX_COMPILER:.*clang' "$BUILD_DIR/CMakeCache.txt"; then
     echo "error: $BUILD_DIR was configured with another compiler; remove it or set SANITIZE_BUILD_DIR" >&2
