@@ -77,48 +77,70 @@ void HexConv::rescan(quint8 nFill)
 int HexConv::readFile(const char *sPrefix, const std::function<int(hexrecord::Messages &)> &read)
 {
     m_nDropped = 0;
+    m_nDroppedLine = 0;
     m_count = DataCount();
-    m_warnings.clear();
+    m_messages.clear();
+    m_sError.clear();
+    m_eCompleteness = Complete;
     if (!m_pBuffer) {
         m_sError = QStringLiteral("%1 error: the address window could not be allocated\n").arg(QLatin1String(sPrefix));
+        m_messages.append({0, m_sError});
         return -1;
     }
     hexrecord::Messages messages;
     const int nResult = read(messages);
-    m_sError = messages.sError;
-    m_warnings = messages.warnings;
+    m_sError = messages.error.sText;
+    if (!m_sError.isEmpty())
+        m_messages.append(messages.error);
+    m_messages += messages.warnings;
+    m_eCompleteness = messages.eCompleteness;
     if (m_nDropped > 0)
-        m_warnings << QStringLiteral(
-                          "%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 were dropped\n")
-                          .arg(QLatin1String(sPrefix))
-                          .arg(m_nDropped)
-                          .arg(m_nBase, 0, 16)
-                          .arg(m_nEnd, 0, 16);
+        m_messages.append({m_nDroppedLine,
+                           QStringLiteral("%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 "
+                                          "were dropped\n")
+                               .arg(QLatin1String(sPrefix))
+                               .arg(m_nDropped)
+                               .arg(m_nBase, 0, 16)
+                               .arg(m_nEnd, 0, 16)});
     return nResult;
 }
 
-bool HexConv::storeRecord(quint32 nAddress, const quint8 *pData, int nCount)
+bool HexConv::storeRecord(quint32 nAddress, const quint8 *pData, int nCount, qint64 nLine)
 {
     if (nCount <= 0)
         return true;
-    const quint32 nMasked = nAddress & m_nMask;
-    const quint64 nLast = quint64(nMasked) + quint64(nCount) - 1;
-    if (!m_pBuffer || nMasked < m_nBase || nMasked > m_nEnd || nLast > m_nEnd) {
-        ++m_nDropped;
+    const quint64 nFirst = nAddress & m_nMask;
+    const quint64 nLast = nFirst + quint64(nCount) - 1;
+    quint64 nFrom = nFirst;
+    quint64 nTo = nLast;
+    if (m_bClip) {
+        nFrom = qMax(nFirst, quint64(m_nBase));
+        nTo = qMin(nLast, quint64(m_nEnd));
+    }
+    if (!m_pBuffer || nFrom < m_nBase || nFrom > m_nEnd || nTo > m_nEnd || nFrom > nTo) {
+        if (m_nDropped++ == 0)
+            m_nDroppedLine = nLine;
+        if (m_bClip) {
+            (nFirst > m_nEnd ? m_count.nAbove : m_count.nBelow) += quint64(nCount);
+            return false;
+        }
         (nLast > m_nEnd ? m_count.nAbove : m_count.nBelow) += quint64(nCount);
         return false;
     }
-    m_count.nInside += quint64(nCount);
-    std::memcpy(m_pBuffer + (nMasked - m_nBase), pData, size_t(nCount));
+    // Clipping: the parts below and above the window are counted apart.
+    m_count.nBelow += nFrom - nFirst;
+    m_count.nAbove += nLast - nTo;
+    m_count.nInside += nTo - nFrom + 1;
+    std::memcpy(m_pBuffer + (nFrom - m_nBase), pData + (nFrom - nFirst), size_t(nTo - nFrom + 1));
     if (!m_bHasData) {
-        m_nLowest = nMasked;
-        m_nHighest = quint32(nLast);
+        m_nLowest = quint32(nFrom);
+        m_nHighest = quint32(nTo);
         m_bHasData = true;
     } else {
-        if (nMasked < m_nLowest)
-            m_nLowest = nMasked;
-        if (nLast > m_nHighest)
-            m_nHighest = quint32(nLast);
+        if (nFrom < m_nLowest)
+            m_nLowest = quint32(nFrom);
+        if (nTo > m_nHighest)
+            m_nHighest = quint32(nTo);
     }
     return true;
 }

@@ -7,11 +7,12 @@
 // Image files are read through ImageFile, which picks the converter by the
 // file's content and chooses the window. The readers' diagnostics, prefixed
 // "hex2bin error: " / "srec2bin error: " (and "... warning: " for suspicious
-// but accepted input), are kept as data (errorText(), warnings()); nothing
-// is printed here.
+// but accepted input), are kept as data with the line they concern
+// (messages()); nothing is printed here.
 
 #include <QString>
 #include <QStringList>
+#include <QVector>
 #include <QtGlobal>
 
 #include <functional>
@@ -41,15 +42,33 @@ public:
         quint32 nSkipped = 0;  // data records that reach past 0xFFFFFFFF (unusable)
     };
 
-    // Data bytes of a file against an address range (the window of a load),
-    // by the rule load() applies: a record counts as inside only when it lies
-    // wholly in the range; one that reaches past its end counts as above, any
-    // other as below.
+    // Data bytes of a file against an address range (the window of a load).
+    // A load that drops records whole counts a record as inside only when it
+    // lies wholly in the range, one that reaches past its end as above, any
+    // other as below; a clipping load and the scan count byte by byte.
     struct DataCount
     {
         quint64 nInside = 0;
         quint64 nBelow = 0;
         quint64 nAbove = 0;
+    };
+
+    // Whether a file was read to its end record. A file cut short (a copy
+    // that stopped) still loads, but writing it would leave a drive holding
+    // part of an image; the order runs from harmless to worst.
+    enum Completeness
+    {
+        Complete = 0,
+        NoEndRecord = 1,  // no end record (Intel HEX type 01; S7, S8, S9 or an S5 that agrees)
+        DataAfterEnd = 2, // S-record data records after its end record (read)
+        DataNotRead = 3   // data records after the point where reading stopped (not read)
+    };
+
+    // A reader's message and the line of the file it concerns (0: none).
+    struct Message
+    {
+        qint64 nLine = 0;
+        QString sText;
     };
 
     // Window used to examine a file (8 MiB from address 0).
@@ -81,7 +100,7 @@ public:
     // file that cannot be opened fails without a message, a malformed one
     // with the reader's message in errorText(); data stored before the bad
     // line stay in the buffer). Records outside the window are dropped whole
-    // (and named in a warning).
+    // (and named in a warning), unless setClipToWindow() was called.
     virtual int load(const QString &sFileName) = 0;
     // Writes the window (bWholeWindow) or the used range to sFileName: 0 on
     // success, -1 on failure (nothing is reported as written unless every
@@ -96,11 +115,18 @@ public:
     // Size of the window in bytes (end - base + 1); 0 when not allocated.
     quint64 windowSize() const { return m_nSize; }
 
+    // Records that reach over an end of the window keep their bytes inside
+    // it instead of being dropped whole: a job that writes a range of a
+    // memory writes exactly the file's bytes in that range.
+    void setClipToWindow(bool bClip) { m_bClip = bClip; }
+
     // What the last load() said, worded exactly as the reader words it
     // ("hex2bin error: crc checksum error\n"): its error, empty after a
-    // success, and its warnings in order.
+    // success; and every message, the error first, then the warnings in
+    // order, each with its line.
     const QString &errorText() const { return m_sError; }
-    const QStringList &warnings() const { return m_warnings; }
+    const QVector<Message> &messages() const { return m_messages; }
+    Completeness completeness() const { return m_eCompleteness; }
     // The data bytes the last load() met, against the window.
     const DataCount &dataCount() const { return m_count; }
 
@@ -123,10 +149,11 @@ protected:
     // "hex2bin" or "srec2bin") whose sink stores through storeRecord(), and
     // keeps what it said.
     int readFile(const char *sPrefix, const std::function<int(hexrecord::Messages &)> &read);
-    // Copies a data record into the window when it lies wholly inside it,
-    // widening the used range. Returns false (and stores nothing) when the
-    // record was dropped because it does not fit. Empty records are ignored.
-    bool storeRecord(quint32 nAddress, const quint8 *pData, int nCount);
+    // Copies a data record into the window when it lies wholly inside it
+    // (or, clipping, the part of it that does), widening the used range.
+    // Returns false (and stores nothing) when the record was dropped because
+    // it does not fit. Empty records are ignored.
+    bool storeRecord(quint32 nAddress, const quint8 *pData, int nCount, qint64 nLine);
 
 private:
     quint32 m_nBase;
@@ -137,10 +164,13 @@ private:
     quint8 *m_pBuffer = nullptr;
     quint64 m_nSize = 0;
     bool m_bHasData = false;
-    quint32 m_nDropped = 0; // records dropped by the last load
+    bool m_bClip = false;
+    quint32 m_nDropped = 0;     // records dropped by the last load
+    qint64 m_nDroppedLine = 0; // the line of the first of them
     DataCount m_count;
     QString m_sError;
-    QStringList m_warnings;
+    Completeness m_eCompleteness = Complete;
+    QVector<Message> m_messages;
 };
 
 #endif

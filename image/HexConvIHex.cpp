@@ -11,9 +11,9 @@ int HexConvIHex::load(const QString &sFileName)
     struct Sink : hexrecord::Sink
     {
         HexConvIHex *pConv;
-        void data(quint64 nAddress, const quint8 *pData, int nCount) override
+        void data(quint64 nAddress, const quint8 *pData, int nCount, qint64 nLine) override
         {
-            pConv->storeRecord(quint32(nAddress), pData, nCount);
+            pConv->storeRecord(quint32(nAddress), pData, nCount, nLine);
         }
     } sink;
     sink.pConv = this;

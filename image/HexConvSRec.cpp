@@ -27,9 +27,9 @@ int HexConvSRec::load(const QString &sFileName)
     struct Sink : hexrecord::Sink
     {
         HexConvSRec *pConv;
-        void data(quint64 nAddress, const quint8 *pData, int nCount) override
+        void data(quint64 nAddress, const quint8 *pData, int nCount, qint64 nLine) override
         {
-            pConv->storeRecord(quint32(nAddress), pData, nCount);
+            pConv->storeRecord(quint32(nAddress), pData, nCount, nLine);
         }
         void header(const quint8 *pData, int nCount) override
         {

@@ -9,11 +9,17 @@ class OutputFile;
 //
 // Reading: S0 sets the header text, S1/S2/S3 carry data, S5 is ignored,
 // S7/S8/S9 set the start address (reading goes on after them); S4 and S6
-// are rejected. Messages (errorText(), warnings()): "srec2bin error: bad record
-// format", "... record length too short", "... unknown record type S%c"
-// (without a line feed), "... checksum error", "... read error"; warnings
-// for records dropped outside the window, for text ignored after a blank
-// line and for a missing termination record.
+// are rejected. The rules of one record per line, of record sizes (S5 and
+// the termination records hold no data bytes) and of bytes given twice are
+// those of the Intel HEX reader. A file ends with a termination record or
+// with a record count (S5) that agrees with its data records; without
+// either, or with data records after it, it is incomplete (completeness()). Messages
+// (errorText(), messages()): "srec2bin error: bad record format",
+// "... record length too short", "... unknown record type S%c" (without a
+// line feed), "... checksum error", "... read error" and the rule
+// violations; warnings for records dropped outside the window, for text
+// ignored after a blank line, for data after the termination record and for
+// a missing termination record.
 //
 // Writing (save): "S0030000FC", 16 data bytes per record, then one
 // termination record with the first address written. The record types follow

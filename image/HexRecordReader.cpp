@@ -4,7 +4,10 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cstring>
+#include <map>
+#include <vector>
 
 namespace hexrecord {
 
@@ -57,11 +60,485 @@ inline bool isControl(char c)
     return u < 0x20 || u == 0x7F;
 }
 
-// A failure: the message is kept, and the reader's result is -1.
-int fail(Messages &messages, const QString &sMessage)
+inline bool isWhite(char c)
 {
-    messages.sError = sMessage;
+    return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+// Whether the nLength characters from p are all white space: a line holds
+// one record, and nothing but white space may follow its checksum.
+bool onlyWhite(const char *p, qsizetype nLength)
+{
+    for (qsizetype i = 0; i < nLength; ++i)
+        if (!isWhite(p[i]))
+            return false;
+    return true;
+}
+
+// A failure: the message is kept with its line, and the reader's result is -1.
+int fail(Messages &messages, qint64 nLine, const QString &sMessage)
+{
+    messages.error = {nLine, sMessage};
     return -1;
+}
+
+void warn(Messages &messages, qint64 nLine, const QString &sMessage)
+{
+    messages.warnings.append({nLine, sMessage});
+}
+
+void markIncomplete(Messages &messages, HexConv::Completeness eWhy)
+{
+    // Data left unread weigh more than a missing end record.
+    if (int(eWhy) > int(messages.eCompleteness))
+        messages.eCompleteness = eWhy;
+}
+
+// Address ranges [first, end), kept disjoint; ranges that touch are merged,
+// so the records of an ordinary file, one after the other, make one range.
+class RangeSet
+{
+public:
+    // Adds [nFirst, nEnd) and calls overlap(first, end) for every part of it
+    // that was in the set already.
+    template <typename Overlap> void add(quint64 nFirst, quint64 nEnd, Overlap overlap)
+    {
+        auto it = m_ranges.upper_bound(nFirst);
+        if (it != m_ranges.begin() && std::prev(it)->second >= nFirst)
+            --it;
+        quint64 nStart = nFirst;
+        quint64 nStop = nEnd;
+        while (it != m_ranges.end() && it->first <= nEnd) {
+            const quint64 nLow = qMax(it->first, nFirst);
+            const quint64 nHigh = qMin(it->second, nEnd);
+            if (nLow < nHigh)
+                overlap(nLow, nHigh);
+            nStart = qMin(nStart, it->first);
+            nStop = qMax(nStop, it->second);
+            it = m_ranges.erase(it);
+        }
+        m_ranges.emplace_hint(it, nStart, nStop);
+    }
+    bool isEmpty() const { return m_ranges.empty(); }
+    const std::map<quint64, quint64> &ranges() const { return m_ranges; }
+
+private:
+    std::map<quint64, quint64> m_ranges;
+};
+
+// The first reading: hands every record on, and notes the addresses that
+// records give more than once. A file whose records do not overlap costs a
+// map lookup per record and nothing else.
+class TrackingSink : public Sink
+{
+public:
+    explicit TrackingSink(Sink &sink) : m_sink(sink) {}
+
+    void data(quint64 nAddress, const quint8 *pData, int nCount, qint64 nLine) override
+    {
+        m_sink.data(nAddress, pData, nCount, nLine);
+        if (nCount <= 0)
+            return;
+        m_written.add(nAddress, nAddress + quint64(nCount),
+                      [this](quint64 nLow, quint64 nHigh) { m_twice.add(nLow, nHigh, [](quint64, quint64) {}); });
+    }
+    void header(const quint8 *pData, int nCount) override { m_sink.header(pData, nCount); }
+    void start(quint32 nAddress) override { m_sink.start(nAddress); }
+
+    const RangeSet &twice() const { return m_twice; }
+
+private:
+    Sink &m_sink;
+    RangeSet m_written;
+    RangeSet m_twice;
+};
+
+// The second reading, only for a file whose records overlap: every byte
+// given more than once is compared with the value given first. Identical
+// repeats are harmless; two values for one address leave the file's meaning
+// to chance, so the first such byte is kept with both its lines.
+class ConflictSink : public Sink
+{
+public:
+    explicit ConflictSink(const RangeSet &twice)
+    {
+        for (const auto &[nFirst, nEnd] : twice.ranges()) {
+            Span &span = m_spans[nFirst];
+            span.nEnd = nEnd;
+            span.values.resize(size_t(nEnd - nFirst));
+            span.lines.assign(size_t(nEnd - nFirst), 0);
+        }
+    }
+
+    void data(quint64 nAddress, const quint8 *pData, int nCount, qint64 nLine) override
+    {
+        if (nCount <= 0 || bFound)
+            return;
+        const quint64 nEnd = nAddress + quint64(nCount);
+        auto it = m_spans.upper_bound(nAddress);
+        if (it != m_spans.begin())
+            --it;
+        for (; it != m_spans.end() && it->first < nEnd && !bFound; ++it) {
+            Span &span = it->second;
+            const quint64 nLow = qMax(it->first, nAddress);
+            const quint64 nHigh = qMin(span.nEnd, nEnd);
+            for (quint64 a = nLow; a < nHigh; ++a) {
+                const size_t i = size_t(a - it->first);
+                const quint8 nValue = pData[a - nAddress];
+                if (span.lines[i] == 0) {
+                    span.lines[i] = nLine;
+                    span.values[i] = nValue;
+                } else if (span.values[i] != nValue) {
+                    bFound = true;
+                    nConflictAddress = a;
+                    nFirstLine = span.lines[i];
+                    nFirstValue = span.values[i];
+                    nSecondLine = nLine;
+                    nSecondValue = nValue;
+                    break;
+                }
+            }
+        }
+    }
+
+    bool bFound = false;
+    quint64 nConflictAddress = 0;
+    qint64 nFirstLine = 0;
+    qint64 nSecondLine = 0;
+    quint8 nFirstValue = 0;
+    quint8 nSecondValue = 0;
+
+private:
+    struct Span
+    {
+        quint64 nEnd = 0;
+        std::vector<quint8> values;
+        std::vector<qint64> lines; // 0: not given yet
+    };
+    std::map<quint64, Span> m_spans;
+};
+
+// After reading stopped (at an end record, a blank line or a control
+// character): the line of the first data record still in the file, 0 when
+// there is none; bText tells whether anything else but white space and
+// control characters follows.
+qint64 firstDataRecordAfter(LineReader &reader, bool bIntel, bool &bText)
+{
+    const char *pLine = nullptr;
+    qsizetype nLength = 0;
+    bool bNewline = false;
+    while (reader.next(pLine, nLength, bNewline)) {
+        qsizetype i = 0;
+        while (i < nLength && (isWhite(pLine[i]) || isControl(pLine[i])))
+            ++i;
+        if (i == nLength)
+            continue;
+        bText = true;
+        const char *p = pLine + i;
+        const qsizetype n = nLength - i;
+        const bool bData = bIntel ? (p[0] == ':' && n >= 9 && hexByte(p + 7) == 0)
+                                  : (p[0] == 'S' && n >= 2 && p[1] >= '1' && p[1] <= '3');
+        if (bData)
+            return reader.lineNumber();
+    }
+    return 0;
+}
+
+// Where and why reading stopped before the end of the file.
+struct Stop
+{
+    qint64 nLine = 0;   // 0: it did not stop early
+    QString sWhere;     // "the end-of-file record of line 12", "the blank line 40", ...
+    bool bBlank = false; // a blank line or a control character
+};
+
+// What follows a stop: data records make the image incomplete (they were
+// not read); other text after a blank line is only worth a warning.
+void checkRest(LineReader &reader, const char *sPrefix, bool bIntel, const Stop &stop, Messages &messages)
+{
+    bool bText = false;
+    const qint64 nData = firstDataRecordAfter(reader, bIntel, bText);
+    if (nData > 0) {
+        warn(messages, nData,
+             QStringLiteral("%1 warning: data records follow %2; they were not read\n")
+                 .arg(QLatin1String(sPrefix), stop.sWhere));
+        markIncomplete(messages, HexConv::DataNotRead);
+    } else if (bText && stop.bBlank) {
+        warn(messages, stop.nLine,
+             QStringLiteral("%1 warning: reading stopped at a blank line; the text after it was ignored\n")
+                 .arg(QLatin1String(sPrefix)));
+    }
+}
+
+Stop blankStop(qint64 nLine, bool bEmpty)
+{
+    return {nLine,
+            bEmpty ? QStringLiteral("the blank line %1").arg(nLine)
+                   : QStringLiteral("the control character at the start of line %1").arg(nLine),
+            true};
+}
+
+int parseIntelHex(QIODevice &file, Sink &sink, Messages &messages)
+{
+    LineReader reader(file);
+    // Data bytes each record type must hold; -1: any number.
+    static const int kDataBytes[6] = {-1, 0, 2, 4, 2, 4};
+
+    quint32 nExtended = 0;
+    bool bEndRecord = false;
+    Stop stop;
+    qint64 nLastRecord = 0;
+    quint8 bytes[256 + 5];
+
+    for (;;) {
+        const char *pLine = nullptr;
+        qsizetype nLength = 0;
+        bool bNewline = false;
+        if (!reader.next(pLine, nLength, bNewline)) {
+            if (reader.lineTooLong())
+                return fail(messages, reader.lineNumber() + 1, QStringLiteral("hex2bin error: bad record format\n"));
+            if (reader.failed())
+                return fail(messages, reader.lineNumber() + 1, QStringLiteral("hex2bin error: read error\n"));
+            break;
+        }
+        const qint64 nLine = reader.lineNumber();
+        if (nLength == 0 || isControl(pLine[0])) {
+            stop = blankStop(nLine, nLength == 0);
+            break;
+        }
+        if (pLine[0] != ':')
+            return fail(messages, nLine, QStringLiteral("hex2bin error: bad record format\n"));
+        // The first test counts the line feed, as a line buffer would.
+        if (nLength + (bNewline ? 1 : 0) < 11)
+            return fail(messages, nLine, QStringLiteral("hex2bin error: record length too short\n"));
+        const int nCount = hexByte(pLine + 1);
+        if (nCount < 0)
+            return fail(messages, nLine, QStringLiteral("hex2bin error: bad record format\n"));
+        // Every character of the record must be there before any pair is
+        // converted: colon, count, address, type, data and checksum.
+        const qsizetype nRecord = 2 * qsizetype(nCount) + 11;
+        if (nLength < nRecord)
+            return fail(messages, nLine, QStringLiteral("hex2bin error: record length too short\n"));
+        if (!hexBytes(pLine + 1, nCount + 5, bytes))
+            return fail(messages, nLine, QStringLiteral("hex2bin error: bad record format\n"));
+        quint32 nSum = 0;
+        for (int i = 0; i < nCount + 4; ++i)
+            nSum += bytes[i];
+        if (bytes[nCount + 4] != quint8(0x100 - (nSum & 0xFF)))
+            return fail(messages, nLine, QStringLiteral("hex2bin error: crc checksum error\n"));
+        // Two records on one line would otherwise lose the second one.
+        if (!onlyWhite(pLine + nRecord, nLength - nRecord))
+            return fail(messages, nLine, QStringLiteral("hex2bin error: text after the checksum\n"));
+        const int nType = bytes[3];
+        if (nType > 5)
+            return fail(messages, nLine, QStringLiteral("hex2bin error: unknown record type %1\n").arg(nType));
+        if (nType == 2)
+            return fail(messages, nLine,
+                        QStringLiteral("hex2bin error: extended segment address record not supported\n"));
+        // An address record of the wrong size would put data somewhere else
+        // than the file's writer meant.
+        if (kDataBytes[nType] >= 0 && nCount != kDataBytes[nType])
+            return fail(messages, nLine,
+                        QStringLiteral("hex2bin error: a type %1 record must hold %2 data bytes, not %3\n")
+                            .arg(nType)
+                            .arg(kDataBytes[nType])
+                            .arg(nCount));
+        nLastRecord = nLine;
+        if (nType == 0) {
+            const quint64 nAddress = quint64(quint32((quint32(bytes[1]) << 8 | bytes[2]) + nExtended * 65536u));
+            sink.data(nAddress, bytes + 4, nCount, nLine);
+        } else if (nType == 1) {
+            bEndRecord = true;
+            stop = {nLine, QStringLiteral("the end-of-file record of line %1").arg(nLine), false};
+            break;
+        } else if (nType == 4) {
+            nExtended = quint32(bytes[4]) << 8 | bytes[5];
+        }
+        // 3 and 5: start addresses, of no use here
+    }
+
+    if (stop.nLine > 0)
+        checkRest(reader, "hex2bin", true, stop, messages);
+    if (!bEndRecord) {
+        warn(messages, nLastRecord, QStringLiteral("hex2bin warning: no end-of-file record; the image is incomplete\n"));
+        markIncomplete(messages, HexConv::NoEndRecord);
+    }
+    return 0;
+}
+
+int parseSRecord(QIODevice &file, Sink &sink, Messages &messages)
+{
+    LineReader reader(file);
+    // Address bytes of S0 to S9; 0 marks the types that do not exist.
+    static const int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 0, 4, 3, 2};
+    // The first end of the image: a termination record, or a record count
+    // that agrees with the data records read before it (many tools, srec_cat
+    // among them, end a file with the count alone).
+    qint64 nEndRecord = 0;
+    const char *sEndRecord = "";
+    bool bDataAfterEnd = false;
+    bool bCountMismatch = false;
+    quint32 nDataRecords = 0;
+    quint32 nCountSaid = 0;
+    quint32 nCountRead = 0;
+    qint64 nCountLine = 0;
+    qint64 nLastRecord = 0;
+    Stop stop;
+    quint8 bytes[256];
+
+    for (;;) {
+        const char *pLine = nullptr;
+        qsizetype nLength = 0;
+        bool bNewline = false;
+        if (!reader.next(pLine, nLength, bNewline)) {
+            if (reader.lineTooLong())
+                return fail(messages, reader.lineNumber() + 1, QStringLiteral("srec2bin error: bad record format\n"));
+            if (reader.failed())
+                return fail(messages, reader.lineNumber() + 1, QStringLiteral("srec2bin error: read error\n"));
+            break;
+        }
+        const qint64 nLine = reader.lineNumber();
+        if (nLength == 0 || isControl(pLine[0])) {
+            stop = blankStop(nLine, nLength == 0);
+            break;
+        }
+        if (pLine[0] != 'S')
+            return fail(messages, nLine, QStringLiteral("srec2bin error: bad record format\n"));
+        if (nLength + (bNewline ? 1 : 0) < 8)
+            return fail(messages, nLine, QStringLiteral("srec2bin error: record length too short\n"));
+        const char cType = pLine[1];
+        if (cType < '0' || cType > '9' || cType == '4' || cType == '6')
+            return fail(messages, nLine, QStringLiteral("srec2bin error: unknown record type S") + QLatin1Char(cType));
+        const int nCount = hexByte(pLine + 2);
+        if (nCount < 0)
+            return fail(messages, nLine, QStringLiteral("srec2bin error: bad record format\n"));
+        // The whole record (type, count, address, data, checksum) must be
+        // on the line before anything is converted.
+        const qsizetype nRecord = 2 * qsizetype(nCount) + 4;
+        if (nLength < nRecord)
+            return fail(messages, nLine, QStringLiteral("srec2bin error: record length too short\n"));
+        if (!hexBytes(pLine + 2, nCount + 1, bytes))
+            return fail(messages, nLine, QStringLiteral("srec2bin error: bad record format\n"));
+        quint32 nSum = 0;
+        for (int i = 0; i < nCount; ++i)
+            nSum += bytes[i];
+        if (bytes[nCount] != quint8(~nSum))
+            return fail(messages, nLine, QStringLiteral("srec2bin error: checksum error\n"));
+        if (!onlyWhite(pLine + nRecord, nLength - nRecord))
+            return fail(messages, nLine, QStringLiteral("srec2bin error: text after the checksum\n"));
+        const int nType = cType - '0';
+        const int nAddressBytes = kAddressBytes[nType];
+        // A count that leaves no room for the address and checksum.
+        if (nCount < nAddressBytes + 1)
+            return fail(messages, nLine, QStringLiteral("srec2bin error: record length too short\n"));
+        quint32 nAddress = 0;
+        for (int i = 1; i <= nAddressBytes; ++i)
+            nAddress = (nAddress << 8) | bytes[i];
+        const quint8 *pData = bytes + 1 + nAddressBytes;
+        const int nData = nCount - nAddressBytes - 1;
+        // Count and termination records carry their value in the address
+        // field; data bytes in them mean the file is not what it seems.
+        if (nType >= 5 && nData != 0)
+            return fail(messages, nLine,
+                        QStringLiteral("srec2bin error: an S%1 record must hold 0 data bytes, not %2\n")
+                            .arg(nType)
+                            .arg(nData));
+        nLastRecord = nLine;
+
+        switch (nType) {
+        case 0:
+            if (nData > 0)
+                sink.header(pData, nData);
+            break;
+        case 1:
+        case 2:
+        case 3:
+            // Reading goes on after the end of the image, but data there
+            // belong to another image joined to this one.
+            if (nEndRecord > 0 && !bDataAfterEnd) {
+                bDataAfterEnd = true;
+                warn(messages, nLine,
+                     QStringLiteral("srec2bin warning: data records follow the %1 record of line %2\n")
+                         .arg(QLatin1String(sEndRecord))
+                         .arg(nEndRecord));
+                markIncomplete(messages, HexConv::DataAfterEnd);
+            }
+            sink.data(nAddress, pData, nData, nLine);
+            ++nDataRecords;
+            break;
+        case 5:
+            // Number of data records so far (16 bits): a cheap completeness
+            // check, reported but never fatal.
+            if (nAddress != (nDataRecords & 0xFFFFu)) {
+                if (!bCountMismatch) {
+                    bCountMismatch = true;
+                    nCountSaid = nAddress;
+                    nCountRead = nDataRecords & 0xFFFFu;
+                    nCountLine = nLine;
+                }
+            } else if (nEndRecord == 0) {
+                nEndRecord = nLine;
+                sEndRecord = "record count";
+            }
+            break;
+        default: // 7, 8, 9
+            sink.start(nAddress);
+            if (nEndRecord == 0) {
+                nEndRecord = nLine;
+                sEndRecord = "termination";
+            }
+            break;
+        }
+    }
+
+    if (stop.nLine > 0)
+        checkRest(reader, "srec2bin", false, stop, messages);
+    if (bCountMismatch)
+        warn(messages, nCountLine,
+             QStringLiteral("srec2bin warning: the record count record says %1 data records, "
+                            "but %2 were read before it\n")
+                 .arg(nCountSaid)
+                 .arg(nCountRead));
+    if (nEndRecord == 0) {
+        warn(messages, nLastRecord,
+             QStringLiteral("srec2bin warning: no termination record (S7, S8 or S9) and no record count "
+                                  "(S5) that agrees; the image is incomplete\n"));
+        markIncomplete(messages, HexConv::NoEndRecord);
+    }
+    return 0;
+}
+
+using Parser = int (*)(QIODevice &, Sink &, Messages &);
+
+// Reads a file with a parser: once for the sink, and again only when its
+// records give some address more than once, to compare those bytes.
+int readFile(const QString &sFileName, const char *sPrefix, Parser parse, Sink &sink, Messages &messages)
+{
+    QFile file;
+    if (!openRegularFile(file, sFileName))
+        return -1;
+    TrackingSink tracking(sink);
+    const int nResult = parse(file, tracking, messages);
+    if (nResult != 0 || tracking.twice().isEmpty())
+        return nResult;
+
+    QFile again;
+    if (!openRegularFile(again, sFileName))
+        return fail(messages, 0, QStringLiteral("%1 error: read error\n").arg(QLatin1String(sPrefix)));
+    ConflictSink conflicts(tracking.twice());
+    Messages scratch;
+    if (parse(again, conflicts, scratch) != 0)
+        return fail(messages, scratch.error.nLine, scratch.error.sText); // the file changed under the reader
+    if (!conflicts.bFound)
+        return 0;
+    return fail(messages, conflicts.nSecondLine,
+                QStringLiteral("%1 error: address 0x%2 is given twice with different values "
+                               "(0x%3 in line %4, 0x%5 here)\n")
+                    .arg(QLatin1String(sPrefix))
+                    .arg(conflicts.nConflictAddress, 0, 16)
+                    .arg(conflicts.nFirstValue, 2, 16, QLatin1Char('0'))
+                    .arg(conflicts.nFirstLine)
+                    .arg(conflicts.nSecondValue, 2, 16, QLatin1Char('0')));
 }
 
 } // namespace
@@ -106,254 +583,55 @@ bool LineReader::fill()
 
 bool LineReader::next(const char *&pLine, qsizetype &nLength, bool &bNewline)
 {
-    qsizetype nScanned = m_nPos;
+    qsizetype nScanned = 0; // characters after m_nPos known to hold no line end
     for (;;) {
-        const char *pStart = m_buffer.constData() + m_nPos;
-        const void *pLf = std::memchr(m_buffer.constData() + nScanned, '\n', size_t(m_nEnd - nScanned));
-        if (pLf) {
-            const char *pEnd = static_cast<const char *>(pLf);
-            pLine = pStart;
-            nLength = pEnd - pStart;
-            bNewline = true;
-            m_nPos = (pEnd - m_buffer.constData()) + 1;
-            if (nLength > 0 && pLine[nLength - 1] == '\r')
-                --nLength;
-            return true;
-        }
-        const qsizetype nKept = m_nEnd - m_nPos;
-        if (!fill()) {
-            if (m_bFailed || m_bTooLong || m_nEnd == m_nPos)
-                return false;
-            pLine = m_buffer.constData() + m_nPos;
-            nLength = m_nEnd - m_nPos;
-            bNewline = false;
-            m_nPos = m_nEnd;
-            if (nLength > 0 && pLine[nLength - 1] == '\r')
-                --nLength;
-            return true;
-        }
-        nScanned = m_nPos + nKept;
-    }
-}
-
-bool LineReader::restHasText()
-{
-    const char *pLine = nullptr;
-    qsizetype nLength = 0;
-    bool bNewline = false;
-    while (next(pLine, nLength, bNewline)) {
-        for (qsizetype i = 0; i < nLength; ++i) {
-            const unsigned char c = static_cast<unsigned char>(pLine[i]);
-            if (c > 0x20 && c != 0x7F)
+        const char *pBuffer = m_buffer.constData();
+        qsizetype i = m_nPos + nScanned;
+        while (i < m_nEnd && pBuffer[i] != '\n' && pBuffer[i] != '\r')
+            ++i;
+        if (i < m_nEnd) {
+            qsizetype k = i;
+            while (k < m_nEnd && pBuffer[k] == '\r')
+                ++k;
+            // Carriage returns up to the end of what was read may yet be
+            // followed by a line feed: read on before deciding.
+            if (k < m_nEnd || m_bEof) {
+                if (k < m_nEnd && pBuffer[k] == '\n')
+                    ++k;
+                pLine = pBuffer + m_nPos;
+                nLength = i - m_nPos;
+                bNewline = true;
+                m_nPos = k;
+                ++m_nLine;
                 return true;
+            }
+            nScanned = i - m_nPos;
+        } else {
+            if (m_bEof) {
+                if (m_nEnd == m_nPos)
+                    return false;
+                pLine = pBuffer + m_nPos;
+                nLength = m_nEnd - m_nPos;
+                bNewline = false;
+                m_nPos = m_nEnd;
+                ++m_nLine;
+                return true;
+            }
+            nScanned = m_nEnd - m_nPos;
         }
+        if (!fill() && (m_bFailed || m_bTooLong))
+            return false;
     }
-    return false;
 }
 
 int readIntelHex(const QString &sFileName, Sink &sink, Messages &messages)
 {
-    QFile file;
-    if (!openRegularFile(file, sFileName))
-        return -1;
-    LineReader reader(file);
-
-    quint32 nExtended = 0;
-    bool bEndRecord = false;
-    bool bBlankStop = false;
-    quint8 bytes[256 + 5];
-
-    while (!bEndRecord) {
-        const char *pLine = nullptr;
-        qsizetype nLength = 0;
-        bool bNewline = false;
-        if (!reader.next(pLine, nLength, bNewline)) {
-            if (reader.lineTooLong()) {
-                return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
-            }
-            if (reader.failed()) {
-                return fail(messages, QStringLiteral("hex2bin error: read error\n"));
-            }
-            break;
-        }
-        if (nLength == 0 || isControl(pLine[0])) {
-            bBlankStop = true;
-            break;
-        }
-        if (pLine[0] != ':') {
-            return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
-        }
-        // The first test counts the line feed, as a line buffer would.
-        if (nLength + (bNewline ? 1 : 0) < 11) {
-            return fail(messages, QStringLiteral("hex2bin error: record length too short\n"));
-        }
-        const int nCount = hexByte(pLine + 1);
-        if (nCount < 0) {
-            return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
-        }
-        // Every character of the record must be there before any pair is
-        // converted: colon, count, address, type, data and checksum.
-        if (nLength < 2 * qsizetype(nCount) + 11) {
-            return fail(messages, QStringLiteral("hex2bin error: record length too short\n"));
-        }
-        if (!hexBytes(pLine + 1, nCount + 5, bytes)) {
-            return fail(messages, QStringLiteral("hex2bin error: bad record format\n"));
-        }
-        quint32 nSum = 0;
-        for (int i = 0; i < nCount + 4; ++i)
-            nSum += bytes[i];
-        if (bytes[nCount + 4] != quint8(0x100 - (nSum & 0xFF))) {
-            return fail(messages, QStringLiteral("hex2bin error: crc checksum error\n"));
-        }
-        const int nType = bytes[3];
-        if (nType > 5) {
-            return fail(messages, QStringLiteral("hex2bin error: unknown record type %1\n").arg(nType));
-        }
-        switch (nType) {
-        case 0: {
-            const quint64 nAddress = quint64(quint32((quint32(bytes[1]) << 8 | bytes[2]) + nExtended * 65536u));
-            sink.data(nAddress, bytes + 4, nCount);
-            break;
-        }
-        case 1: bEndRecord = true; break;
-        case 2: return fail(messages, QStringLiteral("hex2bin error: extended segment address record not supported\n"));
-        case 4:
-            // A short type 4 record has no address to take; its missing
-            // bytes count as zero rather than being read from elsewhere.
-            nExtended = (nCount > 0 ? quint32(bytes[4]) << 8 : 0u) | (nCount > 1 ? bytes[5] : 0u);
-            break;
-        default: // 3 and 5: start addresses, of no use here
-            break;
-        }
-    }
-
-    if (bBlankStop && reader.restHasText())
-        messages.warnings << QStringLiteral(
-            "hex2bin warning: reading stopped at a blank line; the text after it was ignored\n");
-    if (!bEndRecord)
-        messages.warnings << QStringLiteral("hex2bin warning: no end-of-file record; the image may be incomplete\n");
-    return 0;
+    return readFile(sFileName, "hex2bin", parseIntelHex, sink, messages);
 }
 
 int readSRecord(const QString &sFileName, Sink &sink, Messages &messages)
 {
-    QFile file;
-    if (!openRegularFile(file, sFileName))
-        return -1;
-    LineReader reader(file);
-
-    // Address bytes of S0 to S9; 0 marks the types that do not exist.
-    static const int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 0, 4, 3, 2};
-    // Either a termination record or a record count (S5) marks a file that
-    // was written to its end; many tools write only the count.
-    bool bEndMark = false;
-    bool bCountMismatch = false;
-    quint32 nDataRecords = 0;
-    quint32 nCountSaid = 0;
-    quint32 nCountRead = 0;
-    bool bBlankStop = false;
-    quint8 bytes[256];
-
-    for (;;) {
-        const char *pLine = nullptr;
-        qsizetype nLength = 0;
-        bool bNewline = false;
-        if (!reader.next(pLine, nLength, bNewline)) {
-            if (reader.lineTooLong()) {
-                return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
-            }
-            if (reader.failed()) {
-                return fail(messages, QStringLiteral("srec2bin error: read error\n"));
-            }
-            break;
-        }
-        if (nLength == 0 || isControl(pLine[0])) {
-            bBlankStop = true;
-            break;
-        }
-        if (pLine[0] != 'S') {
-            return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
-        }
-        if (nLength + (bNewline ? 1 : 0) < 8) {
-            return fail(messages, QStringLiteral("srec2bin error: record length too short\n"));
-        }
-        const char cType = pLine[1];
-        if (cType < '0' || cType > '9' || cType == '4' || cType == '6') {
-            return fail(messages, QStringLiteral("srec2bin error: unknown record type S") + QLatin1Char(cType));
-        }
-        const int nCount = hexByte(pLine + 2);
-        if (nCount < 0) {
-            return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
-        }
-        // The whole record (type, count, address, data, checksum) must be
-        // on the line before anything is converted.
-        if (nLength < 2 * qsizetype(nCount) + 4) {
-            return fail(messages, QStringLiteral("srec2bin error: record length too short\n"));
-        }
-        if (!hexBytes(pLine + 2, nCount + 1, bytes)) {
-            return fail(messages, QStringLiteral("srec2bin error: bad record format\n"));
-        }
-        quint32 nSum = 0;
-        for (int i = 0; i < nCount; ++i)
-            nSum += bytes[i];
-        if (bytes[nCount] != quint8(~nSum)) {
-            return fail(messages, QStringLiteral("srec2bin error: checksum error\n"));
-        }
-        const int nType = cType - '0';
-        const int nAddressBytes = kAddressBytes[nType];
-        // A count that leaves no room for the address and checksum.
-        if (nCount < nAddressBytes + 1) {
-            return fail(messages, QStringLiteral("srec2bin error: record length too short\n"));
-        }
-        quint32 nAddress = 0;
-        for (int i = 1; i <= nAddressBytes; ++i)
-            nAddress = (nAddress << 8) | bytes[i];
-        const quint8 *pData = bytes + 1 + nAddressBytes;
-        const int nData = nCount - nAddressBytes - 1;
-
-        switch (nType) {
-        case 0:
-            if (nData > 0)
-                sink.header(pData, nData);
-            break;
-        case 1:
-        case 2:
-        case 3:
-            sink.data(nAddress, pData, nData);
-            ++nDataRecords;
-            break;
-        case 5:
-            // Number of data records so far (16 bits): a cheap completeness
-            // check, reported but never fatal.
-            bEndMark = true;
-            if (nAddress != (nDataRecords & 0xFFFFu) && !bCountMismatch) {
-                bCountMismatch = true;
-                nCountSaid = nAddress;
-                nCountRead = nDataRecords & 0xFFFFu;
-            }
-            break;
-        case 7:
-        case 8:
-        case 9:
-            sink.start(nAddress);
-            bEndMark = true;
-            break;
-        default: break;
-        }
-    }
-
-    if (bBlankStop && reader.restHasText())
-        messages.warnings << QStringLiteral(
-            "srec2bin warning: reading stopped at a blank line; the text after it was ignored\n");
-    if (bCountMismatch)
-        messages.warnings << QStringLiteral("srec2bin warning: the record count record says %1 data records, "
-                                            "but %2 were read before it\n")
-                                 .arg(nCountSaid)
-                                 .arg(nCountRead);
-    if (!bEndMark)
-        messages.warnings << QStringLiteral(
-            "srec2bin warning: no termination or record count record; the image may be incomplete\n");
-    return 0;
+    return readFile(sFileName, "srec2bin", parseSRecord, sink, messages);
 }
 
 } // namespace hexrecord

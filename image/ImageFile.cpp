@@ -18,30 +18,30 @@ public:
     {
     }
 
-    void data(quint64 nAddress, const quint8 *, int nCount) override
+    void data(quint64 nAddress, const quint8 *, int nCount, qint64) override
     {
         if (nCount <= 0)
             return;
-        const quint64 nLast = nAddress + quint64(nCount) - 1;
-        if (qint64(nLast) > m_nLast)
-            m_count.nAbove += quint64(nCount);
-        else if (qint64(nAddress) < m_nFirst)
-            m_count.nBelow += quint64(nCount);
-        else
-            m_count.nInside += quint64(nCount);
-        if (nLast > 0xFFFFFFFFu) {
+        const qint64 nStart = qint64(nAddress);
+        const qint64 nLast = nStart + nCount - 1;
+        const qint64 nBelow = qBound(qint64(0), m_nFirst - nStart, qint64(nCount));
+        const qint64 nAbove = qBound(qint64(0), nLast - m_nLast, qint64(nCount));
+        m_count.nBelow += quint64(nBelow);
+        m_count.nAbove += quint64(nAbove);
+        m_count.nInside += quint64(qMax(qint64(0), nCount - nBelow - nAbove));
+        if (quint64(nLast) > 0xFFFFFFFFu) {
             ++m_extent.nSkipped;
             return;
         }
         if (!m_extent.bHasData) {
             m_extent.bHasData = true;
-            m_extent.nLowest = quint32(nAddress);
+            m_extent.nLowest = quint32(nStart);
             m_extent.nHighest = quint32(nLast);
             return;
         }
-        if (nAddress < m_extent.nLowest)
-            m_extent.nLowest = quint32(nAddress);
-        if (nLast > m_extent.nHighest)
+        if (quint64(nStart) < m_extent.nLowest)
+            m_extent.nLowest = quint32(nStart);
+        if (quint64(nLast) > m_extent.nHighest)
             m_extent.nHighest = quint32(nLast);
     }
 
@@ -89,8 +89,10 @@ bool ImageFile::scan(qint64 nFirst, qint64 nLast)
     hexrecord::Messages messages;
     const int nResult = m_eType == HexConv::FileTypeIntelHex ? hexrecord::readIntelHex(m_sPath, sink, messages)
                                                              : hexrecord::readSRecord(m_sPath, sink, messages);
-    m_sError = messages.sError;
-    m_warnings = messages.warnings;
+    QVector<HexConv::Message> all = messages.warnings;
+    if (!messages.error.sText.isEmpty())
+        all.prepend(messages.error);
+    keepMessages(messages.error.sText, all, messages.eCompleteness);
     return nResult == 0 || fail(Malformed);
 }
 
@@ -101,15 +103,24 @@ bool ImageFile::load(quint32 nBase, quint32 nEnd)
     return readInto(HexConv::create(m_eType, nBase, nEnd));
 }
 
+bool ImageFile::loadRange(quint32 nFirst, quint32 nLast)
+{
+    if (m_eStatus != Ok)
+        return false;
+    std::unique_ptr<HexConv> pConv = HexConv::create(m_eType, nFirst, nLast);
+    if (pConv)
+        pConv->setClipToWindow(true);
+    return readInto(std::move(pConv));
+}
+
 bool ImageFile::loadExtent(quint64 nMaxExtent)
 {
     if (!scan())
         return false;
-    // The load below says all there is to say; so does a file without data
-    // for whom there is none.
-    m_warnings.clear();
     if (!m_extent.bHasData)
         return true;
+    // The load below says again all there is to say.
+    m_messages.clear();
     if (length() > nMaxExtent)
         return fail(TooLarge);
     return readInto(HexConv::create(m_eType, m_extent.nLowest, m_extent.nHighest));
@@ -120,8 +131,7 @@ bool ImageFile::readInto(std::unique_ptr<HexConv> pConv)
     if (!pConv)
         return fail(NoMemory);
     const int nResult = pConv->load(m_sPath);
-    m_sError = pConv->errorText();
-    m_warnings = pConv->warnings();
+    keepMessages(pConv->errorText(), pConv->messages(), pConv->completeness());
     m_count = pConv->dataCount();
     m_extent.bHasData = pConv->hasData();
     m_extent.nLowest = pConv->lowestAddress();
@@ -130,12 +140,55 @@ bool ImageFile::readInto(std::unique_ptr<HexConv> pConv)
     return nResult == 0 || fail(Malformed);
 }
 
+void ImageFile::keepMessages(const QString &sError, const QVector<HexConv::Message> &messages,
+                             HexConv::Completeness eCompleteness)
+{
+    m_sError = sError;
+    m_messages = messages;
+    m_eCompleteness = eCompleteness;
+}
+
+// "FILE:LINE: " before a message, as compilers lead theirs.
+static QString messageLead(const QString &sPath, qint64 nLine)
+{
+    return nLine > 0 ? QStringLiteral("%1:%2: ").arg(sPath).arg(nLine) : QStringLiteral("%1: ").arg(sPath);
+}
+
+static QString withoutLineEnd(const QString &sText)
+{
+    return sText.endsWith(QLatin1Char('\n')) ? sText.chopped(1) : sText;
+}
+
+QStringList ImageFile::messageLines() const
+{
+    QStringList lines;
+    for (const HexConv::Message &message : m_messages)
+        lines << messageLead(m_sPath, message.nLine) + withoutLineEnd(message.sText);
+    return lines;
+}
+
 void ImageFile::printMessages() const
 {
-    // Latin-1 gives back the bytes the reader quoted (a record type of any
-    // byte value).
-    if (!m_sError.isEmpty())
-        std::fputs(m_sError.toLatin1().constData(), stderr);
-    for (const QString &sWarning : m_warnings)
-        std::fputs(sWarning.toLatin1().constData(), stderr);
+    // The path as the system spells it; Latin-1 gives back the bytes the
+    // reader quoted (a record type of any byte value).
+    for (const HexConv::Message &message : m_messages)
+        std::fputs((QFile::encodeName(messageLead(m_sPath, message.nLine)) + withoutLineEnd(message.sText).toLatin1()
+                    + '\n')
+                       .constData(),
+                   stderr);
+}
+
+QString ImageFile::incompleteReason() const
+{
+    const bool bIntel = m_eType == HexConv::FileTypeIntelHex;
+    switch (m_eCompleteness) {
+    case HexConv::Complete: break;
+    case HexConv::NoEndRecord:
+        return bIntel ? QStringLiteral("it has no end-of-file record (type 01)")
+                      : QStringLiteral("it has no termination record (S7, S8 or S9) nor a record count (S5) "
+                                       "that agrees");
+    case HexConv::DataAfterEnd: return QStringLiteral("data records follow the end of its image");
+    case HexConv::DataNotRead: return QStringLiteral("data records follow the point where reading stopped");
+    }
+    return QString();
 }

@@ -12,8 +12,10 @@
 //   image.printMessages();   // the reader's error and warnings, if any
 //
 // The reader's messages come back as data, worded exactly as the reader
-// words them ("hex2bin error: crc checksum error\n"); nothing is printed
-// unless the caller asks.
+// words them and led by the file and the line they concern, as compilers
+// do ("fw.hex:412: hex2bin error: crc checksum error"); nothing is printed
+// unless the caller asks. A file read to its end may still be incomplete
+// (isComplete()): such a file loads, but no job writes it unless told to.
 
 #include "FileKind.h"
 #include "HexConv.h"
@@ -42,12 +44,16 @@ public:
     // Reads the file into the window nBase..nEnd. Records outside it are
     // dropped whole and counted in count() (below or above the window).
     bool load(quint32 nBase, quint32 nEnd);
+    // Reads exactly the file's bytes at nFirst..nLast into a window of that
+    // range: a record that reaches over either end gives the bytes it holds
+    // inside; count() counts byte by byte.
+    bool loadRange(quint32 nFirst, quint32 nLast);
     // Reads the file into a window that is exactly its data's extent,
     // wherever in the 32-bit space that lies (measured in a first pass);
     // refused above nMaxExtent bytes. A file without data gets no converter.
     bool loadExtent(quint64 nMaxExtent);
     // Measures only, without a window: the extent, and the data bytes
-    // against nFirst..nLast by the rule of load().
+    // against nFirst..nLast byte by byte (as loadRange() takes them).
     bool scan(qint64 nFirst = 0, qint64 nLast = std::numeric_limits<qint64>::max());
 
     const QString &path() const { return m_sPath; }
@@ -62,15 +68,28 @@ public:
     HexConv *converter() const { return m_pConv.get(); }
     std::unique_ptr<HexConv> takeConverter() { return std::move(m_pConv); }
 
-    // The reader's message when the file is Malformed, and its warnings.
+    // The reader's own message when the file is Malformed.
     const QString &errorText() const { return m_sError; }
-    const QStringList &warnings() const { return m_warnings; }
-    // Writes them to standard error, error first, as the reader words them.
+    // Every message of the last reading, the error first, each as one line
+    // "FILE:LINE: text" (without a line end; "FILE: text" when it concerns
+    // no line).
+    QStringList messageLines() const;
+    // Writes them to standard error.
     void printMessages() const;
+
+    // Whether the file was read to its end record with no data left unread
+    // (see HexConv::Completeness); known after a reading.
+    HexConv::Completeness completeness() const { return m_eCompleteness; }
+    bool isComplete() const { return m_eCompleteness == HexConv::Complete; }
+    // What makes the file incomplete, for a refusal: "no end-of-file record
+    // (type 01)", ...; empty when it is complete.
+    QString incompleteReason() const;
 
 private:
     bool fail(Status eStatus);
     bool readInto(std::unique_ptr<HexConv> pConv);
+    void keepMessages(const QString &sError, const QVector<HexConv::Message> &messages,
+                      HexConv::Completeness eCompleteness);
 
     QString m_sPath;
     Status m_eStatus = Ok;
@@ -80,7 +99,8 @@ private:
     HexConv::DataCount m_count;
     std::unique_ptr<HexConv> m_pConv;
     QString m_sError;
-    QStringList m_warnings;
+    QVector<HexConv::Message> m_messages;
+    HexConv::Completeness m_eCompleteness = HexConv::Complete;
 };
 
 #endif

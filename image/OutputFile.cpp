@@ -240,3 +240,18 @@ bool OutputFile::commit()
         fail(WriteFailed, m_file.errorString());
     return m_eStatus == Ok;
 }
+
+QString OutputFile::problem() const
+{
+    switch (m_eStatus) {
+    case Ok: return QString();
+    case IsDirectory: return QStringLiteral("it is a directory");
+    case Unsupported: return QStringLiteral("it is a socket or a block device");
+    case FolderMissing: return QStringLiteral("its folder does not exist");
+    case NotWritable: return QStringLiteral("no permission to write it");
+    case LinkLoop: return QStringLiteral("too many levels of symbolic links");
+    case NoReader: return QStringLiteral("it is a FIFO that nobody reads");
+    case WriteFailed: break;
+    }
+    return m_sSystemError.isEmpty() ? QStringLiteral("it cannot be written") : m_sSystemError;
+}

@@ -74,6 +74,10 @@ public:
 
     Status status() const { return m_eStatus; }
     QString systemError() const { return m_sSystemError; }
+    // Why the file could not be written, in a few words for a message
+    // ("No space left on device", "it is a directory"); empty when nothing
+    // failed.
+    QString problem() const;
     QString path() const { return m_sPath; }
 
 private:

@@ -380,6 +380,10 @@ Allgemeine Argumente zum Programmieren von Abbildern; ein Eintrag beginnt immer 
             <translation>%1: die Datei enthält keine Daten</translation>
         </message>
         <message>
+            <source>%1: the image is incomplete (%2); it is not programmed</source>
+            <translation>%1: das Abbild ist unvollständig (%2); es wird nicht programmiert</translation>
+        </message>
+        <message>
             <source>Select file to save</source>
             <translation>Zieldatei wählen</translation>
         </message>
@@ -508,6 +512,10 @@ Allgemeine Argumente zum Programmieren von Abbildern; ein Eintrag beginnt immer 
         <message>
             <source>Data file %1 holds no data for this EEPROM range</source>
             <translation>Datendatei %1 enthält keine Daten für diesen EEPROM-Bereich</translation>
+        </message>
+        <message>
+            <source>Image file %1 is incomplete: %2</source>
+            <translation>Abbilddatei %1 ist unvollständig: %2</translation>
         </message>
         <message>
             <source>Write EEPROM</source>

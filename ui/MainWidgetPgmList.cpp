@@ -374,9 +374,16 @@ QString MainWidget::imageRefusal(const ImageFile &image)
         return tr("%1: neither an Intel HEX nor an S-record file (decided by its first four bytes)").arg(sPath);
     case ImageFile::NoMemory: return tr("%1: not enough memory").arg(sPath);
     case ImageFile::Malformed:
-    case ImageFile::TooLarge: return (QStringList{image.errorText()} + image.warnings()).join(QString()).trimmed();
+    case ImageFile::TooLarge: return image.messageLines().join(QLatin1Char('\n'));
     case ImageFile::Ok: break;
     }
+    // A file cut short would be programmed as far as it goes: the reader's
+    // words say where it ends, the first line what that means.
+    if (!image.isComplete())
+        return (QStringList{tr("%1: the image is incomplete (%2); it is not programmed")
+                                .arg(sPath, image.incompleteReason())}
+                + image.messageLines())
+            .join(QLatin1Char('\n'));
     if (image.count().nAbove > 0)
         return tr("%1: its data lie above 0x%2, outside the flash").arg(sPath).arg(HexConv::kExamineEnd, 0, 16);
     return tr("%1: the file holds no data").arg(sPath);
@@ -396,7 +403,7 @@ int MainWidget::examineImageFile(const QString &file, int *type, int *start, int
         lines->clear();
     const bool bLoaded = image.load(HexConv::kExamineBase, HexConv::kExamineEnd);
     image.printMessages();
-    if (!bLoaded || !image.extent().bHasData) {
+    if (!bLoaded || !image.extent().bHasData || !image.isComplete()) {
         if (reason)
             *reason = imageRefusal(image);
         return -1;

@@ -4,6 +4,7 @@
 #include "EepromOperations.h"
 
 #include "HexConv.h"
+#include "HexConvSRec.h"
 #include "ImageFile.h"
 #include "MonitorObjects.h"
 #include "TBootMonitorLink.h"
@@ -160,7 +161,9 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
 
     m_events.file(QFileInfo(sFile).baseName());
     m_session.begin(JobPhase::ReadFile, QStringLiteral("Reading data file"), false);
-    const bool bLoaded = file.load(nOffset, nOffset + nLength - 1);
+    // Records that reach over an end of the range give the bytes they hold
+    // inside it: a write of part of a file writes exactly that part.
+    const bool bLoaded = file.loadRange(nOffset, nOffset + nLength - 1);
     file.printMessages();
     if (!bLoaded) {
         m_session.critical(tr("Reading data file"), tr("Cannot read data file %1").arg(sFile), WorkerFailure::FileRead);
@@ -185,6 +188,8 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
                            WorkerFailure::NoData);
         return -1;
     }
+    if (!m_session.acceptImage(file, entry, tr("Reading data file")))
+        return -1;
     m_events.phase(JobPhase::Write);
     m_events.state(tr("Write EEPROM"));
 
@@ -219,8 +224,8 @@ int EepromOperations::readEeprom(PgmEntry &entry)
         return -1;
     }
 
-    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset, nOffset + nLength - 1);
-    if (!image) {
+    auto image = std::make_unique<HexConvSRec>(nOffset, nOffset + nLength - 1);
+    if (!image->isAllocated()) {
         m_session.critical(tr("EEPROM read"), tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
         return -1;
     }
@@ -244,10 +249,7 @@ int EepromOperations::readEeprom(PgmEntry &entry)
     if (nResult != 0)
         return nResult;
 
-    if (image->save(entry.sImage, true) != 0) {
-        m_session.critical(tr("EEPROM read"), tr("Writing to file %1 failed!").arg(entry.sImage),
-                           WorkerFailure::OutputWrite);
-    }
+    m_session.saveReadBack(*image, entry.sImage, tr("EEPROM read"));
     m_events.state(tr("Reading EEPROM finished"));
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "FlashOperations.h"
 
 #include "HexConv.h"
+#include "HexConvSRec.h"
 #include "ImageFile.h"
 #include "Lzrw3a.h"
 #include "MonitorObjects.h"
@@ -333,6 +334,8 @@ int FlashOperations::programFlash(PgmEntry &entry)
                            WorkerFailure::NoData);
         return -1;
     }
+    if (!m_session.acceptImage(file, entry, tr("Reading flash file")))
+        return -1;
 
     const int nResult = entry.bSkipUnchanged ? programChangedSectors(*image, entry.bCompress, buffers)
                                              : programAllSectors(*image, entry.bCompress, buffers);
@@ -507,8 +510,8 @@ int FlashOperations::readFlash(PgmEntry &entry)
         return -1;
     }
 
-    std::unique_ptr<HexConv> image = HexConv::create(HexConv::FileTypeSRecord, nOffset, nOffset + nLength - 1);
-    if (!image) {
+    auto image = std::make_unique<HexConvSRec>(nOffset, nOffset + nLength - 1);
+    if (!image->isAllocated()) {
         m_session.critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
@@ -540,10 +543,7 @@ int FlashOperations::readFlash(PgmEntry &entry)
     if (nResult != 0)
         return nResult;
 
-    if (image->save(entry.sImage, true) != 0) {
-        m_session.critical(tr("Flash read"), tr("Writing to file %1 failed!").arg(entry.sImage),
-                           WorkerFailure::OutputWrite);
-    }
+    m_session.saveReadBack(*image, entry.sImage, tr("Flash read"));
     m_events.state(tr("Reading flash finished"));
     return 0;
 }

@@ -42,6 +42,9 @@ struct PgmEntry
     // flash Program: leave alone the sectors that already hold what the
     // update would leave there (compared through the drive's verify)
     bool bSkipUnchanged = false;
+    // Program: write an image that is known to lack its end record (exactly
+    // the bytes it holds); without it such an image is refused
+    bool bAllowIncomplete = false;
 };
 
 // The bytes a job covers in a memory of nSize bytes: nLength bytes from

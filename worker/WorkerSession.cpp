@@ -1,6 +1,9 @@
 #include "WorkerSession.h"
 
 #include "CommError.h"
+#include "HexConvSRec.h"
+#include "ImageFile.h"
+#include "OutputFile.h"
 #include "TBootMonitorLink.h"
 #include "UpdateWorker.h"
 
@@ -39,6 +42,28 @@ void WorkerSession::checkCancel()
         m_stats.bCanceled = true;
         raise(WorkerFailure::Cancelled, UpdateWorker::cancelText());
     }
+}
+
+bool WorkerSession::acceptImage(const ImageFile &file, const PgmEntry &entry, const QString &sTitle)
+{
+    if (file.isComplete() || (entry.bAllowIncomplete && file.completeness() != HexConv::DataNotRead))
+        return true;
+    critical(sTitle, tr("Image file %1 is incomplete: %2").arg(file.path(), file.incompleteReason()),
+             WorkerFailure::Incomplete);
+    return false;
+}
+
+void WorkerSession::saveReadBack(HexConvSRec &image, const QString &sFile, const QString &sTitle)
+{
+    // A regular file appears complete or not at all; a device or a FIFO is
+    // written directly.
+    OutputFile file(sFile, OutputFile::Replace, true);
+    if (image.save(file, true) == 0)
+        return;
+    const QString sProblem = file.problem();
+    critical(sTitle,
+             tr("Writing to file %1 failed!").arg(sFile) + (sProblem.isEmpty() ? QString() : QLatin1Char('\n') + sProblem),
+             WorkerFailure::OutputWrite);
 }
 
 int WorkerSession::percent(uint64_t nDone, uint64_t nTotal)

@@ -1,12 +1,16 @@
 #ifndef WORKERSESSION_H
 #define WORKERSESSION_H
 
+#include "PgmEntry.h"
 #include "WorkerStats.h"
 
+#include <QCoreApplication>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 
+class HexConvSRec;
+class ImageFile;
 class TBootMonitorLink;
 
 // How the operations report back: the worker turns these into its signals.
@@ -32,6 +36,8 @@ protected:
 // both at its end, shows them (critical(), failed()) and returns -1.
 class WorkerSession
 {
+    Q_DECLARE_TR_FUNCTIONS(UpdateWorker)
+
 public:
     WorkerSession(TBootMonitorLink &link, const std::atomic<bool> &bCancel, WorkerEvents &events, RunStats &stats);
 
@@ -78,6 +84,15 @@ public:
             return failed(sTitle, sText, sState, bRestoreTimeout);
         }
     }
+    // Whether a job may write the image it loaded: one that lacks its end
+    // record is refused unless the job allows it, one whose data go on after
+    // the point where reading stopped always (those data were not read).
+    // A refusal is shown under sTitle.
+    bool acceptImage(const ImageFile &file, const PgmEntry &entry, const QString &sTitle);
+    // Saves what a Read job read as an S-record file; a failure is shown
+    // under sTitle with the system's reason.
+    void saveReadBack(HexConvSRec &image, const QString &sFile, const QString &sTitle);
+
     // Progress of nDone of nTotal in percent (100 for nothing to do).
     static int percent(uint64_t nDone, uint64_t nTotal);
 

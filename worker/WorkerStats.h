@@ -54,7 +54,8 @@ enum class WorkerFailure
     TransferBlock,   // the drive could not expand a compressed block
     VerifyAfterWrite,
     VerifyAfterErase,
-    OutputWrite // Read: the output file could not be written
+    OutputWrite, // Read: the output file could not be written
+    Incomplete   // the image lacks its end record, or data follow where its reading stopped
 };
 
 // Sizes the drive answered for the job's memory.

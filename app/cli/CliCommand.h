@@ -36,6 +36,7 @@ const CliCommand *findCliCommand(const QString &sName);
 
 // Handlers and their option lists, one source file per group of commands.
 QList<QCommandLineOption> noOptions();
+QList<QCommandLineOption> convertOptions();
 int runInfo(const QCommandLineParser &parser);
 int runConvert(const QCommandLineParser &parser);
 QList<QCommandLineOption> portsOptions();

@@ -75,11 +75,24 @@ QList<QCommandLineOption> rangeOptions()
                                QStringLiteral("N"))};
 }
 
+QCommandLineOption allowIncompleteOption()
+{
+    return QCommandLineOption(QStringLiteral("allow-incomplete"),
+                              QStringLiteral("accept an image that lacks its end record (Intel HEX type 01; S-record "
+                                             "S7, S8, S9 or a record count S5) and write exactly the bytes it holds; "
+                                             "without it such an image is refused, as a file cut short would be"));
+}
+
 } // namespace
 
 QList<QCommandLineOption> noOptions()
 {
     return {};
+}
+
+QList<QCommandLineOption> convertOptions()
+{
+    return {allowIncompleteOption()};
 }
 
 QList<QCommandLineOption> portsOptions()
@@ -100,6 +113,7 @@ QList<QCommandLineOption> programOptions()
             << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("image for Flash1 (SW PN)"),
                                   QStringLiteral("IMAGE"))
             << QCommandLineOption(QStringLiteral("no-compress"), QStringLiteral("send every block uncompressed"))
+            << allowIncompleteOption()
             << QCommandLineOption(QStringLiteral("skip-unchanged"),
                                   QStringLiteral("before erasing a sector, have the drive compare it with the image "
                                                  "block by block; leave the sectors that already hold it alone "
@@ -127,7 +141,7 @@ QList<QCommandLineOption> eepromRangeOptions()
 
 QList<QCommandLineOption> eepromWriteOptions()
 {
-    return eepromRangeOptions();
+    return eepromRangeOptions() << allowIncompleteOption();
 }
 
 const QVector<CliCommand> &cliCommands()
@@ -137,11 +151,12 @@ const QVector<CliCommand> &cliCommands()
          "The type is decided by the file's first bytes (Intel HEX or S-record), not by its suffix.\n"
          "Example: servoprog-cli info samples/servo-fw-sample.hex",
          noOptions, 1, 1, runInfo},
-        {"convert", "IMAGE OUT.srec", "write the used address range of a HEX or S-record image as an S-record file",
+        {"convert", "[--allow-incomplete] IMAGE OUT.srec", "write the used address range of a HEX or S-record image as an S-record file",
          "The file may lie anywhere in the 32-bit address space; an extent above 256 MiB is refused.\n"
-         "A malformed input leaves no output file.\n"
+         "A malformed input leaves no output file; an incomplete one (no end record) is refused unless\n"
+         "--allow-incomplete is given.\n"
          "Example: servoprog-cli convert firmware.hex firmware.srec",
-         noOptions, 2, 2, runConvert},
+         convertOptions, 2, 2, runConvert},
         {"ports", "",
          "list the serial ports with their description, the transport that would open them and the name to give "
          "--port",
@@ -164,7 +179,8 @@ const QVector<CliCommand> &cliCommands()
          "a table at the end shows each drive's result, and the exit status is 0 only when all succeeded.\n"
          "Ctrl-C cancels after the current block and closes the port(s).\n"
          "With --skip-unchanged the flash ends up exactly as without it; only the sectors that differ are\n"
-         "erased and programmed.\n"
+         "erased and programmed.\n"         "An image without its end record (a file cut short) is refused before the drive is touched unless\n"
+         "--allow-incomplete is given.\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
          "--flash0 firmware.hex",
@@ -191,11 +207,13 @@ const QVector<CliCommand> &cliCommands()
          eepromRangeOptions, 0, 0, runEepromErase},
         {"eeprom-write",
          "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] "
-         "IMAGE",
+         "[--allow-incomplete] IMAGE",
          "write a HEX or S-record file into a range of one EEPROM",
-         "Every byte of the range is written; addresses without data in the file are written as FF.\n"
+         "Every byte of the range is written: the file's bytes inside it exactly, also those of records that\n"
+         "reach over an end of the range; addresses without data in the file are written as FF.\n"
          "So a file without data in the range is refused, and so is one with data beyond the EEPROM's end\n"
          "when the range runs to that end; --offset/--length write part of a file on purpose.\n"
+         "A file without its end record is refused unless --allow-incomplete is given.\n"
          "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 params.srec",
          eepromWriteOptions, 1, 1, runEepromWrite},
     };

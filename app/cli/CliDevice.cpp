@@ -237,7 +237,7 @@ int checkEepromImage(const PgmEntry &entry)
     const qint64 nFirst = entry.nOffset;
     const qint64 nLast = entry.nLength > 0 ? nFirst + entry.nLength - 1 : std::numeric_limits<qint64>::max();
     ImageFile image(entry.sImage);
-    if (!scanCliImage(image, nFirst, nLast))
+    if (!scanCliImage(image, nFirst, nLast) || !acceptCliImage(image, entry.bAllowIncomplete, false))
         return ExitFailed;
     const HexConv::Extent &extent = image.extent();
     const HexConv::DataCount &count = image.count();
@@ -269,6 +269,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
         return nStatus;
     entry.nOperation = nOperation;
     entry.bCompress = nOperation != Erase;
+    entry.bAllowIncomplete = bEeprom && nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
     quint64 nBytes = entry.nLength > 0 ? quint64(entry.nLength) : 0;
     CliJobFacts facts;
     facts.bHasRange = entry.nLength > 0;
@@ -328,6 +329,7 @@ int runProgram(const QCommandLineParser &parser)
         entry.sImage = parser.value(sOption);
         entry.bCompress = !parser.isSet(QStringLiteral("no-compress"));
         entry.bSkipUnchanged = parser.isSet(QStringLiteral("skip-unchanged"));
+        entry.bAllowIncomplete = parser.isSet(QStringLiteral("allow-incomplete"));
         options.files.addInput(QStringLiteral("--") + sOption, entry.sImage);
         jobs << entry;
     }
@@ -338,7 +340,7 @@ int runProgram(const QCommandLineParser &parser)
         // Checked before the drive is touched: a missing or malformed image
         // must not cost a wake-up, an erase or a half-programmed flash.
         ImageFile image(entry.sImage);
-        if (!scanCliImage(image))
+        if (!scanCliImage(image) || !acceptCliImage(image, entry.bAllowIncomplete, false))
             return ExitFailed;
         const HexConv::Extent &extent = image.extent();
         if (!extent.bHasData)

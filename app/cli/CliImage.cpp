@@ -66,6 +66,30 @@ bool scanCliImage(ImageFile &image, qint64 nFirst, qint64 nLast)
     return reportCliImage(image, false);
 }
 
+bool acceptCliImage(const ImageFile &image, bool bAllowIncomplete, bool bMessagesSaid)
+{
+    if (image.isComplete())
+        return true;
+    if (bAllowIncomplete && image.completeness() != HexConv::DataNotRead) {
+        printErr(QStringLiteral("warning: %1: the image is incomplete (%2); written as it is "
+                                "(--allow-incomplete)\n")
+                     .arg(image.path(), image.incompleteReason()));
+        return true;
+    }
+    if (!bMessagesSaid)
+        image.printMessages();
+    if (image.completeness() == HexConv::DataNotRead) {
+        fail(ExitFailed, QStringLiteral("%1: the image is incomplete: %2, and they would not be written; refused. "
+                                        "Join the images into one file, or remove what ends it early.")
+                             .arg(image.path(), image.incompleteReason()));
+        return false;
+    }
+    fail(ExitFailed, QStringLiteral("%1: the image is incomplete: %2; nothing written. If the file is known to lack "
+                                    "its end record, give --allow-incomplete to write the bytes it holds.")
+                         .arg(image.path(), image.incompleteReason()));
+    return false;
+}
+
 int runInfo(const QCommandLineParser &parser)
 {
     const QString sPath = parser.positionalArguments().at(0);
@@ -74,6 +98,8 @@ int runInfo(const QCommandLineParser &parser)
         return ExitFailed;
 
     QString s = QStringLiteral("File:     %1\nType:     %2\n").arg(sPath, HexConv::fileTypeName(image.type()));
+    s += image.isComplete() ? QStringLiteral("Complete: yes\n")
+                            : QStringLiteral("Complete: NO, %1\n").arg(image.incompleteReason());
     if (!image.extent().bHasData) {
         s += QStringLiteral("Data:     none\n");
         printOut(s);
@@ -108,6 +134,10 @@ int runConvert(const QCommandLineParser &parser)
         return ExitFailed;
     ImageFile image(sPath);
     if (!loadCliImage(image))
+        return ExitFailed;
+    // The S-record written ends with a termination record: an incomplete
+    // image would come out looking complete.
+    if (!acceptCliImage(image, parser.isSet(QStringLiteral("allow-incomplete")), true))
         return ExitFailed;
     if (!image.extent().bHasData)
         return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(sPath));

@@ -279,12 +279,14 @@ void TestCli::offline()
 void TestCli::runs_data()
 {
     QTest::addColumn<QString>("device");   // simulator options; "pty": a bare terminal, "none": no port
-    QTest::addColumn<QString>("image");    // "LOW HIGH TEXT": srec_cat -generate ... -repeat-string; "": the test image
+    QTest::addColumn<QString>("image"); // "LOW HIGH TEXT": srec_cat -generate ... -repeat-string (a trailing "|cut":
+                                        // its end record gone); "": the test image
     QTest::addColumn<QString>("commands"); // "; "-separated; DRIVE: --port PORT --boot mon; IMAGE OUT REPORT
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("texts");  // "|"-separated, in the last command's output
     QTest::addColumn<QString>("report"); // key=value of the last command's first record
     QTest::addColumn<QString>("memory"); // MEMORY=image (programmed) or MEMORY=FF:A:L (erased); the row's image added
+                                         // (MEMORY=IN:A:L: only its bytes in that range)
     auto row = [](const char *sName, const char *sDevice, const char *sImage, const QString &sCommands, int nExit,
                   const QString &sTexts, const QString &sReport, const char *sMemory) {
         QTest::newRow(sName) << sDevice << sImage << sCommands << nExit << sTexts << sReport << sMemory;
@@ -311,6 +313,19 @@ void TestCli::runs_data()
         "eeprom=");
     row("eeprom erase", "", "", "eeprom-erase DRIVE --eeprom0 --offset 0x100 --length 256", 0, "", "",
         "eeprom=FF:0x100:0x100");
+    row("eeprom0, a range that cuts records", "", "0 0x1000 parameter set ",
+        "eeprom-write DRIVE --eeprom0 --offset 0x110 --length 0x100 IMAGE", 0, "", "", "eeprom=IN:0x110:0x100");
+    row("eeprom1, its last byte alone", "", "0 0x1000 parameter set ",
+        "eeprom-write DRIVE --eeprom1 --offset 0xFFF --length 1 IMAGE", 0, "", "", "eeprom1=IN:0xFFF:1");
+    row("an image cut short, written as it is", "", "0x30 0x3200 end of flash |cut",
+        "program DRIVE --allow-incomplete --flash1 IMAGE", 0,
+        "warning: IMAGE: the image is incomplete (it has no end-of-file record (type 01)); written as it is",
+        "", "flash1=FF:0:0x10000");
+    row("an image cut short, refused", "", "0x30 0x3200 end of flash |cut", "program DRIVE --flash1 IMAGE", 1,
+        ": hex2bin warning: no end-of-file record; the image is incomplete\n|error: IMAGE: the image is "
+        "incomplete: it has no end-of-file record (type 01); nothing written. If the file is known to lack its end "
+        "record, give --allow-incomplete",
+        "", "flash1=");
     row("convert near 4 GiB, read again", "none", "0xFFFE0000 0xFFFE3000 servo drive ", "convert IMAGE OUT; info OUT",
         0, "Lowest:   0xfffe0000\n|Highest:  0xfffe2fff\n", "", "");
     row("probe, monitor at 57600", "--baud 57600", "", "probe --port PORT --baud 0x9600", 0,
@@ -383,10 +398,13 @@ void TestCli::runs()
     }
     const QByteArray earlier("S00600004844521B\n"); // an earlier result under the output name
     QVERIFY(writeFile(words["OUT"], earlier));
-    if (!image.isEmpty())
+    if (!image.isEmpty()) {
         QCOMPARE(srecord("srec_cat", {"-generate", image.section(' ', 0, 0), image.section(' ', 1, 1), "-repeat-string",
-                                      image.section(' ', 2), "-o", words["IMAGE"], "-intel"}),
+                                      image.section(' ', 2).section('|', 0, 0), "-o", words["IMAGE"], "-intel"}),
                  0);
+        if (image.endsWith("|cut"))
+            QVERIFY(writeFile(words["IMAGE"], fileBytes(words["IMAGE"]).chopped(QByteArray(":00000001FF\n").size())));
+    }
     Result result;
     const QStringList steps = commands.split("; ");
     for (int i = 0; i < steps.size(); ++i) {
@@ -405,7 +423,8 @@ void TestCli::runs()
     // Nothing the tool is given may hold it: a dead line is given up on in seconds.
     QVERIFY2(result.nMs < 8000, qPrintable(QString::number(result.nMs)));
     for (QString sText : texts.split('|', Qt::SkipEmptyParts))
-        QVERIFY2(result.all().contains(sText.replace("PORT", words["PORT"])), qPrintable(result.all()));
+        QVERIFY2(result.all().contains(sText.replace("PORT", words["PORT"]).replace("IMAGE", words["IMAGE"])),
+                 qPrintable(result.all()));
     const QJsonObject record = records(words["REPORT"]).at(0).toObject();
     for (const QString &sField : report.split(' ', Qt::SkipEmptyParts))
         QCOMPARE(sField.section('=', 0, 0) + '=' + record.value(sField.section('=', 0, 0)).toVariant().toString(),
@@ -434,7 +453,10 @@ void TestCli::runs()
                                       drive.filePath("image.bin"), "-binary"}),
                  0);
         const QByteArray bytes = fileBytes(drive.filePath("image.bin"));
-        expected.replace(nLow, bytes.size(), bytes);
+        if (expect.startsWith("IN:"))
+            expected.replace(nOffset, nLength, bytes.mid(nOffset - nLow, nLength));
+        else
+            expected.replace(nLow, bytes.size(), bytes);
     }
     QVERIFY(fileBytes(drive.filePath(memory.section('=', 0, 0) + ".bin")) == expected);
 }
@@ -466,10 +488,25 @@ void TestCli::mistakes_data()
         "fw.hex holds 36964 data bytes beyond the end of the EEPROM (0xfff)", "unwritten");
     row("eeprom-write a flash image into a given range", none, eeprom + "--length 4096 @fw.hex", 1,
         "none of its 36964 data bytes (at 0x2f000..0x38063) lies inside the EEPROM range 0x0..0xfff", "untouched");
-    row("eeprom-write a file without data", {"text:empty.srec=S0030000FC\n"}, eeprom + "@empty.srec", 1,
+    row("eeprom-write a file without data", {"text:empty.srec=S0030000FC\nS9030000FC\n"}, eeprom + "@empty.srec", 1,
         "empty.srec: the file holds no data; nothing written", "untouched");
     row("convert over an existing file", {"text:bad.hex=:0400000001020304F2\n:00000001FE\n", "text:out.srec=keep"},
-        "convert @bad.hex @out.srec", 1, "hex2bin error: crc checksum error\n", "untouched");
+        "convert @bad.hex @out.srec", 1, "bad.hex:2: hex2bin error: crc checksum error\n", "untouched");
+    row("info of an image cut short", {"text:cut.hex=:0400000001020304F2\n"}, "info @cut.hex", 0,
+        "cut.hex:1: hex2bin warning: no end-of-file record; the image is incomplete", "untouched");
+    row("convert an image cut short", {"text:cut.hex=:0400000001020304F2\n"}, "convert @cut.hex @out.srec", 1,
+        "cut.hex: the image is incomplete: it has no end-of-file record (type 01)", "untouched");
+    row("two images, the second with a bad record", {"text:bad.hex=:0400000001020304F2\n:0400040005060708DF\n"},
+        program + "--flash1 @bad.hex", 1, "bad.hex:2: hex2bin error: crc checksum error\n", "untouched");
+    row("two images joined with cat", {"text:both.hex=:0400000001020304F2\n:00000001FF\n:0400100001020304E2\n"},
+        "program --port PORT --boot mon --allow-incomplete --flash0 @both.hex", 1,
+        "both.hex:3: hex2bin warning: data records follow the end-of-file record of line 2; they were not read\n"
+        "error: ",
+        "untouched");
+    row("eeprom-write an image with a byte given twice",
+        {"text:twice.hex=:0400000001020304F2\n:0100020009F4\n:00000001FF\n"}, eeprom + "@twice.hex", 1,
+        "twice.hex:2: hex2bin error: address 0x2 is given twice with different values (0x03 in line 1, 0x09 here)",
+        "untouched");
     row("report over the image", none, program + "--report @fw.hex", 2, "--flash0 and --report name the same file",
         "untouched");
     row("log over the image through a link", {"link:fw-link.hex=fw.hex"}, program + "--log @fw-link.hex", 2,

@@ -231,7 +231,7 @@ void TestImage::readIntelHex_data()
 {
     addReadColumns();
     const QByteArray eof = ihex(1, 0, "");
-    const QString noEnd = "hex2bin warning: no end-of-file record; the image may be incomplete\n";
+    const QString noEnd = "1: hex2bin warning: no end-of-file record; the image is incomplete\n";
     const QString dropped = "hex2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
     QByteArray w;
     QByteArray file = toolFile({"-intel", "-obs=32"}, 0x1F000, {{0x1FFF0, 64}, {0x2A000, 999}}, &w);
@@ -239,39 +239,61 @@ void TestImage::readIntelHex_data()
     file = toolFile({"-intel", "-obs=255"}, 0x300000, {{0x300000, 766}, {0x30FC18, 1000}}, &w);
     readRow("srec_cat 255, window ends", file, w, {}, 0x300000);
     const QByteArray ab = window({{0x10, "ab"}});
+    const QByteArray abcd = window({{0x10, "abcd"}});
     const QByteArray rec = ihex(0, 0x10, "ab");
+    const QByteArray rec2 = ihex(0, 0x12, "cd");
     readRow("lower case, crlf, no last lf", rec.toLower().replace("\n", "\r\n") + eof.trimmed(), ab);
-    readRow("after end record ignored", rec + eof + "garbage\n" + ihex(0, 0x40, "x"), ab);
+    readRow("cr line ends", QByteArray(rec + rec2 + eof).replace('\n', '\r'), abcd);
+    readRow("cr cr lf, trailing blanks", rec.trimmed() + " \t\r\r\n" + rec2 + eof, abcd);
+    readRow("text after the end record", rec + eof + "garbage\n" + ihex(4, 0, "\0\0"), ab);
+    readRow("joined files: data after the end record", rec + eof + ihex(4, 0, QByteArray("\0\0", 2)) + rec2 + eof, ab,
+            "4: hex2bin warning: data records follow the end-of-file record of line 2; they were not read\n");
     readRow("start records ignored", ihex(3, 0, "abcd") + ihex(5, 0, "abcd") + rec + eof, ab);
     readRow("empty record, long line", ihex(0, 0, "") + rec.trimmed() + QByteArray(1500, ' ') + "\n" + eof, ab);
     readRow("last byte at the end", ihex(0, 0xFFFC, "abcd") + eof, window({{0xFFFC, "abcd"}}));
-    readRow("straddles the end", ihex(0, 0xFFFC, "abcdefgh") + rec + eof, ab, dropped);
-    readRow("outside the window", ihex(4, 0, QByteArray("\0\1", 2)) + rec + eof, window({}), dropped);
+    readRow("straddles the end", ihex(0, 0xFFFC, "abcdefgh") + rec + eof, ab, "1: " + dropped);
+    readRow("outside the window", ihex(4, 0, QByteArray("\0\1", 2)) + rec + eof, window({}), "2: " + dropped);
+    readRow("repeated bytes, same values", rec + ihex(0, 0x11, "bcd") + rec + eof, abcd);
     readRow("no end record", rec, ab, noEnd);
     readRow("control character ends", rec + "\x1A", ab, noEnd);
     readRow("blank line ends", rec + "\n" + ihex(0, 0x40, "x") + eof, ab,
-            "hex2bin warning: reading stopped at a blank line; the text after it was ignored\n" + noEnd);
+            "3: hex2bin warning: data records follow the blank line 2; they were not read\n" + noEnd);
+    readRow("text after a blank line", rec + eof.trimmed() + "\n\n; end of image\n", ab);
+    readRow("control character, then data", rec + "\x1A\n" + ihex(0, 0x40, "x") + eof, ab,
+            "3: hex2bin warning: data records follow the control character at the start of line 2; they were not "
+            "read\n"
+                + noEnd);
 
     // A bad line between two good records: the first one's data stay.
     const auto bad = [&](const QByteArray &line) { return rec + line + ihex(0, 0x40, "x") + eof; };
-    const QString sFormat = "hex2bin error: bad record format\n";
-    const QString sShort = "hex2bin error: record length too short\n";
+    const QString sFormat = "2: hex2bin error: bad record format\n";
+    const QString sShort = "2: hex2bin error: record length too short\n";
+    const QString sAfter = "2: hex2bin error: text after the checksum\n";
     readRow("no colon", bad(" :00000001FF\n"), ab, sFormat);
     readRow("not a digit", bad(":0400100001G20304E2\n"), ab, sFormat);
     readRow("endless line", bad(":00" + QByteArray(17 << 20, '0') + "\n"), ab, sFormat);
     readRow("very short", bad(":0000\n"), ab, sShort);
     readRow("count beyond line", bad(":10000000010203FF\n"), ab, sShort);
-    readRow("checksum", bad(badSum(ihex(0, 0x20, "abcd"))), ab, "hex2bin error: crc checksum error\n");
-    readRow("type 6", bad(ihex(6, 0, "")), ab, "hex2bin error: unknown record type 6\n");
+    readRow("checksum", bad(badSum(ihex(0, 0x20, "abcd"))), ab, "2: hex2bin error: crc checksum error\n");
+    readRow("type 6", bad(ihex(6, 0, "")), ab, "2: hex2bin error: unknown record type 6\n");
     readRow("segment address", bad(ihex(2, 0, QByteArray("\x10\x00", 2))), ab,
-            "hex2bin error: extended segment address record not supported\n");
+            "2: hex2bin error: extended segment address record not supported\n");
+    readRow("two records on one line", bad(rec2.trimmed() + ihex(0, 0x20, "e")), ab, sAfter);
+    readRow("comment after the checksum", bad(rec2.trimmed() + " ; boot loader\n"), ab, sAfter);
+    readRow("address record of one byte", bad(ihex(4, 0, "\x01")), ab,
+            "2: hex2bin error: a type 4 record must hold 2 data bytes, not 1\n");
+    readRow("end record with data", bad(ihex(1, 0, "x")), ab,
+            "2: hex2bin error: a type 1 record must hold 0 data bytes, not 1\n");
+    readRow("one byte, two values", bad(ihex(0, 0x11, "c")), window({{0x10, "ac"}, {0x40, "x"}}),
+            "2: hex2bin error: address 0x11 is given twice with different values (0x62 in line 1, 0x63 here)\n");
 }
 
 void TestImage::readSRecord_data()
 {
     addReadColumns();
     const QByteArray end = srec('9', 0, "");
-    const QString noEnd = "srec2bin warning: no termination or record count record; the image may be incomplete\n";
+    const QString noEnd = "srec2bin warning: no termination record (S7, S8 or S9) and no record count (S5) that "
+                          "agrees; the image is incomplete\n";
     const QString dropped = "srec2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
     QByteArray w;
     QByteArray file = toolFile({"-motorola", "-address-length=2", "-obs=16"}, 0, {{0x100, 500}, {0xFF00, 256}}, &w);
@@ -283,36 +305,50 @@ void TestImage::readSRecord_data()
     readRow("srec_cat S3 250, top of space", file, w, {}, 0xFFFF0000);
     const QByteArray ab = window({{0x10, "ab"}});
     const QByteArray rec = srec('1', 0x10, "ab");
-    readRow("header only", "S0030000FC\n", window({}), noEnd);
+    readRow("header only", "S0030000FC\n", window({}), "1: " + noEnd);
     readRow("S2, S3, S5, S7", srec('2', 0x10, "a") + srec('3', 0x11, "b") + srec('5', 2, "") + srec('7', 0, ""), ab);
     readRow("count record ends", rec + srec('5', 1, ""), ab);
-    readRow("count record disagrees", srec('1', 0x10, "a") + srec('5', 2, "") + srec('1', 0x11, "b") + end, ab,
-            "srec2bin warning: the record count record says 2 data records, but 1 were read before it\n");
-    readRow("data after termination", srec('1', 0x10, "a") + end + srec('1', 0x11, "b"), ab);
+    readRow("count record disagrees", srec('1', 0x10, "a") + srec('5', 2, "") + srec('1', 0x11, "b"), ab,
+            "2: srec2bin warning: the record count record says 2 data records, but 1 were read before it\n3: " + noEnd);
+    readRow("data after termination", srec('1', 0x10, "a") + end + srec('1', 0x11, "b") + end, ab,
+            "3: srec2bin warning: data records follow the termination record of line 2\n");
+    readRow("joined files: data after the count", srec('1', 0x10, "a") + srec('5', 1, "") + srec('1', 0x11, "b")
+                                                       + srec('5', 1, ""),
+            ab,
+            "3: srec2bin warning: data records follow the record count record of line 2\n"
+            "4: srec2bin warning: the record count record says 1 data records, but 2 were read before it\n");
     readRow("lower case, crlf", QByteArray(rec.toLower().replace("s1", "S1") + end).replace("\n", "\r\n"), ab);
+    readRow("cr line ends", QByteArray(srec('1', 0x10, "a") + srec('1', 0x11, "b") + end).replace('\n', '\r'), ab);
     readRow("empty record, longest record", srec('1', 0, "") + srec('1', 0x100, QByteArray(252, 'z')) + end,
             window({{0x100, QByteArray(252, 'z')}}));
-    readRow("outside the window", srec('2', 0x10000, "ab") + end, window({}), dropped);
-    readRow("straddles the end", srec('1', 0xFFFE, "abc") + rec + end, ab, dropped);
+    readRow("outside the window", srec('2', 0x10000, "ab") + end, window({}), "1: " + dropped);
+    readRow("straddles the end", srec('1', 0xFFFE, "abc") + rec + end, ab, "1: " + dropped);
     readRow("blank line ends", rec + "\n" + srec('1', 0x30, "c") + end, ab,
-            "srec2bin warning: reading stopped at a blank line; the text after it was ignored\n" + noEnd);
+            "3: srec2bin warning: data records follow the blank line 2; they were not read\n1: " + noEnd);
 
     const auto bad = [&](const QByteArray &line) { return rec + line + srec('1', 0x40, "x") + end; };
-    const QString sFormat = "srec2bin error: bad record format\n";
-    const QString sShort = "srec2bin error: record length too short\n";
+    const QString sFormat = "2: srec2bin error: bad record format\n";
+    const QString sShort = "2: srec2bin error: record length too short\n";
     readRow("no S", bad("s1030000FC\n"), ab, sFormat);
     readRow("not a digit", bad("S1060010010G03E2\n"), ab, sFormat);
     readRow("endless line", bad("S1" + QByteArray(17 << 20, '0') + "\n"), ab, sFormat);
     readRow("very short", bad("S1030\n"), ab, sShort);
     readRow("count beyond line", bad("S11300100102FF\n"), ab, sShort);
     readRow("no room for address", bad("S30200FD\n"), ab, sShort);
-    readRow("S4", bad("S4030000FC\n"), ab, "srec2bin error: unknown record type S4");
-    readRow("letter", bad("SX030000FC\n"), ab, "srec2bin error: unknown record type SX");
-    readRow("checksum", bad(badSum(srec('1', 0x20, "abc"))), ab, "srec2bin error: checksum error\n");
+    readRow("S4", bad("S4030000FC\n"), ab, "2: srec2bin error: unknown record type S4");
+    readRow("letter", bad("SX030000FC\n"), ab, "2: srec2bin error: unknown record type SX");
+    readRow("checksum", bad(badSum(srec('1', 0x20, "abc"))), ab, "2: srec2bin error: checksum error\n");
+    readRow("two records on one line", bad(srec('1', 0x20, "c").trimmed() + srec('1', 0x21, "d")), ab,
+            "2: srec2bin error: text after the checksum\n");
+    readRow("termination with data", bad(srec('9', 0, "x")), ab,
+            "2: srec2bin error: an S9 record must hold 0 data bytes, not 1\n");
+    readRow("one byte, two values", bad(srec('1', 0x10, "A")), window({{0x10, "Ab"}, {0x40, "x"}}),
+            "2: srec2bin error: address 0x10 is given twice with different values (0x61 in line 1, 0x41 here)\n");
 }
 
-// The converter's window, used range, message and warnings; the first pass
-// (scan) fails the same way.
+// The converter's window, used range and messages ("LINE: text"), and
+// whether it holds the whole image; the first pass (scan) fails and judges
+// the same way, and names the file and the line.
 void TestImage::checkRead(HexConv::FileType eType)
 {
     QFETCH(QByteArray, content);
@@ -323,7 +359,16 @@ void TestImage::checkRead(HexConv::FileType eType)
     QVERIFY(writeFile(path("read.txt"), content));
     std::unique_ptr<HexConv> pConv = HexConv::create(eType, base, base + kWindow - 1);
     QCOMPARE(pConv->load(path("read.txt")), bFails ? -1 : 0);
-    QCOMPARE(pConv->errorText() + pConv->warnings().join(QString()), messages);
+    QString sSaid;
+    for (const HexConv::Message &message : pConv->messages())
+        sSaid += QString("%1: %2").arg(message.nLine).arg(message.sText);
+    QCOMPARE(sSaid, messages);
+    const HexConv::Completeness eExpected = messages.contains("were not read")          ? HexConv::DataNotRead
+                                            : messages.contains(QRegularExpression("follow the .* record of")) ? HexConv::DataAfterEnd
+                                            : messages.contains("image is incomplete")    ? HexConv::NoEndRecord
+                                                                                          : HexConv::Complete;
+    if (!bFails)
+        QCOMPARE(int(pConv->completeness()), int(eExpected));
     QVERIFY(std::memcmp(pConv->constBuffer(), expected.constData(), kWindow) == 0);
     quint32 nFirst = 0, nLast = kWindow - 1;
     while (nFirst < kWindow && quint8(expected[nFirst]) == 0xFF)
@@ -335,7 +380,11 @@ void TestImage::checkRead(HexConv::FileType eType)
     ImageFile image(path("read.txt"));
     QCOMPARE(int(image.type()), int(eType));
     QCOMPARE(image.scan(), !bFails);
-    QCOMPARE(image.errorText(), bFails ? messages : QString());
+    QCOMPARE(image.errorText(), bFails ? messages.section(": ", 1) : QString());
+    if (bFails)
+        QCOMPARE(image.messageLines().value(0), path("read.txt") + ':' + messages.chopped(messages.endsWith('\n')));
+    else
+        QCOMPARE(int(image.completeness()), int(eExpected));
 }
 
 void TestImage::save_data()
@@ -426,14 +475,17 @@ void TestImage::scan_data()
     };
     const QByteArray top = ihex(4, 0, "\xFF\xFF") + ihex(0, 0xFFF0, QByteArray(16, 'a'));
     row("ihex top of space", top + ihex(1, 0, ""), "fffffff0-ffffffff, 0; 0/0/16");
-    row("ihex wraps past top", top + ihex(0, 0xFFF8, "abcdefghijklmnop") + ihex(1, 0, ""),
+    row("ihex wraps past top", top + ihex(0, 0xFFF8, "aaaaaaaaijklmnop") + ihex(1, 0, ""),
         "fffffff0-ffffffff, 1; 0/0/32");
-    row("srec range ends", srec('1', 0x10, "ab") + srec('1', 0x20, "cd") + srec('1', 0x21, "ef"), "10-22, 0; 2/2/2");
+    row("srec range ends inside records", srec('1', 0x10, "ab") + srec('1', 0x20, "cd") + srec('1', 0x22, "ef"),
+        "10-23, 0; 3/1/2");
+    row("srec one byte in range", srec('1', 0x11, "a") + srec('1', 0x21, "bc") + srec('9', 0, ""), "11-22, 0; 2/0/1");
     row("srec spread", srec('3', 0x80000000, "ab") + srec('1', 0x10, "c") + srec('7', 0, ""), "10-80000001, 0; 0/1/2");
     row("no data", "S0030000FC\n", "; 0/0/0");
 }
 
-// The first pass: where a file's data lie, and a window made from that.
+// The first pass: where a file's data lie, and a window made from that; a
+// range read from it holds exactly the file's bytes in the range.
 void TestImage::scan()
 {
     QFETCH(QByteArray, content);
@@ -457,6 +509,18 @@ void TestImage::scan()
                  ext.nHighest - ext.nLowest);
     else if (!bFits)
         QCOMPARE(int(loaded.status()), int(ImageFile::TooLarge));
+    ImageFile range(path("extent.txt"));
+    QVERIFY(range.loadRange(0x11, 0x21));
+    QCOMPARE(QString("%1/%2/%3").arg(range.count().nInside).arg(range.count().nBelow).arg(range.count().nAbove),
+             extent.section("; ", 1));
+    if (bFits && ext.bHasData) {
+        const QByteArray whole = QByteArray(reinterpret_cast<const char *>(loaded.converter()->constBuffer()),
+                                            int(loaded.length()));
+        for (quint32 a = 0x11; a <= 0x21; ++a) {
+            const bool bIn = a >= ext.nLowest && a <= ext.nHighest;
+            QCOMPARE(range.converter()->constBuffer()[a - 0x11], bIn ? quint8(whole[int(a - ext.nLowest)]) : quint8(0xFF));
+        }
+    }
 }
 
 void TestImage::fwInfo_data()

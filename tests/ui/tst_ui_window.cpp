@@ -61,7 +61,8 @@ private slots:
         QVERIFY(makeImageFile(path("garbled.srec"), "srec", 0x300000, firmwareInfoBlock({"bad\x01", "x", "x"})));
         for (const auto &file : {std::pair<const char *, const char *>{"notes.txt", "hello world\n"},
                                  {"bad-sum.hex", ":0400000001020304F0\n:00000001FF\n"},
-                                 {"high.hex", ":0200000400807A\n:0400000001020304F2\n:00000001FF\n"}}) {
+                                 {"high.hex", ":0200000400807A\n:0400000001020304F2\n:00000001FF\n"},
+                                 {"cut.hex", ":0400000001020304F2\n:0400040005060708DE\n"}}) {
             QFile f(path(file.first));
             QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) > 0);
         }
@@ -236,7 +237,11 @@ private slots:
         row("add file", {}, {"add sw.srec"}, {sw, "info"}, {sPick});
         row("flash1 row's button", {"-F", "p", "-T", "f1"}, {"pick 0 sw.srec"}, {swx}, {sPick});
         row("directory", {"-S", "%T/."}, {}, {"0:||"}, {refused(1, "%T/. is not a regular file (it is a directory)")});
-        row("checksum", {"-S", "%T/bad-sum.hex"}, {}, {"0:||"}, {refused(1, "hex2bin error: crc checksum error")});
+        row("checksum", {"-S", "%T/bad-sum.hex"}, {}, {"0:||"},
+            {refused(1, "%T/bad-sum.hex:1: hex2bin error: crc checksum error")});
+        row("cut short", {"-S", "%T/cut.hex"}, {}, {"0:||"},
+            {refused(1, "%T/cut.hex: the image is incomplete (it has no end-of-file record (type 01)); it is not "
+                        "programmed\n%T/cut.hex:2: hex2bin warning: no end-of-file record; the image is incomplete")});
         row("data above the flash", {"-S", "%T/high.hex"}, {}, {"0:||"},
             {refused(1, "%T/high.hex: its data lie above 0x7fffff, outside the flash")});
         // The panel describes one row's image: it goes with that row and stays

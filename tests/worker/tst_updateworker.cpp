@@ -94,6 +94,17 @@ QByteArray readFile(const QString &sPath)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
 }
 
+// The bytes an image file holds at nBase..nBase + nLength - 1, FF where it
+// holds none, as srec_cat reads them.
+QByteArray imageFileBytes(const QString &sPath, quint32 nBase, quint32 nLength)
+{
+    QProcess srecCat;
+    const QString sFirst = QString::number(nBase), sEnd = QString::number(quint64(nBase) + nLength);
+    srecCat.start("srec_cat", {sPath, sPath.endsWith(".hex") ? "-intel" : "-motorola", "-crop", sFirst, sEnd, "-fill",
+                               "0xFF", sFirst, sEnd, "-offset", "-" + sFirst, "-o", "-", "-binary"});
+    return srecCat.waitForFinished(30000) && srecCat.exitCode() == 0 ? srecCat.readAllStandardOutput() : QByteArray();
+}
+
 QByteArray loadImageBytes(const QString &sPath, quint32 nBase, quint32 nLength)
 {
     ImageFile image(sPath);
@@ -186,7 +197,7 @@ QString outcomeWord(const JobStats &job)
     static const char *const failures[] = {
         "",          "Communication", "Cancelled",  "PortOpen", "WakeTimeout", "Regions",     "Range",
         "Alignment", "Geometry",      "FileType",   "FileRead", "NoData",      "DataOutside", "TransferBlock",
-        "Verify",    "EraseVerify",   "OutputWrite"};
+        "Verify",    "EraseVerify",   "OutputWrite", "Incomplete"};
     QString s = QLatin1String(outcomes[int(job.eOutcome)]);
     if (job.eOutcome == JobOutcome::Failed)
         s += ':' + QLatin1String(failures[int(job.eFailure)]);
@@ -221,7 +232,8 @@ void TestUpdateWorker::initTestCase()
 // jobs: space-separated "<op><memory>[:offset[:length]][:file]" with op
 // prog (flash, compressed; progr raw, progs skipping unchanged sectors),
 // read, erase, write (EEPROM); the file of prog names an image variant, of
-// read "bad" an unwritable path. options: "off" (powered off), "baud=N",
+// read "bad" an unwritable path, of write "whole" a file of 32-byte records
+// over the whole EEPROM, "cut" one without its end record. options: "off" (powered off), "baud=N",
 // "retries=N", "wake=MS", "port=PATH", "own" (the worker picks its
 // transport), "faulty" (garbling compressor), "flash=<preset>",
 // "cancel=<point>" (a state, "obj#k" after that request, or "now"),
@@ -267,6 +279,11 @@ void TestUpdateWorker::run_data()
         "failed:NoData");
     row("data beyond the flash", "prog0:beyond", "", {}, reading,
         "Flash file %1 holds data beyond the end of the flash (0x3ffff)", "failed:DataOutside", "flash-check=0");
+    row("cut short", "prog0:cut", "", {}, reading, "Image file %1 is incomplete: it has no end-of-file record (type 01)",
+        "failed:Incomplete", "flash-check=0");
+    row("joined after the end record", "prog0:joined", "", {}, reading,
+        "Image file %1 is incomplete: data records follow the point where reading stopped", "failed:Incomplete",
+        "flash-check=0");
     // Erase and read ranges.
     row("erase device, flash1", "erase1", "", {}, "", "", "done", "erased=15 flash-check=16");
     row("erase two sectors, then flash1", "erase0:0x8000:0x8000 erase1:0x3C000", "", {}, "", "", "done done",
@@ -280,12 +297,17 @@ void TestUpdateWorker::run_data()
     row("read from the end", "read0:0x40000", "", {}, "Flash read", range, "failed:Range");
     row("read past the end", "read0:0x3FF00:0x200", "", {}, "Flash read", range, "failed:Range");
     row("read into an unwritable file", "read0:0:4096:bad erase7:0:16384 erase0:0:16384", "", {}, "Flash read",
-        "Writing to file %1 failed!", "failed:OutputWrite notrun done");
+        "Writing to file %1 failed!\nits folder does not exist", "failed:OutputWrite notrun done");
     // EEPROM: writes fill the second half of their range with FF.
     row("eeprom write", "write2:0x100:300 write3:0x200:512 write3:0xC00", "", {}, "", "", "done done done",
         "eeprom-verify=20");
     row("eeprom read", "read2:0x80:300 read3", "", {}, "", "", "done done");
     row("eeprom erase", "erase2:0x300:700 erase3:0xE80 erase2", "", {}, "", "", "done done done");
+    row("eeprom write of a range that cuts records", "write2:0x110:0x100:whole write3:0x7FF:1:whole", "", {}, "", "",
+        "done done", "eeprom-write=2");
+    row("eeprom write of a file cut short", "write2:0:0x100:cut", "", {}, "Reading data file",
+        "Image file %1 is incomplete: it has no termination record (S7, S8 or S9) nor a record count (S5) that agrees",
+        "failed:Incomplete", "eeprom-write=0");
     row("eeprom write past the end", "write2:0xF00:0x101", "", {}, "EEPROM write", eepromRange, "failed:Range");
     row("eeprom read negative offset", "read3:-1:10", "", {}, "EEPROM read", eepromRange, "failed:Range");
     row("eeprom erase past the end", "erase2:0:0x1001", "", {}, "EEPROM erase", eepromRange, "failed:Range");
@@ -418,7 +440,9 @@ void TestUpdateWorker::run()
         {"text", "hello world\n"},
         {"checksum", ":0400000001020304F0\n:00000001FF\n"},
         {"nodata", ":00000001FF\n"},
-        {"beyond", ":0400000001020304F2\n:020000040004F6\n:0400000001020304F2\n"}};
+        {"beyond", ":0400000001020304F2\n:020000040004F6\n:0400000001020304F2\n"},
+        {"cut", ":0400000001020304F2\n"},
+        {"joined", ":0400000001020304F2\n:00000001FF\n:0400100001020304E2\n:00000001FF\n"}};
 
     // The jobs and what each must leave: a Read its file, the others their memory.
     QVector<PgmEntry> list;
@@ -445,7 +469,13 @@ void TestUpdateWorker::run()
         else if (e.nOperation == Program) { // EEPROM data for the first half of the range
             const int nSize = (e.nLength < 0 ? kEeprom - e.nOffset : e.nLength) / 2;
             e.sImage = drive.filePath(QString("data%1.srec").arg(list.size()));
-            QVERIFY(writeImageFile(e.sImage, randomBytes(nSize, 11), quint32(e.nOffset)));
+            const bool bWhole = sFile == "whole";
+            QVERIFY(writeImageFile(e.sImage, randomBytes(bWhole ? kEeprom : nSize, 11), bWhole ? 0 : quint32(e.nOffset)));
+            if (sFile == "cut") { // the last line gone: the record count
+                QByteArray text = readFile(e.sImage);
+                text.chop(1);
+                QVERIFY(drive.writeFile(e.sImage.section('/', -1), text.left(text.lastIndexOf('\n') + 1)) == e.sImage);
+            }
         }
         list << e;
     }
@@ -527,10 +557,11 @@ void TestUpdateWorker::run()
 
     // What the run said, in words and typed.
     QCOMPARE(o.stats.sFailureTitle, title);
+    text.replace("%1", list.value(0).sImage);
     if (text.contains('\n'))
         QVERIFY2(o.stats.sFailureText.startsWith(text), qPrintable(o.stats.sFailureText));
     else
-        QCOMPARE(o.stats.sFailureText, QString(text).replace("%1", list.value(0).sImage));
+        QCOMPARE(o.stats.sFailureText, text);
     QStringList words;
     for (const JobStats &job : o.stats.jobs)
         words << outcomeWord(job);
@@ -597,7 +628,7 @@ void TestUpdateWorker::run()
         } else if (eOutcome == JobOutcome::Done && e.nOperation == Program && bFlash)
             m = programmed(m);
         else if (eOutcome == JobOutcome::Done && e.nOperation == Program)
-            m.replace(nOffset, nLength, loadImageBytes(e.sImage, quint32(nOffset), quint32(nLength)));
+            m.replace(nOffset, nLength, imageFileBytes(e.sImage, quint32(nOffset), quint32(nLength)));
         else if (eOutcome == JobOutcome::Done)
             m.replace(nOffset, nLength, QByteArray(nLength, char(0xFF)));
     }
