@@ -103,6 +103,14 @@ public:
     // that was in the set already.
     template <typename Overlap> void add(quint64 nFirst, quint64 nEnd, Overlap overlap)
     {
+        // The usual case: the record follows the one before it.
+        if (m_last != m_ranges.end() && m_last->second == nFirst) {
+            const auto next = std::next(m_last);
+            if (next == m_ranges.end() || next->first > nEnd) {
+                m_last->second = nEnd;
+                return;
+            }
+        }
         auto it = m_ranges.upper_bound(nFirst);
         if (it != m_ranges.begin() && std::prev(it)->second >= nFirst)
             --it;
@@ -117,13 +125,14 @@ public:
             nStop = qMax(nStop, it->second);
             it = m_ranges.erase(it);
         }
-        m_ranges.emplace_hint(it, nStart, nStop);
+        m_last = m_ranges.emplace_hint(it, nStart, nStop);
     }
     bool isEmpty() const { return m_ranges.empty(); }
     const std::map<quint64, quint64> &ranges() const { return m_ranges; }
 
 private:
     std::map<quint64, quint64> m_ranges;
+    std::map<quint64, quint64>::iterator m_last = m_ranges.end(); // the range added to last
 };
 
 // The first reading: hands every record on, and notes the addresses that
@@ -586,11 +595,14 @@ bool LineReader::next(const char *&pLine, qsizetype &nLength, bool &bNewline)
     qsizetype nScanned = 0; // characters after m_nPos known to hold no line end
     for (;;) {
         const char *pBuffer = m_buffer.constData();
-        qsizetype i = m_nPos + nScanned;
-        while (i < m_nEnd && pBuffer[i] != '\n' && pBuffer[i] != '\r')
-            ++i;
-        if (i < m_nEnd) {
-            qsizetype k = i;
+        const char *pFrom = pBuffer + m_nPos + nScanned;
+        const size_t nRest = size_t(m_nEnd - m_nPos - nScanned);
+        // Line feeds end almost every line; a carriage return is looked for
+        // only before the next one (or, in a file without any, instead).
+        const char *pLf = static_cast<const char *>(std::memchr(pFrom, '\n', nRest));
+        const char *pCr = static_cast<const char *>(std::memchr(pFrom, '\r', pLf ? size_t(pLf - pFrom) : nRest));
+        if (pCr) {
+            qsizetype k = pCr - pBuffer;
             while (k < m_nEnd && pBuffer[k] == '\r')
                 ++k;
             // Carriage returns up to the end of what was read may yet be
@@ -599,24 +611,30 @@ bool LineReader::next(const char *&pLine, qsizetype &nLength, bool &bNewline)
                 if (k < m_nEnd && pBuffer[k] == '\n')
                     ++k;
                 pLine = pBuffer + m_nPos;
-                nLength = i - m_nPos;
+                nLength = pCr - pLine;
                 bNewline = true;
                 m_nPos = k;
                 ++m_nLine;
                 return true;
             }
-            nScanned = i - m_nPos;
+            nScanned = pCr - pBuffer - m_nPos;
+        } else if (pLf) {
+            pLine = pBuffer + m_nPos;
+            nLength = pLf - pLine;
+            bNewline = true;
+            m_nPos = pLf - pBuffer + 1;
+            ++m_nLine;
+            return true;
+        } else if (m_bEof) {
+            if (m_nEnd == m_nPos)
+                return false;
+            pLine = pBuffer + m_nPos;
+            nLength = m_nEnd - m_nPos;
+            bNewline = false;
+            m_nPos = m_nEnd;
+            ++m_nLine;
+            return true;
         } else {
-            if (m_bEof) {
-                if (m_nEnd == m_nPos)
-                    return false;
-                pLine = pBuffer + m_nPos;
-                nLength = m_nEnd - m_nPos;
-                bNewline = false;
-                m_nPos = m_nEnd;
-                ++m_nLine;
-                return true;
-            }
             nScanned = m_nEnd - m_nPos;
         }
         if (!fill() && (m_bFailed || m_bTooLong))

@@ -245,6 +245,10 @@ void TestImage::readIntelHex_data()
     readRow("lower case, crlf, no last lf", rec.toLower().replace("\n", "\r\n") + eof.trimmed(), ab);
     readRow("cr line ends", QByteArray(rec + rec2 + eof).replace('\n', '\r'), abcd);
     readRow("cr cr lf, trailing blanks", rec.trimmed() + " \t\r\r\n" + rec2 + eof, abcd);
+    // The reader takes the file in blocks of 1 MiB: a line end split between two.
+    const QByteArray toBlockEnd = rec.trimmed().leftJustified((1 << 20) - 1, ' ');
+    readRow("cr lf split between blocks", toBlockEnd + "\r\n" + rec2 + eof, abcd);
+    readRow("cr at the end of a block", toBlockEnd + "\r" + rec2 + eof, abcd);
     readRow("text after the end record", rec + eof + "garbage\n" + ihex(4, 0, "\0\0"), ab);
     readRow("joined files: data after the end record", rec + eof + ihex(4, 0, QByteArray("\0\0", 2)) + rec2 + eof, ab,
             "4: hex2bin warning: data records follow the end-of-file record of line 2; they were not read\n");
