@@ -118,6 +118,21 @@ QMap<QString, QString> describeFolder(const QString &sFolder)
     return entries;
 }
 
+// Sends the tool a signal; never to process 0 (the test's own group) once the tool has ended.
+bool signalTool(const QProcess &process, int nSignal)
+{
+    const pid_t nPid = pid_t(process.processId());
+    return nPid > 0 && ::kill(nPid, nSignal) == 0;
+}
+
+// Signals sent to a process that it has not taken yet.
+quint64 pendingSignals(qint64 nPid)
+{
+    const QByteArray status = fileBytes(QString("/proc/%1/status").arg(nPid));
+    const qsizetype nAt = status.indexOf("\nShdPnd:") + 8;
+    return nAt < 8 ? 0 : status.mid(nAt, status.indexOf('\n', nAt) - nAt).trimmed().toULongLong(nullptr, 16);
+}
+
 // Runs the tool as user and group 65534 (nobody).
 void asNobody()
 {
@@ -445,7 +460,8 @@ void TestCli::runs()
 // file as they were (or exactly as asked), and no run waits for ever.
 void TestCli::mistakes_data()
 {
-    QTest::addColumn<QStringList>("setup"); // dir:D link:L=TARGET portlink:L fifo:F fifo-reader:F text:F=BYTES
+    // dir:D link:L=TARGET portlink:L fifo:F fifo-reader:F text:F=BYTES interrupt:SIGNAL
+    QTest::addColumn<QStringList>("setup");
     QTest::addColumn<QStringList>("device");
     QTest::addColumn<QString>("args"); // PORT, @NAME (a file of the row)
     QTest::addColumn<int>("exit");
@@ -501,8 +517,11 @@ void TestCli::mistakes_data()
     // The drive answers only at the last rate of the scan: Ctrl-C comes while
     // the tool looks for it.
     QTest::newRow("cancel during the rate scan")
-        << L{"interrupt"} << L{"--baud", "921600"} << program << 1 << "error: Erase flash: Canceled from user!"
+        << L{"interrupt:2"} << L{"--baud", "921600"} << program << 1 << "error: Erase flash: Canceled from user!"
         << "unwritten" << none;
+    QTest::newRow("hang-up during the rate scan") << L{"interrupt:1"} << L{"--baud", "921600"} << program << 1
+                                                  << "Hang-up (the terminal or session was closed): cancelling"
+                                                  << "unwritten" << none;
 }
 
 void TestCli::mistakes()
@@ -521,7 +540,7 @@ void TestCli::mistakes()
     SimDrive sim;
     QVERIFY2(startDrive(sim, device), qPrintable(sim.errorString()));
 
-    bool bInterrupt = false;
+    int nSignal = 0;
     int nFifo = -1; // a reader of the FIFO: the read-back (11 KiB) fits into its buffer
     for (const QString &sStep : setup) {
         const QString sWhat = sStep.section(':', 0, 0);
@@ -539,7 +558,7 @@ void TestCli::mistakes()
             QCOMPARE(::mkfifo(QFile::encodeName(sName).constData(), 0644), 0);
         if (sWhat == "fifo-reader")
             nFifo = ::open(QFile::encodeName(sName).constData(), O_RDONLY | O_NONBLOCK);
-        bInterrupt = bInterrupt || sWhat == "interrupt";
+        nSignal = sWhat == "interrupt" ? sArg.toInt() : nSignal;
     }
     QStringList argv = args.split(' ', Qt::SkipEmptyParts);
     for (QString &sArg : argv) {
@@ -554,11 +573,11 @@ void TestCli::mistakes()
     QElapsedTimer timer;
     timer.start();
     start(process, argv);
-    if (bInterrupt) {
+    if (nSignal) {
         QDeadlineTimer deadline(10000);
         while (!sim.logLines().join('\n').contains("reason=rate") && !deadline.hasExpired())
             QTest::qWait(10);
-        QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+        QVERIFY(signalTool(process, nSignal));
     }
     const Result result = finish(process, timer, 15000);
     QByteArray received(0x10000, '\0');
@@ -672,11 +691,13 @@ void TestCli::parallelDrives()
 }
 
 // Runs caught while programming (each page of the drives takes its time):
-// Ctrl-C or SIGTERM stops every drive after its current block (nothing more
-// is programmed, each job is reported cancelled, the ports are closed so the
-// drives answer again at once); a second tool on the drive is refused before
-// it sends a byte and the first run goes on to the exact image; on a
-// terminal, progress bars are drawn in place.
+// Ctrl-C, SIGTERM or a hang-up (the terminal closed, also with the output
+// pipe gone and the hang-up repeated) stops every drive after its current
+// block (nothing more is programmed, each job is reported cancelled, the
+// ports are closed and their locks removed, so the drives answer again at
+// once); a second tool on the drive is refused before it sends a byte and the
+// first run goes on to the exact image; on a terminal, progress bars are
+// drawn in place, and under nohup a hang-up changes nothing.
 void TestCli::whileProgramming_data()
 {
     QTest::addColumn<QString>("mode");
@@ -684,9 +705,11 @@ void TestCli::whileProgramming_data()
     QTest::addColumn<QString>("pageTime"); // microseconds per flash page
     QTest::newRow("Ctrl-C") << "2" << 1 << "8000";
     QTest::newRow("SIGTERM") << "15" << 1 << "8000";
+    QTest::newRow("SIGHUP") << "1" << 1 << "8000";
+    QTest::newRow("SIGHUP twice, the output pipe gone") << "gone 1 1" << 1 << "8000";
     QTest::newRow("Ctrl-C, every drive of a parallel run") << "2" << 2 << "8000";
     QTest::newRow("second tool on one drive") << "second" << 1 << "10000";
-    QTest::newRow("progress on a terminal") << "terminal" << 1 << "1000";
+    QTest::newRow("progress on a terminal, under nohup") << "terminal" << 1 << "1000";
 }
 
 void TestCli::whileProgramming()
@@ -706,23 +729,41 @@ void TestCli::whileProgramming()
     QProcess process;
     QElapsedTimer timer;
     timer.start();
-    const bool bTerminal = mode == "terminal";
-    start(process, args + QStringList{"--report", sReport}, [terminal, bTerminal]() {
+    const bool bTerminal = mode == "terminal", bGone = mode.startsWith("gone");
+    int output[2] = {-1, -1}; // standard output and error, when the pipe goes away
+    QVERIFY(!bGone || ::pipe2(output, O_CLOEXEC) == 0);
+    start(process, args + QStringList{"--report", sReport}, [terminal, bTerminal, output]() {
         if (bTerminal)
             ::dup2(::open(terminal.constData(), O_WRONLY), STDOUT_FILENO);
+        std::signal(SIGHUP, bTerminal ? SIG_IGN : SIG_DFL); // as nohup leaves it, or as a shell does
+        if (output[1] >= 0) {
+            ::dup2(output[1], STDOUT_FILENO);
+            ::dup2(output[1], STDERR_FILENO);
+        }
     });
+    if (bGone)
+        ::close(output[1]);
     QDeadlineTimer deadline(20000);
     while ((sims[0].commandCount("flash-program") == 0 || sims[drives - 1].commandCount("flash-program") == 0)
            && !deadline.hasExpired() && process.state() == QProcess::Running)
         QTest::qWait(10);
-    QVERIFY(process.state() == QProcess::Running);
+    QVERIFY2(process.state() == QProcess::Running, process.readAllStandardError().constData());
+    // The port's lock: LCK.. and the device's name below /dev, in the first lock folder that can be used.
+    QString sLock;
+    for (const char *sFolder : {"/var/lock", "/run/lock", "/var/spool/locks", "/tmp", "/var/tmp"}) {
+        const QString sFile = QString("%1/LCK..%2").arg(sFolder, sims[0].portName().mid(5).replace('/', '_'));
+        sLock = sLock.isEmpty() && QFile::exists(sFile) ? sFile : sLock;
+    }
+    QVERIFY2(!sLock.isEmpty(), "no lock file found for the port");
 
     if (mode == "terminal") {
+        QVERIFY(signalTool(process, SIGHUP));
         QByteArray screen;
         while (!process.waitForFinished(20) && !deadline.hasExpired())
             screen += pty.read(10);
         screen += pty.read(50);
         QCOMPARE(finish(process, timer).nExit, 0);
+        QVERIFY(!QFile::exists(sLock));
         QVERIFY2(screen.contains("\r\033[K") && screen.contains("2/2 Program flash") && screen.contains("[########"),
                  screen.constData());
         QVERIFY(screen.contains("] 100% ") && screen.contains("Flash0 program image.hex: "));
@@ -753,12 +794,21 @@ void TestCli::whileProgramming()
         QVERIFY(sims[0].logLines().filter("- ignored").isEmpty());
         return;
     }
-    QCOMPARE(::kill(pid_t(process.processId()), mode.toInt()), 0);
+    for (const QString &sStep : mode.split(' ')) {
+        // One signal at a time: one sent while the last still waits would be merged into it.
+        QDeadlineTimer taken(5000);
+        while (pendingSignals(process.processId()) && !taken.hasExpired())
+            QTest::qWait(1);
+        QVERIFY(sStep == "gone" ? ::close(output[0]) == 0 : signalTool(process, sStep.toInt()));
+    }
     const int nBlocks[2] = {sims[0].commandCount("flash-program"), sims[drives - 1].commandCount("flash-program")};
     const Result result = finish(process, timer);
     QVERIFY2(result.nExit == 1, qPrintable(result.all()));
-    QVERIFY2(result.sErr.contains("error: Program flash: Canceled from user!"), qPrintable(result.sErr));
-    QVERIFY2(result.sErr.contains(drives > 1 ? "the ports have been closed." : "the port has been closed."),
+    QVERIFY2(!QFile::exists(sLock), qPrintable(sLock));
+    QVERIFY2(bGone || result.sErr.contains("error: Program flash: Canceled from user!"), qPrintable(result.sErr));
+    QVERIFY2(bGone || result.sErr.contains(drives > 1 ? "the ports have been closed." : "the port has been closed."),
+             qPrintable(result.sErr));
+    QVERIFY2(mode != "1" || result.sErr.contains("Hang-up (the terminal or session was closed)"),
              qPrintable(result.sErr));
     for (int i = 0; i < drives; ++i) {
         QCOMPARE(records(sReport).at(i).toObject().value("result").toString(), "cancelled");
