@@ -68,14 +68,16 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     // must not be dropped while the other drives run.
     if (ports.contains(QString()))
         return usageFail(sCommand, QStringLiteral("%1: --port with an empty port name").arg(QLatin1String(sCommand)));
-    if (parser.isSet(QStringLiteral("ports-from"))) {
+    const QStringList portFiles = parser.values(QStringLiteral("ports-from"));
+    for (const QString &sFile : portFiles) {
+        options.files.addInput(QStringLiteral("--ports-from"), sFile);
         QString sError;
-        for (const QString &sFile : parser.values(QStringLiteral("ports-from"))) {
-            options.files.addInput(QStringLiteral("--ports-from"), sFile);
-            if (!readPortsFile(sFile, ports, sError))
-                return usageFail(sCommand, sError);
-        }
+        if (!readPortsFile(sFile, ports, sError))
+            return usageFail(sCommand, sError);
     }
+    if (ports.isEmpty() && !portFiles.isEmpty())
+        return usageFail(sCommand, QStringLiteral("%1: --ports-from %2 holds no port (only blank lines and comments)")
+                                       .arg(QLatin1String(sCommand), portFiles.join(QStringLiteral(", "))));
     if (ports.isEmpty())
         return usageFail(sCommand, QStringLiteral("%1: --port DEV is required").arg(QLatin1String(sCommand)));
     if (ports.size() > 1 && !bSeveralPorts)
@@ -152,18 +154,33 @@ int parseMemory(const char *sCommand, const QCommandLineParser &parser, const ch
     return ExitOk;
 }
 
+// --offset and --length: an address and a byte count the jobs can carry.
 int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry &entry)
 {
+    const qint64 nLimit = std::numeric_limits<int32_t>::max();
+    const QString sOffset = parser.value(QStringLiteral("offset"));
     qint64 n = 0;
-    if (!parseCliNumber(parser.value(QStringLiteral("offset")), 0, 0x7FFFFFFF, n))
-        return usageFail(sCommand, QStringLiteral("--offset: '%1' is not an address (decimal or 0x hexadecimal)")
-                                       .arg(parser.value(QStringLiteral("offset"))));
+    switch (parseCliNumberChecked(sOffset, 0, nLimit, n)) {
+    case CliNumber::Ok: break;
+    case CliNumber::TooLarge:
+        return usageFail(sCommand,
+                         QStringLiteral("--offset: '%1' is too large (at most %2)").arg(sOffset, hexText(nLimit)));
+    default:
+        return usageFail(sCommand,
+                         QStringLiteral("--offset: '%1' is not an address (decimal or 0x hexadecimal)").arg(sOffset));
+    }
     entry.nOffset = int32_t(n);
     entry.nLength = -1;
     if (parser.isSet(QStringLiteral("length"))) {
-        if (!parseCliNumber(parser.value(QStringLiteral("length")), 1, 0x7FFFFFFF, n))
-            return usageFail(sCommand, QStringLiteral("--length: '%1' is not a positive byte count")
-                                           .arg(parser.value(QStringLiteral("length"))));
+        const QString sLength = parser.value(QStringLiteral("length"));
+        switch (parseCliNumberChecked(sLength, 1, nLimit, n)) {
+        case CliNumber::Ok: break;
+        case CliNumber::TooLarge:
+            return usageFail(
+                sCommand,
+                QStringLiteral("--length: '%1' is too large (at most %2 bytes)").arg(sLength, hexText(nLimit)));
+        default: return usageFail(sCommand, QStringLiteral("--length: '%1' is not a positive byte count").arg(sLength));
+        }
         entry.nLength = int32_t(n);
     }
     return ExitOk;

@@ -465,7 +465,7 @@ void TestCli::mistakes_data()
     QTest::addColumn<QStringList>("device");
     QTest::addColumn<QString>("args"); // PORT, @NAME (a file of the row)
     QTest::addColumn<int>("exit");
-    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("message");     // PORT, @NAME as in args
     QTest::addColumn<QString>("drive");       // untouched, unwritten (read at most) or programmed
     QTest::addColumn<QStringList>("changed"); // files the command may create or change
 
@@ -506,7 +506,16 @@ void TestCli::mistakes_data()
     row("a FIFO as list of ports", {"fifo:in.fifo"}, "erase --ports-from @in.fifo --flash0", 2,
         "in.fifo is not a regular file", "untouched");
     row("ports file without ports", {"text:ports.txt=# bench 4: none yet\n\n"},
-        "erase --ports-from @ports.txt --flash0", 2, "--port DEV is required", "untouched");
+        "erase --ports-from @ports.txt --flash0", 2, "erase: --ports-from @ports.txt holds no port", "untouched");
+    // Addresses and lengths up to 0x7fffffff; beyond, the number is named too large.
+    row("offset the largest address", none, "read --port PORT --boot mon --flash0 --offset 0x7fffffff @out.srec", 1,
+        "error: Flash read: Offset/length exceeds flash address range!", "unwritten");
+    row("offset one past the largest address", none, "read --port PORT --boot mon --flash0 --offset 0x80000000 @o.srec",
+        2, "--offset: '0x80000000' is too large (at most 0x7fffffff)", "untouched");
+    row("offset beyond 64 bits", none, "erase --port PORT --flash1 --offset 18446744073709551616", 2,
+        "--offset: '18446744073709551616' is too large", "untouched");
+    row("length one past the largest count", none, "eeprom-erase --port PORT --eeprom0 --length 2147483648", 2,
+        "--length: '2147483648' is too large (at most 0x7fffffff bytes)", "untouched");
     row("one port through a link", {"portlink:by-id"}, program + "--port @by-id", 2, "given more than once (also as ",
         "untouched");
     row("an empty port beside a real one", none, program + "--port=", 2, "--port with an empty port name", "untouched");
@@ -566,6 +575,7 @@ void TestCli::mistakes()
             sArg = dir.filePath(sArg.mid(1));
         sArg.replace("PORT", sim.portName());
     }
+    message.replace("PORT", sim.portName()).replace(QRegularExpression("@([^ ;()]+)"), dir.path() + "/\\1");
     const QMap<QString, QString> before = describeFolder(dir.path());
     const QString sDevicesBefore = describe("/dev/null") + describe("/dev/full");
 
