@@ -193,12 +193,27 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
                 const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
-    // Both files are checked before any drive is touched: a run whose report
-    // cannot be written would leave the line without its record. The log is
-    // written as the run goes, so that it can be read after a crash.
+    // Every output is checked before any drive is touched: a read that
+    // cannot store its result would only waste the drive's time, a run whose
+    // report cannot be written would leave the line without its record. The
+    // log is written as the run goes, so that it can be read after a crash.
+    QStringList readFiles;
+    for (const PgmEntry &entry : jobs)
+        if (entry.nOperation == Read)
+            readFiles << entry.sImage;
+    for (const QString &sFile : readFiles)
+        if (!cliCheckOutput(QString(), sFile))
+            return ExitFailed;
     if (!options.sReportFile.isEmpty() && !cliCheckOutput(QStringLiteral("--report"), options.sReportFile))
         return ExitFailed;
     if (!options.sLogFile.isEmpty() && !cliCheckOutput(QStringLiteral("--log"), options.sLogFile, OutputFile::Stream))
+        return ExitFailed;
+    // Released when this returns, after the last output has been written.
+    CliFifoHold fifos;
+    for (const QString &sFile : readFiles)
+        if (!fifos.hold(QString(), sFile))
+            return ExitFailed;
+    if (!options.sReportFile.isEmpty() && !fifos.hold(QStringLiteral("--report"), options.sReportFile))
         return ExitFailed;
     std::unique_ptr<CliTrace> pTrace;
     if (!options.sLogFile.isEmpty()) {
@@ -302,17 +317,11 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     nStatus = options.files.check(sCommand);
     if (nStatus != ExitOk)
         return nStatus;
-    if (bHasFile) {
-        // A read that cannot store its result would only waste the drive's time.
-        if (nOperation == Read) {
-            if (!cliCheckOutput(QString(), entry.sImage))
-                return ExitFailed;
-        } else {
-            nStatus = checkEepromImage(entry);
-            if (nStatus != ExitOk)
-                return nStatus;
-            facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
-        }
+    if (bHasFile && nOperation != Read) {
+        nStatus = checkEepromImage(entry);
+        if (nStatus != ExitOk)
+            return nStatus;
+        facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
     }
     return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
 }

@@ -97,6 +97,20 @@ int CliFileSet::check(const char *sCommand) const
     return ExitOk;
 }
 
+bool CliFifoHold::hold(const QString &sOption, const QString &sPath)
+{
+    if (fileKindOf(sPath) != FileKind::Fifo)
+        return true;
+    auto pFile = std::make_unique<OutputFile>(sPath, OutputFile::Stream);
+    if (!pFile->open()) {
+        const QString sProblem = cliOutputProblem(sPath, pFile->status(), pFile->systemError());
+        fail(ExitFailed, sOption.isEmpty() ? sProblem : QStringLiteral("%1: %2").arg(sOption, sProblem));
+        return false;
+    }
+    m_files.push_back(std::move(pFile));
+    return true;
+}
+
 QString cliPortIdentity(const QString &sPort)
 {
     QString sPath = sPort;

@@ -7,6 +7,9 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+#include <vector>
+
 // The files one command reads and writes, by the option (or argument) that
 // names them. Before anything is touched they are compared by identity
 // (device and inode of what exists, following links; the file it would be
@@ -30,6 +33,23 @@ private:
         bool bOutput;
     };
     QVector<Entry> m_entries;
+};
+
+// The FIFOs among a command's outputs, opened before the drive is touched
+// and held open until the run is over. Only an open tells whether anybody
+// reads a FIFO; holding it keeps the reader waiting for the contents, which
+// are written through an open of their own (the read-back, the report),
+// instead of taking the end of this open for the end of the stream.
+class CliFifoHold
+{
+public:
+    // True when sPath is no FIFO, or a FIFO that is now held; false after
+    // reporting ("<sOption>: <problem>"; only the problem when sOption is
+    // empty) that nobody reads it.
+    bool hold(const QString &sOption, const QString &sPath);
+
+private:
+    std::vector<std::unique_ptr<OutputFile>> m_files;
 };
 
 // What a port name opens, so that two spellings of one port are one port:
