@@ -136,6 +136,10 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
             sText += QStringLiteral(" (also as %1)").arg(ports.at(nSame));
         return usageFail(sCommand, sText);
     }
+    // Every port takes part in the files' identity check: an output or an
+    // input that is one of them is refused there, before anything is sent.
+    for (int i = 0; i < ports.size(); ++i)
+        options.files.addPort(ports.at(i), resolved.at(i));
     options.ports = resolved;
     options.params.sPort = resolved.first();
     return ExitOk;

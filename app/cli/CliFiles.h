@@ -11,26 +11,37 @@
 #include <vector>
 
 // The files one command reads and writes, by the option (or argument) that
-// names them. Before anything is touched they are compared by identity
-// (device and inode of what exists, following links; the file it would be
-// for what does not exist yet): an output over an input would destroy the
-// input, two outputs in one file would lose one of them. Two inputs may be
-// one file, and outputs may share a character device (/dev/null, a
-// terminal), which keeps nothing that could be lost.
+// names them, and the ports it opens. Before anything is touched they are
+// compared by identity (device and inode of what exists, following links;
+// the file it would be for what does not exist yet): an output over an input
+// would destroy the input, two outputs in one file would lose one of them,
+// and a port is the drive's line, which is neither (an output written there
+// would go to the drive as garbage, an input read there would take the
+// drive's answers). Two inputs may be one file, and outputs may share a
+// character device (/dev/null, a terminal), which keeps nothing that could
+// be lost.
 class CliFileSet
 {
 public:
     void addInput(const QString &sName, const QString &sPath);
     void addOutput(const QString &sName, const QString &sPath);
+    // sGiven: the port as the command line spelt it; sPort: what it resolved to.
+    void addPort(const QString &sGiven, const QString &sPort);
     // ExitOk, or the usage error (naming both) already reported.
     int check(const char *sCommand) const;
 
 private:
+    enum class Role
+    {
+        Input,
+        Output,
+        Port
+    };
     struct Entry
     {
         QString sName;
         QString sPath;
-        bool bOutput;
+        Role eRole;
     };
     QVector<Entry> m_entries;
 };

@@ -466,7 +466,8 @@ void TestCli::runs()
 // file as they were (or exactly as asked), and no run waits for ever.
 void TestCli::mistakes_data()
 {
-    // dir:D link:L=TARGET portlink:L fifo:F fifo-reader:F text:F=BYTES interrupt:SIGNAL
+    // dir:D link:L=TARGET portlink:L (absolute) portrel:L (relative) portfd:N (the tool's descriptor N on
+    // the port) fifo:F fifo-reader:F text:F=BYTES interrupt:SIGNAL
     QTest::addColumn<QStringList>("setup");
     QTest::addColumn<QStringList>("device");
     QTest::addColumn<QString>("args"); // PORT, @NAME (a file of the row)
@@ -499,6 +500,7 @@ void TestCli::mistakes_data()
     row("report over the read-back, spelt with .. and a link", {"dir:sub", "link:here=."},
         read + "@out.srec --report @sub/../here/out.srec", 2, "--report and OUT.srec name the same file", "untouched");
     row("read to /dev/null", none, read + "/dev/null", 0, "", "unwritten");
+    row("read and report to /dev/null", none, read + "/dev/null --report /dev/null", 0, "", "unwritten");
     // A FIFO is opened before the drive is touched and held until written: its reader, reading as cat
     // does, gets the whole output.
     row("read to a FIFO with a reader", {"fifo-reader:out.fifo"}, read + "@out.fifo", 0, "", "unwritten");
@@ -510,6 +512,25 @@ void TestCli::mistakes_data()
         "eeprom-read --port PORT --boot mon --eeprom1 @out.fifo", 1, sNoReader, "untouched");
     row("report to a FIFO without a reader", {"fifo:out.fifo"}, program + "--report @out.fifo", 1,
         "--report: " + sNoReader, "untouched");
+    // The drive's line is neither an input nor an output, however spelt.
+    const QString sPort = " is the port PORT; a port is the drive's line, neither an input nor an output";
+    row("read back onto the port", none, read + "PORT", 2, "read: OUT.srec" + sPort, "untouched");
+    row("read back onto the port spelt with ..", none, read + "/dev/..PORT", 2, "read: OUT.srec /dev/..PORT" + sPort,
+        "untouched");
+    row("report onto the port through a link", {"portlink:by-id"}, program + "--report @by-id", 2,
+        "program: --report @by-id" + sPort, "untouched");
+    row("log onto the port through a relative link", {"portrel:by-path"}, program + "--log @by-path", 2,
+        "program: --log @by-path" + sPort, "untouched");
+    row("report onto the port through /dev/fd", {"portfd:7"}, program + "--report /dev/fd/7", 2,
+        "--report /dev/fd/7" + sPort, "untouched");
+    row("log onto the port through /proc/self/fd", {"portfd:7"}, program + "--log /proc/self/fd/7", 2,
+        "--log /proc/self/fd/7" + sPort, "untouched");
+    row("the port as EEPROM image", none, eeprom + "PORT", 2, "eeprom-write: IMAGE" + sPort, "untouched");
+    row("read back onto the port given through a link", {"portlink:by-id"},
+        "read --port @by-id --boot mon --flash0 --length 16 PORT", 2,
+        "read: OUT.srec is the port @by-id (PORT); a port is the drive's line", "untouched");
+    row("log onto a port from --ports-from", {"text:ports.txt=PORT # bench 1\n"},
+        "erase --ports-from @ports.txt --boot mon --flash0 --log PORT", 2, "erase: --log" + sPort, "untouched");
     row("read through a link", {"dir:sub", "link:back.srec=sub/target.srec"}, read + "@back.srec", 0, "", "unwritten",
         {"sub/target.srec"});
     row("read into a directory", {"dir:sub"}, read + "@sub", 1, "sub is a directory", "untouched");
@@ -564,7 +585,8 @@ void TestCli::mistakes()
     QVERIFY2(startDrive(sim, device), qPrintable(sim.errorString()));
 
     int nSignal = 0;
-    int nFifo = -1; // the FIFO's reader
+    int nFifo = -1;           // the FIFO's reader
+    int nPortDescriptor = -1; // the tool starts with this descriptor open on the port
     for (const QString &sStep : setup) {
         const QString sWhat = sStep.section(':', 0, 0);
         const QString sArg = sStep.section(':', 1);
@@ -575,8 +597,12 @@ void TestCli::mistakes()
             QVERIFY(QFile::link(sArg.section('=', 1), sName));
         else if (sWhat == "portlink")
             QVERIFY(QFile::link(sim.portName(), sName));
+        else if (sWhat == "portrel")
+            QVERIFY(QFile::link(QDir(dir.path()).relativeFilePath(sim.portName()), sName));
+        else if (sWhat == "portfd")
+            nPortDescriptor = sArg.toInt();
         else if (sWhat == "text")
-            QVERIFY(writeFile(sName, sArg.section('=', 1).toUtf8()));
+            QVERIFY(writeFile(sName, sArg.section('=', 1).replace("PORT", sim.portName()).toUtf8()));
         else if (sWhat.startsWith("fifo"))
             QCOMPARE(::mkfifo(QFile::encodeName(sName).constData(), 0644), 0);
         if (sWhat == "fifo-reader")
@@ -596,7 +622,11 @@ void TestCli::mistakes()
     QProcess process;
     QElapsedTimer timer;
     timer.start();
-    start(process, argv);
+    const QByteArray port = QFile::encodeName(sim.portName());
+    start(process, argv, [port, nPortDescriptor]() {
+        if (nPortDescriptor >= 0)
+            ::dup2(::open(port.constData(), O_RDWR | O_NOCTTY), nPortDescriptor);
+    });
     if (nSignal) {
         QDeadlineTimer deadline(10000);
         while (!sim.logLines().join('\n').contains("reason=rate") && !deadline.hasExpired())
