@@ -68,14 +68,16 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     // must not be dropped while the other drives run.
     if (ports.contains(QString()))
         return usageFail(sCommand, QStringLiteral("%1: --port with an empty port name").arg(QLatin1String(sCommand)));
-    if (parser.isSet(QStringLiteral("ports-from"))) {
+    const QStringList portFiles = parser.values(QStringLiteral("ports-from"));
+    for (const QString &sFile : portFiles) {
+        options.files.addInput(QStringLiteral("--ports-from"), sFile);
         QString sError;
-        for (const QString &sFile : parser.values(QStringLiteral("ports-from"))) {
-            options.files.addInput(QStringLiteral("--ports-from"), sFile);
-            if (!readPortsFile(sFile, ports, sError))
-                return usageFail(sCommand, sError);
-        }
+        if (!readPortsFile(sFile, ports, sError))
+            return usageFail(sCommand, sError);
     }
+    if (ports.isEmpty() && !portFiles.isEmpty())
+        return usageFail(sCommand, QStringLiteral("%1: --ports-from %2 holds no port (only blank lines and comments)")
+                                       .arg(QLatin1String(sCommand), portFiles.join(QStringLiteral(", "))));
     if (ports.isEmpty())
         return usageFail(sCommand, QStringLiteral("%1: --port DEV is required").arg(QLatin1String(sCommand)));
     if (ports.size() > 1 && !bSeveralPorts)
@@ -134,6 +136,10 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
             sText += QStringLiteral(" (also as %1)").arg(ports.at(nSame));
         return usageFail(sCommand, sText);
     }
+    // Every port takes part in the files' identity check: an output or an
+    // input that is one of them is refused there, before anything is sent.
+    for (int i = 0; i < ports.size(); ++i)
+        options.files.addPort(ports.at(i), resolved.at(i));
     options.ports = resolved;
     options.params.sPort = resolved.first();
     return ExitOk;
@@ -152,18 +158,33 @@ int parseMemory(const char *sCommand, const QCommandLineParser &parser, const ch
     return ExitOk;
 }
 
+// --offset and --length: an address and a byte count the jobs can carry.
 int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry &entry)
 {
+    const qint64 nLimit = std::numeric_limits<int32_t>::max();
+    const QString sOffset = parser.value(QStringLiteral("offset"));
     qint64 n = 0;
-    if (!parseCliNumber(parser.value(QStringLiteral("offset")), 0, 0x7FFFFFFF, n))
-        return usageFail(sCommand, QStringLiteral("--offset: '%1' is not an address (decimal or 0x hexadecimal)")
-                                       .arg(parser.value(QStringLiteral("offset"))));
+    switch (parseCliNumberChecked(sOffset, 0, nLimit, n)) {
+    case CliNumber::Ok: break;
+    case CliNumber::TooLarge:
+        return usageFail(sCommand,
+                         QStringLiteral("--offset: '%1' is too large (at most %2)").arg(sOffset, hexText(nLimit)));
+    default:
+        return usageFail(sCommand,
+                         QStringLiteral("--offset: '%1' is not an address (decimal or 0x hexadecimal)").arg(sOffset));
+    }
     entry.nOffset = int32_t(n);
     entry.nLength = -1;
     if (parser.isSet(QStringLiteral("length"))) {
-        if (!parseCliNumber(parser.value(QStringLiteral("length")), 1, 0x7FFFFFFF, n))
-            return usageFail(sCommand, QStringLiteral("--length: '%1' is not a positive byte count")
-                                           .arg(parser.value(QStringLiteral("length"))));
+        const QString sLength = parser.value(QStringLiteral("length"));
+        switch (parseCliNumberChecked(sLength, 1, nLimit, n)) {
+        case CliNumber::Ok: break;
+        case CliNumber::TooLarge:
+            return usageFail(
+                sCommand,
+                QStringLiteral("--length: '%1' is too large (at most %2 bytes)").arg(sLength, hexText(nLimit)));
+        default: return usageFail(sCommand, QStringLiteral("--length: '%1' is not a positive byte count").arg(sLength));
+        }
         entry.nLength = int32_t(n);
     }
     return ExitOk;
@@ -176,12 +197,27 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
                 const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
-    // Both files are checked before any drive is touched: a run whose report
-    // cannot be written would leave the line without its record. The log is
-    // written as the run goes, so that it can be read after a crash.
+    // Every output is checked before any drive is touched: a read that
+    // cannot store its result would only waste the drive's time, a run whose
+    // report cannot be written would leave the line without its record. The
+    // log is written as the run goes, so that it can be read after a crash.
+    QStringList readFiles;
+    for (const PgmEntry &entry : jobs)
+        if (entry.nOperation == Read)
+            readFiles << entry.sImage;
+    for (const QString &sFile : readFiles)
+        if (!cliCheckOutput(QString(), sFile))
+            return ExitFailed;
     if (!options.sReportFile.isEmpty() && !cliCheckOutput(QStringLiteral("--report"), options.sReportFile))
         return ExitFailed;
     if (!options.sLogFile.isEmpty() && !cliCheckOutput(QStringLiteral("--log"), options.sLogFile, OutputFile::Stream))
+        return ExitFailed;
+    // Released when this returns, after the last output has been written.
+    CliFifoHold fifos;
+    for (const QString &sFile : readFiles)
+        if (!fifos.hold(QString(), sFile))
+            return ExitFailed;
+    if (!options.sReportFile.isEmpty() && !fifos.hold(QStringLiteral("--report"), options.sReportFile))
         return ExitFailed;
     std::unique_ptr<CliTrace> pTrace;
     if (!options.sLogFile.isEmpty()) {
@@ -286,17 +322,11 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     nStatus = options.files.check(sCommand);
     if (nStatus != ExitOk)
         return nStatus;
-    if (bHasFile) {
-        // A read that cannot store its result would only waste the drive's time.
-        if (nOperation == Read) {
-            if (!cliCheckOutput(QString(), entry.sImage))
-                return ExitFailed;
-        } else {
-            nStatus = checkEepromImage(entry);
-            if (nStatus != ExitOk)
-                return nStatus;
-            facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
-        }
+    if (bHasFile && nOperation != Read) {
+        nStatus = checkEepromImage(entry);
+        if (nStatus != ExitOk)
+            return nStatus;
+        facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
     }
     return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
 }

@@ -2,6 +2,7 @@
 
 #include "CliCommand.h"
 #include "CliText.h"
+#include "PortAccess.h"
 
 #include <QDir>
 #include <QFile>
@@ -62,39 +63,75 @@ CliFileIdentity identityOf(const QString &sPath, bool bOutput)
 
 void CliFileSet::addInput(const QString &sName, const QString &sPath)
 {
-    m_entries.append({sName, sPath, false});
+    m_entries.append({sName, sPath, Role::Input});
 }
 
 void CliFileSet::addOutput(const QString &sName, const QString &sPath)
 {
-    m_entries.append({sName, sPath, true});
+    m_entries.append({sName, sPath, Role::Output});
+}
+
+void CliFileSet::addPort(const QString &sGiven, const QString &sPort)
+{
+    // The device the serial port opens: a bare name is a name in /dev.
+    m_entries.append({sGiven, PortAccess::devicePath(sPort), Role::Port});
 }
 
 int CliFileSet::check(const char *sCommand) const
 {
     QVector<CliFileIdentity> identities;
     for (const Entry &entry : m_entries)
-        identities.append(identityOf(entry.sPath, entry.bOutput));
+        identities.append(identityOf(entry.sPath, entry.eRole == Role::Output));
     for (int i = 0; i < m_entries.size(); ++i) {
         for (int k = i + 1; k < m_entries.size(); ++k) {
-            // The input first: "--flash0 and --report name the same file".
-            const bool bSwap = m_entries.at(i).bOutput && !m_entries.at(k).bOutput;
+            // Inputs before outputs before ports: "--flash0 and --report
+            // name the same file", "--report ... is the port ...".
+            const bool bSwap = m_entries.at(i).eRole > m_entries.at(k).eRole;
             const Entry &first = m_entries.at(bSwap ? k : i);
             const Entry &second = m_entries.at(bSwap ? i : k);
-            if ((!first.bOutput && !second.bOutput) || !(identities.at(i) == identities.at(k)))
+            // Two ports that are one are refused where the ports are read.
+            if (first.eRole == second.eRole && first.eRole != Role::Output)
                 continue;
-            if (first.bOutput && second.bOutput && identities.at(i).bCharDevice)
+            if (!(identities.at(i) == identities.at(k)))
+                continue;
+            if (second.eRole == Role::Port) {
+                const QString sPort = second.sPath == second.sName
+                                          ? second.sName
+                                          : QStringLiteral("%1 (%2)").arg(second.sName, second.sPath);
+                const QString sFile = first.sPath == second.sName || first.sPath == second.sPath
+                                          ? first.sName
+                                          : QStringLiteral("%1 %2").arg(first.sName, first.sPath);
+                return usageFail(sCommand, QStringLiteral("%1: %2 is the port %3; a port is the drive's line, "
+                                                          "neither an input nor an output")
+                                               .arg(QLatin1String(sCommand), sFile, sPort));
+            }
+            const bool bOutputs = first.eRole == Role::Output;
+            if (bOutputs && identities.at(i).bCharDevice)
                 continue;
             const QString sSpelling =
                 first.sPath == second.sPath ? first.sPath : QStringLiteral("%1 and %2").arg(first.sPath, second.sPath);
-            return usageFail(sCommand, QStringLiteral("%1: %2 and %3 name the same file (%4); %5")
-                                           .arg(QLatin1String(sCommand), first.sName, second.sName, sSpelling,
-                                                first.bOutput && second.bOutput
-                                                    ? QStringLiteral("one output would overwrite the other")
-                                                    : QStringLiteral("writing the output would destroy the input")));
+            return usageFail(sCommand,
+                             QStringLiteral("%1: %2 and %3 name the same file (%4); %5")
+                                 .arg(QLatin1String(sCommand), first.sName, second.sName, sSpelling,
+                                      bOutputs ? QStringLiteral("one output would overwrite the other")
+                                               : QStringLiteral("writing the output would destroy the input")));
         }
     }
     return ExitOk;
+}
+
+bool CliFifoHold::hold(const QString &sOption, const QString &sPath)
+{
+    if (fileKindOf(sPath) != FileKind::Fifo)
+        return true;
+    auto pFile = std::make_unique<OutputFile>(sPath, OutputFile::Stream);
+    if (!pFile->open()) {
+        const QString sProblem = cliOutputProblem(sPath, pFile->status(), pFile->systemError());
+        fail(ExitFailed, sOption.isEmpty() ? sProblem : QStringLiteral("%1: %2").arg(sOption, sProblem));
+        return false;
+    }
+    m_files.push_back(std::move(pFile));
+    return true;
 }
 
 QString cliPortIdentity(const QString &sPort)

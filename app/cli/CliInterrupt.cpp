@@ -15,17 +15,25 @@ namespace {
 
 // Shared with the signal handler, so lock-free atomics and a plain pipe only.
 std::atomic<int> g_nPendingSignal{0};
-std::atomic<int> g_nSignalCount{0};
+std::atomic<int> g_nStopRequests{0}; // Ctrl-C and SIGTERM so far
 #ifdef Q_OS_UNIX
 int g_wakePipe[2] = {-1, -1};
+const int kSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction g_previous[3];
+bool g_bInstalled[3] = {};
+#else
+const int kSignals[] = {SIGINT, SIGTERM};
 #endif
 
 extern "C" void onTerminationSignal(int nSignal)
 {
     int nExpected = 0;
     g_nPendingSignal.compare_exchange_strong(nExpected, nSignal);
-    if (g_nSignalCount.fetch_add(1) >= 1)
-        std::signal(nSignal, SIG_DFL); // the next one ends the process
+    if (!CliInterrupt::isHangUp(nSignal) && g_nStopRequests.fetch_add(1) == 0) {
+        // The next Ctrl-C or SIGTERM ends the process.
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+    }
 #ifdef Q_OS_UNIX
     if (g_wakePipe[1] >= 0) {
         const char c = 1;
@@ -36,6 +44,16 @@ extern "C" void onTerminationSignal(int nSignal)
 }
 
 } // namespace
+
+bool CliInterrupt::isHangUp(int nSignal)
+{
+#ifdef Q_OS_UNIX
+    return nSignal == SIGHUP;
+#else
+    Q_UNUSED(nSignal);
+    return false;
+#endif
+}
 
 CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
 {
@@ -54,11 +72,17 @@ CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    for (int i = 0; i < 3; ++i) {
+        ::sigaction(kSignals[i], nullptr, &g_previous[i]);
+        // Whoever started the tool with hang-ups ignored (nohup) wants the
+        // run to go on without its terminal.
+        g_bInstalled[i] = !(isHangUp(kSignals[i]) && g_previous[i].sa_handler == SIG_IGN);
+        if (g_bInstalled[i])
+            ::sigaction(kSignals[i], &action, nullptr);
+    }
 #else
-    std::signal(SIGINT, onTerminationSignal);
-    std::signal(SIGTERM, onTerminationSignal);
+    for (int nSignal : kSignals)
+        std::signal(nSignal, onTerminationSignal);
 #endif
     if (!m_pNotifier) {
         // No pipe: look at the flag a few times a second instead.
@@ -70,9 +94,10 @@ CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
 
 CliInterrupt::~CliInterrupt()
 {
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
 #ifdef Q_OS_UNIX
+    for (int i = 0; i < 3; ++i)
+        if (g_bInstalled[i])
+            ::sigaction(kSignals[i], &g_previous[i], nullptr);
     delete m_pNotifier;
     m_pNotifier = nullptr;
     for (int &fd : g_wakePipe) {
@@ -80,6 +105,9 @@ CliInterrupt::~CliInterrupt()
             ::close(fd);
         fd = -1;
     }
+#else
+    for (int nSignal : kSignals)
+        std::signal(nSignal, SIG_DFL);
 #endif
 }
 

@@ -39,9 +39,15 @@ CliLine::~CliLine()
 
 int CliLine::exec()
 {
-    CliInterrupt interrupt;
-    connect(&interrupt, &CliInterrupt::interrupted, this, [this](int) {
-        const QString sText = QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n");
+    m_pInterrupt = std::make_unique<CliInterrupt>();
+    connect(m_pInterrupt.get(), &CliInterrupt::interrupted, this, [this](int nSignal) {
+        // Written also when nobody may read it any more (the terminal went
+        // away): the write fails, the run goes on to its end.
+        const QString sText =
+            CliInterrupt::isHangUp(nSignal)
+                ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
+                                 "the current block...\n")
+                : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n");
         if (m_pBoard)
             m_pBoard->print(sText, true);
         else

@@ -8,6 +8,7 @@
 #include <memory>
 
 class CliBoard;
+class CliInterrupt;
 class CliProgress;
 
 // The same job list run on several drives at once, as on a production line:
@@ -25,8 +26,11 @@ public:
     CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent = nullptr);
     ~CliLine() override;
 
-    // Starts every run, handles Ctrl-C and SIGTERM (cancel all) and returns
-    // when the last run has finished: 0 when every drive succeeded, else 1.
+    // Starts every run, handles Ctrl-C, SIGTERM and a hang-up (cancel all)
+    // and returns when the last run has finished: 0 when every drive
+    // succeeded, else 1. The signals stay handled while this object lives,
+    // so that a closed terminal cannot end the tool before the run's
+    // records are written.
     int exec();
     void cancel();
 
@@ -52,6 +56,7 @@ private slots:
 private:
     QVector<CliRunSetup> m_setups;
     std::unique_ptr<CliBoard> m_pBoard;
+    std::unique_ptr<CliInterrupt> m_pInterrupt;
     QVector<CliProgress *> m_progress;
     QVector<CliRun *> m_runs;
     int m_nRunning = 0;

@@ -42,7 +42,7 @@ int usageFail(const char *sCommand, const QString &sText)
     return 2;
 }
 
-bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
+CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
 {
     QString s = sText.trimmed();
     int nBase = 10;
@@ -50,15 +50,30 @@ bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nVal
         s = s.mid(2);
         nBase = 16;
     }
-    // toLongLong would accept a sign; an address or length never has one.
-    if (s.isEmpty() || s.startsWith(QLatin1Char('+')) || s.startsWith(QLatin1Char('-')))
-        return false;
+    // toLongLong would accept a sign and spaces; an address or a length
+    // has neither.
+    if (s.isEmpty())
+        return CliNumber::NotANumber;
+    for (const QChar c : s) {
+        const char16_t u = c.unicode();
+        const bool bDecimal = u >= u'0' && u <= u'9';
+        const bool bHex = nBase == 16 && ((u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F'));
+        if (!bDecimal && !bHex)
+            return CliNumber::NotANumber;
+    }
     bool bOk = false;
     const qint64 n = s.toLongLong(&bOk, nBase);
-    if (!bOk || n < nMin || n > nMax)
-        return false;
+    if (!bOk || n > nMax) // only digits: what does not fit is too large
+        return CliNumber::TooLarge;
+    if (n < nMin)
+        return CliNumber::TooSmall;
     nValue = n;
-    return true;
+    return CliNumber::Ok;
+}
+
+bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
+{
+    return parseCliNumberChecked(sText, nMin, nMax, nValue) == CliNumber::Ok;
 }
 
 bool parseCliBaudRate(const QString &sText, quint32 &nBaud, QString &sError)

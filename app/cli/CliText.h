@@ -20,8 +20,16 @@ QString indentFollowingLines(const QString &sText, const QString &sIndent);
 int usageFail(const char *sCommand, const QString &sText);
 
 // Parses "0x"-prefixed hexadecimal or decimal, nothing else (no sign, no
-// suffix), and checks the range. Returns false for anything that is not such
-// a number inside [nMin, nMax].
+// suffix), and checks the range [nMin, nMax]; nValue is set only with Ok.
+enum class CliNumber
+{
+    Ok,
+    NotANumber,
+    TooSmall,
+    TooLarge // also a number beyond what 64 bits hold
+};
+CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
+// The same, false for anything that is not such a number inside the range.
 bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
 
 // A working baud rate as --baud takes it: one of the rates of the rate
