@@ -68,7 +68,8 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     // must not be dropped while the other drives run.
     if (ports.contains(QString()))
         return usageFail(sCommand, QStringLiteral("%1: --port with an empty port name").arg(QLatin1String(sCommand)));
-    if (parser.isSet(QStringLiteral("ports-from"))) {
+    // Commands that write an output file offer no --ports-from.
+    if (bSeveralPorts && parser.isSet(QStringLiteral("ports-from"))) {
         QString sError;
         for (const QString &sFile : parser.values(QStringLiteral("ports-from"))) {
             options.files.addInput(QStringLiteral("--ports-from"), sFile);
