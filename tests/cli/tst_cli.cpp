@@ -234,7 +234,8 @@ void TestCli::offline_data()
         QTest::newRow(sArgs) << QString::fromLatin1(sArgs) << nExit << sText;
     };
     row("", 2, "no command");
-    row("flash", 2, "unknown command 'flash'");
+    row("flash", 2, "unknown command 'flash'\nRun");
+    row("help eeprom-save", 2, "unknown command 'eeprom-save'\nRun"); // three mistakes from eeprom-erase: no guess
     row("convert a b c", 2, "unexpected argument 'c'");
     row("probe", 2, "--port DEV is required");
     row("probe --port /dev/null --baud 12345", 2, "'12345'");
@@ -252,7 +253,7 @@ void TestCli::offline_data()
     row("read --port /dev/null --flash1 --length 0 out.srec", 2, "--length: '0' is not a positive byte count");
     row("read --port /dev/null --flash0", 2, "missing argument");
     row("eeprom-erase --port /dev/null --flash0", 2, "error: unknown option '--flash0'\nRun");
-    row("pogram", 2, "unknown command 'pogram'; did you mean 'program'?\n");
+    row("prgoram", 2, "unknown command 'prgoram'; did you mean 'program'?\n"); // two mistakes
     row("help eeprom-reed", 2, "did you mean 'eeprom-read'?");
     row("program --port /dev/null --flsh0 SAMPLE", 2, "unknown option '--flsh0'; did you mean '--flash0'?\n");
     row("read --flash0 out.srec --port", 2, "error: missing value after '--port'\n");
@@ -300,9 +301,11 @@ void TestCli::runs_data()
         program + "; read DRIVE --flash0 --offset 0x2F000 --length 0x9064 OUT; " + program + " --skip-unchanged", 0, "",
         "result=ok bytes=0 sectorsErased=0 sectorsSkipped=2", "flash0=image");
     row("flash1 powered off, uncompressed", "--powered-off", "",
-        "program --port PORT --boot off --wake-timeout 5 --no-compress --report REPORT --flash1 IMAGE", 0,
-        "sectors 2 checked/2 erased/0 skipped,", "result=ok blocksCompressed=0 blocksRaw=4 blocksSkipped=1",
-        "flash1=image");
+        "program --port PORT --boot off --wake-timeout 5 --no-compress --report REPORT --flash1 IMAGE", 0, "",
+        "result=ok blocksCompressed=0 blocksRaw=4 blocksSkipped=1", "flash1=image");
+    row("program over a sector erased before", "", "",
+        "erase DRIVE --flash0 --offset 0x20000 --length 0x10000; " + program, 0,
+        "sectors 2 checked/1 erased/0 skipped,", "sectorsChecked=2 sectorsErased=1", "flash0=image");
     row("read from an offset to the end", "", "0x3C000 0x40000 end of flash ",
         program + "; read DRIVE --flash0 --offset 0x3C000 OUT", 0, "", "", "flash0=FF:0x30000:0x10000");
     row("erase a sector", "", "", "erase DRIVE --flash0 --offset 0x20000 --length 0x10000", 0, "", "",
