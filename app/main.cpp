@@ -1,6 +1,7 @@
 // servoprog: the window program.
 #include "AppLanguage.h"
 #include "MainWidget.h"
+#include "ServoprogVersion.h"
 
 #include <QApplication>
 #include <QLocale>
@@ -29,8 +30,46 @@ static void scheduleScreenshot(QApplication &app, MainWidget &window)
     });
 }
 
+// Whether a window can be opened. Windows and macOS always have a screen;
+// elsewhere Qt needs an X11 or Wayland display unless a platform is named
+// (such as offscreen, which the tests and the screenshots use).
+static bool canOpenWindow(const QStringList &arguments)
+{
+#if defined(Q_OS_WIN) || defined(Q_OS_MACOS)
+    Q_UNUSED(arguments);
+    return true;
+#else
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+           || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") || arguments.contains(QLatin1String("-platform"));
+#endif
+}
+
+static void printOut(const QString &sText)
+{
+    std::fputs(sText.toLocal8Bit().constData(), stdout);
+    std::fflush(stdout);
+}
+
 int main(int argc, char *argv[])
 {
+    // --version, and --help where no window can be opened (a shell over ssh,
+    // a build machine), answer on standard output: the toolkit would end the
+    // program with its own message when it finds no display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    const MainWidget::PrintRequest eRequest = MainWidget::printRequest(arguments);
+    if (eRequest == MainWidget::PrintRequest::Version) {
+        printOut(QStringLiteral("servoprog %1\n").arg(QLatin1String(kVersionText)));
+        return 0;
+    }
+    if (eRequest == MainWidget::PrintRequest::Help && !canOpenWindow(arguments)) {
+        QCoreApplication core(argc, argv);
+        installLanguage(startupLanguage(QCoreApplication::arguments(), QLocale::system().name()));
+        printOut(MainWidget::printedHelpText());
+        return 0;
+    }
+
     QApplication app(argc, argv);
 
     // Sources are UTF-8, the toolkit's encoding for literal texts: no codec to set.

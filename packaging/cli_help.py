@@ -129,17 +129,27 @@ def man_include(intro, commands, closing):
         if command.details:
             out.append(".PP")
             for line in command.details:
-                out += [roff_usage(line) if line.startswith("Example:") else roff(line), ".br"]
+                # An example unfilled, so that it is neither broken nor
+                # hyphenated and runs as printed.
+                out += [".nf", roff_usage(line), ".fi"] if line.startswith("Example:") else [roff(line), ".br"]
     out.append("[SEE ALSO]")
     out += [".BR servoprog (1),", ".BR servoprog\\-sim (1)"]
     return "\n".join(out) + "\n"
 
 
 # -------------------------------------------------------------- completion ----
-def value_kind(value):
-    """How a value is completed, from the option's value word in the help."""
+def value_kind(option):
+    """How a value is completed, from the option's value word in the help
+    (the rates of RATE from its description, which lists them)."""
+    value = option.value
     if "|" in value:
         return "words:" + " ".join(value.split("|"))
+    if value == "RATE":
+        rates = []
+        for rate in re.findall(r"\b\d+\b", option.description):
+            if rate not in rates:
+                rates.append(rate)
+        return "words:" + " ".join(rates)
     if value == "DEV":
         return "device"
     if value in ("FILE", "IMAGE") or "." in value:
@@ -160,7 +170,7 @@ def completion(template, commands):
         command_options.append('        %s) echo "%s" ;;' % (command.name, " ".join(names)))
         for option in command.options:
             if option.value:
-                kind = value_kind(option.value)
+                kind = value_kind(option)
                 value_cases.setdefault(kind, []).extend("%s %s" % (command.name, n) for n in option.names)
         if command.positional():
             file_commands.append(command.name)

@@ -2,12 +2,16 @@
 
 #include "PortDiscovery.h"
 #include "PortResolver.h"
+#include "ServoprogPaths.h"
 
 namespace {
 
-const char *const kUdevHint =
-    "the udev rule 70-servoprog.rules that the package installs (packaging/70-servoprog.rules; "
-    "replug the converter afterwards; see docs/install.md)";
+// Named where the package puts them, as the user finds them on the machine.
+QString udevHint()
+{
+    return QStringLiteral("the udev rule %1 that the package installs (replug the converter afterwards; see %2)")
+        .arg(installedPath(QLatin1String(kInstalledUdevRule)), installedDoc("install.md"));
+}
 
 QString ownerText(const PortOpenError &error)
 {
@@ -32,9 +36,9 @@ QString portOpenAdvice(const PortOpenError &error, const QVector<PortDescription
         if (!error.sGroup.isEmpty() && error.sGroup != QLatin1String("root"))
             return QStringLiteral("%1: permission denied. Join the group %2 that owns it "
                                   "(sudo usermod -aG %2 $USER, then log out and in again) or use %3.")
-                .arg(sDevice, error.sGroup, QLatin1String(kUdevHint));
+                .arg(sDevice, error.sGroup, udevHint());
         return QStringLiteral("%1: permission denied. Use %2, or run as a user who may open the device.")
-            .arg(sDevice, QLatin1String(kUdevHint));
+            .arg(sDevice, udevHint());
     case PortOpenError::Cause::NoSuchDevice: {
         const QStringList found = describeWithIdentities(ports);
         if (found.isEmpty())

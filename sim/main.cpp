@@ -7,44 +7,10 @@
 // given are written back before it exits (exit code 0, or 1 when a write
 // failed; 2 for bad options or a failed start).
 //
-// Request log (--log FILE), one line per event, fields separated by single
-// spaces, written and flushed as things happen:
-//
-//   <n> <service> <object> len=<L> status=<S> [key=value ...]
-//
-//   n        request number, from 1, counting every frame the monitor
-//            received at its own line rate (the numbers --fault refers to)
-//   service  read | write | ident | unknown
-//   object   index in 4 upper-case hex digits, '.', subindex in decimal
-//            (5E10.1); '-' for ident and unknown services
-//   len      data bytes asked for (read) or carried (write)
-//   status   status byte answered, or "none" when no answer was sent
-//   then, for commands written to 5E10.1 and 5E20.1:
-//            cmd=flash-select dev=D | cmd=flash-info dev=D |
-//            cmd=flash-region region=R |
-//            cmd=flash-check|flash-erase|flash-read|flash-verify dev=D addr=A size=Z |
-//            cmd=flash-program dev=D addr=A size=Z compressed=0|1 |
-//            cmd=flash-decompress clen=C size=Z |
-//            cmd=eeprom-select dev=D | cmd=eeprom-info dev=D |
-//            cmd=eeprom-read|eeprom-write|eeprom-verify dev=D addr=A size=Z
-//            with A, Z and C as 0x and 8 lower-case hex digits; check,
-//            verify and decompress add result=0|1 (check: 1 = sector needs
-//            erasing; verify, decompress: 1 = failed); a malformed block
-//            adds error=<decoder code>; compressed=1 when the programmed
-//            buffer came from a decompress command
-//   baud=R   on writes of the baud-rate object 5FB0.1
-//   fault=drop|corrupt|busy|silent|life|stream|verify when an injected fault
-//            hit it (a dropped, busy, silent or stream request is not carried
-//            out and shows no cmd= details)
-//
-// Lines that are not requests start with '-':
-//   - start port=P baud=R state=monitor|powered-off flash=0x.. sector=0x.. page=0x.. eeprom=0x..
-//   - wake echoed
-//   - ignored reason=rate [what=wake] tool=R drive=R   (sent at another line rate)
-//   - ignored reason=checksum|overflow
-//   - stream byte=0x2a                               (the line starts streaming)
-//   - stop requests=N
+// The request log (--log FILE) is described, for its readers, in
+// docs/simulator.md, which the package installs; keep the two in step.
 
+#include "ServoprogVersion.h"
 #include "SimOptions.h"
 #include "SimServer.h"
 
@@ -77,6 +43,10 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
         std::fputs(simUsage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (arguments.contains(QLatin1String("--version"))) {
+        std::printf("servoprog-sim %s\n", kVersionText);
         return 0;
     }
     SimOptions options;

@@ -13,6 +13,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   python3 gcovr
   help2man lintian dpkg-dev qt6-translations-l10n
+  g++-mingw-w64-x86-64-posix
 )
 
 missing=()

@@ -296,6 +296,18 @@ Allgemeine Argumente zum Programmieren von Abbildern; ein Eintrag beginnt immer 
 </translation>
         </message>
         <message>
+            <source>
+read at start-up:
+-l LANGUAGE, --language=LANGUAGE
+		set the language of the window, e.g. de or en
+</source>
+            <translation>
+beim Start gelesen:
+-l LANGUAGE, --language=LANGUAGE
+		Sprache des Fensters festlegen, z. B. de oder en
+</translation>
+        </message>
+        <message>
             <source>function '</source>
             <translation>Funktion '</translation>
         </message>

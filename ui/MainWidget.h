@@ -74,6 +74,19 @@ public:
     void processArgs(const QStringList &arguments);
     // The help text shown for "-h"/"--help", in the current language.
     static QString helpText();
+    // What a command line asks to have printed on standard output rather
+    // than shown in the window: "--version", or the help ("-h", "--help"),
+    // which is printed only where no window can be opened. Read as
+    // processArgs() reads it: an option's value is never taken for an option.
+    enum class PrintRequest
+    {
+        None,
+        Help,
+        Version
+    };
+    static PrintRequest printRequest(const QStringList &arguments);
+    // The printed help: helpText() and the language option read at start-up.
+    static QString printedHelpText();
 
     // ---- run ------------------------------------------------------------------
     bool isUpdateRunning() const { return run.isRunning(); }
@@ -125,6 +138,9 @@ private:
     // that is a terminal is added first when it is not listed. False when
     // the port is neither listed nor such a device.
     bool selectPort(const QString &sPort);
+    // Why a port given on the command line cannot be selected, and the ports
+    // the list offers, in the headless tool's words.
+    QString portRefusal(const QString &sPort) const;
     // Clears labelInfoFlash1 when the row whose image filled it is gone.
     void dropStaleImageInfo();
     void fitComboColumns();

@@ -3,7 +3,9 @@
 #include "MainWidget.h"
 #include "ui_MainWidget.h"
 
+#include "PortAccess.h"
 #include "PortDiscovery.h"
+#include "PortOpenError.h"
 #include "PortResolver.h"
 
 #include <QCoreApplication>
@@ -30,6 +32,52 @@ QString MainWidget::helpText()
            + tr("-F FUNCTION, --function=FUNCTION\n\t\tset <p[rog[gram]]> function\n")
            + tr("-I IMAGE, --image=IMAGE\n\t\tset image file for programming or reading\n")
            + tr("-T TYPE, --type=TYPE\n\t\tset <f[lash]0 | f[lash]1> device type\n");
+}
+
+MainWidget::PrintRequest MainWidget::printRequest(const QStringList &arguments)
+{
+    // The options whose value is the next argument, whatever it looks like.
+    static const QStringList valueOptions{
+        QStringLiteral("-P"), QStringLiteral("-c"), QStringLiteral("-B"), QStringLiteral("-S"), QStringLiteral("-H"),
+        QStringLiteral("-X"), QStringLiteral("-F"), QStringLiteral("-I"), QStringLiteral("-T"), QStringLiteral("-l")};
+    PrintRequest eRequest = PrintRequest::None;
+    for (int i = 1; i < arguments.size(); ++i) {
+        const QString &sArg = arguments.at(i);
+        if (valueOptions.contains(sArg))
+            ++i;
+        else if (sArg == QLatin1String("--version"))
+            return PrintRequest::Version;
+        else if (sArg == QLatin1String("-h") || sArg == QLatin1String("--help"))
+            eRequest = PrintRequest::Help;
+    }
+    return eRequest;
+}
+
+QString MainWidget::printedHelpText()
+{
+    return helpText()
+           + tr("\nread at start-up:\n-l LANGUAGE, --language=LANGUAGE\n\t\tset the language of the window, e.g. de "
+                "or en\n");
+}
+
+QString MainWidget::portRefusal(const QString &sPort) const
+{
+    // Asked as if opening it had failed for want of the device: the system
+    // then says whether it is missing, no serial line or not the user's.
+    const PortOpenError error =
+        PortAccess::diagnose(PortAccess::devicePath(sPort), QSerialPort::DeviceNotFoundError, QString());
+    // The ports the list offers, with the USB identities discovery knows.
+    const QVector<PortDescription> found = describePorts();
+    QVector<PortDescription> offered;
+    for (int i = 0; i < ui->comboBoxPort->count(); ++i) {
+        PortDescription port;
+        port.sName = ui->comboBoxPort->itemText(i);
+        for (const PortDescription &candidate : found)
+            if (candidate.sName == port.sName)
+                port = candidate;
+        offered << port;
+    }
+    return portOpenAdvice(error, offered);
 }
 
 void MainWidget::processArgs(const QStringList &arguments)
@@ -169,7 +217,7 @@ void MainWidget::processArgs(const QStringList &arguments)
             resolvePort(sPort, needsPortList(sPort) ? describePorts() : QVector<PortDescription>());
         if (!resolution.isResolved() || !selectPort(resolution.sPort)) {
             sError = tr("Serial device '%1'").arg(sPort);
-            sErrorDetail = resolution.sMessage;
+            sErrorDetail = resolution.isResolved() ? portRefusal(resolution.sPort) : resolution.sMessage;
         }
     }
     if (bHelp) {

@@ -24,7 +24,8 @@ struct CliCommand
     const char *sName;
     const char *sUsage;   // what follows the command name
     const char *sSummary; // one line for the overview
-    const char *sDetails; // paragraph and example for "help COMMAND"
+    const char *sDetails; // paragraph and example for "help COMMAND"; "{sample}" stands
+                          // for the installed sample image
     QList<QCommandLineOption> (*options)();
     int nMinPositional;
     int nMaxPositional;
@@ -46,9 +47,11 @@ int runProbe(const QCommandLineParser &parser);
 QList<QCommandLineOption> programOptions();
 int runProgram(const QCommandLineParser &parser);
 QList<QCommandLineOption> flashRangeOptions();
+QList<QCommandLineOption> flashReadOptions();
 int runErase(const QCommandLineParser &parser);
 int runRead(const QCommandLineParser &parser);
 QList<QCommandLineOption> eepromRangeOptions();
+QList<QCommandLineOption> eepromReadOptions();
 QList<QCommandLineOption> eepromWriteOptions();
 int runEepromRead(const QCommandLineParser &parser);
 int runEepromErase(const QCommandLineParser &parser);

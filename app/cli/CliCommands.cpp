@@ -33,37 +33,45 @@ QCommandLineOption baudOption()
                               QStringLiteral("RATE"), QStringLiteral("0"));
 }
 
-QList<QCommandLineOption> connectionOptions()
+// bSeveralDrives: the command may work on several drives at once (it
+// writes no output file); otherwise it takes one --port and no file of ports.
+QList<QCommandLineOption> connectionOptions(bool bSeveralDrives)
 {
-    return {linePortOption(),
-            QCommandLineOption(QStringLiteral("ports-from"),
-                               QStringLiteral("read the ports from a file, one per line; empty lines and text after "
-                                              "'#' are ignored (adds to --port)"),
-                               QStringLiteral("FILE")),
-            baudOption(),
-            QCommandLineOption(QStringLiteral("boot"),
-                               QStringLiteral("how the drive enters its boot monitor: \"off\" = the drive is powered "
-                                              "off and is switched on after the command starts (wake pattern), "
-                                              "\"mon\" = the boot monitor already runs"),
-                               QStringLiteral("off|mon"), QStringLiteral("off")),
-            QCommandLineOption(QStringLiteral("wake-timeout"),
-                               QStringLiteral("with --boot off: give up when the drive has not answered the wake "
-                                              "pattern after this many seconds; 0 waits until Ctrl-C"),
-                               QStringLiteral("SECONDS"), QStringLiteral("0")),
-            QCommandLineOption(QStringLiteral("report"),
-                               QStringLiteral("write a JSON record per drive and job (result, status, ranges, "
-                                              "blocks, bytes on the wire, time, retries) to FILE, replaced atomically"),
-                               QStringLiteral("FILE")),
-            QCommandLineOption(QStringLiteral("log"),
-                               QStringLiteral("write one timestamped line per transaction with the drive (service, "
-                                              "object, length, status, round trip) to FILE; every drive into the same "
-                                              "file, each line naming its port"),
-                               QStringLiteral("FILE")),
-            QCommandLineOption(QStringLiteral("retries"),
-                               QStringLiteral("repeat a request that timed out or came back garbled up to N times "
-                                              "where a repeat is harmless (object reads and data pieces before "
-                                              "their block's command); commands are never repeated"),
-                               QStringLiteral("N"), QStringLiteral("2"))};
+    QList<QCommandLineOption> options;
+    if (bSeveralDrives)
+        options << linePortOption()
+                << QCommandLineOption(QStringLiteral("ports-from"),
+                                      QStringLiteral("read the ports from a file, one per line; empty lines and text "
+                                                     "after '#' are ignored (adds to --port)"),
+                                      QStringLiteral("FILE"));
+    else
+        options << portOption();
+    options
+        << baudOption()
+        << QCommandLineOption(QStringLiteral("boot"),
+                              QStringLiteral("how the drive enters its boot monitor: \"off\" = the drive is powered "
+                                             "off and is switched on after the command starts (wake pattern), "
+                                             "\"mon\" = the boot monitor already runs"),
+                              QStringLiteral("off|mon"), QStringLiteral("off"))
+        << QCommandLineOption(QStringLiteral("wake-timeout"),
+                              QStringLiteral("with --boot off: give up when the drive has not answered the wake "
+                                             "pattern after this many seconds; 0 waits until Ctrl-C"),
+                              QStringLiteral("SECONDS"), QStringLiteral("0"))
+        << QCommandLineOption(QStringLiteral("report"),
+                              QStringLiteral("write a JSON record per drive and job (result, status, ranges, "
+                                             "blocks, bytes on the wire, time, retries) to FILE, replaced atomically"),
+                              QStringLiteral("FILE"))
+        << QCommandLineOption(QStringLiteral("log"),
+                              QStringLiteral("write one timestamped line per transaction with the drive (service, "
+                                             "object, length, status, round trip) to FILE; every drive into the same "
+                                             "file, each line naming its port"),
+                              QStringLiteral("FILE"))
+        << QCommandLineOption(QStringLiteral("retries"),
+                              QStringLiteral("repeat a request that timed out or came back garbled up to N times "
+                                             "where a repeat is harmless (object reads and data pieces before "
+                                             "their block's command); commands are never repeated"),
+                              QStringLiteral("N"), QStringLiteral("2"));
+    return options;
 }
 
 QList<QCommandLineOption> rangeOptions()
@@ -107,7 +115,7 @@ QList<QCommandLineOption> probeOptions()
 
 QList<QCommandLineOption> programOptions()
 {
-    QList<QCommandLineOption> options = connectionOptions();
+    QList<QCommandLineOption> options = connectionOptions(true);
     options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("image for Flash0 (HW/FW)"),
                                   QStringLiteral("IMAGE"))
             << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("image for Flash1 (SW PN)"),
@@ -121,22 +129,46 @@ QList<QCommandLineOption> programOptions()
     return options;
 }
 
-QList<QCommandLineOption> flashRangeOptions()
+namespace {
+
+QList<QCommandLineOption> flashOptions(bool bSeveralDrives)
 {
-    QList<QCommandLineOption> options = connectionOptions();
+    QList<QCommandLineOption> options = connectionOptions(bSeveralDrives);
     options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("use Flash0 (HW/FW)"))
             << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("use Flash1 (SW PN)"));
     options << rangeOptions();
     return options;
 }
 
-QList<QCommandLineOption> eepromRangeOptions()
+QList<QCommandLineOption> eepromOptions(bool bSeveralDrives)
 {
-    QList<QCommandLineOption> options = connectionOptions();
+    QList<QCommandLineOption> options = connectionOptions(bSeveralDrives);
     options << QCommandLineOption(QStringLiteral("eeprom0"), QStringLiteral("use EEPROM 0"))
             << QCommandLineOption(QStringLiteral("eeprom1"), QStringLiteral("use EEPROM 1"));
     options << rangeOptions();
     return options;
+}
+
+} // namespace
+
+QList<QCommandLineOption> flashRangeOptions()
+{
+    return flashOptions(true);
+}
+
+QList<QCommandLineOption> flashReadOptions()
+{
+    return flashOptions(false);
+}
+
+QList<QCommandLineOption> eepromRangeOptions()
+{
+    return eepromOptions(true);
+}
+
+QList<QCommandLineOption> eepromReadOptions()
+{
+    return eepromOptions(false);
 }
 
 QList<QCommandLineOption> eepromWriteOptions()
@@ -149,13 +181,13 @@ const QVector<CliCommand> &cliCommands()
     static const QVector<CliCommand> table = {
         {"info", "IMAGE", "show type, used address range, length and firmware information of an image file",
          "The type is decided by the file's first bytes (Intel HEX or S-record), not by its suffix.\n"
-         "Example: servoprog-cli info samples/servo-fw-sample.hex",
+         "Example: servoprog-cli info {sample}",
          noOptions, 1, 1, runInfo},
         {"convert", "[--allow-incomplete] IMAGE OUT.srec", "write the used address range of a HEX or S-record image as an S-record file",
          "The file may lie anywhere in the 32-bit address space; an extent above 256 MiB is refused.\n"
          "A malformed input leaves no output file; an incomplete one (no end record) is refused unless\n"
          "--allow-incomplete is given.\n"
-         "Example: servoprog-cli convert firmware.hex firmware.srec",
+         "Example: servoprog-cli convert {sample} sample.srec",
          convertOptions, 2, 2, runConvert},
         {"ports", "",
          "list the serial ports with their description, the transport that would open them and the name to give "
@@ -179,11 +211,12 @@ const QVector<CliCommand> &cliCommands()
          "a table at the end shows each drive's result, and the exit status is 0 only when all succeeded.\n"
          "Ctrl-C cancels after the current block and closes the port(s).\n"
          "With --skip-unchanged the flash ends up exactly as without it; only the sectors that differ are\n"
-         "erased and programmed.\n"         "An image without its end record (a file cut short) is refused before the drive is touched unless\n"
+         "erased and programmed.\n"
+         "An image without its end record (a file cut short) is refused before the drive is touched unless\n"
          "--allow-incomplete is given.\n"
-         "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 firmware.hex\n"
+         "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 {sample}\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
-         "--flash0 firmware.hex",
+         "--flash0 {sample}",
          programOptions, 0, 0, runProgram},
         {"erase",
          "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
@@ -194,11 +227,11 @@ const QVector<CliCommand> &cliCommands()
          "read a range of one flash device into an S-record file",
          "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 "
          "fw.srec",
-         flashRangeOptions, 1, 1, runRead},
+         flashReadOptions, 1, 1, runRead},
         {"eeprom-read",
          "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
          "read a range of one EEPROM into an S-record file",
-         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec", eepromRangeOptions,
+         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec", eepromReadOptions,
          1, 1, runEepromRead},
         {"eeprom-erase",
          "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
@@ -214,7 +247,7 @@ const QVector<CliCommand> &cliCommands()
          "So a file without data in the range is refused, and so is one with data beyond the EEPROM's end\n"
          "when the range runs to that end; --offset/--length write part of a file on purpose.\n"
          "A file without its end record is refused unless --allow-incomplete is given.\n"
-         "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 params.srec",
+         "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 eeprom0.srec",
          eepromWriteOptions, 1, 1, runEepromWrite},
     };
     return table;

@@ -68,7 +68,8 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     // must not be dropped while the other drives run.
     if (ports.contains(QString()))
         return usageFail(sCommand, QStringLiteral("%1: --port with an empty port name").arg(QLatin1String(sCommand)));
-    const QStringList portFiles = parser.values(QStringLiteral("ports-from"));
+    // Commands that write an output file offer no --ports-from.
+    const QStringList portFiles = bSeveralPorts ? parser.values(QStringLiteral("ports-from")) : QStringList();
     for (const QString &sFile : portFiles) {
         options.files.addInput(QStringLiteral("--ports-from"), sFile);
         QString sError;

@@ -8,6 +8,16 @@
 
 #include <QCoreApplication>
 #include <QStringList>
+#include <QTimer>
+
+namespace {
+
+// How long a powered-off drive may stay silent before the tool suggests
+// --boot mon; switching a drive on and its monitor answering take a few
+// seconds.
+const int kWakeHintMs = 10000;
+
+} // namespace
 
 CliLine::CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent)
     : QObject(pParent), m_setups(setups)
@@ -43,15 +53,10 @@ int CliLine::exec()
     connect(m_pInterrupt.get(), &CliInterrupt::interrupted, this, [this](int nSignal) {
         // Written also when nobody may read it any more (the terminal went
         // away): the write fails, the run goes on to its end.
-        const QString sText =
-            CliInterrupt::isHangUp(nSignal)
-                ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
-                                 "the current block...\n")
-                : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n");
-        if (m_pBoard)
-            m_pBoard->print(sText, true);
-        else
-            printErr(sText);
+        print(CliInterrupt::isHangUp(nSignal)
+                  ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
+                                   "the current block...\n")
+                  : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n"));
         cancel();
     });
     connect(this, &CliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
@@ -71,6 +76,15 @@ int CliLine::exec()
                           nWakeTimeoutMs ? QStringLiteral(" (at most %1 s)").arg(nWakeTimeoutMs / 1000)
                                          : QStringLiteral(" (Ctrl-C to give up)")));
 
+    // A drive whose boot monitor already runs ignores the wake pattern, and
+    // without a time-out the tool would wait at the line above for ever.
+    QTimer wakeHint;
+    if (!poweredOff.isEmpty() && nWakeTimeoutMs == 0) {
+        wakeHint.setSingleShot(true);
+        connect(&wakeHint, &QTimer::timeout, this, &CliLine::printWakeHint);
+        wakeHint.start(kWakeHintMs);
+    }
+
     m_nRunning = int(m_runs.size());
     for (CliRun *pRun : m_runs)
         pRun->start();
@@ -87,6 +101,28 @@ int CliLine::exec()
         printErr(QStringLiteral("Cancelled; the port%1 been closed.\n")
                      .arg(m_runs.size() > 1 ? QStringLiteral("s have") : QStringLiteral(" has")));
     return nStatus;
+}
+
+void CliLine::printWakeHint()
+{
+    QStringList silent;
+    for (const CliRun *pRun : m_runs)
+        if (pRun->isPoweredOffStart() && pRun->isRunning() && !pRun->driveAnswered())
+            silent << pRun->port();
+    if (silent.isEmpty() || m_bCancelled)
+        return;
+    print(QStringLiteral("No answer on %1 after %2 s. A drive whose boot monitor already runs does not answer the "
+                         "wake pattern: press Ctrl-C and run the command again with --boot mon.\n")
+              .arg(silent.join(QStringLiteral(", ")))
+              .arg(kWakeHintMs / 1000));
+}
+
+void CliLine::print(const QString &sText)
+{
+    if (m_pBoard)
+        m_pBoard->print(sText, true);
+    else
+        printErr(sText);
 }
 
 void CliLine::cancel()

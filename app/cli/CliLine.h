@@ -54,6 +54,10 @@ private slots:
     void onRunFinished();
 
 private:
+    // Once, when powered-off drives still have not answered the wake pattern.
+    void printWakeHint();
+    void print(const QString &sText);
+
     QVector<CliRunSetup> m_setups;
     std::unique_ptr<CliBoard> m_pBoard;
     std::unique_ptr<CliInterrupt> m_pInterrupt;

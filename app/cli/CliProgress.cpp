@@ -12,6 +12,7 @@
 #endif
 #ifdef Q_OS_WIN
 #include <io.h>
+#include <qt_windows.h>
 #endif
 
 namespace {
@@ -22,6 +23,13 @@ int terminalWidth()
     winsize size{};
     if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col >= 40)
         return size.ws_col;
+#elif defined(Q_OS_WIN)
+    CONSOLE_SCREEN_BUFFER_INFO info;
+    if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &info)) {
+        const int nWidth = info.srWindow.Right - info.srWindow.Left + 1;
+        if (nWidth >= 40)
+            return nWidth;
+    }
 #endif
     return 80;
 }
@@ -73,7 +81,17 @@ void CliProgress::emitText(const QString &sText, bool bError)
 bool CliProgress::stdoutIsTerminal()
 {
 #ifdef Q_OS_WIN
-    return _isatty(1) != 0;
+    // The bars are redrawn with VT escapes, which a Windows console
+    // interprets only when asked to (Windows 10 and later). A console that
+    // refuses, and NUL (a character device, but no console), get plain lines.
+    if (_isatty(1) == 0)
+        return false;
+    const HANDLE hOut = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD nMode = 0;
+    if (!GetConsoleMode(hOut, &nMode))
+        return false;
+    return (nMode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0
+           || SetConsoleMode(hOut, nMode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 #else
     return isatty(1) != 0;
 #endif
@@ -269,7 +287,12 @@ void CliProgress::jobSummary(const JobStats &job)
                  .arg(job.nBlocksRaw)
                  .arg(job.nBlocksSkipped);
     if (job.nOperation == 1 && job.nMemory <= 1)
-        s += QStringLiteral(", sectors %1 erased/%2 skipped").arg(job.nSectorsErased).arg(job.nSectorsSkipped);
+        // Checked: examined by the drive, which erases only those not blank;
+        // skipped: already held the image (--skip-unchanged).
+        s += QStringLiteral(", sectors %1 checked/%2 erased/%3 skipped")
+                 .arg(job.nSectorsChecked)
+                 .arg(job.nSectorsErased)
+                 .arg(job.nSectorsSkipped);
     s += QStringLiteral(", %1").arg(durationText(job.nElapsedMs));
     if (job.nElapsedMs > 0 && job.nImageBytes > 0)
         s += QStringLiteral(", %1 effective").arg(rateText(double(job.nImageBytes) * 1000.0 / double(job.nElapsedMs)));

@@ -9,7 +9,12 @@ CliRun::CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParen
     connect(&m_run, &UpdateRun::ProgressFile, this, [p](const QString &sFile) { p->file(sFile); });
     connect(&m_run, &UpdateRun::ProgressSteps, this, [p](int nSteps) { p->steps(nSteps); });
     connect(&m_run, &UpdateRun::ProgressStep, this, [p] { p->step(); });
-    connect(&m_run, &UpdateRun::ProgressValue, this, [p](int nValue) { p->value(nValue); });
+    connect(&m_run, &UpdateRun::ProgressValue, this, [this, p](int nValue) {
+        m_bAnswered = m_bAnswered || nValue >= 100;
+        p->value(nValue);
+    });
+    connect(&m_run, &UpdateRun::RunStarted, this,
+            [this](const RunStats &stats) { m_bAnswered = m_bAnswered || stats.bStarted; });
     connect(&m_run, &UpdateRun::ProgressInfoText, this, [p](int nInfo, const QString &s) { p->infoText(nInfo, s); });
     connect(&m_run, &UpdateRun::ShowCritical, this, [p](const QString &t, const QString &s) { p->critical(t, s); });
     connect(&m_run, &UpdateRun::PhaseChanged, this, &CliRun::UpdatePhase);

@@ -38,6 +38,10 @@ public:
     bool isRunning() const { return m_run.isRunning(); }
     QString port() const { return m_setup.params.sPort; }
     bool wasCancelled() const { return m_bCancelRequested; }
+    bool isPoweredOffStart() const { return m_setup.params.nBootType == PoweredOff; }
+    // The drive has answered: its wake-up, the run's first activity, is
+    // complete (a drive started in its boot monitor answers the connection).
+    bool driveAnswered() const { return m_bAnswered; }
 
     // Valid once finished() has been emitted.
     const RunStats &statistics() const { return m_run.statistics(); }
@@ -59,6 +63,7 @@ private:
     UpdateRun m_run;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;
+    bool m_bAnswered = false;
     quint64 m_nPhaseBytes = 0; // size of the activity the last phase began
 };
 

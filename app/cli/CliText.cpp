@@ -2,7 +2,9 @@
 
 #include "PortDiscovery.h"
 
+#include <QRegularExpression>
 #include <QStringList>
+#include <QVector>
 
 #include <cstdio>
 
@@ -40,6 +42,56 @@ int usageFail(const char *sCommand, const QString &sText)
     else
         printErr(QStringLiteral("Run \"servoprog-cli --help\" for the list of commands.\n"));
     return 2;
+}
+
+namespace {
+
+// The Levenshtein distance: letters inserted, deleted or replaced.
+int editDistance(const QString &sA, const QString &sB)
+{
+    QVector<int> row(sB.size() + 1);
+    for (int j = 0; j <= sB.size(); ++j)
+        row[j] = j;
+    for (int i = 1; i <= sA.size(); ++i) {
+        int nDiagonal = row[0];
+        row[0] = i;
+        for (int j = 1; j <= sB.size(); ++j) {
+            const int nAbove = row[j];
+            row[j] = qMin(qMin(row[j] + 1, row[j - 1] + 1), nDiagonal + (sA[i - 1] == sB[j - 1] ? 0 : 1));
+            nDiagonal = nAbove;
+        }
+    }
+    return row[sB.size()];
+}
+
+} // namespace
+
+QString nearestName(const QString &sWord, const QStringList &names)
+{
+    if (sWord.isEmpty())
+        return QString();
+    const QStringList begun = names.filter(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(sWord),
+                                                              QRegularExpression::CaseInsensitiveOption));
+    if (begun.size() == 1)
+        return begun.first();
+    // Two mistakes, but never more than half the word: "ab" is no "info".
+    const int nLimit = qMin(2, int(sWord.size()) / 2);
+    QString sNearest;
+    int nBest = nLimit + 1;
+    for (const QString &sName : names) {
+        const int n = editDistance(sWord.toLower(), sName.toLower());
+        if (n < nBest) {
+            nBest = n;
+            sNearest = sName;
+        }
+    }
+    return sNearest;
+}
+
+QString didYouMean(const QString &sWord, const QStringList &names)
+{
+    const QString sName = nearestName(sWord, names);
+    return sName.isEmpty() ? QString() : QStringLiteral("; did you mean '%1'?").arg(sName);
 }
 
 CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)

@@ -2,6 +2,7 @@
 #define CLITEXT_H
 
 #include <QString>
+#include <QStringList>
 #include <QtGlobal>
 
 // Output helpers. Results go to standard output, every error and warning to
@@ -18,6 +19,13 @@ QString indentFollowingLines(const QString &sText, const QString &sIndent);
 // A usage error: the text and a pointer to the help of the command (or of
 // the tool when sCommand is null) on standard error; returns ExitUsage.
 int usageFail(const char *sCommand, const QString &sText);
+
+// The name of names that sWord was most likely meant to be, for "did you
+// mean": the one name sWord begins, else the nearest within two typing
+// mistakes (letters left out, added, changed); empty when none is near.
+QString nearestName(const QString &sWord, const QStringList &names);
+// "; did you mean 'NAME'?" for the nearest name, or nothing.
+QString didYouMean(const QString &sWord, const QStringList &names);
 
 // Parses "0x"-prefixed hexadecimal or decimal, nothing else (no sign, no
 // suffix), and checks the range [nMin, nMax]; nValue is set only with Ok.

@@ -3,6 +3,7 @@
 
 #include "CliCommand.h"
 #include "CliText.h"
+#include "ServoprogPaths.h"
 #include "ServoprogVersion.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,13 @@ QString optionSynopsis(const QCommandLineOption &option)
     if (!option.valueName().isEmpty())
         s += QLatin1Char(' ') + option.valueName();
     return s;
+}
+
+// The installed sample image, as a shell takes it, for the examples.
+QString sampleImage()
+{
+    const QString sPath = installedPath(QLatin1String(kInstalledSampleImage));
+    return sPath.contains(QLatin1Char(' ')) ? QLatin1Char('"') + sPath + QLatin1Char('"') : sPath;
 }
 
 QString usageSuffix(const CliCommand &command)
@@ -62,8 +70,46 @@ void printCommandHelp(const CliCommand &command)
         }
     }
     if (command.sDetails && *command.sDetails)
-        s += QLatin1Char('\n') + QLatin1String(command.sDetails) + QLatin1Char('\n');
+        s += QLatin1Char('\n') + QString::fromLatin1(command.sDetails).replace(QLatin1String("{sample}"), sampleImage())
+             + QLatin1Char('\n');
     printOut(s);
+}
+
+QStringList commandNames()
+{
+    QStringList names;
+    for (const CliCommand &command : cliCommands())
+        names << QLatin1String(command.sName);
+    return names;
+}
+
+int unknownCommand(const QString &sName)
+{
+    return usageFail(nullptr, QStringLiteral("unknown command '%1'%2").arg(sName, didYouMean(sName, commandNames())));
+}
+
+// The parser's refusal in the tool's own form: lower case, no full stop, an
+// unknown option with its dashes and the option meant.
+QString parserError(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
+{
+    auto spelt = [](const QString &sName) {
+        return (sName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + sName;
+    };
+    const QStringList unknown = parser.unknownOptionNames();
+    if (!unknown.isEmpty()) {
+        QStringList names{QStringLiteral("--help")};
+        for (const QCommandLineOption &option : options)
+            for (const QString &sName : option.names())
+                names << spelt(sName);
+        const QString sOption = spelt(unknown.first());
+        return QStringLiteral("unknown option '%1'%2").arg(sOption, didYouMean(sOption, names));
+    }
+    QString sText = parser.errorText();
+    if (sText.endsWith(QLatin1Char('.')))
+        sText.chop(1);
+    if (!sText.isEmpty())
+        sText[0] = sText.at(0).toLower();
+    return sText;
 }
 
 int runHelp(const QStringList &args)
@@ -76,7 +122,7 @@ int runHelp(const QStringList &args)
         return usageFail(nullptr, QStringLiteral("help takes at most one command name"));
     const CliCommand *pCommand = findCliCommand(args.first());
     if (!pCommand)
-        return usageFail(nullptr, QStringLiteral("unknown command '%1'").arg(args.first()));
+        return unknownCommand(args.first());
     printCommandHelp(*pCommand);
     return ExitOk;
 }
@@ -95,17 +141,18 @@ int dispatch(const QStringList &arguments)
     }
     const CliCommand *pCommand = findCliCommand(sFirst);
     if (!pCommand)
-        return usageFail(nullptr, QStringLiteral("unknown command '%1'").arg(sFirst));
+        return unknownCommand(sFirst);
 
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(helpOption);
-    parser.addOptions(pCommand->options());
+    const QList<QCommandLineOption> options = pCommand->options();
+    parser.addOptions(options);
     // The parser expects the program name first; the command name takes its place.
     if (!parser.parse(args))
-        return usageFail(pCommand->sName, parser.errorText());
+        return usageFail(pCommand->sName, parserError(parser, options));
     if (parser.isSet(helpOption)) {
         printCommandHelp(*pCommand);
         return ExitOk;

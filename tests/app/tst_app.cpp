@@ -67,19 +67,39 @@ private slots:
 
     // The real program offscreen, as built beside the shipped German file or
     // renamed beside a copy of it under its new name: the trace names the
-    // file loaded, the screenshot's trace the window's title.
+    // file loaded, the screenshot's trace the window's title. What it prints
+    // instead of opening a window: the version, and the help where there is
+    // no display.
     void realProgram_data()
     {
         QTest::addColumn<QString>("name"); // empty: as built
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<QString>("locale");
-        QTest::addColumn<QString>("qm"); // empty: none, English
+        QTest::addColumn<QString>("qm");  // empty: none, English
+        QTest::addColumn<QString>("out"); // on standard output, no window; empty: a window, nothing printed
         QTest::newRow("renamed, -l de") << "drive-flasher.bin" << QStringList{"-l", "de"} << "C"
-                                        << "drive-flasher_de";
+                                        << "drive-flasher_de"
+                                        << "";
         QTest::newRow("renamed, en") << "drive-flasher" << QStringList{"--language=en"} << "de_DE.UTF-8"
+                                     << ""
                                      << "";
         QTest::newRow("German locale") << "" << QStringList() << "de_DE.UTF-8"
-                                       << "servoprog_de";
+                                       << "servoprog_de"
+                                       << "";
+        QTest::newRow("--version") << "" << QStringList{"-B", "mon", "--version"} << "C"
+                                   << ""
+                                   << "servoprog 0.0.6 beta02\n";
+        QTest::newRow("-l's value is no --version") << "" << QStringList{"-l", "--version"} << "C"
+                                                    << ""
+                                                    << "";
+        QTest::newRow("help in its box") << "" << QStringList{"-h"} << "C"
+                                         << ""
+                                         << "";
+        QTest::newRow("no display: help printed in German")
+            << "" << QStringList{"-h", "-l", "de"} << "C"
+            << "servoprog_de"
+            << "\n-T TYPE, --type=TYPE\n\t\tSpeichertyp <f[lash]0 | f[lash]1> festlegen\n\nbeim Start gelesen:\n-l "
+               "LANGUAGE, --language=LANGUAGE\n";
     }
 
     void realProgram()
@@ -88,6 +108,7 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(QString, locale);
         QFETCH(QString, qm);
+        QFETCH(QString, out);
         QTemporaryDir dir(tmp.path() + "/prog-XXXXXX");
         QString sProgram = SERVOPROG_PROGRAM;
         if (!name.isEmpty()) {
@@ -103,16 +124,22 @@ private slots:
         env.insert("LC_ALL", locale);
         env.insert("LANG", locale);
         env.remove("LANGUAGE");
+        if (QTest::currentDataTag() == QLatin1String("no display: help printed in German"))
+            for (const char *sName : {"QT_QPA_PLATFORM", "DISPLAY", "WAYLAND_DISPLAY"})
+                env.remove(sName);
         QProcess program;
         program.setProcessEnvironment(env);
         program.start(sProgram, args);
         QVERIFY(program.waitForFinished(120000));
         const QString sErr = program.readAllStandardError();
+        const QString sOut = QString::fromLocal8Bit(program.readAllStandardOutput());
         QVERIFY2(program.exitStatus() == QProcess::NormalExit && program.exitCode() == 0, qPrintable(sErr));
+        QVERIFY2(out.isEmpty() ? sOut.isEmpty() : sOut.contains(out), qPrintable(sOut));
         const QString sQm = qm.isEmpty() ? "none" : QFileInfo(sProgram).path() + '/' + qm + ".qm";
-        QVERIFY2(sErr.contains(": " + sQm + '\n'), qPrintable(sErr));
+        QVERIFY2(sErr.contains(": " + sQm + '\n') || (!out.isEmpty() && qm.isEmpty()), qPrintable(sErr));
         const QString sTitle = qm.isEmpty() ? "Programming tool AC Servo Drive" : "Programmierwerkzeug AC-Servoantrieb";
-        QVERIFY2(sErr.contains("window \"" + sTitle + " V0.0.6 beta02\" saved"), qPrintable(sErr));
+        QVERIFY2(sErr.contains("window \"" + sTitle + " V0.0.6 beta02\" saved") == out.isEmpty(), qPrintable(sErr));
+        QCOMPARE(sErr.contains("dialog \"Help\" is open"), args == QStringList{"-h"});
     }
 
     // Every text lupdate finds in today's sources is in the shipped file,

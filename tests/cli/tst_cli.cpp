@@ -255,7 +255,8 @@ void TestCli::offline_data()
         QTest::newRow(sArgs) << QString::fromLatin1(sArgs) << nExit << sText;
     };
     row("", 2, "no command");
-    row("flash", 2, "unknown command 'flash'");
+    row("flash", 2, "unknown command 'flash'\nRun");
+    row("help eeprom-save", 2, "unknown command 'eeprom-save'\nRun"); // three mistakes from eeprom-erase: no guess
     row("convert a b c", 2, "unexpected argument 'c'");
     row("probe", 2, "--port DEV is required");
     row("probe --port /dev/null --baud 12345", 2, "'12345'");
@@ -272,7 +273,13 @@ void TestCli::offline_data()
     row("read --port /dev/null --flash0 --offset 0x4g out.srec", 2, "--offset");
     row("read --port /dev/null --flash1 --length 0 out.srec", 2, "--length: '0' is not a positive byte count");
     row("read --port /dev/null --flash0", 2, "missing argument");
-    row("eeprom-erase --port /dev/null --flash0", 2, "Unknown option 'flash0'");
+    row("eeprom-erase --port /dev/null --flash0", 2, "error: unknown option '--flash0'\nRun");
+    row("prgoram", 2, "unknown command 'prgoram'; did you mean 'program'?\n"); // two mistakes
+    row("help eeprom-reed", 2, "did you mean 'eeprom-read'?");
+    row("program --port /dev/null --flsh0 SAMPLE", 2, "unknown option '--flsh0'; did you mean '--flash0'?\n");
+    row("read --flash0 out.srec --port", 2, "error: missing value after '--port'\n");
+    row("help read", 0, "(see \"ports\")\n  --baud RATE"); // one drive: no second --port, no --ports-from
+    row("help info", 0, "/servoprog/samples/servo-fw-sample.hex\n");
     row("info SAMPLE", 0, "Lowest:   0x400000\n");
     row("info  SAMPLE", 0, "Firmware information:\n  SRV-FPGA-HW3\n  FW 2.14.0\n");
     row("info IMAGE", 0, "Highest:  0x38063\n");
@@ -319,6 +326,9 @@ void TestCli::runs_data()
     row("flash1 powered off, uncompressed", "--powered-off", "",
         "program --port PORT --boot off --wake-timeout 5 --no-compress --report REPORT --flash1 IMAGE", 0, "",
         "result=ok blocksCompressed=0 blocksRaw=4 blocksSkipped=1", "flash1=image");
+    row("program over a sector erased before", "", "",
+        "erase DRIVE --flash0 --offset 0x20000 --length 0x10000; " + program, 0,
+        "sectors 2 checked/1 erased/0 skipped,", "sectorsChecked=2 sectorsErased=1", "flash0=image");
     row("read from an offset to the end", "", "0x3C000 0x40000 end of flash ",
         program + "; read DRIVE --flash0 --offset 0x3C000 OUT", 0, "", "", "flash0=FF:0x30000:0x10000");
     row("erase a sector", "", "", "erase DRIVE --flash0 --offset 0x20000 --length 0x10000", 0, "", "",
@@ -372,8 +382,9 @@ void TestCli::runs_data()
     row("usb identity of no converter", "none", "", "program --port usb:ffff:fffe --boot mon --flash0 IMAGE", 1,
         "error: --port usb:ffff:fffe: no such port", "", "");
     row("port the user may not open", "pty nobody", "", "program DRIVE --flash0 SAMPLE", 1,
-        "Connect: Error initializing serial device driver\n  PORT: permission denied. |the udev rule "
-        "70-servoprog.rules",
+        "Connect: Error initializing serial device driver\n  PORT: permission denied. |the udev rule /|"
+        "/lib/udev/rules.d/70-servoprog.rules that the package installs (replug the converter afterwards; see /|"
+        "/share/doc/servoprog/docs/install.md)",
         "", "");
 
     // Retries: by default a lost answer is asked again, and the connection
@@ -818,6 +829,7 @@ void TestCli::whileProgramming_data()
     QTest::newRow("Ctrl-C, every drive of a parallel run") << "2" << 2 << "8000";
     QTest::newRow("second tool on one drive") << "second" << 1 << "10000";
     QTest::newRow("progress on a terminal, under nohup") << "terminal" << 1 << "1000";
+    QTest::newRow("--boot off on a running monitor") << "wake" << 1 << "0";
 }
 
 void TestCli::whileProgramming()
@@ -827,7 +839,7 @@ void TestCli::whileProgramming()
     QFETCH(QString, pageTime);
     SimDrive sims[2];
     const QString sReport = path("busy.json");
-    QStringList args{"program", "--boot", "mon", "--flash0", m_sImage};
+    QStringList args{"program", "--boot", mode == "wake" ? "off" : "mon", "--flash0", m_sImage};
     for (int i = 0; i < drives; ++i) {
         QVERIFY2(startDrive(sims[i], {"--page-us", pageTime}), qPrintable(sims[i].errorString()));
         args << "--port" << sims[i].portName();
@@ -852,6 +864,18 @@ void TestCli::whileProgramming()
     if (bGone)
         ::close(output[1]);
     QDeadlineTimer deadline(20000);
+    if (mode == "wake") { // the monitor ignores the wake pattern; the tool says once what to do
+        QString sErr;
+        while (!sErr.contains("--boot mon") && process.state() == QProcess::Running && !deadline.hasExpired()) {
+            process.waitForReadyRead(100);
+            sErr += process.readAllStandardError();
+        }
+        QCOMPARE(::kill(pid_t(process.processId()), SIGINT), 0);
+        const Result result = finish(process, timer);
+        QVERIFY2(result.nExit == 1 && (sErr + result.sErr).count("--boot mon") == 1, qPrintable(sErr + result.sErr));
+        QVERIFY2(sErr.contains(QString("No answer on %1 after 10 s.").arg(sims[0].portName())), qPrintable(sErr));
+        return;
+    }
     while ((sims[0].commandCount("flash-program") == 0 || sims[drives - 1].commandCount("flash-program") == 0)
            && !deadline.hasExpired() && process.state() == QProcess::Running)
         QTest::qWait(10);

@@ -19,10 +19,10 @@
 //   QVERIFY(drive.stop());  // SIGTERM: the memory files are written back
 //
 // start() adds "--log <temp dir>/sim.log" and "--exit-on-stdin-eof", so that
-// a crashed test leaves no simulator behind. Options and the log format are
-// described by "servoprog-sim --help". The simulator needs a POSIX system;
-// elsewhere isSupported() is false (tests QSKIP then). Use a SimDrive from
-// the thread that created it (it owns a QProcess).
+// a crashed test leaves no simulator behind. The options are described by
+// "servoprog-sim --help", the log format in docs/simulator.md. The simulator
+// needs a POSIX system; elsewhere isSupported() is false (tests QSKIP then).
+// Use a SimDrive from the thread that created it (it owns a QProcess).
 class SimDrive : public QObject
 {
     Q_OBJECT

@@ -255,8 +255,9 @@ void TestPorts::openAdvice_data()
     QTest::addColumn<QString>("text");
     auto row = [](const char *sName, const PortOpenError &error, const QString &sText,
                   const QVector<PortDescription> &ports = {}) { QTest::newRow(sName) << error << ports << sText; };
-    const QString sUdev = "the udev rule 70-servoprog.rules that the package installs "
-                          "(packaging/70-servoprog.rules; replug the converter afterwards; see docs/install.md)";
+    const QString sUdev = "the udev rule " SERVOPROG_INSTALL_PREFIX "/lib/udev/rules.d/70-servoprog.rules that the "
+                          "package installs (replug the converter afterwards; see " SERVOPROG_INSTALL_PREFIX
+                          "/share/doc/servoprog/docs/install.md)";
     row("permission, group", {Cause::PermissionDenied, "/dev/ttyUSB0", "dialout", "", 0, ""},
         "/dev/ttyUSB0: permission denied. Join the group dialout that owns it (sudo usermod -aG dialout $USER, then "
         "log out and in again) or use "

@@ -207,10 +207,12 @@ private slots:
         row("-c 03, -B off after mon", {"-B", "mon", "-c", "03", "-B", "off"}, {}, {"port=COM3"});
         row("--port= ignores case, --boottype=", {"--port=com7", "--boottype=monitor"}, {}, {"port=COM7", "mon"});
         row("empty --port= cancels -P", {"-P", "COM7", "--port="}, {}, {});
-        row("-P unknown port", {"-P", "COM9"}, {}, {}, error("Serial device 'COM9'"));
+        row("-P unknown port", {"-P", "COM9"}, {}, {},
+            error("Serial device 'COM9'\n/dev/COM9: no such device. Ports found: ttyUSB0, COM3, COM7."));
         row("-P glued, only the last error", {"-a", "-F", "x", "-PCOM3"}, {}, {}, error("-PCOM3"));
         row("link to a terminal", {"-P", "%T/by-id"}, {}, {"port=%PTY%"});
-        row("file that is no terminal", {"-P", "%T/hw.hex"}, {}, {}, error("Serial device '%T/hw.hex'"));
+        row("file that is no terminal", {"-P", "%T/hw.hex"}, {}, {},
+            error("Serial device '%T/hw.hex'\n%T/hw.hex is not a serial device."));
         row("link leading nowhere", {"-S", "%T/hw.hex", "-P", "%T/gone"}, {}, {},
             error("Serial device '%T/gone'\n%T/gone: no such port, and no USB serial port was found; is the "
                   "converter plugged in?"));
