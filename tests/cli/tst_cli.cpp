@@ -266,6 +266,8 @@ void TestCli::offline_data()
     row("program --port /dev/null --baud 0x1C200x --flash0 SAMPLE", 2, "'0x1C200x'");
     row("program --port /dev/null --wake-timeout -1 --flash0 SAMPLE", 2, "--wake-timeout");
     row("program --port /dev/null --retries 11 --flash0 SAMPLE", 2, "--retries: '11'");
+    row("program --port /dev/null --retries 10 --boot mon --flash0 SAMPLE", 1, "/dev/null is not a serial device");
+    row("erase --port COM7 --port com7 --flash0", 2, "port COM7 given more than once (also as com7)");
     row("program --port /dev/null --port /dev/null --flash0 SAMPLE", 2, "port /dev/null given more than once");
     row("erase --port /dev/null --flash0 --flash1", 2, "exactly one of --flash0 and --flash1");
     row("erase --ports-from /nonexistent/ports --flash0", 2, "--ports-from: /nonexistent/ports");
@@ -499,11 +501,12 @@ void TestCli::runs()
 // file as they were (or exactly as asked), and no run waits for ever.
 void TestCli::mistakes_data()
 {
-    // dir:D link:L=TARGET portlink:L (absolute) portrel:L (relative) portfd:N (the tool's descriptor N on
+    // dir:D link:L=TARGET hardlink:L=TARGET chain:N=TARGET (links c1 -> c2 ... cN -> TARGET) portlink:L
+    // (absolute) portrel:L (relative) portdir:L (to the port's folder) portfd:N (the tool's descriptor N on
     // the port) fifo:F fifo-reader:F text:F=BYTES interrupt:SIGNAL
     QTest::addColumn<QStringList>("setup");
     QTest::addColumn<QStringList>("device");
-    QTest::addColumn<QString>("args"); // PORT, @NAME (a file of the row)
+    QTest::addColumn<QString>("args"); // PORT, PORTNAME (its last part), @NAME (a file of the row)
     QTest::addColumn<int>("exit");
     QTest::addColumn<QString>("message");     // PORT, @NAME as in args
     QTest::addColumn<QString>("drive");       // untouched, unwritten (read at most) or programmed
@@ -545,6 +548,19 @@ void TestCli::mistakes_data()
         "untouched");
     row("log over the image through a link", {"link:fw-link.hex=fw.hex"}, program + "--log @fw-link.hex", 2,
         "--flash0 and --log name the same file", "untouched");
+    row("report over the image through a hard link", {"hardlink:fw-hard.hex=fw.hex"},
+        program + "--report @fw-hard.hex", 2, "--flash0 and --report name the same file", "untouched");
+    row("log over the image through a chain of relative links", {"dir:sub", "link:sub/a.hex=../fw.hex",
+        "link:b.hex=sub/a.hex"}, program + "--log @b.hex", 2, "--flash0 and --log name the same file", "untouched");
+    row("two outputs, one through a link to a file yet to come", {"link:new.srec=later.srec"},
+        read + "@new.srec --report @later.srec", 2, "--report and OUT.srec name the same file", "untouched");
+    row("the image through a link", {"link:fw-link.hex=fw.hex"}, "program --port PORT --boot mon --flash0 @fw-link.hex",
+        0, "", "programmed");
+    row("read back to standard output, a pipe", none, read + "/dev/stdout", 0, "", "unwritten");
+    // The system follows at most 40 links in a row.
+    row("read through a chain of 40 links", {"chain:40=out.srec"}, read + "@c1", 0, "", "unwritten", {"out.srec"});
+    row("read through a chain of 41 links", {"chain:41=out.srec"}, read + "@c1", 1,
+        "@c1: too many levels of symbolic links", "untouched");
     row("report over the read-back, spelt with .. and a link", {"dir:sub", "link:here=."},
         read + "@out.srec --report @sub/../here/out.srec", 2, "--report and OUT.srec name the same file", "untouched");
     row("read to /dev/null", none, read + "/dev/null", 0, "", "unwritten");
@@ -601,6 +617,8 @@ void TestCli::mistakes_data()
         "--length: '2147483648' is too large (at most 0x7fffffff bytes)", "untouched");
     row("one port through a link", {"portlink:by-id"}, program + "--port @by-id", 2, "given more than once (also as ",
         "untouched");
+    row("one port through a linked folder", {"portdir:pts"}, program + "--port @pts/PORTNAME", 2,
+        "given more than once (also as ", "untouched");
     row("an empty port beside a real one", none, program + "--port=", 2, "--port with an empty port name", "untouched");
     row("log to a full disk", none, program + "--log /dev/full", 1, "--log: /dev/full: No space left on device",
         "programmed");
@@ -643,8 +661,18 @@ void TestCli::mistakes()
             QVERIFY(QDir(dir.path()).mkpath(sArg));
         else if (sWhat == "link")
             QVERIFY(QFile::link(sArg.section('=', 1), sName));
+        else if (sWhat == "hardlink")
+            QCOMPARE(::link(QFile::encodeName(dir.filePath(sArg.section('=', 1))).constData(),
+                            QFile::encodeName(sName).constData()),
+                     0);
+        else if (sWhat == "chain")
+            for (int i = 1, n = sArg.section('=', 0, 0).toInt(); i <= n; ++i)
+                QVERIFY(QFile::link(i < n ? QString("c%1").arg(i + 1) : sArg.section('=', 1),
+                                    dir.filePath(QString("c%1").arg(i))));
         else if (sWhat == "portlink")
             QVERIFY(QFile::link(sim.portName(), sName));
+        else if (sWhat == "portdir")
+            QVERIFY(QFile::link(QFileInfo(sim.portName()).absolutePath(), sName));
         else if (sWhat == "portrel")
             QVERIFY(QFile::link(QDir(dir.path()).relativeFilePath(sim.portName()), sName));
         else if (sWhat == "portfd")
@@ -661,7 +689,7 @@ void TestCli::mistakes()
     for (QString &sArg : argv) {
         if (sArg.startsWith('@'))
             sArg = dir.filePath(sArg.mid(1));
-        sArg.replace("PORT", sim.portName());
+        sArg.replace("PORTNAME", QFileInfo(sim.portName()).fileName()).replace("PORT", sim.portName());
     }
     message.replace("PORT", sim.portName()).replace(QRegularExpression("@([^ ;()]+)"), dir.path() + "/\\1");
     const QMap<QString, QString> before = describeFolder(dir.path());
