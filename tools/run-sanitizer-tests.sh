@@ -41,12 +41,13 @@ CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} "$root/tools/build.sh" -DSERVOPROG
 cd "$BUILD_DIR"
 skip='^(tst_(cli|ui_|app|package|fuzzreplay_)|soak_|bench_)'
 [ $all = 1 ] && skip='^$'
-tests=$(ctest -N -E "$skip" | sed -n 's/^ *Test *#[0-9]*: //p')
+# The programs the tests run (one program may serve several tests).
+programs=$(ctest -N -V -E "$skip" | sed -n 's|^[0-9]*: Test command: .*/\([^/ ]*\).*|\1|p' | sort -u)
 if [ $all = 1 ]; then
     cmake --build . -j"$(nproc)"
 else
-    # shellcheck disable=SC2086 # one test name per word
-    cmake --build . -j"$(nproc)" --target $tests fuzz_ihex fuzz_srec fuzz_fwinfo fuzz_link fuzz_compress
+    # shellcheck disable=SC2086 # one program name per word
+    cmake --build . -j"$(nproc)" --target $programs fuzz_ihex fuzz_srec fuzz_fwinfo fuzz_link fuzz_compress
 fi
 fuzz_pid=
 if [ "$fuzz" != 0 ]; then

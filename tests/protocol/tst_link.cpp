@@ -135,6 +135,16 @@ void TestLink::link_data()
     QTest::newRow("LIFE_TRIGGERs, probe")  << at("9600", fault("life:1:300")) << 0u << 0 << 0 << "" << 115200u << 1 << R{} << "rate" << 0 << ok;
     QTest::newRow("noise line, retries")   << at("9600", fault("stream:0")) << 0u << 2 << 101 << "detecting the rate" << 0u << 0 << R{} << "read" << -2 << "Service request without connect";
     QTest::newRow("retry, switch lost")    << at("9600", fault("drop:3")) << 0u << 1 << 0 << "" << 115200u << 2 << R{} << "rate" << 0 << ok;
+    // The retry budget at its exact size and one short: a refused switch
+    // costs one, a garbled confirmation too; with none left a refusal keeps
+    // the detected rate and a garbled confirmation fails.
+    QTest::newRow("confirmation garbled, 1 of 1")  << at("9600", fault("corrupt:4")) << 0u << 1 << 0 << "" << 115200u << 1 << R{} << "rate" << 0 << ok;
+    QTest::newRow("refused twice, 1 of 2")         << at("9600", fault("busy:3:174") + fault("busy:5:174")) << 0u << 1 << 0 << "" << 9600u << 2 << R{} << "rate" << 0 << ok;
+    QTest::newRow("refused twice, 2 of 2")         << at("9600", fault("busy:3:174") + fault("busy:5:174")) << 0u << 2 << 0 << "" << 115200u << 3 << R{} << "rate" << 0 << ok;
+    QTest::newRow("refused, then garbled, 1 of 2") << at("9600", fault("busy:3:174") + fault("corrupt:6")) << 0u << 1 << 100 << "confirming 115200 baud" << 115200u << 2 << R{} << "read" << -2 << "Service request without connect";
+    QTest::newRow("refused, then garbled, 2 of 2") << at("9600", fault("busy:3:174") + fault("corrupt:6")) << 0u << 2 << 0 << "" << 115200u << 2 << R{} << "rate" << 0 << ok;
+    // A lost probe answer at the monitor's rate costs a whole second scan.
+    QTest::newRow("probe lost, rescan 1 of 1")     << at("9600", fault("drop:1")) << 0u << 1 << 0 << "" << 115200u << 1 << R{} << "rate" << 0 << ok;
     QTest::newRow("no such port")          << QStringList() << 0u << 0 << 11 << "opening the port" << 0u << 0 << R{} << "read" << -2 << "Service request without connect";
     QTest::newRow("status 174")            << at("9600", fault("busy:3:174")) << 9600u << 0 << 0 << "" << 9600u << 0 << R{} << "read" << 174 << "Object access denied";
     QTest::newRow("answer garbled")        << at("9600", fault("corrupt:3")) << 9600u << 0 << 0 << "" << 9600u << 0 << R{} << "read" << 100 << "Unspecified communication error (driver)";

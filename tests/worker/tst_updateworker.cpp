@@ -14,12 +14,14 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QThread>
 
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -69,23 +71,75 @@ QByteArray preloadedFlash(char cBase = 0x40)
     return data;
 }
 
-// What a full update of the image leaves in preloadedFlash().
-QByteArray programmed(QByteArray flash)
+// An image: its data by address.
+using Pieces = QMap<quint32, QByteArray>;
+
+// Noise of nSize bytes with a run of zeros in it, as long as it takes for
+// the block to compress to exactly nPacked bytes (flag word included); empty
+// when no run does.
+QByteArray packingTo(int nSize, int nPacked)
 {
-    flash.replace(kSector, 4 * kSector, QByteArray(4 * kSector, char(0xFF)));
-    return flash.replace(int(kImageAt), kImageSize, imageBytes());
+    QByteArray block = randomBytes(nSize, 7);
+    std::vector<quint8> work(lzrw3a::kWorkSize), out(lzrw3a::compressBound(quint32(nSize)));
+    for (int nZeros = 0; nZeros < nSize / 2;) {
+        block.replace(nSize / 8, nZeros, QByteArray(nZeros, 0));
+        quint32 n = 0;
+        compressBlock(reinterpret_cast<const quint8 *>(block.constData()), quint32(nSize), work.data(), out.data(),
+                      out.size(), &n);
+        if (int(n) <= nPacked)
+            return int(n) == nPacked ? block : QByteArray();
+        nZeros += (int(n) - nPacked) * 7 / 8 + 1; // a zero saves a little more than a byte
+    }
+    return QByteArray();
 }
 
-bool writeImageFile(const QString &sPath, const QByteArray &data, quint32 nAddress)
+// The image a Program job names: the default one; "packN-C" one block of N
+// bytes at 0x20000 that compresses to C; else noise at each "ADDRESS+LENGTH"
+// of a comma-separated list.
+Pieces imagePieces(const QString &sFile)
 {
-    QFile bin(sPath + ".bin");
-    if (!bin.open(QIODevice::WriteOnly) || bin.write(data) != data.size())
-        return false;
-    bin.close();
+    Pieces pieces;
+    const QRegularExpressionMatch pack = QRegularExpression("^pack(\\d+)-(\\d+)$").match(sFile);
+    if (pack.hasMatch())
+        pieces.insert(0x20000, packingTo(pack.captured(1).toInt(), pack.captured(2).toInt()));
+    for (const QString &sPiece : sFile.split(',', Qt::SkipEmptyParts)) {
+        const quint32 nAt = sPiece.section('+', 0, 0).toUInt(nullptr, 0);
+        if (sPiece.contains('+'))
+            pieces.insert(nAt, randomBytes(sPiece.section('+', 1).toInt(nullptr, 0), nAt));
+    }
+    return pieces.isEmpty() ? Pieces{{kImageAt, imageBytes()}} : pieces;
+}
+
+// The whole sectors the image touches.
+QPair<int, int> touchedSectors(const Pieces &pieces)
+{
+    const int nFirst = int(pieces.firstKey()) / kSector * kSector;
+    return {nFirst, (int(pieces.lastKey()) + int(pieces.last().size()) - 1) / kSector * kSector + kSector - nFirst};
+}
+
+// What a full update of the image leaves in a flash.
+QByteArray programmed(QByteArray flash, const Pieces &pieces = imagePieces(""))
+{
+    const QPair<int, int> sectors = touchedSectors(pieces);
+    flash.replace(sectors.first, sectors.second, QByteArray(sectors.second, char(0xFF)));
+    for (auto it = pieces.begin(); it != pieces.end(); ++it)
+        flash.replace(int(it.key()), int(it->size()), *it);
+    return flash;
+}
+
+bool writeImageFile(const QString &sPath, const Pieces &pieces)
+{
+    QStringList args;
+    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
+        QFile bin(QString("%1.%2.bin").arg(sPath).arg(it.key()));
+        if (!bin.open(QIODevice::WriteOnly) || bin.write(*it) != it->size())
+            return false;
+        args << bin.fileName() << "-binary"
+             << "-offset" << QString::number(it.key());
+    }
     QProcess srecCat;
-    srecCat.start("srec_cat", {bin.fileName(), "-binary", "-offset", QString::number(nAddress), "-o", sPath,
-                               sPath.endsWith(".hex") ? "-intel" : "-motorola"});
-    return srecCat.waitForFinished(30000) && srecCat.exitCode() == 0 && bin.remove();
+    srecCat.start("srec_cat", args + QStringList{"-o", sPath, sPath.endsWith(".hex") ? "-intel" : "-motorola"});
+    return srecCat.waitForFinished(30000) && srecCat.exitCode() == 0;
 }
 
 QByteArray readFile(const QString &sPath)
@@ -105,10 +159,12 @@ QByteArray imageFileBytes(const QString &sPath, quint32 nBase, quint32 nLength)
     return srecCat.waitForFinished(30000) && srecCat.exitCode() == 0 ? srecCat.readAllStandardOutput() : QByteArray();
 }
 
+// The same read by the product's reader; empty when the file holds a byte
+// outside that range.
 QByteArray loadImageBytes(const QString &sPath, quint32 nBase, quint32 nLength)
 {
     ImageFile image(sPath);
-    if (!image.load(nBase, nBase + nLength - 1))
+    if (!image.load(nBase, nBase + nLength - 1) || image.count().nBelow + image.count().nAbove > 0)
         return QByteArray();
     return QByteArray(reinterpret_cast<const char *>(image.converter()->buffer()), int(nLength));
 }
@@ -214,35 +270,47 @@ class TestUpdateWorker : public QObject
 
 private slots:
     void initTestCase();
-    void run_data();
+    void run_data() { rows(false); }
     void run();
+    // The rows with faults, repeats, slow flash and cancels: the slow half,
+    // a CTest test of its own so that it runs beside the rest.
+    void faults_data() { rows(true); }
+    void faults() { run(); }
     void wakeMatching_data();
     void wakeMatching();
 
 private:
+    void rows(bool bFaults);
+
     QHash<QString, QList<SimDrive::LogEntry>> m_cleanLogs; // per job list and options
+    QTemporaryDir m_images;                                // the default image as Intel HEX and S-records
 };
 
 void TestUpdateWorker::initTestCase()
 {
     if (!SimDrive::isSupported())
         QSKIP("the simulated drive needs a POSIX system");
+    QVERIFY(writeImageFile(m_images.filePath("image.hex"), imagePieces("")));
+    QVERIFY(writeImageFile(m_images.filePath("image.srec"), imagePieces("")));
 }
 
 // jobs: space-separated "<op><memory>[:offset[:length]][:file]" with op
 // prog (flash, compressed; progr raw, progs skipping unchanged sectors),
-// read, erase, write (EEPROM); the file of prog names an image variant, of
-// read "bad" an unwritable path, of write "whole" a file of 32-byte records
-// over the whole EEPROM, "cut" one without its end record. options: "off" (powered off), "baud=N",
+// read, erase, write (EEPROM); the file of prog names an image variant
+// (imagePieces() or a refused file), of read "bad" an unwritable path, of
+// write "whole" a file of 32-byte records over the whole EEPROM, "cut" one
+// without its end record, "ADDRESS+LENGTH" noise there, and by default noise
+// in the first half of the range. options: "off" (powered off), "baud=N",
 // "retries=N", "wake=MS", "port=PATH", "own" (the worker picks its
-// transport), "faulty" (garbling compressor), "flash=<preset>",
-// "cancel=<point>" (a state, "obj#k" after that request, or "now"),
-// "rerun" (a cancelled run, then the same run again). sim: extra simulator
-// arguments; a fault "kind:where[:v]" names its request as in requestNumber().
-// result: per job its outcome word, or "start:<failure>:<code>" when the run
-// did not start. counts: "key=value" of the first job's statistics or of
-// simulator commands ("+" is "more than 0").
-void TestUpdateWorker::run_data()
+// transport), "faulty" (garbling compressor), "flash=<preset>", "old=<sector,..>",
+// "cancel=<point>" (a state, "obj#k" after that request, or "now"; after it
+// no request may erase, program or write), "rerun" (a cancelled run, then
+// the same run again). sim: extra simulator arguments; a fault
+// "kind:where[:v]" names its request as in requestNumber(). result: per job
+// its outcome word, or "start:<failure>:<code>" when the run did not start.
+// counts: "key=value" of the first job's statistics or of simulator commands
+// ("+" is "more than 0").
+void TestUpdateWorker::rows(bool bFaults)
 {
     QTest::addColumn<QString>("jobs");
     QTest::addColumn<QString>("options");
@@ -251,9 +319,11 @@ void TestUpdateWorker::run_data()
     QTest::addColumn<QString>("text"); // the message shown; a line break: what follows only begins so
     QTest::addColumn<QString>("result");
     QTest::addColumn<QString>("counts");
-    auto row = [](const char *sName, const char *sJobs, const char *sOptions, const QStringList &sim,
-                  const char *sTitle, const QString &sText, const char *sResult, const char *sCounts = "") {
-        QTest::newRow(sName) << sJobs << sOptions << sim << sTitle << sText << sResult << sCounts;
+    bool bFaultRows = false; // of the part faults() runs
+    auto row = [&](const char *sName, const char *sJobs, const char *sOptions, const QStringList &sim,
+                   const char *sTitle, const QString &sText, const char *sResult, const char *sCounts = "") {
+        if (bFaultRows == bFaults)
+            QTest::newRow(sName) << sJobs << sOptions << sim << sTitle << sText << sResult << sCounts;
     };
     const QString range = "Offset/length exceeds flash address range!";
     const QString eepromRange = "Offset/length exceeds EEPROM address range!";
@@ -284,6 +354,25 @@ void TestUpdateWorker::run_data()
     row("joined after the end record", "prog0:joined", "", {}, reading,
         "Image file %1 is incomplete: data records follow the point where reading stopped", "failed:Incomplete",
         "flash-check=0");
+    // The ends of the flash and of its units: records, 128-byte pieces,
+    // 256-byte pages, 8 KiB blocks, 16 KiB sectors.
+    const char *ffGap = "0x13F00+0x100,0x18000+0x80"; // sector 5 left FF, between the ends of 4 and 6
+    row("one byte, the flash's first", "prog0:0+1", "", {}, "", "", "done", "erased=1 flash-program=1 bytes=256");
+    row("to the flash's last byte, from inside a piece", "prog0:0x3FF81+0x7F", "", {}, "", "", "done",
+        "erased=1 checked=1 flash-program=1 bytes=256");
+    row("one byte past the flash", "prog0:0x3FF81+0x80", "", {}, reading,
+        "Flash file %1 holds data beyond the end of the flash (0x3ffff)", "failed:DataOutside", "flash-check=0");
+    row("from inside a page over a sector's end to inside a page", "prog0:0x7F81+0x2140", "", {}, "", "", "done",
+        "erased=2 flash-program=2 bytes=8704");
+    row("a sector left FF over old data", qPrintable(QString("prog0:") + ffGap), "", {}, "", "", "done",
+        "erased=3 checked=3 flash-erase=3 flash-program=2 bskipped=1");
+    // Compression pays below 80 % of the block (integer division): 6553 of
+    // 8192 bytes, 204 of 256.
+    row("packed to one byte below 80 %", "prog0:pack8192-6552", "", {}, "", "", "done", "packed=1 raw=0");
+    row("packed to exactly 80 %", "prog0:pack8192-6553", "", {}, "", "", "done", "packed=0 raw=1 flash-decompress=0");
+    row("packed to one byte above 80 %", "prog0:pack8192-6554", "", {}, "", "", "done", "packed=0 raw=1");
+    row("a page packed to 80 % and below", "prog0:pack256-204 prog1:pack256-203", "", {}, "", "", "done done",
+        "packed=0 raw=1 flash-decompress=1");
     // Erase and read ranges.
     row("erase device, flash1", "erase1", "", {}, "", "", "done", "erased=15 flash-check=16");
     row("erase two sectors, then flash1", "erase0:0x8000:0x8000 erase1:0x3C000", "", {}, "", "", "done done",
@@ -296,6 +385,15 @@ void TestUpdateWorker::run_data()
     row("read to the end", "read1:0x3D000", "", {}, "", "", "done", "flash-read=3");
     row("read from the end", "read0:0x40000", "", {}, "Flash read", range, "failed:Range");
     row("read past the end", "read0:0x3FF00:0x200", "", {}, "Flash read", range, "failed:Range");
+    row("read the first and the last byte, a block and a piece to the end",
+        "read0:0:1 read0:0x3FFFF:1 read1:0x3DF7F:0x2081", "", {}, "", "", "done done done", "bytes=1 flash-read=5");
+    row("read one byte past the end", "read0:0x3FFFF:2", "", {}, "Flash read", range, "failed:Range", "flash-read=1");
+    row("erase the first and the last sector", "erase0:0:0x4000 erase1:0x3C000:0x4000", "", {}, "", "", "done done",
+        "erased=1 checked=1 flash-erase=2");
+    row("erase one byte past the end", "erase0:0x3C000:0x4001", "", {}, "Flash erase", range, "failed:Range",
+        "flash-check=0");
+    row("erase one byte", "erase0:0:1", "", {}, "Flash erase", "Offset and size must be a multiple of 16384 (0x4000)",
+        "failed:Alignment", "flash-check=0");
     row("read into an unwritable file", "read0:0:4096:bad erase7:0:16384 erase0:0:16384", "", {}, "Flash read",
         "Writing to file %1 failed!\nits folder does not exist", "failed:OutputWrite notrun done");
     // EEPROM: writes fill the second half of their range with FF.
@@ -311,11 +409,23 @@ void TestUpdateWorker::run_data()
     row("eeprom write past the end", "write2:0xF00:0x101", "", {}, "EEPROM write", eepromRange, "failed:Range");
     row("eeprom read negative offset", "read3:-1:10", "", {}, "EEPROM read", eepromRange, "failed:Range");
     row("eeprom erase past the end", "erase2:0:0x1001", "", {}, "EEPROM erase", eepromRange, "failed:Range");
+    row("eeprom write of the first and last byte, two pieces, data to the end",
+        "write2:0:1 write3:0xFFF:1 write2:0x7F:0x181 write3:0xF00:-1:0xF00+0x100", "", {}, "", "",
+        "done done done done", "bytes=1 eeprom-write=5");
+    row("eeprom write of data one byte past the end", "write2:0xF00:-1:0xF00+0x101", "", {}, "Reading data file",
+        "Data file %1 holds 1 data bytes beyond the end of the EEPROM (0xfff)", "failed:DataOutside", "eeprom-write=0");
+    row("eeprom read of the first and last byte, two pieces", "read2:0:1 read3:0xFFF:1 read2:0x7F:0x181", "", {}, "",
+        "", "done done done", "bytes=1 eeprom-read=4");
+    row("eeprom read one byte past the end", "read2:0xFFF:2", "", {}, "EEPROM read", eepromRange, "failed:Range",
+        "eeprom-read=0");
+    row("eeprom erase of the first and last byte, two pieces", "erase2:0:1 erase3:0xFFF:1 erase2:0x7F:0x181", "", {},
+        "", "", "done done done", "eeprom-write=4");
     row("eeprom write verify fails", "write2:0:600", "", {"--fault", "verify:2"}, "EEPROM write",
         "Verify after write failed!", "failed:Verify");
     row("eeprom erase verify fails", "erase2:0:600", "", {"--fault", "verify:2"}, "EEPROM erase",
         "Verify after erase failed!", "failed:EraseVerify");
     // Faults of the drive during a program job; a failure ends the list.
+    bFaultRows = true;
     auto fault = [&](const char *sName, const QStringList &faults, int nRetries, const char *sTitle,
                      const QString &sText, const char *sResult, const char *sCounts = "") {
         QStringList sim;
@@ -340,10 +450,20 @@ void TestUpdateWorker::run_data()
     fault("LIFE_TRIGGER bursts", {"life:5E12.1#1:300", "life:flash-verify#1:40", "life:5E11.1#3:1000"}, 0, "", "",
           "done done");
     // Harmless requests are repeated; commands and the monitor's verdicts not.
-    fault("dropped piece, repeated", {"drop:5E12.1#2"}, 2, "", "", "done done", "retries=1");
+    fault("dropped piece, repeated", {"drop:5E12.1#2"}, 1, "", "", "done done", "retries=1");
     fault("corrupted status and parameter, repeated", {"corrupt:flash-verify#2+1", "drop:flash-program#3-1"}, 2, "", "",
           "done done", "retries=2");
     fault("one piece garbled, then lost", {"corrupt:5E12.4#1", "drop:5E12.4#1+1"}, 2, "", "", "done done", "retries=2");
+    fault("one piece garbled, then lost, one repeat short", {"corrupt:5E12.4#1", "drop:5E12.4#1+1"}, 1, pgm, kTimeout,
+          "failed:Communication:101 notrun", "retries=1");
+    // The switch to the working rate is confirmed (request 4) only with repeats.
+    row("rate confirmation garbled, repeated", "", "flash=info retries=1", {"--fault", "corrupt:4"}, "", "", "",
+        "rate=460800");
+    // Slow flash inside the read time-outs: 1.3 s a sector erase, 600 ms an 8 KiB block.
+    const QStringList slow{"--erase-ms", "1300", "--page-us", "18750"};
+    row("slow flash", "progr0:0x20000+0x2000", "", slow, "", "", "done", "erased=1 flash-program=1");
+    row("slow flash, skipping unchanged sectors", "progs0:0x20000+0x2000", "", slow, "", "", "done",
+        "erased=1 flash-program=1");
     fault("garbled program command", {"corrupt:flash-program#1"}, 3, pgm, garbled, "failed:Communication:100 notrun",
           "retries=0 flash-program=1");
     fault("garbled sector erase", {"corrupt:flash-erase#1"}, 3, "Erase flash", garbled,
@@ -363,16 +483,34 @@ void TestUpdateWorker::run_data()
         "cancelled notrun", "eeprom-read=2");
     row("cancel in the eeprom erase loop", "erase2 read2", "cancel=eeprom-write#2", {}, "EEPROM erase", cancelled,
         "cancelled notrun", "eeprom-write=2");
+    row("cancel while a block is sent", "prog0", "cancel=5E12.1#2", {}, pgm, cancelled, "cancelled", "flash-program=1");
+    row("cancel at a sector's erase check", "erase0", "cancel=flash-check#2", {}, "Erase flash", cancelled, "cancelled",
+        "checked=2 erased=1");
+    row("cancel while an eeprom block is sent", "write2", "cancel=5E22.1#3", {}, "EEPROM write", cancelled, "cancelled",
+        "eeprom-write=1");
     row("cancel while waiting for the wake answer", "prog0", "off cancel=Init_boot_monitor", {"--baud", "38400"},
         "Init boot monitor", cancelled, "start:Cancelled");
     row("cancel as the wake answer completes", "prog0", "off cancel=Done!", {"--powered-off"}, "Init boot monitor",
         cancelled, "start:Cancelled");
+    bFaultRows = false;
     // Skipping unchanged sectors ends as a full update does.
     row("skip: same image", "progs0", "flash=result", {}, "", "", "done", "sskipped=4 erased=0 flash-program=0");
-    row("skip: first half there", "progs0", "flash=half", {}, "", "", "done", "sskipped=2 erased=1");
+    row("skip: first half there", "progs0", "flash=result old=3,4", {}, "", "", "done", "sskipped=2 erased=1");
     row("skip: fully changed", "progs0", "flash=old", {}, "", "", "done", "sskipped=0 erased=3");
     row("skip: differences outside the image", "progs0", "flash=outside", {}, "", "", "done", "sskipped=2 erased=2");
     row("skip: FF block over old data", "progs0", "flash=ff-block", {}, "", "", "done", "sskipped=3 erased=1");
+    row("skip: to the flash's last byte, old data", "progs0:0x3FF81+0x7F", "", {}, "", "", "done",
+        "sskipped=0 erased=1 flash-program=1");
+    row("skip: to the flash's last byte, already there", "progs0:0x3FF81+0x7F", "flash=result", {}, "", "", "done",
+        "sskipped=1 erased=0 flash-program=0");
+    row("skip: one byte, the flash's first", "progs0:0+1", "", {}, "", "", "done",
+        "sskipped=0 erased=1 flash-program=1");
+    row("skip: from inside a page over a sector's end", "progs0:0x7F81+0x2140", "flash=result old=2", {}, "", "",
+        "done", "sskipped=1 erased=1");
+    row("skip: a sector left FF over old data", qPrintable(QString("progs0:") + ffGap), "flash=result old=5", {}, "",
+        "", "done", "sskipped=2 erased=1 flash-erase=1 flash-program=0");
+    row("skip: cancelled at the erase check", "progs0", "flash=result old=2 cancel=flash-check#1", {}, "Erase flash",
+        cancelled, "cancelled", "flash-erase=0");
     row("skip: cancelled, then run again", "progs0", "rerun cancel=flash-verify#4 baud=9600", {}, "", "", "done",
         "sskipped=1 erased=2");
     // The start: port, wake pattern, rate, firmware information.
@@ -404,15 +542,67 @@ void TestUpdateWorker::run()
     for (const QString &s : options.split(' ', Qt::SkipEmptyParts))
         opt.insert(s.section('=', 0, 0), s.section('=', 1));
 
-    // The memories before the run, and the image files.
+    // The jobs and what each must leave: a Read its file, the others their memory.
     SimDrive drive;
+    const QString sHex = m_images.filePath("image.hex"), sSrec = m_images.filePath("image.srec");
+    const QHash<QString, QByteArray> variants{
+        {"text", "hello world\n"},
+        {"checksum", ":0400000001020304F0\n:00000001FF\n"},
+        {"nodata", ":00000001FF\n"},
+        {"beyond", ":0400000001020304F2\n:020000040004F6\n:0400000001020304F2\n"},
+        {"cut", ":0400000001020304F2\n"},
+        {"joined", ":0400000001020304F2\n:00000001FF\n:0400100001020304E2\n:00000001FF\n"}};
+    QVector<PgmEntry> list;
+    QList<Pieces> images; // of each flash Program job
+    for (const QString &sJob : jobs.split(' ', Qt::SkipEmptyParts)) {
+        const QStringList f = sJob.split(':');
+        const QString sOp = f[0].chopped(1);
+        PgmEntry e;
+        e.nMemory = f[0].right(1).toInt();
+        e.nOperation = sOp == "read" ? Read : sOp == "erase" ? Erase : Program;
+        e.nOffset = f.value(1, "-1").toInt(nullptr, 0);
+        e.nLength = f.value(2, "-1").toInt(nullptr, 0);
+        e.bCompress = sOp == "prog" || sOp == "progs";
+        e.bSkipUnchanged = sOp == "progs";
+        const QString sFile = f.size() == 2 && e.nOperation == Program ? f[1] : f.value(3);
+        if (f.size() == 1 || sFile == f.value(1)) // no offset given
+            e.nOffset = e.nOperation == Program && e.nMemory < 2 ? -1 : 0;
+        const QString sOwn = drive.filePath(QString("data%1.srec").arg(list.size()));
+        images << imagePieces(sFile);
+        QVERIFY(!images.last().first().isEmpty());
+        if (e.nOperation == Read)
+            e.sImage = drive.filePath(sFile == "bad" ? "none/out.srec" : QString("out%1.srec").arg(list.size()));
+        else if (e.nOperation == Program && e.nMemory < 2 && (sFile.contains('+') || sFile.startsWith("pack")))
+            QVERIFY(writeImageFile(e.sImage = sOwn, images.last()));
+        else if (e.nOperation == Program && e.nMemory < 2)
+            e.sImage = sFile == "srec"            ? sSrec
+                       : variants.contains(sFile) ? drive.writeFile(sFile + ".hex", variants[sFile])
+                       : sFile == "missing"       ? drive.filePath("none.hex")
+                                                  : sHex;
+        else if (e.nOperation == Program) { // EEPROM data for the first half of the range
+            const int nSize = ((e.nLength < 0 ? kEeprom - e.nOffset : e.nLength) + 1) / 2;
+            const Pieces data = sFile.contains('+') ? images.last()
+                                : sFile == "whole"  ? Pieces{{0, randomBytes(kEeprom, 11)}}
+                                                    : Pieces{{quint32(e.nOffset), randomBytes(nSize, 11)}};
+            QVERIFY(writeImageFile(e.sImage = sOwn, data));
+            if (sFile == "cut") { // the last line gone: the record count
+                QByteArray text = readFile(e.sImage);
+                text.chop(1);
+                QVERIFY(drive.writeFile(e.sImage.section('/', -1), text.left(text.lastIndexOf('\n') + 1)) == e.sImage);
+            }
+        }
+        list << e;
+    }
+
+    // The memories before the run: flash0 as the preset says, where "old="
+    // names sectors that hold old data nonetheless.
     QList<QByteArray> memory{preloadedFlash(), preloadedFlash(0x60), randomBytes(kEeprom, 5), randomBytes(kEeprom, 6)};
     const QString sPreset = opt.value("flash", "old");
     QByteArray &flash0 = memory[0];
     if (sPreset != "old" && sPreset != "info")
-        flash0 = programmed(flash0);
-    if (sPreset == "half")
-        flash0.replace(3 * kSector, 2 * kSector, preloadedFlash().mid(3 * kSector, 2 * kSector));
+        flash0 = programmed(flash0, images.value(0, imagePieces("")));
+    for (const QString &sOld : opt.value("old").split(',', Qt::SkipEmptyParts))
+        flash0.replace(sOld.toInt() * kSector, kSector, preloadedFlash().mid(sOld.toInt() * kSector, kSector));
     if (sPreset == "outside")
         flash0[kSector] = flash0[5 * kSector - 1] = 0; // below and above the image, in its sectors
     if (sPreset == "ff-block")
@@ -433,52 +623,6 @@ void TestUpdateWorker::run()
     QStringList memoryArgs;
     for (int m = 0; m < (sPreset == "info" ? 1 : 4); ++m)
         memoryArgs << flags[m] << (files << drive.writeFile(QString("m%1.bin").arg(m), memory[m])).last();
-    const QByteArray image = imageBytes();
-    const QString sHex = drive.filePath("image.hex"), sSrec = drive.filePath("image.srec");
-    QVERIFY(writeImageFile(sHex, image, kImageAt) && writeImageFile(sSrec, image, kImageAt));
-    const QHash<QString, QByteArray> variants{
-        {"text", "hello world\n"},
-        {"checksum", ":0400000001020304F0\n:00000001FF\n"},
-        {"nodata", ":00000001FF\n"},
-        {"beyond", ":0400000001020304F2\n:020000040004F6\n:0400000001020304F2\n"},
-        {"cut", ":0400000001020304F2\n"},
-        {"joined", ":0400000001020304F2\n:00000001FF\n:0400100001020304E2\n:00000001FF\n"}};
-
-    // The jobs and what each must leave: a Read its file, the others their memory.
-    QVector<PgmEntry> list;
-    for (const QString &sJob : jobs.split(' ', Qt::SkipEmptyParts)) {
-        const QStringList f = sJob.split(':');
-        const QString sOp = f[0].chopped(1);
-        PgmEntry e;
-        e.nMemory = f[0].right(1).toInt();
-        e.nOperation = sOp == "read" ? Read : sOp == "erase" ? Erase : Program;
-        e.nOffset = f.value(1, "-1").toInt(nullptr, 0);
-        e.nLength = f.value(2, "-1").toInt(nullptr, 0);
-        e.bCompress = sOp == "prog" || sOp == "progs";
-        e.bSkipUnchanged = sOp == "progs";
-        const QString sFile = f.size() == 2 && e.nOperation == Program ? f[1] : f.value(3);
-        if (f.size() == 1 || sFile == f.value(1)) // no offset given
-            e.nOffset = e.nOperation == Program && e.nMemory < 2 ? -1 : 0;
-        if (e.nOperation == Read)
-            e.sImage = drive.filePath(sFile == "bad" ? "none/out.srec" : QString("out%1.srec").arg(list.size()));
-        else if (e.nOperation == Program && e.nMemory < 2)
-            e.sImage = sFile == "srec"            ? sSrec
-                       : variants.contains(sFile) ? drive.writeFile(sFile + ".hex", variants[sFile])
-                       : sFile == "missing"       ? drive.filePath("none.hex")
-                                                  : sHex;
-        else if (e.nOperation == Program) { // EEPROM data for the first half of the range
-            const int nSize = (e.nLength < 0 ? kEeprom - e.nOffset : e.nLength) / 2;
-            e.sImage = drive.filePath(QString("data%1.srec").arg(list.size()));
-            const bool bWhole = sFile == "whole";
-            QVERIFY(writeImageFile(e.sImage, randomBytes(bWhole ? kEeprom : nSize, 11), bWhole ? 0 : quint32(e.nOffset)));
-            if (sFile == "cut") { // the last line gone: the record count
-                QByteArray text = readFile(e.sImage);
-                text.chop(1);
-                QVERIFY(drive.writeFile(e.sImage.section('/', -1), text.left(text.lastIndexOf('\n') + 1)) == e.sImage);
-            }
-        }
-        list << e;
-    }
 
     BaseParams params;
     params.sPort = opt.value("port");
@@ -487,13 +631,18 @@ void TestUpdateWorker::run()
     const QString sCancel = opt.value("cancel").replace('_', ' ');
     // One run on drive d, cancelled after the nCancelAt-th exchange with the
     // object sCancelObject ("5E12.1") when bCancel.
+    // nSeen counts the requests of the run, nCancelPoint is their number when
+    // it was cancelled.
     QString sCancelObject;
+    std::atomic<int> nSeen{0}, nCancelPoint{-1};
     auto go = [&](SimDrive &d, const QStringList &extra, const QVector<PgmEntry> &entries, bool bCancel,
                   int nCancelAt) {
         if (!opt.contains("port") && !d.isRunning() && !d.start(args + extra))
             return Outcome();
         params.sPort = d.isRunning() ? d.portName() : params.sPort;
         auto pRequests = std::make_shared<std::atomic<int>>(0);
+        nSeen = 0;
+        nCancelPoint = bCancel && sCancel == "now" ? 0 : -1;
         return runWorker(
             params, entries,
             [&, pRequests](UpdateWorker *w) {
@@ -503,20 +652,25 @@ void TestUpdateWorker::run()
                     w->setBlockCompressor(&faultyCompressor);
                 if (bCancel && sCancel == "now")
                     w->requestCancel();
-                w->setTransactionObserver([=](const TransactionRecord &r) {
-                    if (objectKey(r.nIndex, r.nSubIndex) == sCancelObject && ++*pRequests == nCancelAt && bCancel)
+                w->setTransactionObserver([=, &nSeen, &nCancelPoint](const TransactionRecord &r) {
+                    ++nSeen;
+                    if (objectKey(r.nIndex, r.nSubIndex) == sCancelObject && ++*pRequests == nCancelAt && bCancel) {
                         w->bCancel = true;
+                        nCancelPoint = int(nSeen);
+                    }
                 });
             },
             [&](UpdateWorker *w, const QString &s) {
-                if (bCancel && s == sCancel)
+                if (bCancel && s == sCancel && !w->bCancel) {
                     w->bCancel = true;
+                    nCancelPoint = int(nSeen);
+                }
             },
             opt.contains("own"));
     };
     // Faults and cancels are placed in the requests of the same run without
     // them, on a drive of its own.
-    const QString sKey = jobs + '|' + opt.value("retries");
+    const QString sKey = QStringList{jobs, opt.value("retries"), opt.value("flash"), opt.value("old")}.join('|');
     const bool bPlaced = sim.join(' ').contains('#') || sCancel.contains('#');
     if (bPlaced && !m_cleanLogs.contains(sKey)) {
         SimDrive clean;
@@ -537,9 +691,9 @@ void TestUpdateWorker::run()
             QVERIFY2(n > 0, qPrintable(sim[i + 1]));
             sim[i + 1] = (QStringList{f[0], QString::number(n)} + f.mid(2)).join(':');
         }
-    int nCancelAt = 0;
+    int nCancelAt = 0, nAt = -1;
     if (sCancel.contains('#')) {
-        const int nAt = requestNumber(cleanLog, sCancel);
+        nAt = requestNumber(cleanLog, sCancel);
         for (const SimDrive::LogEntry &e : cleanLog)
             if (e.nRequest == nAt)
                 sCancelObject = objectKey(e.nIndex, e.nSubindex);
@@ -548,6 +702,13 @@ void TestUpdateWorker::run()
         QVERIFY(nAt > 0);
     }
     Outcome o = go(drive, memoryArgs + sim, list, !sCancel.isEmpty(), nCancelAt);
+    // After a cancel no request erases, programs or writes a memory.
+    QVERIFY(sCancel.isEmpty() || nCancelPoint >= 0);
+    if (nAt > 0)
+        QCOMPARE(int(nCancelPoint), nAt);
+    const QStringList writes{"flash-erase", "flash-program", "eeprom-write"};
+    for (const SimDrive::LogEntry &e : drive.isRunning() ? drive.logEntries() : QList<SimDrive::LogEntry>())
+        QVERIFY2(nCancelPoint < 0 || e.nRequest <= nCancelPoint || !writes.contains(e.command()), qPrintable(e.sLine));
     if (opt.contains("rerun")) {
         QCOMPARE(outcomeWord(o.stats.jobs.value(0)), "cancelled");
         o = go(drive, memoryArgs + sim, list, false, -1);
@@ -583,7 +744,8 @@ void TestUpdateWorker::run()
     const QHash<QString, quint32> stats{{"erased", job.nSectorsErased},    {"sskipped", job.nSectorsSkipped},
                                         {"bskipped", job.nBlocksSkipped},  {"raw", job.nBlocksRaw},
                                         {"packed", job.nBlocksCompressed}, {"mismatch", job.nBlocksExpandMismatch},
-                                        {"retries", job.nRetries},         {"rate", rate}};
+                                        {"retries", job.nRetries},         {"rate", rate},
+                                        {"checked", job.nSectorsChecked},  {"bytes", quint32(job.nImageBytes)}};
     for (const QString &c : counts.split(' ', Qt::SkipEmptyParts)) {
         const QString sName = c.section('=', 0, 0), sWant = c.section('=', 1);
         const int nHave =
@@ -612,10 +774,8 @@ void TestUpdateWorker::run()
         const bool bFlash = e.nMemory < 2;
         int nOffset = e.nOffset < 0 && e.nOperation == Program && bFlash ? 0 : e.nOffset;
         int nLength = e.nLength < 0 ? m.size() - nOffset : e.nLength;
-        if (e.nOperation == Program && bFlash) {
-            nOffset = kSector;
-            nLength = 4 * kSector;
-        }
+        if (e.nOperation == Program && bFlash)
+            std::tie(nOffset, nLength) = touchedSectors(images[i]);
         const JobOutcome eOutcome = o.stats.jobs.value(i).eOutcome;
         if (eOutcome == JobOutcome::Done && e.nOperation == Read)
             QCOMPARE(loadImageBytes(e.sImage, quint32(nOffset), quint32(nLength)), m.mid(nOffset, nLength));
@@ -626,7 +786,7 @@ void TestUpdateWorker::run()
             nLength = qBound(0, nLength, m.size() - nOffset);
             care[e.nMemory].replace(nOffset, nLength, QByteArray(nLength, 0));
         } else if (eOutcome == JobOutcome::Done && e.nOperation == Program && bFlash)
-            m = programmed(m);
+            m = programmed(m, images[i]);
         else if (eOutcome == JobOutcome::Done && e.nOperation == Program)
             m.replace(nOffset, nLength, imageFileBytes(e.sImage, quint32(nOffset), quint32(nLength)));
         else if (eOutcome == JobOutcome::Done)
