@@ -1,30 +1,25 @@
 #ifndef EEPROMOPERATIONS_H
 #define EEPROMOPERATIONS_H
 
-#include "PgmEntry.h"
-#include "WorkerSession.h"
+#include "MemoryJob.h"
+#include "MonitorCommands.h"
 
-#include <QCoreApplication>
 #include <cstdint>
-#include <functional>
-
-class TBootMonitorLink;
 
 // The EEPROM jobs: size query, device selection, Erase, Write and Read in
 // blocks of the drive's 256-byte EEPROM transfer buffer. Each operation
 // returns 0 or -1 and has shown its failure (the error convention of
 // WorkerSession).
-class EepromOperations
+class EepromOperations : public MemoryJob
 {
     // The texts belong to the worker's translation context.
     Q_DECLARE_TR_FUNCTIONS(UpdateWorker)
 
 public:
-    // nEepromSize receives the size the drive answers.
+    // nEepromSize receives the size the drive answers; the jobs work with
+    // the geometry made of it.
     EepromOperations(WorkerSession &session, int32_t &nEepromSize);
 
-    // Query, select, then the job's operation.
-    int run(PgmEntry &entry);
     int queryEepromInfo();
     int selectEepromDevice(int nDevice);
     int eraseEeprom(PgmEntry &entry);
@@ -32,14 +27,19 @@ public:
     int readEeprom(PgmEntry &entry);
 
 private:
-    void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nPrevious, bool bErase);
-    void forEachBlock(uint32_t nOffset, uint32_t nLength,
-                      const std::function<void(uint32_t nAddress, uint32_t n)> &body);
+    int queryInfo() override { return queryEepromInfo(); }
+    int selectDevice(int nDevice) override { return selectEepromDevice(nDevice); }
+    int eraseMemory(PgmEntry &entry) override { return eraseEeprom(entry); }
+    int programMemory(PgmEntry &entry) override { return writeEeprom(entry); }
+    int readMemory(PgmEntry &entry) override { return readEeprom(entry); }
+
+    // Read afresh each time: the language may change between runs.
+    static Texts texts();
+    uint32_t size() { return m_session.job().geometry.nSize; }
+    void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nLengthHeld, bool bErase);
     bool eepromRange(const PgmEntry &entry, const QString &sTitle, uint32_t &nOffset, uint32_t &nLength);
 
-    WorkerSession &m_session;
-    WorkerEvents &m_events;
-    TBootMonitorLink &m_link;
+    EepromCommands m_commands;
     int32_t &m_nEepromSize;
 };
 

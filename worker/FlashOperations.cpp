@@ -4,16 +4,13 @@
 #include "FlashOperations.h"
 
 #include "HexConv.h"
-#include "HexConvSRec.h"
 #include "ImageFile.h"
 #include "Lzrw3a.h"
 #include "MonitorObjects.h"
 #include "TBootMonitorLink.h"
 
-#include <QFileInfo>
 #include <algorithm>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 using namespace MonitorObjects;
@@ -30,16 +27,6 @@ bool isBlank(const uint8_t *pData, uint32_t nLength)
 {
     return std::all_of(pData, pData + nLength, [](uint8_t b) { return b == 0xFF; });
 }
-
-// FlashInfo positions
-enum
-{
-    RegionCount = 0,
-    DeviceSize = 1,
-    PageSize = 3,
-    RegionSize = 5,
-    SectorSize = 7
-};
 
 // A block of a sector.
 struct Piece
@@ -81,8 +68,7 @@ SectorSpan touchedSectors(const HexConv &image, uint32_t nSector)
 } // namespace
 
 FlashOperations::FlashOperations(WorkerSession &session, uint32_t (&aInfo)[8])
-    : m_session(session), m_events(session.events()), m_link(session.link()), m_aInfo(aInfo),
-      m_pCompressor(&compressBlock)
+    : MemoryJob(session), m_link(session.link()), m_commands(session), m_aInfo(aInfo), m_pCompressor(&compressBlock)
 {
 }
 
@@ -91,68 +77,44 @@ void FlashOperations::setBlockCompressor(BlockCompressor pCompressor)
     m_pCompressor = pCompressor ? pCompressor : &compressBlock;
 }
 
-int FlashOperations::run(PgmEntry &entry)
-{
-    int nResult = queryFlashInfo();
-    if (nResult != 0)
-        return nResult;
-    nResult = selectFlashDevice(entry.nMemory == Flash0 ? 0 : 1);
-    if (nResult != 0)
-        return nResult;
-    switch (entry.nOperation) {
-    case Program: return programFlash(entry);
-    case Read: return readFlash(entry);
-    case Erase: return eraseFlash(entry);
-    default: return 0;
-    }
-}
-
 int FlashOperations::queryFlashInfo()
 {
     m_session.begin(JobPhase::Query, tr("Query flash information"), false);
     MemoryGeometry &geometry = m_session.job().geometry;
     return m_session.guard(tr("EPCS Info"), QString(), false, [&] {
-        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kDeviceInfo));
-        for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
-            check(m_session.readStatus(Flash::kStatus, uint8_t(i + 1), m_aInfo[i]));
-        geometry.nSize = m_aInfo[DeviceSize];
-        geometry.nPageSize = m_aInfo[PageSize];
-        if (m_aInfo[RegionCount] != 1)
+        // The device's answers 1..4 and region 0's answers 1..4.
+        check(m_commands.info(m_aInfo, 4));
+        geometry.nSize = m_aInfo[1];
+        geometry.nPageSize = m_aInfo[3];
+        if (m_aInfo[0] != 1)
             m_session.raise(WorkerFailure::MultipleRegions, tr("Multiple regions not supported"));
-        check(m_session.writeParam(Flash::kCommand, kParam2Sub, 0));
-        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kRegionInfo));
-        for (uint8_t i = 0; i < Flash::kStatusCount; ++i)
-            check(m_session.readStatus(Flash::kStatus, uint8_t(i + 1), m_aInfo[4 + i]));
-        geometry.nRegionSize = m_aInfo[RegionSize];
-        geometry.nSectorSize = m_aInfo[SectorSize];
+        check(m_commands.regionInfo(0, m_aInfo + 4, 4));
+        geometry.nRegionSize = m_aInfo[5];
+        geometry.nSectorSize = m_aInfo[7];
     });
 }
 
 int FlashOperations::selectFlashDevice(int nDevice)
 {
     m_session.begin(JobPhase::Select, tr("Select flash device"), false);
-    return m_session.guard(tr("EPCS select device"), QString(), false, [&] {
-        check(m_session.writeParam(Flash::kCommand, kParam2Sub, uint32_t(nDevice)));
-        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kSelect));
-    });
+    return m_session.guard(tr("EPCS select device"), QString(), false,
+                           [&] { check(m_commands.select(uint32_t(nDevice))); });
 }
 
-// Erases the sector at nAddress unless the drive reports it blank. Parameter
-// 3 must hold the sector size and the erase time-out be set. Throws like
+// Erases the sector at nAddress unless the drive reports it blank. The
+// sector length must be set and the erase time-out be in force. Throws like
 // every service step.
 void FlashOperations::eraseSectorIfNeeded(uint32_t nAddress)
 {
     JobStats &job = m_session.job();
-    check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
-    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kCheckErase));
-    uint32_t nStatus = 0;
-    check(m_session.readStatus(Flash::kStatus, 1, nStatus));
+    bool bNeedsErase = false;
+    check(m_commands.checkErase(nAddress, bNeedsErase));
     ++job.nSectorsChecked;
-    if (nStatus != 0) {
+    if (bNeedsErase) {
         // A cancel that came during the connection or the check must
         // not be followed by a single erase.
         m_session.checkCancel();
-        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kEraseSector));
+        check(m_commands.eraseSector());
         ++job.nSectorsErased;
     }
 }
@@ -161,27 +123,19 @@ void FlashOperations::eraseSectorIfNeeded(uint32_t nAddress)
 // drive reports as not blank. Throws like every service step.
 void FlashOperations::eraseSectors(uint32_t nStart, uint32_t nLength)
 {
-    const uint32_t nSector = m_aInfo[SectorSize];
+    const uint32_t nSector = geometry().nSectorSize;
     check(m_link.setTimeout(kEraseTimeoutMs));
-    check(m_session.writeParam(Flash::kCommand, kParam3Sub, nSector));
-    uint32_t nAddress = nStart;
-    uint32_t nRemain = nLength;
-    while (nRemain > 0) {
-        eraseSectorIfNeeded(nAddress);
-        nAddress += nSector;
-        nRemain -= nSector;
-        m_events.value(WorkerSession::percent(nLength - nRemain, nLength));
-        m_session.checkCancel();
-    }
+    check(m_commands.setSectorLength(nSector));
+    forEachBlock(nStart, nLength, nSector, [&](uint32_t nAddress, uint32_t) { eraseSectorIfNeeded(nAddress); });
 }
 
 int FlashOperations::eraseFlash(PgmEntry &entry)
 {
     m_session.begin(JobPhase::Erase, tr("Erase Flash"), true);
 
-    const uint32_t nSector = m_aInfo[SectorSize];
+    const uint32_t nSector = geometry().nSectorSize;
     uint32_t nOffset = 0, nLength = 0;
-    if (!memoryRange(entry, m_aInfo[DeviceSize], nOffset, nLength)) {
+    if (!memoryRange(entry, geometry().nSize, nOffset, nLength)) {
         m_session.critical(tr("Flash erase"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
         return -1;
     }
@@ -234,21 +188,15 @@ void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bC
     }
 
     if (bSendPacked) {
-        const uint32_t nPieces = (nPacked + kPieceSize - 1) / kPieceSize;
-        for (uint32_t k = 0; k < nPieces; ++k)
-            check(m_session.writePiece(Flash::kData, uint8_t(k + 1), pPacked + k * kPieceSize, int(kPieceSize)));
-        check(m_session.writeParam(Flash::kCommand, kParam2Sub, nPacked));
-        check(m_session.writeParam(Flash::kCommand, kParam3Sub, nLength));
-        check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kDecompress));
-        uint32_t nStatus = 0;
-        check(m_session.readStatus(Flash::kStatus, 1, nStatus));
-        if (nStatus != 0)
+        // The last piece's tail is whatever the buffer holds.
+        check(m_commands.writeBuffer(pPacked, nPacked));
+        bool bExpanded = false;
+        check(m_commands.expandBuffer(nPacked, nLength, bExpanded));
+        if (!bExpanded)
             m_session.raise(WorkerFailure::TransferBlock, tr("Transfer data block failed!"));
         ++job.nBlocksCompressed;
     } else {
-        const uint32_t nPieces = nLength / kPieceSize;
-        for (uint32_t k = 0; k < nPieces; ++k)
-            check(m_session.writePiece(Flash::kData, uint8_t(k + 1), pBlock + k * kPieceSize, int(kPieceSize)));
+        check(m_commands.writeBuffer(pBlock, nLength));
         ++job.nBlocksRaw;
     }
 }
@@ -258,43 +206,50 @@ void FlashOperations::sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bC
 // service step.
 bool FlashOperations::verifyBlock(uint32_t nAddress, uint32_t nLength)
 {
-    check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
-    check(m_session.writeParam(Flash::kCommand, kParam3Sub, nLength));
-    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kVerify));
-    uint32_t nStatus = 0;
-    check(m_session.readStatus(Flash::kStatus, 1, nStatus));
-    return nStatus == 0;
+    bool bEqual = false;
+    check(m_commands.setBlock(nAddress, nLength));
+    check(m_commands.verify(bEqual));
+    return bEqual;
 }
 
 // Programs the block in the drive's transfer buffer at nAddress and has the
 // drive verify it. Throws like every service step.
 void FlashOperations::programBlock(uint32_t nAddress, uint32_t nLength)
 {
-    check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
-    check(m_session.writeParam(Flash::kCommand, kParam3Sub, nLength));
+    check(m_commands.setBlock(nAddress, nLength));
     m_session.checkCancel();
-    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kProgram));
-    check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kVerify));
-    uint32_t nStatus = 0;
-    check(m_session.readStatus(Flash::kStatus, 1, nStatus));
-    if (nStatus != 0)
+    check(m_commands.program());
+    bool bEqual = false;
+    check(m_commands.verify(bEqual));
+    if (!bEqual)
         m_session.raise(WorkerFailure::VerifyAfterWrite, tr("Verify after write failed!"));
     m_session.job().nImageBytes += nLength;
 }
 
+MemoryJob::Texts FlashOperations::texts()
+{
+    return {tr("Examine flash file"),
+                             tr("Cannot determine type of flash file %1"),
+                             QStringLiteral("Reading flash file"),
+                             tr("Reading flash file"),
+                             tr("Cannot read flash file %1"),
+                             tr("Flash file %1 holds no data for this flash device"),
+                             tr("Flash read"),
+                             tr("Read Flash"),
+                             tr("Reading flash failed!"),
+                             tr("Reading flash finished"),
+                             tr("Offset/length exceeds flash address range!")};
+}
+
 int FlashOperations::programFlash(PgmEntry &entry)
 {
-    const QString sFile = entry.sImage;
-    const uint32_t nRegionSize = m_aInfo[RegionSize];
-    const uint32_t nSector = m_aInfo[SectorSize];
-    const uint32_t nPage = m_aInfo[PageSize];
+    const uint32_t nRegionSize = geometry().nRegionSize;
+    const uint32_t nSector = geometry().nSectorSize;
+    const uint32_t nPage = geometry().nPageSize;
 
-    ImageFile file(sFile);
-    if (file.status() != ImageFile::Ok) {
-        m_session.critical(tr("Examine flash file"), tr("Cannot determine type of flash file %1").arg(sFile),
-                           WorkerFailure::FileType);
+    ImageFile file(entry.sImage);
+    if (!examineImage(file, texts()))
         return -1;
-    }
     // The block arithmetic below needs sectors and pages the drive can
     // actually handle; a drive reporting otherwise gets no request at all.
     // Comparing sector by sector also needs whole pages in a sector.
@@ -309,35 +264,15 @@ int FlashOperations::programFlash(PgmEntry &entry)
         return -1;
     }
     BlockBuffers buffers;
-
-    m_events.file(QFileInfo(sFile).baseName());
-    m_session.begin(JobPhase::ReadFile, QStringLiteral("Reading flash file"), true);
-
-    const bool bLoaded = file.load(0, nRegionSize - 1);
-    file.printMessages();
-    if (!bLoaded) {
-        m_session.critical(tr("Reading flash file"), tr("Cannot read flash file %1").arg(sFile),
-                           WorkerFailure::FileRead);
-        return -1;
-    }
-    // Records outside the flash would be dropped by the converter without a
-    // word, and the run would report success for a partly written image.
-    if (file.count().nAbove > 0) {
-        m_session.critical(
-            tr("Reading flash file"),
-            tr("Flash file %1 holds data beyond the end of the flash (0x%2)").arg(sFile).arg(nRegionSize - 1, 0, 16),
-            WorkerFailure::DataOutside);
-        return -1;
-    }
-    HexConv *image = file.converter();
-    // An image without a single byte inside the flash would otherwise be
-    // "programmed" as one page at address 0.
-    if (!image->hasData()) {
-        m_session.critical(tr("Reading flash file"), tr("Flash file %1 holds no data for this flash device").arg(sFile),
-                           WorkerFailure::NoData);
-        return -1;
-    }
-    if (!m_session.acceptImage(file, entry, tr("Reading flash file")))
+    HexConv *image = readImage(
+        file, entry, texts(), true, [&] { return file.load(0, nRegionSize - 1); },
+        [&] {
+            return file.count().nAbove == 0 ? QString()
+                                             : tr("Flash file %1 holds data beyond the end of the flash (0x%2)")
+                                                   .arg(file.path())
+                                                   .arg(nRegionSize - 1, 0, 16);
+        });
+    if (!image)
         return -1;
 
     const int nResult = entry.bSkipUnchanged ? programChangedSectors(*image, entry.bCompress, buffers)
@@ -353,13 +288,13 @@ int FlashOperations::programFlash(PgmEntry &entry)
 // program its blocks, all but the all-FF ones.
 int FlashOperations::programAllSectors(HexConv &image, bool bCompress, BlockBuffers &buffers)
 {
-    const uint32_t nPage = m_aInfo[PageSize];
+    const uint32_t nPage = geometry().nPageSize;
     const uint32_t nLow = image.lowestAddress();
     const uint32_t nHigh = image.highestAddress();
 
     // Erase phase: only the sectors the image's used range touches.
     {
-        const SectorSpan sectors = touchedSectors(image, m_aInfo[SectorSize]);
+        const SectorSpan sectors = touchedSectors(image, geometry().nSectorSize);
         m_events.phase(JobPhase::Erase);
         m_events.state(tr("Erase flash"));
         // The run ends here anyway: no failure state, and the erase time-out
@@ -410,8 +345,8 @@ int FlashOperations::programAllSectors(HexConv &image, bool bCompress, BlockBuff
 // The end state is that of the full update.
 int FlashOperations::programChangedSectors(HexConv &image, bool bCompress, BlockBuffers &buffers)
 {
-    const uint32_t nSector = m_aInfo[SectorSize];
-    const uint32_t nPage = m_aInfo[PageSize];
+    const uint32_t nSector = geometry().nSectorSize;
+    const uint32_t nPage = geometry().nPageSize;
     const SectorSpan sectors = touchedSectors(image, nSector);
     const uint32_t nFirst = sectors.nStart;
     const uint64_t nTotal = sectors.nLength;
@@ -472,7 +407,7 @@ int FlashOperations::programChangedSectors(HexConv &image, bool bCompress, Block
                     if (!verifyBlock(piece.nAddress, piece.nLength)) {
                         sTitle = tr("Erase flash");
                         check(m_link.setTimeout(kEraseTimeoutMs));
-                        check(m_session.writeParam(Flash::kCommand, kParam3Sub, nSector));
+                        check(m_commands.setSectorLength(nSector));
                         eraseSectorIfNeeded(uint32_t(nSectorStart));
                         check(m_link.setTimeout(kProgramTimeoutMs));
                         sTitle = tr("Program flash");
@@ -503,50 +438,5 @@ int FlashOperations::programChangedSectors(HexConv &image, bool bCompress, Block
 
 int FlashOperations::readFlash(PgmEntry &entry)
 {
-    m_session.begin(JobPhase::Read, tr("Read Flash"), true);
-
-    uint32_t nOffset = 0, nLength = 0;
-    // An empty range has no address window to save; refuse it like one
-    // outside the device.
-    if (!memoryRange(entry, m_aInfo[DeviceSize], nOffset, nLength) || nLength == 0) {
-        m_session.critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
-        return -1;
-    }
-
-    auto image = std::make_unique<HexConvSRec>(nOffset, nOffset + nLength - 1);
-    if (!image->isAllocated()) {
-        m_session.critical(tr("Flash read"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
-        return -1;
-    }
-    std::vector<uint8_t> block(Flash::kBufferSize);
-    JobStats &job = m_session.job();
-    const int nResult = m_session.guard(tr("Flash read"), tr("Reading flash failed!"), false, [&] {
-        uint32_t nAddress = nOffset;
-        uint32_t nRemain = nLength;
-        uint32_t nPrevious = 0;
-        while (nRemain > 0) {
-            const uint32_t n = qMin(nRemain, Flash::kBufferSize);
-            check(m_session.writeParam(Flash::kCommand, kParam2Sub, nAddress));
-            if (n != nPrevious)
-                check(m_session.writeParam(Flash::kCommand, kParam3Sub, n));
-            nPrevious = n;
-            check(m_link.writeU32(Flash::kCommand, kCommandSub, Flash::kRead));
-            const uint32_t nPieces = (n + kPieceSize - 1) / kPieceSize;
-            for (uint32_t k = 0; k < nPieces; ++k)
-                check(
-                    m_session.readPiece(Flash::kData, uint8_t(k + 1), block.data() + k * kPieceSize, int(kPieceSize)));
-            std::memcpy(image->buffer() + (nAddress - nOffset), block.data(), n);
-            nAddress += n;
-            nRemain -= n;
-            job.nImageBytes += n;
-            m_events.value(WorkerSession::percent(uint64_t(nLength) - nRemain, uint64_t(nLength)));
-            m_session.checkCancel();
-        }
-    });
-    if (nResult != 0)
-        return nResult;
-
-    m_session.saveReadBack(*image, entry.sImage, tr("Flash read"));
-    m_events.state(tr("Reading flash finished"));
-    return 0;
+    return readRange(entry, m_commands, geometry().nSize, Flash::kBufferSize, texts());
 }

@@ -1,10 +1,9 @@
 #ifndef FLASHOPERATIONS_H
 #define FLASHOPERATIONS_H
 
-#include "PgmEntry.h"
-#include "WorkerSession.h"
+#include "MemoryJob.h"
+#include "MonitorCommands.h"
 
-#include <QCoreApplication>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -13,10 +12,9 @@ class HexConv;
 class TBootMonitorLink;
 
 // The flash jobs: geometry query, device selection, Erase, Program and Read,
-// all through the drive's flash command, status and data objects. Each
-// operation returns 0 or -1 and has shown its failure (the error convention
-// of WorkerSession).
-class FlashOperations
+// through the drive's flash commands. Each operation returns 0 or -1 and
+// has shown its failure (the error convention of WorkerSession).
+class FlashOperations : public MemoryJob
 {
     // The texts belong to the worker's translation context.
     Q_DECLARE_TR_FUNCTIONS(UpdateWorker)
@@ -26,12 +24,10 @@ public:
     using BlockCompressor = int (*)(const uint8_t *pInput, uint32_t nLength, void *pWork, uint8_t *pOutput,
                                     size_t nOutCapacity, uint32_t *pOutLength);
 
-    // aInfo receives the geometry the drive answers: device answers 1..4,
-    // region 0 answers 1..4.
+    // aInfo receives what the drive answers: device answers 1..4, region 0
+    // answers 1..4; the jobs work with the geometry made of them.
     FlashOperations(WorkerSession &session, uint32_t (&aInfo)[8]);
 
-    // Query, select, then the job's operation.
-    int run(PgmEntry &entry);
     int queryFlashInfo();
     int selectFlashDevice(int nDevice);
     int eraseFlash(PgmEntry &entry);
@@ -41,6 +37,12 @@ public:
     void setBlockCompressor(BlockCompressor pCompressor);
 
 private:
+    int queryInfo() override { return queryFlashInfo(); }
+    int selectDevice(int nDevice) override { return selectFlashDevice(nDevice); }
+    int eraseMemory(PgmEntry &entry) override { return eraseFlash(entry); }
+    int programMemory(PgmEntry &entry) override { return programFlash(entry); }
+    int readMemory(PgmEntry &entry) override { return readFlash(entry); }
+
     // The tool's side of a block transfer: the compressed form, the
     // compressor's work memory and the local expansion that checks it.
     struct BlockBuffers
@@ -51,6 +53,9 @@ private:
         std::vector<uint8_t> expanded;
     };
 
+    // Read afresh each time: the language may change between runs.
+    static Texts texts();
+    const MemoryGeometry &geometry() { return m_session.job().geometry; }
     void eraseSectors(uint32_t nStart, uint32_t nLength);
     void eraseSectorIfNeeded(uint32_t nAddress);
     void sendBlock(const uint8_t *pBlock, uint32_t nLength, bool bCompress, BlockBuffers &buffers);
@@ -59,9 +64,8 @@ private:
     int programAllSectors(HexConv &image, bool bCompress, BlockBuffers &buffers);
     int programChangedSectors(HexConv &image, bool bCompress, BlockBuffers &buffers);
 
-    WorkerSession &m_session;
-    WorkerEvents &m_events;
     TBootMonitorLink &m_link;
+    FlashCommands m_commands;
     uint32_t (&m_aInfo)[8];
     BlockCompressor m_pCompressor;
 };

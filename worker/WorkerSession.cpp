@@ -1,9 +1,6 @@
 #include "WorkerSession.h"
 
 #include "CommError.h"
-#include "HexConvSRec.h"
-#include "ImageFile.h"
-#include "OutputFile.h"
 #include "TBootMonitorLink.h"
 #include "UpdateWorker.h"
 
@@ -42,28 +39,6 @@ void WorkerSession::checkCancel()
         m_stats.bCanceled = true;
         raise(WorkerFailure::Cancelled, UpdateWorker::cancelText());
     }
-}
-
-bool WorkerSession::acceptImage(const ImageFile &file, const PgmEntry &entry, const QString &sTitle)
-{
-    if (file.isComplete() || (entry.bAllowIncomplete && file.completeness() != HexConv::DataNotRead))
-        return true;
-    critical(sTitle, tr("Image file %1 is incomplete: %2").arg(file.path(), file.incompleteReason()),
-             WorkerFailure::Incomplete);
-    return false;
-}
-
-void WorkerSession::saveReadBack(HexConvSRec &image, const QString &sFile, const QString &sTitle)
-{
-    // A regular file appears complete or not at all; a device or a FIFO is
-    // written directly.
-    OutputFile file(sFile, OutputFile::Replace, true);
-    if (image.save(file, true) == 0)
-        return;
-    const QString sProblem = file.problem();
-    critical(sTitle,
-             tr("Writing to file %1 failed!").arg(sFile) + (sProblem.isEmpty() ? QString() : QLatin1Char('\n') + sProblem),
-             WorkerFailure::OutputWrite);
 }
 
 int WorkerSession::percent(uint64_t nDone, uint64_t nTotal)
@@ -143,22 +118,23 @@ void WorkerSession::settleLine()
     m_link.setTimeout(nAnswerTimeMs);
 }
 
-int WorkerSession::readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)
+int WorkerSession::writeValue(uint16_t nObject, uint8_t nSubIndex, uint32_t nValue, Repeat eRepeat)
 {
-    return repeatable([&] { return m_link.readU32(nIndex, nSubIndex, nValue); });
+    const auto request = [&] { return m_link.writeU32(nObject, nSubIndex, nValue); };
+    return eRepeat == MayRepeat ? repeatable(request) : request();
 }
 
-int WorkerSession::writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
+int WorkerSession::readValue(uint16_t nObject, uint8_t nSubIndex, uint32_t &nValue)
 {
-    return repeatable([&] { return m_link.writeU32(nIndex, nSubIndex, nValue); });
+    return repeatable([&] { return m_link.readU32(nObject, nSubIndex, nValue); });
 }
 
-int WorkerSession::writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount)
+int WorkerSession::writePiece(uint16_t nObject, uint8_t nSubIndex, const uint8_t *pData, int nCount)
 {
-    return repeatable([&] { return m_link.writeObject(nIndex, nSubIndex, pData, nCount); });
+    return repeatable([&] { return m_link.writeObject(nObject, nSubIndex, pData, nCount); });
 }
 
-int WorkerSession::readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount)
+int WorkerSession::readPiece(uint16_t nObject, uint8_t nSubIndex, uint8_t *pData, int nCount)
 {
-    return repeatable([&] { return m_link.readObject(nIndex, nSubIndex, pData, nCount); });
+    return repeatable([&] { return m_link.readObject(nObject, nSubIndex, pData, nCount); });
 }

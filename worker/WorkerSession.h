@@ -1,16 +1,13 @@
 #ifndef WORKERSESSION_H
 #define WORKERSESSION_H
 
-#include "PgmEntry.h"
+#include "MonitorCommands.h"
 #include "WorkerStats.h"
 
-#include <QCoreApplication>
 #include <QString>
 #include <atomic>
 #include <cstdint>
 
-class HexConvSRec;
-class ImageFile;
 class TBootMonitorLink;
 
 // How the operations report back: the worker turns these into its signals.
@@ -34,10 +31,10 @@ protected:
 // operation: inside it a failing service is thrown as its int code and a
 // logical failure or the cancel as a QString text; the operation catches
 // both at its end, shows them (critical(), failed()) and returns -1.
-class WorkerSession
+// The session is also what the drive's commands send their requests
+// through: it repeats the harmless ones (setRetries()).
+class WorkerSession : public MonitorRequests
 {
-    Q_DECLARE_TR_FUNCTIONS(UpdateWorker)
-
 public:
     WorkerSession(TBootMonitorLink &link, const std::atomic<bool> &bCancel, WorkerEvents &events, RunStats &stats);
 
@@ -84,23 +81,15 @@ public:
             return failed(sTitle, sText, sState, bRestoreTimeout);
         }
     }
-    // Whether a job may write the image it loaded: one that lacks its end
-    // record is refused unless the job allows it, one whose data go on after
-    // the point where reading stopped always (those data were not read).
-    // A refusal is shown under sTitle.
-    bool acceptImage(const ImageFile &file, const PgmEntry &entry, const QString &sTitle);
-    // Saves what a Read job read as an S-record file; a failure is shown
-    // under sTitle with the system's reason.
-    void saveReadBack(HexConvSRec &image, const QString &sFile, const QString &sTitle);
-
     // Progress of nDone of nTotal in percent (100 for nothing to do).
     static int percent(uint64_t nDone, uint64_t nTotal);
 
-    // Link services that may be repeated (see UpdateWorker::setRetries()).
-    int readStatus(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue);
-    int writeParam(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue);
-    int writePiece(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount);
-    int readPiece(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
+    // MonitorRequests: a request that timed out or came back garbled is
+    // sent again up to retries() times, unless it carries a command.
+    int writeValue(uint16_t nObject, uint8_t nSubIndex, uint32_t nValue, Repeat eRepeat) override;
+    int readValue(uint16_t nObject, uint8_t nSubIndex, uint32_t &nValue) override;
+    int writePiece(uint16_t nObject, uint8_t nSubIndex, const uint8_t *pData, int nCount) override;
+    int readPiece(uint16_t nObject, uint8_t nSubIndex, uint8_t *pData, int nCount) override;
 
 private:
     template <typename Request> int repeatable(Request request);

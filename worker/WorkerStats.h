@@ -81,6 +81,7 @@ struct JobStats
     int nCommCode = 0;     // with WorkerFailure::Communication
     QString sFailureTitle; // the message shown for this job, empty when none
     QString sFailureText;
+    QStringList imageMessages; // what the reader said of the job's image ("FILE:LINE: text")
 
     uint64_t nImageBytes = 0;           // image bytes programmed (Program) or read/written (Read, EEPROM)
     uint64_t nWireBytesSent = 0;        // every byte written to the serial line during the job
