@@ -1,5 +1,19 @@
 #include "CommError.h"
 
+#include "TransportStatus.h"
+
+// The transports hand their status numbers up through the link unchanged:
+// each must mean here what it means there. NotOpen (-1) is the COM-port
+// transport's answer to a port-level call while it is closed; the link asks
+// nothing of a closed transport (it answers NotConnected itself), so -1
+// never reaches this table.
+static_assert(TransportStatus::Ok == CommError::NoError, "transport status 0");
+static_assert(TransportStatus::InvalidParameter == CommError::InvalidParameter, "transport status 1");
+static_assert(TransportStatus::CannotOpen == CommError::InitDriver, "transport status 11");
+static_assert(TransportStatus::NoHandle == CommError::NoHandle, "transport status 12");
+static_assert(TransportStatus::DriverError == CommError::Unspecified, "transport status 100");
+static_assert(TransportStatus::Timeout == CommError::Timeout, "transport status 101");
+
 namespace CommError {
 const Entry table[] = {
     {-4, "Wrong parameter"},

@@ -2,7 +2,8 @@
 #define TRANSPORTSTATUS_H
 
 // The communication status codes the transports return. The messages belong
-// to the protocol's code table; the transports only hand the numbers up.
+// to the protocol's code table; the transports only hand the numbers up
+// (the protocol checks at compile time that each means the same there).
 namespace TransportStatus {
 enum : int
 {
