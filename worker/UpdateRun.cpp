@@ -41,9 +41,7 @@ bool UpdateRun::start(const BaseParams &params, const QVector<PgmEntry> &jobs, c
     connect(m_pWorker, &UpdateWorker::ProgressInfoText, this, &UpdateRun::ProgressInfoText);
     connect(m_pWorker, &UpdateWorker::ShowCritical, this, &UpdateRun::ShowCritical);
     connect(m_pWorker, &UpdateWorker::RunStarted, this, &UpdateRun::RunStarted);
-    connect(m_pWorker, &UpdateWorker::JobStarted, this, &UpdateRun::JobStarted);
     connect(m_pWorker, &UpdateWorker::PhaseChanged, this, &UpdateRun::PhaseChanged);
-    connect(m_pWorker, &UpdateWorker::JobFinished, this, &UpdateRun::JobFinished);
     connect(m_pWorker, &UpdateWorker::finished, this, &UpdateRun::onWorkerFinished);
     // The thread ends itself right after the run, whether or not this
     // thread's event loop is running to hear of it.

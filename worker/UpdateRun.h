@@ -60,9 +60,7 @@ signals:
     void ProgressInfoText(int nInfo, QString sInfo);
     void ShowCritical(QString title, QString text);
     void RunStarted(RunStats stats);
-    void JobStarted(JobStats job);
     void PhaseChanged(int nJob, JobPhase ePhase);
-    void JobFinished(JobStats job);
     void finished();
 
 private slots:

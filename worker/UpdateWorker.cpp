@@ -25,7 +25,6 @@ UpdateWorker::UpdateWorker() : UpdateWorker(createTransport())
 UpdateWorker::UpdateWorker(TComSerial *pTransport) : QObject(nullptr), m_pTransport(new CountingSerial(pTransport))
 {
     qRegisterMetaType<JobPhase>();
-    qRegisterMetaType<JobStats>();
     qRegisterMetaType<RunStats>();
     // The link owns the transport; the counting layer lets the worker report
     // what each job cost on the wire.
@@ -120,7 +119,6 @@ void UpdateWorker::process()
                 continue;
             JobStats &job = m_stats.jobs[i];
             m_session.setJob(&job);
-            emit JobStarted(job);
             const uint64_t nSentBefore = m_pTransport->bytesSent();
             const uint64_t nReceivedBefore = m_pTransport->bytesReceived();
             const uint32_t nTransactionsBefore = m_nTransactions;
@@ -140,7 +138,6 @@ void UpdateWorker::process()
             job.nWireBytesReceived = m_pTransport->bytesReceived() - nReceivedBefore;
             job.nTransactions = m_nTransactions - nTransactionsBefore;
             m_session.setJob(nullptr);
-            emit JobFinished(job);
             if (nResult != 0)
                 break;
         }

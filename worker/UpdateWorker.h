@@ -93,13 +93,12 @@ signals:
     void ProgressInfoText(int nInfo, QString sInfo);
     void ShowCritical(QString title, QString text);
 
-    // Typed results, beside the texts above. RunStarted: the start phase is
-    // over (reached or not, why not, the firmware information).
+    // Typed results, beside the texts above (the rest in statistics()).
+    // RunStarted: the start phase is over (reached or not, why not, the
+    // firmware information).
     void RunStarted(RunStats stats);
-    void JobStarted(JobStats job);
     // Emitted just before the ProgressState text that names the activity.
     void PhaseChanged(int nJob, JobPhase ePhase);
-    void JobFinished(JobStats job);
 
 public slots:
     void process();

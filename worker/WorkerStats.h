@@ -67,8 +67,8 @@ struct MemoryGeometry
     uint32_t nRegionSize = 0;
 };
 
-// What one job did. Filled by the worker thread while the job runs; sent
-// whole with UpdateWorker::JobFinished().
+// What one job did. Filled by the worker thread while the job runs; part of
+// the run's statistics.
 struct JobStats
 {
     int nIndex = -1; // position in the job list
@@ -138,7 +138,6 @@ struct RunStats
 };
 
 Q_DECLARE_METATYPE(JobPhase)
-Q_DECLARE_METATYPE(JobStats)
 Q_DECLARE_METATYPE(RunStats)
 
 #endif // WORKERSTATS_H

@@ -171,6 +171,7 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
             record[QStringLiteral("connectPhase")] = connectPhaseName(stats.eConnectPhase);
             record[QStringLiteral("portError")] = portErrorName(stats.portError.nCause);
             record[QStringLiteral("firmwareInfo")] = textOrNull(stats.firmwareInfo.join(QLatin1Char('\n')));
+            record[QStringLiteral("imageMessages")] = QJsonArray::fromStringList(job.imageMessages);
             records.append(record);
         }
     }
