@@ -279,85 +279,152 @@ void checkRest(LineReader &reader, const char *sPrefix, bool bIntel, const Stop 
     }
 }
 
-Stop blankStop(qint64 nLine, bool bEmpty)
+// What sets the two formats apart below their record types.
+struct Format
 {
-    return {nLine,
-            bEmpty ? QStringLiteral("the blank line %1").arg(nLine)
-                   : QStringLiteral("the control character at the start of line %1").arg(nLine),
-            true};
-}
+    const char *sPrefix; // of the messages: "hex2bin", "srec2bin"
+    char cLead;          // the first character of a record
+    int nMinLength;      // characters of the shortest line, its line end counted, as a line buffer would
+    int nCountAt;        // where the count's two digits are; the bytes converted start there
+    int nExtraBytes;     // bytes converted beside the count's value
+    bool bOnesComplement; // the checksum: ones' (S-record) or two's (Intel HEX) complement of the sum
+    const char *sChecksumError;
+};
+
+const Format kIntelHex{"hex2bin", ':', 11, 1, 5, false, "crc checksum error"};
+const Format kSRecord{"srec2bin", 'S', 8, 2, 1, true, "checksum error"};
+
+// A file's lines as records: each checked up to its checksum and converted
+// into bytes, from the count on. Reading ends at the end of the file, where
+// it stops early (a blank line, a control character: stop()), or at a bad
+// line (failed(), with the message kept).
+class RecordLines
+{
+public:
+    RecordLines(QIODevice &file, const Format &format, Messages &messages)
+        : m_reader(file), m_format(format), m_messages(messages)
+    {
+    }
+
+    bool next()
+    {
+        qsizetype nLength = 0;
+        bool bNewline = false;
+        if (!m_reader.next(m_pLine, nLength, bNewline)) {
+            if (m_reader.lineTooLong())
+                return fail(m_reader.lineNumber() + 1, "bad record format\n");
+            if (m_reader.failed())
+                return fail(m_reader.lineNumber() + 1, "read error\n");
+            return false;
+        }
+        m_nLine = m_reader.lineNumber();
+        if (nLength == 0 || isControl(m_pLine[0])) {
+            m_stop = {m_nLine,
+                      nLength == 0 ? QStringLiteral("the blank line %1").arg(m_nLine)
+                                   : QStringLiteral("the control character at the start of line %1").arg(m_nLine),
+                      true};
+            return false;
+        }
+        if (m_pLine[0] != m_format.cLead)
+            return fail(m_nLine, "bad record format\n");
+        if (nLength + (bNewline ? 1 : 0) < m_format.nMinLength)
+            return fail(m_nLine, "record length too short\n");
+        const char cType = m_pLine[1];
+        if (m_format.cLead == 'S' && (cType < '0' || cType > '9' || cType == '4' || cType == '6'))
+            return fail(m_nLine, QStringLiteral("unknown record type S") + QLatin1Char(cType));
+        m_nCount = hexByte(m_pLine + m_format.nCountAt);
+        if (m_nCount < 0)
+            return fail(m_nLine, "bad record format\n");
+        // Every character of the record must be there before any pair is
+        // converted: count, address, type, data and checksum.
+        const int nBytes = m_nCount + m_format.nExtraBytes;
+        const qsizetype nRecord = m_format.nCountAt + 2 * qsizetype(nBytes);
+        if (nLength < nRecord)
+            return fail(m_nLine, "record length too short\n");
+        if (!hexBytes(m_pLine + m_format.nCountAt, nBytes, m_bytes))
+            return fail(m_nLine, "bad record format\n");
+        quint32 nSum = 0;
+        for (int i = 0; i < nBytes - 1; ++i)
+            nSum += m_bytes[i];
+        if (m_bytes[nBytes - 1] != quint8(m_format.bOnesComplement ? ~nSum : 0x100 - (nSum & 0xFF)))
+            return fail(m_nLine, QLatin1String(m_format.sChecksumError) + QLatin1Char('\n'));
+        // Two records on one line would otherwise lose the second one.
+        if (!onlyWhite(m_pLine + nRecord, nLength - nRecord))
+            return fail(m_nLine, "text after the checksum\n");
+        return true;
+    }
+
+    // Refuses the record just read for what its type does not allow: -1,
+    // the reader's result.
+    int reject(const QString &sText)
+    {
+        fail(m_nLine, sText);
+        return -1;
+    }
+
+    // After the records: what stopped them early and what follows that point.
+    void finish(const Stop &stop)
+    {
+        if (stop.nLine > 0)
+            checkRest(m_reader, m_format.sPrefix, m_format.cLead == ':', stop, m_messages);
+    }
+
+    bool failed() const { return m_bFailed; }
+    const Stop &stop() const { return m_stop; }
+    const char *line() const { return m_pLine; }
+    qint64 lineNumber() const { return m_nLine; }
+    int count() const { return m_nCount; }
+    const quint8 *bytes() const { return m_bytes; }
+
+private:
+    bool fail(qint64 nLine, const QString &sText)
+    {
+        hexrecord::fail(m_messages, nLine, QLatin1String(m_format.sPrefix) + QStringLiteral(" error: ") + sText);
+        m_bFailed = true;
+        return false;
+    }
+    bool fail(qint64 nLine, const char *sText) { return fail(nLine, QLatin1String(sText)); }
+
+    LineReader m_reader;
+    const Format &m_format;
+    Messages &m_messages;
+    const char *m_pLine = nullptr;
+    qint64 m_nLine = 0;
+    int m_nCount = 0;
+    quint8 m_bytes[256 + 5];
+    Stop m_stop;
+    bool m_bFailed = false;
+};
 
 int parseIntelHex(QIODevice &file, Sink &sink, Messages &messages)
 {
-    LineReader reader(file);
+    RecordLines lines(file, kIntelHex, messages);
     // Data bytes each record type must hold; -1: any number.
     static const int kDataBytes[6] = {-1, 0, 2, 4, 2, 4};
-
     quint32 nExtended = 0;
-    bool bEndRecord = false;
     Stop stop;
     qint64 nLastRecord = 0;
-    quint8 bytes[256 + 5];
-
-    for (;;) {
-        const char *pLine = nullptr;
-        qsizetype nLength = 0;
-        bool bNewline = false;
-        if (!reader.next(pLine, nLength, bNewline)) {
-            if (reader.lineTooLong())
-                return fail(messages, reader.lineNumber() + 1, QStringLiteral("hex2bin error: bad record format\n"));
-            if (reader.failed())
-                return fail(messages, reader.lineNumber() + 1, QStringLiteral("hex2bin error: read error\n"));
-            break;
-        }
-        const qint64 nLine = reader.lineNumber();
-        if (nLength == 0 || isControl(pLine[0])) {
-            stop = blankStop(nLine, nLength == 0);
-            break;
-        }
-        if (pLine[0] != ':')
-            return fail(messages, nLine, QStringLiteral("hex2bin error: bad record format\n"));
-        // The first test counts the line feed, as a line buffer would.
-        if (nLength + (bNewline ? 1 : 0) < 11)
-            return fail(messages, nLine, QStringLiteral("hex2bin error: record length too short\n"));
-        const int nCount = hexByte(pLine + 1);
-        if (nCount < 0)
-            return fail(messages, nLine, QStringLiteral("hex2bin error: bad record format\n"));
-        // Every character of the record must be there before any pair is
-        // converted: colon, count, address, type, data and checksum.
-        const qsizetype nRecord = 2 * qsizetype(nCount) + 11;
-        if (nLength < nRecord)
-            return fail(messages, nLine, QStringLiteral("hex2bin error: record length too short\n"));
-        if (!hexBytes(pLine + 1, nCount + 5, bytes))
-            return fail(messages, nLine, QStringLiteral("hex2bin error: bad record format\n"));
-        quint32 nSum = 0;
-        for (int i = 0; i < nCount + 4; ++i)
-            nSum += bytes[i];
-        if (bytes[nCount + 4] != quint8(0x100 - (nSum & 0xFF)))
-            return fail(messages, nLine, QStringLiteral("hex2bin error: crc checksum error\n"));
-        // Two records on one line would otherwise lose the second one.
-        if (!onlyWhite(pLine + nRecord, nLength - nRecord))
-            return fail(messages, nLine, QStringLiteral("hex2bin error: text after the checksum\n"));
+    while (lines.next()) {
+        const quint8 *bytes = lines.bytes();
+        const int nCount = lines.count();
         const int nType = bytes[3];
+        const qint64 nLine = lines.lineNumber();
         if (nType > 5)
-            return fail(messages, nLine, QStringLiteral("hex2bin error: unknown record type %1\n").arg(nType));
+            return lines.reject(QStringLiteral("unknown record type %1\n").arg(nType));
         if (nType == 2)
-            return fail(messages, nLine,
-                        QStringLiteral("hex2bin error: extended segment address record not supported\n"));
+            return lines.reject(QStringLiteral("extended segment address record not supported\n"));
         // An address record of the wrong size would put data somewhere else
         // than the file's writer meant.
         if (kDataBytes[nType] >= 0 && nCount != kDataBytes[nType])
-            return fail(messages, nLine,
-                        QStringLiteral("hex2bin error: a type %1 record must hold %2 data bytes, not %3\n")
-                            .arg(nType)
-                            .arg(kDataBytes[nType])
-                            .arg(nCount));
+            return lines.reject(QStringLiteral("a type %1 record must hold %2 data bytes, not %3\n")
+                                    .arg(nType)
+                                    .arg(kDataBytes[nType])
+                                    .arg(nCount));
         nLastRecord = nLine;
         if (nType == 0) {
             const quint64 nAddress = quint64(quint32((quint32(bytes[1]) << 8 | bytes[2]) + nExtended * 65536u));
             sink.data(nAddress, bytes + 4, nCount, nLine);
         } else if (nType == 1) {
-            bEndRecord = true;
             stop = {nLine, QStringLiteral("the end-of-file record of line %1").arg(nLine), false};
             break;
         } else if (nType == 4) {
@@ -365,9 +432,10 @@ int parseIntelHex(QIODevice &file, Sink &sink, Messages &messages)
         }
         // 3 and 5: start addresses, of no use here
     }
-
-    if (stop.nLine > 0)
-        checkRest(reader, "hex2bin", true, stop, messages);
+    if (lines.failed())
+        return -1;
+    const bool bEndRecord = stop.nLine > 0;
+    lines.finish(bEndRecord ? stop : lines.stop());
     if (!bEndRecord) {
         warn(messages, nLastRecord, QStringLiteral("hex2bin warning: no end-of-file record; the image is incomplete\n"));
         markIncomplete(messages, HexConv::NoEndRecord);
@@ -377,7 +445,7 @@ int parseIntelHex(QIODevice &file, Sink &sink, Messages &messages)
 
 int parseSRecord(QIODevice &file, Sink &sink, Messages &messages)
 {
-    LineReader reader(file);
+    RecordLines lines(file, kSRecord, messages);
     // Address bytes of S0 to S9; 0 marks the types that do not exist.
     static const int kAddressBytes[10] = {2, 2, 3, 4, 0, 2, 0, 4, 3, 2};
     // The first end of the image: a termination record, or a record count
@@ -386,60 +454,18 @@ int parseSRecord(QIODevice &file, Sink &sink, Messages &messages)
     qint64 nEndRecord = 0;
     const char *sEndRecord = "";
     bool bDataAfterEnd = false;
-    bool bCountMismatch = false;
     quint32 nDataRecords = 0;
-    quint32 nCountSaid = 0;
-    quint32 nCountRead = 0;
-    qint64 nCountLine = 0;
+    HexConv::Message countMismatch;
     qint64 nLastRecord = 0;
-    Stop stop;
-    quint8 bytes[256];
-
-    for (;;) {
-        const char *pLine = nullptr;
-        qsizetype nLength = 0;
-        bool bNewline = false;
-        if (!reader.next(pLine, nLength, bNewline)) {
-            if (reader.lineTooLong())
-                return fail(messages, reader.lineNumber() + 1, QStringLiteral("srec2bin error: bad record format\n"));
-            if (reader.failed())
-                return fail(messages, reader.lineNumber() + 1, QStringLiteral("srec2bin error: read error\n"));
-            break;
-        }
-        const qint64 nLine = reader.lineNumber();
-        if (nLength == 0 || isControl(pLine[0])) {
-            stop = blankStop(nLine, nLength == 0);
-            break;
-        }
-        if (pLine[0] != 'S')
-            return fail(messages, nLine, QStringLiteral("srec2bin error: bad record format\n"));
-        if (nLength + (bNewline ? 1 : 0) < 8)
-            return fail(messages, nLine, QStringLiteral("srec2bin error: record length too short\n"));
-        const char cType = pLine[1];
-        if (cType < '0' || cType > '9' || cType == '4' || cType == '6')
-            return fail(messages, nLine, QStringLiteral("srec2bin error: unknown record type S") + QLatin1Char(cType));
-        const int nCount = hexByte(pLine + 2);
-        if (nCount < 0)
-            return fail(messages, nLine, QStringLiteral("srec2bin error: bad record format\n"));
-        // The whole record (type, count, address, data, checksum) must be
-        // on the line before anything is converted.
-        const qsizetype nRecord = 2 * qsizetype(nCount) + 4;
-        if (nLength < nRecord)
-            return fail(messages, nLine, QStringLiteral("srec2bin error: record length too short\n"));
-        if (!hexBytes(pLine + 2, nCount + 1, bytes))
-            return fail(messages, nLine, QStringLiteral("srec2bin error: bad record format\n"));
-        quint32 nSum = 0;
-        for (int i = 0; i < nCount; ++i)
-            nSum += bytes[i];
-        if (bytes[nCount] != quint8(~nSum))
-            return fail(messages, nLine, QStringLiteral("srec2bin error: checksum error\n"));
-        if (!onlyWhite(pLine + nRecord, nLength - nRecord))
-            return fail(messages, nLine, QStringLiteral("srec2bin error: text after the checksum\n"));
-        const int nType = cType - '0';
+    while (lines.next()) {
+        const quint8 *bytes = lines.bytes();
+        const int nCount = lines.count();
+        const qint64 nLine = lines.lineNumber();
+        const int nType = lines.line()[1] - '0';
         const int nAddressBytes = kAddressBytes[nType];
         // A count that leaves no room for the address and checksum.
         if (nCount < nAddressBytes + 1)
-            return fail(messages, nLine, QStringLiteral("srec2bin error: record length too short\n"));
+            return lines.reject(QStringLiteral("record length too short\n"));
         quint32 nAddress = 0;
         for (int i = 1; i <= nAddressBytes; ++i)
             nAddress = (nAddress << 8) | bytes[i];
@@ -448,20 +474,12 @@ int parseSRecord(QIODevice &file, Sink &sink, Messages &messages)
         // Count and termination records carry their value in the address
         // field; data bytes in them mean the file is not what it seems.
         if (nType >= 5 && nData != 0)
-            return fail(messages, nLine,
-                        QStringLiteral("srec2bin error: an S%1 record must hold 0 data bytes, not %2\n")
-                            .arg(nType)
-                            .arg(nData));
+            return lines.reject(QStringLiteral("an S%1 record must hold 0 data bytes, not %2\n").arg(nType).arg(nData));
         nLastRecord = nLine;
-
-        switch (nType) {
-        case 0:
+        if (nType == 0) {
             if (nData > 0)
                 sink.header(pData, nData);
-            break;
-        case 1:
-        case 2:
-        case 3:
+        } else if (nType <= 3) {
             // Reading goes on after the end of the image, but data there
             // belong to another image joined to this one.
             if (nEndRecord > 0 && !bDataAfterEnd) {
@@ -474,44 +492,36 @@ int parseSRecord(QIODevice &file, Sink &sink, Messages &messages)
             }
             sink.data(nAddress, pData, nData, nLine);
             ++nDataRecords;
-            break;
-        case 5:
+        } else if (nType == 5) {
             // Number of data records so far (16 bits): a cheap completeness
             // check, reported but never fatal.
             if (nAddress != (nDataRecords & 0xFFFFu)) {
-                if (!bCountMismatch) {
-                    bCountMismatch = true;
-                    nCountSaid = nAddress;
-                    nCountRead = nDataRecords & 0xFFFFu;
-                    nCountLine = nLine;
-                }
+                if (countMismatch.nLine == 0)
+                    countMismatch = {nLine, QStringLiteral("srec2bin warning: the record count record says %1 data "
+                                                           "records, but %2 were read before it\n")
+                                                .arg(nAddress)
+                                                .arg(nDataRecords & 0xFFFFu)};
             } else if (nEndRecord == 0) {
                 nEndRecord = nLine;
                 sEndRecord = "record count";
             }
-            break;
-        default: // 7, 8, 9
+        } else { // 7, 8, 9
             sink.start(nAddress);
             if (nEndRecord == 0) {
                 nEndRecord = nLine;
                 sEndRecord = "termination";
             }
-            break;
         }
     }
-
-    if (stop.nLine > 0)
-        checkRest(reader, "srec2bin", false, stop, messages);
-    if (bCountMismatch)
-        warn(messages, nCountLine,
-             QStringLiteral("srec2bin warning: the record count record says %1 data records, "
-                            "but %2 were read before it\n")
-                 .arg(nCountSaid)
-                 .arg(nCountRead));
+    if (lines.failed())
+        return -1;
+    lines.finish(lines.stop());
+    if (countMismatch.nLine > 0)
+        messages.warnings.append(countMismatch);
     if (nEndRecord == 0) {
         warn(messages, nLastRecord,
              QStringLiteral("srec2bin warning: no termination record (S7, S8 or S9) and no record count "
-                                  "(S5) that agrees; the image is incomplete\n"));
+                            "(S5) that agrees; the image is incomplete\n"));
         markIncomplete(messages, HexConv::NoEndRecord);
     }
     return 0;
