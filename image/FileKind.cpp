@@ -2,6 +2,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -42,6 +43,12 @@ FileKind fileKindOf(const QString &sPath)
         return FileKind::Missing;
     return kindOfMode(status.st_mode);
 #else
+    // The names Windows keeps for its devices (NUL, CON, COM3, ...), in any
+    // folder and with any suffix, and paths in its device namespace.
+    static const QRegularExpression device(QStringLiteral("^(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])(\\..*)?$"),
+                                           QRegularExpression::CaseInsensitiveOption);
+    if (sPath.startsWith(QLatin1String("\\\\.\\")) || device.match(QFileInfo(sPath).fileName()).hasMatch())
+        return FileKind::CharDevice;
     const QFileInfo info(sPath);
     if (!info.exists())
         return FileKind::Missing;

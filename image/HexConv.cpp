@@ -95,13 +95,13 @@ int HexConv::readFile(const char *sPrefix, const std::function<int(hexrecord::Me
     m_messages += messages.warnings;
     m_eCompleteness = messages.eCompleteness;
     if (m_nDropped > 0)
-        m_messages.append({m_nDroppedLine,
-                           QStringLiteral("%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 "
-                                          "were dropped\n")
-                               .arg(QLatin1String(sPrefix))
-                               .arg(m_nDropped)
-                               .arg(m_nBase, 0, 16)
-                               .arg(m_nEnd, 0, 16)});
+        m_messages.append(
+            {m_nDroppedLine, QStringLiteral("%1 warning: %2 data record(s) outside the address window 0x%3-0x%4 "
+                                            "were dropped\n")
+                                 .arg(QLatin1String(sPrefix))
+                                 .arg(m_nDropped)
+                                 .arg(m_nBase, 0, 16)
+                                 .arg(m_nEnd, 0, 16)});
     return nResult;
 }
 

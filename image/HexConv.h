@@ -165,7 +165,7 @@ private:
     quint64 m_nSize = 0;
     bool m_bHasData = false;
     bool m_bClip = false;
-    quint32 m_nDropped = 0;     // records dropped by the last load
+    quint32 m_nDropped = 0;    // records dropped by the last load
     qint64 m_nDroppedLine = 0; // the line of the first of them
     DataCount m_count;
     QString m_sError;

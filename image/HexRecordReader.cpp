@@ -256,8 +256,8 @@ qint64 firstDataRecordAfter(LineReader &reader, bool bIntel, bool &bText)
 // Where and why reading stopped before the end of the file.
 struct Stop
 {
-    qint64 nLine = 0;   // 0: it did not stop early
-    QString sWhere;     // "the end-of-file record of line 12", "the blank line 40", ...
+    qint64 nLine = 0;    // 0: it did not stop early
+    QString sWhere;      // "the end-of-file record of line 12", "the blank line 40", ...
     bool bBlank = false; // a blank line or a control character
 };
 
@@ -282,11 +282,11 @@ void checkRest(LineReader &reader, const char *sPrefix, bool bIntel, const Stop 
 // What sets the two formats apart below their record types.
 struct Format
 {
-    const char *sPrefix; // of the messages: "hex2bin", "srec2bin"
-    char cLead;          // the first character of a record
-    int nMinLength;      // characters of the shortest line, its line end counted, as a line buffer would
-    int nCountAt;        // where the count's two digits are; the bytes converted start there
-    int nExtraBytes;     // bytes converted beside the count's value
+    const char *sPrefix;  // of the messages: "hex2bin", "srec2bin"
+    char cLead;           // the first character of a record
+    int nMinLength;       // characters of the shortest line, its line end counted, as a line buffer would
+    int nCountAt;         // where the count's two digits are; the bytes converted start there
+    int nExtraBytes;      // bytes converted beside the count's value
     bool bOnesComplement; // the checksum: ones' (S-record) or two's (Intel HEX) complement of the sum
     const char *sChecksumError;
 };
@@ -437,7 +437,8 @@ int parseIntelHex(QIODevice &file, Sink &sink, Messages &messages)
     const bool bEndRecord = stop.nLine > 0;
     lines.finish(bEndRecord ? stop : lines.stop());
     if (!bEndRecord) {
-        warn(messages, nLastRecord, QStringLiteral("hex2bin warning: no end-of-file record; the image is incomplete\n"));
+        warn(messages, nLastRecord,
+             QStringLiteral("hex2bin warning: no end-of-file record; the image is incomplete\n"));
         markIncomplete(messages, HexConv::NoEndRecord);
     }
     return 0;

@@ -172,10 +172,10 @@ void ImageFile::printMessages() const
     // The path as the system spells it; Latin-1 gives back the bytes the
     // reader quoted (a record type of any byte value).
     for (const HexConv::Message &message : m_messages)
-        std::fputs((QFile::encodeName(messageLead(m_sPath, message.nLine)) + withoutLineEnd(message.sText).toLatin1()
-                    + '\n')
-                       .constData(),
-                   stderr);
+        std::fputs(
+            (QFile::encodeName(messageLead(m_sPath, message.nLine)) + withoutLineEnd(message.sText).toLatin1() + '\n')
+                .constData(),
+            stderr);
 }
 
 QString ImageFile::incompleteReason() const

@@ -104,7 +104,7 @@ OutputFile::Status OutputFile::check(const QString &sPath, Mode eMode)
             return NotWritable;
         return Ok;
     case FileKind::CharDevice:
-    case FileKind::Fifo: return file.isWritable() ? Ok : NotWritable;
+    case FileKind::Fifo: return file.isWritable() || !file.exists() ? Ok : NotWritable; // Windows: NUL does not "exist"
     case FileKind::Directory: return IsDirectory;
     default: return Unsupported;
     }

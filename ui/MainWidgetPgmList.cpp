@@ -380,8 +380,8 @@ QString MainWidget::imageRefusal(const ImageFile &image)
     // A file cut short would be programmed as far as it goes: the reader's
     // words say where it ends, the first line what that means.
     if (!image.isComplete())
-        return (QStringList{tr("%1: the image is incomplete (%2); it is not programmed")
-                                .arg(sPath, image.incompleteReason())}
+        return (QStringList{
+                    tr("%1: the image is incomplete (%2); it is not programmed").arg(sPath, image.incompleteReason())}
                 + image.messageLines())
             .join(QLatin1Char('\n'));
     if (image.count().nAbove > 0)

@@ -229,16 +229,16 @@ void FlashOperations::programBlock(uint32_t nAddress, uint32_t nLength)
 MemoryJob::Texts FlashOperations::texts()
 {
     return {tr("Examine flash file"),
-                             tr("Cannot determine type of flash file %1"),
-                             QStringLiteral("Reading flash file"),
-                             tr("Reading flash file"),
-                             tr("Cannot read flash file %1"),
-                             tr("Flash file %1 holds no data for this flash device"),
-                             tr("Flash read"),
-                             tr("Read Flash"),
-                             tr("Reading flash failed!"),
-                             tr("Reading flash finished"),
-                             tr("Offset/length exceeds flash address range!")};
+            tr("Cannot determine type of flash file %1"),
+            QStringLiteral("Reading flash file"),
+            tr("Reading flash file"),
+            tr("Cannot read flash file %1"),
+            tr("Flash file %1 holds no data for this flash device"),
+            tr("Flash read"),
+            tr("Read Flash"),
+            tr("Reading flash failed!"),
+            tr("Reading flash finished"),
+            tr("Offset/length exceeds flash address range!")};
 }
 
 int FlashOperations::programFlash(PgmEntry &entry)
@@ -268,9 +268,9 @@ int FlashOperations::programFlash(PgmEntry &entry)
         file, entry, texts(), true, [&] { return file.load(0, nRegionSize - 1); },
         [&] {
             return file.count().nAbove == 0 ? QString()
-                                             : tr("Flash file %1 holds data beyond the end of the flash (0x%2)")
-                                                   .arg(file.path())
-                                                   .arg(nRegionSize - 1, 0, 16);
+                                            : tr("Flash file %1 holds data beyond the end of the flash (0x%2)")
+                                                  .arg(file.path())
+                                                  .arg(nRegionSize - 1, 0, 16);
         });
     if (!image)
         return -1;

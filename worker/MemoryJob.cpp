@@ -77,8 +77,7 @@ HexConv *MemoryJob::readImage(ImageFile &file, const PgmEntry &entry, const Text
     return file.converter();
 }
 
-int MemoryJob::readRange(PgmEntry &entry, MemoryCommands &commands, uint32_t nSize, uint32_t nBlock,
-                         const Texts &texts)
+int MemoryJob::readRange(PgmEntry &entry, MemoryCommands &commands, uint32_t nSize, uint32_t nBlock, const Texts &texts)
 {
     m_session.begin(JobPhase::Read, texts.sReadState, true);
     uint32_t nOffset = 0, nLength = 0;
@@ -131,7 +130,7 @@ void MemoryJob::saveReadBack(HexConvSRec &image, const QString &sFile, const QSt
     if (image.save(file, true) == 0)
         return;
     const QString sProblem = file.problem();
-    m_session.critical(
-        sTitle, tr("Writing to file %1 failed!").arg(sFile) + (sProblem.isEmpty() ? QString() : '\n' + sProblem),
-        WorkerFailure::OutputWrite);
+    m_session.critical(sTitle,
+                       tr("Writing to file %1 failed!").arg(sFile) + (sProblem.isEmpty() ? QString() : '\n' + sProblem),
+                       WorkerFailure::OutputWrite);
 }
