@@ -488,6 +488,8 @@ void TestUpdateWorker::rows(bool bFaults)
         "checked=2 erased=1");
     row("cancel while an eeprom block is sent", "write2", "cancel=5E22.1#3", {}, "EEPROM write", cancelled, "cancelled",
         "eeprom-write=1");
+    row("cancel as an eeprom block's address is set", "write2", "cancel=5E20.2#3", {}, "EEPROM write", cancelled,
+        "cancelled", "eeprom-write=1");
     row("cancel while waiting for the wake answer", "prog0", "off cancel=Init_boot_monitor", {"--baud", "38400"},
         "Init boot monitor", cancelled, "start:Cancelled");
     row("cancel as the wake answer completes", "prog0", "off cancel=Done!", {"--powered-off"}, "Init boot monitor",
