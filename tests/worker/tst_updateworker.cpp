@@ -364,6 +364,8 @@ void TestUpdateWorker::rows(bool bFaults)
         "Flash file %1 holds data beyond the end of the flash (0x3ffff)", "failed:DataOutside", "flash-check=0");
     row("from inside a page over a sector's end to inside a page", "prog0:0x7F81+0x2140", "", {}, "", "", "done",
         "erased=2 flash-program=2 bytes=8704");
+    row("a few bytes over a page's end", "prog0:0x41F0+0x20", "", {}, "", "", "done",
+        "erased=1 flash-program=1 bytes=512");
     row("a sector left FF over old data", qPrintable(QString("prog0:") + ffGap), "", {}, "", "", "done",
         "erased=3 checked=3 flash-erase=3 flash-program=2 bskipped=1");
     // Compression pays below 80 % of the block (integer division): 6553 of
