@@ -92,38 +92,34 @@ QList<QCommandLineOption> optionList()
     const SimOptions d;
     const SimGeometry &g = d.geometry;
     return {
-        option("baud", "RATE", QStringLiteral("power-on line rate"), QString::number(d.nBaudRate)),
-        option("powered-off", "", QStringLiteral("silent until the wake pattern FE ED C0 DE arrives")),
-        option("wake-delay", "MS",
-               QStringLiteral("with --powered-off: deaf to the pattern for the first\n"
-                              "MS ms after start"),
+        option("baud", "RATE", "power-on line rate", QString::number(d.nBaudRate)),
+        option("powered-off", "", "silent until the wake pattern FE ED C0 DE arrives"),
+        option("wake-delay", "MS", "with --powered-off: deaf to the pattern for the first\nMS ms after start",
                QString::number(d.nWakeDelayMs)),
-        option("throttle", "", QStringLiteral("every byte takes its wire time (10 bits) at the line rate")),
+        option("throttle", "", "every byte takes its wire time (10 bits) at the line rate"),
         option("erase-ms,erase-time", "MS",
-               QStringLiteral("a sector erase takes MS ms before it is answered; a real\n"
-                              "serial configuration flash: about 1000 to 3000 ms per\n"
-                              "64 KiB sector"),
+               "a sector erase takes MS ms before it is answered; a real\n"
+               "serial configuration flash: about 1000 to 3000 ms per\n"
+               "64 KiB sector",
                QString::number(d.nEraseMs)),
         option("page-us", "US",
-               QStringLiteral("programming takes US microseconds per page; a real flash:\n"
-                              "about 700 to 1400 us per 256-byte page"),
+               "programming takes US microseconds per page; a real flash:\n"
+               "about 700 to 1400 us per 256-byte page",
                QString::number(d.nPageUs)),
-        option("flash0", "FILE", QStringLiteral("raw image of flash device 0, loaded at start, written at exit")),
-        option("flash1", "FILE", QStringLiteral("the same for flash device 1")),
-        option("eeprom,eeprom0", "FILE", QStringLiteral("the same for EEPROM device 0")),
-        option("eeprom1", "FILE", QStringLiteral("the same for EEPROM device 1")),
-        option("flash-size", "SIZE", QStringLiteral("size of each flash device"), sizeText(g.nFlashSize)),
-        option("sector-size", "SIZE", QStringLiteral("flash erase sector"), sizeText(g.nSectorSize)),
-        option("page-size", "SIZE", QStringLiteral("flash page"), sizeText(g.nPageSize)),
-        option("regions", "N", QStringLiteral("region count answered to the device query"),
-               QString::number(g.nRegionCount)),
-        option("eeprom-size", "SIZE", QStringLiteral("size of each EEPROM device"), sizeText(g.nEepromSize)),
-        option("log", "FILE",
-               QStringLiteral("one line per request, in the format described in\n") + installedDoc("simulator.md")),
-        option("fault", "KIND:N[:V]", QStringLiteral("inject a fault, repeatable; KIND:N[:V] is one of these:")),
-        option("exit-on-stdin-eof", "", QStringLiteral("stop when standard input closes (parent went away)")),
-        option("h,help", "", QStringLiteral("show this help and exit")),
-        option("version", "", QStringLiteral("show the version and exit")),
+        option("flash0", "FILE", "raw image of flash device 0, loaded at start, written at exit"),
+        option("flash1", "FILE", "the same for flash device 1"),
+        option("eeprom,eeprom0", "FILE", "the same for EEPROM device 0"),
+        option("eeprom1", "FILE", "the same for EEPROM device 1"),
+        option("flash-size", "SIZE", "size of each flash device", sizeText(g.nFlashSize)),
+        option("sector-size", "SIZE", "flash erase sector", sizeText(g.nSectorSize)),
+        option("page-size", "SIZE", "flash page", sizeText(g.nPageSize)),
+        option("regions", "N", "region count answered to the device query", QString::number(g.nRegionCount)),
+        option("eeprom-size", "SIZE", "size of each EEPROM device", sizeText(g.nEepromSize)),
+        option("log", "FILE", "one line per request, in the format described in\n" + installedDoc("simulator.md")),
+        option("fault", "KIND:N[:V]", "inject a fault, repeatable; KIND:N[:V] is one of these:"),
+        option("exit-on-stdin-eof", "", "stop when standard input closes (parent went away)"),
+        option("h,help", "", "show this help and exit"),
+        option("version", "", "show the version and exit"),
     };
 }
 
