@@ -47,7 +47,7 @@ if [ $all = 1 ]; then
     cmake --build . -j"$(nproc)"
 else
     # shellcheck disable=SC2086 # one program name per word
-    cmake --build . -j"$(nproc)" --target $programs fuzz_ihex fuzz_srec fuzz_fwinfo fuzz_link fuzz_compress
+    cmake --build . -j"$(nproc)" --target $programs servoprog_fuzzers
 fi
 fuzz_pid=
 if [ "$fuzz" != 0 ]; then
