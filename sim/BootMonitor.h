@@ -10,14 +10,14 @@
 
 #include <memory>
 
-// Sizes of the simulated hardware.
+// Sizes of the simulated hardware (the defaults are the options', SimOptions.cpp).
 struct SimGeometry
 {
-    quint32 nFlashSize = 8u * 1024 * 1024;
-    quint32 nSectorSize = 64u * 1024;
-    quint32 nPageSize = 256;
-    quint32 nRegionCount = 1; // answered to the device query; the tool only accepts 1
-    quint32 nEepromSize = 32u * 1024;
+    quint32 nFlashSize = 0;
+    quint32 nSectorSize = 0;
+    quint32 nPageSize = 0;
+    quint32 nRegionCount = 0; // answered to the device query; the tool only accepts 1
+    quint32 nEepromSize = 0;
 };
 
 // The monitor's object dictionary and its flash and EEPROM command sets.

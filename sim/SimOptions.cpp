@@ -26,15 +26,6 @@ bool parseSize(QString sText, quint32 &nValue)
     return true;
 }
 
-QString sizeText(quint32 nValue)
-{
-    if (nValue % (1024 * 1024) == 0)
-        return QStringLiteral("%1M").arg(nValue / (1024 * 1024));
-    if (nValue % 1024 == 0)
-        return QStringLiteral("%1K").arg(nValue / 1024);
-    return QString::number(nValue);
-}
-
 // The fault kinds: how --fault spells each, from which request on it may
 // come (silent and stream: also before the first), the value it takes
 // (nMax 0: none) and its line in the help.
@@ -82,39 +73,36 @@ bool parseFault(const QString &sText, SimFault &fault)
     return false;
 }
 
-// Every option with its help; the defaults shown are those of SimOptions.
+// Every option with its help and its default.
 QList<QCommandLineOption> optionList()
 {
-    auto option = [](const char *sNames, const char *sValue, const QString &sHelp, const QString &sDefault = {}) {
+    auto option = [](const char *sNames, const char *sValue, const QString &sHelp, const char *sDefault = "") {
         return QCommandLineOption(QString::fromLatin1(sNames).split(QLatin1Char(',')), sHelp,
-                                  QString::fromLatin1(sValue), sDefault);
+                                  QString::fromLatin1(sValue), QString::fromLatin1(sDefault));
     };
-    const SimOptions d;
-    const SimGeometry &g = d.geometry;
     return {
-        option("baud", "RATE", "power-on line rate", QString::number(d.nBaudRate)),
+        option("baud", "RATE", "power-on line rate", "9600"),
         option("powered-off", "", "silent until the wake pattern FE ED C0 DE arrives"),
-        option("wake-delay", "MS", "with --powered-off: deaf to the pattern for the first\nMS ms after start",
-               QString::number(d.nWakeDelayMs)),
+        option("wake-delay", "MS", "with --powered-off: deaf to the pattern for the first\nMS ms after start", "0"),
         option("throttle", "", "every byte takes its wire time (10 bits) at the line rate"),
         option("erase-ms,erase-time", "MS",
                "a sector erase takes MS ms before it is answered; a real\n"
                "serial configuration flash: about 1000 to 3000 ms per\n"
                "64 KiB sector",
-               QString::number(d.nEraseMs)),
+               "0"),
         option("page-us", "US",
                "programming takes US microseconds per page; a real flash:\n"
                "about 700 to 1400 us per 256-byte page",
-               QString::number(d.nPageUs)),
+               "0"),
         option("flash0", "FILE", "raw image of flash device 0, loaded at start, written at exit"),
         option("flash1", "FILE", "the same for flash device 1"),
         option("eeprom,eeprom0", "FILE", "the same for EEPROM device 0"),
         option("eeprom1", "FILE", "the same for EEPROM device 1"),
-        option("flash-size", "SIZE", "size of each flash device", sizeText(g.nFlashSize)),
-        option("sector-size", "SIZE", "flash erase sector", sizeText(g.nSectorSize)),
-        option("page-size", "SIZE", "flash page", sizeText(g.nPageSize)),
-        option("regions", "N", "region count answered to the device query", QString::number(g.nRegionCount)),
-        option("eeprom-size", "SIZE", "size of each EEPROM device", sizeText(g.nEepromSize)),
+        option("flash-size", "SIZE", "size of each flash device", "8M"),
+        option("sector-size", "SIZE", "flash erase sector", "64K"),
+        option("page-size", "SIZE", "flash page", "256"),
+        option("regions", "N", "region count answered to the device query", "1"),
+        option("eeprom-size", "SIZE", "size of each EEPROM device", "32K"),
         option("log", "FILE", "one line per request, in the format described in\n" + installedDoc("simulator.md")),
         option("fault", "KIND:N[:V]", "inject a fault, repeatable; KIND:N[:V] is one of these:"),
         option("exit-on-stdin-eof", "", "stop when standard input closes (parent went away)"),

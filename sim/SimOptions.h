@@ -26,10 +26,11 @@ struct SimFault
     int nValue = 0; // busy: status byte; life: number of '*' characters; stream: the byte
 };
 
+// What the command line asks for; every value has its default there.
 struct SimOptions
 {
     SimGeometry geometry;
-    quint32 nBaudRate = 9600;
+    quint32 nBaudRate = 0;
     bool bThrottle = false;
     bool bPoweredOff = false;
     bool bExitOnStdinEof = false;
