@@ -5,7 +5,9 @@
 #include "MonitorObjects.h"
 #include "TBootMonitorLink.h"
 
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 
 using namespace MonitorObjects;
 
@@ -32,15 +34,58 @@ quint32 be32(const QByteArray &data)
     return nValue;
 }
 
+// What a command does; the flash and the EEPROM share the transfers.
+enum class Op
+{
+    Select,
+    DeviceInfo,
+    RegionInfo,
+    Size,
+    EraseSector,
+    CheckErase,
+    Read,
+    Program,
+    Write,
+    Verify,
+    Decompress
+};
+
+// The commands each command object knows, with their names in the request log.
+const struct
+{
+    quint16 nObject;
+    quint32 nCode;
+    Op op;
+    const char *sName;
+} kCommands[] = {
+    {Flash::kCommand, Flash::kSelect, Op::Select, "select"},
+    {Flash::kCommand, Flash::kDeviceInfo, Op::DeviceInfo, "info"},
+    {Flash::kCommand, Flash::kRegionInfo, Op::RegionInfo, "region"},
+    {Flash::kCommand, Flash::kEraseSector, Op::EraseSector, "erase"},
+    {Flash::kCommand, Flash::kCheckErase, Op::CheckErase, "check"},
+    {Flash::kCommand, Flash::kRead, Op::Read, "read"},
+    {Flash::kCommand, Flash::kProgram, Op::Program, "program"},
+    {Flash::kCommand, Flash::kVerify, Op::Verify, "verify"},
+    {Flash::kCommand, Flash::kDecompress, Op::Decompress, "decompress"},
+    {Eeprom::kCommand, Eeprom::kSelect, Op::Select, "select"},
+    {Eeprom::kCommand, Eeprom::kInfo, Op::Size, "info"},
+    {Eeprom::kCommand, Eeprom::kRead, Op::Read, "read"},
+    {Eeprom::kCommand, Eeprom::kWrite, Op::Write, "write"},
+    {Eeprom::kCommand, Eeprom::kVerify, Op::Verify, "verify"},
+};
+
 } // namespace
 
 BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
-    : m_geometry(geometry), m_nLineRate(nPowerOnRate), m_flashBuffer(int(Flash::kBufferSize), char(0xFF)),
-      m_eepromBuffer(int(Eeprom::kBufferSize), char(0xFF))
+    : m_geometry(geometry), m_nLineRate(nPowerOnRate), m_flash{"flash", Flash::kCommand, Flash::kStatus, Flash::kData,
+                                                               int(Flash::kStatusCount)},
+      m_eeprom{"eeprom", Eeprom::kCommand, Eeprom::kStatus, Eeprom::kData, 1}
 {
+    m_flash.buffer.fill(char(0xFF), int(Flash::kBufferSize));
+    m_eeprom.buffer.fill(char(0xFF), int(Eeprom::kBufferSize));
     for (int i = 0; i < 2; ++i) {
-        m_flash[i] = std::make_unique<SimMemory>(geometry.nFlashSize, true);
-        m_eeprom[i] = std::make_unique<SimMemory>(geometry.nEepromSize, false);
+        m_flash.memory[i] = std::make_unique<SimMemory>(geometry.nFlashSize, true);
+        m_eeprom.memory[i] = std::make_unique<SimMemory>(geometry.nEepromSize, false);
     }
 }
 
@@ -90,24 +135,24 @@ BootMonitor::Parsed BootMonitor::parse(const QByteArray &request)
     return p;
 }
 
-BootMonitor::Result BootMonitor::busyAnswer(const QByteArray &request, int nStatus) const
+// What the log and the answer say of a request before it is carried out:
+// the answer's service code, with room for the status.
+BootMonitor::Result BootMonitor::describe(const Parsed &request)
 {
     Result result;
-    const Parsed p = parse(request);
-    result.nStatus = nStatus;
     result.sObject = QStringLiteral("-");
-    switch (p.nService) {
+    switch (request.nService) {
     case TBootMonitorLink::ReadObjectRequest:
         result.sService = QStringLiteral("read");
-        result.sObject = objectName(p.nIndex, p.nSubindex);
-        result.nLength = p.nLengthByte;
+        result.sObject = objectName(request.nIndex, request.nSubindex);
+        result.nLength = request.nLengthByte;
         result.response = QByteArray(5, 0);
         result.response[0] = char(TBootMonitorLink::ReadObjectResponse);
         break;
     case TBootMonitorLink::WriteObjectRequest:
         result.sService = QStringLiteral("write");
-        result.sObject = objectName(p.nIndex, p.nSubindex);
-        result.nLength = p.data.size();
+        result.sObject = objectName(request.nIndex, request.nSubindex);
+        result.nLength = request.data.size();
         result.response = QByteArray(2, 0);
         result.response[0] = char(TBootMonitorLink::WriteObjectResponse);
         break;
@@ -116,56 +161,46 @@ BootMonitor::Result BootMonitor::busyAnswer(const QByteArray &request, int nStat
         result.response = QByteArray(4, 0);
         result.response[0] = char(TBootMonitorLink::DeviceIdentResponse);
         break;
-    default: result.sService = QStringLiteral("unknown"); return result;
+    default: result.sService = QStringLiteral("unknown"); break;
     }
-    result.response[1] = char(nStatus);
+    return result;
+}
+
+BootMonitor::Result BootMonitor::busyAnswer(const QByteArray &request, int nStatus) const
+{
+    Result result = describe(parse(request));
+    result.nStatus = nStatus;
+    if (!result.response.isEmpty())
+        result.response[1] = char(nStatus);
     return result;
 }
 
 BootMonitor::Result BootMonitor::handle(const QByteArray &request)
 {
-    Result result;
     const Parsed p = parse(request);
-    result.sObject = QStringLiteral("-");
+    Result result = describe(p);
+    QByteArray data;
     switch (p.nService) {
-    case TBootMonitorLink::ReadObjectRequest: {
-        result.sService = QStringLiteral("read");
-        result.sObject = objectName(p.nIndex, p.nSubindex);
-        result.nLength = p.nLengthByte;
-        QByteArray data;
-        result.nStatus = p.bWellFormed ? readObject(p, data, result) : kStatusInconsistent;
-        result.response = QByteArray(5, 0);
-        result.response[0] = char(TBootMonitorLink::ReadObjectResponse);
-        result.response[1] = char(result.nStatus);
-        if (result.nStatus == kStatusOk)
-            result.response += data;
-        return result;
-    }
+    case TBootMonitorLink::ReadObjectRequest:
+        result.nStatus = p.bWellFormed ? readObject(p, data) : kStatusInconsistent;
+        break;
     case TBootMonitorLink::WriteObjectRequest:
-        result.sService = QStringLiteral("write");
-        result.sObject = objectName(p.nIndex, p.nSubindex);
-        result.nLength = p.data.size();
         result.nStatus = p.bWellFormed ? writeObject(p, result) : kStatusInconsistent;
-        result.response = QByteArray(2, 0);
-        result.response[0] = char(TBootMonitorLink::WriteObjectResponse);
-        result.response[1] = char(result.nStatus);
-        return result;
+        break;
     case TBootMonitorLink::DeviceIdentRequest:
-        result.sService = QStringLiteral("ident");
         result.nStatus = p.bWellFormed ? kStatusOk : kStatusInconsistent;
-        result.response = QByteArray(4, 0);
-        result.response[0] = char(TBootMonitorLink::DeviceIdentResponse);
-        result.response[1] = char(result.nStatus);
-        if (result.nStatus == kStatusOk)
-            result.response += identification();
-        return result;
+        data = identification();
+        break;
     default:
         // A service the monitor does not know gets no answer at all, as
         // there is no response code to carry a status.
-        result.sService = QStringLiteral("unknown");
         result.details << QStringLiteral("code=0x%1").arg(p.nService, 2, 16, QLatin1Char('0'));
         return result;
     }
+    result.response[1] = char(result.nStatus);
+    if (result.nStatus == kStatusOk)
+        result.response += data;
+    return result;
 }
 
 QByteArray BootMonitor::identification() const
@@ -182,55 +217,41 @@ QByteArray BootMonitor::identification() const
     return fields;
 }
 
-int BootMonitor::readObject(const Parsed &request, QByteArray &data, Result &result)
+BootMonitor::CommandSet *BootMonitor::commandSet(quint16 nIndex)
+{
+    for (CommandSet *pSet : {&m_flash, &m_eeprom}) {
+        if (nIndex == pSet->nCommandIndex || nIndex == pSet->nStatusIndex || nIndex == pSet->nDataIndex)
+            return pSet;
+    }
+    return nullptr;
+}
+
+int BootMonitor::readObject(const Parsed &request, QByteArray &data)
 {
     const int nSub = request.nSubindex;
-    switch (request.nIndex) {
-    case kBaudRate:
-        if (nSub != kBaudRateSub)
-            return kStatusObjectUndefined;
+    if (request.nIndex == kBaudRate && nSub == kBaudRateSub) {
         data = u32(m_nLineRate);
         return kStatusOk;
-    case Flash::kCommand:
-        if (nSub < kCommandSub || nSub > kParam3Sub)
-            return kStatusObjectUndefined;
-        data = u32(m_flashParam[nSub]);
-        return kStatusOk;
-    case Flash::kStatus:
-        if (nSub < 1 || nSub > int(Flash::kStatusCount))
-            return kStatusObjectUndefined;
-        data = u32(m_flashStatus[nSub]);
-        return kStatusOk;
-    case Flash::kData:
-        if (nSub < 1 || nSub > int(Flash::kBufferSize / kPieceSize))
-            return kStatusObjectUndefined;
-        data = m_flashBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
-        return kStatusOk;
-    case Eeprom::kCommand:
-        if (nSub < kCommandSub || nSub > kParam3Sub)
-            return kStatusObjectUndefined;
-        data = u32(m_eepromParam[nSub]);
-        return kStatusOk;
-    case Eeprom::kStatus:
-        if (nSub != 1)
-            return kStatusObjectUndefined;
-        data = u32(m_eepromStatus);
-        return kStatusOk;
-    case Eeprom::kData:
-        if (nSub < 1 || nSub > int(Eeprom::kBufferSize / kPieceSize))
-            return kStatusObjectUndefined;
-        data = m_eepromBuffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
-        return kStatusOk;
-    default: Q_UNUSED(result); return kStatusObjectUndefined;
     }
+    const CommandSet *pSet = commandSet(request.nIndex);
+    if (!pSet)
+        return kStatusObjectUndefined;
+    if (request.nIndex == pSet->nCommandIndex && nSub >= kCommandSub && nSub <= kParam3Sub)
+        data = u32(pSet->param[nSub]);
+    else if (request.nIndex == pSet->nStatusIndex && nSub >= 1 && nSub <= pSet->nStatusCount)
+        data = u32(pSet->status[nSub]);
+    else if (request.nIndex == pSet->nDataIndex && nSub >= 1 && nSub <= pSet->buffer.size() / int(kPieceSize))
+        data = pSet->buffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
+    else
+        return kStatusObjectUndefined;
+    return kStatusOk;
 }
 
 int BootMonitor::writeObject(const Parsed &request, Result &result)
 {
     const int nSub = request.nSubindex;
     const bool bU32 = request.data.size() == 4;
-    switch (request.nIndex) {
-    case kBaudRate: {
+    if (request.nIndex == kBaudRate) {
         if (nSub != kBaudRateSub)
             return kStatusObjectUndefined;
         if (!bU32)
@@ -243,42 +264,28 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
         result.nNewLineRate = nRate;
         return kStatusOk;
     }
-    case Flash::kCommand:
+    CommandSet *pSet = commandSet(request.nIndex);
+    if (!pSet)
+        return kStatusObjectUndefined;
+    if (request.nIndex == pSet->nCommandIndex) {
         if (nSub < kCommandSub || nSub > kParam3Sub)
             return kStatusObjectUndefined;
         if (!bU32)
             return kStatusInconsistent;
         if (nSub == kCommandSub)
-            return executeFlashCommand(be32(request.data), result);
-        m_flashParam[nSub] = be32(request.data);
-        return kStatusOk;
-    case Eeprom::kCommand:
-        if (nSub < kCommandSub || nSub > kParam3Sub)
-            return kStatusObjectUndefined;
-        if (!bU32)
-            return kStatusInconsistent;
-        if (nSub == kCommandSub)
-            return executeEepromCommand(be32(request.data), result);
-        m_eepromParam[nSub] = be32(request.data);
-        return kStatusOk;
-    case Flash::kStatus:
-        return nSub >= 1 && nSub <= int(Flash::kStatusCount) ? kStatusAccessTypeConflict : kStatusObjectUndefined;
-    case Eeprom::kStatus: return nSub == 1 ? kStatusAccessTypeConflict : kStatusObjectUndefined;
-    case Flash::kData:
-    case Eeprom::kData: {
-        const bool bFlash = request.nIndex == Flash::kData;
-        QByteArray &buffer = bFlash ? m_flashBuffer : m_eepromBuffer;
-        if (nSub < 1 || nSub > buffer.size() / int(kPieceSize))
-            return kStatusObjectUndefined;
-        if (request.data.size() > int(kPieceSize))
-            return kStatusValueTooLarge;
-        buffer.replace((nSub - 1) * int(kPieceSize), request.data.size(), request.data);
-        if (bFlash)
-            m_bBufferDecompressed = false;
+            return executeCommand(*pSet, be32(request.data), result);
+        pSet->param[nSub] = be32(request.data);
         return kStatusOk;
     }
-    default: return kStatusObjectUndefined;
-    }
+    if (request.nIndex == pSet->nStatusIndex)
+        return nSub >= 1 && nSub <= pSet->nStatusCount ? kStatusAccessTypeConflict : kStatusObjectUndefined;
+    if (nSub < 1 || nSub > pSet->buffer.size() / int(kPieceSize))
+        return kStatusObjectUndefined;
+    if (request.data.size() > int(kPieceSize))
+        return kStatusValueTooLarge;
+    pSet->buffer.replace((nSub - 1) * int(kPieceSize), request.data.size(), request.data);
+    pSet->bDecompressed = false;
+    return kStatusOk;
 }
 
 bool BootMonitor::verifyFails(bool bEqual, Result &result)
@@ -290,154 +297,113 @@ bool BootMonitor::verifyFails(bool bEqual, Result &result)
     return true;
 }
 
-int BootMonitor::executeFlashCommand(quint32 nCommand, Result &result)
+int BootMonitor::executeCommand(CommandSet &set, quint32 nCode, Result &result)
 {
-    SimMemory &memory = *m_flash[m_nFlashDevice];
-    const quint32 nAddress = m_flashParam[2];
-    const quint32 nLength = m_flashParam[3];
-    const QString sDev = QStringLiteral("dev=%1").arg(m_nFlashDevice);
-    const QString sAddr = QStringLiteral("addr=") + hex(nAddress);
+    const auto *pCommand = std::find_if(std::begin(kCommands), std::end(kCommands), [&](const auto &command) {
+        return command.nObject == set.nCommandIndex && command.nCode == nCode;
+    });
+    if (pCommand == std::end(kCommands)) {
+        result.details
+            << QStringLiteral("cmd=%1-0x%2").arg(QLatin1String(set.sName)).arg(nCode, 2, 16, QLatin1Char('0'));
+        return kStatusInvalidValue;
+    }
+    result.details << QStringLiteral("cmd=%1-%2").arg(QLatin1String(set.sName), QLatin1String(pCommand->sName));
+    SimMemory &memory = *set.memory[set.nDevice];
+    const quint32 nAddress = set.param[kParam2Sub];
+    const quint32 nLength = set.param[kParam3Sub];
+    const QString sDev = QStringLiteral("dev=%1").arg(set.nDevice);
     const QString sSize = QStringLiteral("size=") + hex(nLength);
-    switch (nCommand) {
-    case Flash::kSelect:
-        result.details << QStringLiteral("cmd=flash-select") << QStringLiteral("dev=%1").arg(nAddress);
+    const QStringList range{sDev, QStringLiteral("addr=") + hex(nAddress), sSize};
+    switch (pCommand->op) {
+    case Op::Select:
+        result.details << QStringLiteral("dev=%1").arg(nAddress);
         if (nAddress > 1)
             return kStatusInvalidValue;
-        m_nFlashDevice = int(nAddress);
+        set.nDevice = int(nAddress);
         return kStatusOk;
-    case Flash::kDeviceInfo: {
-        result.details << QStringLiteral("cmd=flash-info") << sDev;
-        m_flashStatus[1] = m_geometry.nRegionCount;
-        m_flashStatus[2] = memory.size();
-        m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
-        m_flashStatus[4] = m_geometry.nPageSize;
+    case Op::DeviceInfo:
+    case Op::RegionInfo: {
+        // The device: region count, size, sector count, page size. Every
+        // region is reported alike, as the whole device: start, size,
+        // sector count, sector size.
+        const bool bRegion = pCommand->op == Op::RegionInfo;
+        result.details << (bRegion ? QStringLiteral("region=%1").arg(nAddress) : sDev);
+        if (bRegion && nAddress >= m_geometry.nRegionCount)
+            return kStatusInvalidValue;
+        set.status[1] = bRegion ? 0 : m_geometry.nRegionCount;
+        set.status[2] = memory.size();
+        set.status[3] = memory.size() / m_geometry.nSectorSize;
+        set.status[4] = bRegion ? m_geometry.nSectorSize : m_geometry.nPageSize;
         return kStatusOk;
     }
-    case Flash::kRegionInfo:
-        result.details << QStringLiteral("cmd=flash-region") << QStringLiteral("region=%1").arg(nAddress);
-        if (nAddress >= m_geometry.nRegionCount)
-            return kStatusInvalidValue;
-        // Every region is reported alike: start, size, sector count, sector size.
-        m_flashStatus[1] = 0;
-        m_flashStatus[2] = memory.size();
-        m_flashStatus[3] = memory.size() / m_geometry.nSectorSize;
-        m_flashStatus[4] = m_geometry.nSectorSize;
+    case Op::Size:
+        result.details << sDev;
+        set.status[1] = memory.size();
         return kStatusOk;
-    case Flash::kEraseSector:
-    case Flash::kCheckErase: {
-        const bool bErase = nCommand == Flash::kEraseSector;
-        result.details << QLatin1String(bErase ? "cmd=flash-erase" : "cmd=flash-check") << sDev << sAddr << sSize;
+    case Op::EraseSector:
+    case Op::CheckErase:
+        result.details << range;
         if (nAddress % m_geometry.nSectorSize != 0 || nLength != m_geometry.nSectorSize)
             return kStatusInvalidValue;
         if (!memory.contains(nAddress, nLength))
             return kStatusValueTooLarge;
-        if (bErase) {
+        if (pCommand->op == Op::EraseSector) {
             memory.erase(nAddress, nLength);
             result.nSectorsErased = 1;
             return kStatusOk;
         }
-        m_flashStatus[1] = memory.isErased(nAddress, nLength) ? 0 : 1;
-        result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
+        set.status[1] = memory.isErased(nAddress, nLength) ? 0 : 1;
+        result.details << QStringLiteral("result=%1").arg(set.status[1]);
         return kStatusOk;
-    }
-    case Flash::kRead:
-        result.details << QStringLiteral("cmd=flash-read") << sDev << sAddr << sSize;
-        if (nLength > Flash::kBufferSize)
+    case Op::Read:
+    case Op::Program:
+    case Op::Write:
+    case Op::Verify:
+        result.details << range;
+        if (pCommand->op == Op::Program)
+            result.details << QStringLiteral("compressed=%1").arg(set.bDecompressed ? 1 : 0);
+        // A transfer covers at most the buffer and lies inside the device.
+        if (nLength > quint32(set.buffer.size()) || !memory.contains(nAddress, nLength))
             return kStatusValueTooLarge;
-        if (!memory.contains(nAddress, nLength))
-            return kStatusValueTooLarge;
-        memory.read(nAddress, m_flashBuffer.data(), nLength);
-        m_bBufferDecompressed = false;
+        if (pCommand->op == Op::Read) {
+            memory.read(nAddress, set.buffer.data(), nLength);
+            set.bDecompressed = false;
+        } else if (pCommand->op == Op::Verify) {
+            set.status[1] = verifyFails(memory.equals(nAddress, set.buffer.constData(), nLength), result) ? 1 : 0;
+            result.details << QStringLiteral("result=%1").arg(set.status[1]);
+        } else {
+            memory.program(nAddress, set.buffer.constData(), nLength);
+            // A flash programs page by page; a range that starts or ends
+            // inside a page still costs that whole page. An EEPROM write
+            // takes no time of its own.
+            if (pCommand->op == Op::Program && nLength > 0)
+                result.nPagesProgrammed =
+                    int((nAddress + nLength - 1) / m_geometry.nPageSize - nAddress / m_geometry.nPageSize + 1);
+        }
         return kStatusOk;
-    case Flash::kProgram:
-        result.details << QStringLiteral("cmd=flash-program") << sDev << sAddr << sSize
-                       << QStringLiteral("compressed=%1").arg(m_bBufferDecompressed ? 1 : 0);
-        if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
-            return kStatusValueTooLarge;
-        memory.program(nAddress, m_flashBuffer.constData(), nLength);
-        // A flash programs page by page; a range that starts or ends inside
-        // a page still costs that whole page.
-        if (nLength > 0)
-            result.nPagesProgrammed =
-                int((nAddress + nLength - 1) / m_geometry.nPageSize - nAddress / m_geometry.nPageSize + 1);
-        return kStatusOk;
-    case Flash::kVerify: {
-        result.details << QStringLiteral("cmd=flash-verify") << sDev << sAddr << sSize;
-        if (nLength > Flash::kBufferSize || !memory.contains(nAddress, nLength))
-            return kStatusValueTooLarge;
-        m_flashStatus[1] = verifyFails(memory.equals(nAddress, m_flashBuffer.constData(), nLength), result) ? 1 : 0;
-        result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
-        return kStatusOk;
-    }
-    case Flash::kDecompress: {
+    case Op::Decompress: {
         // Parameter 2 is the compressed length (flag word included),
         // parameter 3 the length the block must expand to.
-        result.details << QStringLiteral("cmd=flash-decompress") << QStringLiteral("clen=") + hex(nAddress) << sSize;
+        result.details << QStringLiteral("clen=") + hex(nAddress) << sSize;
         if (nAddress > Flash::kBufferSize || nLength > Flash::kBufferSize)
             return kStatusValueTooLarge;
         QByteArray expanded(int(Flash::kBufferSize), 0);
         QByteArray work(int(lzrw3a::kWorkSize), 0);
         std::uint32_t nExpanded = 0;
         const int nExpand =
-            expandBlock(reinterpret_cast<const std::uint8_t *>(m_flashBuffer.constData()), nAddress, work.data(),
+            expandBlock(reinterpret_cast<const std::uint8_t *>(set.buffer.constData()), nAddress, work.data(),
                         reinterpret_cast<std::uint8_t *>(expanded.data()), Flash::kBufferSize, &nExpanded);
         const bool bGood = nExpand == lzrw3a::ExpandOk && nExpanded == nLength;
         if (nExpand != lzrw3a::ExpandOk)
             result.details << QStringLiteral("error=%1").arg(nExpand);
-        m_flashStatus[1] = bGood ? 0 : 1;
+        set.status[1] = bGood ? 0 : 1;
         if (bGood) {
-            std::memcpy(m_flashBuffer.data(), expanded.constData(), size_t(nExpanded));
-            m_bBufferDecompressed = true;
+            std::memcpy(set.buffer.data(), expanded.constData(), size_t(nExpanded));
+            set.bDecompressed = true;
         }
-        result.details << QStringLiteral("result=%1").arg(m_flashStatus[1]);
+        result.details << QStringLiteral("result=%1").arg(set.status[1]);
         return kStatusOk;
     }
-    default:
-        result.details << QStringLiteral("cmd=flash-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
-        return kStatusInvalidValue;
     }
-}
-
-int BootMonitor::executeEepromCommand(quint32 nCommand, Result &result)
-{
-    SimMemory &memory = *m_eeprom[m_nEepromDevice];
-    const quint32 nAddress = m_eepromParam[2];
-    const quint32 nLength = m_eepromParam[3];
-    const QString sDev = QStringLiteral("dev=%1").arg(m_nEepromDevice);
-    const QString sAddr = QStringLiteral("addr=") + hex(nAddress);
-    const QString sSize = QStringLiteral("size=") + hex(nLength);
-    switch (nCommand) {
-    case Eeprom::kSelect:
-        result.details << QStringLiteral("cmd=eeprom-select") << QStringLiteral("dev=%1").arg(nAddress);
-        if (nAddress > 1)
-            return kStatusInvalidValue;
-        m_nEepromDevice = int(nAddress);
-        return kStatusOk;
-    case Eeprom::kInfo:
-        result.details << QStringLiteral("cmd=eeprom-info") << sDev;
-        m_eepromStatus = memory.size();
-        return kStatusOk;
-    case Eeprom::kRead:
-    case Eeprom::kWrite:
-    case Eeprom::kVerify: {
-        const char *name = nCommand == Eeprom::kRead    ? "cmd=eeprom-read"
-                           : nCommand == Eeprom::kWrite ? "cmd=eeprom-write"
-                                                        : "cmd=eeprom-verify";
-        result.details << QLatin1String(name) << sDev << sAddr << sSize;
-        if (nLength > Eeprom::kBufferSize || !memory.contains(nAddress, nLength))
-            return kStatusValueTooLarge;
-        if (nCommand == Eeprom::kRead) {
-            memory.read(nAddress, m_eepromBuffer.data(), nLength);
-        } else if (nCommand == Eeprom::kWrite) {
-            memory.program(nAddress, m_eepromBuffer.constData(), nLength);
-        } else {
-            m_eepromStatus = verifyFails(memory.equals(nAddress, m_eepromBuffer.constData(), nLength), result) ? 1 : 0;
-            result.details << QStringLiteral("result=%1").arg(m_eepromStatus);
-        }
-        return kStatusOk;
-    }
-    default:
-        result.details << QStringLiteral("cmd=eeprom-0x%1").arg(nCommand, 2, 16, QLatin1Char('0'));
-        return kStatusInvalidValue;
-    }
+    return kStatusInvalidValue;
 }

@@ -10,14 +10,14 @@
 
 #include <memory>
 
-// Sizes of the simulated hardware.
+// Sizes of the simulated hardware (the defaults are the options', SimOptions.cpp).
 struct SimGeometry
 {
-    quint32 nFlashSize = 8u * 1024 * 1024;
-    quint32 nSectorSize = 64u * 1024;
-    quint32 nPageSize = 256;
-    quint32 nRegionCount = 1; // answered to the device query; the tool only accepts 1
-    quint32 nEepromSize = 32u * 1024;
+    quint32 nFlashSize = 0;
+    quint32 nSectorSize = 0;
+    quint32 nPageSize = 0;
+    quint32 nRegionCount = 0; // answered to the device query; the tool only accepts 1
+    quint32 nEepromSize = 0;
 };
 
 // The monitor's object dictionary and its flash and EEPROM command sets.
@@ -55,8 +55,8 @@ public:
     // result is forced to "different".
     void setFailingVerifies(const QSet<int> &verifies) { m_failingVerifies = verifies; }
 
-    SimMemory &flash(int nDevice) { return *m_flash[nDevice]; }
-    SimMemory &eeprom(int nDevice) { return *m_eeprom[nDevice]; }
+    SimMemory &flash(int nDevice) { return *m_flash.memory[nDevice]; }
+    SimMemory &eeprom(int nDevice) { return *m_eeprom.memory[nDevice]; }
     const SimGeometry &geometry() const { return m_geometry; }
 
 private:
@@ -69,33 +69,40 @@ private:
         QByteArray data;
         bool bWellFormed = false;
     };
+    // The flash's and the EEPROM's objects alike: a command object (the
+    // command code and its parameters), a read-only status object, a data
+    // object (the transfer buffer) and two devices. They differ in their
+    // sizes and in the commands they know.
+    struct CommandSet
+    {
+        const char *sName; // "flash" or "eeprom", as the request log calls it
+        quint16 nCommandIndex;
+        quint16 nStatusIndex;
+        quint16 nDataIndex;
+        int nStatusCount;
+        QByteArray buffer = {};
+        quint32 param[4] = {0, 0, 0, 0};     // by subindex
+        quint32 status[5] = {0, 0, 0, 0, 0}; // by subindex
+        int nDevice = 0;
+        bool bDecompressed = false; // the buffer holds a decompressed block
+        std::unique_ptr<SimMemory> memory[2] = {};
+    };
     static Parsed parse(const QByteArray &request);
+    static Result describe(const Parsed &request);
     static QString objectName(quint16 nIndex, quint8 nSubindex);
     static QByteArray u32(quint32 nValue);
 
-    int readObject(const Parsed &request, QByteArray &data, Result &result);
+    CommandSet *commandSet(quint16 nIndex);
+    int readObject(const Parsed &request, QByteArray &data);
     int writeObject(const Parsed &request, Result &result);
-    int executeFlashCommand(quint32 nCommand, Result &result);
-    int executeEepromCommand(quint32 nCommand, Result &result);
+    int executeCommand(CommandSet &set, quint32 nCode, Result &result);
     bool verifyFails(bool bEqual, Result &result);
     QByteArray identification() const;
 
     SimGeometry m_geometry;
     quint32 m_nLineRate;
-    std::unique_ptr<SimMemory> m_flash[2];
-    std::unique_ptr<SimMemory> m_eeprom[2];
-
-    // Flash command parameters and status values, indexed by subindex.
-    quint32 m_flashParam[4] = {0, 0, 0, 0};
-    quint32 m_flashStatus[5] = {0, 0, 0, 0, 0};
-    int m_nFlashDevice = 0;
-    QByteArray m_flashBuffer;
-    bool m_bBufferDecompressed = false; // transfer buffer holds a decompressed block
-
-    quint32 m_eepromParam[4] = {0, 0, 0, 0};
-    quint32 m_eepromStatus = 0;
-    int m_nEepromDevice = 0;
-    QByteArray m_eepromBuffer;
+    CommandSet m_flash;
+    CommandSet m_eeprom;
 
     int m_nVerifyCount = 0;
     QSet<int> m_failingVerifies;

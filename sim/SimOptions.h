@@ -7,8 +7,8 @@
 #include <QString>
 #include <QStringList>
 
-// A line or monitor fault injected at a given request (see main.cpp for the
-// option syntax).
+// A line or monitor fault injected at a given request (--fault, see
+// simUsage()).
 struct SimFault
 {
     enum Kind
@@ -26,24 +26,27 @@ struct SimFault
     int nValue = 0; // busy: status byte; life: number of '*' characters; stream: the byte
 };
 
+// What the command line asks for; every value has its default there.
 struct SimOptions
 {
     SimGeometry geometry;
-    quint32 nBaudRate = 9600;
+    quint32 nBaudRate = 0;
     bool bThrottle = false;
     bool bPoweredOff = false;
     bool bExitOnStdinEof = false;
-    int nWakeDelayMs = 0; // powered-off drive: deaf for this long after start
-    int nEraseMs = 0;     // time one sector erase takes before it is answered
-    int nPageUs = 0;      // time programming one page takes
+    bool bHelp = false;    // -h, --help: print simUsage() and end
+    bool bVersion = false; // --version: print the version and end
+    int nWakeDelayMs = 0;  // powered-off drive: deaf for this long after start
+    int nEraseMs = 0;      // time one sector erase takes before it is answered
+    int nPageUs = 0;       // time programming one page takes
     QString sFlashFile[2];
     QString sEepromFile[2];
     QString sLogFile;
     QList<SimFault> faults;
 };
 
-// Fills options from the command line (arguments without the program name).
-// Returns false with a message for anything it cannot use.
+// Fills options from the command line (the program name first). Returns
+// false with a message for anything it cannot use.
 bool parseSimOptions(const QStringList &arguments, SimOptions &options, QString &sError);
 QString simUsage();
 

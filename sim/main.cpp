@@ -39,22 +39,22 @@ extern "C" void onStopSignal(int)
 int main(int argc, char *argv[])
 {
     QStringList arguments;
-    for (int i = 1; i < argc; ++i)
+    for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
-    if (arguments.contains(QLatin1String("--help")) || arguments.contains(QLatin1String("-h"))) {
-        std::fputs(simUsage().toLocal8Bit().constData(), stdout);
-        return 0;
-    }
-    if (arguments.contains(QLatin1String("--version"))) {
-        std::printf("servoprog-sim %s\n", kVersionText);
-        return 0;
-    }
     SimOptions options;
     QString sError;
     if (!parseSimOptions(arguments, options, sError)) {
         std::fprintf(stderr, "servoprog-sim: %s\n%s", sError.toLocal8Bit().constData(),
                      simUsage().toLocal8Bit().constData());
         return 2;
+    }
+    if (options.bHelp) {
+        std::fputs(simUsage().toLocal8Bit().constData(), stdout);
+        return 0;
+    }
+    if (options.bVersion) {
+        std::printf("servoprog-sim %s\n", kVersionText);
+        return 0;
     }
 
     if (::pipe(g_nStopPipe) != 0) {

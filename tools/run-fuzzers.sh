@@ -4,8 +4,8 @@
 #
 #   tools/run-fuzzers.sh [SECONDS] [TARGET ...]
 #
-# SECONDS per target (default 30); TARGETs are ihex, srec, fwinfo, link and
-# compress (default: all, one after the other). The build goes to build-fuzz
+# SECONDS per target (default 30); TARGETs are those tests/fuzz/FuzzTargets.cmake
+# names (default: all, one after the other). The build goes to build-fuzz
 # (FUZZ_BUILD_DIR overrides it); FUZZ_JOBS sets the build's parallelism
 # (default 2). The seed corpus is copied into a temporary folder first, so the
 # inputs a run discovers never land in the source tree.
@@ -24,7 +24,6 @@ jobs=${FUZZ_JOBS:-2}
 seconds=${1:-30}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(ihex srec fwinfo link compress)
 
 if ! [[ "$seconds" =~ ^[0-9]+$ ]] || [ "$seconds" -lt 1 ]; then
     echo "usage: $0 [SECONDS] [TARGET ...]" >&2
@@ -50,10 +49,12 @@ if ! grep -q '^SERVOPROG_FUZZ:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null; then
     rm -f "$build.configure.log"
 fi
 echo "== Building the fuzz targets"
-fuzz_targets=()
-for t in "${targets[@]}"; do fuzz_targets+=(--target "fuzz_$t"); done
+fuzz_targets=(--target servoprog_fuzzers)
+[ ${#targets[@]} -gt 0 ] && fuzz_targets=(--target "${targets[@]/#/fuzz_}")
 cmake --build "$build" -j"$jobs" "${fuzz_targets[@]}" >"$build/fuzz-build.log" 2>&1 \
     || { tail -n 40 "$build/fuzz-build.log" >&2; echo "error: the build failed" >&2; exit 2; }
+# The build names every target (tests/fuzz/FuzzTargets.cmake).
+[ ${#targets[@]} -gt 0 ] || mapfile -t targets <"$build/fuzz-targets.txt" || exit 2
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/servoprog-fuzz.XXXXXX")
 trap 'rm -rf "$work"' EXIT

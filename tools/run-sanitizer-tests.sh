@@ -41,13 +41,15 @@ CC=${CC_FUZZ:-clang} CXX=${CXX_FUZZ:-clang++} "$root/tools/build.sh" -DSERVOPROG
 cd "$BUILD_DIR"
 skip='^(tst_(cli|ui_|app|package|fuzzreplay_)|soak_|bench_)'
 [ $all = 1 ] && skip='^$'
-# The programs the tests run (one program may serve several tests).
-programs=$(ctest -N -V -E "$skip" | sed -n 's|^[0-9]*: Test command: .*/\([^/ ]*\).*|\1|p' | sort -u)
+# The programs the tests run (one program may serve several tests), from the
+# test files CMake wrote: ctest -N shows no command for a program not built yet.
+programs=$(grep -rh '^add_test' --include=CTestTestfile.cmake . \
+    | sed -n 's|^add_test(\[=\[\([^]]*\)\]=\] "[^"]*/bin/\([^"/]*\)".*|\1 \2|p' | grep -Ev "$skip" | cut -d' ' -f2 | sort -u)
 if [ $all = 1 ]; then
     cmake --build . -j"$(nproc)"
 else
     # shellcheck disable=SC2086 # one program name per word
-    cmake --build . -j"$(nproc)" --target $programs fuzz_ihex fuzz_srec fuzz_fwinfo fuzz_link fuzz_compress
+    cmake --build . -j"$(nproc)" --target $programs servoprog_fuzzers
 fi
 fuzz_pid=
 if [ "$fuzz" != 0 ]; then

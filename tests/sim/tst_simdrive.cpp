@@ -38,10 +38,14 @@ void TestSimDrive::drive_data()
     refused("unknown option", {"--frobnicate"}, "unknown option '--frobnicate'");
     refused("page time over a second", {"--page-us", "1000001"},
             "--page-us: '1000001' is not a usable time in microseconds");
+    refused("erase time over an hour, by its other name", {"--erase-time", "3600001"},
+            "--erase-ms: '3600001' is not a usable time in milliseconds");
     refused("size 0", {"--flash-size", "0"}, "--flash-size: '0' is not a usable size");
     refused("sector not dividing flash", {"--flash-size", "100K", "--sector-size", "64K"},
             "the sector size must divide the flash size and the page size the sector size");
     refused("image larger than the flash", {"--flash-size", "64K", "--flash0", "@big"}, "more than the device's 65536");
+    refused("image larger than the EEPROM, by its other name", {"--eeprom-size", "64K", "--eeprom0", "@big"},
+            "more than the device's 65536");
     for (const char *sFault : {"melt:1", "drop", "busy:1:256"})
         refused(sFault, {"--fault", sFault}, QStringLiteral("--fault: cannot use '%1'").arg(sFault));
 
