@@ -26,7 +26,7 @@ struct CliCommand
     const char *sSummary; // one line for the overview
     const char *sDetails; // paragraph and example for "help COMMAND"; "{sample}" stands
                           // for the installed sample image
-    QList<QCommandLineOption> (*options)();
+    QList<QCommandLineOption> options;
     int nMinPositional;
     int nMaxPositional;
     int (*handler)(const QCommandLineParser &parser);
@@ -35,24 +35,14 @@ struct CliCommand
 const QVector<CliCommand> &cliCommands();
 const CliCommand *findCliCommand(const QString &sName);
 
-// Handlers and their option lists, one source file per group of commands.
-QList<QCommandLineOption> noOptions();
-QList<QCommandLineOption> convertOptions();
+// The handlers, one source file per group of commands.
 int runInfo(const QCommandLineParser &parser);
 int runConvert(const QCommandLineParser &parser);
-QList<QCommandLineOption> portsOptions();
 int runPorts(const QCommandLineParser &parser);
-QList<QCommandLineOption> probeOptions();
 int runProbe(const QCommandLineParser &parser);
-QList<QCommandLineOption> programOptions();
 int runProgram(const QCommandLineParser &parser);
-QList<QCommandLineOption> flashRangeOptions();
-QList<QCommandLineOption> flashReadOptions();
 int runErase(const QCommandLineParser &parser);
 int runRead(const QCommandLineParser &parser);
-QList<QCommandLineOption> eepromRangeOptions();
-QList<QCommandLineOption> eepromReadOptions();
-QList<QCommandLineOption> eepromWriteOptions();
 int runEepromRead(const QCommandLineParser &parser);
 int runEepromErase(const QCommandLineParser &parser);
 int runEepromWrite(const QCommandLineParser &parser);

@@ -4,24 +4,17 @@
 
 namespace {
 
-QCommandLineOption portOption()
-{
-    return QCommandLineOption(QStringLiteral("port"),
-                              QStringLiteral("serial device of the drive, e.g. /dev/ttyUSB0, COM3, a "
-                                             "/dev/serial/by-id/... link or a converter's USB identity "
-                                             "usb:SERIAL, usb:VID:PID or usb:VID:PID:SERIAL (see \"ports\")"),
-                              QStringLiteral("DEV"));
-}
-
-// Several drives at once: --port more than once, or a file of ports.
-QCommandLineOption linePortOption()
+// bSeveralDrives: the command may work on several drives at once (it
+// writes no output file); otherwise it takes one --port and no file of ports.
+QCommandLineOption portOption(bool bSeveralDrives)
 {
     return QCommandLineOption(
         QStringLiteral("port"),
-        QStringLiteral("serial device of a drive, e.g. /dev/ttyUSB0, COM3, a /dev/serial/by-id/... "
-                       "link or a converter's USB identity usb:SERIAL, usb:VID:PID or "
-                       "usb:VID:PID:SERIAL (see \"ports\"); give it more than once to work on "
-                       "several drives in parallel"),
+        QStringLiteral("serial device of %1 drive, e.g. /dev/ttyUSB0, COM3, a /dev/serial/by-id/... link or a "
+                       "converter's USB identity usb:SERIAL, usb:VID:PID or usb:VID:PID:SERIAL (see \"ports\")%2")
+            .arg(bSeveralDrives ? QStringLiteral("a") : QStringLiteral("the"),
+                 bSeveralDrives ? QStringLiteral("; give it more than once to work on several drives in parallel")
+                                : QString()),
         QStringLiteral("DEV"));
 }
 
@@ -33,19 +26,14 @@ QCommandLineOption baudOption()
                               QStringLiteral("RATE"), QStringLiteral("0"));
 }
 
-// bSeveralDrives: the command may work on several drives at once (it
-// writes no output file); otherwise it takes one --port and no file of ports.
 QList<QCommandLineOption> connectionOptions(bool bSeveralDrives)
 {
-    QList<QCommandLineOption> options;
+    QList<QCommandLineOption> options{portOption(bSeveralDrives)};
     if (bSeveralDrives)
-        options << linePortOption()
-                << QCommandLineOption(QStringLiteral("ports-from"),
+        options << QCommandLineOption(QStringLiteral("ports-from"),
                                       QStringLiteral("read the ports from a file, one per line; empty lines and text "
                                                      "after '#' are ignored (adds to --port)"),
                                       QStringLiteral("FILE"));
-    else
-        options << portOption();
     options
         << baudOption()
         << QCommandLineOption(QStringLiteral("boot"),
@@ -74,43 +62,12 @@ QList<QCommandLineOption> connectionOptions(bool bSeveralDrives)
     return options;
 }
 
-QList<QCommandLineOption> rangeOptions()
-{
-    return {QCommandLineOption(QStringLiteral("offset"), QStringLiteral("first byte address in the memory"),
-                               QStringLiteral("N"), QStringLiteral("0")),
-            QCommandLineOption(QStringLiteral("length"),
-                               QStringLiteral("number of bytes; without it, up to the end of the memory"),
-                               QStringLiteral("N"))};
-}
-
 QCommandLineOption allowIncompleteOption()
 {
     return QCommandLineOption(QStringLiteral("allow-incomplete"),
                               QStringLiteral("accept an image that lacks its end record (Intel HEX type 01; S-record "
                                              "S7, S8, S9 or a record count S5) and write exactly the bytes it holds; "
                                              "without it such an image is refused, as a file cut short would be"));
-}
-
-} // namespace
-
-QList<QCommandLineOption> noOptions()
-{
-    return {};
-}
-
-QList<QCommandLineOption> convertOptions()
-{
-    return {allowIncompleteOption()};
-}
-
-QList<QCommandLineOption> portsOptions()
-{
-    return {};
-}
-
-QList<QCommandLineOption> probeOptions()
-{
-    return {portOption(), baudOption()};
 }
 
 QList<QCommandLineOption> programOptions()
@@ -129,52 +86,25 @@ QList<QCommandLineOption> programOptions()
     return options;
 }
 
-namespace {
-
-QList<QCommandLineOption> flashOptions(bool bSeveralDrives)
+// A command on a range of one memory: the connection, the two memories of
+// the kind and the range.
+QList<QCommandLineOption> rangeOptions(bool bSeveralDrives, bool bEeprom)
 {
     QList<QCommandLineOption> options = connectionOptions(bSeveralDrives);
-    options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("use Flash0 (HW/FW)"))
-            << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("use Flash1 (SW PN)"));
-    options << rangeOptions();
-    return options;
-}
-
-QList<QCommandLineOption> eepromOptions(bool bSeveralDrives)
-{
-    QList<QCommandLineOption> options = connectionOptions(bSeveralDrives);
-    options << QCommandLineOption(QStringLiteral("eeprom0"), QStringLiteral("use EEPROM 0"))
-            << QCommandLineOption(QStringLiteral("eeprom1"), QStringLiteral("use EEPROM 1"));
-    options << rangeOptions();
-    return options;
+    if (bEeprom)
+        options << QCommandLineOption(QStringLiteral("eeprom0"), QStringLiteral("use EEPROM 0"))
+                << QCommandLineOption(QStringLiteral("eeprom1"), QStringLiteral("use EEPROM 1"));
+    else
+        options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("use Flash0 (HW/FW)"))
+                << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("use Flash1 (SW PN)"));
+    return options << QCommandLineOption(QStringLiteral("offset"), QStringLiteral("first byte address in the memory"),
+                                         QStringLiteral("N"), QStringLiteral("0"))
+                   << QCommandLineOption(QStringLiteral("length"),
+                                         QStringLiteral("number of bytes; without it, up to the end of the memory"),
+                                         QStringLiteral("N"));
 }
 
 } // namespace
-
-QList<QCommandLineOption> flashRangeOptions()
-{
-    return flashOptions(true);
-}
-
-QList<QCommandLineOption> flashReadOptions()
-{
-    return flashOptions(false);
-}
-
-QList<QCommandLineOption> eepromRangeOptions()
-{
-    return eepromOptions(true);
-}
-
-QList<QCommandLineOption> eepromReadOptions()
-{
-    return eepromOptions(false);
-}
-
-QList<QCommandLineOption> eepromWriteOptions()
-{
-    return eepromRangeOptions() << allowIncompleteOption();
-}
 
 const QVector<CliCommand> &cliCommands()
 {
@@ -182,25 +112,26 @@ const QVector<CliCommand> &cliCommands()
         {"info", "IMAGE", "show type, used address range, length and firmware information of an image file",
          "The type is decided by the file's first bytes (Intel HEX or S-record), not by its suffix.\n"
          "Example: servoprog-cli info {sample}",
-         noOptions, 1, 1, runInfo},
-        {"convert", "[--allow-incomplete] IMAGE OUT.srec", "write the used address range of a HEX or S-record image as an S-record file",
+         QList<QCommandLineOption>(), 1, 1, runInfo},
+        {"convert", "[--allow-incomplete] IMAGE OUT.srec",
+         "write the used address range of a HEX or S-record image as an S-record file",
          "The file may lie anywhere in the 32-bit address space; an extent above 256 MiB is refused.\n"
          "A malformed input leaves no output file; an incomplete one (no end record) is refused unless\n"
          "--allow-incomplete is given.\n"
          "Example: servoprog-cli convert {sample} sample.srec",
-         convertOptions, 2, 2, runConvert},
+         QList<QCommandLineOption>() << allowIncompleteOption(), 2, 2, runConvert},
         {"ports", "",
          "list the serial ports with their description, the transport that would open them and the name to give "
          "--port",
          "For a USB converter the --port name is its identity (usb:VID:PID:SERIAL, or shorter where that is\n"
          "unique), which finds the drive again after a re-plug under whatever device name it then gets.\n"
          "Example: servoprog-cli ports",
-         portsOptions, 0, 0, runPorts},
+         QList<QCommandLineOption>(), 0, 0, runPorts},
         {"probe", "--port DEV [--baud RATE]",
          "connect to a running boot monitor, show its rates and identification, disconnect",
          "Connects as a programming run would: scans the rates from 9600 upward, then switches to the working rate.\n"
          "Example: servoprog-cli probe --port /dev/ttyUSB0 --baud 115200",
-         probeOptions, 0, 0, runProbe},
+         QList<QCommandLineOption>() << portOption(false) << baudOption(), 0, 0, runProbe},
         {"program",
          "--port DEV [--port DEV ...] [--baud RATE] [--boot off|mon] [--no-compress] [--skip-unchanged] "
          "[--wake-timeout SECONDS] "
@@ -217,27 +148,27 @@ const QVector<CliCommand> &cliCommands()
          "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 {sample}\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
          "--flash0 {sample}",
-         programOptions, 0, 0, runProgram},
+         programOptions(), 0, 0, runProgram},
         {"erase",
          "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
          "erase a sector-aligned range of one flash device",
          "Example: servoprog-cli erase --port /dev/ttyUSB0 --boot mon --flash1 --offset 0 --length 0x10000",
-         flashRangeOptions, 0, 0, runErase},
+         rangeOptions(true, false), 0, 0, runErase},
         {"read", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
          "read a range of one flash device into an S-record file",
          "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 "
          "fw.srec",
-         flashReadOptions, 1, 1, runRead},
+         rangeOptions(false, false), 1, 1, runRead},
         {"eeprom-read",
          "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
          "read a range of one EEPROM into an S-record file",
-         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec", eepromReadOptions,
-         1, 1, runEepromRead},
+         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec",
+         rangeOptions(false, true), 1, 1, runEepromRead},
         {"eeprom-erase",
          "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
          "fill a range of one EEPROM with FF",
          "Example: servoprog-cli eeprom-erase --port /dev/ttyUSB0 --boot mon --eeprom1 --offset 0x100 --length 256",
-         eepromRangeOptions, 0, 0, runEepromErase},
+         rangeOptions(true, true), 0, 0, runEepromErase},
         {"eeprom-write",
          "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] "
          "[--allow-incomplete] IMAGE",
@@ -248,7 +179,7 @@ const QVector<CliCommand> &cliCommands()
          "when the range runs to that end; --offset/--length write part of a file on purpose.\n"
          "A file without its end record is refused unless --allow-incomplete is given.\n"
          "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 eeprom0.srec",
-         eepromWriteOptions, 1, 1, runEepromWrite},
+         rangeOptions(true, true) << allowIncompleteOption(), 1, 1, runEepromWrite},
     };
     return table;
 }

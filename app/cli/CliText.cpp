@@ -64,8 +64,6 @@ int editDistance(const QString &sA, const QString &sB)
     return row[sB.size()];
 }
 
-} // namespace
-
 QString nearestName(const QString &sWord, const QStringList &names)
 {
     if (sWord.isEmpty())
@@ -88,6 +86,8 @@ QString nearestName(const QString &sWord, const QStringList &names)
     return sNearest;
 }
 
+} // namespace
+
 QString didYouMean(const QString &sWord, const QStringList &names)
 {
     const QString sName = nearestName(sWord, names);
@@ -96,25 +96,16 @@ QString didYouMean(const QString &sWord, const QStringList &names)
 
 CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
 {
-    QString s = sText.trimmed();
-    int nBase = 10;
-    if (s.startsWith(QLatin1String("0x"), Qt::CaseInsensitive)) {
-        s = s.mid(2);
-        nBase = 16;
-    }
     // toLongLong would accept a sign and spaces; an address or a length
     // has neither.
-    if (s.isEmpty())
+    static const QRegularExpression number(
+        QRegularExpression::anchoredPattern(QStringLiteral("0[xX]([0-9a-fA-F]+)|([0-9]+)")));
+    const QRegularExpressionMatch match = number.match(sText.trimmed());
+    if (!match.hasMatch())
         return CliNumber::NotANumber;
-    for (const QChar c : s) {
-        const char16_t u = c.unicode();
-        const bool bDecimal = u >= u'0' && u <= u'9';
-        const bool bHex = nBase == 16 && ((u >= u'a' && u <= u'f') || (u >= u'A' && u <= u'F'));
-        if (!bDecimal && !bHex)
-            return CliNumber::NotANumber;
-    }
+    const QString sHex = match.captured(1);
     bool bOk = false;
-    const qint64 n = s.toLongLong(&bOk, nBase);
+    const qint64 n = sHex.isEmpty() ? match.captured(2).toLongLong(&bOk, 10) : sHex.toLongLong(&bOk, 16);
     if (!bOk || n > nMax) // only digits: what does not fit is too large
         return CliNumber::TooLarge;
     if (n < nMin)

@@ -20,11 +20,9 @@ QString indentFollowingLines(const QString &sText, const QString &sIndent);
 // the tool when sCommand is null) on standard error; returns ExitUsage.
 int usageFail(const char *sCommand, const QString &sText);
 
-// The name of names that sWord was most likely meant to be, for "did you
-// mean": the one name sWord begins, else the nearest within two typing
-// mistakes (letters left out, added, changed); empty when none is near.
-QString nearestName(const QString &sWord, const QStringList &names);
-// "; did you mean 'NAME'?" for the nearest name, or nothing.
+// "; did you mean 'NAME'?" for the name of names that sWord was most likely
+// meant to be: the one name sWord begins, else the nearest within two typing
+// mistakes (letters left out, added, changed); nothing when none is near.
 QString didYouMean(const QString &sWord, const QStringList &names);
 
 // Parses "0x"-prefixed hexadecimal or decimal, nothing else (no sign, no

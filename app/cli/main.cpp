@@ -15,11 +15,16 @@ namespace {
 
 const char *const kToolName = "servoprog-cli";
 
+QString spelt(const QString &sName)
+{
+    return (sName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + sName;
+}
+
 QString optionSynopsis(const QCommandLineOption &option)
 {
     QStringList names;
     for (const QString &sName : option.names())
-        names << (sName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + sName;
+        names << spelt(sName);
     QString s = names.join(QStringLiteral(", "));
     if (!option.valueName().isEmpty())
         s += QLatin1Char(' ') + option.valueName();
@@ -59,10 +64,9 @@ void printCommandHelp(const CliCommand &command)
     QString s = QStringLiteral("Usage: %1 %2%3\n%4\n")
                     .arg(QLatin1String(kToolName), QLatin1String(command.sName), usageSuffix(command),
                          QLatin1String(command.sSummary));
-    const QList<QCommandLineOption> options = command.options();
-    if (!options.isEmpty()) {
+    if (!command.options.isEmpty()) {
         s += QStringLiteral("\nOptions:\n");
-        for (const QCommandLineOption &option : options) {
+        for (const QCommandLineOption &option : command.options) {
             s += QStringLiteral("  %1\n      %2").arg(optionSynopsis(option), option.description());
             if (!option.defaultValues().isEmpty())
                 s += QStringLiteral(" (default %1)").arg(option.defaultValues().join(QLatin1Char(',')));
@@ -75,26 +79,18 @@ void printCommandHelp(const CliCommand &command)
     printOut(s);
 }
 
-QStringList commandNames()
+int unknownCommand(const QString &sName)
 {
     QStringList names;
     for (const CliCommand &command : cliCommands())
         names << QLatin1String(command.sName);
-    return names;
-}
-
-int unknownCommand(const QString &sName)
-{
-    return usageFail(nullptr, QStringLiteral("unknown command '%1'%2").arg(sName, didYouMean(sName, commandNames())));
+    return usageFail(nullptr, QStringLiteral("unknown command '%1'%2").arg(sName, didYouMean(sName, names)));
 }
 
 // The parser's refusal in the tool's own form: lower case, no full stop, an
 // unknown option with its dashes and the option meant.
 QString parserError(const QCommandLineParser &parser, const QList<QCommandLineOption> &options)
 {
-    auto spelt = [](const QString &sName) {
-        return (sName.size() == 1 ? QStringLiteral("-") : QStringLiteral("--")) + sName;
-    };
     const QStringList unknown = parser.unknownOptionNames();
     if (!unknown.isEmpty()) {
         QStringList names{QStringLiteral("--help")};
@@ -148,11 +144,10 @@ int dispatch(const QStringList &arguments)
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsOptions);
     const QCommandLineOption helpOption(QStringList{QStringLiteral("h"), QStringLiteral("help")});
     parser.addOption(helpOption);
-    const QList<QCommandLineOption> options = pCommand->options();
-    parser.addOptions(options);
+    parser.addOptions(pCommand->options);
     // The parser expects the program name first; the command name takes its place.
     if (!parser.parse(args))
-        return usageFail(pCommand->sName, parserError(parser, options));
+        return usageFail(pCommand->sName, parserError(parser, pCommand->options));
     if (parser.isSet(helpOption)) {
         printCommandHelp(*pCommand);
         return ExitOk;
