@@ -14,14 +14,9 @@ namespace {
 
 const QLatin1String kUsbPrefix("usb:");
 
-QString hexId(uint16_t nId)
-{
-    return QStringLiteral("%1").arg(nId, 4, 16, QLatin1Char('0'));
-}
-
 QString usbIdentity(const PortDescription &port, bool bWithSerial)
 {
-    QString s = kUsbPrefix + hexId(port.nVendorId) + QLatin1Char(':') + hexId(port.nProductId);
+    QString s = kUsbPrefix + port.usbId();
     if (bWithSerial)
         s += QLatin1Char(':') + port.sSerialNumber;
     return s;
@@ -79,11 +74,6 @@ bool parseUsbPattern(const QString &sText, UsbPattern &pattern)
     return parts.size() == 2 || !pattern.sSerial.isEmpty();
 }
 
-QString listText(const QStringList &items)
-{
-    return items.join(QStringLiteral(", "));
-}
-
 // The USB ports of the list, described, for a refusal.
 QStringList usbPorts(const QVector<PortDescription> &ports, const QStringList &described)
 {
@@ -112,7 +102,8 @@ PortResolution noMatch(const QString &sWhat, const QVector<PortDescription> &por
         candidates.isEmpty()
             ? QStringLiteral("%1: no such port, and no USB serial port was found; is the converter plugged in?")
                   .arg(sWhat)
-            : QStringLiteral("%1: no such port. USB serial ports found: %2.").arg(sWhat, listText(candidates)));
+            : QStringLiteral("%1: no such port. USB serial ports found: %2.")
+                  .arg(sWhat, candidates.join(QStringLiteral(", "))));
 }
 
 bool isDevice(const QString &sPath)
@@ -202,7 +193,7 @@ PortResolution resolvePort(const QString &sText, const QVector<PortDescription> 
                            QStringLiteral("%1 fits %2 ports: %3. Name one of them as shown.")
                                .arg(sText)
                                .arg(matching.size())
-                               .arg(listText(matching)));
+                               .arg(matching.join(QStringLiteral(", "))));
         resolution.sPort = ports.at(nFound).sName;
         return resolution;
     }
