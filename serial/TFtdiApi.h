@@ -38,8 +38,7 @@ public:
     };
     enum : uint32_t
     {
-        PurgeRx = 1,
-        PurgeTx = 2
+        PurgeRx = 1
     };
     // Failures of open() whose cause the operator is told; any other
     // non-zero result is a failure without a known cause.
