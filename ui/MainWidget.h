@@ -144,6 +144,9 @@ private:
     // Clears labelInfoFlash1 when the row whose image filled it is gone.
     void dropStaleImageInfo();
     void fitComboColumns();
+    // The image line edit of a row's Image cell, or its Offset or Length
+    // edit; null when the cell is missing.
+    QLineEdit *rowEdit(int row, int column) const;
 
     Ui::MainWidget *ui;
     UpdateRun run;                      // the update, while one runs; stopped and waited for on destruction

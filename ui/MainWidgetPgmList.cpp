@@ -53,6 +53,18 @@ int itemCode(const QComboBox *combo, int index)
     return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
 }
 
+// Appends the items the combo lacks and retitles those it has, so a second
+// call after a language change leaves the data and the selection alone.
+void fillCodeCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
+{
+    for (int i = 0; i < items.size(); ++i) {
+        if (i < combo->count())
+            combo->setItemText(i, items.at(i).first);
+        else
+            combo->addItem(items.at(i).first, items.at(i).second);
+    }
+}
+
 } // namespace
 
 // ---- numbers ----------------------------------------------------------------------
@@ -78,24 +90,20 @@ int MainWidget::parseNumber(const QString &text)
 
 void MainWidget::fillMemoryCombo(QComboBox *combo)
 {
-    const QList<QPair<QString, int>> items{{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}};
-    for (int i = 0; i < items.size(); ++i) {
-        if (i < combo->count())
-            combo->setItemText(i, items.at(i).first);
-        else
-            combo->addItem(items.at(i).first, items.at(i).second);
-    }
+    fillCodeCombo(combo, {{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}});
 }
 
 void MainWidget::fillOperationCombo(QComboBox *combo)
 {
-    const QList<QPair<QString, int>> items{{tr("Program"), Program}};
-    for (int i = 0; i < items.size(); ++i) {
-        if (i < combo->count())
-            combo->setItemText(i, items.at(i).first);
-        else
-            combo->addItem(items.at(i).first, items.at(i).second);
-    }
+    fillCodeCombo(combo, {{tr("Program"), Program}});
+}
+
+QLineEdit *MainWidget::rowEdit(int row, int column) const
+{
+    QWidget *cell = ui->tableWidgetPgmImages->cellWidget(row, column);
+    if (column == ColImage)
+        return cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+    return qobject_cast<QLineEdit *>(cell);
 }
 
 void MainWidget::addPgmRow(int memory, int operation, const QString &image, int offset, int length)
@@ -191,34 +199,31 @@ int MainWidget::readPgmRow(int row, int *memory, int *operation, QString *image,
     QTableWidget *table = ui->tableWidgetPgmImages;
     if (row < 0 || row >= table->rowCount())
         return -1;
-    if (memory) {
-        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, ColMemory));
+    const int comboColumns[] = {ColMemory, ColOperation};
+    int *codes[] = {memory, operation};
+    for (int i = 0; i < 2; ++i) {
+        if (!codes[i])
+            continue;
+        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, comboColumns[i]));
         if (!combo)
             return -1;
-        *memory = itemCode(combo, combo->currentIndex());
-    }
-    if (operation) {
-        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
-        if (!combo)
-            return -1;
-        *operation = itemCode(combo, combo->currentIndex());
+        *codes[i] = itemCode(combo, combo->currentIndex());
     }
     if (image) {
-        QWidget *cell = table->cellWidget(row, ColImage);
-        auto *edit = cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+        QLineEdit *edit = rowEdit(row, ColImage);
         if (!edit)
             return -1;
         *image = edit->text();
     }
-    const int columns[] = {ColOffset, ColLength};
-    int *targets[] = {offset, length};
+    const int numberColumns[] = {ColOffset, ColLength};
+    int *numbers[] = {offset, length};
     for (int i = 0; i < 2; ++i) {
-        if (!targets[i])
+        if (!numbers[i])
             continue;
-        auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, columns[i]));
+        QLineEdit *edit = rowEdit(row, numberColumns[i]);
         if (!edit)
             return -1;
-        *targets[i] = parseNumber(edit->text());
+        *numbers[i] = parseNumber(edit->text());
     }
     return 0;
 }
@@ -260,9 +265,9 @@ void MainWidget::applyRowOperation(int row)
         if (QWidget *cell = table->cellWidget(row, column))
             cell->setEnabled(bNumbers);
     }
+    if (QLineEdit *edit = rowEdit(row, ColImage))
+        edit->setEnabled(bImage);
     if (QWidget *cell = table->cellWidget(row, ColImage)) {
-        if (QWidget *edit = cell->findChild<QWidget *>(QLatin1String(sImageEditName)))
-            edit->setEnabled(bImage);
         if (QWidget *button = cell->findChild<QWidget *>(QLatin1String(sImageButtonName)))
             button->setEnabled(bImage);
     }
@@ -309,13 +314,8 @@ void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
     if ((isFlashMemory(nOld) && isFlashMemory(nNew)) || (isEepromMemory(nOld) && isEepromMemory(nNew)))
         return;
     // The image, offset and length of one memory group mean nothing to the other.
-    QTableWidget *table = ui->tableWidgetPgmImages;
-    if (QWidget *cell = table->cellWidget(row, ColImage)) {
-        if (auto *edit = cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)))
-            edit->clear();
-    }
-    for (int column : {ColOffset, ColLength}) {
-        if (auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, column)))
+    for (int column : {ColImage, ColOffset, ColLength}) {
+        if (QLineEdit *edit = rowEdit(row, column))
             edit->clear();
     }
     dropStaleImageInfo();
@@ -380,8 +380,8 @@ QString MainWidget::imageRefusal(const ImageFile &image)
     // A file cut short would be programmed as far as it goes: the reader's
     // words say where it ends, the first line what that means.
     if (!image.isComplete())
-        return (QStringList{tr("%1: the image is incomplete (%2); it is not programmed")
-                                .arg(sPath, image.incompleteReason())}
+        return (QStringList{
+                    tr("%1: the image is incomplete (%2); it is not programmed").arg(sPath, image.incompleteReason())}
                 + image.messageLines())
             .join(QLatin1Char('\n'));
     if (image.count().nAbove > 0)
@@ -419,16 +419,14 @@ int MainWidget::examineImageFile(const QString &file, int *type, int *start, int
 
 int MainWidget::examineRowImage(int row, int memory, const QString *file)
 {
-    QTableWidget *table = ui->tableWidgetPgmImages;
-    if (row < 0 || row >= table->rowCount())
+    if (row < 0 || row >= ui->tableWidgetPgmImages->rowCount())
         return -1;
-    QWidget *imageCell = table->cellWidget(row, ColImage);
-    auto *imageEdit = imageCell ? imageCell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+    QLineEdit *imageEdit = rowEdit(row, ColImage);
     const QString path = file ? *file : (imageEdit ? imageEdit->text() : QString());
     if (path.isEmpty())
         return -1;
-    auto *offsetEdit = qobject_cast<QLineEdit *>(table->cellWidget(row, ColOffset));
-    auto *lengthEdit = qobject_cast<QLineEdit *>(table->cellWidget(row, ColLength));
+    QLineEdit *offsetEdit = rowEdit(row, ColOffset);
+    QLineEdit *lengthEdit = rowEdit(row, ColLength);
     if (!imageEdit || !offsetEdit || !lengthEdit)
         return -1;
 
@@ -496,8 +494,7 @@ int MainWidget::selectRowImage(int row)
         const QString chosen = QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
         if (chosen.isEmpty())
             return -1;
-        QWidget *cell = ui->tableWidgetPgmImages->cellWidget(row, ColImage);
-        if (auto *edit = cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr)
+        if (QLineEdit *edit = rowEdit(row, ColImage))
             edit->setText(chosen);
         return 0;
     }
@@ -566,19 +563,16 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
             offset = 0;
             length = -1;
         }
+        if (operation != Erase && operation != Program && operation != Read)
+            continue;
         PgmEntry entry;
         entry.nMemory = memory;
         entry.nOperation = operation;
         entry.nOffset = offset;
         entry.nLength = length;
-        switch (operation) {
-        case Erase: entry.bCompress = false; break;
-        case Program:
-        case Read:
+        if (operation != Erase) {
             entry.sImage = image;
             entry.bCompress = true;
-            break;
-        default: continue;
         }
         if (jobs)
             jobs->append(entry);
