@@ -5,6 +5,7 @@
 #include "ui_MainWidget.h"
 
 #include "AppLanguage.h"
+#include "FileKind.h"
 #include "LabelElider.h"
 #include "PortDiscovery.h"
 #include "ServoprogVersion.h"
@@ -17,7 +18,6 @@
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -29,15 +29,11 @@ namespace {
 bool isTerminalDevice(const QString &sPath)
 {
 #ifdef Q_OS_UNIX
-    if (!sPath.startsWith(QLatin1Char('/')))
-        return false;
-    const QByteArray path = QFile::encodeName(sPath);
-    struct stat info;
-    if (::stat(path.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+    if (!sPath.startsWith(QLatin1Char('/')) || fileKindOf(sPath) != FileKind::CharDevice)
         return false;
     // Opening without blocking and without becoming its controlling
     // terminal is the only portable way to ask whether it is a tty.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return false;
     const bool bTerminal = ::isatty(fd) == 1;
@@ -54,13 +50,10 @@ bool isTerminalDevice(const QString &sPath)
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
 static QVector<uint32_t> baudRateList;
 
+// Registering the same resources again changes nothing.
 void servoprogInitResources()
 {
-    static bool bDone = false;
-    if (!bDone) {
-        Q_INIT_RESOURCE(servoprog_icons);
-        bDone = true;
-    }
+    Q_INIT_RESOURCE(servoprog_icons);
 }
 
 MainWidget::MainWidget(QWidget *parent)
@@ -171,11 +164,10 @@ void MainWidget::on_pushButtonRefreshPorts_clicked()
 bool MainWidget::selectPort(const QString &sPort)
 {
     QComboBox *combo = ui->comboBoxPort;
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i).compare(sPort, Qt::CaseInsensitive) == 0) {
-            combo->setCurrentIndex(i);
-            return true;
-        }
+    const int nListed = combo->findText(sPort, Qt::MatchFixedString); // ignores case
+    if (nListed >= 0) {
+        combo->setCurrentIndex(nListed);
+        return true;
     }
     if (!isTerminalDevice(sPort))
         return false;
