@@ -43,15 +43,10 @@ bool LabelElider::eventFilter(QObject *pWatched, QEvent *pEvent)
     auto *pLabel = qobject_cast<QLabel *>(pWatched);
     if (!pLabel)
         return false;
-    if (pEvent->type() == QEvent::Resize) {
+    // A text change repaints the label: the tool tip follows the text there.
+    if (pEvent->type() == QEvent::Resize || pEvent->type() == QEvent::Paint)
         updateToolTip(pLabel);
-        return false;
-    }
-    if (pEvent->type() != QEvent::Paint)
-        return false;
-    // A text change repaints the label: the tool tip follows the text here.
-    updateToolTip(pLabel);
-    if (!isCut(pLabel))
+    if (pEvent->type() != QEvent::Paint || !isCut(pLabel))
         return false;
     const QRect area =
         pLabel->contentsRect().adjusted(pLabel->margin(), pLabel->margin(), -pLabel->margin(), -pLabel->margin());
