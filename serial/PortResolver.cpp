@@ -22,11 +22,6 @@ QString usbIdentity(const PortDescription &port, bool bWithSerial)
     return s;
 }
 
-QString deviceOf(const PortDescription &port)
-{
-    return port.sSystemLocation.isEmpty() ? port.sName : port.sSystemLocation;
-}
-
 bool sameText(const QString &sA, const QString &sB)
 {
     return sA.compare(sB, Qt::CaseInsensitive) == 0;
@@ -74,29 +69,18 @@ bool parseUsbPattern(const QString &sText, UsbPattern &pattern)
     return parts.size() == 2 || !pattern.sSerial.isEmpty();
 }
 
-// The USB ports of the list, described, for a refusal.
-QStringList usbPorts(const QVector<PortDescription> &ports, const QStringList &described)
-{
-    QStringList result;
-    for (int i = 0; i < ports.size(); ++i) {
-        if (ports.at(i).bHasUsbIds)
-            result << described.at(i);
-    }
-    return result;
-}
-
 PortResolution refusal(PortResolution::Status nStatus, const QStringList &candidates, const QString &sMessage)
 {
-    PortResolution resolution;
-    resolution.nStatus = nStatus;
-    resolution.candidates = candidates;
-    resolution.sMessage = sMessage;
-    return resolution;
+    return PortResolution{nStatus, QString(), candidates, sMessage};
 }
 
 PortResolution noMatch(const QString &sWhat, const QVector<PortDescription> &ports, const QStringList &described)
 {
-    const QStringList candidates = usbPorts(ports, described);
+    QStringList candidates; // the USB ports of the list, described
+    for (int i = 0; i < ports.size(); ++i) {
+        if (ports.at(i).bHasUsbIds)
+            candidates << described.at(i);
+    }
     return refusal(
         PortResolution::Status::NoMatch, candidates,
         candidates.isEmpty()
@@ -144,7 +128,7 @@ QStringList portIdentities(const QVector<PortDescription> &ports)
         else if (port.bHasUsbIds && nSameIds == 1)
             identities << usbIdentity(port, false);
         else
-            identities << deviceOf(port);
+            identities << (port.sSystemLocation.isEmpty() ? port.sName : port.sSystemLocation);
     }
     return identities;
 }

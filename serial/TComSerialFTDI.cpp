@@ -70,11 +70,6 @@ int TComSerialFTDI::close()
     return TransportStatus::Ok;
 }
 
-bool TComSerialFTDI::isOpen() const
-{
-    return m_pHandle != nullptr;
-}
-
 int TComSerialFTDI::setTimeout(uint32_t nMilliseconds)
 {
     if (!isOpen())
@@ -87,9 +82,7 @@ int TComSerialFTDI::setTimeout(uint32_t nMilliseconds)
 
 int TComSerialFTDI::setBaudRate(uint32_t nBaudrate)
 {
-    if (!isOpen())
-        return TransportStatus::NoHandle;
-    if (m_api.setBaudRate(m_pHandle, nBaudrate) != 0)
+    if (!isOpen() || m_api.setBaudRate(m_pHandle, nBaudrate) != 0)
         return TransportStatus::NoHandle;
     m_nBaudRate = nBaudrate;
     return TransportStatus::Ok;

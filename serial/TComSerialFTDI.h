@@ -23,7 +23,7 @@ public:
     // the given rate (9600 when 0) and a 1 ms read time-out.
     int open(const char *sPort, uint32_t nBaudrate) override;
     int close() override;
-    bool isOpen() const override;
+    bool isOpen() const override { return m_pHandle != nullptr; }
     int setTimeout(uint32_t nMilliseconds) override;
     int setBaudRate(uint32_t nBaudrate) override;
     // The rate last accepted by setBaudRate().

@@ -4,8 +4,6 @@
 
 #include <QMutexLocker>
 
-#include <cstring>
-
 #include <ftdi.h>
 #include <libusb.h>
 
