@@ -8,11 +8,9 @@
 #include "QAdrLineEdit.h"
 #include "QExtComboBox.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
@@ -243,24 +241,16 @@ void MainWidget::removePgmRow(int row)
 
 void MainWidget::applyRowOperation(int row)
 {
+    // A row out of range has no cells.
     QTableWidget *table = ui->tableWidgetPgmImages;
-    if (row < 0 || row >= table->rowCount())
-        return;
     auto *operationCombo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
     if (!operationCombo)
         return;
     const int operation = itemCode(operationCombo, operationCombo->currentIndex());
-    bool bNumbers = false;
-    bool bImage = false;
-    switch (operation) {
-    case Erase: bNumbers = true; break;
-    case Program: bImage = true; break;
-    case Read:
-        bNumbers = true;
-        bImage = true;
-        break;
-    default: return;
-    }
+    if (operation != Erase && operation != Program && operation != Read)
+        return;
+    const bool bNumbers = operation == Erase || operation == Read; // Offset and Length typed
+    const bool bImage = operation == Program || operation == Read; // an image file chosen
     for (int column : {ColOffset, ColLength}) {
         if (QWidget *cell = table->cellWidget(row, column))
             cell->setEnabled(bNumbers);
@@ -304,9 +294,7 @@ void MainWidget::comboBoxFlashOp_currentIndexChanged(int)
 void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
 {
     auto *combo = qobject_cast<QExtComboBox *>(sender());
-    if (!combo)
-        return;
-    const int row = rowOfCellWidget(combo);
+    const int row = rowOfCellWidget(combo); // -1 for no combo
     if (row < 0)
         return;
     const int nOld = itemCode(combo, combo->nPrevIndex);
@@ -354,8 +342,6 @@ void MainWidget::on_actionPgmClearEntries_triggered()
 
 // ---- examination ------------------------------------------------------------------------
 
-// Why the window refuses an image, for the detailed text of its error box:
-// the reader's own message where it has one, as the reader words it.
 QString MainWidget::imageRefusal(const ImageFile &image)
 {
     const QString &sPath = image.path();
@@ -389,10 +375,8 @@ QString MainWidget::imageRefusal(const ImageFile &image)
     return tr("%1: the file holds no data").arg(sPath);
 }
 
-// One reading gives the type, the used range and, when lines is given, the
-// firmware information found from the lowest address on (empty when there is
-// none). A file without a single data byte has no address range to show and
-// does not count as examined.
+// A file without a single data byte has no address range to show and does
+// not count as examined.
 int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines,
                                  QString *reason)
 {
@@ -419,8 +403,7 @@ int MainWidget::examineImageFile(const QString &file, int *type, int *start, int
 
 int MainWidget::examineRowImage(int row, int memory, const QString *file)
 {
-    if (row < 0 || row >= ui->tableWidgetPgmImages->rowCount())
-        return -1;
+    // A row out of range has no cells.
     QLineEdit *imageEdit = rowEdit(row, ColImage);
     const QString path = file ? *file : (imageEdit ? imageEdit->text() : QString());
     if (path.isEmpty())
@@ -482,23 +465,20 @@ int MainWidget::selectRowImage(int row)
         return -1;
     const QString start = image.isEmpty() ? QString() : QFileInfo(image).absoluteFilePath();
 
-    if (operation == Program) {
-        const QString chosen =
-            QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters());
-        if (chosen.isEmpty())
-            return -1;
+    if (operation != Program && operation != Read)
+        return -1;
+    // A Program row's image is read, a Read row's is written.
+    const QString chosen =
+        operation == Program
+            ? QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters())
+            : QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
+    if (chosen.isEmpty())
+        return -1;
+    if (operation == Program)
         examineRowImage(row, memory, &chosen);
-        return 0;
-    }
-    if (operation == Read) {
-        const QString chosen = QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
-        if (chosen.isEmpty())
-            return -1;
-        if (QLineEdit *edit = rowEdit(row, ColImage))
-            edit->setText(chosen);
-        return 0;
-    }
-    return -1;
+    else if (QLineEdit *edit = rowEdit(row, ColImage))
+        edit->setText(chosen);
+    return 0;
 }
 
 // labelInfoFlash1 describes the image of one row; once that row is gone, or
@@ -538,42 +518,33 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
         return false;
     }
     for (int r = 0; r < table->rowCount(); ++r) {
-        int memory = -1;
-        int operation = -1;
-        QString image;
-        int offset = -1;
-        int length = -1;
-        if (readPgmRow(r, &memory, &operation, &image, &offset, &length) != 0)
+        PgmEntry entry;
+        if (readPgmRow(r, &entry.nMemory, &entry.nOperation, &entry.sImage, &entry.nOffset, &entry.nLength) != 0)
             continue;
-        if ((operation == Program || operation == Read) && image.isEmpty()) {
+        const int operation = entry.nOperation;
+        if ((operation == Program || operation == Read) && entry.sImage.isEmpty()) {
             QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1), QMessageBox::Ok);
             return false;
         }
         if (operation == Program) {
             // The file may have changed since it was chosen: measure it anew.
-            if (examineRowImage(r, memory, nullptr) != 0)
+            if (examineRowImage(r, entry.nMemory, nullptr) != 0)
                 return false;
-            readPgmRow(r, nullptr, nullptr, nullptr, &offset, &length);
-        } else if ((operation == Erase || operation == Read) && (offset < 0 || length < 0)) {
+            readPgmRow(r, nullptr, nullptr, nullptr, &entry.nOffset, &entry.nLength);
+        } else if ((operation == Erase || operation == Read) && (entry.nOffset < 0 || entry.nLength < 0)) {
             const auto answer = QMessageBox::warning(
                 this, tr("Confirm"), tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
             if (answer != QMessageBox::Ok)
                 return false;
-            offset = 0;
-            length = -1;
+            entry.nOffset = 0;
+            entry.nLength = -1;
         }
         if (operation != Erase && operation != Program && operation != Read)
             continue;
-        PgmEntry entry;
-        entry.nMemory = memory;
-        entry.nOperation = operation;
-        entry.nOffset = offset;
-        entry.nLength = length;
-        if (operation != Erase) {
-            entry.sImage = image;
-            entry.bCompress = true;
-        }
+        entry.bCompress = operation != Erase;
+        if (operation == Erase)
+            entry.sImage.clear();
         if (jobs)
             jobs->append(entry);
     }
