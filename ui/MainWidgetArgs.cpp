@@ -9,7 +9,6 @@
 #include "PortResolver.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMap>
 #include <QMessageBox>
 
@@ -82,9 +81,10 @@ QString MainWidget::portRefusal(const QString &sPort) const
 
 void MainWidget::processArgs(const QStringList &arguments)
 {
-    const QMap<QString, int> bootTypes{{QStringLiteral("off"), PoweredOff},
-                                       {QStringLiteral("mon"), RunningMonitor},
-                                       {QStringLiteral("monitor"), RunningMonitor}};
+    // The start option each boot type checks.
+    const QMap<QString, QRadioButton *> bootTypes{{QStringLiteral("off"), ui->radioButtonPoweredOffDevice},
+                                                  {QStringLiteral("mon"), ui->radioButtonRunningMonitor},
+                                                  {QStringLiteral("monitor"), ui->radioButtonRunningMonitor}};
     const QMap<QString, int> operations{
         {QStringLiteral("p"), Program}, {QStringLiteral("prog"), Program}, {QStringLiteral("program"), Program}};
     const QMap<QString, int> memories{{QStringLiteral("f0"), Flash0},
@@ -100,16 +100,10 @@ void MainWidget::processArgs(const QStringList &arguments)
     int nPendingMemory = Flash0;
     QString sPendingImage;
 
-    auto addImageRow = [&](int nMemory, const QString &sImage) {
-        if (sImage.isEmpty())
-            return;
-        addPgmRow(nMemory, Program, sImage, -1, -1);
-        examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nMemory, nullptr);
-    };
-    auto addPendingRow = [&]() {
-        addPgmRow(nPendingMemory, nPendingOperation, sPendingImage, -1, -1);
-        if (nPendingOperation == Program)
-            examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nPendingMemory, nullptr);
+    auto addRow = [&](int nMemory, int nOperation, const QString &sImage) {
+        addPgmRow(nMemory, nOperation, sImage, -1, -1);
+        if (nOperation == Program)
+            examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nMemory, nullptr);
     };
 
     for (int i = 1; i < arguments.size(); ++i) {
@@ -140,22 +134,19 @@ void MainWidget::processArgs(const QStringList &arguments)
             if (!bMissing)
                 sPort = QStringLiteral("COM%1").arg(sValue.toInt());
         } else if (isOption("-B", {"--boottype=", "--boot-type="})) {
-            const auto found = bootTypes.constFind(sValue);
-            if (found != bootTypes.constEnd()) {
-                if (found.value() == PoweredOff)
-                    ui->radioButtonPoweredOffDevice->setChecked(true);
-                else
-                    ui->radioButtonRunningMonitor->setChecked(true);
-            }
+            if (QRadioButton *button = bootTypes.value(sValue))
+                button->setChecked(true);
         } else if (isOption("-S", {"--software-image="}) || isOption("-H", {"--hardware-image="})) {
-            addImageRow(Flash0, sValue);
+            if (!sValue.isEmpty())
+                addRow(Flash0, Program, sValue);
         } else if (isOption("-X", {"--extended-image="})) {
-            addImageRow(Flash1, sValue);
+            if (!sValue.isEmpty())
+                addRow(Flash1, Program, sValue);
         } else if (isOption("-F", {"--function="})) {
             const auto found = operations.constFind(sValue);
             if (found != operations.constEnd()) {
                 if (nPendingOperation >= 0)
-                    addPendingRow();
+                    addRow(nPendingMemory, nPendingOperation, sPendingImage);
                 nPendingOperation = found.value();
                 nPendingMemory = Flash0;
                 sPendingImage = QString();
@@ -182,7 +173,7 @@ void MainWidget::processArgs(const QStringList &arguments)
     }
 
     if (sError.isEmpty() && nPendingOperation >= 0)
-        addPendingRow();
+        addRow(nPendingMemory, nPendingOperation, sPendingImage);
     if (!sPort.isEmpty()) {
         // usb:SERIAL, usb:VID:PID[:SERIAL] and /dev/serial/by-id links name
         // a converter by what stays the same when it is plugged in again.
