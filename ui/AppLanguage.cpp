@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <algorithm>
 #include <cstdio>
 
 QTranslator &appTranslator()
@@ -59,12 +60,8 @@ QStringList translationDirectories(const QString &sExecutableDir)
 bool loadAndInstall(QTranslator &translator, const QString &sName, const QStringList &directories)
 {
     QCoreApplication::removeTranslator(&translator);
-    bool bLoaded = false;
-    for (const QString &sDirectory : directories) {
-        bLoaded = translator.load(sName, sDirectory);
-        if (bLoaded)
-            break;
-    }
+    const bool bLoaded = std::any_of(directories.begin(), directories.end(),
+                                     [&](const QString &sDirectory) { return translator.load(sName, sDirectory); });
     if (bLoaded)
         QCoreApplication::installTranslator(&translator);
     if (qEnvironmentVariableIsSet("SERVOPROG_TRACE_TRANSLATION")) {

@@ -11,8 +11,7 @@
 #include "ServoprogVersion.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 
@@ -70,10 +69,8 @@ MainWidget::MainWidget(QWidget *parent)
     ui->toolButtonEN->setDefaultAction(ui->actionEN);
 
     ui->tableWidgetPgmImages->setContextMenuPolicy(Qt::ActionsContextMenu);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmAddFile);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmAddEntry);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmRemoveEntry);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmClearEntries);
+    ui->tableWidgetPgmImages->addActions(
+        {ui->actionPgmAddFile, ui->actionPgmAddEntry, ui->actionPgmRemoveEntry, ui->actionPgmClearEntries});
 
     ui->comboBoxPort->addItems(portList());
 
@@ -337,16 +334,15 @@ void MainWidget::closeEvent(QCloseEvent *event)
                               tr("An update is running. Stopping it now can leave the drive's flash half-written.\n"
                                  "Cancel the update and close the window?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     // The run may have ended while the question was open.
     if (!run.isRunning()) {
-        if (answer == QMessageBox::Yes)
-            close();
+        close();
         return;
     }
-    if (answer == QMessageBox::Yes) {
-        bCloseWhenFinished = true;
-        run.cancel();
-    }
+    bCloseWhenFinished = true;
+    run.cancel();
 }
 
 // ---- language -------------------------------------------------------------------------
@@ -391,10 +387,8 @@ void MainWidget::retranslateDynamic()
             fillMemoryCombo(memory);
         if (auto *operation = qobject_cast<QComboBox *>(ui->tableWidgetPgmImages->cellWidget(row, 1)))
             fillOperationCombo(operation);
-        if (QWidget *image = ui->tableWidgetPgmImages->cellWidget(row, 2)) {
-            if (QWidget *button = image->findChild<QWidget *>(QStringLiteral("toolButtonSelImage")))
-                button->setToolTip(tr("Select image file"));
-        }
     }
+    for (QWidget *button : ui->tableWidgetPgmImages->findChildren<QWidget *>(QStringLiteral("toolButtonSelImage")))
+        button->setToolTip(tr("Select image file"));
     fitComboColumns();
 }
