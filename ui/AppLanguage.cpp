@@ -76,8 +76,7 @@ bool loadAndInstall(QTranslator &translator, const QString &sName, const QString
 
 bool installLanguage(const QString &sLanguage)
 {
-    // "servoprog_de_DE": the executable's name without anything from its
-    // first dot on, "_" and the language.
+    // "servoprog_de_DE": the executable's name up to its first dot, "_", the language.
     const QString sName = QFileInfo(QCoreApplication::applicationFilePath()).baseName() + QLatin1Char('_') + sLanguage;
     const bool bLoaded =
         loadAndInstall(appTranslator(), sName, translationDirectories(QCoreApplication::applicationDirPath()));

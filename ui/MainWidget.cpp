@@ -49,7 +49,6 @@ bool isTerminalDevice(const QString &sPath)
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
 static QVector<uint32_t> baudRateList;
 
-// Registering the same resources again changes nothing.
 void servoprogInitResources()
 {
     Q_INIT_RESOURCE(servoprog_icons);
@@ -178,11 +177,9 @@ void MainWidget::fillBaudrateCombo()
 {
     const int nIndex = ui->comboBoxBaudrate->currentIndex();
     ui->comboBoxBaudrate->clear();
-    for (int i = 0; i < baudRateList.size(); ++i) {
-        const uint32_t nRate = baudRateList.at(i);
-        const QString sText = nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate);
-        ui->comboBoxBaudrate->insertItem(i, sText, QVariant::fromValue<uint>(nRate));
-    }
+    for (const uint32_t nRate : std::as_const(baudRateList))
+        ui->comboBoxBaudrate->addItem(nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate),
+                                      QVariant::fromValue<uint>(nRate));
     if (nIndex >= 0 && nIndex < ui->comboBoxBaudrate->count())
         ui->comboBoxBaudrate->setCurrentIndex(nIndex);
 }

@@ -35,14 +35,12 @@ const char *const sImageButtonIcon = ":/icons/16x16/document-new-3.png";
 // information block.
 const int nSoftwareAreaStart = 0x300000;
 
-bool isFlashMemory(int memory)
+// 0 for the flash group, 1 for the EEPROM group, -1 for any other code.
+int memoryGroup(int memory)
 {
-    return memory == Flash0 || memory == Flash1;
-}
-
-bool isEepromMemory(int memory)
-{
-    return memory == Eeprom0 || memory == Eeprom1;
+    if (memory == Flash0 || memory == Flash1)
+        return 0;
+    return memory == Eeprom0 || memory == Eeprom1 ? 1 : -1;
 }
 
 // Item data of the combo's entry at index; -1 for no entry.
@@ -74,9 +72,7 @@ QString MainWidget::formatNumber(int value)
 
 int MainWidget::parseNumber(const QString &text)
 {
-    if (text.isEmpty())
-        return -1;
-    bool bOk = false;
+    bool bOk = false; // false for an empty text too
     const qlonglong value =
         text.startsWith(QLatin1String("0x")) ? text.mid(2).toLongLong(&bOk, 16) : text.toLongLong(&bOk, 10);
     if (!bOk || value < 0 || value > 2147483647LL)
@@ -299,7 +295,7 @@ void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
         return;
     const int nOld = itemCode(combo, combo->nPrevIndex);
     const int nNew = itemCode(combo, index);
-    if ((isFlashMemory(nOld) && isFlashMemory(nNew)) || (isEepromMemory(nOld) && isEepromMemory(nNew)))
+    if (memoryGroup(nOld) >= 0 && memoryGroup(nOld) == memoryGroup(nNew))
         return;
     // The image, offset and length of one memory group mean nothing to the other.
     for (int column : {ColImage, ColOffset, ColLength}) {
