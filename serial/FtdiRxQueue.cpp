@@ -28,19 +28,13 @@ int FtdiRxQueue::fetch()
     return 0;
 }
 
-uint32_t FtdiRxQueue::take(uint8_t *pBuffer, uint32_t nCount)
-{
-    const uint32_t nTake = std::min(nCount, size());
-    if (nTake > 0) {
-        std::memcpy(pBuffer, m_pending.constData(), nTake);
-        m_pending.remove(0, int(nTake));
-    }
-    return nTake;
-}
-
 int FtdiRxQueue::read(uint8_t *pBuffer, uint32_t nCount, uint32_t nTimeoutMs, uint32_t &nRead)
 {
-    nRead = take(pBuffer, nCount);
+    nRead = std::min(nCount, size());
+    if (nRead > 0) {
+        std::memcpy(pBuffer, m_pending.constData(), nRead);
+        m_pending.remove(0, int(nRead));
+    }
     QElapsedTimer timer;
     timer.start();
     while (nRead < nCount) {

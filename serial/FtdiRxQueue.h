@@ -38,8 +38,6 @@ public:
     void clear() { m_pending.clear(); }
 
 private:
-    uint32_t take(uint8_t *pBuffer, uint32_t nCount);
-
     ConverterRead m_read;
     QByteArray m_pending;
 };

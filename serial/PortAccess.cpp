@@ -43,6 +43,32 @@ bool isRunning(qint64 nPid)
     return nPid > 0 && (::kill(pid_t(nPid), 0) == 0 || errno == EPERM);
 }
 
+QString lockFilePath(const QString &sDevicePath)
+{
+    // Where QSerialPort puts it: the first of these folders that is
+    // readable and either already holds the file or is writable, named
+    // LCK.. and the path below /dev with '/' as '_'.
+    static const QStringList kFolders = {QStringLiteral("/var/lock"),
+                                         QStringLiteral("/etc/locks"),
+                                         QStringLiteral("/var/spool/locks"),
+                                         QStringLiteral("/var/spool/uucp"),
+                                         QStringLiteral("/tmp"),
+                                         QStringLiteral("/var/tmp"),
+                                         QStringLiteral("/var/lock/lockdev"),
+                                         QStringLiteral("/run/lock"),
+                                         QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
+    QString sName = sDevicePath.startsWith(QLatin1String("/dev/")) ? sDevicePath.mid(5) : sDevicePath;
+    sName.replace(QLatin1Char('/'), QLatin1Char('_'));
+    sName.prepend(QLatin1String("/LCK.."));
+    for (const QString &sFolder : kFolders) {
+        const QFileInfo folder(sFolder);
+        const QString sFile = sFolder + sName;
+        if (folder.isReadable() && (QFile::exists(sFile) || folder.isWritable()))
+            return sFile;
+    }
+    return QString();
+}
+
 // The live owner of the device's lock, if there is one.
 bool lockOwner(const QString &sDevicePath, PortOpenError &error)
 {
@@ -78,32 +104,6 @@ QString devicePath(const QString &sPort)
         sPath.prepend(QLatin1String("/dev/"));
     const QString sCanonical = QFileInfo(sPath).canonicalFilePath();
     return sCanonical.isEmpty() ? sPath : sCanonical;
-}
-
-QString lockFilePath(const QString &sDevicePath)
-{
-    // Where QSerialPort puts it: the first of these folders that is
-    // readable and either already holds the file or is writable, named
-    // LCK.. and the path below /dev with '/' as '_'.
-    static const QStringList kFolders = {QStringLiteral("/var/lock"),
-                                         QStringLiteral("/etc/locks"),
-                                         QStringLiteral("/var/spool/locks"),
-                                         QStringLiteral("/var/spool/uucp"),
-                                         QStringLiteral("/tmp"),
-                                         QStringLiteral("/var/tmp"),
-                                         QStringLiteral("/var/lock/lockdev"),
-                                         QStringLiteral("/run/lock"),
-                                         QStandardPaths::writableLocation(QStandardPaths::TempLocation)};
-    QString sName = sDevicePath.startsWith(QLatin1String("/dev/")) ? sDevicePath.mid(5) : sDevicePath;
-    sName.replace(QLatin1Char('/'), QLatin1Char('_'));
-    sName.prepend(QLatin1String("/LCK.."));
-    for (const QString &sFolder : kFolders) {
-        const QFileInfo folder(sFolder);
-        const QString sFile = sFolder + sName;
-        if (folder.isReadable() && (QFile::exists(sFile) || folder.isWritable()))
-            return sFile;
-    }
-    return QString();
 }
 
 PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError, const QString &sErrorText)
@@ -165,11 +165,6 @@ PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError 
 QString devicePath(const QString &sPort)
 {
     return sPort;
-}
-
-QString lockFilePath(const QString &)
-{
-    return QString(); // Windows opens ports without sharing instead
 }
 
 PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError nError, const QString &sErrorText)

@@ -21,10 +21,6 @@ namespace PortAccess {
 // name itself.
 QString devicePath(const QString &sPort);
 
-// The lock file QSerialPort takes for a device path; empty where it takes
-// none.
-QString lockFilePath(const QString &sDevicePath);
-
 // Why opening sDevicePath failed, after QSerialPort reported nError with
 // sErrorText. Asks the system again where that tells more (the device's
 // type and group, the owner of its lock).

@@ -20,16 +20,46 @@ QMap<int32_t, int32_t> s_ftdiPortMap;
 // with an empty map, in a worker thread; one at a time.
 QMutex s_enumerationMutex;
 
-struct FtdiPort
+// Port-name order; names with equal numbers in alphabetical order.
+bool portNameBefore(const QString &sA, const QString &sB)
 {
-    QString sName;
-    TFtdiApi::DeviceNode node;
-};
+    return std::make_pair(portNumber(sA), sA) < std::make_pair(portNumber(sB), sB);
+}
 
-QVector<FtdiPort> enumerateFtdi(TFtdiApi &api)
+QVector<PortDescription> describeComPorts()
+{
+    QVector<PortDescription> ports;
+    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : infos) {
+        PortDescription port;
+        port.sName = info.portName();
+        port.sSystemLocation = info.systemLocation();
+        port.sDescription = info.description();
+        port.sManufacturer = info.manufacturer();
+        port.sSerialNumber = info.serialNumber();
+        port.bHasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
+        port.nVendorId = info.vendorIdentifier();
+        port.nProductId = info.productIdentifier();
+        port.nTransport = TransportKind::ComPort;
+        ports.append(port);
+    }
+    std::sort(ports.begin(), ports.end(),
+              [](const PortDescription &a, const PortDescription &b) { return portNameBefore(a.sName, b.sName); });
+    return ports;
+}
+
+QStringList namesOf(const QVector<PortDescription> &ports)
+{
+    QStringList names;
+    for (const PortDescription &port : ports)
+        names.append(port.sName);
+    return names;
+}
+
+QVector<PortDescription> enumerateFtdi(TFtdiApi &api)
 {
     QMutexLocker lock(&s_enumerationMutex);
-    QVector<FtdiPort> ports;
+    QVector<PortDescription> ports;
     useComApi = false;
 
     uint32_t nDevices = 0;
@@ -53,7 +83,16 @@ QVector<FtdiPort> enumerateFtdi(TFtdiApi &api)
             continue;
         int32_t nNumber = 0;
         if (api.getComPortNumber(pHandle, nNumber) == 0 && nNumber > 0) {
-            ports.append({ftdiPortName(nNumber), node});
+            PortDescription port;
+            port.sName = ftdiPortName(nNumber);
+            port.sDescription = node.sDescription;
+            port.sManufacturer = node.sManufacturer;
+            port.sSerialNumber = node.sSerialNumber;
+            port.bHasUsbIds = node.nVendorId != 0;
+            port.nVendorId = node.nVendorId;
+            port.nProductId = node.nProductId;
+            port.nTransport = TransportKind::Ftdi;
+            ports.append(port);
             map.insert(nNumber, i); // a later converter with the same number wins
         }
         api.close(pHandle);
@@ -80,15 +119,9 @@ int32_t portNumber(const QString &sPort)
     return bOk ? nNumber : 0;
 }
 
-bool portNameLess(const QString &sA, const QString &sB)
-{
-    return portNumber(sA) < portNumber(sB);
-}
-
 void sortPortNames(QStringList &ports)
 {
-    std::sort(ports.begin(), ports.end());
-    std::stable_sort(ports.begin(), ports.end(), portNameLess);
+    std::sort(ports.begin(), ports.end(), portNameBefore);
 }
 
 QString ftdiPortName(int32_t nNumber)
@@ -117,21 +150,12 @@ void setFtdiPortMap(const QMap<int32_t, int32_t> &map)
 
 QStringList listComPorts()
 {
-    QStringList ports;
-    const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : infos)
-        ports.append(info.portName());
-    sortPortNames(ports);
-    return ports;
+    return namesOf(describeComPorts());
 }
 
 QStringList listFtdiPorts(TFtdiApi &api)
 {
-    QStringList names;
-    const QVector<FtdiPort> ports = enumerateFtdi(api);
-    for (const FtdiPort &port : ports)
-        names.append(port.sName);
-    return names;
+    return namesOf(enumerateFtdi(api));
 }
 
 QStringList portList(TFtdiApi &api)
@@ -148,40 +172,5 @@ QString PortDescription::usbId() const
 
 QVector<PortDescription> describePorts(TFtdiApi &api)
 {
-    QVector<PortDescription> descriptions;
-
-    QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
-    std::sort(infos.begin(), infos.end(),
-              [](const QSerialPortInfo &a, const QSerialPortInfo &b) { return a.portName() < b.portName(); });
-    std::stable_sort(infos.begin(), infos.end(), [](const QSerialPortInfo &a, const QSerialPortInfo &b) {
-        return portNameLess(a.portName(), b.portName());
-    });
-    for (const QSerialPortInfo &info : std::as_const(infos)) {
-        PortDescription port;
-        port.sName = info.portName();
-        port.sSystemLocation = info.systemLocation();
-        port.sDescription = info.description();
-        port.sManufacturer = info.manufacturer();
-        port.sSerialNumber = info.serialNumber();
-        port.bHasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
-        port.nVendorId = info.vendorIdentifier();
-        port.nProductId = info.productIdentifier();
-        port.nTransport = TransportKind::ComPort;
-        descriptions.append(port);
-    }
-
-    const QVector<FtdiPort> ftdiPorts = enumerateFtdi(api);
-    for (const FtdiPort &ftdi : ftdiPorts) {
-        PortDescription port;
-        port.sName = ftdi.sName;
-        port.sDescription = ftdi.node.sDescription;
-        port.sManufacturer = ftdi.node.sManufacturer;
-        port.sSerialNumber = ftdi.node.sSerialNumber;
-        port.bHasUsbIds = ftdi.node.nVendorId != 0;
-        port.nVendorId = ftdi.node.nVendorId;
-        port.nProductId = ftdi.node.nProductId;
-        port.nTransport = TransportKind::Ftdi;
-        descriptions.append(port);
-    }
-    return descriptions;
+    return describeComPorts() + enumerateFtdi(api);
 }

@@ -28,9 +28,7 @@ QVector<uint32_t> baudRates();
 // as a base-10 integer; 0 when that text is not a plain number ("COM3a"),
 // -1 when the name has no digit at all.
 int32_t portNumber(const QString &sPort);
-// Port-name order: a before b exactly when a's port number is smaller.
-bool portNameLess(const QString &sA, const QString &sB);
-// Sorts by port number; names with equal numbers stay in alphabetical order.
+// Sorts by port number; names with equal numbers in alphabetical order.
 void sortPortNames(QStringList &ports);
 
 // Converters reached only through libftdi1 are offered as "FTDI%1". Such

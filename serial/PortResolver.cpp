@@ -14,22 +14,12 @@ namespace {
 
 const QLatin1String kUsbPrefix("usb:");
 
-QString hexId(uint16_t nId)
-{
-    return QStringLiteral("%1").arg(nId, 4, 16, QLatin1Char('0'));
-}
-
 QString usbIdentity(const PortDescription &port, bool bWithSerial)
 {
-    QString s = kUsbPrefix + hexId(port.nVendorId) + QLatin1Char(':') + hexId(port.nProductId);
+    QString s = kUsbPrefix + port.usbId();
     if (bWithSerial)
         s += QLatin1Char(':') + port.sSerialNumber;
     return s;
-}
-
-QString deviceOf(const PortDescription &port)
-{
-    return port.sSystemLocation.isEmpty() ? port.sName : port.sSystemLocation;
 }
 
 bool sameText(const QString &sA, const QString &sB)
@@ -79,40 +69,25 @@ bool parseUsbPattern(const QString &sText, UsbPattern &pattern)
     return parts.size() == 2 || !pattern.sSerial.isEmpty();
 }
 
-QString listText(const QStringList &items)
-{
-    return items.join(QStringLiteral(", "));
-}
-
-// The USB ports of the list, described, for a refusal.
-QStringList usbPorts(const QVector<PortDescription> &ports, const QStringList &described)
-{
-    QStringList result;
-    for (int i = 0; i < ports.size(); ++i) {
-        if (ports.at(i).bHasUsbIds)
-            result << described.at(i);
-    }
-    return result;
-}
-
 PortResolution refusal(PortResolution::Status nStatus, const QStringList &candidates, const QString &sMessage)
 {
-    PortResolution resolution;
-    resolution.nStatus = nStatus;
-    resolution.candidates = candidates;
-    resolution.sMessage = sMessage;
-    return resolution;
+    return PortResolution{nStatus, QString(), candidates, sMessage};
 }
 
 PortResolution noMatch(const QString &sWhat, const QVector<PortDescription> &ports, const QStringList &described)
 {
-    const QStringList candidates = usbPorts(ports, described);
+    QStringList candidates; // the USB ports of the list, described
+    for (int i = 0; i < ports.size(); ++i) {
+        if (ports.at(i).bHasUsbIds)
+            candidates << described.at(i);
+    }
     return refusal(
         PortResolution::Status::NoMatch, candidates,
         candidates.isEmpty()
             ? QStringLiteral("%1: no such port, and no USB serial port was found; is the converter plugged in?")
                   .arg(sWhat)
-            : QStringLiteral("%1: no such port. USB serial ports found: %2.").arg(sWhat, listText(candidates)));
+            : QStringLiteral("%1: no such port. USB serial ports found: %2.")
+                  .arg(sWhat, candidates.join(QStringLiteral(", "))));
 }
 
 bool isDevice(const QString &sPath)
@@ -153,7 +128,7 @@ QStringList portIdentities(const QVector<PortDescription> &ports)
         else if (port.bHasUsbIds && nSameIds == 1)
             identities << usbIdentity(port, false);
         else
-            identities << deviceOf(port);
+            identities << (port.sSystemLocation.isEmpty() ? port.sName : port.sSystemLocation);
     }
     return identities;
 }
@@ -202,7 +177,7 @@ PortResolution resolvePort(const QString &sText, const QVector<PortDescription> 
                            QStringLiteral("%1 fits %2 ports: %3. Name one of them as shown.")
                                .arg(sText)
                                .arg(matching.size())
-                               .arg(listText(matching)));
+                               .arg(matching.join(QStringLiteral(", "))));
         resolution.sPort = ports.at(nFound).sName;
         return resolution;
     }

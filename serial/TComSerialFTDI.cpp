@@ -9,8 +9,6 @@ namespace {
 constexpr size_t kMaxPortNameLength = 11;
 constexpr uint32_t kOpeningRate = 9600; // every connection starts here
 constexpr uint8_t kLatencyTimerMs = 2;  // each block is a round trip
-// FTDI converters run reliably at the higher rate.
-constexpr uint32_t kDefaultWorkingRate = 230400;
 } // namespace
 
 TComSerialFTDI::TComSerialFTDI(TFtdiApi &api) : m_api(api)
@@ -46,7 +44,6 @@ int TComSerialFTDI::open(const char *sPort, uint32_t nBaudrate)
     TFtdiApi::Handle pHandle = nullptr;
     const int nOpened = m_api.open(it.value(), pHandle);
     if (nOpened != 0 || !pHandle) {
-        m_pHandle = nullptr;
         m_openError.nCause = nOpened == TFtdiApi::OpenAccessDenied ? PortOpenError::Cause::PermissionDenied
                              : nOpened == TFtdiApi::OpenInUse      ? PortOpenError::Cause::InUse
                                                                    : PortOpenError::Cause::Other;
@@ -73,11 +70,6 @@ int TComSerialFTDI::close()
     return TransportStatus::Ok;
 }
 
-bool TComSerialFTDI::isOpen() const
-{
-    return m_pHandle != nullptr;
-}
-
 int TComSerialFTDI::setTimeout(uint32_t nMilliseconds)
 {
     if (!isOpen())
@@ -90,9 +82,7 @@ int TComSerialFTDI::setTimeout(uint32_t nMilliseconds)
 
 int TComSerialFTDI::setBaudRate(uint32_t nBaudrate)
 {
-    if (!isOpen())
-        return TransportStatus::NoHandle;
-    if (m_api.setBaudRate(m_pHandle, nBaudrate) != 0)
+    if (!isOpen() || m_api.setBaudRate(m_pHandle, nBaudrate) != 0)
         return TransportStatus::NoHandle;
     m_nBaudRate = nBaudrate;
     return TransportStatus::Ok;
@@ -149,9 +139,4 @@ int TComSerialFTDI::purge()
     if (m_api.getQueueStatus(m_pHandle, nWaiting) == 0 && nWaiting != 0)
         m_api.purge(m_pHandle, TFtdiApi::PurgeRx);
     return TransportStatus::Ok;
-}
-
-uint32_t TComSerialFTDI::defaultWorkingBaudRate() const
-{
-    return kDefaultWorkingRate;
 }

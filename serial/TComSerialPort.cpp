@@ -29,13 +29,6 @@ constexpr size_t kMaxComNameLength = 11;
 // line needs to send it.
 constexpr qint64 kWriteBoundBaseMs = 2000;
 
-constexpr uint32_t kDefaultWorkingRate = 115200;
-
-bool isBareComName(const QString &sPort)
-{
-    return sPort.startsWith(QLatin1String("COM"), Qt::CaseInsensitive);
-}
-
 int clampedInt(uint64_t nValue)
 {
     return nValue > uint64_t(INT_MAX) ? INT_MAX : int(nValue);
@@ -96,14 +89,8 @@ uint32_t rateOfSpeed(speed_t nSpeed)
 
 TComSerialPort::TComSerialPort() = default;
 
-TComSerialPort::~TComSerialPort()
-{
-    if (m_pPort) {
-        if (m_pPort->isOpen())
-            m_pPort->close();
-        delete m_pPort;
-    }
-}
+// QSerialPort closes its port when it goes.
+TComSerialPort::~TComSerialPort() = default;
 
 int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
 {
@@ -111,7 +98,7 @@ int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
     if (!sPort)
         return TransportStatus::InvalidParameter;
     const QString sName = QString::fromUtf8(sPort);
-    if (isBareComName(sName) && std::strlen(sPort) > kMaxComNameLength)
+    if (sName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) && std::strlen(sPort) > kMaxComNameLength)
         return TransportStatus::InvalidParameter;
     if (isOpen())
         close();
@@ -122,12 +109,8 @@ int TComSerialPort::open(const char *sPort, uint32_t nBaudrate)
 
     // The port object belongs to the thread that uses it: the transport is
     // built in the window's thread but runs in the worker's.
-    if (m_pPort && m_pPort->thread() != QThread::currentThread()) {
-        delete m_pPort;
-        m_pPort = nullptr;
-    }
-    if (!m_pPort)
-        m_pPort = new QSerialPort;
+    if (!m_pPort || m_pPort->thread() != QThread::currentThread())
+        m_pPort = std::make_unique<QSerialPort>();
 
     const uint32_t nRate = nBaudrate != 0 ? nBaudrate : m_nLastRate;
     const QString sDevice = PortAccess::devicePath(sName);
@@ -155,8 +138,7 @@ void TComSerialPort::requestLowLatency()
     // that wait would dominate a run. Drivers without the setting (a
     // pseudo-terminal, an on-board UART) simply refuse; that is fine.
     const int nHandle = int(m_pPort->handle());
-    serial_struct serial;
-    std::memset(&serial, 0, sizeof serial);
+    serial_struct serial = {};
     if (::ioctl(nHandle, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
         serial.flags |= ASYNC_LOW_LATENCY;
         ::ioctl(nHandle, TIOCSSERIAL, &serial);
@@ -259,8 +241,7 @@ int TComSerialPort::write(const uint8_t *pBuffer, uint32_t nCount)
     if (!pBuffer)
         return TransportStatus::InvalidParameter;
 
-    const uint32_t nRate = m_nLastRate != 0 ? m_nLastRate : 9600;
-    const qint64 nBoundMs = kWriteBoundBaseMs + qint64(nCount) * 10 * 1000 * 2 / nRate;
+    const qint64 nBoundMs = kWriteBoundBaseMs + qint64(nCount) * 10 * 1000 * 2 / m_nLastRate;
     const QDeadlineTimer deadline(nBoundMs);
 
     bool bHandedOver = m_pPort->write(reinterpret_cast<const char *>(pBuffer), qint64(nCount)) == qint64(nCount);
@@ -287,9 +268,4 @@ int TComSerialPort::purge()
     m_pPort->clear(QSerialPort::AllDirections);
     m_pPort->clearError();
     return TransportStatus::Ok;
-}
-
-uint32_t TComSerialPort::defaultWorkingBaudRate() const
-{
-    return kDefaultWorkingRate;
 }

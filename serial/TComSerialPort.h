@@ -3,6 +3,8 @@
 
 #include "TComSerial.h"
 
+#include <memory>
+
 class QSerialPort;
 
 // The transport over a serial port the operating system serves (QSerialPort):
@@ -40,15 +42,15 @@ public:
     // dropped so that it cannot leak into the next exchange.
     int write(const uint8_t *pBuffer, uint32_t nCount) override;
     // Drops bytes received and not yet read, and bytes not yet sent.
-    int purge() override;                             // -1 when closed
-    uint32_t defaultWorkingBaudRate() const override; // 115200
+    int purge() override; // -1 when closed
+    uint32_t defaultWorkingBaudRate() const override { return 115200; }
     PortOpenError lastOpenError() const override { return m_openError; }
 
 private:
     void requestLowLatency();
     uint32_t lineRate() const;
 
-    QSerialPort *m_pPort = nullptr;
+    std::unique_ptr<QSerialPort> m_pPort;
     uint32_t m_nTimeout = 0;
     uint32_t m_nLastRate = 9600;
     PortOpenError m_openError;

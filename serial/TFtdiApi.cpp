@@ -6,53 +6,29 @@
 namespace {
 
 // Built without libftdi1: no converter is ever found and nothing opens, so
-// the FTDI transport fails cleanly with "cannot open".
+// the FTDI transport fails cleanly with "cannot open". Callers take nothing
+// from the out-parameters of a failed call.
 class TFtdiApiNone : public TFtdiApi
 {
 public:
-    int open(int, Handle &pHandle) override
-    {
-        pHandle = nullptr;
-        return -1;
-    }
-    int openByLocation(uint32_t, Handle &pHandle) override
-    {
-        pHandle = nullptr;
-        return -1;
-    }
+    int open(int, Handle &) override { return -1; }
+    int openByLocation(uint32_t, Handle &) override { return -1; }
     int close(Handle) override { return -1; }
     int setDataCharacteristics(Handle, uint8_t, uint8_t, uint8_t) override { return -1; }
     int setFlowControl(Handle, uint16_t, uint8_t, uint8_t) override { return -1; }
     int setLatencyTimer(Handle, uint8_t) override { return -1; }
     int setBaudRate(Handle, uint32_t) override { return -1; }
     int setTimeouts(Handle, uint32_t, uint32_t) override { return -1; }
-    int getQueueStatus(Handle, uint32_t &nRxBytes) override
-    {
-        nRxBytes = 0;
-        return -1;
-    }
-    int read(Handle, uint8_t *, uint32_t, uint32_t &nRead) override
-    {
-        nRead = 0;
-        return -1;
-    }
-    int write(Handle, const uint8_t *, uint32_t, uint32_t &nWritten) override
-    {
-        nWritten = 0;
-        return -1;
-    }
+    int getQueueStatus(Handle, uint32_t &) override { return -1; }
+    int read(Handle, uint8_t *, uint32_t, uint32_t &) override { return -1; }
+    int write(Handle, const uint8_t *, uint32_t, uint32_t &) override { return -1; }
     int purge(Handle, uint32_t) override { return -1; }
     int createDeviceInfoList(uint32_t &nDevices) override
     {
         nDevices = 0;
         return 0;
     }
-    int getDeviceInfoList(QVector<DeviceNode> &nodes, uint32_t &nDevices) override
-    {
-        nodes.clear();
-        nDevices = 0;
-        return 0;
-    }
+    int getDeviceInfoList(QVector<DeviceNode> &, uint32_t &) override { return -1; }
     int getComPortNumber(Handle, int32_t &) override { return -1; }
 };
 

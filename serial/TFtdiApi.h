@@ -26,28 +26,16 @@ public:
         QString sManufacturer;
     };
 
-    enum : uint8_t
-    {
-        Bits8 = 8,
-        StopBits1 = 0,
-        ParityNone = 0
-    };
-    enum : uint16_t
-    {
-        FlowNone = 0
-    };
-    enum : uint32_t
-    {
-        PurgeRx = 1,
-        PurgeTx = 2
-    };
+    // Line settings and purge mask, in the vendor's numbering.
+    static constexpr uint8_t Bits8 = 8;
+    static constexpr uint8_t StopBits1 = 0;
+    static constexpr uint8_t ParityNone = 0;
+    static constexpr uint16_t FlowNone = 0;
+    static constexpr uint32_t PurgeRx = 1;
     // Failures of open() whose cause the operator is told; any other
     // non-zero result is a failure without a known cause.
-    enum : int
-    {
-        OpenAccessDenied = 0x100,
-        OpenInUse = 0x101
-    };
+    static constexpr int OpenAccessDenied = 0x100;
+    static constexpr int OpenInUse = 0x101;
 
     virtual ~TFtdiApi() = default;
 

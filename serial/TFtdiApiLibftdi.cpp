@@ -4,8 +4,6 @@
 
 #include <QMutexLocker>
 
-#include <cstring>
-
 #include <ftdi.h>
 #include <libusb.h>
 
@@ -203,14 +201,10 @@ int TFtdiApiLibftdi::purge(Handle pHandle, uint32_t nMask)
     Device *pDevice = device(pHandle);
     if (!pDevice)
         return -1;
-    int nResult = 0;
-    if (nMask & PurgeRx) {
-        pDevice->queue.clear();
-        nResult = ftdi_tciflush(pDevice->pContext);
-    }
-    if ((nMask & PurgeTx) && nResult == 0)
-        nResult = ftdi_tcoflush(pDevice->pContext);
-    return nResult;
+    if (!(nMask & PurgeRx))
+        return 0;
+    pDevice->queue.clear();
+    return ftdi_tciflush(pDevice->pContext);
 }
 
 int TFtdiApiLibftdi::createDeviceInfoList(uint32_t &nDevices)

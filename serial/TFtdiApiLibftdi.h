@@ -17,9 +17,6 @@
 class TFtdiApiLibftdi : public TFtdiApi
 {
 public:
-    TFtdiApiLibftdi() = default;
-    ~TFtdiApiLibftdi() override = default;
-
     int open(int nIndex, Handle &pHandle) override;
     int openByLocation(uint32_t nLocId, Handle &pHandle) override;
     int close(Handle pHandle) override;

@@ -6,6 +6,7 @@
 #include <QLibraryInfo>
 #include <QTranslator>
 
+#include <algorithm>
 #include <cstdio>
 
 QTranslator &appTranslator()
@@ -33,11 +34,12 @@ QString startupLanguage(const QStringList &args, const QString &sSystemLocale)
     return sSystemLocale;
 }
 
-QString translationFileName(const QString &sExecutable, const QString &sLanguage)
-{
-    return QFileInfo(sExecutable).baseName() + QLatin1Char('_') + sLanguage;
-}
+namespace {
 
+// Where the program's translations are looked for, in this order: the
+// directory that holds the executable (a build tree, a copied program), then
+// the installed data folder, found relative to the executable so that an
+// installation under another root (DESTDIR, dpkg --root) finds its own files.
 QStringList translationDirectories(const QString &sExecutableDir)
 {
     QStringList directories{sExecutableDir};
@@ -49,19 +51,17 @@ QStringList translationDirectories(const QString &sExecutableDir)
     return directories;
 }
 
-namespace {
-
-// Loads sName into translator from the first directory that has it and
-// installs it; the translator is out of the application otherwise.
+// Loads sName into translator from the first of directories that has it,
+// each with the toolkit's standard search (".qm" suffix, then cutting the
+// name at its last "_" or "." step by step), and installs it; the translator
+// is out of the application otherwise. With SERVOPROG_TRACE_TRANSLATION set
+// in the environment the outcome is written to standard error, so tests and
+// users can see which file won.
 bool loadAndInstall(QTranslator &translator, const QString &sName, const QStringList &directories)
 {
     QCoreApplication::removeTranslator(&translator);
-    bool bLoaded = false;
-    for (const QString &sDirectory : directories) {
-        bLoaded = translator.load(sName, sDirectory);
-        if (bLoaded)
-            break;
-    }
+    const bool bLoaded = std::any_of(directories.begin(), directories.end(),
+                                     [&](const QString &sDirectory) { return translator.load(sName, sDirectory); });
     if (bLoaded)
         QCoreApplication::installTranslator(&translator);
     if (qEnvironmentVariableIsSet("SERVOPROG_TRACE_TRANSLATION")) {
@@ -74,15 +74,12 @@ bool loadAndInstall(QTranslator &translator, const QString &sName, const QString
 
 } // namespace
 
-bool installAppTranslation(const QString &sName, const QStringList &directories)
-{
-    return loadAndInstall(appTranslator(), sName, directories);
-}
-
 bool installLanguage(const QString &sLanguage)
 {
-    const bool bLoaded = installAppTranslation(translationFileName(QCoreApplication::applicationFilePath(), sLanguage),
-                                               translationDirectories(QCoreApplication::applicationDirPath()));
+    // "servoprog_de_DE": the executable's name up to its first dot, "_", the language.
+    const QString sName = QFileInfo(QCoreApplication::applicationFilePath()).baseName() + QLatin1Char('_') + sLanguage;
+    const bool bLoaded =
+        loadAndInstall(appTranslator(), sName, translationDirectories(QCoreApplication::applicationDirPath()));
     if (bLoaded)
         loadAndInstall(qtTranslator(), QStringLiteral("qtbase_") + sLanguage,
                        {QLibraryInfo::path(QLibraryInfo::TranslationsPath)});

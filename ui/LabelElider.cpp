@@ -31,27 +31,17 @@ bool LabelElider::isCut(const QLabel *pLabel)
     return false;
 }
 
-void LabelElider::updateToolTip(QLabel *pLabel)
-{
-    const QString sTip = isCut(pLabel) ? pLabel->text() : QString();
-    if (pLabel->toolTip() != sTip)
-        pLabel->setToolTip(sTip);
-}
-
 bool LabelElider::eventFilter(QObject *pWatched, QEvent *pEvent)
 {
     auto *pLabel = qobject_cast<QLabel *>(pWatched);
-    if (!pLabel)
-        return false;
-    if (pEvent->type() == QEvent::Resize) {
-        updateToolTip(pLabel);
-        return false;
-    }
-    if (pEvent->type() != QEvent::Paint)
+    if (!pLabel || (pEvent->type() != QEvent::Resize && pEvent->type() != QEvent::Paint))
         return false;
     // A text change repaints the label: the tool tip follows the text here.
-    updateToolTip(pLabel);
-    if (!isCut(pLabel))
+    const bool bCut = isCut(pLabel);
+    const QString sTip = bCut ? pLabel->text() : QString();
+    if (pLabel->toolTip() != sTip)
+        pLabel->setToolTip(sTip);
+    if (pEvent->type() != QEvent::Paint || !bCut)
         return false;
     const QRect area =
         pLabel->contentsRect().adjusted(pLabel->margin(), pLabel->margin(), -pLabel->margin(), -pLabel->margin());

@@ -25,7 +25,6 @@ protected:
 
 private:
     explicit LabelElider(QLabel *pLabel);
-    static void updateToolTip(QLabel *pLabel);
 };
 
 #endif // LABELELIDER_H

@@ -5,19 +5,18 @@
 #include "ui_MainWidget.h"
 
 #include "AppLanguage.h"
+#include "FileKind.h"
 #include "LabelElider.h"
 #include "PortDiscovery.h"
 #include "ServoprogVersion.h"
 
 #include <QCloseEvent>
-#include <QCoreApplication>
-#include <QFileInfo>
+#include <QFile>
 #include <QMessageBox>
 #include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -29,15 +28,11 @@ namespace {
 bool isTerminalDevice(const QString &sPath)
 {
 #ifdef Q_OS_UNIX
-    if (!sPath.startsWith(QLatin1Char('/')))
-        return false;
-    const QByteArray path = QFile::encodeName(sPath);
-    struct stat info;
-    if (::stat(path.constData(), &info) != 0 || !S_ISCHR(info.st_mode))
+    if (!sPath.startsWith(QLatin1Char('/')) || fileKindOf(sPath) != FileKind::CharDevice)
         return false;
     // Opening without blocking and without becoming its controlling
     // terminal is the only portable way to ask whether it is a tty.
-    const int fd = ::open(path.constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
+    const int fd = ::open(QFile::encodeName(sPath).constData(), O_RDONLY | O_NOCTTY | O_NONBLOCK);
     if (fd < 0)
         return false;
     const bool bTerminal = ::isatty(fd) == 1;
@@ -56,11 +51,7 @@ static QVector<uint32_t> baudRateList;
 
 void servoprogInitResources()
 {
-    static bool bDone = false;
-    if (!bDone) {
-        Q_INIT_RESOURCE(servoprog_icons);
-        bDone = true;
-    }
+    Q_INIT_RESOURCE(servoprog_icons);
 }
 
 MainWidget::MainWidget(QWidget *parent)
@@ -77,10 +68,8 @@ MainWidget::MainWidget(QWidget *parent)
     ui->toolButtonEN->setDefaultAction(ui->actionEN);
 
     ui->tableWidgetPgmImages->setContextMenuPolicy(Qt::ActionsContextMenu);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmAddFile);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmAddEntry);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmRemoveEntry);
-    ui->tableWidgetPgmImages->addAction(ui->actionPgmClearEntries);
+    ui->tableWidgetPgmImages->addActions(
+        {ui->actionPgmAddFile, ui->actionPgmAddEntry, ui->actionPgmRemoveEntry, ui->actionPgmClearEntries});
 
     ui->comboBoxPort->addItems(portList());
 
@@ -171,11 +160,10 @@ void MainWidget::on_pushButtonRefreshPorts_clicked()
 bool MainWidget::selectPort(const QString &sPort)
 {
     QComboBox *combo = ui->comboBoxPort;
-    for (int i = 0; i < combo->count(); ++i) {
-        if (combo->itemText(i).compare(sPort, Qt::CaseInsensitive) == 0) {
-            combo->setCurrentIndex(i);
-            return true;
-        }
+    const int nListed = combo->findText(sPort, Qt::MatchFixedString); // ignores case
+    if (nListed >= 0) {
+        combo->setCurrentIndex(nListed);
+        return true;
     }
     if (!isTerminalDevice(sPort))
         return false;
@@ -189,11 +177,9 @@ void MainWidget::fillBaudrateCombo()
 {
     const int nIndex = ui->comboBoxBaudrate->currentIndex();
     ui->comboBoxBaudrate->clear();
-    for (int i = 0; i < baudRateList.size(); ++i) {
-        const uint32_t nRate = baudRateList.at(i);
-        const QString sText = nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate);
-        ui->comboBoxBaudrate->insertItem(i, sText, QVariant::fromValue<uint>(nRate));
-    }
+    for (const uint32_t nRate : std::as_const(baudRateList))
+        ui->comboBoxBaudrate->addItem(nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate),
+                                      QVariant::fromValue<uint>(nRate));
     if (nIndex >= 0 && nIndex < ui->comboBoxBaudrate->count())
         ui->comboBoxBaudrate->setCurrentIndex(nIndex);
 }
@@ -345,16 +331,15 @@ void MainWidget::closeEvent(QCloseEvent *event)
                               tr("An update is running. Stopping it now can leave the drive's flash half-written.\n"
                                  "Cancel the update and close the window?"),
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
     // The run may have ended while the question was open.
     if (!run.isRunning()) {
-        if (answer == QMessageBox::Yes)
-            close();
+        close();
         return;
     }
-    if (answer == QMessageBox::Yes) {
-        bCloseWhenFinished = true;
-        run.cancel();
-    }
+    bCloseWhenFinished = true;
+    run.cancel();
 }
 
 // ---- language -------------------------------------------------------------------------
@@ -399,10 +384,8 @@ void MainWidget::retranslateDynamic()
             fillMemoryCombo(memory);
         if (auto *operation = qobject_cast<QComboBox *>(ui->tableWidgetPgmImages->cellWidget(row, 1)))
             fillOperationCombo(operation);
-        if (QWidget *image = ui->tableWidgetPgmImages->cellWidget(row, 2)) {
-            if (QWidget *button = image->findChild<QWidget *>(QStringLiteral("toolButtonSelImage")))
-                button->setToolTip(tr("Select image file"));
-        }
     }
+    for (QWidget *button : ui->tableWidgetPgmImages->findChildren<QWidget *>(QStringLiteral("toolButtonSelImage")))
+        button->setToolTip(tr("Select image file"));
     fitComboColumns();
 }

@@ -40,9 +40,9 @@ public:
     void removePgmRow(int row);
     void applyRowOperation(int row);
     int rowOfCellWidget(QWidget *w);
-    // type: 0 Intel HEX, 1 S-record, -1 unknown; lines: the firmware
-    // information found in the image. 0 or -1.
-    // reason: why the file was refused, for the operator.
+    // One reading. type: 0 Intel HEX, 1 S-record, -1 unknown; lines: the
+    // firmware information found from the lowest address on (empty when
+    // there is none); reason: why the file was refused. 0 or -1.
     int examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines = nullptr,
                          QString *reason = nullptr);
     // file null: the row's own image. Shows an error box on failure.
@@ -54,9 +54,9 @@ public:
     void fillOperationCombo(QComboBox *combo);
     void updateInfoHeaders();
 
-    // Why an image file was refused: the reader's own message, or what is
-    // wrong with the path; in the window's language where it is not the
-    // reader's.
+    // Why an image file was refused, for the detailed text of the error box:
+    // the reader's own message as the reader words it, or what is wrong with
+    // the path in the window's language.
     static QString imageRefusal(const ImageFile &image);
     // The image file dialogs' filters, the flash files' first.
     static QString imageFileFilters();
@@ -144,6 +144,9 @@ private:
     // Clears labelInfoFlash1 when the row whose image filled it is gone.
     void dropStaleImageInfo();
     void fitComboColumns();
+    // The image line edit of a row's Image cell, or its Offset or Length
+    // edit; null when the cell is missing.
+    QLineEdit *rowEdit(int row, int column) const;
 
     Ui::MainWidget *ui;
     UpdateRun run;                      // the update, while one runs; stopped and waited for on destruction

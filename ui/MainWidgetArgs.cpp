@@ -9,7 +9,6 @@
 #include "PortResolver.h"
 
 #include <QCoreApplication>
-#include <QFileInfo>
 #include <QMap>
 #include <QMessageBox>
 
@@ -82,9 +81,10 @@ QString MainWidget::portRefusal(const QString &sPort) const
 
 void MainWidget::processArgs(const QStringList &arguments)
 {
-    const QMap<QString, int> bootTypes{{QStringLiteral("off"), PoweredOff},
-                                       {QStringLiteral("mon"), RunningMonitor},
-                                       {QStringLiteral("monitor"), RunningMonitor}};
+    // The start option each boot type checks.
+    const QMap<QString, QRadioButton *> bootTypes{{QStringLiteral("off"), ui->radioButtonPoweredOffDevice},
+                                                  {QStringLiteral("mon"), ui->radioButtonRunningMonitor},
+                                                  {QStringLiteral("monitor"), ui->radioButtonRunningMonitor}};
     const QMap<QString, int> operations{
         {QStringLiteral("p"), Program}, {QStringLiteral("prog"), Program}, {QStringLiteral("program"), Program}};
     const QMap<QString, int> memories{{QStringLiteral("f0"), Flash0},
@@ -100,95 +100,62 @@ void MainWidget::processArgs(const QStringList &arguments)
     int nPendingMemory = Flash0;
     QString sPendingImage;
 
-    const int nCount = arguments.size();
-    int i = 1;
-    // Takes the value of a short option from the next argument; false when
-    // there is none.
-    auto nextValue = [&](QString &sValue) {
-        if (i + 1 >= nCount)
-            return false;
-        sValue = arguments.at(++i);
-        return true;
-    };
-    // Matches a long option ending in "=" and takes the rest as its value.
-    auto longValue = [&](const QString &sArg, const char *sOption, QString &sValue) {
-        const QLatin1String option(sOption);
-        if (!sArg.startsWith(option))
-            return false;
-        sValue = sArg.mid(option.size());
-        return true;
-    };
-    auto addImageRow = [&](int nMemory, const QString &sImage) {
-        if (sImage.isEmpty())
-            return;
-        addPgmRow(nMemory, Program, sImage, -1, -1);
-        examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nMemory, nullptr);
-    };
-    auto addPendingRow = [&]() {
-        addPgmRow(nPendingMemory, nPendingOperation, sPendingImage, -1, -1);
-        if (nPendingOperation == Program)
-            examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nPendingMemory, nullptr);
+    auto addRow = [&](int nMemory, int nOperation, const QString &sImage) {
+        addPgmRow(nMemory, nOperation, sImage, -1, -1);
+        if (nOperation == Program)
+            examineRowImage(ui->tableWidgetPgmImages->rowCount() - 1, nMemory, nullptr);
     };
 
-    bool bStopped = false;
-    for (; i < nCount && !bStopped; ++i) {
+    for (int i = 1; i < arguments.size(); ++i) {
         const QString &sArg = arguments.at(i);
         QString sValue;
-        if (sArg == QLatin1String("-P") || longValue(sArg, "--port=", sValue)) {
-            if (sArg == QLatin1String("-P") && !nextValue(sValue)) {
-                bStopped = true;
-                break;
+        bool bMissing = false; // a short option that ends the line, without its value
+        // A short option takes the next argument as its value, a long one
+        // (ending in "=") the rest of its own.
+        auto isOption = [&](const char *sShort, std::initializer_list<const char *> longOptions) {
+            if (sArg == QLatin1String(sShort)) {
+                bMissing = i + 1 >= arguments.size();
+                if (!bMissing)
+                    sValue = arguments.at(++i);
+                return true;
             }
-            sPort = sValue;
-        } else if (sArg == QLatin1String("-c")) {
-            if (!nextValue(sValue)) {
-                bStopped = true;
-                break;
+            for (const char *sLong : longOptions) {
+                if (sArg.startsWith(QLatin1String(sLong))) {
+                    sValue = sArg.mid(QLatin1String(sLong).size());
+                    return true;
+                }
             }
-            sPort = QStringLiteral("COM%1").arg(sValue.toInt());
-        } else if (sArg == QLatin1String("-B") || longValue(sArg, "--boottype=", sValue)
-                   || longValue(sArg, "--boot-type=", sValue)) {
-            if (sArg == QLatin1String("-B"))
-                nextValue(sValue);
-            const auto found = bootTypes.constFind(sValue);
-            if (found != bootTypes.constEnd()) {
-                if (found.value() == PoweredOff)
-                    ui->radioButtonPoweredOffDevice->setChecked(true);
-                else
-                    ui->radioButtonRunningMonitor->setChecked(true);
-            }
-        } else if (sArg == QLatin1String("-S") || sArg == QLatin1String("-H")
-                   || longValue(sArg, "--software-image=", sValue) || longValue(sArg, "--hardware-image=", sValue)) {
-            if (sArg == QLatin1String("-S") || sArg == QLatin1String("-H"))
-                nextValue(sValue);
-            addImageRow(Flash0, sValue);
-        } else if (sArg == QLatin1String("-X") || longValue(sArg, "--extended-image=", sValue)) {
-            if (sArg == QLatin1String("-X"))
-                nextValue(sValue);
-            addImageRow(Flash1, sValue);
-        } else if (sArg == QLatin1String("-F") || longValue(sArg, "--function=", sValue)) {
-            if (sArg == QLatin1String("-F"))
-                nextValue(sValue);
+            return false;
+        };
+        if (isOption("-P", {"--port="})) {
+            if (!bMissing)
+                sPort = sValue;
+        } else if (isOption("-c", {})) {
+            if (!bMissing)
+                sPort = QStringLiteral("COM%1").arg(sValue.toInt());
+        } else if (isOption("-B", {"--boottype=", "--boot-type="})) {
+            if (QRadioButton *button = bootTypes.value(sValue))
+                button->setChecked(true);
+        } else if (isOption("-S", {"--software-image="}) || isOption("-H", {"--hardware-image="})) {
+            if (!sValue.isEmpty())
+                addRow(Flash0, Program, sValue);
+        } else if (isOption("-X", {"--extended-image="})) {
+            if (!sValue.isEmpty())
+                addRow(Flash1, Program, sValue);
+        } else if (isOption("-F", {"--function="})) {
             const auto found = operations.constFind(sValue);
             if (found != operations.constEnd()) {
                 if (nPendingOperation >= 0)
-                    addPendingRow();
+                    addRow(nPendingMemory, nPendingOperation, sPendingImage);
                 nPendingOperation = found.value();
                 nPendingMemory = Flash0;
                 sPendingImage = QString();
             } else {
                 sError = tr("function '") + sValue + QLatin1Char('\'');
             }
-        } else if (sArg == QLatin1String("-I") || longValue(sArg, "--image=", sValue)) {
-            sPendingImage = QString();
-            if (sArg == QLatin1String("-I") && !nextValue(sValue)) {
-                bStopped = true;
-                break;
-            }
+        } else if (isOption("-I", {"--image="})) {
             sPendingImage = sValue;
-        } else if (sArg == QLatin1String("-T") || longValue(sArg, "--type=", sValue)) {
-            if (sArg == QLatin1String("-T"))
-                nextValue(sValue);
+        } else if (isOption("-T", {"--type="})) {
             const auto found = memories.constFind(sValue);
             if (found != memories.constEnd())
                 nPendingMemory = found.value();
@@ -196,20 +163,17 @@ void MainWidget::processArgs(const QStringList &arguments)
                 sError = tr("type '") + sValue + QLatin1Char('\'');
         } else if (sArg == QLatin1String("-h") || sArg == QLatin1String("--help")) {
             bHelp = true;
-        } else if (sArg == QLatin1String("-l")) {
+        } else if (isOption("-l", {"--language="})) {
             // The language options were read at start-up; here they are
             // passed over with their value, so starting in another language
             // does not count as an unknown option.
-            ++i;
-        } else if (sArg.startsWith(QLatin1String("--language="))) {
-            // see "-l"
         } else {
             sError = sArg;
         }
     }
 
     if (sError.isEmpty() && nPendingOperation >= 0)
-        addPendingRow();
+        addRow(nPendingMemory, nPendingOperation, sPendingImage);
     if (!sPort.isEmpty()) {
         // usb:SERIAL, usb:VID:PID[:SERIAL] and /dev/serial/by-id links name
         // a converter by what stays the same when it is plugged in again.

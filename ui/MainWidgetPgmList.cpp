@@ -8,11 +8,9 @@
 #include "QAdrLineEdit.h"
 #include "QExtComboBox.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
-#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
@@ -37,20 +35,30 @@ const char *const sImageButtonIcon = ":/icons/16x16/document-new-3.png";
 // information block.
 const int nSoftwareAreaStart = 0x300000;
 
-bool isFlashMemory(int memory)
+// 0 for the flash group, 1 for the EEPROM group, -1 for any other code.
+int memoryGroup(int memory)
 {
-    return memory == Flash0 || memory == Flash1;
-}
-
-bool isEepromMemory(int memory)
-{
-    return memory == Eeprom0 || memory == Eeprom1;
+    if (memory == Flash0 || memory == Flash1)
+        return 0;
+    return memory == Eeprom0 || memory == Eeprom1 ? 1 : -1;
 }
 
 // Item data of the combo's entry at index; -1 for no entry.
 int itemCode(const QComboBox *combo, int index)
 {
     return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
+}
+
+// Appends the items the combo lacks and retitles those it has, so a second
+// call after a language change leaves the data and the selection alone.
+void fillCodeCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
+{
+    for (int i = 0; i < items.size(); ++i) {
+        if (i < combo->count())
+            combo->setItemText(i, items.at(i).first);
+        else
+            combo->addItem(items.at(i).first, items.at(i).second);
+    }
 }
 
 } // namespace
@@ -64,9 +72,7 @@ QString MainWidget::formatNumber(int value)
 
 int MainWidget::parseNumber(const QString &text)
 {
-    if (text.isEmpty())
-        return -1;
-    bool bOk = false;
+    bool bOk = false; // false for an empty text too
     const qlonglong value =
         text.startsWith(QLatin1String("0x")) ? text.mid(2).toLongLong(&bOk, 16) : text.toLongLong(&bOk, 10);
     if (!bOk || value < 0 || value > 2147483647LL)
@@ -78,24 +84,20 @@ int MainWidget::parseNumber(const QString &text)
 
 void MainWidget::fillMemoryCombo(QComboBox *combo)
 {
-    const QList<QPair<QString, int>> items{{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}};
-    for (int i = 0; i < items.size(); ++i) {
-        if (i < combo->count())
-            combo->setItemText(i, items.at(i).first);
-        else
-            combo->addItem(items.at(i).first, items.at(i).second);
-    }
+    fillCodeCombo(combo, {{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}});
 }
 
 void MainWidget::fillOperationCombo(QComboBox *combo)
 {
-    const QList<QPair<QString, int>> items{{tr("Program"), Program}};
-    for (int i = 0; i < items.size(); ++i) {
-        if (i < combo->count())
-            combo->setItemText(i, items.at(i).first);
-        else
-            combo->addItem(items.at(i).first, items.at(i).second);
-    }
+    fillCodeCombo(combo, {{tr("Program"), Program}});
+}
+
+QLineEdit *MainWidget::rowEdit(int row, int column) const
+{
+    QWidget *cell = ui->tableWidgetPgmImages->cellWidget(row, column);
+    if (column == ColImage)
+        return cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+    return qobject_cast<QLineEdit *>(cell);
 }
 
 void MainWidget::addPgmRow(int memory, int operation, const QString &image, int offset, int length)
@@ -191,34 +193,31 @@ int MainWidget::readPgmRow(int row, int *memory, int *operation, QString *image,
     QTableWidget *table = ui->tableWidgetPgmImages;
     if (row < 0 || row >= table->rowCount())
         return -1;
-    if (memory) {
-        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, ColMemory));
+    const int comboColumns[] = {ColMemory, ColOperation};
+    int *codes[] = {memory, operation};
+    for (int i = 0; i < 2; ++i) {
+        if (!codes[i])
+            continue;
+        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, comboColumns[i]));
         if (!combo)
             return -1;
-        *memory = itemCode(combo, combo->currentIndex());
-    }
-    if (operation) {
-        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
-        if (!combo)
-            return -1;
-        *operation = itemCode(combo, combo->currentIndex());
+        *codes[i] = itemCode(combo, combo->currentIndex());
     }
     if (image) {
-        QWidget *cell = table->cellWidget(row, ColImage);
-        auto *edit = cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+        QLineEdit *edit = rowEdit(row, ColImage);
         if (!edit)
             return -1;
         *image = edit->text();
     }
-    const int columns[] = {ColOffset, ColLength};
-    int *targets[] = {offset, length};
+    const int numberColumns[] = {ColOffset, ColLength};
+    int *numbers[] = {offset, length};
     for (int i = 0; i < 2; ++i) {
-        if (!targets[i])
+        if (!numbers[i])
             continue;
-        auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, columns[i]));
+        QLineEdit *edit = rowEdit(row, numberColumns[i]);
         if (!edit)
             return -1;
-        *targets[i] = parseNumber(edit->text());
+        *numbers[i] = parseNumber(edit->text());
     }
     return 0;
 }
@@ -238,31 +237,23 @@ void MainWidget::removePgmRow(int row)
 
 void MainWidget::applyRowOperation(int row)
 {
+    // A row out of range has no cells.
     QTableWidget *table = ui->tableWidgetPgmImages;
-    if (row < 0 || row >= table->rowCount())
-        return;
     auto *operationCombo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
     if (!operationCombo)
         return;
     const int operation = itemCode(operationCombo, operationCombo->currentIndex());
-    bool bNumbers = false;
-    bool bImage = false;
-    switch (operation) {
-    case Erase: bNumbers = true; break;
-    case Program: bImage = true; break;
-    case Read:
-        bNumbers = true;
-        bImage = true;
-        break;
-    default: return;
-    }
+    if (operation != Erase && operation != Program && operation != Read)
+        return;
+    const bool bNumbers = operation == Erase || operation == Read; // Offset and Length typed
+    const bool bImage = operation == Program || operation == Read; // an image file chosen
     for (int column : {ColOffset, ColLength}) {
         if (QWidget *cell = table->cellWidget(row, column))
             cell->setEnabled(bNumbers);
     }
+    if (QLineEdit *edit = rowEdit(row, ColImage))
+        edit->setEnabled(bImage);
     if (QWidget *cell = table->cellWidget(row, ColImage)) {
-        if (QWidget *edit = cell->findChild<QWidget *>(QLatin1String(sImageEditName)))
-            edit->setEnabled(bImage);
         if (QWidget *button = cell->findChild<QWidget *>(QLatin1String(sImageButtonName)))
             button->setEnabled(bImage);
     }
@@ -299,23 +290,16 @@ void MainWidget::comboBoxFlashOp_currentIndexChanged(int)
 void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
 {
     auto *combo = qobject_cast<QExtComboBox *>(sender());
-    if (!combo)
-        return;
-    const int row = rowOfCellWidget(combo);
+    const int row = rowOfCellWidget(combo); // -1 for no combo
     if (row < 0)
         return;
     const int nOld = itemCode(combo, combo->nPrevIndex);
     const int nNew = itemCode(combo, index);
-    if ((isFlashMemory(nOld) && isFlashMemory(nNew)) || (isEepromMemory(nOld) && isEepromMemory(nNew)))
+    if (memoryGroup(nOld) >= 0 && memoryGroup(nOld) == memoryGroup(nNew))
         return;
     // The image, offset and length of one memory group mean nothing to the other.
-    QTableWidget *table = ui->tableWidgetPgmImages;
-    if (QWidget *cell = table->cellWidget(row, ColImage)) {
-        if (auto *edit = cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)))
-            edit->clear();
-    }
-    for (int column : {ColOffset, ColLength}) {
-        if (auto *edit = qobject_cast<QLineEdit *>(table->cellWidget(row, column)))
+    for (int column : {ColImage, ColOffset, ColLength}) {
+        if (QLineEdit *edit = rowEdit(row, column))
             edit->clear();
     }
     dropStaleImageInfo();
@@ -354,8 +338,6 @@ void MainWidget::on_actionPgmClearEntries_triggered()
 
 // ---- examination ------------------------------------------------------------------------
 
-// Why the window refuses an image, for the detailed text of its error box:
-// the reader's own message where it has one, as the reader words it.
 QString MainWidget::imageRefusal(const ImageFile &image)
 {
     const QString &sPath = image.path();
@@ -389,10 +371,8 @@ QString MainWidget::imageRefusal(const ImageFile &image)
     return tr("%1: the file holds no data").arg(sPath);
 }
 
-// One reading gives the type, the used range and, when lines is given, the
-// firmware information found from the lowest address on (empty when there is
-// none). A file without a single data byte has no address range to show and
-// does not count as examined.
+// A file without a single data byte has no address range to show and does
+// not count as examined.
 int MainWidget::examineImageFile(const QString &file, int *type, int *start, int *length, QStringList *lines,
                                  QString *reason)
 {
@@ -419,16 +399,13 @@ int MainWidget::examineImageFile(const QString &file, int *type, int *start, int
 
 int MainWidget::examineRowImage(int row, int memory, const QString *file)
 {
-    QTableWidget *table = ui->tableWidgetPgmImages;
-    if (row < 0 || row >= table->rowCount())
-        return -1;
-    QWidget *imageCell = table->cellWidget(row, ColImage);
-    auto *imageEdit = imageCell ? imageCell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr;
+    // A row out of range has no cells.
+    QLineEdit *imageEdit = rowEdit(row, ColImage);
     const QString path = file ? *file : (imageEdit ? imageEdit->text() : QString());
     if (path.isEmpty())
         return -1;
-    auto *offsetEdit = qobject_cast<QLineEdit *>(table->cellWidget(row, ColOffset));
-    auto *lengthEdit = qobject_cast<QLineEdit *>(table->cellWidget(row, ColLength));
+    QLineEdit *offsetEdit = rowEdit(row, ColOffset);
+    QLineEdit *lengthEdit = rowEdit(row, ColLength);
     if (!imageEdit || !offsetEdit || !lengthEdit)
         return -1;
 
@@ -484,24 +461,20 @@ int MainWidget::selectRowImage(int row)
         return -1;
     const QString start = image.isEmpty() ? QString() : QFileInfo(image).absoluteFilePath();
 
-    if (operation == Program) {
-        const QString chosen =
-            QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters());
-        if (chosen.isEmpty())
-            return -1;
+    if (operation != Program && operation != Read)
+        return -1;
+    // A Program row's image is read, a Read row's is written.
+    const QString chosen =
+        operation == Program
+            ? QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters())
+            : QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
+    if (chosen.isEmpty())
+        return -1;
+    if (operation == Program)
         examineRowImage(row, memory, &chosen);
-        return 0;
-    }
-    if (operation == Read) {
-        const QString chosen = QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
-        if (chosen.isEmpty())
-            return -1;
-        QWidget *cell = ui->tableWidgetPgmImages->cellWidget(row, ColImage);
-        if (auto *edit = cell ? cell->findChild<QLineEdit *>(QLatin1String(sImageEditName)) : nullptr)
-            edit->setText(chosen);
-        return 0;
-    }
-    return -1;
+    else if (QLineEdit *edit = rowEdit(row, ColImage))
+        edit->setText(chosen);
+    return 0;
 }
 
 // labelInfoFlash1 describes the image of one row; once that row is gone, or
@@ -541,45 +514,33 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
         return false;
     }
     for (int r = 0; r < table->rowCount(); ++r) {
-        int memory = -1;
-        int operation = -1;
-        QString image;
-        int offset = -1;
-        int length = -1;
-        if (readPgmRow(r, &memory, &operation, &image, &offset, &length) != 0)
+        PgmEntry entry;
+        if (readPgmRow(r, &entry.nMemory, &entry.nOperation, &entry.sImage, &entry.nOffset, &entry.nLength) != 0)
             continue;
-        if ((operation == Program || operation == Read) && image.isEmpty()) {
+        const int operation = entry.nOperation;
+        if ((operation == Program || operation == Read) && entry.sImage.isEmpty()) {
             QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1), QMessageBox::Ok);
             return false;
         }
         if (operation == Program) {
             // The file may have changed since it was chosen: measure it anew.
-            if (examineRowImage(r, memory, nullptr) != 0)
+            if (examineRowImage(r, entry.nMemory, nullptr) != 0)
                 return false;
-            readPgmRow(r, nullptr, nullptr, nullptr, &offset, &length);
-        } else if ((operation == Erase || operation == Read) && (offset < 0 || length < 0)) {
+            readPgmRow(r, nullptr, nullptr, nullptr, &entry.nOffset, &entry.nLength);
+        } else if ((operation == Erase || operation == Read) && (entry.nOffset < 0 || entry.nLength < 0)) {
             const auto answer = QMessageBox::warning(
                 this, tr("Confirm"), tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
             if (answer != QMessageBox::Ok)
                 return false;
-            offset = 0;
-            length = -1;
+            entry.nOffset = 0;
+            entry.nLength = -1;
         }
-        PgmEntry entry;
-        entry.nMemory = memory;
-        entry.nOperation = operation;
-        entry.nOffset = offset;
-        entry.nLength = length;
-        switch (operation) {
-        case Erase: entry.bCompress = false; break;
-        case Program:
-        case Read:
-            entry.sImage = image;
-            entry.bCompress = true;
-            break;
-        default: continue;
-        }
+        if (operation != Erase && operation != Program && operation != Read)
+            continue;
+        entry.bCompress = operation != Erase;
+        if (operation == Erase)
+            entry.sImage.clear();
         if (jobs)
             jobs->append(entry);
     }

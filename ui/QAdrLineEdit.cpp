@@ -2,12 +2,6 @@
 
 #include <QFontMetrics>
 
-QAdrLineEdit::QAdrLineEdit(const QString &text, QWidget *parent) : QLineEdit(text, parent)
-{
-}
-
-QAdrLineEdit::~QAdrLineEdit() = default;
-
 QSize QAdrLineEdit::sizeHint() const
 {
     const QMargins margins = textMargins();

@@ -10,8 +10,8 @@ class QAdrLineEdit : public QLineEdit
     Q_OBJECT
 
 public:
-    explicit QAdrLineEdit(const QString &text, QWidget *parent = nullptr);
-    ~QAdrLineEdit() override;
+    explicit QAdrLineEdit(const QString &text, QWidget *parent = nullptr) : QLineEdit(text, parent) {}
+    ~QAdrLineEdit() override = default;
 
     QSize sizeHint() const override;
 };

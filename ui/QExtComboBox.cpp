@@ -5,8 +5,6 @@ QExtComboBox::QExtComboBox(QWidget *parent) : QComboBox(parent), nCurIndex(-1), 
     connect(this, &QComboBox::currentIndexChanged, this, &QExtComboBox::theIndexHasChanged);
 }
 
-QExtComboBox::~QExtComboBox() = default;
-
 void QExtComboBox::theIndexHasChanged(int index)
 {
     nPrevIndex = nCurIndex;
