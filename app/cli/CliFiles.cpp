@@ -11,8 +11,27 @@
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
+
+#ifdef Q_OS_WIN
+// A Windows device by the one name it has however it is spelt: "COM10",
+// "\\.\COM10" and "com10:" are "com10"; "NUL.txt" in any folder is "nul".
+QString windowsDeviceName(const QString &sName)
+{
+    QString sDevice = sName;
+    if (sDevice.startsWith(QLatin1String("\\\\.\\")) || sDevice.startsWith(QLatin1String("\\\\?\\")))
+        sDevice = sDevice.mid(4);
+    else
+        sDevice = QFileInfo(sDevice).fileName().section(QLatin1Char('.'), 0, 0);
+    if (sDevice.endsWith(QLatin1Char(':')))
+        sDevice.chop(1);
+    return sDevice.toLower();
+}
+#endif
 
 struct CliFileIdentity
 {
@@ -44,6 +63,30 @@ CliFileIdentity identityOf(const QString &sPath, bool bOutput)
         identity.bCharDevice = S_ISCHR(status.st_mode);
         return identity;
     }
+#elif defined(Q_OS_WIN)
+    if (fileKindOf(sPath) == FileKind::CharDevice) {
+        identity.bExists = true;
+        identity.bCharDevice = true;
+        identity.sPath = windowsDeviceName(sPath);
+        return identity;
+    }
+    // A hard link, a second drive letter (subst) or a share for a local
+    // folder spell one file in several ways: the volume and the file index
+    // say which file it is.
+    const HANDLE hFile = ::CreateFileW(reinterpret_cast<LPCWSTR>(QDir::toNativeSeparators(sPath).utf16()),
+                                       FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (hFile != INVALID_HANDLE_VALUE) {
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool bKnown = ::GetFileInformationByHandle(hFile, &info);
+        ::CloseHandle(hFile);
+        if (bKnown) {
+            identity.bExists = true;
+            identity.nDevice = info.dwVolumeSerialNumber;
+            identity.nInode = (quint64(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+            return identity;
+        }
+    }
 #endif
     // An output is created where its links lead; its folder may be spelt
     // with links or "..".
@@ -73,8 +116,13 @@ void CliFileSet::addOutput(const QString &sName, const QString &sPath)
 
 void CliFileSet::addPort(const QString &sGiven, const QString &sPort)
 {
-    // The device the serial port opens: a bare name is a name in /dev.
+    // The device the serial port opens: a bare name is a name in /dev; on
+    // Windows every port name is a device's, COM10 and above included.
+#ifdef Q_OS_WIN
+    m_entries.append({sGiven, QStringLiteral("\\\\.\\") + windowsDeviceName(sPort), Role::Port});
+#else
     m_entries.append({sGiven, PortAccess::devicePath(sPort), Role::Port});
+#endif
 }
 
 int CliFileSet::check(const char *sCommand) const
@@ -136,6 +184,9 @@ bool CliFifoHold::hold(const QString &sOption, const QString &sPath)
 
 QString cliPortIdentity(const QString &sPort)
 {
+#ifdef Q_OS_WIN
+    return windowsDeviceName(sPort);
+#else
     QString sPath = sPort;
 #ifdef Q_OS_UNIX
     // The serial port opens a name that is not a path in /dev.
@@ -149,6 +200,7 @@ QString cliPortIdentity(const QString &sPort)
     if (sPort.contains(QLatin1Char('/')))
         return QDir::cleanPath(info.absoluteFilePath());
     return sPort.toLower();
+#endif
 }
 
 QString cliInputProblem(const QString &sPath, FileKind eKind)
