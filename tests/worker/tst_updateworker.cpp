@@ -502,7 +502,7 @@ void TestUpdateWorker::rows(bool bFaults)
     row("skip: first half there", "progs0", "flash=result old=3,4", {}, "", "", "done", "sskipped=2 erased=1");
     row("skip: fully changed", "progs0", "flash=old", {}, "", "", "done", "sskipped=0 erased=3");
     row("skip: differences outside the image", "progs0", "flash=outside", {}, "", "", "done", "sskipped=2 erased=2");
-    row("skip: FF block over old data", "progs0", "flash=ff-block", {}, "", "", "done", "sskipped=3 erased=1");
+    row("skip: FF block over old data", "progs0", "flash=ff-block", {}, "", "", "done", "sskipped=3 erased=1 bskipped=10");
     row("skip: to the flash's last byte, old data", "progs0:0x3FF81+0x7F", "", {}, "", "", "done",
         "sskipped=0 erased=1 flash-program=1");
     row("skip: to the flash's last byte, already there", "progs0:0x3FF81+0x7F", "flash=result", {}, "", "", "done",
@@ -512,7 +512,7 @@ void TestUpdateWorker::rows(bool bFaults)
     row("skip: from inside a page over a sector's end", "progs0:0x7F81+0x2140", "flash=result old=2", {}, "", "",
         "done", "sskipped=1 erased=1");
     row("skip: a sector left FF over old data", qPrintable(QString("progs0:") + ffGap), "flash=result old=5", {}, "",
-        "", "done", "sskipped=2 erased=1 flash-erase=1 flash-program=0");
+        "", "done", "sskipped=2 erased=1 flash-erase=1 flash-program=0 bskipped=9");
     row("skip: cancelled at the erase check", "progs0", "flash=result old=2 cancel=flash-check#1", {}, "Erase flash",
         cancelled, "cancelled", "flash-erase=0");
     row("skip: cancelled, then run again", "progs0", "rerun cancel=flash-verify#4 baud=9600", {}, "", "", "done",
