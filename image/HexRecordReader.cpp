@@ -612,6 +612,16 @@ bool LineReader::next(const char *&pLine, qsizetype &nLength, bool &bNewline)
         // only before the next one (or, in a file without any, instead).
         const char *pLf = static_cast<const char *>(std::memchr(pFrom, '\n', nRest));
         const char *pCr = static_cast<const char *>(std::memchr(pFrom, '\r', pLf ? size_t(pLf - pFrom) : nRest));
+        // The line from m_nPos up to nEnd (its end of line excluded); the
+        // next one starts at nNext.
+        const auto take = [&](qsizetype nEnd, qsizetype nNext, bool bEnded) {
+            pLine = pBuffer + m_nPos;
+            nLength = nEnd - m_nPos;
+            bNewline = bEnded;
+            m_nPos = nNext;
+            ++m_nLine;
+            return true;
+        };
         if (pCr) {
             qsizetype k = pCr - pBuffer;
             while (k < m_nEnd && pBuffer[k] == '\r')
@@ -621,30 +631,13 @@ bool LineReader::next(const char *&pLine, qsizetype &nLength, bool &bNewline)
             if (k < m_nEnd || m_bEof) {
                 if (k < m_nEnd && pBuffer[k] == '\n')
                     ++k;
-                pLine = pBuffer + m_nPos;
-                nLength = pCr - pLine;
-                bNewline = true;
-                m_nPos = k;
-                ++m_nLine;
-                return true;
+                return take(pCr - pBuffer, k, true);
             }
             nScanned = pCr - pBuffer - m_nPos;
         } else if (pLf) {
-            pLine = pBuffer + m_nPos;
-            nLength = pLf - pLine;
-            bNewline = true;
-            m_nPos = pLf - pBuffer + 1;
-            ++m_nLine;
-            return true;
+            return take(pLf - pBuffer, pLf - pBuffer + 1, true);
         } else if (m_bEof) {
-            if (m_nEnd == m_nPos)
-                return false;
-            pLine = pBuffer + m_nPos;
-            nLength = m_nEnd - m_nPos;
-            bNewline = false;
-            m_nPos = m_nEnd;
-            ++m_nLine;
-            return true;
+            return m_nEnd != m_nPos && take(m_nEnd, m_nEnd, false);
         } else {
             nScanned = m_nEnd - m_nPos;
         }

@@ -98,9 +98,7 @@ int Receiver::feed(uint8_t nByte)
         break;
     case State::AfterDLE:
         if (nByte == kStx) {
-            m_nCount = 0;
-            m_nSum = 0;
-            m_error = Error::None;
+            reset();
             m_state = State::InFrame;
             m_nStatus = Busy;
         } else if (nByte == kDle) {
@@ -121,8 +119,7 @@ int Receiver::feed(uint8_t nByte)
     case State::InFrameDLE:
         if (nByte == kStx) {
             // A new frame starts; whatever came before is forgotten.
-            m_nCount = 0;
-            m_nSum = 0;
+            reset();
             m_state = State::InFrame;
             m_nStatus = Busy;
         } else if (nByte == kDle) {

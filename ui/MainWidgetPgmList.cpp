@@ -61,6 +61,17 @@ void fillCodeCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
     }
 }
 
+// Puts a filled combo box into a cell of the list, showing the entry whose
+// code is nCode (the first entry when none has it).
+void placeCombo(QTableWidget *table, int r, int column, QComboBox *combo, int nCode)
+{
+    combo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    const int nIndex = combo->findData(nCode, Qt::UserRole);
+    if (nIndex >= 0)
+        combo->setCurrentIndex(nIndex);
+    table->setCellWidget(r, column, combo);
+}
+
 } // namespace
 
 // ---- numbers ----------------------------------------------------------------------
@@ -107,21 +118,13 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     table->setRowCount(r + 1);
 
     auto *memoryCombo = new QExtComboBox;
-    memoryCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     fillMemoryCombo(memoryCombo);
-    const int nMemoryIndex = memoryCombo->findData(memory, Qt::UserRole);
-    if (nMemoryIndex >= 0)
-        memoryCombo->setCurrentIndex(nMemoryIndex);
-    table->setCellWidget(r, ColMemory, memoryCombo);
+    placeCombo(table, r, ColMemory, memoryCombo, memory);
     connect(memoryCombo, &QComboBox::currentIndexChanged, this, &MainWidget::comboBoxFlashType_currentIndexChanged);
 
     auto *operationCombo = new QComboBox;
-    operationCombo->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     fillOperationCombo(operationCombo);
-    const int nOperationIndex = operationCombo->findData(operation, Qt::UserRole);
-    if (nOperationIndex >= 0)
-        operationCombo->setCurrentIndex(nOperationIndex);
-    table->setCellWidget(r, ColOperation, operationCombo);
+    placeCombo(table, r, ColOperation, operationCombo, operation);
     connect(operationCombo, &QComboBox::currentIndexChanged, this, &MainWidget::comboBoxFlashOp_currentIndexChanged);
 
     auto *imageEdit = new QLineEdit(image);
