@@ -64,6 +64,13 @@ void Receiver::reset()
     m_nSum = 0;
 }
 
+void Receiver::beginFrame()
+{
+    reset();
+    m_state = State::InFrame;
+    m_nStatus = Busy;
+}
+
 QByteArray Receiver::payloadBytes() const
 {
     return QByteArray(reinterpret_cast<const char *>(m_pBuffer), m_nCount);
@@ -98,9 +105,7 @@ int Receiver::feed(uint8_t nByte)
         break;
     case State::AfterDLE:
         if (nByte == kStx) {
-            reset();
-            m_state = State::InFrame;
-            m_nStatus = Busy;
+            beginFrame();
         } else if (nByte == kDle) {
             m_nStatus = NoData; // DLE DLE outside a frame: still waiting for STX
         } else {
@@ -118,10 +123,7 @@ int Receiver::feed(uint8_t nByte)
         break;
     case State::InFrameDLE:
         if (nByte == kStx) {
-            // A new frame starts; whatever came before is forgotten.
-            reset();
-            m_state = State::InFrame;
-            m_nStatus = Busy;
+            beginFrame(); // whatever came before is forgotten
         } else if (nByte == kDle) {
             store(kDle);
         } else if (nByte == kEtx) {

@@ -99,6 +99,8 @@ public:
     QByteArray payloadBytes() const;
 
 private:
+    // STX after DLE: an empty frame in progress.
+    void beginFrame();
     int store(uint8_t nByte);
 
     uint8_t m_aStorage[kMaxPayload];

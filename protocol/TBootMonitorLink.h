@@ -86,7 +86,6 @@ public:
     // 0 for one of 0, 9600, ... 921600 (0 = the transport's default rate);
     // 1 for any other rate, which leaves the previous value in force.
     int setRequestedBaudRate(uint32_t nBaudrate);
-    uint32_t requestedBaudRate() const { return m_nRequestedBaud; }
     // Rate at which the tool last talked to the monitor; 0 before the first detection.
     uint32_t currentBaudRate() const { return m_nCurrentBaud; }
     // Working rate used when none is requested: the transport's own default
@@ -107,7 +106,6 @@ public:
     // anew unless the monitor refused it. 0 (the default): the connection
     // runs as it always did, request for request.
     void setConnectRetries(int nRetries);
-    int connectRetries() const { return m_nConnectRetries; }
     // Where the last connectMonitor() failed; None after success.
     ConnectPhase lastConnectPhase() const { return m_nFailedPhase; }
     // For SwitchingRate and ConfirmingRate: the working rate aimed at.

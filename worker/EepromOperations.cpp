@@ -18,23 +18,8 @@ constexpr auto check = &WorkerSession::check;
 } // namespace
 
 EepromOperations::EepromOperations(WorkerSession &session, int32_t &nEepromSize)
-    : MemoryJob(session), m_commands(session), m_nEepromSize(nEepromSize)
+    : MemoryJob(session, Wording::Eeprom), m_commands(session), m_nEepromSize(nEepromSize)
 {
-}
-
-MemoryJob::Texts EepromOperations::texts()
-{
-    return {tr("Examine data file"),
-            tr("Cannot determine type of data file %1"),
-            QStringLiteral("Reading data file"),
-            tr("Reading data file"),
-            tr("Cannot read data file %1"),
-            tr("Data file %1 holds no data for this EEPROM range"),
-            tr("EEPROM read"),
-            tr("Read EEPROM"),
-            tr("Reading EEPROM failed!"),
-            tr("Reading EEPROM finished"),
-            tr("Offset/length exceeds EEPROM address range!")};
 }
 
 int EepromOperations::queryEepromInfo()
@@ -58,7 +43,7 @@ int EepromOperations::selectEepromDevice(int nDevice)
 bool EepromOperations::eepromRange(const PgmEntry &entry, const QString &sTitle, uint32_t &nOffset, uint32_t &nLength)
 {
     if (!memoryRange(entry, size(), nOffset, nLength)) {
-        m_session.critical(sTitle, tr("Offset/length exceeds EEPROM address range!"), WorkerFailure::Range);
+        m_session.critical(sTitle, texts().sRange, WorkerFailure::Range);
         return false;
     }
     return true;
@@ -112,12 +97,12 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
         return -1;
 
     ImageFile file(entry.sImage);
-    if (!examineImage(file, texts()))
+    if (!examineImage(file))
         return -1;
     // An empty range (an EEPROM of size 0) has no address window, and no
     // file's data would reach the drive.
     if (nLength == 0) {
-        m_session.critical(tr("Reading data file"), texts().sNoData.arg(entry.sImage), WorkerFailure::NoData);
+        m_session.critical(texts().sReadingTitle, texts().sNoData.arg(entry.sImage), WorkerFailure::NoData);
         return -1;
     }
     // Records that reach over an end of the range give the bytes they hold
@@ -125,7 +110,7 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
     // that runs to the end of the EEPROM was not cut by the caller: data
     // beyond that end would be dropped without a word.
     HexConv *image = readImage(
-        file, entry, texts(), false, [&] { return file.loadRange(nOffset, nOffset + nLength - 1); },
+        file, entry, false, [&] { return file.loadRange(nOffset, nOffset + nLength - 1); },
         [&] {
             return entry.nLength >= 0 || file.count().nAbove == 0
                        ? QString()
@@ -159,5 +144,5 @@ int EepromOperations::writeEeprom(PgmEntry &entry)
 
 int EepromOperations::readEeprom(PgmEntry &entry)
 {
-    return readRange(entry, m_commands, size(), Eeprom::kBufferSize, texts());
+    return readRange(entry, m_commands, size(), Eeprom::kBufferSize);
 }

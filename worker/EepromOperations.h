@@ -33,8 +33,6 @@ private:
     int programMemory(PgmEntry &entry) override { return writeEeprom(entry); }
     int readMemory(PgmEntry &entry) override { return readEeprom(entry); }
 
-    // Read afresh each time: the language may change between runs.
-    static Texts texts();
     uint32_t size() { return m_session.job().geometry.nSize; }
     void writeVerifyEepromBlock(uint32_t nAddress, uint32_t n, uint32_t &nLengthHeld, bool bErase);
     bool eepromRange(const PgmEntry &entry, const QString &sTitle, uint32_t &nOffset, uint32_t &nLength);

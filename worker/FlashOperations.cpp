@@ -68,7 +68,7 @@ SectorSpan touchedSectors(const HexConv &image, uint32_t nSector)
 } // namespace
 
 FlashOperations::FlashOperations(WorkerSession &session, uint32_t (&aInfo)[8])
-    : MemoryJob(session), m_link(session.link()), m_commands(session), m_aInfo(aInfo), m_pCompressor(&compressBlock)
+    : MemoryJob(session, Wording::Flash), m_link(session.link()), m_commands(session), m_aInfo(aInfo), m_pCompressor(&compressBlock)
 {
 }
 
@@ -136,7 +136,7 @@ int FlashOperations::eraseFlash(PgmEntry &entry)
     const uint32_t nSector = geometry().nSectorSize;
     uint32_t nOffset = 0, nLength = 0;
     if (!memoryRange(entry, geometry().nSize, nOffset, nLength)) {
-        m_session.critical(tr("Flash erase"), tr("Offset/length exceeds flash address range!"), WorkerFailure::Range);
+        m_session.critical(tr("Flash erase"), texts().sRange, WorkerFailure::Range);
         return -1;
     }
     // A drive answering a sector size of 0 would make every range "aligned"
@@ -226,21 +226,6 @@ void FlashOperations::programBlock(uint32_t nAddress, uint32_t nLength)
     m_session.job().nImageBytes += nLength;
 }
 
-MemoryJob::Texts FlashOperations::texts()
-{
-    return {tr("Examine flash file"),
-            tr("Cannot determine type of flash file %1"),
-            QStringLiteral("Reading flash file"),
-            tr("Reading flash file"),
-            tr("Cannot read flash file %1"),
-            tr("Flash file %1 holds no data for this flash device"),
-            tr("Flash read"),
-            tr("Read Flash"),
-            tr("Reading flash failed!"),
-            tr("Reading flash finished"),
-            tr("Offset/length exceeds flash address range!")};
-}
-
 int FlashOperations::programFlash(PgmEntry &entry)
 {
     const uint32_t nRegionSize = geometry().nRegionSize;
@@ -248,14 +233,14 @@ int FlashOperations::programFlash(PgmEntry &entry)
     const uint32_t nPage = geometry().nPageSize;
 
     ImageFile file(entry.sImage);
-    if (!examineImage(file, texts()))
+    if (!examineImage(file))
         return -1;
     // The block arithmetic below needs sectors and pages the drive can
     // actually handle; a drive reporting otherwise gets no request at all.
     // Comparing sector by sector also needs whole pages in a sector.
     if (nRegionSize == 0 || nSector == 0 || nPage == 0 || nPage % kPieceSize != 0 || nRegionSize % nPage != 0
         || (entry.bSkipUnchanged && nSector % nPage != 0)) {
-        m_session.critical(tr("Examine flash file"),
+        m_session.critical(texts().sExamineTitle,
                            tr("Unsupported flash geometry: region size %1, sector size %2, page size %3")
                                .arg(nRegionSize)
                                .arg(nSector)
@@ -265,7 +250,7 @@ int FlashOperations::programFlash(PgmEntry &entry)
     }
     BlockBuffers buffers;
     HexConv *image = readImage(
-        file, entry, texts(), true, [&] { return file.load(0, nRegionSize - 1); },
+        file, entry, true, [&] { return file.load(0, nRegionSize - 1); },
         [&] {
             return file.count().nAbove == 0 ? QString()
                                             : tr("Flash file %1 holds data beyond the end of the flash (0x%2)")
@@ -438,5 +423,5 @@ int FlashOperations::programChangedSectors(HexConv &image, bool bCompress, Block
 
 int FlashOperations::readFlash(PgmEntry &entry)
 {
-    return readRange(entry, m_commands, geometry().nSize, Flash::kBufferSize, texts());
+    return readRange(entry, m_commands, geometry().nSize, Flash::kBufferSize);
 }

@@ -53,8 +53,6 @@ private:
         std::vector<uint8_t> expanded;
     };
 
-    // Read afresh each time: the language may change between runs.
-    static Texts texts();
     const MemoryGeometry &geometry() { return m_session.job().geometry; }
     void eraseSectors(uint32_t nStart, uint32_t nLength);
     void eraseSectorIfNeeded(uint32_t nAddress);

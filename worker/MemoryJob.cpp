@@ -14,8 +14,31 @@ constexpr auto check = &WorkerSession::check;
 
 } // namespace
 
-MemoryJob::MemoryJob(WorkerSession &session) : m_session(session), m_events(session.events())
+MemoryJob::MemoryJob(WorkerSession &session, Wording wording)
+    : m_session(session), m_events(session.events()), m_wording(wording)
 {
+}
+
+MemoryJob::Texts MemoryJob::texts() const
+{
+    // The fields of Texts in order, as the flash job and as the EEPROM job
+    // say them; the third is the state of reading the file, shown untranslated.
+    static const char *const kTexts[][2] = {
+        {QT_TR_NOOP("Examine flash file"), QT_TR_NOOP("Examine data file")},
+        {QT_TR_NOOP("Cannot determine type of flash file %1"), QT_TR_NOOP("Cannot determine type of data file %1")},
+        {QT_TR_NOOP("Reading flash file"), QT_TR_NOOP("Reading data file")},
+        {QT_TR_NOOP("Cannot read flash file %1"), QT_TR_NOOP("Cannot read data file %1")},
+        {QT_TR_NOOP("Flash file %1 holds no data for this flash device"),
+         QT_TR_NOOP("Data file %1 holds no data for this EEPROM range")},
+        {QT_TR_NOOP("Flash read"), QT_TR_NOOP("EEPROM read")},
+        {QT_TR_NOOP("Read Flash"), QT_TR_NOOP("Read EEPROM")},
+        {QT_TR_NOOP("Reading flash failed!"), QT_TR_NOOP("Reading EEPROM failed!")},
+        {QT_TR_NOOP("Reading flash finished"), QT_TR_NOOP("Reading EEPROM finished")},
+        {QT_TR_NOOP("Offset/length exceeds flash address range!"), QT_TR_NOOP("Offset/length exceeds EEPROM address range!")}};
+    const int nColumn = m_wording == Wording::Flash ? 0 : 1;
+    const auto text = [&](int nRow) { return tr(kTexts[nRow][nColumn]); };
+    return {text(0), text(1), QString::fromLatin1(kTexts[2][nColumn]), text(2), text(3), text(4),
+            text(5), text(6), text(7), text(8), text(9)};
 }
 
 int MemoryJob::run(PgmEntry &entry)
@@ -33,17 +56,19 @@ int MemoryJob::run(PgmEntry &entry)
     }
 }
 
-bool MemoryJob::examineImage(const ImageFile &file, const Texts &texts)
+bool MemoryJob::examineImage(const ImageFile &file)
 {
+    const Texts texts = this->texts();
     if (file.status() == ImageFile::Ok)
         return true;
     m_session.critical(texts.sExamineTitle, texts.sUnknownType.arg(file.path()), WorkerFailure::FileType);
     return false;
 }
 
-HexConv *MemoryJob::readImage(ImageFile &file, const PgmEntry &entry, const Texts &texts, bool bStep,
-                              const std::function<bool()> &load, const std::function<QString()> &beyond)
+HexConv *MemoryJob::readImage(ImageFile &file, const PgmEntry &entry, bool bStep, const std::function<bool()> &load,
+                              const std::function<QString()> &beyond)
 {
+    const Texts texts = this->texts();
     m_events.file(QFileInfo(file.path()).baseName());
     m_session.begin(JobPhase::ReadFile, texts.sReadingState, bStep);
     const bool bLoaded = load();
@@ -77,8 +102,9 @@ HexConv *MemoryJob::readImage(ImageFile &file, const PgmEntry &entry, const Text
     return file.converter();
 }
 
-int MemoryJob::readRange(PgmEntry &entry, MemoryCommands &commands, uint32_t nSize, uint32_t nBlock, const Texts &texts)
+int MemoryJob::readRange(PgmEntry &entry, MemoryCommands &commands, uint32_t nSize, uint32_t nBlock)
 {
+    const Texts texts = this->texts();
     m_session.begin(JobPhase::Read, texts.sReadState, true);
     uint32_t nOffset = 0, nLength = 0;
     // An empty range has no address window to save; refuse it like one

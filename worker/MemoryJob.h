@@ -31,7 +31,13 @@ public:
     int run(PgmEntry &entry);
 
 protected:
-    explicit MemoryJob(WorkerSession &session);
+    // Whose words the job's texts are.
+    enum class Wording
+    {
+        Flash,
+        Eeprom
+    };
+    MemoryJob(WorkerSession &session, Wording wording);
 
     virtual int queryInfo() = 0;
     virtual int selectDevice(int nDevice) = 0;
@@ -54,21 +60,23 @@ protected:
         QString sReadDone;
         QString sRange;
     };
+    // Read afresh each time: the language may change between runs.
+    Texts texts() const;
 
     // The type of the job's image (its first bytes): false, shown, when it
     // has none.
-    bool examineImage(const ImageFile &file, const Texts &texts);
+    bool examineImage(const ImageFile &file);
     // Reads the image with load (which returns false when the file does not
     // load) and refuses it when it does not load, when beyond() has a
     // refusal for data outside the memory, when it holds no data there, or
     // when it is incomplete (unless the job allows it). The reader's
     // messages go to standard error and into the job's statistics. Null
     // after a refusal.
-    HexConv *readImage(ImageFile &file, const PgmEntry &entry, const Texts &texts, bool bStep,
-                       const std::function<bool()> &load, const std::function<QString()> &beyond);
+    HexConv *readImage(ImageFile &file, const PgmEntry &entry, bool bStep, const std::function<bool()> &load,
+                       const std::function<QString()> &beyond);
     // The Read operation: the range of the job in a memory of nSize bytes,
     // read with commands in blocks of nBlock bytes into an S-record file.
-    int readRange(PgmEntry &entry, MemoryCommands &commands, uint32_t nSize, uint32_t nBlock, const Texts &texts);
+    int readRange(PgmEntry &entry, MemoryCommands &commands, uint32_t nSize, uint32_t nBlock);
     // Runs body for each block of the range (at most nBlock bytes), then
     // shows the progress and tests the cancel. Throws like every request.
     void forEachBlock(uint32_t nOffset, uint32_t nLength, uint32_t nBlock,
@@ -78,6 +86,8 @@ protected:
     WorkerEvents &m_events;
 
 private:
+    Wording m_wording;
+
     void saveReadBack(HexConvSRec &image, const QString &sFile, const QString &sTitle);
 };
 

@@ -46,7 +46,6 @@ public:
     // the drive has not answered within this many milliseconds. 0 (the
     // default) waits until the drive answers or the run is cancelled.
     void setWakeTimeout(uint32_t nMilliseconds) { m_nWakeTimeoutMs = nMilliseconds; }
-    uint32_t wakeTimeout() const { return m_nWakeTimeoutMs; }
 
     // The block compressor used by Program; replaceable so that a faulty
     // compressor can be exercised. Same contract as compressBlock().
