@@ -1,5 +1,7 @@
 #include "SimPty.h"
 
+#include "TerminalRate.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,49 +10,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#ifdef Q_OS_LINUX
-#include <sys/ioctl.h>
-// termios2 (TCGETS2) carries the exact speed in bit/s, also for rates that
-// have no Bxxx constant; declared here because <asm/termbits.h> clashes
-// with <termios.h>.
-namespace {
-struct KernelTermios2
-{
-    unsigned int c_iflag, c_oflag, c_cflag, c_lflag;
-    unsigned char c_line;
-    unsigned char c_cc[19];
-    unsigned int c_ispeed, c_ospeed;
-};
-} // namespace
-constexpr unsigned long SimTcGets2 = _IOR('T', 0x2A, KernelTermios2);
-#endif
-
-namespace {
-
-quint32 speedToRate(speed_t speed)
-{
-    switch (speed) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-#ifdef B460800
-    case B460800: return 460800;
-#endif
-#ifdef B921600
-    case B921600: return 921600;
-#endif
-    default: return 0;
-    }
-}
-
-} // namespace
 
 SimPty::~SimPty()
 {
@@ -98,15 +57,7 @@ bool SimPty::open(QString &sError)
 
 quint32 SimPty::peerLineRate() const
 {
-#ifdef Q_OS_LINUX
-    KernelTermios2 tio2;
-    if (::ioctl(m_nMaster, SimTcGets2, &tio2) == 0 && tio2.c_ospeed != 0)
-        return tio2.c_ospeed;
-#endif
-    termios tio;
-    if (::tcgetattr(m_nMaster, &tio) != 0)
-        return 0;
-    return speedToRate(::cfgetospeed(&tio));
+    return terminalLineRate(m_nMaster);
 }
 
 int SimPty::read(char *pBuffer, int nCapacity)
