@@ -35,7 +35,8 @@ private:
     void send(const QByteArray &bytes);
     Clock::duration byteTime() const;
     bool rateMatches() const;
-    void drain();
+    // Serves what the terminal holds now; false on a lasting terminal error.
+    bool serveWaiting();
     void startStream();
     void streamDue();
     const SimFault *fault(SimFault::Kind kind, int nRequest) const;
