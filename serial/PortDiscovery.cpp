@@ -40,7 +40,6 @@ QVector<PortDescription> describeComPorts()
         port.bHasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
         port.nVendorId = info.vendorIdentifier();
         port.nProductId = info.productIdentifier();
-        port.nTransport = TransportKind::ComPort;
         ports.append(port);
     }
     std::sort(ports.begin(), ports.end(),
@@ -54,6 +53,11 @@ QStringList namesOf(const QVector<PortDescription> &ports)
     for (const PortDescription &port : ports)
         names.append(port.sName);
     return names;
+}
+
+QString ftdiPortName(int32_t nNumber)
+{
+    return QStringLiteral("FTDI%1").arg(nNumber);
 }
 
 QVector<PortDescription> enumerateFtdi(TFtdiApi &api)
@@ -122,11 +126,6 @@ int32_t portNumber(const QString &sPort)
 void sortPortNames(QStringList &ports)
 {
     std::sort(ports.begin(), ports.end(), portNameBefore);
-}
-
-QString ftdiPortName(int32_t nNumber)
-{
-    return QStringLiteral("FTDI%1").arg(nNumber);
 }
 
 bool isFtdiPortName(const QString &sPort)
