@@ -170,13 +170,8 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
         if (b == kWakePattern[m_nWakeMatch]) {
             if (++m_nWakeMatch == 4) {
                 m_nWakeMatch = 0;
-                std::this_thread::sleep_until(arrival);
-                if (!rateMatches()) {
-                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2")
-                            .arg(m_nChunkRate)
-                            .arg(m_monitor.lineRate()));
+                if (!heardAtRate(arrival, QLatin1String(" what=wake")))
                     return;
-                }
                 m_bAwake = true;
                 log(QStringLiteral("- wake echoed"));
                 send(QByteArray(reinterpret_cast<const char *>(kWakePattern), 4));
@@ -198,10 +193,16 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
     }
 }
 
-bool SimServer::rateMatches() const
+bool SimServer::heardAtRate(Clock::time_point arrival, QLatin1String sWhat)
 {
+    std::this_thread::sleep_until(arrival);
     // Where the terminal does not tell the tool's rate, assume it is right.
-    return m_nChunkRate == 0 || m_nChunkRate == m_monitor.lineRate();
+    if (m_nChunkRate == 0 || m_nChunkRate == m_monitor.lineRate())
+        return true;
+    // Sent at another rate, the bytes are line noise to the monitor.
+    log(QStringLiteral("- ignored reason=rate%1 tool=%2 drive=%3")
+            .arg(sWhat, QString::number(m_nChunkRate), QString::number(m_monitor.lineRate())));
+    return false;
 }
 
 const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
@@ -215,12 +216,8 @@ const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
 
 void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
 {
-    std::this_thread::sleep_until(arrival);
-    if (!rateMatches()) {
-        // Sent at another rate, the frame is line noise to the monitor.
-        log(QStringLiteral("- ignored reason=rate tool=%1 drive=%2").arg(m_nChunkRate).arg(m_monitor.lineRate()));
+    if (!heardAtRate(arrival, QLatin1String()))
         return;
-    }
     const int n = ++m_nRequests;
     QStringList faults;
     BootMonitor::Result result;
