@@ -28,6 +28,33 @@ QString hex(quint32 nValue)
     return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
 }
 
+QByteArray u32(quint32 nValue)
+{
+    QByteArray data(4, 0);
+    qToBigEndian(nValue, data.data());
+    return data;
+}
+
+QString objectName(quint16 nIndex, quint8 nSubindex)
+{
+    return QStringLiteral("%1.%2").arg(nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(nSubindex);
+}
+
+// The answer to the device query: three length-prefixed texts of 16 bytes.
+QByteArray identification()
+{
+    QByteArray fields;
+    const char *texts[3] = {"servoprog-sim", "boot monitor", "1.0"};
+    for (const char *s : texts) {
+        QByteArray field(16, ' ');
+        const int n = int(std::strlen(s));
+        field[0] = char(n);
+        field.replace(1, n, s);
+        fields += field;
+    }
+    return fields;
+}
+
 // What a command does; the flash and the EEPROM share the transfers.
 enum class Op
 {
@@ -87,18 +114,6 @@ bool BootMonitor::isSupportedRate(quint32 nRate)
 {
     static const quint32 kRates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
     return std::find(std::begin(kRates), std::end(kRates), nRate) != std::end(kRates);
-}
-
-QByteArray BootMonitor::u32(quint32 nValue)
-{
-    QByteArray data(4, 0);
-    qToBigEndian(nValue, data.data());
-    return data;
-}
-
-QString BootMonitor::objectName(quint16 nIndex, quint8 nSubindex)
-{
-    return QStringLiteral("%1.%2").arg(nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(nSubindex);
 }
 
 BootMonitor::Parsed BootMonitor::parse(const QByteArray &request)
@@ -185,20 +200,6 @@ BootMonitor::Result BootMonitor::handle(const QByteArray &request)
     if (result.nStatus == kStatusOk)
         result.response += data;
     return result;
-}
-
-QByteArray BootMonitor::identification() const
-{
-    QByteArray fields;
-    const char *texts[3] = {"servoprog-sim", "boot monitor", "1.0"};
-    for (const char *s : texts) {
-        QByteArray field(16, ' ');
-        const int n = int(std::strlen(s));
-        field[0] = char(n);
-        field.replace(1, n, s);
-        fields += field;
-    }
-    return fields;
 }
 
 BootMonitor::CommandSet *BootMonitor::commandSet(quint16 nIndex, int nSub)

@@ -88,8 +88,6 @@ private:
     };
     static Parsed parse(const QByteArray &request);
     static Result describe(const Parsed &request);
-    static QString objectName(quint16 nIndex, quint8 nSubindex);
-    static QByteArray u32(quint32 nValue);
 
     // The command set whose object nIndex is, when that object has subindex nSub.
     CommandSet *commandSet(quint16 nIndex, int nSub);
@@ -97,7 +95,6 @@ private:
     int writeObject(const Parsed &request, Result &result);
     int executeCommand(CommandSet &set, quint32 nCode, Result &result);
     bool verifyFails(bool bEqual, Result &result);
-    QByteArray identification() const;
 
     SimGeometry m_geometry;
     quint32 m_nLineRate;

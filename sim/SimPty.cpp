@@ -21,24 +21,23 @@ SimPty::~SimPty()
 
 bool SimPty::open(QString &sError)
 {
+    // What failed, then the system's reason (errno, read before anything
+    // else can change it).
+    auto fail = [&sError](const char *sWhat, const QString &sName = QString()) {
+        const QString sReason = QString::fromLocal8Bit(std::strerror(errno));
+        sError = QLatin1String(sWhat) + sName + QStringLiteral(": ") + sReason;
+        return false;
+    };
     m_nMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0) {
-        sError =
-            QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0)
+        return fail("cannot create a pseudo-terminal");
     const char *name = ::ptsname(m_nMaster);
-    if (!name) {
-        sError =
-            QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (!name)
+        return fail("cannot name the pseudo-terminal");
     m_sSlaveName = QString::fromLocal8Bit(name);
     m_nSlave = ::open(name, O_RDWR | O_NOCTTY);
-    if (m_nSlave < 0) {
-        sError = QStringLiteral("cannot open %1: %2").arg(m_sSlaveName, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (m_nSlave < 0)
+        return fail("cannot open ", m_sSlaveName);
     // Raw line from the start: with the default cooked mode the line
     // discipline would echo the drive's own answers back to it and mangle
     // CR/LF while no tool has configured the port yet.
@@ -46,8 +45,7 @@ bool SimPty::open(QString &sError)
     if (::tcgetattr(m_nSlave, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
+        ::cfsetspeed(&tio, B9600);
         ::tcsetattr(m_nSlave, TCSANOW, &tio);
     }
     const int nFlags = ::fcntl(m_nMaster, F_GETFL);
