@@ -259,14 +259,12 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
         wire += frame;
     }
 
-    QString sLine = QStringLiteral("%1 %2 %3 len=%4 status=%5")
-                        .arg(n)
-                        .arg(result.sService, result.sObject)
-                        .arg(result.nLength)
-                        .arg(bAnswer ? QString::number(result.nStatus) : QStringLiteral("none"));
-    for (const QString &s : result.details + faults)
-        sLine += QLatin1Char(' ') + s;
-    log(sLine);
+    const QString sHead = QStringLiteral("%1 %2 %3 len=%4 status=%5")
+                              .arg(n)
+                              .arg(result.sService, result.sObject)
+                              .arg(result.nLength)
+                              .arg(bAnswer ? QString::number(result.nStatus) : QStringLiteral("none"));
+    log((QStringList(sHead) + result.details + faults).join(QLatin1Char(' ')));
 
     if (!wire.isEmpty())
         send(wire);
