@@ -11,7 +11,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <grp.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,16 +21,6 @@ namespace PortAccess {
 #ifdef Q_OS_UNIX
 
 namespace {
-
-QString groupName(gid_t nGroup)
-{
-    char buffer[4096];
-    group entry;
-    group *pResult = nullptr;
-    if (::getgrgid_r(nGroup, &entry, buffer, sizeof buffer, &pResult) != 0 || !pResult)
-        return QString();
-    return QString::fromLocal8Bit(pResult->gr_name);
-}
 
 QString systemText(int nErrno)
 {
@@ -140,7 +129,7 @@ PortOpenError diagnose(const QString &sDevicePath, QSerialPort::SerialPortError 
         case EACCES:
         case EPERM:
             error.nCause = PortOpenError::Cause::PermissionDenied;
-            error.sGroup = groupName(info.st_gid);
+            error.sGroup = QFileInfo(sDevicePath).group();
             break;
         case EBUSY: // held exclusively by a program that takes no lock file
             error.nCause = PortOpenError::Cause::InUse;

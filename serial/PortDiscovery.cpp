@@ -31,17 +31,9 @@ QVector<PortDescription> describeComPorts()
     QVector<PortDescription> ports;
     const QList<QSerialPortInfo> infos = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : infos) {
-        PortDescription port;
-        port.sName = info.portName();
-        port.sSystemLocation = info.systemLocation();
-        port.sDescription = info.description();
-        port.sManufacturer = info.manufacturer();
-        port.sSerialNumber = info.serialNumber();
-        port.bHasUsbIds = info.hasVendorIdentifier() && info.hasProductIdentifier();
-        port.nVendorId = info.vendorIdentifier();
-        port.nProductId = info.productIdentifier();
-        port.nTransport = TransportKind::ComPort;
-        ports.append(port);
+        ports.append({info.portName(), info.systemLocation(), info.description(), info.manufacturer(),
+                      info.serialNumber(), info.hasVendorIdentifier() && info.hasProductIdentifier(),
+                      info.vendorIdentifier(), info.productIdentifier(), TransportKind::ComPort});
     }
     std::sort(ports.begin(), ports.end(),
               [](const PortDescription &a, const PortDescription &b) { return portNameBefore(a.sName, b.sName); });
@@ -54,6 +46,11 @@ QStringList namesOf(const QVector<PortDescription> &ports)
     for (const PortDescription &port : ports)
         names.append(port.sName);
     return names;
+}
+
+QString ftdiPortName(int32_t nNumber)
+{
+    return QStringLiteral("FTDI%1").arg(nNumber);
 }
 
 QVector<PortDescription> enumerateFtdi(TFtdiApi &api)
@@ -83,16 +80,9 @@ QVector<PortDescription> enumerateFtdi(TFtdiApi &api)
             continue;
         int32_t nNumber = 0;
         if (api.getComPortNumber(pHandle, nNumber) == 0 && nNumber > 0) {
-            PortDescription port;
-            port.sName = ftdiPortName(nNumber);
-            port.sDescription = node.sDescription;
-            port.sManufacturer = node.sManufacturer;
-            port.sSerialNumber = node.sSerialNumber;
-            port.bHasUsbIds = node.nVendorId != 0;
-            port.nVendorId = node.nVendorId;
-            port.nProductId = node.nProductId;
-            port.nTransport = TransportKind::Ftdi;
-            ports.append(port);
+            // A converter reached through libftdi1 has no device path.
+            ports.append({ftdiPortName(nNumber), QString(), node.sDescription, node.sManufacturer, node.sSerialNumber,
+                          node.nVendorId != 0, node.nVendorId, node.nProductId, TransportKind::Ftdi});
             map.insert(nNumber, i); // a later converter with the same number wins
         }
         api.close(pHandle);
@@ -122,11 +112,6 @@ int32_t portNumber(const QString &sPort)
 void sortPortNames(QStringList &ports)
 {
     std::sort(ports.begin(), ports.end(), portNameBefore);
-}
-
-QString ftdiPortName(int32_t nNumber)
-{
-    return QStringLiteral("FTDI%1").arg(nNumber);
 }
 
 bool isFtdiPortName(const QString &sPort)

@@ -34,7 +34,6 @@ void sortPortNames(QStringList &ports);
 // Converters reached only through libftdi1 are offered as "FTDI%1". Such
 // a name selects the FTDI transport; every other name (a serial port from
 // the list, or a device path such as /dev/pts/5) selects the COM-port one.
-QString ftdiPortName(int32_t nNumber);
 bool isFtdiPortName(const QString &sPort);
 
 // ---- Discovery state ---------------------------------------------------------

@@ -15,13 +15,12 @@ QString udevHint()
 
 QString ownerText(const PortOpenError &error)
 {
-    if (!error.sOwnerProgram.isEmpty() && error.nOwnerPid > 0)
-        return QStringLiteral(" (%1, process %2)").arg(error.sOwnerProgram).arg(error.nOwnerPid);
+    QStringList parts;
     if (!error.sOwnerProgram.isEmpty())
-        return QStringLiteral(" (%1)").arg(error.sOwnerProgram);
+        parts << error.sOwnerProgram;
     if (error.nOwnerPid > 0)
-        return QStringLiteral(" (process %1)").arg(error.nOwnerPid);
-    return QString();
+        parts << QStringLiteral("process %1").arg(error.nOwnerPid);
+    return parts.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(parts.join(QStringLiteral(", ")));
 }
 
 } // namespace

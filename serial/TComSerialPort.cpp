@@ -1,6 +1,7 @@
 #include "TComSerialPort.h"
 
 #include "PortAccess.h"
+#include "TerminalRate.h"
 #include "TransportStatus.h"
 
 #include <QDeadlineTimer>
@@ -11,9 +12,6 @@
 #include <climits>
 #include <cstring>
 
-#ifdef Q_OS_UNIX
-#include <termios.h>
-#endif
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>
 #include <sys/ioctl.h>
@@ -33,57 +31,6 @@ int clampedInt(uint64_t nValue)
 {
     return nValue > uint64_t(INT_MAX) ? INT_MAX : int(nValue);
 }
-
-#ifdef Q_OS_UNIX
-// Speed codes of termios and the rates they stand for.
-uint32_t rateOfSpeed(speed_t nSpeed)
-{
-    static const struct
-    {
-        speed_t nCode;
-        uint32_t nRate;
-    } kSpeeds[] = {
-        {B50, 50},           {B75, 75},       {B110, 110},     {B134, 134},     {B150, 150},       {B200, 200},
-        {B300, 300},         {B600, 600},     {B1200, 1200},   {B1800, 1800},   {B2400, 2400},     {B4800, 4800},
-        {B9600, 9600},       {B19200, 19200}, {B38400, 38400}, {B57600, 57600}, {B115200, 115200}, {B230400, 230400},
-#ifdef B460800
-        {B460800, 460800},
-#endif
-#ifdef B500000
-        {B500000, 500000},
-#endif
-#ifdef B576000
-        {B576000, 576000},
-#endif
-#ifdef B921600
-        {B921600, 921600},
-#endif
-#ifdef B1000000
-        {B1000000, 1000000},
-#endif
-#ifdef B1152000
-        {B1152000, 1152000},
-#endif
-#ifdef B1500000
-        {B1500000, 1500000},
-#endif
-#ifdef B2000000
-        {B2000000, 2000000},
-#endif
-#ifdef B3000000
-        {B3000000, 3000000},
-#endif
-#ifdef B4000000
-        {B4000000, 4000000},
-#endif
-    };
-    for (const auto &entry : kSpeeds) {
-        if (entry.nCode == nSpeed)
-            return entry.nRate;
-    }
-    return 0;
-}
-#endif
 
 } // namespace
 
@@ -150,14 +97,11 @@ uint32_t TComSerialPort::lineRate() const
 {
 #ifdef Q_OS_UNIX
     // Ask the driver, not QSerialPort's copy of what was last requested.
-    termios tio;
-    if (::tcgetattr(int(m_pPort->handle()), &tio) == 0) {
-        const uint32_t nRate = rateOfSpeed(cfgetospeed(&tio));
-        if (nRate != 0)
-            return nRate;
-    }
+    const uint32_t nRate = terminalLineRate(int(m_pPort->handle()));
+    if (nRate != 0)
+        return nRate;
 #endif
-    // A custom rate has no speed code; QSerialPort set it and remembers it.
+    // Where the driver cannot tell, QSerialPort's copy is all there is.
     return uint32_t(m_pPort->baudRate());
 }
 

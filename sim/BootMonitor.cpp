@@ -5,6 +5,8 @@
 #include "MonitorObjects.h"
 #include "TBootMonitorLink.h"
 
+#include <QtEndian>
+
 #include <algorithm>
 #include <cstring>
 #include <iterator>
@@ -26,12 +28,31 @@ QString hex(quint32 nValue)
     return QStringLiteral("0x%1").arg(nValue, 8, 16, QLatin1Char('0'));
 }
 
-quint32 be32(const QByteArray &data)
+QByteArray u32(quint32 nValue)
 {
-    quint32 nValue = 0;
-    for (char c : data)
-        nValue = (nValue << 8) | quint8(c);
-    return nValue;
+    QByteArray data(4, 0);
+    qToBigEndian(nValue, data.data());
+    return data;
+}
+
+QString objectName(quint16 nIndex, quint8 nSubindex)
+{
+    return QStringLiteral("%1.%2").arg(nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(nSubindex);
+}
+
+// The answer to the device query: three length-prefixed texts of 16 bytes.
+QByteArray identification()
+{
+    QByteArray fields;
+    const char *texts[3] = {"servoprog-sim", "boot monitor", "1.0"};
+    for (const char *s : texts) {
+        QByteArray field(16, ' ');
+        const int n = int(std::strlen(s));
+        field[0] = char(n);
+        field.replace(1, n, s);
+        fields += field;
+    }
+    return fields;
 }
 
 // What a command does; the flash and the EEPROM share the transfers.
@@ -92,26 +113,7 @@ BootMonitor::BootMonitor(const SimGeometry &geometry, quint32 nPowerOnRate)
 bool BootMonitor::isSupportedRate(quint32 nRate)
 {
     static const quint32 kRates[] = {9600, 19200, 38400, 57600, 115200, 230400, 460800, 921600};
-    for (quint32 n : kRates) {
-        if (n == nRate)
-            return true;
-    }
-    return false;
-}
-
-QByteArray BootMonitor::u32(quint32 nValue)
-{
-    QByteArray data(4, 0);
-    data[0] = char(nValue >> 24);
-    data[1] = char(nValue >> 16);
-    data[2] = char(nValue >> 8);
-    data[3] = char(nValue);
-    return data;
-}
-
-QString BootMonitor::objectName(quint16 nIndex, quint8 nSubindex)
-{
-    return QStringLiteral("%1.%2").arg(nIndex, 4, 16, QLatin1Char('0')).toUpper().arg(nSubindex);
+    return std::find(std::begin(kRates), std::end(kRates), nRate) != std::end(kRates);
 }
 
 BootMonitor::Parsed BootMonitor::parse(const QByteArray &request)
@@ -179,49 +181,38 @@ BootMonitor::Result BootMonitor::handle(const QByteArray &request)
 {
     const Parsed p = parse(request);
     Result result = describe(p);
-    QByteArray data;
-    switch (p.nService) {
-    case TBootMonitorLink::ReadObjectRequest:
-        result.nStatus = p.bWellFormed ? readObject(p, data) : kStatusInconsistent;
-        break;
-    case TBootMonitorLink::WriteObjectRequest:
-        result.nStatus = p.bWellFormed ? writeObject(p, result) : kStatusInconsistent;
-        break;
-    case TBootMonitorLink::DeviceIdentRequest:
-        result.nStatus = p.bWellFormed ? kStatusOk : kStatusInconsistent;
-        data = identification();
-        break;
-    default:
+    if (result.response.isEmpty()) {
         // A service the monitor does not know gets no answer at all, as
         // there is no response code to carry a status.
         result.details << QStringLiteral("code=0x%1").arg(p.nService, 2, 16, QLatin1Char('0'));
         return result;
     }
+    QByteArray data;
+    if (!p.bWellFormed)
+        result.nStatus = kStatusInconsistent;
+    else if (p.nService == TBootMonitorLink::ReadObjectRequest)
+        result.nStatus = readObject(p, data);
+    else if (p.nService == TBootMonitorLink::WriteObjectRequest)
+        result.nStatus = writeObject(p, result);
+    else
+        data = identification();
     result.response[1] = char(result.nStatus);
     if (result.nStatus == kStatusOk)
         result.response += data;
     return result;
 }
 
-QByteArray BootMonitor::identification() const
+BootMonitor::CommandSet *BootMonitor::commandSet(quint16 nIndex, int nSub)
 {
-    QByteArray fields;
-    const char *texts[3] = {"servoprog-sim", "boot monitor", "1.0"};
-    for (const char *s : texts) {
-        QByteArray field(16, ' ');
-        const int n = int(std::strlen(s));
-        field[0] = char(n);
-        field.replace(1, n, s);
-        fields += field;
-    }
-    return fields;
-}
-
-BootMonitor::CommandSet *BootMonitor::commandSet(quint16 nIndex)
-{
+    // Every object counts its subindexes from 1.
+    static_assert(kCommandSub == 1, "the command code is the command object's first subindex");
     for (CommandSet *pSet : {&m_flash, &m_eeprom}) {
-        if (nIndex == pSet->nCommandIndex || nIndex == pSet->nStatusIndex || nIndex == pSet->nDataIndex)
-            return pSet;
+        const int nLast = nIndex == pSet->nCommandIndex  ? int(kParam3Sub)
+                          : nIndex == pSet->nStatusIndex ? pSet->nStatusCount
+                          : nIndex == pSet->nDataIndex   ? pSet->buffer.size() / int(kPieceSize)
+                                                         : 0;
+        if (nLast > 0)
+            return nSub >= 1 && nSub <= nLast ? pSet : nullptr;
     }
     return nullptr;
 }
@@ -233,17 +224,15 @@ int BootMonitor::readObject(const Parsed &request, QByteArray &data)
         data = u32(m_nLineRate);
         return kStatusOk;
     }
-    const CommandSet *pSet = commandSet(request.nIndex);
+    const CommandSet *pSet = commandSet(request.nIndex, nSub);
     if (!pSet)
         return kStatusObjectUndefined;
-    if (request.nIndex == pSet->nCommandIndex && nSub >= kCommandSub && nSub <= kParam3Sub)
+    if (request.nIndex == pSet->nCommandIndex)
         data = u32(pSet->param[nSub]);
-    else if (request.nIndex == pSet->nStatusIndex && nSub >= 1 && nSub <= pSet->nStatusCount)
+    else if (request.nIndex == pSet->nStatusIndex)
         data = u32(pSet->status[nSub]);
-    else if (request.nIndex == pSet->nDataIndex && nSub >= 1 && nSub <= pSet->buffer.size() / int(kPieceSize))
-        data = pSet->buffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
     else
-        return kStatusObjectUndefined;
+        data = pSet->buffer.mid((nSub - 1) * int(kPieceSize), int(kPieceSize));
     return kStatusOk;
 }
 
@@ -251,36 +240,32 @@ int BootMonitor::writeObject(const Parsed &request, Result &result)
 {
     const int nSub = request.nSubindex;
     const bool bU32 = request.data.size() == 4;
+    const quint32 nValue = bU32 ? qFromBigEndian<quint32>(request.data.constData()) : 0;
     if (request.nIndex == kBaudRate) {
         if (nSub != kBaudRateSub)
             return kStatusObjectUndefined;
         if (!bU32)
             return kStatusInconsistent;
-        const quint32 nRate = be32(request.data);
-        result.details << QStringLiteral("baud=%1").arg(nRate);
-        if (!isSupportedRate(nRate))
+        result.details << QStringLiteral("baud=%1").arg(nValue);
+        if (!isSupportedRate(nValue))
             return kStatusInvalidValue;
         // Answered at the old rate; the server switches after the answer.
-        result.nNewLineRate = nRate;
+        result.nNewLineRate = nValue;
         return kStatusOk;
     }
-    CommandSet *pSet = commandSet(request.nIndex);
+    CommandSet *pSet = commandSet(request.nIndex, nSub);
     if (!pSet)
         return kStatusObjectUndefined;
+    if (request.nIndex == pSet->nStatusIndex)
+        return kStatusAccessTypeConflict;
     if (request.nIndex == pSet->nCommandIndex) {
-        if (nSub < kCommandSub || nSub > kParam3Sub)
-            return kStatusObjectUndefined;
         if (!bU32)
             return kStatusInconsistent;
         if (nSub == kCommandSub)
-            return executeCommand(*pSet, be32(request.data), result);
-        pSet->param[nSub] = be32(request.data);
+            return executeCommand(*pSet, nValue, result);
+        pSet->param[nSub] = nValue;
         return kStatusOk;
     }
-    if (request.nIndex == pSet->nStatusIndex)
-        return nSub >= 1 && nSub <= pSet->nStatusCount ? kStatusAccessTypeConflict : kStatusObjectUndefined;
-    if (nSub < 1 || nSub > pSet->buffer.size() / int(kPieceSize))
-        return kStatusObjectUndefined;
     if (request.data.size() > int(kPieceSize))
         return kStatusValueTooLarge;
     pSet->buffer.replace((nSub - 1) * int(kPieceSize), request.data.size(), request.data);

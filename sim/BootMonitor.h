@@ -57,7 +57,6 @@ public:
 
     SimMemory &flash(int nDevice) { return *m_flash.memory[nDevice]; }
     SimMemory &eeprom(int nDevice) { return *m_eeprom.memory[nDevice]; }
-    const SimGeometry &geometry() const { return m_geometry; }
 
 private:
     struct Parsed
@@ -89,15 +88,13 @@ private:
     };
     static Parsed parse(const QByteArray &request);
     static Result describe(const Parsed &request);
-    static QString objectName(quint16 nIndex, quint8 nSubindex);
-    static QByteArray u32(quint32 nValue);
 
-    CommandSet *commandSet(quint16 nIndex);
+    // The command set whose object nIndex is, when that object has subindex nSub.
+    CommandSet *commandSet(quint16 nIndex, int nSub);
     int readObject(const Parsed &request, QByteArray &data);
     int writeObject(const Parsed &request, Result &result);
     int executeCommand(CommandSet &set, quint32 nCode, Result &result);
     bool verifyFails(bool bEqual, Result &result);
-    QByteArray identification() const;
 
     SimGeometry m_geometry;
     quint32 m_nLineRate;

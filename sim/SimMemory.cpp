@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QSaveFile>
 
+#include <algorithm>
 #include <cstring>
 
 SimMemory::SimMemory(quint32 nSize, bool bNor) : m_data(int(nSize), char(0xFF)), m_bNor(bNor)
@@ -33,11 +34,7 @@ void SimMemory::program(quint32 nAddress, const char *pData, quint32 nLength)
 bool SimMemory::isErased(quint32 nAddress, quint32 nLength) const
 {
     const char *p = m_data.constData() + nAddress;
-    for (quint32 i = 0; i < nLength; ++i) {
-        if (quint8(p[i]) != 0xFF)
-            return false;
-    }
-    return true;
+    return std::all_of(p, p + nLength, [](char c) { return quint8(c) == 0xFF; });
 }
 
 bool SimMemory::equals(quint32 nAddress, const char *pData, quint32 nLength) const

@@ -14,8 +14,6 @@ public:
     SimMemory(quint32 nSize, bool bNor);
 
     quint32 size() const { return quint32(m_data.size()); }
-    bool isNor() const { return m_bNor; }
-    const QByteArray &data() const { return m_data; }
 
     bool contains(quint32 nAddress, quint32 nLength) const;
     // Sets [nAddress, nAddress + nLength) to FF.
@@ -30,7 +28,6 @@ public:
     // created at exit; a file longer than the device is refused.
     bool load(const QString &sPath, QString &sError);
     bool save(QString &sError) const;
-    QString filePath() const { return m_sPath; }
 
 private:
     QByteArray m_data;

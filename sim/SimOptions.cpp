@@ -10,16 +10,12 @@ namespace {
 // Sizes accept decimal, 0x-hexadecimal and a K or M suffix (1024-based).
 bool parseSize(QString sText, quint32 &nValue)
 {
-    quint64 nFactor = 1;
-    if (sText.endsWith(QLatin1Char('K'), Qt::CaseInsensitive)) {
-        nFactor = 1024;
+    const QChar cSuffix = sText.isEmpty() ? QChar() : sText.back().toUpper();
+    const int nShift = cSuffix == QLatin1Char('K') ? 10 : cSuffix == QLatin1Char('M') ? 20 : 0;
+    if (nShift != 0)
         sText.chop(1);
-    } else if (sText.endsWith(QLatin1Char('M'), Qt::CaseInsensitive)) {
-        nFactor = 1024 * 1024;
-        sText.chop(1);
-    }
     bool bOk = false;
-    const quint64 n = sText.toULongLong(&bOk, 0) * nFactor;
+    const quint64 n = sText.toULongLong(&bOk, 0) << nShift;
     if (!bOk || n == 0 || n > 0x40000000u)
         return false;
     nValue = quint32(n);

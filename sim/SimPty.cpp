@@ -1,5 +1,7 @@
 #include "SimPty.h"
 
+#include "TerminalRate.h"
+
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -8,49 +10,6 @@
 #include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
-
-#ifdef Q_OS_LINUX
-#include <sys/ioctl.h>
-// termios2 (TCGETS2) carries the exact speed in bit/s, also for rates that
-// have no Bxxx constant; declared here because <asm/termbits.h> clashes
-// with <termios.h>.
-namespace {
-struct KernelTermios2
-{
-    unsigned int c_iflag, c_oflag, c_cflag, c_lflag;
-    unsigned char c_line;
-    unsigned char c_cc[19];
-    unsigned int c_ispeed, c_ospeed;
-};
-} // namespace
-constexpr unsigned long SimTcGets2 = _IOR('T', 0x2A, KernelTermios2);
-#endif
-
-namespace {
-
-quint32 speedToRate(speed_t speed)
-{
-    switch (speed) {
-    case B1200: return 1200;
-    case B2400: return 2400;
-    case B4800: return 4800;
-    case B9600: return 9600;
-    case B19200: return 19200;
-    case B38400: return 38400;
-    case B57600: return 57600;
-    case B115200: return 115200;
-    case B230400: return 230400;
-#ifdef B460800
-    case B460800: return 460800;
-#endif
-#ifdef B921600
-    case B921600: return 921600;
-#endif
-    default: return 0;
-    }
-}
-
-} // namespace
 
 SimPty::~SimPty()
 {
@@ -62,24 +21,23 @@ SimPty::~SimPty()
 
 bool SimPty::open(QString &sError)
 {
+    // What failed, then the system's reason (errno, read before anything
+    // else can change it).
+    auto fail = [&sError](const char *sWhat, const QString &sName = QString()) {
+        const QString sReason = QString::fromLocal8Bit(std::strerror(errno));
+        sError = QLatin1String(sWhat) + sName + QStringLiteral(": ") + sReason;
+        return false;
+    };
     m_nMaster = ::posix_openpt(O_RDWR | O_NOCTTY);
-    if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0) {
-        sError =
-            QStringLiteral("cannot create a pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (m_nMaster < 0 || ::grantpt(m_nMaster) != 0 || ::unlockpt(m_nMaster) != 0)
+        return fail("cannot create a pseudo-terminal");
     const char *name = ::ptsname(m_nMaster);
-    if (!name) {
-        sError =
-            QStringLiteral("cannot name the pseudo-terminal: %1").arg(QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (!name)
+        return fail("cannot name the pseudo-terminal");
     m_sSlaveName = QString::fromLocal8Bit(name);
     m_nSlave = ::open(name, O_RDWR | O_NOCTTY);
-    if (m_nSlave < 0) {
-        sError = QStringLiteral("cannot open %1: %2").arg(m_sSlaveName, QString::fromLocal8Bit(std::strerror(errno)));
-        return false;
-    }
+    if (m_nSlave < 0)
+        return fail("cannot open ", m_sSlaveName);
     // Raw line from the start: with the default cooked mode the line
     // discipline would echo the drive's own answers back to it and mangle
     // CR/LF while no tool has configured the port yet.
@@ -87,8 +45,7 @@ bool SimPty::open(QString &sError)
     if (::tcgetattr(m_nSlave, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
-        ::cfsetispeed(&tio, B9600);
-        ::cfsetospeed(&tio, B9600);
+        ::cfsetspeed(&tio, B9600);
         ::tcsetattr(m_nSlave, TCSANOW, &tio);
     }
     const int nFlags = ::fcntl(m_nMaster, F_GETFL);
@@ -98,15 +55,7 @@ bool SimPty::open(QString &sError)
 
 quint32 SimPty::peerLineRate() const
 {
-#ifdef Q_OS_LINUX
-    KernelTermios2 tio2;
-    if (::ioctl(m_nMaster, SimTcGets2, &tio2) == 0 && tio2.c_ospeed != 0)
-        return tio2.c_ospeed;
-#endif
-    termios tio;
-    if (::tcgetattr(m_nMaster, &tio) != 0)
-        return 0;
-    return speedToRate(::cfgetospeed(&tio));
+    return terminalLineRate(m_nMaster);
 }
 
 int SimPty::read(char *pBuffer, int nCapacity)

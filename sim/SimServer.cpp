@@ -65,13 +65,11 @@ bool SimServer::finish(QString &sError)
     bool bOk = true;
     QString sOne;
     for (int i = 0; i < 2; ++i) {
-        if (!m_monitor.flash(i).save(sOne)) {
-            sError += sOne + QLatin1Char('\n');
-            bOk = false;
-        }
-        if (!m_monitor.eeprom(i).save(sOne)) {
-            sError += sOne + QLatin1Char('\n');
-            bOk = false;
+        for (const SimMemory *pMemory : {&m_monitor.flash(i), &m_monitor.eeprom(i)}) {
+            if (!pMemory->save(sOne)) {
+                sError += sOne + QLatin1Char('\n');
+                bOk = false;
+            }
         }
     }
     log(QStringLiteral("- stop requests=%1").arg(m_nRequests));
@@ -90,13 +88,12 @@ void SimServer::log(const QString &sLine)
 SimServer::Clock::duration SimServer::byteTime() const
 {
     // 8N1: start bit, 8 data bits, stop bit.
-    const quint32 nRate = m_monitor.lineRate() ? m_monitor.lineRate() : 9600;
-    return std::chrono::duration_cast<Clock::duration>(std::chrono::nanoseconds(10ull * 1000000000ull / nRate));
+    return std::chrono::duration_cast<Clock::duration>(
+        std::chrono::nanoseconds(10ull * 1000000000ull / m_monitor.lineRate()));
 }
 
 bool SimServer::run(int nStopFd)
 {
-    char buffer[4096];
     for (;;) {
         pollfd fds[3];
         int nFds = 0;
@@ -112,22 +109,17 @@ bool SimServer::run(int nStopFd)
         }
         if (m_bStreaming)
             streamDue();
-        if (fds[1].revents) {
-            drain();
+        char c;
+        if (fds[1].revents || (nFds > 2 && fds[2].revents && ::read(STDIN_FILENO, &c, 1) <= 0)) {
+            // Requests already written when the stop came are still served,
+            // so that the log tells everything the tool sent. One pass only:
+            // a tool that keeps talking must not keep the drive from stopping.
+            serveWaiting();
             return true;
         }
-        if (nFds > 2 && fds[2].revents) {
-            char c;
-            if (::read(STDIN_FILENO, &c, 1) <= 0) {
-                drain();
-                return true;
-            }
-        }
         if (fds[0].revents & POLLIN) {
-            const int n = m_pty.read(buffer, int(sizeof buffer));
-            if (n < 0)
+            if (!serveWaiting())
                 return false;
-            receive(buffer, n);
         } else if (fds[0].revents & (POLLHUP | POLLERR)) {
             // Only while no slave descriptor is open; ours keeps it open,
             // but do not spin if the platform reports it anyway.
@@ -136,15 +128,13 @@ bool SimServer::run(int nStopFd)
     }
 }
 
-// Requests already written when the stop came are still served, so that the
-// log tells everything the tool sent. One pass only: a tool that keeps
-// talking must not keep the drive from stopping.
-void SimServer::drain()
+bool SimServer::serveWaiting()
 {
     char buffer[4096];
     const int n = m_pty.read(buffer, int(sizeof buffer));
     if (n > 0)
         receive(buffer, n);
+    return n >= 0;
 }
 
 void SimServer::receive(const char *pData, int nLength)
@@ -180,13 +170,8 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
         if (b == kWakePattern[m_nWakeMatch]) {
             if (++m_nWakeMatch == 4) {
                 m_nWakeMatch = 0;
-                std::this_thread::sleep_until(arrival);
-                if (!rateMatches()) {
-                    log(QStringLiteral("- ignored reason=rate what=wake tool=%1 drive=%2")
-                            .arg(m_nChunkRate)
-                            .arg(m_monitor.lineRate()));
+                if (!heardAtRate(arrival, QLatin1String(" what=wake")))
                     return;
-                }
                 m_bAwake = true;
                 log(QStringLiteral("- wake echoed"));
                 send(QByteArray(reinterpret_cast<const char *>(kWakePattern), 4));
@@ -208,10 +193,16 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
     }
 }
 
-bool SimServer::rateMatches() const
+bool SimServer::heardAtRate(Clock::time_point arrival, QLatin1String sWhat)
 {
+    std::this_thread::sleep_until(arrival);
     // Where the terminal does not tell the tool's rate, assume it is right.
-    return m_nChunkRate == 0 || m_nChunkRate == m_monitor.lineRate();
+    if (m_nChunkRate == 0 || m_nChunkRate == m_monitor.lineRate())
+        return true;
+    // Sent at another rate, the bytes are line noise to the monitor.
+    log(QStringLiteral("- ignored reason=rate%1 tool=%2 drive=%3")
+            .arg(sWhat, QString::number(m_nChunkRate), QString::number(m_monitor.lineRate())));
+    return false;
 }
 
 const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
@@ -225,36 +216,27 @@ const SimFault *SimServer::fault(SimFault::Kind kind, int nRequest) const
 
 void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
 {
-    std::this_thread::sleep_until(arrival);
-    if (!rateMatches()) {
-        // Sent at another rate, the frame is line noise to the monitor.
-        log(QStringLiteral("- ignored reason=rate tool=%1 drive=%2").arg(m_nChunkRate).arg(m_monitor.lineRate()));
+    if (!heardAtRate(arrival, QLatin1String()))
         return;
-    }
     const int n = ++m_nRequests;
     QStringList faults;
     BootMonitor::Result result;
-    bool bAnswer = true;
-    if (m_bStreaming) {
+    // A request lost on the line, or sent to a drive that no longer answers,
+    // is logged as the monitor took it but gets no answer.
+    const char *sLost = m_bStreaming                                ? "stream"
+                        : m_nSilentAfter >= 0 && n > m_nSilentAfter ? "silent"
+                        : fault(SimFault::Drop, n)                  ? "drop"
+                                                                    : nullptr;
+    if (sLost) {
         result = m_monitor.busyAnswer(request, 0);
-        faults << QStringLiteral("fault=stream");
-        bAnswer = false;
-    } else if (m_nSilentAfter >= 0 && n > m_nSilentAfter) {
-        result = m_monitor.busyAnswer(request, 0);
-        faults << QStringLiteral("fault=silent");
-        bAnswer = false;
-    } else if (fault(SimFault::Drop, n)) {
-        result = m_monitor.busyAnswer(request, 0);
-        faults << QStringLiteral("fault=drop");
-        bAnswer = false;
+        faults << QStringLiteral("fault=") + QLatin1String(sLost);
     } else if (const SimFault *f = fault(SimFault::Busy, n)) {
         result = m_monitor.busyAnswer(request, f->nValue);
         faults << QStringLiteral("fault=busy");
     } else {
         result = m_monitor.handle(request);
     }
-    if (result.response.isEmpty())
-        bAnswer = false;
+    const bool bAnswer = !sLost && !result.response.isEmpty();
 
     // The flash's own time: the monitor answers when the erase or the
     // programming is done.
@@ -277,14 +259,12 @@ void SimServer::onFrame(const QByteArray &request, Clock::time_point arrival)
         wire += frame;
     }
 
-    QString sLine = QStringLiteral("%1 %2 %3 len=%4 status=%5")
-                        .arg(n)
-                        .arg(result.sService, result.sObject)
-                        .arg(result.nLength)
-                        .arg(bAnswer ? QString::number(result.nStatus) : QStringLiteral("none"));
-    for (const QString &s : result.details + faults)
-        sLine += QLatin1Char(' ') + s;
-    log(sLine);
+    const QString sHead = QStringLiteral("%1 %2 %3 len=%4 status=%5")
+                              .arg(n)
+                              .arg(result.sService, result.sObject)
+                              .arg(result.nLength)
+                              .arg(bAnswer ? QString::number(result.nStatus) : QStringLiteral("none"));
+    log((QStringList(sHead) + result.details + faults).join(QLatin1Char(' ')));
 
     if (!wire.isEmpty())
         send(wire);
@@ -310,9 +290,8 @@ void SimServer::startStream()
 // as on a real line, so a tool that stops reading never blocks the drive.
 void SimServer::streamDue()
 {
-    const quint32 nRate = m_monitor.lineRate() ? m_monitor.lineRate() : 9600;
     const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_streamFrom);
-    const quint64 nDue = quint64(elapsed.count()) * nRate / 10 / 1000000;
+    const quint64 nDue = quint64(elapsed.count()) * m_monitor.lineRate() / 10 / 1000000;
     const quint64 nNew = nDue - m_nStreamed;
     m_nStreamed = nDue;
     constexpr int kMaxQueued = 2048;

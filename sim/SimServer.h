@@ -34,8 +34,11 @@ private:
     void onFrame(const QByteArray &request, Clock::time_point arrival);
     void send(const QByteArray &bytes);
     Clock::duration byteTime() const;
-    bool rateMatches() const;
-    void drain();
+    // Waits until the bytes have arrived on the wire; false, and logged as
+    // ignored, when the tool sent them at another rate than the drive's.
+    bool heardAtRate(Clock::time_point arrival, QLatin1String sWhat);
+    // Serves what the terminal holds now; false on a lasting terminal error.
+    bool serveWaiting();
     void startStream();
     void streamDue();
     const SimFault *fault(SimFault::Kind kind, int nRequest) const;

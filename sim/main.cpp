@@ -65,9 +65,8 @@ int main(int argc, char *argv[])
     struct sigaction action = {};
     action.sa_handler = onStopSignal;
     sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-    ::sigaction(SIGHUP, &action, nullptr);
+    for (int nSignal : {SIGINT, SIGTERM, SIGHUP})
+        ::sigaction(nSignal, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
 #ifdef Q_OS_LINUX
