@@ -37,7 +37,6 @@ public:
     int size() const { return int(m_runs.size()); }
     const CliRun &run(int nIndex) const { return *m_runs.at(nIndex); }
     const CliRunSetup &setup(int nIndex) const { return m_setups.at(nIndex); }
-    bool wasCancelled() const { return m_bCancelled; }
 
     // The closing table: port, result, bytes written, bytes on the wire,
     // time, message; one row per drive.

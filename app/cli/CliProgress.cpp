@@ -257,12 +257,6 @@ void CliProgress::critical(const QString &sTitle, const QString &sText)
              true);
 }
 
-void CliProgress::note(const QString &sText)
-{
-    endBar();
-    emitText(prefix() + sText + QLatin1Char('\n'), true);
-}
-
 void CliProgress::jobSummary(const JobStats &job)
 {
     endBar();

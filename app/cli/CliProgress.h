@@ -34,7 +34,6 @@ public:
     void value(int nPercent);
     void infoText(int nInfo, const QString &sText);
     void critical(const QString &sTitle, const QString &sText);
-    void note(const QString &sText);
     // One line for a finished job.
     void jobSummary(const JobStats &job);
     // Ends a bar still drawn, so later output starts on a fresh line.
