@@ -2,10 +2,8 @@
 
 #include "CliText.h"
 
-CliBoard::CliBoard(int nRows)
+CliBoard::CliBoard(int nRows) : m_rows(nRows)
 {
-    for (int i = 0; i < nRows; ++i)
-        m_rows << QString();
 }
 
 void CliBoard::draw()
@@ -42,15 +40,14 @@ void CliBoard::setRow(int nRow, const QString &sLine)
     printOut(QStringLiteral("\033[%1A\r\033[K%2\033[%1B\r").arg(nUp).arg(sLine));
 }
 
-void CliBoard::print(const QString &sText, bool bError)
+void CliBoard::print(CliBoard *pBoard, const QString &sText, bool bError)
 {
-    if (m_bClosed) {
-        bError ? printErr(sText) : printOut(sText);
-        return;
-    }
-    clear();
+    const bool bAbove = pBoard && !pBoard->m_bClosed;
+    if (bAbove)
+        pBoard->clear();
     bError ? printErr(sText) : printOut(sText);
-    draw();
+    if (bAbove)
+        pBoard->draw();
 }
 
 void CliBoard::close()

@@ -53,10 +53,12 @@ int CliLine::exec()
     connect(m_pInterrupt.get(), &CliInterrupt::interrupted, this, [this](int nSignal) {
         // Written also when nobody may read it any more (the terminal went
         // away): the write fails, the run goes on to its end.
-        print(CliInterrupt::isHangUp(nSignal)
-                  ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
-                                   "the current block...\n")
-                  : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n"));
+        CliBoard::print(m_pBoard.get(),
+                        CliInterrupt::isHangUp(nSignal)
+                            ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
+                                             "the current block...\n")
+                            : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n"),
+                        true);
         cancel();
     });
     connect(this, &CliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
@@ -111,18 +113,12 @@ void CliLine::printWakeHint()
             silent << pRun->port();
     if (silent.isEmpty() || m_bCancelled)
         return;
-    print(QStringLiteral("No answer on %1 after %2 s. A drive whose boot monitor already runs does not answer the "
-                         "wake pattern: press Ctrl-C and run the command again with --boot mon.\n")
-              .arg(silent.join(QStringLiteral(", ")))
-              .arg(kWakeHintMs / 1000));
-}
-
-void CliLine::print(const QString &sText)
-{
-    if (m_pBoard)
-        m_pBoard->print(sText, true);
-    else
-        printErr(sText);
+    CliBoard::print(m_pBoard.get(),
+                    QStringLiteral("No answer on %1 after %2 s. A drive whose boot monitor already runs does not "
+                                   "answer the wake pattern: press Ctrl-C and run the command again with --boot mon.\n")
+                        .arg(silent.join(QStringLiteral(", ")))
+                        .arg(kWakeHintMs / 1000),
+                    true);
 }
 
 void CliLine::cancel()

@@ -55,7 +55,6 @@ private slots:
 private:
     // Once, when powered-off drives still have not answered the wake pattern.
     void printWakeHint();
-    void print(const QString &sText);
 
     QVector<CliRunSetup> m_setups;
     std::unique_ptr<CliBoard> m_pBoard;

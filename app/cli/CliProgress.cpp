@@ -68,16 +68,6 @@ void CliProgress::useBoard(CliBoard *pBoard, int nRow)
     m_nBoardRow = nRow;
 }
 
-void CliProgress::emitText(const QString &sText, bool bError)
-{
-    if (m_pBoard)
-        m_pBoard->print(sText, bError);
-    else if (bError)
-        printErr(sText);
-    else
-        printOut(sText);
-}
-
 bool CliProgress::stdoutIsTerminal()
 {
 #ifdef Q_OS_WIN
@@ -246,15 +236,16 @@ void CliProgress::infoText(int nInfo, const QString &sText)
     QString s = prefix() + sHeading + QLatin1Char('\n');
     for (const QString &sLine : sText.split(QLatin1Char('\n')))
         s += QStringLiteral("%1  %2\n").arg(prefix(), sLine);
-    emitText(s, false);
+    CliBoard::print(m_pBoard, s, false);
 }
 
 void CliProgress::critical(const QString &sTitle, const QString &sText)
 {
     endBar();
-    emitText(QStringLiteral("%1error: %2: %3\n")
-                 .arg(prefix(), sTitle, indentFollowingLines(sText, prefix() + QStringLiteral("  "))),
-             true);
+    CliBoard::print(m_pBoard,
+                    QStringLiteral("%1error: %2: %3\n")
+                        .arg(prefix(), sTitle, indentFollowingLines(sText, prefix() + QStringLiteral("  "))),
+                    true);
 }
 
 void CliProgress::jobSummary(const JobStats &job)
@@ -266,7 +257,7 @@ void CliProgress::jobSummary(const JobStats &job)
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");
     if (!job.ran()) {
-        emitText(s + QStringLiteral("not run\n"), false);
+        CliBoard::print(m_pBoard, s + QStringLiteral("not run\n"), false);
         return;
     }
     if (job.nOperation == 0 && job.nMemory <= 1)
@@ -294,7 +285,7 @@ void CliProgress::jobSummary(const JobStats &job)
         s += QStringLiteral(" - cancelled");
     else if (!job.succeeded())
         s += QStringLiteral(" - FAILED");
-    emitText(s + QLatin1Char('\n'), false);
+    CliBoard::print(m_pBoard, s + QLatin1Char('\n'), false);
 }
 
 void CliProgress::finish()

@@ -50,7 +50,6 @@ private:
     void drawBar(bool bFinal);
     void endBar();
     QString prefix() const;
-    void emitText(const QString &sText, bool bError);
 
     QString m_sLabel;
     bool m_bTerminal;
