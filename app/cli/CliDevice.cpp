@@ -46,11 +46,7 @@ bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
         return false;
     }
     while (!file.atEnd()) {
-        QString sLine = QString::fromUtf8(file.readLine());
-        const qsizetype nHash = sLine.indexOf(QLatin1Char('#'));
-        if (nHash >= 0)
-            sLine.truncate(nHash);
-        sLine = sLine.trimmed();
+        const QString sLine = QString::fromUtf8(file.readLine()).section(QLatin1Char('#'), 0, 0).trimmed();
         if (!sLine.isEmpty())
             ports << sLine;
     }
@@ -312,7 +308,6 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     facts.bHasRange = entry.nLength > 0;
     facts.nFirst = quint64(entry.nOffset);
     facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
-    facts.nOffset = quint64(entry.nOffset);
     if (bHasFile) {
         entry.sImage = parser.positionalArguments().at(0);
         if (nOperation == Read)

@@ -110,18 +110,15 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
                 sSha = fileSha256(entry.sImage);
             record[QStringLiteral("imageSha256")] = textOrNull(sSha);
 
+            // A range that runs to the memory's end is known once the drive
+            // has answered the memory's size.
             bool bRange = fact.bHasRange;
-            quint64 nFirst = fact.nFirst;
             quint64 nLast = fact.nLast;
-            if (!bRange) {
-                const quint64 nSize = job.geometry.nSize;
-                if (job.ran() && nSize > fact.nOffset) {
-                    bRange = true;
-                    nFirst = fact.nOffset;
-                    nLast = nSize - 1;
-                }
+            if (!bRange && job.ran() && job.geometry.nSize > fact.nFirst) {
+                bRange = true;
+                nLast = job.geometry.nSize - 1;
             }
-            record[QStringLiteral("firstAddress")] = numberOrNull(bRange, nFirst);
+            record[QStringLiteral("firstAddress")] = numberOrNull(bRange, fact.nFirst);
             record[QStringLiteral("lastAddress")] = numberOrNull(bRange, nLast);
 
             record[QStringLiteral("sectorsChecked")] = double(job.nSectorsChecked);

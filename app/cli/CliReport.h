@@ -13,10 +13,9 @@ class CliLine;
 struct CliJobFacts
 {
     QString sImageSha256;   // input image (program, eeprom-write); empty otherwise
-    bool bHasRange = false; // the address range is known beforehand
+    bool bHasRange = false; // the whole range is known beforehand, not only its start
     quint64 nFirst = 0;     // first address of the range
-    quint64 nLast = 0;      // last address of the range
-    quint64 nOffset = 0;    // range start when it ends at the memory's end (bHasRange false)
+    quint64 nLast = 0;      // last address of the range (with bHasRange)
 };
 
 // The machine-readable record of a device command (--report FILE.json): one
