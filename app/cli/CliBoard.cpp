@@ -19,7 +19,7 @@ void CliBoard::draw()
 // screen. The cursor always rests at the start of the line below the rows.
 void CliBoard::clear()
 {
-    if (!m_bDrawn || m_rows.isEmpty())
+    if (!m_bDrawn)
         return;
     printOut(QStringLiteral("\033[%1A\r\033[J").arg(m_rows.size()));
     m_bDrawn = false;
@@ -27,8 +27,6 @@ void CliBoard::clear()
 
 void CliBoard::setRow(int nRow, const QString &sLine)
 {
-    if (nRow < 0 || nRow >= m_rows.size())
-        return;
     m_rows[nRow] = sLine;
     if (m_bClosed)
         return;

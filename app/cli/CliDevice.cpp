@@ -238,22 +238,19 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
         setups << setup;
     }
 
-    int nStatus = ExitFailed;
-    {
-        CliLine line(setups, CliProgress::stdoutIsTerminal());
-        nStatus = line.exec();
-        if (line.size() > 1)
-            printOut(QLatin1Char('\n') + line.resultTable());
-        // A log that lost lines is no record of the run.
-        QString sLogError;
-        if (pTrace && !pTrace->close(sLogError))
-            nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
-        if (!options.sReportFile.isEmpty()) {
-            const CliReport report(QLatin1String(sCommand), started);
-            QString sError;
-            if (!CliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
-                nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
-        }
+    CliLine line(setups, CliProgress::stdoutIsTerminal());
+    int nStatus = line.exec();
+    if (line.size() > 1)
+        printOut(QLatin1Char('\n') + line.resultTable());
+    // A log that lost lines is no record of the run.
+    QString sLogError;
+    if (pTrace && !pTrace->close(sLogError))
+        nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
+    if (!options.sReportFile.isEmpty()) {
+        const CliReport report(QLatin1String(sCommand), started);
+        QString sError;
+        if (!CliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
+            nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
     }
     // A read whose file could not be written has already said so and counts
     // as failed; the converter's save never leaves a torn file behind.

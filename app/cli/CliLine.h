@@ -9,7 +9,6 @@
 
 class CliBoard;
 class CliInterrupt;
-class CliProgress;
 
 // The same job list run on several drives at once, as on a production line:
 // one CliRun (one UpdateWorker in its own thread, its own transport) per

@@ -38,13 +38,8 @@ int terminalWidth()
 
 QString CliProgress::memoryName(int nMemory)
 {
-    switch (nMemory) {
-    case 0: return QStringLiteral("Flash0");
-    case 1: return QStringLiteral("Flash1");
-    case 2: return QStringLiteral("EEPROM0");
-    case 3: return QStringLiteral("EEPROM1");
-    default: return QStringLiteral("memory %1").arg(nMemory);
-    }
+    static const char *const names[] = {"Flash0", "Flash1", "EEPROM0", "EEPROM1"};
+    return nMemory >= 0 && nMemory < 4 ? QLatin1String(names[nMemory]) : QStringLiteral("memory %1").arg(nMemory);
 }
 
 QString CliProgress::operationName(int nMemory, int nOperation)
@@ -207,9 +202,7 @@ void CliProgress::drawBar(bool bFinal)
         sLine += QStringLiteral(" [%1%2] %3")
                      .arg(QString(nFilled, QLatin1Char('#')), QString(nWidth - nFilled, QLatin1Char('-')), sRight);
     }
-    const int nMax = terminalWidth() - 1;
-    if (sLine.size() > nMax)
-        sLine.truncate(nMax);
+    sLine.truncate(terminalWidth() - 1);
     if (m_pBoard) {
         // The row keeps the last state until the next one replaces it.
         m_pBoard->setRow(m_nBoardRow, sLine);

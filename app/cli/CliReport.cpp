@@ -92,8 +92,8 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
         bool bEarlierFailed = false;
         for (int nJob = 0; nJob < setup.jobs.size(); ++nJob) {
             const PgmEntry &entry = setup.jobs.at(nJob);
-            const JobStats job = nJob < stats.jobs.size() ? stats.jobs.at(nJob) : JobStats();
-            const CliJobFacts fact = nJob < facts.size() ? facts.at(nJob) : CliJobFacts();
+            const JobStats job = stats.jobs.value(nJob);
+            const CliJobFacts fact = facts.value(nJob);
             QJsonObject record;
             record[QStringLiteral("port")] = setup.params.sPort;
             record[QStringLiteral("memory")] = CliProgress::memoryName(entry.nMemory);

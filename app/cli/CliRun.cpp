@@ -3,7 +3,6 @@
 CliRun::CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent)
     : QObject(pParent), m_setup(setup), m_pProgress(pProgress)
 {
-    m_setup.jobBytes.resize(m_setup.jobs.size());
     CliProgress *p = m_pProgress;
     connect(&m_run, &UpdateRun::ProgressState, this, &CliRun::UpdateProgressState);
     connect(&m_run, &UpdateRun::ProgressFile, this, [p](const QString &sFile) { p->file(sFile); });
