@@ -247,9 +247,9 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     if (pTrace && !pTrace->close(sLogError))
         nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
     if (!options.sReportFile.isEmpty()) {
-        const CliReport report(QLatin1String(sCommand), started);
+        const QJsonDocument report = CliReport::build(QLatin1String(sCommand), started, line, facts, nStatus);
         QString sError;
-        if (!CliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
+        if (!CliReport::write(options.sReportFile, report, sError))
             nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
     }
     // A read whose file could not be written has already said so and counts
@@ -339,9 +339,8 @@ int runProgram(const QCommandLineParser &parser)
     QVector<PgmEntry> jobs;
     QVector<quint64> jobBytes;
     QVector<CliJobFacts> facts;
-    const char *const selectors[] = {"flash0", "flash1"};
     for (int nMemory = Flash0; nMemory <= Flash1; ++nMemory) {
-        const QString sOption = QLatin1String(selectors[nMemory]);
+        const QString sOption = QStringLiteral("flash%1").arg(nMemory);
         if (!parser.isSet(sOption))
             continue;
         if (parser.values(sOption).size() > 1)

@@ -66,10 +66,6 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
-CliReport::CliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
-{
-}
-
 QString CliReport::fileSha256(const QString &sPath)
 {
     // Only a regular file: a FIFO or a device cannot be read back as written.
@@ -82,7 +78,8 @@ QString CliReport::fileSha256(const QString &sPath)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
+QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started, const CliLine &line,
+                               const QVector<CliJobFacts> &facts, int nExitStatus)
 {
     QJsonArray records;
     for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
@@ -175,8 +172,8 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
     QJsonObject root;
     root[QStringLiteral("tool")] = QCoreApplication::applicationName();
     root[QStringLiteral("version")] = QCoreApplication::applicationVersion();
-    root[QStringLiteral("command")] = m_sCommand;
-    root[QStringLiteral("started")] = isoTime(m_started);
+    root[QStringLiteral("command")] = sCommand;
+    root[QStringLiteral("started")] = isoTime(started);
     root[QStringLiteral("finished")] = isoTime(QDateTime::currentDateTimeUtc());
     root[QStringLiteral("result")] = nExitStatus == 0 ? QStringLiteral("ok") : QStringLiteral("failed");
     root[QStringLiteral("records")] = records;

@@ -25,21 +25,17 @@ struct CliJobFacts
 class CliReport
 {
 public:
-    CliReport(const QString &sCommand, const QDateTime &started);
-
     // SHA-256 of a file's bytes in lower-case hexadecimal; empty when it
     // cannot be read or is not a regular file.
     static QString fileSha256(const QString &sPath);
 
-    QJsonDocument build(const CliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const;
+    // The record of a run of sCommand that began at started.
+    static QJsonDocument build(const QString &sCommand, const QDateTime &started, const CliLine &line,
+                               const QVector<CliJobFacts> &facts, int nExitStatus);
     // Writes the document atomically (a device or a FIFO directly). False
     // with sError set when the file could not be written (an earlier file
     // stays as it was).
     static bool write(const QString &sPath, const QJsonDocument &document, QString &sError);
-
-private:
-    QString m_sCommand;
-    QDateTime m_started;
 };
 
 #endif // CLIREPORT_H
