@@ -191,7 +191,7 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
 // shows the table (several drives), writes the report and returns the exit
 // status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
 int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs,
-                const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
+                const QVector<CliJobFacts> &facts)
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
     // Every output is checked before any drive is touched: a read that
@@ -230,7 +230,7 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
         setup.params = options.params;
         setup.params.sPort = sPort;
         setup.jobs = jobs;
-        setup.jobBytes = jobBytes;
+        setup.facts = facts;
         setup.options.nWakeTimeoutMs = options.nWakeTimeoutMs;
         setup.options.nRetries = options.nRetries;
         if (pTrace)
@@ -247,7 +247,7 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     if (pTrace && !pTrace->close(sLogError))
         nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
     if (!options.sReportFile.isEmpty()) {
-        const QJsonDocument report = CliReport::build(QLatin1String(sCommand), started, line, facts, nStatus);
+        const QJsonDocument report = CliReport::build(QLatin1String(sCommand), started, line, nStatus);
         QString sError;
         if (!CliReport::write(options.sReportFile, report, sError))
             nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
@@ -300,7 +300,6 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     entry.nOperation = nOperation;
     entry.bCompress = nOperation != Erase;
     entry.bAllowIncomplete = bEeprom && nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
-    quint64 nBytes = entry.nLength > 0 ? quint64(entry.nLength) : 0;
     CliJobFacts facts;
     facts.bHasRange = entry.nLength > 0;
     facts.nFirst = quint64(entry.nOffset);
@@ -321,7 +320,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             return nStatus;
         facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
     }
-    return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
+    return executeRuns(sCommand, options, {entry}, {facts});
 }
 
 } // namespace
@@ -337,7 +336,6 @@ int runProgram(const QCommandLineParser &parser)
         return usageFail(sCommand, QStringLiteral("program: give --flash0 IMAGE and/or --flash1 IMAGE"));
 
     QVector<PgmEntry> jobs;
-    QVector<quint64> jobBytes;
     QVector<CliJobFacts> facts;
     for (int nMemory = Flash0; nMemory <= Flash1; ++nMemory) {
         const QString sOption = QStringLiteral("flash%1").arg(nMemory);
@@ -367,7 +365,6 @@ int runProgram(const QCommandLineParser &parser)
         const HexConv::Extent &extent = image.extent();
         if (!extent.bHasData)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
-        jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;
         CliJobFacts fact;
         fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
         fact.bHasRange = true;
@@ -375,7 +372,7 @@ int runProgram(const QCommandLineParser &parser)
         fact.nLast = extent.nHighest;
         facts << fact;
     }
-    return executeRuns(sCommand, options, jobs, jobBytes, facts);
+    return executeRuns(sCommand, options, jobs, facts);
 }
 
 int runErase(const QCommandLineParser &parser)

@@ -78,8 +78,7 @@ QString CliReport::fileSha256(const QString &sPath)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started, const CliLine &line,
-                               const QVector<CliJobFacts> &facts, int nExitStatus)
+QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started, const CliLine &line, int nExitStatus)
 {
     QJsonArray records;
     for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
@@ -90,7 +89,7 @@ QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started
         for (int nJob = 0; nJob < setup.jobs.size(); ++nJob) {
             const PgmEntry &entry = setup.jobs.at(nJob);
             const JobStats job = stats.jobs.value(nJob);
-            const CliJobFacts fact = facts.value(nJob);
+            const CliJobFacts fact = setup.facts.value(nJob);
             QJsonObject record;
             record[QStringLiteral("port")] = setup.params.sPort;
             record[QStringLiteral("memory")] = CliProgress::memoryName(entry.nMemory);
