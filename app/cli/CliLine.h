@@ -35,13 +35,10 @@ public:
 
     int size() const { return int(m_runs.size()); }
     const CliRun &run(int nIndex) const { return *m_runs.at(nIndex); }
-    const CliRunSetup &setup(int nIndex) const { return m_setups.at(nIndex); }
 
     // The closing table: port, result, bytes written, bytes on the wire,
     // time, message; one row per drive.
     QString resultTable() const;
-    // What a drive's run came to, in one word ("ok", "FAILED", "cancelled").
-    static QString resultWord(const CliRun &run);
     // The message that explains a failure; empty for a drive that succeeded.
     static QString resultMessage(const CliRun &run);
 
@@ -55,7 +52,6 @@ private:
     // Once, when powered-off drives still have not answered the wake pattern.
     void printWakeHint();
 
-    QVector<CliRunSetup> m_setups;
     std::unique_ptr<CliBoard> m_pBoard;
     std::unique_ptr<CliInterrupt> m_pInterrupt;
     QVector<CliProgress *> m_progress;

@@ -83,7 +83,7 @@ QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started
     QJsonArray records;
     for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
         const CliRun &run = line.run(nDrive);
-        const CliRunSetup &setup = line.setup(nDrive);
+        const CliRunSetup &setup = run.setup();
         const RunStats &stats = run.statistics();
         bool bEarlierFailed = false;
         for (int nJob = 0; nJob < setup.jobs.size(); ++nJob) {

@@ -45,6 +45,7 @@ public:
     // Asks the worker to stop after its current block (the Cancel button's path).
     void cancel();
     bool isRunning() const { return m_run.isRunning(); }
+    const CliRunSetup &setup() const { return m_setup; }
     QString port() const { return m_setup.params.sPort; }
     bool wasCancelled() const { return m_bCancelRequested; }
     bool isPoweredOffStart() const { return m_setup.params.nBootType == PoweredOff; }
