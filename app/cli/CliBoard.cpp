@@ -2,10 +2,8 @@
 
 #include "CliText.h"
 
-CliBoard::CliBoard(int nRows)
+CliBoard::CliBoard(int nRows) : m_rows(nRows)
 {
-    for (int i = 0; i < nRows; ++i)
-        m_rows << QString();
 }
 
 void CliBoard::draw()
@@ -21,7 +19,7 @@ void CliBoard::draw()
 // screen. The cursor always rests at the start of the line below the rows.
 void CliBoard::clear()
 {
-    if (!m_bDrawn || m_rows.isEmpty())
+    if (!m_bDrawn)
         return;
     printOut(QStringLiteral("\033[%1A\r\033[J").arg(m_rows.size()));
     m_bDrawn = false;
@@ -29,8 +27,6 @@ void CliBoard::clear()
 
 void CliBoard::setRow(int nRow, const QString &sLine)
 {
-    if (nRow < 0 || nRow >= m_rows.size())
-        return;
     m_rows[nRow] = sLine;
     if (m_bClosed)
         return;
@@ -42,15 +38,14 @@ void CliBoard::setRow(int nRow, const QString &sLine)
     printOut(QStringLiteral("\033[%1A\r\033[K%2\033[%1B\r").arg(nUp).arg(sLine));
 }
 
-void CliBoard::print(const QString &sText, bool bError)
+void CliBoard::print(CliBoard *pBoard, const QString &sText, bool bError)
 {
-    if (m_bClosed) {
-        bError ? printErr(sText) : printOut(sText);
-        return;
-    }
-    clear();
+    const bool bAbove = pBoard && !pBoard->m_bClosed;
+    if (bAbove)
+        pBoard->clear();
     bError ? printErr(sText) : printOut(sText);
-    draw();
+    if (bAbove)
+        pBoard->draw();
 }
 
 void CliBoard::close()

@@ -18,8 +18,9 @@ public:
     // Replaces the text of one row (a line without a newline, already cut to
     // the terminal width) and redraws just that row.
     void setRow(int nRow, const QString &sLine);
-    // Text above the rows; bError sends it to standard error.
-    void print(const QString &sText, bool bError);
+    // Text above the rows of pBoard, or just printed when there is no board;
+    // bError sends it to standard error.
+    static void print(CliBoard *pBoard, const QString &sText, bool bError);
     // Leaves the rows where they are; later output goes below them.
     void close();
 

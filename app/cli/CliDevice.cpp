@@ -46,11 +46,7 @@ bool readPortsFile(const QString &sPath, QStringList &ports, QString &sError)
         return false;
     }
     while (!file.atEnd()) {
-        QString sLine = QString::fromUtf8(file.readLine());
-        const qsizetype nHash = sLine.indexOf(QLatin1Char('#'));
-        if (nHash >= 0)
-            sLine.truncate(nHash);
-        sLine = sLine.trimmed();
+        const QString sLine = QString::fromUtf8(file.readLine()).section(QLatin1Char('#'), 0, 0).trimmed();
         if (!sLine.isEmpty())
             ports << sLine;
     }
@@ -195,7 +191,7 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
 // shows the table (several drives), writes the report and returns the exit
 // status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
 int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs,
-                const QVector<quint64> &jobBytes, const QVector<CliJobFacts> &facts)
+                const QVector<CliJobFacts> &facts)
 {
     const QDateTime started = QDateTime::currentDateTimeUtc();
     // Every output is checked before any drive is touched: a read that
@@ -234,7 +230,7 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
         setup.params = options.params;
         setup.params.sPort = sPort;
         setup.jobs = jobs;
-        setup.jobBytes = jobBytes;
+        setup.facts = facts;
         setup.options.nWakeTimeoutMs = options.nWakeTimeoutMs;
         setup.options.nRetries = options.nRetries;
         if (pTrace)
@@ -242,22 +238,19 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
         setups << setup;
     }
 
-    int nStatus = ExitFailed;
-    {
-        CliLine line(setups, CliProgress::stdoutIsTerminal());
-        nStatus = line.exec();
-        if (line.size() > 1)
-            printOut(QLatin1Char('\n') + line.resultTable());
-        // A log that lost lines is no record of the run.
-        QString sLogError;
-        if (pTrace && !pTrace->close(sLogError))
-            nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
-        if (!options.sReportFile.isEmpty()) {
-            const CliReport report(QLatin1String(sCommand), started);
-            QString sError;
-            if (!CliReport::write(options.sReportFile, report.build(line, facts, nStatus), sError))
-                nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
-        }
+    CliLine line(setups, CliProgress::stdoutIsTerminal());
+    int nStatus = line.exec();
+    if (line.size() > 1)
+        printOut(QLatin1Char('\n') + line.resultTable());
+    // A log that lost lines is no record of the run.
+    QString sLogError;
+    if (pTrace && !pTrace->close(sLogError))
+        nStatus = fail(ExitFailed, QStringLiteral("--log: %1").arg(sLogError));
+    if (!options.sReportFile.isEmpty()) {
+        const QJsonDocument report = CliReport::build(QLatin1String(sCommand), started, line, nStatus);
+        QString sError;
+        if (!CliReport::write(options.sReportFile, report, sError))
+            nStatus = fail(ExitFailed, QStringLiteral("--report: %1").arg(sError));
     }
     // A read whose file could not be written has already said so and counts
     // as failed; the converter's save never leaves a torn file behind.
@@ -307,12 +300,10 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
     entry.nOperation = nOperation;
     entry.bCompress = nOperation != Erase;
     entry.bAllowIncomplete = bEeprom && nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
-    quint64 nBytes = entry.nLength > 0 ? quint64(entry.nLength) : 0;
     CliJobFacts facts;
     facts.bHasRange = entry.nLength > 0;
     facts.nFirst = quint64(entry.nOffset);
     facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
-    facts.nOffset = quint64(entry.nOffset);
     if (bHasFile) {
         entry.sImage = parser.positionalArguments().at(0);
         if (nOperation == Read)
@@ -329,7 +320,7 @@ int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool
             return nStatus;
         facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
     }
-    return executeRuns(sCommand, options, {entry}, {nBytes}, {facts});
+    return executeRuns(sCommand, options, {entry}, {facts});
 }
 
 } // namespace
@@ -345,11 +336,9 @@ int runProgram(const QCommandLineParser &parser)
         return usageFail(sCommand, QStringLiteral("program: give --flash0 IMAGE and/or --flash1 IMAGE"));
 
     QVector<PgmEntry> jobs;
-    QVector<quint64> jobBytes;
     QVector<CliJobFacts> facts;
-    const char *const selectors[] = {"flash0", "flash1"};
     for (int nMemory = Flash0; nMemory <= Flash1; ++nMemory) {
-        const QString sOption = QLatin1String(selectors[nMemory]);
+        const QString sOption = QStringLiteral("flash%1").arg(nMemory);
         if (!parser.isSet(sOption))
             continue;
         if (parser.values(sOption).size() > 1)
@@ -376,7 +365,6 @@ int runProgram(const QCommandLineParser &parser)
         const HexConv::Extent &extent = image.extent();
         if (!extent.bHasData)
             return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
-        jobBytes << quint64(extent.nHighest) - extent.nLowest + 1;
         CliJobFacts fact;
         fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
         fact.bHasRange = true;
@@ -384,7 +372,7 @@ int runProgram(const QCommandLineParser &parser)
         fact.nLast = extent.nHighest;
         facts << fact;
     }
-    return executeRuns(sCommand, options, jobs, jobBytes, facts);
+    return executeRuns(sCommand, options, jobs, facts);
 }
 
 int runErase(const QCommandLineParser &parser)

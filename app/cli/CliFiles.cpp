@@ -187,18 +187,12 @@ QString cliPortIdentity(const QString &sPort)
 #ifdef Q_OS_WIN
     return windowsDeviceName(sPort);
 #else
-    QString sPath = sPort;
-#ifdef Q_OS_UNIX
-    // The serial port opens a name that is not a path in /dev.
-    if (!sPath.startsWith(QLatin1Char('/')) && !sPath.startsWith(QLatin1String("./"))
-        && !sPath.startsWith(QLatin1String("../")))
-        sPath = QStringLiteral("/dev/") + sPath;
-#endif
-    const QFileInfo info(sPath);
-    if (info.exists())
-        return info.canonicalFilePath();
+    // The device the serial port opens: a bare name is a name in /dev.
+    const QString sPath = PortAccess::devicePath(sPort);
+    if (QFileInfo::exists(sPath))
+        return sPath;
     if (sPort.contains(QLatin1Char('/')))
-        return QDir::cleanPath(info.absoluteFilePath());
+        return QDir::cleanPath(QFileInfo(sPath).absoluteFilePath());
     return sPort.toLower();
 #endif
 }

@@ -50,13 +50,16 @@ bool reportCliImage(const ImageFile &image, bool bWarnings)
     return true;
 }
 
-} // namespace
-
+// Reads the file for info and convert, which hold it in a window that is
+// exactly its extent, wherever in the 32-bit space that lies; larger extents
+// are refused instead of allocated. False when it cannot be used.
 bool loadCliImage(ImageFile &image)
 {
-    image.loadExtent(kCliMaxExtent);
+    image.loadExtent(256ull * 1024 * 1024);
     return reportCliImage(image, true);
 }
+
+} // namespace
 
 bool scanCliImage(ImageFile &image, qint64 nFirst, qint64 nLast)
 {

@@ -9,13 +9,6 @@
 // wrong is said on standard error (a malformed file by its reader's own
 // message).
 
-// info and convert hold the file in a window that is exactly its extent,
-// wherever in the 32-bit space that lies; larger extents are refused
-// instead of allocated.
-constexpr quint64 kCliMaxExtent = 256ull * 1024 * 1024;
-
-// Reads the file for info and convert; false when it cannot be used.
-bool loadCliImage(ImageFile &image);
 // The device commands' check before any drive is touched: type, extent and
 // the data bytes against nFirst..nLast, without a window. False when the
 // file cannot be used.

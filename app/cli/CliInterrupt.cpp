@@ -99,7 +99,6 @@ CliInterrupt::~CliInterrupt()
         if (g_bInstalled[i])
             ::sigaction(kSignals[i], &g_previous[i], nullptr);
     delete m_pNotifier;
-    m_pNotifier = nullptr;
     for (int &fd : g_wakePipe) {
         if (fd >= 0)
             ::close(fd);

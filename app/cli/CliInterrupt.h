@@ -27,8 +27,6 @@ public:
     explicit CliInterrupt(QObject *pParent = nullptr);
     ~CliInterrupt() override;
 
-    // The signal number that arrived first; 0 when none has.
-    int signalNumber() const { return m_nSignal; }
     // Whether nSignal is a hang-up rather than somebody's request to stop.
     static bool isHangUp(int nSignal);
 

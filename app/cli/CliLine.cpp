@@ -17,22 +17,31 @@ namespace {
 // seconds.
 const int kWakeHintMs = 10000;
 
+// What a drive's run came to, in one word ("ok", "FAILED", "cancelled").
+QString resultWord(const CliRun &run)
+{
+    if (run.exitStatus() == 0)
+        return QStringLiteral("ok");
+    if (run.statistics().bCanceled || run.wasCancelled())
+        return QStringLiteral("cancelled");
+    return QStringLiteral("FAILED");
+}
+
 } // namespace
 
-CliLine::CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent)
-    : QObject(pParent), m_setups(setups)
+CliLine::CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pParent) : QObject(pParent)
 {
-    const bool bSeveral = m_setups.size() > 1;
+    const bool bSeveral = setups.size() > 1;
     if (bSeveral && bTerminal)
-        m_pBoard = std::make_unique<CliBoard>(int(m_setups.size()));
-    for (int i = 0; i < m_setups.size(); ++i) {
+        m_pBoard = std::make_unique<CliBoard>(int(setups.size()));
+    for (int i = 0; i < setups.size(); ++i) {
         // A single drive keeps the unlabelled output of a plain run; with
         // several, every line says which drive it is about.
-        auto *pProgress = new CliProgress(bSeveral ? m_setups.at(i).params.sPort : QString(), bTerminal);
+        auto *pProgress = new CliProgress(bSeveral ? setups.at(i).params.sPort : QString(), bTerminal);
         if (m_pBoard)
             pProgress->useBoard(m_pBoard.get(), i);
         m_progress << pProgress;
-        auto *pRun = new CliRun(m_setups.at(i), pProgress, this);
+        auto *pRun = new CliRun(setups.at(i), pProgress, this);
         connect(pRun, &CliRun::finished, this, &CliLine::onRunFinished);
         m_runs << pRun;
     }
@@ -53,20 +62,22 @@ int CliLine::exec()
     connect(m_pInterrupt.get(), &CliInterrupt::interrupted, this, [this](int nSignal) {
         // Written also when nobody may read it any more (the terminal went
         // away): the write fails, the run goes on to its end.
-        print(CliInterrupt::isHangUp(nSignal)
-                  ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
-                                   "the current block...\n")
-                  : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n"));
+        CliBoard::print(m_pBoard.get(),
+                        CliInterrupt::isHangUp(nSignal)
+                            ? QStringLiteral("Hang-up (the terminal or session was closed): cancelling after "
+                                             "the current block...\n")
+                            : QStringLiteral("Cancelling after the current block (Ctrl-C again ends at once)...\n"),
+                        true);
         cancel();
     });
     connect(this, &CliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 
     QStringList poweredOff;
     uint32_t nWakeTimeoutMs = 0;
-    for (const CliRunSetup &setup : m_setups) {
-        if (setup.params.nBootType == PoweredOff)
-            poweredOff << setup.params.sPort;
-        nWakeTimeoutMs = setup.options.nWakeTimeoutMs;
+    for (const CliRun *pRun : m_runs) {
+        if (pRun->isPoweredOffStart())
+            poweredOff << pRun->port();
+        nWakeTimeoutMs = pRun->setup().options.nWakeTimeoutMs;
     }
     if (!poweredOff.isEmpty())
         printErr(QStringLiteral("Switch the drive%1 on now; waiting for %2 boot monitor to answer on %3%4.\n")
@@ -111,18 +122,12 @@ void CliLine::printWakeHint()
             silent << pRun->port();
     if (silent.isEmpty() || m_bCancelled)
         return;
-    print(QStringLiteral("No answer on %1 after %2 s. A drive whose boot monitor already runs does not answer the "
-                         "wake pattern: press Ctrl-C and run the command again with --boot mon.\n")
-              .arg(silent.join(QStringLiteral(", ")))
-              .arg(kWakeHintMs / 1000));
-}
-
-void CliLine::print(const QString &sText)
-{
-    if (m_pBoard)
-        m_pBoard->print(sText, true);
-    else
-        printErr(sText);
+    CliBoard::print(m_pBoard.get(),
+                    QStringLiteral("No answer on %1 after %2 s. A drive whose boot monitor already runs does not "
+                                   "answer the wake pattern: press Ctrl-C and run the command again with --boot mon.\n")
+                        .arg(silent.join(QStringLiteral(", ")))
+                        .arg(kWakeHintMs / 1000),
+                    true);
 }
 
 void CliLine::cancel()
@@ -136,15 +141,6 @@ void CliLine::onRunFinished()
 {
     if (--m_nRunning == 0)
         emit finished();
-}
-
-QString CliLine::resultWord(const CliRun &run)
-{
-    if (run.exitStatus() == 0)
-        return QStringLiteral("ok");
-    if (run.statistics().bCanceled || run.wasCancelled())
-        return QStringLiteral("cancelled");
-    return QStringLiteral("FAILED");
 }
 
 QString CliLine::resultMessage(const CliRun &run)

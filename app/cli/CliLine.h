@@ -9,7 +9,6 @@
 
 class CliBoard;
 class CliInterrupt;
-class CliProgress;
 
 // The same job list run on several drives at once, as on a production line:
 // one CliRun (one UpdateWorker in its own thread, its own transport) per
@@ -36,14 +35,10 @@ public:
 
     int size() const { return int(m_runs.size()); }
     const CliRun &run(int nIndex) const { return *m_runs.at(nIndex); }
-    const CliRunSetup &setup(int nIndex) const { return m_setups.at(nIndex); }
-    bool wasCancelled() const { return m_bCancelled; }
 
     // The closing table: port, result, bytes written, bytes on the wire,
     // time, message; one row per drive.
     QString resultTable() const;
-    // What a drive's run came to, in one word ("ok", "FAILED", "cancelled").
-    static QString resultWord(const CliRun &run);
     // The message that explains a failure; empty for a drive that succeeded.
     static QString resultMessage(const CliRun &run);
 
@@ -56,9 +51,7 @@ private slots:
 private:
     // Once, when powered-off drives still have not answered the wake pattern.
     void printWakeHint();
-    void print(const QString &sText);
 
-    QVector<CliRunSetup> m_setups;
     std::unique_ptr<CliBoard> m_pBoard;
     std::unique_ptr<CliInterrupt> m_pInterrupt;
     QVector<CliProgress *> m_progress;

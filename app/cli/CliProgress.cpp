@@ -38,13 +38,8 @@ int terminalWidth()
 
 QString CliProgress::memoryName(int nMemory)
 {
-    switch (nMemory) {
-    case 0: return QStringLiteral("Flash0");
-    case 1: return QStringLiteral("Flash1");
-    case 2: return QStringLiteral("EEPROM0");
-    case 3: return QStringLiteral("EEPROM1");
-    default: return QStringLiteral("memory %1").arg(nMemory);
-    }
+    static const char *const names[] = {"Flash0", "Flash1", "EEPROM0", "EEPROM1"};
+    return nMemory >= 0 && nMemory < 4 ? QLatin1String(names[nMemory]) : QStringLiteral("memory %1").arg(nMemory);
 }
 
 QString CliProgress::operationName(int nMemory, int nOperation)
@@ -66,16 +61,6 @@ void CliProgress::useBoard(CliBoard *pBoard, int nRow)
 {
     m_pBoard = pBoard;
     m_nBoardRow = nRow;
-}
-
-void CliProgress::emitText(const QString &sText, bool bError)
-{
-    if (m_pBoard)
-        m_pBoard->print(sText, bError);
-    else if (bError)
-        printErr(sText);
-    else
-        printOut(sText);
 }
 
 bool CliProgress::stdoutIsTerminal()
@@ -217,9 +202,7 @@ void CliProgress::drawBar(bool bFinal)
         sLine += QStringLiteral(" [%1%2] %3")
                      .arg(QString(nFilled, QLatin1Char('#')), QString(nWidth - nFilled, QLatin1Char('-')), sRight);
     }
-    const int nMax = terminalWidth() - 1;
-    if (sLine.size() > nMax)
-        sLine.truncate(nMax);
+    sLine.truncate(terminalWidth() - 1);
     if (m_pBoard) {
         // The row keeps the last state until the next one replaces it.
         m_pBoard->setRow(m_nBoardRow, sLine);
@@ -246,21 +229,16 @@ void CliProgress::infoText(int nInfo, const QString &sText)
     QString s = prefix() + sHeading + QLatin1Char('\n');
     for (const QString &sLine : sText.split(QLatin1Char('\n')))
         s += QStringLiteral("%1  %2\n").arg(prefix(), sLine);
-    emitText(s, false);
+    CliBoard::print(m_pBoard, s, false);
 }
 
 void CliProgress::critical(const QString &sTitle, const QString &sText)
 {
     endBar();
-    emitText(QStringLiteral("%1error: %2: %3\n")
-                 .arg(prefix(), sTitle, indentFollowingLines(sText, prefix() + QStringLiteral("  "))),
-             true);
-}
-
-void CliProgress::note(const QString &sText)
-{
-    endBar();
-    emitText(prefix() + sText + QLatin1Char('\n'), true);
+    CliBoard::print(m_pBoard,
+                    QStringLiteral("%1error: %2: %3\n")
+                        .arg(prefix(), sTitle, indentFollowingLines(sText, prefix() + QStringLiteral("  "))),
+                    true);
 }
 
 void CliProgress::jobSummary(const JobStats &job)
@@ -272,7 +250,7 @@ void CliProgress::jobSummary(const JobStats &job)
         s += QLatin1Char(' ') + QFileInfo(job.sImage).fileName();
     s += QStringLiteral(": ");
     if (!job.ran()) {
-        emitText(s + QStringLiteral("not run\n"), false);
+        CliBoard::print(m_pBoard, s + QStringLiteral("not run\n"), false);
         return;
     }
     if (job.nOperation == 0 && job.nMemory <= 1)
@@ -300,7 +278,7 @@ void CliProgress::jobSummary(const JobStats &job)
         s += QStringLiteral(" - cancelled");
     else if (!job.succeeded())
         s += QStringLiteral(" - FAILED");
-    emitText(s + QLatin1Char('\n'), false);
+    CliBoard::print(m_pBoard, s + QLatin1Char('\n'), false);
 }
 
 void CliProgress::finish()

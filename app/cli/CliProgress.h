@@ -34,7 +34,6 @@ public:
     void value(int nPercent);
     void infoText(int nInfo, const QString &sText);
     void critical(const QString &sTitle, const QString &sText);
-    void note(const QString &sText);
     // One line for a finished job.
     void jobSummary(const JobStats &job);
     // Ends a bar still drawn, so later output starts on a fresh line.
@@ -51,7 +50,6 @@ private:
     void drawBar(bool bFinal);
     void endBar();
     QString prefix() const;
-    void emitText(const QString &sText, bool bError);
 
     QString m_sLabel;
     bool m_bTerminal;

@@ -66,10 +66,6 @@ QString isoTime(const QDateTime &time)
 
 } // namespace
 
-CliReport::CliReport(const QString &sCommand, const QDateTime &started) : m_sCommand(sCommand), m_started(started)
-{
-}
-
 QString CliReport::fileSha256(const QString &sPath)
 {
     // Only a regular file: a FIFO or a device cannot be read back as written.
@@ -82,18 +78,18 @@ QString CliReport::fileSha256(const QString &sPath)
     return QString::fromLatin1(hash.result().toHex());
 }
 
-QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &facts, int nExitStatus) const
+QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started, const CliLine &line, int nExitStatus)
 {
     QJsonArray records;
     for (int nDrive = 0; nDrive < line.size(); ++nDrive) {
         const CliRun &run = line.run(nDrive);
-        const CliRunSetup &setup = line.setup(nDrive);
+        const CliRunSetup &setup = run.setup();
         const RunStats &stats = run.statistics();
         bool bEarlierFailed = false;
         for (int nJob = 0; nJob < setup.jobs.size(); ++nJob) {
             const PgmEntry &entry = setup.jobs.at(nJob);
-            const JobStats job = nJob < stats.jobs.size() ? stats.jobs.at(nJob) : JobStats();
-            const CliJobFacts fact = nJob < facts.size() ? facts.at(nJob) : CliJobFacts();
+            const JobStats job = stats.jobs.value(nJob);
+            const CliJobFacts fact = setup.facts.value(nJob);
             QJsonObject record;
             record[QStringLiteral("port")] = setup.params.sPort;
             record[QStringLiteral("memory")] = CliProgress::memoryName(entry.nMemory);
@@ -110,18 +106,15 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
                 sSha = fileSha256(entry.sImage);
             record[QStringLiteral("imageSha256")] = textOrNull(sSha);
 
+            // A range that runs to the memory's end is known once the drive
+            // has answered the memory's size.
             bool bRange = fact.bHasRange;
-            quint64 nFirst = fact.nFirst;
             quint64 nLast = fact.nLast;
-            if (!bRange) {
-                const quint64 nSize = job.geometry.nSize;
-                if (job.ran() && nSize > fact.nOffset) {
-                    bRange = true;
-                    nFirst = fact.nOffset;
-                    nLast = nSize - 1;
-                }
+            if (!bRange && job.ran() && job.geometry.nSize > fact.nFirst) {
+                bRange = true;
+                nLast = job.geometry.nSize - 1;
             }
-            record[QStringLiteral("firstAddress")] = numberOrNull(bRange, nFirst);
+            record[QStringLiteral("firstAddress")] = numberOrNull(bRange, fact.nFirst);
             record[QStringLiteral("lastAddress")] = numberOrNull(bRange, nLast);
 
             record[QStringLiteral("sectorsChecked")] = double(job.nSectorsChecked);
@@ -178,8 +171,8 @@ QJsonDocument CliReport::build(const CliLine &line, const QVector<CliJobFacts> &
     QJsonObject root;
     root[QStringLiteral("tool")] = QCoreApplication::applicationName();
     root[QStringLiteral("version")] = QCoreApplication::applicationVersion();
-    root[QStringLiteral("command")] = m_sCommand;
-    root[QStringLiteral("started")] = isoTime(m_started);
+    root[QStringLiteral("command")] = sCommand;
+    root[QStringLiteral("started")] = isoTime(started);
     root[QStringLiteral("finished")] = isoTime(QDateTime::currentDateTimeUtc());
     root[QStringLiteral("result")] = nExitStatus == 0 ? QStringLiteral("ok") : QStringLiteral("failed");
     root[QStringLiteral("records")] = records;

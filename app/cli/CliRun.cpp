@@ -3,7 +3,6 @@
 CliRun::CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent)
     : QObject(pParent), m_setup(setup), m_pProgress(pProgress)
 {
-    m_setup.jobBytes.resize(m_setup.jobs.size());
     CliProgress *p = m_pProgress;
     connect(&m_run, &UpdateRun::ProgressState, this, &CliRun::UpdateProgressState);
     connect(&m_run, &UpdateRun::ProgressFile, this, [p](const QString &sFile) { p->file(sFile); });
@@ -48,11 +47,13 @@ int CliRun::exitStatus() const
 
 void CliRun::UpdatePhase(int nJob, JobPhase ePhase)
 {
-    // Only the data phases move a known number of bytes; erasing a flash and
-    // the query steps show percent and time only.
+    // Only the data phases move a known number of bytes, and only when the
+    // range was known before the drive answered; erasing a flash and the
+    // query steps show percent and time only.
     const bool bEepromErase = ePhase == JobPhase::Erase && m_setup.jobs.value(nJob).nMemory >= Eeprom0;
     const bool bData = ePhase == JobPhase::Program || ePhase == JobPhase::Read || ePhase == JobPhase::Write;
-    m_nPhaseBytes = (bData || bEepromErase) ? m_setup.jobBytes.value(nJob) : 0;
+    const CliJobFacts fact = m_setup.facts.value(nJob);
+    m_nPhaseBytes = (bData || bEepromErase) && fact.bHasRange ? fact.nLast - fact.nFirst + 1 : 0;
 }
 
 void CliRun::UpdateProgressState(QString sState)

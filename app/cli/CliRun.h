@@ -10,14 +10,23 @@
 #include <QString>
 #include <QVector>
 
-// What one drive is to do: the connection, the job list and, per job, the
-// number of bytes its data step moves (for the progress figures; 0 when the
-// tool cannot know it before the drive has answered).
+// What the tool knows about a job before any drive is touched; the same for
+// every drive of a run.
+struct CliJobFacts
+{
+    QString sImageSha256;   // input image (program, eeprom-write); empty otherwise
+    bool bHasRange = false; // the whole range is known beforehand, not only its start
+    quint64 nFirst = 0;     // first address of the range
+    quint64 nLast = 0;      // last address of the range (with bHasRange)
+};
+
+// What one drive is to do: the connection, the job list and what is known
+// of each job beforehand.
 struct CliRunSetup
 {
     BaseParams params;
     QVector<PgmEntry> jobs;
-    QVector<quint64> jobBytes;
+    QVector<CliJobFacts> facts;
     // Wake time-out, repeats of harmless requests (the window keeps none)
     // and the transaction log's observer for this drive.
     RunOptions options;
@@ -36,6 +45,7 @@ public:
     // Asks the worker to stop after its current block (the Cancel button's path).
     void cancel();
     bool isRunning() const { return m_run.isRunning(); }
+    const CliRunSetup &setup() const { return m_setup; }
     QString port() const { return m_setup.params.sPort; }
     bool wasCancelled() const { return m_bCancelRequested; }
     bool isPoweredOffStart() const { return m_setup.params.nBootType == PoweredOff; }

@@ -1,14 +1,9 @@
 #include "CliTrace.h"
 
 #include "CliFiles.h"
-#include "OutputFile.h"
 
 #include <QDateTime>
 #include <QMutexLocker>
-
-CliTrace::CliTrace() = default;
-
-CliTrace::~CliTrace() = default;
 
 bool CliTrace::open(const QString &sPath, QString &sError)
 {

@@ -1,13 +1,12 @@
 #ifndef CLITRACE_H
 #define CLITRACE_H
 
+#include "OutputFile.h"
 #include "TBootMonitorLink.h"
 
 #include <QMutex>
 #include <QString>
 #include <memory>
-
-class OutputFile;
 
 // The transaction log of --log FILE: one timestamped line per request the
 // tool exchanged with a drive's boot monitor, from every drive of the run
@@ -24,11 +23,6 @@ class OutputFile;
 class CliTrace
 {
 public:
-    CliTrace();
-    ~CliTrace();
-    CliTrace(const CliTrace &) = delete;
-    CliTrace &operator=(const CliTrace &) = delete;
-
     // Creates (truncates) the file, or opens the device or FIFO it names.
     // False with sError set on failure.
     bool open(const QString &sPath, QString &sError);
