@@ -57,7 +57,6 @@ public:
     // order: 0, or -1 with an empty list when the fields are not valid.
     virtual int infoLines(QStringList &lines) const;
 
-    quint32 searchStart() const { return m_nSearchStart; }
     void setSearchStart(quint32 nAddress) { m_nSearchStart = nAddress; }
     // Address of the information block's header after a loadInfo() that
     // found one; meaningless otherwise.

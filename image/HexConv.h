@@ -112,8 +112,6 @@ public:
     bool isAllocated() const { return m_pBuffer != nullptr; }
     // Whether any data arrived (lowest <= highest, and at least one byte).
     bool hasData() const { return m_bHasData; }
-    // Size of the window in bytes (end - base + 1); 0 when not allocated.
-    quint64 windowSize() const { return m_nSize; }
 
     // Records that reach over an end of the window keep their bytes inside
     // it instead of being dropped whole: a job that writes a range of a
