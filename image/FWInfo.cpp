@@ -2,17 +2,6 @@
 
 #include <cstring>
 
-FWInfo::FWInfo()
-{
-    m_fields = {{m_sField1, int(sizeof m_sField1)},
-                {m_sField2, int(sizeof m_sField2)},
-                {m_sField3, int(sizeof m_sField3)},
-                {m_sField4, int(sizeof m_sField4)},
-                {m_sField5, int(sizeof m_sField5)}};
-    for (const auto &field : m_fields)
-        std::memset(field.first, 0, size_t(field.second));
-}
-
 namespace {
 
 inline quint32 le32(const quint8 *p)
@@ -24,10 +13,7 @@ inline quint32 le32(const quint8 *p)
 
 int FWInfo::loadInfo()
 {
-    int nTotal = 0;
-    for (const auto &field : m_fields)
-        nTotal += field.second;
-    quint8 work[256] = {};
+    quint8 work[kInfoSize] = {};
 
     quint32 nAddress = m_nSearchStart;
     for (;;) {
@@ -38,7 +24,7 @@ int FWInfo::loadInfo()
         const quint32 nType = le32(header + 4);
         if (nLength == 0 || nLength == 0xFFFFFFFFu || nType == 0 || nType == 0xFFFFFFFFu)
             return -1;
-        if ((nType & kTypeMask) == kInfoType && nLength >= quint32(nTotal))
+        if ((nType & kTypeMask) == kInfoType && nLength >= quint32(kInfoSize))
             break;
         // A length that runs past the top of the address space would wrap to
         // this block or an earlier one and walk the chain for ever.
@@ -49,9 +35,9 @@ int FWInfo::loadInfo()
     }
     m_nInfoAddress = nAddress;
 
-    if (quint64(nAddress) + 8 + quint64(nTotal) - 1 > 0xFFFFFFFFu)
+    if (quint64(nAddress) + 8 + quint64(kInfoSize) - 1 > 0xFFFFFFFFu)
         return -2;
-    if (readBytes(nAddress + 8, quint32(nTotal), work) != 0)
+    if (readBytes(nAddress + 8, quint32(kInfoSize), work) != 0)
         return -2;
     const quint8 *p = work;
     for (const auto &field : m_fields) {

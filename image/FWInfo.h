@@ -35,7 +35,7 @@ public:
     static constexpr quint32 kTypeMask = 0x4FF;
     static constexpr quint32 kInfoType = 0x400;
 
-    FWInfo();
+    FWInfo() = default;
     FWInfo(const FWInfo &) = delete;
     FWInfo &operator=(const FWInfo &) = delete;
 
@@ -57,7 +57,6 @@ public:
     // order: 0, or -1 with an empty list when the fields are not valid.
     virtual int infoLines(QStringList &lines) const;
 
-    quint32 searchStart() const { return m_nSearchStart; }
     void setSearchStart(quint32 nAddress) { m_nSearchStart = nAddress; }
     // Address of the information block's header after a loadInfo() that
     // found one; meaningless otherwise.
@@ -69,14 +68,18 @@ protected:
 private:
     quint32 m_nSearchStart = kDefaultSearchStart;
     quint32 m_nInfoAddress = 0;
-    char m_sField1[16];
-    char m_sField2[16];
-    char m_sField3[16];
-    char m_sField4[40];
-    char m_sField5[16];
+    char m_sField1[16] = {};
+    char m_sField2[16] = {};
+    char m_sField3[16] = {};
+    char m_sField4[40] = {};
+    char m_sField5[16] = {};
     // The five fields with their sizes, in order; reading, checking and
     // formatting all run over this table.
-    std::vector<std::pair<char *, int>> m_fields;
+    std::vector<std::pair<char *, int>> m_fields{{m_sField1, int(sizeof m_sField1)},
+                                                 {m_sField2, int(sizeof m_sField2)},
+                                                 {m_sField3, int(sizeof m_sField3)},
+                                                 {m_sField4, int(sizeof m_sField4)},
+                                                 {m_sField5, int(sizeof m_sField5)}};
 };
 
 #endif

@@ -4,10 +4,6 @@
 
 #include <cstring>
 
-FWInfoHex::FWInfoHex(HexConv *pConv) : m_pConv(pConv)
-{
-}
-
 int FWInfoHex::readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest)
 {
     if (!m_pConv || !m_pConv->buffer())
@@ -24,8 +20,8 @@ QStringList FWInfoHex::linesOf(HexConv *pConv)
 {
     FWInfoHex info(pConv);
     info.setSearchStart(pConv->lowestAddress());
-    QStringList lines;
-    if (info.loadInfo() != 0 || info.infoLines(lines) != 0)
-        lines.clear();
+    QStringList lines; // infoLines() leaves it empty when the fields are not valid
+    if (info.loadInfo() == 0)
+        info.infoLines(lines);
     return lines;
 }

@@ -12,7 +12,7 @@ class HexConv;
 class FWInfoHex final : public FWInfo
 {
 public:
-    explicit FWInfoHex(HexConv *pConv); // not owned; must outlive this object
+    explicit FWInfoHex(HexConv *pConv) : m_pConv(pConv) {} // not owned; must outlive this object
 
     int readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest) override;
 

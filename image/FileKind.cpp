@@ -4,6 +4,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <utility>
+
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -15,18 +17,13 @@ namespace {
 #ifdef Q_OS_UNIX
 FileKind kindOfMode(mode_t nMode)
 {
-    if (S_ISREG(nMode))
-        return FileKind::Regular;
-    if (S_ISDIR(nMode))
-        return FileKind::Directory;
-    if (S_ISFIFO(nMode))
-        return FileKind::Fifo;
-    if (S_ISCHR(nMode))
-        return FileKind::CharDevice;
-    if (S_ISBLK(nMode))
-        return FileKind::BlockDevice;
-    if (S_ISSOCK(nMode))
-        return FileKind::Socket;
+    static const std::pair<mode_t, FileKind> kinds[] = {
+        {S_IFREG, FileKind::Regular},    {S_IFDIR, FileKind::Directory},   {S_IFIFO, FileKind::Fifo},
+        {S_IFCHR, FileKind::CharDevice}, {S_IFBLK, FileKind::BlockDevice}, {S_IFSOCK, FileKind::Socket}};
+    for (const auto &[nType, eKind] : kinds) {
+        if ((nMode & S_IFMT) == nType)
+            return eKind;
+    }
     return FileKind::Other;
 }
 #endif
@@ -61,6 +58,7 @@ FileKind fileKindOf(const QString &sPath)
 bool openRegularFile(QFile &file, const QString &sPath, FileKind *pKind)
 {
     FileKind eKind = fileKindOf(sPath);
+    bool bOpen = false;
     if (eKind == FileKind::Regular) {
 #ifdef Q_OS_UNIX
         // Between the look and the open the name may come to name something
@@ -74,24 +72,16 @@ bool openRegularFile(QFile &file, const QString &sPath, FileKind *pKind)
         } else {
             ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
             file.setFileName(sPath);
-            if (!file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle)) {
+            bOpen = file.open(fd, QIODevice::ReadOnly, QFileDevice::AutoCloseHandle);
+            if (!bOpen)
                 ::close(fd);
-            } else {
-                if (pKind)
-                    *pKind = eKind;
-                return true;
-            }
         }
 #else
         file.setFileName(sPath);
-        if (file.open(QIODevice::ReadOnly)) {
-            if (pKind)
-                *pKind = eKind;
-            return true;
-        }
+        bOpen = file.open(QIODevice::ReadOnly);
 #endif
     }
     if (pKind)
         *pKind = eKind;
-    return false;
+    return bOpen;
 }

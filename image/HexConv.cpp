@@ -15,41 +15,11 @@ HexConv::HexConv(quint32 nBase, quint32 nEnd) : m_nBase(nBase), m_nEnd(nEnd), m_
     const quint64 nSize = quint64(nEnd) - nBase + 1;
     if (nSize > std::numeric_limits<size_t>::max())
         return;
-    m_pBuffer = new (std::nothrow) quint8[size_t(nSize)];
+    m_pBuffer.reset(new (std::nothrow) quint8[size_t(nSize)]);
     if (!m_pBuffer)
         return;
     m_nSize = nSize;
-    std::memset(m_pBuffer, 0xFF, size_t(nSize));
-}
-
-HexConv::~HexConv()
-{
-    delete[] m_pBuffer;
-}
-
-quint32 HexConv::baseAddress() const
-{
-    return m_nBase;
-}
-
-quint32 HexConv::endAddress() const
-{
-    return m_nEnd;
-}
-
-quint32 HexConv::lowestAddress() const
-{
-    return m_nLowest;
-}
-
-quint32 HexConv::highestAddress() const
-{
-    return m_nHighest;
-}
-
-quint8 *HexConv::buffer()
-{
-    return m_pBuffer;
+    std::memset(m_pBuffer.get(), 0xFF, size_t(nSize));
 }
 
 void HexConv::rescan(quint8 nFill)
@@ -59,7 +29,7 @@ void HexConv::rescan(quint8 nFill)
     m_bHasData = false;
     if (!m_pBuffer)
         return;
-    const quint8 *p = m_pBuffer;
+    const quint8 *p = m_pBuffer.get();
     const quint64 n = m_nSize;
     quint64 nFirst = 0;
     while (nFirst < n && p[nFirst] == nFill)
@@ -79,20 +49,16 @@ int HexConv::readFile(const char *sPrefix, const std::function<int(hexrecord::Me
     m_nDropped = 0;
     m_nDroppedLine = 0;
     m_count = DataCount();
-    m_messages.clear();
-    m_sError.clear();
     m_eCompleteness = Complete;
     if (!m_pBuffer) {
         m_sError = QStringLiteral("%1 error: the address window could not be allocated\n").arg(QLatin1String(sPrefix));
-        m_messages.append({0, m_sError});
+        m_messages = {{0, m_sError}};
         return -1;
     }
     hexrecord::Messages messages;
     const int nResult = read(messages);
     m_sError = messages.error.sText;
-    if (!m_sError.isEmpty())
-        m_messages.append(messages.error);
-    m_messages += messages.warnings;
+    m_messages = messages.all();
     m_eCompleteness = messages.eCompleteness;
     if (m_nDropped > 0)
         m_messages.append(
@@ -111,37 +77,23 @@ bool HexConv::storeRecord(quint32 nAddress, const quint8 *pData, int nCount, qin
         return true;
     const quint64 nFirst = nAddress & m_nMask;
     const quint64 nLast = nFirst + quint64(nCount) - 1;
-    quint64 nFrom = nFirst;
-    quint64 nTo = nLast;
-    if (m_bClip) {
-        nFrom = qMax(nFirst, quint64(m_nBase));
-        nTo = qMin(nLast, quint64(m_nEnd));
-    }
+    const quint64 nFrom = m_bClip ? qMax(nFirst, quint64(m_nBase)) : nFirst;
+    const quint64 nTo = m_bClip ? qMin(nLast, quint64(m_nEnd)) : nLast;
     if (!m_pBuffer || nFrom < m_nBase || nFrom > m_nEnd || nTo > m_nEnd || nFrom > nTo) {
         if (m_nDropped++ == 0)
             m_nDroppedLine = nLine;
-        if (m_bClip) {
-            (nFirst > m_nEnd ? m_count.nAbove : m_count.nBelow) += quint64(nCount);
-            return false;
-        }
-        (nLast > m_nEnd ? m_count.nAbove : m_count.nBelow) += quint64(nCount);
+        ((m_bClip ? nFirst : nLast) > m_nEnd ? m_count.nAbove : m_count.nBelow) += quint64(nCount);
         return false;
     }
     // Clipping: the parts below and above the window are counted apart.
     m_count.nBelow += nFrom - nFirst;
     m_count.nAbove += nLast - nTo;
     m_count.nInside += nTo - nFrom + 1;
-    std::memcpy(m_pBuffer + (nFrom - m_nBase), pData + (nFrom - nFirst), size_t(nTo - nFrom + 1));
-    if (!m_bHasData) {
-        m_nLowest = quint32(nFrom);
-        m_nHighest = quint32(nTo);
-        m_bHasData = true;
-    } else {
-        if (nFrom < m_nLowest)
-            m_nLowest = quint32(nFrom);
-        if (nTo > m_nHighest)
-            m_nHighest = quint32(nTo);
-    }
+    std::memcpy(m_pBuffer.get() + (nFrom - m_nBase), pData + (nFrom - nFirst), size_t(nTo - nFrom + 1));
+    // Without data the used range is end..base, which any stored byte widens.
+    m_nLowest = qMin(m_nLowest, quint32(nFrom));
+    m_nHighest = qMax(m_nHighest, quint32(nTo));
+    m_bHasData = true;
     return true;
 }
 

@@ -11,7 +11,6 @@
 // (messages()); nothing is printed here.
 
 #include <QString>
-#include <QStringList>
 #include <QVector>
 #include <QtGlobal>
 
@@ -79,20 +78,17 @@ public:
     // buffer cannot be allocated (or nEnd < nBase) the converter has no
     // buffer: isAllocated() is false and load()/save() return -1.
     HexConv(quint32 nBase, quint32 nEnd);
-    virtual ~HexConv();
+    virtual ~HexConv() = default;
 
-    HexConv(const HexConv &) = delete;
-    HexConv &operator=(const HexConv &) = delete;
-
-    virtual quint32 baseAddress() const;
-    virtual quint32 endAddress() const; // inclusive
+    virtual quint32 baseAddress() const { return m_nBase; }
+    virtual quint32 endAddress() const { return m_nEnd; } // inclusive
     // Lowest/highest address that received data. Without data the lowest is
     // the end address and the highest the base address (see hasData()).
-    virtual quint32 lowestAddress() const;
-    virtual quint32 highestAddress() const;
+    virtual quint32 lowestAddress() const { return m_nLowest; }
+    virtual quint32 highestAddress() const { return m_nHighest; }
     // The byte of the base address; end - base + 1 bytes may be read and
     // written from here. Null when the window could not be allocated.
-    virtual quint8 *buffer();
+    virtual quint8 *buffer() { return m_pBuffer.get(); }
     // Recomputes the used range: every byte that differs from nFill counts
     // as data.
     virtual void rescan(quint8 nFill);
@@ -108,12 +104,10 @@ public:
     // return -1.
     virtual int save(const QString &sFileName, bool bWholeWindow) = 0;
 
-    const quint8 *constBuffer() const { return m_pBuffer; }
+    const quint8 *constBuffer() const { return m_pBuffer.get(); }
     bool isAllocated() const { return m_pBuffer != nullptr; }
     // Whether any data arrived (lowest <= highest, and at least one byte).
     bool hasData() const { return m_bHasData; }
-    // Size of the window in bytes (end - base + 1); 0 when not allocated.
-    quint64 windowSize() const { return m_nSize; }
 
     // Records that reach over an end of the window keep their bytes inside
     // it instead of being dropped whole: a job that writes a range of a
@@ -161,7 +155,7 @@ private:
     quint32 m_nLowest;
     quint32 m_nHighest;
     quint32 m_nMask = 0xFFFFFFFFu;
-    quint8 *m_pBuffer = nullptr;
+    std::unique_ptr<quint8[]> m_pBuffer;
     quint64 m_nSize = 0;
     bool m_bHasData = false;
     bool m_bClip = false;

@@ -2,10 +2,6 @@
 
 #include "HexRecordReader.h"
 
-HexConvIHex::HexConvIHex(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd)
-{
-}
-
 int HexConvIHex::load(const QString &sFileName)
 {
     struct Sink : hexrecord::Sink
@@ -21,11 +17,9 @@ int HexConvIHex::load(const QString &sFileName)
                     [&](hexrecord::Messages &messages) { return hexrecord::readIntelHex(sFileName, sink, messages); });
 }
 
-int HexConvIHex::save(const QString &sFileName, bool bWholeWindow)
+int HexConvIHex::save(const QString & /*sFileName*/, bool /*bWholeWindow*/)
 {
     // Intel HEX is only read. Nothing is written, so nothing may be reported
     // as saved: a caller that mixes up its converters learns it here.
-    Q_UNUSED(sFileName);
-    Q_UNUSED(bWholeWindow);
     return -1;
 }

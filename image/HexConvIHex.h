@@ -26,7 +26,7 @@
 class HexConvIHex : public HexConv
 {
 public:
-    HexConvIHex(quint32 nBase = kExamineBase, quint32 nEnd = kExamineEnd);
+    HexConvIHex(quint32 nBase = kExamineBase, quint32 nEnd = kExamineEnd) : HexConv(nBase, nEnd) {}
 
     int load(const QString &sFileName) override;
     int save(const QString &sFileName, bool bWholeWindow) override;

@@ -7,21 +7,6 @@
 
 #include <cstring>
 
-HexConvSRec::HexConvSRec(quint32 nBase, quint32 nEnd) : HexConv(nBase, nEnd)
-{
-    std::memset(m_sHeader, 0, sizeof m_sHeader);
-}
-
-const char *HexConvSRec::headerText() const
-{
-    return m_sHeader;
-}
-
-quint32 HexConvSRec::startAddress() const
-{
-    return m_nStart;
-}
-
 int HexConvSRec::load(const QString &sFileName)
 {
     struct Sink : hexrecord::Sink
@@ -34,9 +19,7 @@ int HexConvSRec::load(const QString &sFileName)
         void header(const quint8 *pData, int nCount) override
         {
             // Up to the first zero byte, at most 256 characters.
-            int n = 0;
-            while (n < nCount && n < 256 && pData[n] != 0)
-                ++n;
+            const int n = int(qstrnlen(reinterpret_cast<const char *>(pData), uint(qMin(nCount, 256))));
             std::memcpy(pConv->m_sHeader, pData, size_t(n));
             pConv->m_sHeader[n] = 0;
         }
@@ -85,10 +68,6 @@ char *putRecord(char *p, char cType, int nAddressBytes, quint32 nAddress, const 
 
 int HexConvSRec::save(const QString &sFileName, bool bWholeWindow)
 {
-    // A regular file is written beside the target and renamed over it on
-    // commit(): a save that fails half-way leaves the old file (or none)
-    // instead of a torn one. A device or a FIFO is written directly, never
-    // replaced by a file.
     OutputFile file(sFileName, OutputFile::Replace, true);
     return save(file, bWholeWindow);
 }
@@ -99,29 +78,18 @@ int HexConvSRec::save(OutputFile &file, bool bWholeWindow)
         return -1;
     quint32 nFirst = baseAddress();
     quint32 nLast = endAddress();
-    quint64 nTotal = 0;
-    if (bWholeWindow) {
-        nTotal = quint64(nLast) + 1 - nFirst;
-    } else if (hasData()) {
-        nFirst = lowestAddress();
-        nLast = highestAddress();
-        nTotal = quint64(nLast) + 1 - nFirst;
-    } else {
-        nLast = nFirst;
+    if (!bWholeWindow) {
+        // The used range; without data only the termination record, at the
+        // base address.
+        nFirst = hasData() ? lowestAddress() : nFirst;
+        nLast = hasData() ? highestAddress() : nFirst;
     }
+    const quint64 nTotal = bWholeWindow || hasData() ? quint64(nLast) + 1 - nFirst : 0;
 
-    char cData = '1';
-    char cEnd = '9';
-    int nAddressBytes = 2;
-    if (nLast >= 0x1000000u) {
-        cData = '3';
-        cEnd = '7';
-        nAddressBytes = 4;
-    } else if (nLast >= 0x10000u) {
-        cData = '2';
-        cEnd = '8';
-        nAddressBytes = 3;
-    }
+    // S1/S9, S2/S8 or S3/S7, chosen by the last address written.
+    const int nAddressBytes = nLast >= 0x1000000u ? 4 : nLast >= 0x10000u ? 3 : 2;
+    const char cData = char('1' + (nAddressBytes - 2));
+    const char cEnd = char('9' - (nAddressBytes - 2));
 
     if (!file.open())
         return -1;
@@ -133,11 +101,9 @@ int HexConvSRec::save(OutputFile &file, bool bWholeWindow)
     char *const pBegin = text.data();
     char *p = pBegin;
     auto flush = [&]() {
-        const qint64 nBytes = p - pBegin;
-        if (nBytes > 0 && !file.write(pBegin, nBytes))
-            return false;
+        const bool bWritten = file.write(pBegin, p - pBegin);
         p = pBegin;
-        return true;
+        return bWritten;
     };
 
     static const char kHeader[] = "S0030000FC\n";

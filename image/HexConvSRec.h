@@ -30,7 +30,7 @@ class OutputFile;
 class HexConvSRec : public HexConv
 {
 public:
-    HexConvSRec(quint32 nBase = kExamineBase, quint32 nEnd = kExamineEnd);
+    HexConvSRec(quint32 nBase = kExamineBase, quint32 nEnd = kExamineEnd) : HexConv(nBase, nEnd) {}
 
     int load(const QString &sFileName) override;
     // bWholeWindow: base..end; otherwise lowest..highest used address. A
@@ -43,12 +43,12 @@ public:
 
     // Text of the last S0 record that carried data (at most 256 characters,
     // zero-terminated); empty before such a record was read.
-    virtual const char *headerText() const;
+    virtual const char *headerText() const { return m_sHeader; }
     // Address of the last S7/S8/S9 record read; 0 before.
-    virtual quint32 startAddress() const;
+    virtual quint32 startAddress() const { return m_nStart; }
 
 private:
-    char m_sHeader[257];
+    char m_sHeader[257] = {};
     quint32 m_nStart = 0;
 };
 

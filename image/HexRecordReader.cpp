@@ -2,6 +2,7 @@
 
 #include "FileKind.h"
 
+#include <QByteArray>
 #include <QFile>
 
 #include <algorithm>
@@ -65,15 +66,38 @@ inline bool isWhite(char c)
     return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
 }
 
-// Whether the nLength characters from p are all white space: a line holds
-// one record, and nothing but white space may follow its checksum.
-bool onlyWhite(const char *p, qsizetype nLength)
+// Lines of a text file, read in large blocks. A line may be of any length.
+// "\n", "\r\n" and a lone "\r" all end a line, so files written on Windows
+// or with old Mac line ends read the same on every platform; carriage
+// returns before a line feed ("\r\r\n") are trailing white space.
+class LineReader
 {
-    for (qsizetype i = 0; i < nLength; ++i)
-        if (!isWhite(p[i]))
-            return false;
-    return true;
-}
+public:
+    explicit LineReader(QIODevice &device) : m_device(device) { m_buffer.resize(kBlockSize); }
+    // The next line without its line end; false at the end of the file or
+    // on a read error (see failed()). bNewline tells whether a line end
+    // ended the line (false only for a last line without one).
+    bool next(const char *&pLine, qsizetype &nLength, bool &bNewline);
+    // The number of the line next() returned last, counting from 1.
+    qint64 lineNumber() const { return m_nLine; }
+    bool failed() const { return m_bFailed; }
+    // A line grew beyond kMaxLine characters without a line end: no image
+    // record is that long, so the file is not an image (next() returned false).
+    bool lineTooLong() const { return m_bTooLong; }
+    static constexpr qsizetype kMaxLine = 16 << 20;
+
+private:
+    bool fill();
+
+    QIODevice &m_device;
+    QByteArray m_buffer;
+    qsizetype m_nPos = 0;
+    qsizetype m_nEnd = 0;
+    qint64 m_nLine = 0;
+    bool m_bEof = false;
+    bool m_bFailed = false;
+    bool m_bTooLong = false;
+};
 
 // A failure: the message is kept with its line, and the reader's result is -1.
 int fail(Messages &messages, qint64 nLine, const QString &sMessage)
@@ -165,29 +189,27 @@ private:
 // The second reading, only for a file whose records overlap: every byte
 // given more than once is compared with the value given first. Identical
 // repeats are harmless; two values for one address leave the file's meaning
-// to chance, so the first such byte is kept with both its lines.
+// to chance, so the first such byte is named with both its lines.
 class ConflictSink : public Sink
 {
 public:
-    explicit ConflictSink(const RangeSet &twice)
+    ConflictSink(const RangeSet &twice, const char *sPrefix) : m_sPrefix(sPrefix)
     {
         for (const auto &[nFirst, nEnd] : twice.ranges()) {
-            Span &span = m_spans[nFirst];
-            span.nEnd = nEnd;
-            span.values.resize(size_t(nEnd - nFirst));
-            span.lines.assign(size_t(nEnd - nFirst), 0);
+            const size_t nSize = size_t(nEnd - nFirst);
+            m_spans[nFirst] = {nEnd, std::vector<quint8>(nSize), std::vector<qint64>(nSize)};
         }
     }
 
     void data(quint64 nAddress, const quint8 *pData, int nCount, qint64 nLine) override
     {
-        if (nCount <= 0 || bFound)
+        if (nCount <= 0 || conflict.nLine > 0)
             return;
         const quint64 nEnd = nAddress + quint64(nCount);
         auto it = m_spans.upper_bound(nAddress);
         if (it != m_spans.begin())
             --it;
-        for (; it != m_spans.end() && it->first < nEnd && !bFound; ++it) {
+        for (; it != m_spans.end() && it->first < nEnd && conflict.nLine == 0; ++it) {
             Span &span = it->second;
             const quint64 nLow = qMax(it->first, nAddress);
             const quint64 nHigh = qMin(span.nEnd, nEnd);
@@ -198,24 +220,21 @@ public:
                     span.lines[i] = nLine;
                     span.values[i] = nValue;
                 } else if (span.values[i] != nValue) {
-                    bFound = true;
-                    nConflictAddress = a;
-                    nFirstLine = span.lines[i];
-                    nFirstValue = span.values[i];
-                    nSecondLine = nLine;
-                    nSecondValue = nValue;
+                    conflict = {nLine, QStringLiteral("%1 error: address 0x%2 is given twice with different values "
+                                                      "(0x%3 in line %4, 0x%5 here)\n")
+                                           .arg(QLatin1String(m_sPrefix))
+                                           .arg(a, 0, 16)
+                                           .arg(span.values[i], 2, 16, QLatin1Char('0'))
+                                           .arg(span.lines[i])
+                                           .arg(nValue, 2, 16, QLatin1Char('0'))};
                     break;
                 }
             }
         }
     }
 
-    bool bFound = false;
-    quint64 nConflictAddress = 0;
-    qint64 nFirstLine = 0;
-    qint64 nSecondLine = 0;
-    quint8 nFirstValue = 0;
-    quint8 nSecondValue = 0;
+    // The reader's error for the first conflicting byte; no line while there is none.
+    HexConv::Message conflict;
 
 private:
     struct Span
@@ -225,6 +244,7 @@ private:
         std::vector<qint64> lines; // 0: not given yet
     };
     std::map<quint64, Span> m_spans;
+    const char *m_sPrefix;
 };
 
 // After reading stopped (at an end record, a blank line or a control
@@ -237,14 +257,12 @@ qint64 firstDataRecordAfter(LineReader &reader, bool bIntel, bool &bText)
     qsizetype nLength = 0;
     bool bNewline = false;
     while (reader.next(pLine, nLength, bNewline)) {
-        qsizetype i = 0;
-        while (i < nLength && (isWhite(pLine[i]) || isControl(pLine[i])))
-            ++i;
-        if (i == nLength)
+        const char *pEnd = pLine + nLength;
+        const char *p = std::find_if_not(pLine, pEnd, [](char c) { return isWhite(c) || isControl(c); });
+        if (p == pEnd)
             continue;
         bText = true;
-        const char *p = pLine + i;
-        const qsizetype n = nLength - i;
+        const qsizetype n = pEnd - p;
         const bool bData = bIntel ? (p[0] == ':' && n >= 9 && hexByte(p + 7) == 0)
                                   : (p[0] == 'S' && n >= 2 && p[1] >= '1' && p[1] <= '3');
         if (bData)
@@ -260,24 +278,6 @@ struct Stop
     QString sWhere;      // "the end-of-file record of line 12", "the blank line 40", ...
     bool bBlank = false; // a blank line or a control character
 };
-
-// What follows a stop: data records make the image incomplete (they were
-// not read); other text after a blank line is only worth a warning.
-void checkRest(LineReader &reader, const char *sPrefix, bool bIntel, const Stop &stop, Messages &messages)
-{
-    bool bText = false;
-    const qint64 nData = firstDataRecordAfter(reader, bIntel, bText);
-    if (nData > 0) {
-        warn(messages, nData,
-             QStringLiteral("%1 warning: data records follow %2; they were not read\n")
-                 .arg(QLatin1String(sPrefix), stop.sWhere));
-        markIncomplete(messages, HexConv::DataNotRead);
-    } else if (bText && stop.bBlank) {
-        warn(messages, stop.nLine,
-             QStringLiteral("%1 warning: reading stopped at a blank line; the text after it was ignored\n")
-                 .arg(QLatin1String(sPrefix)));
-    }
-}
 
 // What sets the two formats apart below their record types.
 struct Format
@@ -348,8 +348,9 @@ public:
             nSum += m_bytes[i];
         if (m_bytes[nBytes - 1] != quint8(m_format.bOnesComplement ? ~nSum : 0x100 - (nSum & 0xFF)))
             return fail(m_nLine, QLatin1String(m_format.sChecksumError) + QLatin1Char('\n'));
-        // Two records on one line would otherwise lose the second one.
-        if (!onlyWhite(m_pLine + nRecord, nLength - nRecord))
+        // A line holds one record, and nothing but white space may follow
+        // its checksum: two records on one line would lose the second one.
+        if (!std::all_of(m_pLine + nRecord, m_pLine + nLength, isWhite))
             return fail(m_nLine, "text after the checksum\n");
         return true;
     }
@@ -362,11 +363,25 @@ public:
         return -1;
     }
 
-    // After the records: what stopped them early and what follows that point.
+    // After the records: what follows the point where they stopped early.
+    // Data records make the image incomplete (they were not read); other
+    // text after a blank line is only worth a warning.
     void finish(const Stop &stop)
     {
-        if (stop.nLine > 0)
-            checkRest(m_reader, m_format.sPrefix, m_format.cLead == ':', stop, m_messages);
+        if (stop.nLine == 0)
+            return;
+        bool bText = false;
+        const qint64 nData = firstDataRecordAfter(m_reader, m_format.cLead == ':', bText);
+        if (nData > 0) {
+            warn(m_messages, nData,
+                 QStringLiteral("%1 warning: data records follow %2; they were not read\n")
+                     .arg(QLatin1String(m_format.sPrefix), stop.sWhere));
+            markIncomplete(m_messages, HexConv::DataNotRead);
+        } else if (bText && stop.bBlank) {
+            warn(m_messages, stop.nLine,
+                 QStringLiteral("%1 warning: reading stopped at a blank line; the text after it was ignored\n")
+                     .arg(QLatin1String(m_format.sPrefix)));
+        }
     }
 
     bool failed() const { return m_bFailed; }
@@ -383,7 +398,6 @@ private:
         m_bFailed = true;
         return false;
     }
-    bool fail(qint64 nLine, const char *sText) { return fail(nLine, QLatin1String(sText)); }
 
     LineReader m_reader;
     const Format &m_format;
@@ -545,28 +559,16 @@ int readFile(const QString &sFileName, const char *sPrefix, Parser parse, Sink &
     QFile again;
     if (!openRegularFile(again, sFileName))
         return fail(messages, 0, QStringLiteral("%1 error: read error\n").arg(QLatin1String(sPrefix)));
-    ConflictSink conflicts(tracking.twice());
+    ConflictSink conflicts(tracking.twice(), sPrefix);
     Messages scratch;
     if (parse(again, conflicts, scratch) != 0)
         return fail(messages, scratch.error.nLine, scratch.error.sText); // the file changed under the reader
-    if (!conflicts.bFound)
+    if (conflicts.conflict.nLine == 0)
         return 0;
-    return fail(messages, conflicts.nSecondLine,
-                QStringLiteral("%1 error: address 0x%2 is given twice with different values "
-                               "(0x%3 in line %4, 0x%5 here)\n")
-                    .arg(QLatin1String(sPrefix))
-                    .arg(conflicts.nConflictAddress, 0, 16)
-                    .arg(conflicts.nFirstValue, 2, 16, QLatin1Char('0'))
-                    .arg(conflicts.nFirstLine)
-                    .arg(conflicts.nSecondValue, 2, 16, QLatin1Char('0')));
+    return fail(messages, conflicts.conflict.nLine, conflicts.conflict.sText);
 }
 
 } // namespace
-
-LineReader::LineReader(QIODevice &device) : m_device(device)
-{
-    m_buffer.resize(kBlockSize);
-}
 
 bool LineReader::fill()
 {
@@ -588,12 +590,8 @@ bool LineReader::fill()
         m_buffer.resize(m_buffer.size() * 2);
     }
     const qint64 nRead = m_device.read(m_buffer.data() + m_nEnd, m_buffer.size() - m_nEnd);
-    if (nRead < 0) {
-        m_bFailed = true;
-        m_bEof = true;
-        return false;
-    }
-    if (nRead == 0) {
+    if (nRead <= 0) {
+        m_bFailed = nRead < 0;
         m_bEof = true;
         return false;
     }

@@ -7,12 +7,9 @@
 
 #include "HexConv.h"
 
-#include <QByteArray>
 #include <QString>
 #include <QVector>
 #include <QtGlobal>
-
-class QIODevice;
 
 namespace hexrecord {
 
@@ -25,47 +22,10 @@ public:
     // nLine. nAddress + nCount - 1 may exceed 0xFFFFFFFF for a malicious or
     // broken file; the sink decides.
     virtual void data(quint64 nAddress, const quint8 *pData, int nCount, qint64 nLine) = 0;
-    // S0 header data (S-record only).
-    virtual void header(const quint8 *pData, int nCount)
-    {
-        Q_UNUSED(pData);
-        Q_UNUSED(nCount);
-    }
+    // S0 header data, nCount bytes (S-record only).
+    virtual void header(const quint8 * /*pData*/, int /*nCount*/) {}
     // Start address of an S7/S8/S9 record (S-record only).
-    virtual void start(quint32 nAddress) { Q_UNUSED(nAddress); }
-};
-
-// Lines of a text file, read in large blocks. A line may be of any length.
-// "\n", "\r\n" and a lone "\r" all end a line, so files written on Windows
-// or with old Mac line ends read the same on every platform; carriage
-// returns before a line feed ("\r\r\n") are trailing white space.
-class LineReader
-{
-public:
-    explicit LineReader(QIODevice &device);
-    // The next line without its line end; false at the end of the file or
-    // on a read error (see failed()). bNewline tells whether a line end
-    // ended the line (false only for a last line without one).
-    bool next(const char *&pLine, qsizetype &nLength, bool &bNewline);
-    // The number of the line next() returned last, counting from 1.
-    qint64 lineNumber() const { return m_nLine; }
-    bool failed() const { return m_bFailed; }
-    // A line grew beyond kMaxLine characters without a line end: no image
-    // record is that long, so the file is not an image (next() returned false).
-    bool lineTooLong() const { return m_bTooLong; }
-    static constexpr qsizetype kMaxLine = 16 << 20;
-
-private:
-    bool fill();
-
-    QIODevice &m_device;
-    QByteArray m_buffer;
-    qsizetype m_nPos = 0;
-    qsizetype m_nEnd = 0;
-    qint64 m_nLine = 0;
-    bool m_bEof = false;
-    bool m_bFailed = false;
-    bool m_bTooLong = false;
+    virtual void start(quint32 /*nAddress*/) {}
 };
 
 // What a reader had to say, worded exactly as it says it ("hex2bin error:
@@ -75,6 +35,15 @@ struct Messages
     HexConv::Message error; // why the reading failed; empty text after success
     QVector<HexConv::Message> warnings;
     HexConv::Completeness eCompleteness = HexConv::Complete;
+
+    // The error, when there is one, and then the warnings in order.
+    QVector<HexConv::Message> all() const
+    {
+        QVector<HexConv::Message> messages = warnings;
+        if (!error.sText.isEmpty())
+            messages.prepend(error);
+        return messages;
+    }
 };
 
 // 0 on success, -1 on failure. A file that cannot be opened fails without a

@@ -33,16 +33,10 @@ public:
             ++m_extent.nSkipped;
             return;
         }
-        if (!m_extent.bHasData) {
-            m_extent.bHasData = true;
-            m_extent.nLowest = quint32(nStart);
-            m_extent.nHighest = quint32(nLast);
-            return;
-        }
-        if (quint64(nStart) < m_extent.nLowest)
-            m_extent.nLowest = quint32(nStart);
-        if (quint64(nLast) > m_extent.nHighest)
-            m_extent.nHighest = quint32(nLast);
+        const bool bFirst = !m_extent.bHasData;
+        m_extent.nLowest = bFirst ? quint32(nStart) : qMin(m_extent.nLowest, quint32(nStart));
+        m_extent.nHighest = bFirst ? quint32(nLast) : qMax(m_extent.nHighest, quint32(nLast));
+        m_extent.bHasData = true;
     }
 
 private:
@@ -74,11 +68,6 @@ bool ImageFile::fail(Status eStatus)
     return false;
 }
 
-quint64 ImageFile::length() const
-{
-    return m_extent.bHasData ? quint64(m_extent.nHighest) - m_extent.nLowest + 1 : 0;
-}
-
 bool ImageFile::scan(qint64 nFirst, qint64 nLast)
 {
     if (m_eStatus != Ok)
@@ -89,28 +78,18 @@ bool ImageFile::scan(qint64 nFirst, qint64 nLast)
     hexrecord::Messages messages;
     const int nResult = m_eType == HexConv::FileTypeIntelHex ? hexrecord::readIntelHex(m_sPath, sink, messages)
                                                              : hexrecord::readSRecord(m_sPath, sink, messages);
-    QVector<HexConv::Message> all = messages.warnings;
-    if (!messages.error.sText.isEmpty())
-        all.prepend(messages.error);
-    keepMessages(messages.error.sText, all, messages.eCompleteness);
+    keepMessages(messages.error.sText, messages.all(), messages.eCompleteness);
     return nResult == 0 || fail(Malformed);
 }
 
 bool ImageFile::load(quint32 nBase, quint32 nEnd)
 {
-    if (m_eStatus != Ok)
-        return false;
-    return readInto(HexConv::create(m_eType, nBase, nEnd));
+    return readInto(nBase, nEnd, false);
 }
 
 bool ImageFile::loadRange(quint32 nFirst, quint32 nLast)
 {
-    if (m_eStatus != Ok)
-        return false;
-    std::unique_ptr<HexConv> pConv = HexConv::create(m_eType, nFirst, nLast);
-    if (pConv)
-        pConv->setClipToWindow(true);
-    return readInto(std::move(pConv));
+    return readInto(nFirst, nLast, true);
 }
 
 bool ImageFile::loadExtent(quint64 nMaxExtent)
@@ -123,13 +102,17 @@ bool ImageFile::loadExtent(quint64 nMaxExtent)
     m_messages.clear();
     if (length() > nMaxExtent)
         return fail(TooLarge);
-    return readInto(HexConv::create(m_eType, m_extent.nLowest, m_extent.nHighest));
+    return readInto(m_extent.nLowest, m_extent.nHighest, false);
 }
 
-bool ImageFile::readInto(std::unique_ptr<HexConv> pConv)
+bool ImageFile::readInto(quint32 nBase, quint32 nEnd, bool bClip)
 {
+    if (m_eStatus != Ok)
+        return false;
+    std::unique_ptr<HexConv> pConv = HexConv::create(m_eType, nBase, nEnd);
     if (!pConv)
         return fail(NoMemory);
+    pConv->setClipToWindow(bClip);
     const int nResult = pConv->load(m_sPath);
     keepMessages(pConv->errorText(), pConv->messages(), pConv->completeness());
     m_count = pConv->dataCount();
@@ -180,13 +163,13 @@ void ImageFile::printMessages() const
 
 QString ImageFile::incompleteReason() const
 {
-    const bool bIntel = m_eType == HexConv::FileTypeIntelHex;
     switch (m_eCompleteness) {
     case HexConv::Complete: break;
     case HexConv::NoEndRecord:
-        return bIntel ? QStringLiteral("it has no end-of-file record (type 01)")
-                      : QStringLiteral("it has no termination record (S7, S8 or S9) nor a record count (S5) "
-                                       "that agrees");
+        return m_eType == HexConv::FileTypeIntelHex
+                   ? QStringLiteral("it has no end-of-file record (type 01)")
+                   : QStringLiteral("it has no termination record (S7, S8 or S9) nor a record count (S5) "
+                                    "that agrees");
     case HexConv::DataAfterEnd: return QStringLiteral("data records follow the end of its image");
     case HexConv::DataNotRead: return QStringLiteral("data records follow the point where reading stopped");
     }

@@ -63,7 +63,7 @@ public:
     const HexConv::Extent &extent() const { return m_extent; }
     const HexConv::DataCount &count() const { return m_count; }
     // Bytes from the lowest to the highest address with data; 0 without data.
-    quint64 length() const;
+    quint64 length() const { return m_extent.bHasData ? quint64(m_extent.nHighest) - m_extent.nLowest + 1 : 0; }
     // The loaded window; null after scan() or a failure.
     HexConv *converter() const { return m_pConv.get(); }
     std::unique_ptr<HexConv> takeConverter() { return std::move(m_pConv); }
@@ -87,7 +87,8 @@ public:
 
 private:
     bool fail(Status eStatus);
-    bool readInto(std::unique_ptr<HexConv> pConv);
+    // Every load: the file into the window nBase..nEnd (bClip as loadRange()).
+    bool readInto(quint32 nBase, quint32 nEnd, bool bClip);
     void keepMessages(const QString &sError, const QVector<HexConv::Message> &messages,
                       HexConv::Completeness eCompleteness);
 

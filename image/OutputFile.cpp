@@ -57,13 +57,9 @@ Target resolve(const QString &sPath)
     QString sCurrent = sPath;
     for (int nHops = 0; nHops <= kMaxLinks; ++nHops) {
         const QFileInfo info(sCurrent);
-        if (!info.isSymbolicLink()) {
+        target.bDescriptor = info.isSymbolicLink() && namesDescriptor(info, target.nDescriptor);
+        if (!info.isSymbolicLink() || target.bDescriptor) {
             target.sPath = sCurrent;
-            return target;
-        }
-        if (namesDescriptor(info, target.nDescriptor)) {
-            target.sPath = sCurrent;
-            target.bDescriptor = true;
             return target;
         }
         sCurrent = info.symLinkTarget();
@@ -124,17 +120,12 @@ bool OutputFile::fail(Status eStatus, const QString &sSystemError)
 // attempt tells the system's reason.
 QIODevice::OpenMode OutputFile::openMode() const
 {
-    QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered;
-    if (m_bText)
-        mode |= QIODevice::Text;
-    return mode;
+    return QIODevice::WriteOnly | QIODevice::Unbuffered | (m_bText ? QIODevice::Text : QIODevice::NotOpen);
 }
 
 QFileDevice *OutputFile::device()
 {
-    if (m_pSave)
-        return m_pSave.get();
-    return &m_file;
+    return m_pSave ? static_cast<QFileDevice *>(m_pSave.get()) : &m_file;
 }
 
 bool OutputFile::open()
@@ -232,8 +223,7 @@ bool OutputFile::commit()
             return fail(WriteFailed, m_pSave->errorString());
         return true;
     }
-    const bool bFlushed = m_eStatus == Ok && m_file.flush();
-    if (m_eStatus == Ok && !bFlushed)
+    if (m_eStatus == Ok && !m_file.flush())
         fail(WriteFailed, m_file.errorString());
     m_file.close();
     if (m_eStatus == Ok && m_file.error() != QFileDevice::NoError)

@@ -20,7 +20,8 @@ void LabelElider::install(QLabel *pLabel)
     pLabel->installEventFilter(new LabelElider(pLabel));
 }
 
-bool LabelElider::isCut(const QLabel *pLabel)
+// True when a line of the label's text is wider than the label.
+static bool isCut(const QLabel *pLabel)
 {
     const QFontMetrics metrics = pLabel->fontMetrics();
     const int nWidth = pLabel->contentsRect().width() - 2 * qMax(0, pLabel->margin());

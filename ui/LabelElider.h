@@ -17,9 +17,6 @@ public:
     // The elider belongs to the label.
     static void install(QLabel *pLabel);
 
-    // True when a line of the label's text is wider than the label.
-    static bool isCut(const QLabel *pLabel);
-
 protected:
     bool eventFilter(QObject *pWatched, QEvent *pEvent) override;
 

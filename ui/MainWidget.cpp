@@ -76,16 +76,11 @@ MainWidget::MainWidget(QWidget *parent)
     baudRateList = baudRates();
     fillBaudrateCombo();
 
-    ui->progressBarProgress->setRange(0, 100);
-    ui->progressBarProgress->setValue(0);
-
     // Updating from a running firmware is not offered; the drive has to be
     // caught at power-on or already sit in its boot monitor.
     ui->radioButtonRunningFW->setEnabled(false);
     ui->radioButtonPoweredOffDevice->setChecked(true);
 
-    ui->labelProgressFile->setText(QString());
-    ui->labelProgressStep->setText(QString());
     // Firmware information (a line of up to 40 characters), file names and
     // the longer German texts must not widen the window.
     for (QLabel *label : {ui->labelInfoFlashHeader1, ui->labelInfoFlash1, ui->labelInfoFlashHeader2,
@@ -94,7 +89,7 @@ MainWidget::MainWidget(QWidget *parent)
 
     updateWindowTitle();
     setControlsEnabled(true);
-    UpdateProgressSteps(0);
+    resetProgress(); // the form's progress texts are placeholders
     connectRun();
 
     // The command line is read once the event loop runs and the window shows.

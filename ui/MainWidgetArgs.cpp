@@ -36,9 +36,7 @@ QString MainWidget::helpText()
 MainWidget::PrintRequest MainWidget::printRequest(const QStringList &arguments)
 {
     // The options whose value is the next argument, whatever it looks like.
-    static const QStringList valueOptions{
-        QStringLiteral("-P"), QStringLiteral("-c"), QStringLiteral("-B"), QStringLiteral("-S"), QStringLiteral("-H"),
-        QStringLiteral("-X"), QStringLiteral("-F"), QStringLiteral("-I"), QStringLiteral("-T"), QStringLiteral("-l")};
+    static const QStringList valueOptions = QStringLiteral("-P -c -B -S -H -X -F -I -T -l").split(QLatin1Char(' '));
     PrintRequest eRequest = PrintRequest::None;
     for (int i = 1; i < arguments.size(); ++i) {
         const QString &sArg = arguments.at(i);

@@ -3,10 +3,6 @@
 #include "MonitorCommands.h"
 #include "MonitorObjects.h"
 
-FWInfoFlash::FWInfoFlash(TBootMonitorLink *pLink) : m_pLink(pLink)
-{
-}
-
 int FWInfoFlash::readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest)
 {
     if (!m_pLink)

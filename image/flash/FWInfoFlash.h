@@ -11,7 +11,7 @@ class TBootMonitorLink;
 class FWInfoFlash : public FWInfo
 {
 public:
-    explicit FWInfoFlash(TBootMonitorLink *pLink);
+    explicit FWInfoFlash(TBootMonitorLink *pLink) : m_pLink(pLink) {}
 
     // 0 on success, otherwise the failing service's communication code.
     int readBytes(quint32 nAddress, quint32 nLength, quint8 *pDest) override;
