@@ -2,6 +2,7 @@
 // file it loads (the real program, also renamed beside a copied .qm file),
 // and the shipped German translation, complete for today's sources.
 #include "AppLanguage.h"
+#include "TestData.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,10 +16,7 @@
 static QMap<QString, QString> readTs(const QString &sPath)
 {
     QMap<QString, QString> messages;
-    QFile file(sPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return messages;
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(readFile(sPath));
     QString sContext, sSource;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
