@@ -2,6 +2,7 @@
 // file it loads (the real program, also renamed beside a copied .qm file),
 // and the shipped German translation, complete for today's sources.
 #include "AppLanguage.h"
+#include "TestData.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -15,10 +16,7 @@
 static QMap<QString, QString> readTs(const QString &sPath)
 {
     QMap<QString, QString> messages;
-    QFile file(sPath);
-    if (!file.open(QIODevice::ReadOnly))
-        return messages;
-    QXmlStreamReader xml(&file);
+    QXmlStreamReader xml(readFile(sPath));
     QString sContext, sSource;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
@@ -77,29 +75,19 @@ private slots:
         QTest::addColumn<QString>("locale");
         QTest::addColumn<QString>("qm");  // empty: none, English
         QTest::addColumn<QString>("out"); // on standard output, no window; empty: a window, nothing printed
-        QTest::newRow("renamed, -l de") << "drive-flasher.bin" << QStringList{"-l", "de"} << "C"
-                                        << "drive-flasher_de"
-                                        << "";
-        QTest::newRow("renamed, en") << "drive-flasher" << QStringList{"--language=en"} << "de_DE.UTF-8"
-                                     << ""
-                                     << "";
-        QTest::newRow("German locale") << "" << QStringList() << "de_DE.UTF-8"
-                                       << "servoprog_de"
-                                       << "";
-        QTest::newRow("--version") << "" << QStringList{"-B", "mon", "--version"} << "C"
-                                   << ""
-                                   << "servoprog 0.0.6 beta02\n";
-        QTest::newRow("-l's value is no --version") << "" << QStringList{"-l", "--version"} << "C"
-                                                    << ""
-                                                    << "";
-        QTest::newRow("help in its box") << "" << QStringList{"-h"} << "C"
-                                         << ""
-                                         << "";
-        QTest::newRow("no display: help printed in German")
-            << "" << QStringList{"-h", "-l", "de"} << "C"
-            << "servoprog_de"
-            << "\n-T TYPE, --type=TYPE\n\t\tSpeichertyp <f[lash]0 | f[lash]1> festlegen\n\nbeim Start gelesen:\n-l "
-               "LANGUAGE, --language=LANGUAGE\n";
+        auto row = [](const char *sTag, const char *sName, const QStringList &args, const char *sLocale,
+                      const char *sQm, const QString &sOut = "") {
+            QTest::newRow(sTag) << sName << args << sLocale << sQm << sOut;
+        };
+        row("renamed, -l de", "drive-flasher.bin", {"-l", "de"}, "C", "drive-flasher_de");
+        row("renamed, en", "drive-flasher", {"--language=en"}, "de_DE.UTF-8", "");
+        row("German locale", "", {}, "de_DE.UTF-8", "servoprog_de");
+        row("--version", "", {"-B", "mon", "--version"}, "C", "", "servoprog 0.0.6 beta02\n");
+        row("-l's value is no --version", "", {"-l", "--version"}, "C", "");
+        row("help in its box", "", {"-h"}, "C", "");
+        row("no display: help printed in German", "", {"-h", "-l", "de"}, "C", "servoprog_de",
+            "\n-T TYPE, --type=TYPE\n\t\tSpeichertyp <f[lash]0 | f[lash]1> festlegen\n\nbeim Start gelesen:\n-l "
+            "LANGUAGE, --language=LANGUAGE\n");
     }
 
     void realProgram()

@@ -8,6 +8,7 @@
 // tail-match (a full-length copy from the last position a match can start).
 
 #include "Lzrw3a.h"
+#include "TestData.h"
 
 #include <QDir>
 #include <QtTest>
@@ -15,12 +16,6 @@
 #include <random>
 
 namespace {
-
-QByteArray readFile(const QString &sPath)
-{
-    QFile f(sPath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 const quint8 *bytes(const QByteArray &a)
 {

@@ -1,14 +1,15 @@
 // Image files: each reader as one table of files written by srec_cat and of
-// hand-made lines (every message of theirs a row), the S-record writer read
-// back by srec_cat, the extent scan, and the firmware information chain.
+// hand-made lines (every message a row; what the two readers share, once, in
+// the Intel HEX table), the S-record writer read back by srec_cat, the extent
+// scan, and the firmware information chain.
 
 #include "FWInfoHex.h"
 #include "HexConvIHex.h"
 #include "HexConvSRec.h"
 #include "ImageFile.h"
+#include "TestData.h"
 
 #include <QDir>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -57,25 +58,6 @@ QByteArray le32(quint32 n)
 {
     const char b[] = {char(n), char(n >> 8), char(n >> 16), char(n >> 24)};
     return QByteArray(b, 4);
-}
-
-bool writeFile(const QString &sPath, const QByteArray &content)
-{
-    QFile f(sPath);
-    return f.open(QIODevice::WriteOnly) && f.write(content) == content.size();
-}
-
-QByteArray readFile(const QString &sPath)
-{
-    QFile f(sPath);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-bool srecCat(const QStringList &args)
-{
-    QProcess proc;
-    proc.start("srec_cat", args);
-    return proc.waitForFinished(60000) && proc.exitStatus() == QProcess::NormalExit && proc.exitCode() == 0;
 }
 
 QByteArray noise(int n, quint32 nSeed) // no 0xFF bytes: the used range is where the bytes differ from 0xFF
@@ -169,7 +151,7 @@ QByteArray TestImage::toolFile(const QStringList &options, quint32 nBase, QList<
         args << sBin << "-binary"
              << "-offset" << QString::number(nAddress);
     }
-    if (!srecCat(args << "-o" << path("tool.txt") << options))
+    if (runTool("srec_cat", args << "-o" << path("tool.txt") << options) != 0)
         return "srec_cat failed";
     return readFile(path("tool.txt"));
 }
@@ -298,7 +280,6 @@ void TestImage::readSRecord_data()
     const QByteArray end = srec('9', 0, "");
     const QString noEnd = "srec2bin warning: no termination record (S7, S8 or S9) and no record count (S5) that "
                           "agrees; the image is incomplete\n";
-    const QString dropped = "srec2bin warning: 1 data record(s) outside the address window 0x0-0xffff were dropped\n";
     QByteArray w;
     QByteArray file = toolFile({"-motorola", "-address-length=2", "-obs=16"}, 0, {{0x100, 500}, {0xFF00, 256}}, &w);
     readRow("srec_cat S1 16", file, w);
@@ -321,12 +302,8 @@ void TestImage::readSRecord_data()
             ab,
             "3: srec2bin warning: data records follow the record count record of line 2\n"
             "4: srec2bin warning: the record count record says 1 data records, but 2 were read before it\n");
-    readRow("lower case, crlf", QByteArray(rec.toLower().replace("s1", "S1") + end).replace("\n", "\r\n"), ab);
-    readRow("cr line ends", QByteArray(srec('1', 0x10, "a") + srec('1', 0x11, "b") + end).replace('\n', '\r'), ab);
     readRow("empty record, longest record", srec('1', 0, "") + srec('1', 0x100, QByteArray(252, 'z')) + end,
             window({{0x100, QByteArray(252, 'z')}}));
-    readRow("outside the window", srec('2', 0x10000, "ab") + end, window({}), "1: " + dropped);
-    readRow("straddles the end", srec('1', 0xFFFE, "abc") + rec + end, ab, "1: " + dropped);
     readRow("blank line ends", rec + "\n" + srec('1', 0x30, "c") + end, ab,
             "3: srec2bin warning: data records follow the blank line 2; they were not read\n1: " + noEnd);
 
@@ -334,16 +311,12 @@ void TestImage::readSRecord_data()
     const QString sFormat = "2: srec2bin error: bad record format\n";
     const QString sShort = "2: srec2bin error: record length too short\n";
     readRow("no S", bad("s1030000FC\n"), ab, sFormat);
-    readRow("not a digit", bad("S1060010010G03E2\n"), ab, sFormat);
-    readRow("endless line", bad("S1" + QByteArray(17 << 20, '0') + "\n"), ab, sFormat);
     readRow("very short", bad("S1030\n"), ab, sShort);
     readRow("count beyond line", bad("S11300100102FF\n"), ab, sShort);
     readRow("no room for address", bad("S30200FD\n"), ab, sShort);
     readRow("S4", bad("S4030000FC\n"), ab, "2: srec2bin error: unknown record type S4");
     readRow("letter", bad("SX030000FC\n"), ab, "2: srec2bin error: unknown record type SX");
     readRow("checksum", bad(badSum(srec('1', 0x20, "abc"))), ab, "2: srec2bin error: checksum error\n");
-    readRow("two records on one line", bad(srec('1', 0x20, "c").trimmed() + srec('1', 0x21, "d")), ab,
-            "2: srec2bin error: text after the checksum\n");
     readRow("termination with data", bad(srec('9', 0, "x")), ab,
             "2: srec2bin error: an S9 record must hold 0 data bytes, not 1\n");
     readRow("one byte, two values", bad(srec('1', 0x10, "A")), window({{0x10, "Ab"}, {0x40, "x"}}),
@@ -435,7 +408,8 @@ void TestImage::save()
     const QByteArray text = readFile(sFile);
     QVERIFY2(text.startsWith(head) && text.endsWith(tail), text.left(80));
     const QString sBin = path("saved.bin");
-    QVERIFY(srecCat({sFile, "-motorola", "-offset", QString("-%1").arg(nFirst), "-o", sBin, "-binary"}));
+    QCOMPARE(runTool("srec_cat", {sFile, "-motorola", "-offset", QString("-%1").arg(nFirst), "-o", sBin, "-binary"}),
+             0);
     QCOMPARE(readFile(sBin).toHex(), expected.toHex());
 }
 

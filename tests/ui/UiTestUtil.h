@@ -17,6 +17,7 @@
 #include <memory>
 
 #include "MainWidget.h"
+#include "TestData.h"
 
 // Answers the window's modal dialogs in order from planned answers (a button;
 // a file dialog's path, empty to cancel) and records each as "title|text",
@@ -96,19 +97,6 @@ inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 
     srecCat.write(data);
     srecCat.closeWriteChannel();
     return srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
-}
-
-// The firmware information that opens a software image: payload length and
-// type 0x400 (little-endian words), then five zero-padded fields.
-inline QByteArray firmwareInfoBlock(const QStringList &fields)
-{
-    QByteArray payload;
-    for (int i = 0; i < 5; ++i) {
-        const int nSize = i == 3 ? 40 : 16;
-        payload += fields.value(i).toLatin1().left(nSize - 1).leftJustified(nSize, '\0');
-    }
-    const char header[] = {char(payload.size()), 0, 0, 0, 0, 4, 0, 0};
-    return QByteArray(header, 8) + payload;
 }
 
 #endif // UITESTUTIL_H

@@ -40,13 +40,6 @@ private:
         modal->plan << QString::number(nConfirm);
         child<QPushButton>("pushButtonStart")->click();
     }
-    static QByteArray randomBytes(int nSize, quint32 x)
-    {
-        QByteArray data(nSize, '\0');
-        for (char &c : data)
-            c = char((x = x * 1664525u + 1013904223u) >> 24);
-        return data;
-    }
 
 private slots:
     void initTestCase()
@@ -111,10 +104,8 @@ private slots:
         QCOMPARE(text("labelInfoFlashHeader2") + text("labelInfoFlash2"), "Flash image info:\n" + sInfo);
 
         QVERIFY(drive.stop());
-        QFile f0(drive.filePath("f0.bin")), f1(drive.filePath("f1.bin"));
-        QVERIFY(f0.open(QIODevice::ReadOnly) && f1.open(QIODevice::ReadOnly));
-        QVERIFY(f0.readAll().mid(0x400000, swData.size() + 1) == swData + '\xff');
-        QVERIFY(f1.readAll().mid(0x10000, 3000) == randomBytes(3000, 2));
+        QVERIFY(readFile(drive.filePath("f0.bin")).mid(0x400000, swData.size() + 1) == swData + '\xff');
+        QVERIFY(readFile(drive.filePath("f1.bin")).mid(0x10000, 3000) == randomBytes(3000, 2));
     }
 
     // A refused confirmation starts nothing, yet clears what the last run

@@ -62,10 +62,8 @@ private slots:
         for (const auto &file : {std::pair<const char *, const char *>{"notes.txt", "hello world\n"},
                                  {"bad-sum.hex", ":0400000001020304F0\n:00000001FF\n"},
                                  {"high.hex", ":0200000400807A\n:0400000001020304F2\n:00000001FF\n"},
-                                 {"cut.hex", ":0400000001020304F2\n:0400040005060708DE\n"}}) {
-            QFile f(path(file.first));
-            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(file.second) > 0);
-        }
+                                 {"cut.hex", ":0400000001020304F2\n:0400040005060708DE\n"}})
+            QVERIFY(writeFile(path(file.first), file.second));
         // As /dev/serial/by-id links lead to a converter's device.
         QVERIFY(QFile::link(pty.path(), path("by-id")) && QFile::link(path("unplugged"), path("gone")));
     }
