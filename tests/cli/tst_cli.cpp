@@ -311,7 +311,7 @@ void TestCli::runs_data()
     row("eeprom1, 300 bytes at 0x100", "", "0x100 0x22C parameter set ",
         "eeprom-write DRIVE --eeprom1 --offset 0x100 --length 300 IMAGE; "
         "eeprom-read DRIVE --eeprom1 --offset 256 --length 0x12c OUT",
-        0, "EEPROM1 read out.srec: 300 bytes read", "", "eeprom1=");
+        0, "EEPROM1 read out.srec: 300 bytes read|(300 B of 300 B)", "", "eeprom1=");
     row("eeprom0 from an offset to the end", "", "0xF00 0x1000 last page ",
         "eeprom-write DRIVE --eeprom0 --offset 0xF00 IMAGE; eeprom-read DRIVE --eeprom0 --offset 0xF00 OUT", 0, "", "",
         "eeprom=");
