@@ -48,11 +48,6 @@ QStringList namesOf(const QVector<PortDescription> &ports)
     return names;
 }
 
-QString ftdiPortName(int32_t nNumber)
-{
-    return QStringLiteral("FTDI%1").arg(nNumber);
-}
-
 QVector<PortDescription> enumerateFtdi(TFtdiApi &api)
 {
     QMutexLocker lock(&s_enumerationMutex);
@@ -81,8 +76,9 @@ QVector<PortDescription> enumerateFtdi(TFtdiApi &api)
         int32_t nNumber = 0;
         if (api.getComPortNumber(pHandle, nNumber) == 0 && nNumber > 0) {
             // A converter reached through libftdi1 has no device path.
-            ports.append({ftdiPortName(nNumber), QString(), node.sDescription, node.sManufacturer, node.sSerialNumber,
-                          node.nVendorId != 0, node.nVendorId, node.nProductId, TransportKind::Ftdi});
+            ports.append({QStringLiteral("FTDI%1").arg(nNumber), QString(), node.sDescription, node.sManufacturer,
+                          node.sSerialNumber, node.nVendorId != 0, node.nVendorId, node.nProductId,
+                          TransportKind::Ftdi});
             map.insert(nNumber, i); // a later converter with the same number wins
         }
         api.close(pHandle);

@@ -117,8 +117,7 @@ QStringList portIdentities(const QVector<PortDescription> &ports)
         int nSameIds = 0;
         int nSameSerial = 0;
         for (const PortDescription &other : ports) {
-            if (!port.bHasUsbIds || !other.bHasUsbIds || other.nVendorId != port.nVendorId
-                || other.nProductId != port.nProductId)
+            if (!port.bHasUsbIds || other.usbId() != port.usbId())
                 continue;
             ++nSameIds;
             nSameSerial += sameText(other.sSerialNumber, port.sSerialNumber) ? 1 : 0;
@@ -149,10 +148,8 @@ QStringList describeWithIdentities(const QVector<PortDescription> &ports)
 
 PortResolution resolvePort(const QString &sText, const QVector<PortDescription> &ports)
 {
-    PortResolution resolution;
-    resolution.sPort = sText;
     if (!needsPortList(sText))
-        return resolution;
+        return {PortResolution::Status::Resolved, sText, {}, {}};
     const QStringList described = describeWithIdentities(ports);
 
     if (sText.startsWith(kUsbPrefix, Qt::CaseInsensitive)) {
@@ -178,8 +175,7 @@ PortResolution resolvePort(const QString &sText, const QVector<PortDescription> 
                                .arg(sText)
                                .arg(matching.size())
                                .arg(matching.join(QStringLiteral(", "))));
-        resolution.sPort = ports.at(nFound).sName;
-        return resolution;
+        return {PortResolution::Status::Resolved, ports.at(nFound).sName, {}, {}};
     }
 
     // A link (/dev/serial/by-id/..., or one of the user's own) stands for
@@ -189,14 +185,11 @@ PortResolution resolvePort(const QString &sText, const QVector<PortDescription> 
     if (sTarget.isEmpty())
         return noMatch(sText, ports, described);
     for (const PortDescription &port : ports) {
-        if (!port.sSystemLocation.isEmpty() && port.sSystemLocation == sTarget) {
-            resolution.sPort = port.sName;
-            return resolution;
-        }
+        if (!port.sSystemLocation.isEmpty() && port.sSystemLocation == sTarget)
+            return {PortResolution::Status::Resolved, port.sName, {}, {}};
     }
     if (!isDevice(sTarget))
         return refusal(PortResolution::Status::NoMatch, {},
                        QStringLiteral("%1 leads to %2, which is not a device.").arg(sText, sTarget));
-    resolution.sPort = sTarget;
-    return resolution;
+    return {PortResolution::Status::Resolved, sTarget, {}, {}};
 }

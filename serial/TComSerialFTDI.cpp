@@ -74,7 +74,6 @@ int TComSerialFTDI::setTimeout(uint32_t nMilliseconds)
 {
     if (!isOpen())
         return TransportStatus::NotOpen;
-    m_nTimeout = nMilliseconds;
     // The library would take 0 as "wait for ever"; a poll is what is meant.
     m_api.setTimeouts(m_pHandle, nMilliseconds != 0 ? nMilliseconds : 1, 0);
     return TransportStatus::Ok;

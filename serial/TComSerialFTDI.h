@@ -39,7 +39,6 @@ public:
 private:
     TFtdiApi &m_api;
     TFtdiApi::Handle m_pHandle = nullptr;
-    uint32_t m_nTimeout = 0;
     uint32_t m_nBaudRate = 0;
     PortOpenError m_openError;
 };

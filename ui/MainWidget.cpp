@@ -374,13 +374,5 @@ void MainWidget::retranslateDynamic()
     updateWindowTitle();
     fillBaudrateCombo();
     updateInfoHeaders();
-    for (int row = 0; row < ui->tableWidgetPgmImages->rowCount(); ++row) {
-        if (auto *memory = qobject_cast<QComboBox *>(ui->tableWidgetPgmImages->cellWidget(row, 0)))
-            fillMemoryCombo(memory);
-        if (auto *operation = qobject_cast<QComboBox *>(ui->tableWidgetPgmImages->cellWidget(row, 1)))
-            fillOperationCombo(operation);
-    }
-    for (QWidget *button : ui->tableWidgetPgmImages->findChildren<QWidget *>(QStringLiteral("toolButtonSelImage")))
-        button->setToolTip(tr("Select image file"));
-    fitComboColumns();
+    retranslateRows();
 }

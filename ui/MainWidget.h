@@ -143,7 +143,7 @@ private:
     QString portRefusal(const QString &sPort) const;
     // Clears labelInfoFlash1 when the row whose image filled it is gone.
     void dropStaleImageInfo();
-    void fitComboColumns();
+    void retranslateRows();
     // The image line edit of a row's Image cell, or its Offset or Length
     // edit; null when the cell is missing.
     QLineEdit *rowEdit(int row, int column) const;

@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QRegularExpressionValidator>
@@ -162,25 +163,31 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
 
     if (table->rowCount() == 1) {
         table->resizeColumnsToContents();
-        int nSum = 0;
-        for (int c = 0; c < table->columnCount(); ++c)
-            nSum += table->columnWidth(c);
-        const int nSpare = table->contentsRect().width() - 20 - nSum;
+        const int nSpare = table->contentsRect().width() - 20 - table->horizontalHeader()->length();
         if (nSpare > 0)
             table->setColumnWidth(ColImage, table->columnWidth(ColImage) + nSpare);
     }
 }
 
-// After a language change the Memory and Operation cells may need more room
-// than the first row gave them; the Image column gives it up where it can.
-void MainWidget::fitComboColumns()
+// After a language change the Memory and Operation cells are retitled and
+// may need more room than the first row gave them; the Image column gives it
+// up where it can.
+void MainWidget::retranslateRows()
 {
     QTableWidget *table = ui->tableWidgetPgmImages;
+    for (QWidget *button : table->findChildren<QWidget *>(QLatin1String(sImageButtonName)))
+        button->setToolTip(tr("Select image file"));
     for (int column : {ColMemory, ColOperation}) {
         int nNeeded = 0;
         for (int row = 0; row < table->rowCount(); ++row) {
-            if (QWidget *cell = table->cellWidget(row, column))
-                nNeeded = qMax(nNeeded, cell->sizeHint().width());
+            auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, column));
+            if (!combo)
+                continue;
+            if (column == ColMemory)
+                fillMemoryCombo(combo);
+            else
+                fillOperationCombo(combo);
+            nNeeded = qMax(nNeeded, combo->sizeHint().width());
         }
         const int nMore = nNeeded - table->columnWidth(column);
         if (nMore <= 0)
@@ -196,32 +203,24 @@ int MainWidget::readPgmRow(int row, int *memory, int *operation, QString *image,
     QTableWidget *table = ui->tableWidgetPgmImages;
     if (row < 0 || row >= table->rowCount())
         return -1;
-    const int comboColumns[] = {ColMemory, ColOperation};
-    int *codes[] = {memory, operation};
-    for (int i = 0; i < 2; ++i) {
-        if (!codes[i])
-            continue;
-        auto *combo = qobject_cast<QComboBox *>(table->cellWidget(row, comboColumns[i]));
-        if (!combo)
-            return -1;
-        *codes[i] = itemCode(combo, combo->currentIndex());
-    }
-    if (image) {
-        QLineEdit *edit = rowEdit(row, ColImage);
-        if (!edit)
-            return -1;
-        *image = edit->text();
-    }
-    const int numberColumns[] = {ColOffset, ColLength};
-    int *numbers[] = {offset, length};
-    for (int i = 0; i < 2; ++i) {
-        if (!numbers[i])
-            continue;
-        QLineEdit *edit = rowEdit(row, numberColumns[i]);
-        if (!edit)
-            return -1;
-        *numbers[i] = parseNumber(edit->text());
-    }
+    auto *memoryCombo = qobject_cast<QComboBox *>(table->cellWidget(row, ColMemory));
+    auto *operationCombo = qobject_cast<QComboBox *>(table->cellWidget(row, ColOperation));
+    QLineEdit *imageEdit = rowEdit(row, ColImage);
+    QLineEdit *offsetEdit = rowEdit(row, ColOffset);
+    QLineEdit *lengthEdit = rowEdit(row, ColLength);
+    if ((memory && !memoryCombo) || (operation && !operationCombo) || (image && !imageEdit) || (offset && !offsetEdit)
+        || (length && !lengthEdit))
+        return -1;
+    if (memory)
+        *memory = itemCode(memoryCombo, memoryCombo->currentIndex());
+    if (operation)
+        *operation = itemCode(operationCombo, operationCombo->currentIndex());
+    if (image)
+        *image = imageEdit->text();
+    if (offset)
+        *offset = parseNumber(offsetEdit->text());
+    if (length)
+        *length = parseNumber(lengthEdit->text());
     return 0;
 }
 
@@ -250,15 +249,10 @@ void MainWidget::applyRowOperation(int row)
         return;
     const bool bNumbers = operation == Erase || operation == Read; // Offset and Length typed
     const bool bImage = operation == Program || operation == Read; // an image file chosen
-    for (int column : {ColOffset, ColLength}) {
+    // The Image cell holds the line edit and its tool button: both follow it.
+    for (int column : {ColImage, ColOffset, ColLength}) {
         if (QWidget *cell = table->cellWidget(row, column))
-            cell->setEnabled(bNumbers);
-    }
-    if (QLineEdit *edit = rowEdit(row, ColImage))
-        edit->setEnabled(bImage);
-    if (QWidget *cell = table->cellWidget(row, ColImage)) {
-        if (QWidget *button = cell->findChild<QWidget *>(QLatin1String(sImageButtonName)))
-            button->setEnabled(bImage);
+            cell->setEnabled(column == ColImage ? bImage : bNumbers);
     }
     resetProgress();
 }
@@ -322,7 +316,7 @@ void MainWidget::on_actionPgmAddEntry_triggered()
 
 void MainWidget::on_actionPgmAddFile_triggered()
 {
-    addPgmRow(Flash0, Program, QString(), -1, -1);
+    on_actionPgmAddEntry_triggered();
     const int r = ui->tableWidgetPgmImages->rowCount() - 1;
     if (selectRowImage(r) != 0)
         removePgmRow(r);
