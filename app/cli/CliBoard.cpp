@@ -2,10 +2,6 @@
 
 #include "CliText.h"
 
-CliBoard::CliBoard(int nRows) : m_rows(nRows)
-{
-}
-
 void CliBoard::draw()
 {
     QString s;

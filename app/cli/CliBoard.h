@@ -13,7 +13,7 @@
 class CliBoard
 {
 public:
-    explicit CliBoard(int nRows);
+    explicit CliBoard(int nRows) : m_rows(nRows) {}
 
     // Replaces the text of one row (a line without a newline, already cut to
     // the terminal width) and redraws just that row.

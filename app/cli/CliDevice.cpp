@@ -23,12 +23,12 @@ namespace {
 // Options every device command shares, checked once.
 struct CliDeviceOptions
 {
-    BaseParams params; // sPort: the first port
+    // What every drive's run shares: the connection and the run options
+    // (each drive gets its port, the jobs and their facts).
+    CliRunSetup run;
     QStringList ports; // every port, in the order given, USB identities and links resolved
-    uint32_t nWakeTimeoutMs = 0;
     QString sReportFile;
     QString sLogFile;
-    int nRetries = 2;
     // Every file the command reads or writes, for the identity check.
     CliFileSet files;
 };
@@ -82,26 +82,26 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
             sCommand,
             QStringLiteral("%1 writes one output file: give exactly one --port").arg(QLatin1String(sCommand)));
     QString sError;
-    if (!parseCliBaudRate(parser.value(QStringLiteral("baud")), options.params.nBaudrate, sError))
+    if (!parseCliBaudRate(parser.value(QStringLiteral("baud")), options.run.params.nBaudrate, sError))
         return usageFail(sCommand, sError);
     const QString sBoot = parser.value(QStringLiteral("boot"));
     if (sBoot == QLatin1String("off"))
-        options.params.nBootType = PoweredOff;
+        options.run.params.nBootType = PoweredOff;
     else if (sBoot == QLatin1String("mon") || sBoot == QLatin1String("monitor"))
-        options.params.nBootType = RunningMonitor;
+        options.run.params.nBootType = RunningMonitor;
     else
         return usageFail(sCommand, QStringLiteral("--boot: '%1' is neither \"off\" nor \"mon\"").arg(sBoot));
     qint64 nSeconds = 0;
     if (!parseCliNumber(parser.value(QStringLiteral("wake-timeout")), 0, 24 * 3600, nSeconds))
         return usageFail(sCommand, QStringLiteral("--wake-timeout: '%1' is not a number of seconds (0 to 86400)")
                                        .arg(parser.value(QStringLiteral("wake-timeout"))));
-    options.nWakeTimeoutMs = uint32_t(nSeconds * 1000);
+    options.run.options.nWakeTimeoutMs = uint32_t(nSeconds * 1000);
     qint64 nRetries = 0;
     if (!parseCliNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, nRetries))
         return usageFail(sCommand, QStringLiteral("--retries: '%1' is not a number from 0 to %2")
                                        .arg(parser.value(QStringLiteral("retries")))
                                        .arg(kMaxRetries));
-    options.nRetries = int(nRetries);
+    options.run.options.nRetries = int(nRetries);
     options.sReportFile = parser.value(QStringLiteral("report"));
     options.sLogFile = parser.value(QStringLiteral("log"));
     if (parser.isSet(QStringLiteral("report")) && options.sReportFile.isEmpty())
@@ -138,7 +138,6 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     for (int i = 0; i < ports.size(); ++i)
         options.files.addPort(ports.at(i), resolved.at(i));
     options.ports = resolved;
-    options.params.sPort = resolved.first();
     return ExitOk;
 }
 
@@ -155,36 +154,34 @@ int parseMemory(const char *sCommand, const QCommandLineParser &parser, const ch
     return ExitOk;
 }
 
+// One number of --offset or --length, from nMin up to what a job carries;
+// sUnit follows the limit a too large one is told, sWhat says what it is not.
+int parseRangeNumber(const char *sCommand, const QCommandLineParser &parser, const QString &sOption, qint64 nMin,
+                     const QString &sUnit, const QString &sWhat, int32_t &nValue)
+{
+    const qint64 nLimit = std::numeric_limits<int32_t>::max();
+    const QString sText = parser.value(sOption);
+    qint64 n = 0;
+    const CliNumber eNumber = parseCliNumberChecked(sText, nMin, nLimit, n);
+    if (eNumber == CliNumber::TooLarge)
+        return usageFail(
+            sCommand,
+            QStringLiteral("--%1: '%2' is too large (at most %3%4)").arg(sOption, sText, hexText(nLimit), sUnit));
+    if (eNumber != CliNumber::Ok)
+        return usageFail(sCommand, QStringLiteral("--%1: '%2' is not %3").arg(sOption, sText, sWhat));
+    nValue = int32_t(n);
+    return ExitOk;
+}
+
 // --offset and --length: an address and a byte count the jobs can carry.
 int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry &entry)
 {
-    const qint64 nLimit = std::numeric_limits<int32_t>::max();
-    const QString sOffset = parser.value(QStringLiteral("offset"));
-    qint64 n = 0;
-    switch (parseCliNumberChecked(sOffset, 0, nLimit, n)) {
-    case CliNumber::Ok: break;
-    case CliNumber::TooLarge:
-        return usageFail(sCommand,
-                         QStringLiteral("--offset: '%1' is too large (at most %2)").arg(sOffset, hexText(nLimit)));
-    default:
-        return usageFail(sCommand,
-                         QStringLiteral("--offset: '%1' is not an address (decimal or 0x hexadecimal)").arg(sOffset));
-    }
-    entry.nOffset = int32_t(n);
-    entry.nLength = -1;
-    if (parser.isSet(QStringLiteral("length"))) {
-        const QString sLength = parser.value(QStringLiteral("length"));
-        switch (parseCliNumberChecked(sLength, 1, nLimit, n)) {
-        case CliNumber::Ok: break;
-        case CliNumber::TooLarge:
-            return usageFail(
-                sCommand,
-                QStringLiteral("--length: '%1' is too large (at most %2 bytes)").arg(sLength, hexText(nLimit)));
-        default: return usageFail(sCommand, QStringLiteral("--length: '%1' is not a positive byte count").arg(sLength));
-        }
-        entry.nLength = int32_t(n);
-    }
-    return ExitOk;
+    const int nStatus = parseRangeNumber(sCommand, parser, QStringLiteral("offset"), 0, QString(),
+                                         QStringLiteral("an address (decimal or 0x hexadecimal)"), entry.nOffset);
+    if (nStatus != ExitOk || !parser.isSet(QStringLiteral("length")))
+        return nStatus;
+    return parseRangeNumber(sCommand, parser, QStringLiteral("length"), 1, QStringLiteral(" bytes"),
+                            QStringLiteral("a positive byte count"), entry.nLength);
 }
 
 // Runs the job list on every port until all workers have finished, then
@@ -197,25 +194,24 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     // Every output is checked before any drive is touched: a read that
     // cannot store its result would only waste the drive's time, a run whose
     // report cannot be written would leave the line without its record. The
-    // log is written as the run goes, so that it can be read after a crash.
-    QStringList readFiles;
+    // log is written as the run goes, so that it can be read after a crash;
+    // the others, by option (none for a read's file), once the run is over.
+    QVector<QPair<QString, QString>> outputs;
     for (const PgmEntry &entry : jobs)
         if (entry.nOperation == Read)
-            readFiles << entry.sImage;
-    for (const QString &sFile : readFiles)
-        if (!cliCheckOutput(QString(), sFile))
+            outputs.append({QString(), entry.sImage});
+    if (!options.sReportFile.isEmpty())
+        outputs.append({QStringLiteral("--report"), options.sReportFile});
+    for (const auto &output : outputs)
+        if (!cliCheckOutput(output.first, output.second))
             return ExitFailed;
-    if (!options.sReportFile.isEmpty() && !cliCheckOutput(QStringLiteral("--report"), options.sReportFile))
-        return ExitFailed;
     if (!options.sLogFile.isEmpty() && !cliCheckOutput(QStringLiteral("--log"), options.sLogFile, OutputFile::Stream))
         return ExitFailed;
     // Released when this returns, after the last output has been written.
     CliFifoHold fifos;
-    for (const QString &sFile : readFiles)
-        if (!fifos.hold(QString(), sFile))
+    for (const auto &output : outputs)
+        if (!fifos.hold(output.first, output.second))
             return ExitFailed;
-    if (!options.sReportFile.isEmpty() && !fifos.hold(QStringLiteral("--report"), options.sReportFile))
-        return ExitFailed;
     std::unique_ptr<CliTrace> pTrace;
     if (!options.sLogFile.isEmpty()) {
         pTrace = std::make_unique<CliTrace>();
@@ -226,13 +222,10 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
 
     QVector<CliRunSetup> setups;
     for (const QString &sPort : options.ports) {
-        CliRunSetup setup;
-        setup.params = options.params;
+        CliRunSetup setup = options.run;
         setup.params.sPort = sPort;
         setup.jobs = jobs;
         setup.facts = facts;
-        setup.options.nWakeTimeoutMs = options.nWakeTimeoutMs;
-        setup.options.nRetries = options.nRetries;
         if (pTrace)
             setup.options.observer = pTrace->observerFor(sPort);
         setups << setup;

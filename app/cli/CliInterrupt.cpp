@@ -86,9 +86,9 @@ CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
 #endif
     if (!m_pNotifier) {
         // No pipe: look at the flag a few times a second instead.
-        m_pPoll = new QTimer(this);
-        connect(m_pPoll, &QTimer::timeout, this, &CliInterrupt::onWakeUp);
-        m_pPoll->start(100);
+        auto *pPoll = new QTimer(this);
+        connect(pPoll, &QTimer::timeout, this, &CliInterrupt::onWakeUp);
+        pPoll->start(100);
     }
 }
 

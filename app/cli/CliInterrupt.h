@@ -4,7 +4,6 @@
 #include <QObject>
 
 class QSocketNotifier;
-class QTimer;
 
 // Turns Ctrl-C (SIGINT), SIGTERM and a hang-up (SIGHUP: the terminal was
 // closed, the remote session dropped) into a Qt signal in the main thread.
@@ -38,7 +37,6 @@ private slots:
 
 private:
     QSocketNotifier *m_pNotifier = nullptr;
-    QTimer *m_pPoll = nullptr;
     int m_nSignal = 0;
 };
 

@@ -37,11 +37,9 @@ CliLine::CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pP
     for (int i = 0; i < setups.size(); ++i) {
         // A single drive keeps the unlabelled output of a plain run; with
         // several, every line says which drive it is about.
-        auto *pProgress = new CliProgress(bSeveral ? setups.at(i).params.sPort : QString(), bTerminal);
-        if (m_pBoard)
-            pProgress->useBoard(m_pBoard.get(), i);
-        m_progress << pProgress;
-        auto *pRun = new CliRun(setups.at(i), pProgress, this);
+        auto pProgress = std::make_unique<CliProgress>(bSeveral ? setups.at(i).params.sPort : QString(), bTerminal,
+                                                       m_pBoard.get(), i);
+        auto *pRun = new CliRun(setups.at(i), std::move(pProgress), this);
         connect(pRun, &CliRun::finished, this, &CliLine::onRunFinished);
         m_runs << pRun;
     }
@@ -49,11 +47,9 @@ CliLine::CliLine(const QVector<CliRunSetup> &setups, bool bTerminal, QObject *pP
 
 CliLine::~CliLine()
 {
-    // Runs first: a run still going stops and waits for its worker and uses
-    // its progress output until then.
+    // Before the board: a run still going stops and waits for its worker,
+    // and its progress output draws on the board until then.
     qDeleteAll(m_runs);
-    m_runs.clear();
-    qDeleteAll(m_progress);
 }
 
 int CliLine::exec()
@@ -70,7 +66,6 @@ int CliLine::exec()
                         true);
         cancel();
     });
-    connect(this, &CliLine::finished, QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 
     QStringList poweredOff;
     uint32_t nWakeTimeoutMs = 0;
@@ -140,7 +135,7 @@ void CliLine::cancel()
 void CliLine::onRunFinished()
 {
     if (--m_nRunning == 0)
-        emit finished();
+        QMetaObject::invokeMethod(QCoreApplication::instance(), &QCoreApplication::quit, Qt::QueuedConnection);
 }
 
 QString CliLine::resultMessage(const CliRun &run)

@@ -42,9 +42,6 @@ public:
     // The message that explains a failure; empty for a drive that succeeded.
     static QString resultMessage(const CliRun &run);
 
-signals:
-    void finished();
-
 private slots:
     void onRunFinished();
 
@@ -54,7 +51,6 @@ private:
 
     std::unique_ptr<CliBoard> m_pBoard;
     std::unique_ptr<CliInterrupt> m_pInterrupt;
-    QVector<CliProgress *> m_progress;
     QVector<CliRun *> m_runs;
     int m_nRunning = 0;
     bool m_bCancelled = false;

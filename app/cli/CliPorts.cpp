@@ -26,11 +26,8 @@ int resolveCliPorts(const char *sCommand, const QStringList &given, QStringList 
     QVector<PortDescription> ports;
     bool bListed = false;
     for (const QString &sText : given) {
-        if (!needsPortList(sText)) {
-            resolved << sText;
-            continue;
-        }
-        if (!bListed) {
+        // Read once, for the first text that needs it; the others pass through.
+        if (!bListed && needsPortList(sText)) {
             ports = describePorts();
             bListed = true;
         }

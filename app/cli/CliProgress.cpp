@@ -52,15 +52,10 @@ QString CliProgress::operationName(int nMemory, int nOperation)
     }
 }
 
-CliProgress::CliProgress(const QString &sLabel, bool bTerminal) : m_sLabel(sLabel), m_bTerminal(bTerminal)
+CliProgress::CliProgress(const QString &sLabel, bool bTerminal, CliBoard *pBoard, int nBoardRow)
+    : m_sLabel(sLabel), m_bTerminal(bTerminal), m_pBoard(pBoard), m_nBoardRow(nBoardRow)
 {
     m_stateTimer.start();
-}
-
-void CliProgress::useBoard(CliBoard *pBoard, int nRow)
-{
-    m_pBoard = pBoard;
-    m_nBoardRow = nRow;
 }
 
 bool CliProgress::stdoutIsTerminal()
@@ -126,14 +121,14 @@ void CliProgress::step()
 
 void CliProgress::file(const QString &sFile)
 {
-    endBar();
+    finish();
     if (!m_bTerminal)
         printOut(QStringLiteral("%1file: %2\n").arg(prefix(), sFile));
 }
 
 void CliProgress::state(const QString &sState, quint64 nTotalBytes)
 {
-    endBar();
+    finish();
     m_sState = sState;
     m_nTotalBytes = nTotalBytes;
     m_nPercent = -1;
@@ -212,7 +207,7 @@ void CliProgress::drawBar(bool bFinal)
     m_bBarOpen = true;
 }
 
-void CliProgress::endBar()
+void CliProgress::finish()
 {
     if (m_bTerminal && m_bBarOpen) {
         if (m_nPercent >= 0 && m_nPercent < 100)
@@ -224,7 +219,7 @@ void CliProgress::endBar()
 
 void CliProgress::infoText(int nInfo, const QString &sText)
 {
-    endBar();
+    finish();
     const QString sHeading = nInfo == 1 ? QStringLiteral("Flash image info:") : QStringLiteral("Info %1:").arg(nInfo);
     QString s = prefix() + sHeading + QLatin1Char('\n');
     for (const QString &sLine : sText.split(QLatin1Char('\n')))
@@ -234,7 +229,7 @@ void CliProgress::infoText(int nInfo, const QString &sText)
 
 void CliProgress::critical(const QString &sTitle, const QString &sText)
 {
-    endBar();
+    finish();
     CliBoard::print(m_pBoard,
                     QStringLiteral("%1error: %2: %3\n")
                         .arg(prefix(), sTitle, indentFollowingLines(sText, prefix() + QStringLiteral("  "))),
@@ -243,7 +238,7 @@ void CliProgress::critical(const QString &sTitle, const QString &sText)
 
 void CliProgress::jobSummary(const JobStats &job)
 {
-    endBar();
+    finish();
     QString s =
         QStringLiteral("%1%2 %3").arg(prefix(), memoryName(job.nMemory), operationName(job.nMemory, job.nOperation));
     if (!job.sImage.isEmpty())
@@ -279,9 +274,4 @@ void CliProgress::jobSummary(const JobStats &job)
     else if (!job.succeeded())
         s += QStringLiteral(" - FAILED");
     CliBoard::print(m_pBoard, s + QLatin1Char('\n'), false);
-}
-
-void CliProgress::finish()
-{
-    endBar();
 }

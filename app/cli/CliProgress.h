@@ -16,13 +16,10 @@ class CliProgress
 {
 public:
     // sLabel prefixes every line (the port, once several drives run at once);
-    // empty for a single run.
-    CliProgress(const QString &sLabel, bool bTerminal);
-
-    // On a terminal with several drives: draw the bar into row nRow of the
-    // board instead of the current line, and print every other text above
-    // the board. Call before the first output.
-    void useBoard(CliBoard *pBoard, int nRow);
+    // empty for a single run. pBoard (a terminal with several drives): the
+    // bar is drawn into row nBoardRow of the board instead of the current
+    // line, and every other text is printed above the board.
+    CliProgress(const QString &sLabel, bool bTerminal, CliBoard *pBoard = nullptr, int nBoardRow = 0);
 
     static bool stdoutIsTerminal();
 
@@ -48,7 +45,6 @@ public:
 
 private:
     void drawBar(bool bFinal);
-    void endBar();
     QString prefix() const;
 
     QString m_sLabel;

@@ -1,9 +1,11 @@
 #include "CliRun.h"
 
-CliRun::CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent)
-    : QObject(pParent), m_setup(setup), m_pProgress(pProgress)
+#include <algorithm>
+
+CliRun::CliRun(const CliRunSetup &setup, std::unique_ptr<CliProgress> pProgress, QObject *pParent)
+    : QObject(pParent), m_setup(setup), m_pProgress(std::move(pProgress))
 {
-    CliProgress *p = m_pProgress;
+    CliProgress *p = m_pProgress.get();
     connect(&m_run, &UpdateRun::ProgressState, this, &CliRun::UpdateProgressState);
     connect(&m_run, &UpdateRun::ProgressFile, this, [p](const QString &sFile) { p->file(sFile); });
     connect(&m_run, &UpdateRun::ProgressSteps, this, [p](int nSteps) { p->steps(nSteps); });
@@ -36,13 +38,11 @@ void CliRun::cancel()
 int CliRun::exitStatus() const
 {
     const RunStats &stats = m_run.statistics();
-    if (!m_bFinished || stats.bCanceled || !stats.succeeded())
-        return 1;
     // Every job of the list must have run; the worker stops at the first failure.
-    for (const JobStats &job : stats.jobs)
-        if (!job.succeeded())
-            return 1;
-    return stats.jobs.size() == m_setup.jobs.size() ? 0 : 1;
+    const bool bAllDone =
+        stats.jobs.size() == m_setup.jobs.size()
+        && std::all_of(stats.jobs.cbegin(), stats.jobs.cend(), [](const JobStats &job) { return job.succeeded(); });
+    return m_bFinished && !stats.bCanceled && stats.succeeded() && bAllDone ? 0 : 1;
 }
 
 void CliRun::UpdatePhase(int nJob, JobPhase ePhase)

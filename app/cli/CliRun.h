@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <memory>
 
 // What the tool knows about a job before any drive is touched; the same for
 // every drive of a run.
@@ -39,7 +40,7 @@ class CliRun : public QObject
     Q_OBJECT
 
 public:
-    CliRun(const CliRunSetup &setup, CliProgress *pProgress, QObject *pParent = nullptr);
+    CliRun(const CliRunSetup &setup, std::unique_ptr<CliProgress> pProgress, QObject *pParent = nullptr);
 
     void start();
     // Asks the worker to stop after its current block (the Cancel button's path).
@@ -69,7 +70,7 @@ private slots:
 
 private:
     CliRunSetup m_setup;
-    CliProgress *m_pProgress;
+    std::unique_ptr<CliProgress> m_pProgress; // outlives m_run, whose end it shows
     UpdateRun m_run;
     bool m_bCancelRequested = false;
     bool m_bFinished = false;

@@ -35,7 +35,7 @@ TransactionObserver CliTrace::observerFor(const QString &sPort)
     return [this, sPort](const TransactionRecord &record) { write(sPort, record); };
 }
 
-QString CliTrace::formatLine(const QString &sPort, const TransactionRecord &record)
+void CliTrace::write(const QString &sPort, const TransactionRecord &record)
 {
     QString sService;
     switch (record.nService) {
@@ -50,16 +50,13 @@ QString CliTrace::formatLine(const QString &sPort, const TransactionRecord &reco
             : QStringLiteral("%1.%2")
                   .arg(QString::number(record.nIndex, 16).toUpper().rightJustified(4, QLatin1Char('0')))
                   .arg(record.nSubIndex);
-    return QStringLiteral("%1 %2 %3 %4 len=%5 status=%6 rtt_us=%7\n")
-        .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), sPort, sService, sObject)
-        .arg(record.nLength)
-        .arg(record.nStatus)
-        .arg(record.nRoundTripUs);
-}
-
-void CliTrace::write(const QString &sPort, const TransactionRecord &record)
-{
-    const QByteArray line = formatLine(sPort, record).toUtf8();
+    const QByteArray line =
+        QStringLiteral("%1 %2 %3 %4 len=%5 status=%6 rtt_us=%7\n")
+            .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs), sPort, sService, sObject)
+            .arg(record.nLength)
+            .arg(record.nStatus)
+            .arg(record.nRoundTripUs)
+            .toUtf8();
     QMutexLocker lock(&m_mutex);
     if (!m_pFile)
         return;

@@ -31,11 +31,11 @@ public:
     bool close(QString &sError);
     // An observer for the link of the drive on sPort; safe to call from any thread.
     TransactionObserver observerFor(const QString &sPort);
-    // One line for a record; thread-safe.
-    void write(const QString &sPort, const TransactionRecord &record);
-    static QString formatLine(const QString &sPort, const TransactionRecord &record);
 
 private:
+    // One line for a record; thread-safe.
+    void write(const QString &sPort, const TransactionRecord &record);
+
     QMutex m_mutex;
     std::unique_ptr<OutputFile> m_pFile;
 };
