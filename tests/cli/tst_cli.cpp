@@ -11,6 +11,7 @@
 #include <QDeadlineTimer>
 #include <QDirIterator>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -392,6 +393,10 @@ void TestCli::runs()
     const bool bNobody = device.endsWith("nobody");
     if (bNobody && ::getuid() != 0)
         QSKIP("needs root to run the tool as another user");
+    // A checkout in a private folder (root's home) keeps the other user from the tool itself.
+    for (QFileInfo file(SERVOPROG_CLI_PATH); bNobody && !file.isRoot(); file = QFileInfo(file.absolutePath()))
+        if (!file.permissions().testFlag(QFileDevice::ExeOther))
+            QSKIP(qPrintable(file.filePath() + " may not be entered by other users: the tool cannot run as one"));
     QMap<QString, QString> words{{"PORT", pty.path()},
                                  {"IMAGE", image.isEmpty() ? m_sImage : drive.filePath("image.hex")},
                                  {"OUT", drive.filePath("out.srec")},
