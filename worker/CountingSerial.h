@@ -12,20 +12,34 @@
 class CountingSerial : public TComSerial
 {
 public:
-    explicit CountingSerial(TComSerial *pInner); // takes ownership
-    ~CountingSerial() override;
+    explicit CountingSerial(TComSerial *pInner) : m_pInner(pInner) {} // takes ownership
 
-    int open(const char *sPort, uint32_t nBaudrate) override;
-    int close() override;
-    bool isOpen() const override;
-    int setTimeout(uint32_t nMilliseconds) override;
-    int setBaudRate(uint32_t nBaudrate) override;
-    int getBaudRate(uint32_t &nBaudrate) override;
-    int read(uint8_t *pBuffer, uint32_t nCapacity, uint32_t &nCount) override;
-    int write(const uint8_t *pBuffer, uint32_t nCount) override;
-    int purge() override;
-    uint32_t defaultWorkingBaudRate() const override;
+    int open(const char *sPort, uint32_t nBaudrate) override { return m_pInner->open(sPort, nBaudrate); }
+    int close() override { return m_pInner->close(); }
+    bool isOpen() const override { return m_pInner->isOpen(); }
+    int setTimeout(uint32_t nMilliseconds) override { return m_pInner->setTimeout(nMilliseconds); }
+    int setBaudRate(uint32_t nBaudrate) override { return m_pInner->setBaudRate(nBaudrate); }
+    int getBaudRate(uint32_t &nBaudrate) override { return m_pInner->getBaudRate(nBaudrate); }
+    int purge() override { return m_pInner->purge(); }
+    uint32_t defaultWorkingBaudRate() const override { return m_pInner->defaultWorkingBaudRate(); }
     PortOpenError lastOpenError() const override { return m_pInner->lastOpenError(); }
+
+    // Bytes read count whether or not the read as a whole succeeded; bytes
+    // written only once the transport has taken all of them.
+    int read(uint8_t *pBuffer, uint32_t nCapacity, uint32_t &nCount) override
+    {
+        nCount = 0;
+        const int nResult = m_pInner->read(pBuffer, nCapacity, nCount);
+        m_nReceived += nCount;
+        return nResult;
+    }
+    int write(const uint8_t *pBuffer, uint32_t nCount) override
+    {
+        const int nResult = m_pInner->write(pBuffer, nCount);
+        if (nResult == 0)
+            m_nSent += nCount;
+        return nResult;
+    }
 
     uint64_t bytesSent() const { return m_nSent; }
     uint64_t bytesReceived() const { return m_nReceived; }
