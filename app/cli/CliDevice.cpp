@@ -278,49 +278,11 @@ int checkEepromImage(const PgmEntry &entry)
                                 .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
 }
 
-int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation, bool bHasFile)
-{
-    CliDeviceOptions options;
-    PgmEntry entry;
-    int nStatus = parseDeviceOptions(sCommand, parser, !bHasFile || nOperation != Read, options);
-    if (nStatus == ExitOk)
-        nStatus = bEeprom ? parseMemory(sCommand, parser, "eeprom0", "eeprom1", Eeprom0, entry.nMemory)
-                          : parseMemory(sCommand, parser, "flash0", "flash1", Flash0, entry.nMemory);
-    if (nStatus == ExitOk)
-        nStatus = parseRange(sCommand, parser, entry);
-    if (nStatus != ExitOk)
-        return nStatus;
-    entry.nOperation = nOperation;
-    entry.bCompress = nOperation != Erase;
-    entry.bAllowIncomplete = bEeprom && nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
-    CliJobFacts facts;
-    facts.bHasRange = entry.nLength > 0;
-    facts.nFirst = quint64(entry.nOffset);
-    facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
-    if (bHasFile) {
-        entry.sImage = parser.positionalArguments().at(0);
-        if (nOperation == Read)
-            options.files.addOutput(QStringLiteral("OUT.srec"), entry.sImage);
-        else
-            options.files.addInput(QStringLiteral("IMAGE"), entry.sImage);
-    }
-    nStatus = options.files.check(sCommand);
-    if (nStatus != ExitOk)
-        return nStatus;
-    if (bHasFile && nOperation != Read) {
-        nStatus = checkEepromImage(entry);
-        if (nStatus != ExitOk)
-            return nStatus;
-        facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
-    }
-    return executeRuns(sCommand, options, {entry}, {facts});
-}
-
 } // namespace
 
-int runProgram(const QCommandLineParser &parser)
+int runProgram(const CliCommand &command, const QCommandLineParser &parser)
 {
-    const char *sCommand = "program";
+    const char *sCommand = command.sName;
     CliDeviceOptions options;
     const int nStatus = parseDeviceOptions(sCommand, parser, true, options);
     if (nStatus != ExitOk)
@@ -368,27 +330,43 @@ int runProgram(const QCommandLineParser &parser)
     return executeRuns(sCommand, options, jobs, facts);
 }
 
-int runErase(const QCommandLineParser &parser)
+int runRange(const CliCommand &command, const QCommandLineParser &parser)
 {
-    return runRangeCommand("erase", parser, false, Erase, false);
-}
-
-int runRead(const QCommandLineParser &parser)
-{
-    return runRangeCommand("read", parser, false, Read, true);
-}
-
-int runEepromRead(const QCommandLineParser &parser)
-{
-    return runRangeCommand("eeprom-read", parser, true, Read, true);
-}
-
-int runEepromErase(const QCommandLineParser &parser)
-{
-    return runRangeCommand("eeprom-erase", parser, true, Erase, false);
-}
-
-int runEepromWrite(const QCommandLineParser &parser)
-{
-    return runRangeCommand("eeprom-write", parser, true, Program, true);
+    const char *sCommand = command.sName;
+    const int nOperation = command.range.nOperation;
+    CliDeviceOptions options;
+    PgmEntry entry;
+    int nStatus = parseDeviceOptions(sCommand, parser, nOperation != Read, options);
+    if (nStatus == ExitOk)
+        nStatus = command.range.bEeprom ? parseMemory(sCommand, parser, "eeprom0", "eeprom1", Eeprom0, entry.nMemory)
+                                        : parseMemory(sCommand, parser, "flash0", "flash1", Flash0, entry.nMemory);
+    if (nStatus == ExitOk)
+        nStatus = parseRange(sCommand, parser, entry);
+    if (nStatus != ExitOk)
+        return nStatus;
+    entry.nOperation = nOperation;
+    entry.bCompress = nOperation != Erase;
+    // Only a write offers --allow-incomplete.
+    entry.bAllowIncomplete = nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
+    CliJobFacts facts;
+    facts.bHasRange = entry.nLength > 0;
+    facts.nFirst = quint64(entry.nOffset);
+    facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
+    // The file: a read's output, a write's input; an erase has none.
+    if (nOperation != Erase)
+        entry.sImage = parser.positionalArguments().at(0);
+    if (nOperation == Read)
+        options.files.addOutput(QStringLiteral("OUT.srec"), entry.sImage);
+    else if (nOperation == Program)
+        options.files.addInput(QStringLiteral("IMAGE"), entry.sImage);
+    nStatus = options.files.check(sCommand);
+    if (nStatus != ExitOk)
+        return nStatus;
+    if (nOperation == Program) {
+        nStatus = checkEepromImage(entry);
+        if (nStatus != ExitOk)
+            return nStatus;
+        facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
+    }
+    return executeRuns(sCommand, options, {entry}, {facts});
 }

@@ -93,7 +93,7 @@ bool acceptCliImage(const ImageFile &image, bool bAllowIncomplete, bool bMessage
     return false;
 }
 
-int runInfo(const QCommandLineParser &parser)
+int runInfo(const CliCommand &, const QCommandLineParser &parser)
 {
     const QString sPath = parser.positionalArguments().at(0);
     ImageFile image(sPath);
@@ -123,14 +123,14 @@ int runInfo(const QCommandLineParser &parser)
     return ExitOk;
 }
 
-int runConvert(const QCommandLineParser &parser)
+int runConvert(const CliCommand &command, const QCommandLineParser &parser)
 {
     const QString sPath = parser.positionalArguments().at(0);
     const QString sOut = parser.positionalArguments().at(1);
     CliFileSet files;
     files.addInput(QStringLiteral("IMAGE"), sPath);
     files.addOutput(QStringLiteral("OUT.srec"), sOut);
-    const int nStatus = files.check("convert");
+    const int nStatus = files.check(command.sName);
     if (nStatus != ExitOk)
         return nStatus;
     if (!cliCheckOutput(QString(), sOut))

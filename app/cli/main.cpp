@@ -160,7 +160,7 @@ int dispatch(const QStringList &arguments)
         return usageFail(pCommand->sName, QStringLiteral("%1: unexpected argument '%2'")
                                               .arg(QLatin1String(pCommand->sName),
                                                    parser.positionalArguments().at(pCommand->nMaxPositional)));
-    return pCommand->handler(parser);
+    return pCommand->handler(*pCommand, parser);
 }
 
 } // namespace
