@@ -184,12 +184,65 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
                             QStringLiteral("a positive byte count"), entry.nLength);
 }
 
-// Runs the job list on every port until all workers have finished, then
-// shows the table (several drives), writes the report and returns the exit
-// status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
-int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs,
-                const QVector<CliJobFacts> &facts)
+// What is known of a job before any drive is touched: the range it was
+// given and, for a job that writes an image, the image, checked: a missing
+// or malformed image must not cost a wake-up, an erase or a half-programmed
+// flash. A flash is programmed where the image has data, which becomes the
+// job's range. An EEPROM is written whole (every byte of the range, FF where
+// the file has no data), so a file without data in the range would wipe the
+// drive's parameters. The range's end is known here only when --length was
+// given; without it the worker refuses data beyond the EEPROM's end once the
+// drive has answered its size.
+int jobFacts(const PgmEntry &entry, CliJobFacts &fact)
 {
+    fact.bHasRange = entry.nLength > 0;
+    fact.nFirst = quint64(entry.nOffset);
+    fact.nLast = fact.bHasRange ? fact.nFirst + quint64(entry.nLength) - 1 : 0;
+    if (entry.nOperation != Program)
+        return ExitOk;
+    // A flash job's image counts whole, an EEPROM job's against its range.
+    const bool bEeprom = entry.nMemory >= Eeprom0;
+    const qint64 nFirst = bEeprom ? entry.nOffset : 0;
+    const qint64 nLast = fact.bHasRange ? qint64(fact.nLast) : std::numeric_limits<qint64>::max();
+    ImageFile image(entry.sImage);
+    if (!scanCliImage(image, nFirst, nLast) || !acceptCliImage(image, entry.bAllowIncomplete, false))
+        return ExitFailed;
+    const HexConv::Extent &extent = image.extent();
+    const HexConv::DataCount &count = image.count();
+    if (!extent.bHasData)
+        return fail(ExitFailed, bEeprom
+                                    ? QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage)
+                                    : QStringLiteral("%1: the file holds no data").arg(entry.sImage));
+    if (!bEeprom) {
+        fact.bHasRange = true;
+        fact.nFirst = extent.nLowest;
+        fact.nLast = extent.nHighest;
+    } else if (count.nInside == 0) {
+        const QString sRange = fact.bHasRange ? QStringLiteral("%1..%2").arg(hexText(fact.nFirst), hexText(fact.nLast))
+                                              : QStringLiteral("from %1 to its end").arg(hexText(fact.nFirst));
+        return fail(ExitFailed,
+                    QStringLiteral("%1: none of its %2 data bytes (at %3..%4) lies inside the EEPROM range %5; "
+                                   "nothing written")
+                        .arg(entry.sImage)
+                        .arg(count.nBelow + count.nAbove)
+                        .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
+    }
+    fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
+    return ExitOk;
+}
+
+// Checks the files the command names and the images it writes, runs the
+// job list on every port until all workers have finished, then shows the
+// table (several drives), writes the report and returns the exit status.
+// Ctrl-C and SIGTERM cancel every drive through its worker's flag.
+int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs)
+{
+    QVector<CliJobFacts> facts(jobs.size());
+    int nStatus = options.files.check(sCommand);
+    for (int i = 0; nStatus == ExitOk && i < jobs.size(); ++i)
+        nStatus = jobFacts(jobs.at(i), facts[i]);
+    if (nStatus != ExitOk)
+        return nStatus;
     const QDateTime started = QDateTime::currentDateTimeUtc();
     // Every output is checked before any drive is touched: a read that
     // cannot store its result would only waste the drive's time, a run whose
@@ -232,7 +285,7 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     }
 
     CliLine line(setups, CliProgress::stdoutIsTerminal());
-    int nStatus = line.exec();
+    nStatus = line.exec();
     if (line.size() > 1)
         printOut(QLatin1Char('\n') + line.resultTable());
     // A log that lost lines is no record of the run.
@@ -250,34 +303,6 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     return nStatus;
 }
 
-// An EEPROM is written whole (every byte of the range, FF where the file has
-// no data), so a file without data in the range would wipe the drive's
-// parameters. The range's end is known here only when --length was given;
-// without it the worker refuses data beyond the EEPROM's end once the drive
-// has answered its size.
-int checkEepromImage(const PgmEntry &entry)
-{
-    const qint64 nFirst = entry.nOffset;
-    const qint64 nLast = entry.nLength > 0 ? nFirst + entry.nLength - 1 : std::numeric_limits<qint64>::max();
-    ImageFile image(entry.sImage);
-    if (!scanCliImage(image, nFirst, nLast) || !acceptCliImage(image, entry.bAllowIncomplete, false))
-        return ExitFailed;
-    const HexConv::Extent &extent = image.extent();
-    const HexConv::DataCount &count = image.count();
-    if (!extent.bHasData)
-        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
-    if (count.nInside > 0)
-        return ExitOk;
-    const QString sRange = entry.nLength > 0
-                               ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
-                               : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
-    return fail(ExitFailed, QStringLiteral("%1: none of its %2 data bytes (at %3..%4) lies inside the EEPROM range %5; "
-                                           "nothing written")
-                                .arg(entry.sImage)
-                                .arg(count.nBelow + count.nAbove)
-                                .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
-}
-
 } // namespace
 
 int runProgram(const CliCommand &command, const QCommandLineParser &parser)
@@ -291,7 +316,6 @@ int runProgram(const CliCommand &command, const QCommandLineParser &parser)
         return usageFail(sCommand, QStringLiteral("program: give --flash0 IMAGE and/or --flash1 IMAGE"));
 
     QVector<PgmEntry> jobs;
-    QVector<CliJobFacts> facts;
     for (int nMemory = Flash0; nMemory <= Flash1; ++nMemory) {
         const QString sOption = QStringLiteral("flash%1").arg(nMemory);
         if (!parser.isSet(sOption))
@@ -308,26 +332,7 @@ int runProgram(const CliCommand &command, const QCommandLineParser &parser)
         options.files.addInput(QStringLiteral("--") + sOption, entry.sImage);
         jobs << entry;
     }
-    const int nFilesStatus = options.files.check(sCommand);
-    if (nFilesStatus != ExitOk)
-        return nFilesStatus;
-    for (const PgmEntry &entry : jobs) {
-        // Checked before the drive is touched: a missing or malformed image
-        // must not cost a wake-up, an erase or a half-programmed flash.
-        ImageFile image(entry.sImage);
-        if (!scanCliImage(image) || !acceptCliImage(image, entry.bAllowIncomplete, false))
-            return ExitFailed;
-        const HexConv::Extent &extent = image.extent();
-        if (!extent.bHasData)
-            return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
-        CliJobFacts fact;
-        fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
-        fact.bHasRange = true;
-        fact.nFirst = extent.nLowest;
-        fact.nLast = extent.nHighest;
-        facts << fact;
-    }
-    return executeRuns(sCommand, options, jobs, facts);
+    return executeRuns(sCommand, options, jobs);
 }
 
 int runRange(const CliCommand &command, const QCommandLineParser &parser)
@@ -348,10 +353,6 @@ int runRange(const CliCommand &command, const QCommandLineParser &parser)
     entry.bCompress = nOperation != Erase;
     // Only a write offers --allow-incomplete.
     entry.bAllowIncomplete = nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
-    CliJobFacts facts;
-    facts.bHasRange = entry.nLength > 0;
-    facts.nFirst = quint64(entry.nOffset);
-    facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
     // The file: a read's output, a write's input; an erase has none.
     if (nOperation != Erase)
         entry.sImage = parser.positionalArguments().at(0);
@@ -359,14 +360,5 @@ int runRange(const CliCommand &command, const QCommandLineParser &parser)
         options.files.addOutput(QStringLiteral("OUT.srec"), entry.sImage);
     else if (nOperation == Program)
         options.files.addInput(QStringLiteral("IMAGE"), entry.sImage);
-    nStatus = options.files.check(sCommand);
-    if (nStatus != ExitOk)
-        return nStatus;
-    if (nOperation == Program) {
-        nStatus = checkEepromImage(entry);
-        if (nStatus != ExitOk)
-            return nStatus;
-        facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
-    }
-    return executeRuns(sCommand, options, {entry}, {facts});
+    return executeRuns(sCommand, options, {entry});
 }
