@@ -92,12 +92,12 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     else
         return usageFail(sCommand, QStringLiteral("--boot: '%1' is neither \"off\" nor \"mon\"").arg(sBoot));
     qint64 nSeconds = 0;
-    if (!parseCliNumber(parser.value(QStringLiteral("wake-timeout")), 0, 24 * 3600, nSeconds))
+    if (parseCliNumber(parser.value(QStringLiteral("wake-timeout")), 0, 24 * 3600, nSeconds) != CliNumber::Ok)
         return usageFail(sCommand, QStringLiteral("--wake-timeout: '%1' is not a number of seconds (0 to 86400)")
                                        .arg(parser.value(QStringLiteral("wake-timeout"))));
     options.run.options.nWakeTimeoutMs = uint32_t(nSeconds * 1000);
     qint64 nRetries = 0;
-    if (!parseCliNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, nRetries))
+    if (parseCliNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, nRetries) != CliNumber::Ok)
         return usageFail(sCommand, QStringLiteral("--retries: '%1' is not a number from 0 to %2")
                                        .arg(parser.value(QStringLiteral("retries")))
                                        .arg(kMaxRetries));
@@ -162,7 +162,7 @@ int parseRangeNumber(const char *sCommand, const QCommandLineParser &parser, con
     const qint64 nLimit = std::numeric_limits<int32_t>::max();
     const QString sText = parser.value(sOption);
     qint64 n = 0;
-    const CliNumber eNumber = parseCliNumberChecked(sText, nMin, nLimit, n);
+    const CliNumber eNumber = parseCliNumber(sText, nMin, nLimit, n);
     if (eNumber == CliNumber::TooLarge)
         return usageFail(
             sCommand,
