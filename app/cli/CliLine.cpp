@@ -190,17 +190,11 @@ QString CliLine::resultTable() const
             nWidth = qMax(nWidth, int(row.at(c).size()));
         widths << nWidth;
     }
-    auto line = [&](const QStringList &cells) {
-        QString s;
-        for (int c = 0; c < cells.size(); ++c) {
-            const bool bRight = c >= 2 && c <= 6;
-            const bool bLast = c == cells.size() - 1;
-            s += bLast    ? cells.at(c)
-                 : bRight ? cells.at(c).rightJustified(widths.at(c))
-                          : cells.at(c).leftJustified(widths.at(c));
-            if (!bLast)
-                s += QStringLiteral("  ");
-        }
+    auto line = [&](QStringList cells) {
+        for (int c = 0; c < cells.size() - 1; ++c)
+            cells[c] =
+                c >= 2 && c <= 6 ? cells.at(c).rightJustified(widths.at(c)) : cells.at(c).leftJustified(widths.at(c));
+        QString s = cells.join(QStringLiteral("  "));
         while (s.endsWith(QLatin1Char(' ')))
             s.chop(1);
         return s + QLatin1Char('\n');
