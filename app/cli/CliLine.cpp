@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -99,14 +100,12 @@ int CliLine::exec()
     if (m_pBoard)
         m_pBoard->close();
 
-    int nStatus = 0;
-    for (const CliRun *pRun : m_runs)
-        if (pRun->exitStatus() != 0)
-            nStatus = 1;
+    const bool bAllSucceeded =
+        std::all_of(m_runs.cbegin(), m_runs.cend(), [](const CliRun *pRun) { return pRun->exitStatus() == 0; });
     if (m_bCancelled)
         printErr(QStringLiteral("Cancelled; the port%1 been closed.\n")
                      .arg(m_runs.size() > 1 ? QStringLiteral("s have") : QStringLiteral(" has")));
-    return nStatus;
+    return bAllSucceeded ? 0 : 1;
 }
 
 void CliLine::printWakeHint()
