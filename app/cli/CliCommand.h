@@ -16,6 +16,14 @@ enum CliExit
     ExitUsage = 2
 };
 
+// What a command on a range of one memory does: which operation
+// (PgmOperation: erase, read or write) on Flash0/Flash1 or on EEPROM0/EEPROM1.
+struct CliRange
+{
+    bool bEeprom;
+    int nOperation;
+};
+
 // One entry of the command table. Adding a command means adding one row:
 // the dispatcher parses the options, checks the positional arguments and the
 // help pages come from the same row.
@@ -29,22 +37,20 @@ struct CliCommand
     QList<QCommandLineOption> options;
     int nMinPositional;
     int nMaxPositional;
-    int (*handler)(const QCommandLineParser &parser);
+    int (*handler)(const CliCommand &command, const QCommandLineParser &parser);
+    CliRange range; // range commands only
 };
 
 const QVector<CliCommand> &cliCommands();
 const CliCommand *findCliCommand(const QString &sName);
 
 // The handlers, one source file per group of commands.
-int runInfo(const QCommandLineParser &parser);
-int runConvert(const QCommandLineParser &parser);
-int runPorts(const QCommandLineParser &parser);
-int runProbe(const QCommandLineParser &parser);
-int runProgram(const QCommandLineParser &parser);
-int runErase(const QCommandLineParser &parser);
-int runRead(const QCommandLineParser &parser);
-int runEepromRead(const QCommandLineParser &parser);
-int runEepromErase(const QCommandLineParser &parser);
-int runEepromWrite(const QCommandLineParser &parser);
+int runInfo(const CliCommand &command, const QCommandLineParser &parser);
+int runConvert(const CliCommand &command, const QCommandLineParser &parser);
+int runPorts(const CliCommand &command, const QCommandLineParser &parser);
+int runProbe(const CliCommand &command, const QCommandLineParser &parser);
+int runProgram(const CliCommand &command, const QCommandLineParser &parser);
+// erase, read and the EEPROM commands: command.range says which.
+int runRange(const CliCommand &command, const QCommandLineParser &parser);
 
 #endif // CLICOMMAND_H

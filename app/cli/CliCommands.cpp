@@ -1,6 +1,7 @@
 // The command table: one row per command. Order is the order of the overview.
 
 #include "CliCommand.h"
+#include "PgmEntry.h"
 
 namespace {
 
@@ -86,22 +87,29 @@ QList<QCommandLineOption> programOptions()
     return options;
 }
 
-// A command on a range of one memory: the connection, the two memories of
-// the kind and the range.
-QList<QCommandLineOption> rangeOptions(bool bSeveralDrives, bool bEeprom)
+// A command on a range of one memory. Its options: the connection (one drive
+// only for a read, which writes a file), the two memories of the kind, the
+// range and, for a write, --allow-incomplete; its argument: the file, but
+// for an erase.
+CliCommand rangeCommand(const char *sName, const char *sUsage, const char *sSummary, const char *sDetails,
+                        CliRange range)
 {
-    QList<QCommandLineOption> options = connectionOptions(bSeveralDrives);
-    if (bEeprom)
+    QList<QCommandLineOption> options = connectionOptions(range.nOperation != Read);
+    if (range.bEeprom)
         options << QCommandLineOption(QStringLiteral("eeprom0"), QStringLiteral("use EEPROM 0"))
                 << QCommandLineOption(QStringLiteral("eeprom1"), QStringLiteral("use EEPROM 1"));
     else
         options << QCommandLineOption(QStringLiteral("flash0"), QStringLiteral("use Flash0 (HW/FW)"))
                 << QCommandLineOption(QStringLiteral("flash1"), QStringLiteral("use Flash1 (SW PN)"));
-    return options << QCommandLineOption(QStringLiteral("offset"), QStringLiteral("first byte address in the memory"),
-                                         QStringLiteral("N"), QStringLiteral("0"))
-                   << QCommandLineOption(QStringLiteral("length"),
-                                         QStringLiteral("number of bytes; without it, up to the end of the memory"),
-                                         QStringLiteral("N"));
+    options << QCommandLineOption(QStringLiteral("offset"), QStringLiteral("first byte address in the memory"),
+                                  QStringLiteral("N"), QStringLiteral("0"))
+            << QCommandLineOption(QStringLiteral("length"),
+                                  QStringLiteral("number of bytes; without it, up to the end of the memory"),
+                                  QStringLiteral("N"));
+    if (range.nOperation == Program)
+        options << allowIncompleteOption();
+    const int nFiles = range.nOperation == Erase ? 0 : 1;
+    return {sName, sUsage, sSummary, sDetails, options, nFiles, nFiles, runRange, range};
 }
 
 } // namespace
@@ -112,26 +120,26 @@ const QVector<CliCommand> &cliCommands()
         {"info", "IMAGE", "show type, used address range, length and firmware information of an image file",
          "The type is decided by the file's first bytes (Intel HEX or S-record), not by its suffix.\n"
          "Example: servoprog-cli info {sample}",
-         QList<QCommandLineOption>(), 1, 1, runInfo},
+         QList<QCommandLineOption>(), 1, 1, runInfo, CliRange()},
         {"convert", "[--allow-incomplete] IMAGE OUT.srec",
          "write the used address range of a HEX or S-record image as an S-record file",
          "The file may lie anywhere in the 32-bit address space; an extent above 256 MiB is refused.\n"
          "A malformed input leaves no output file; an incomplete one (no end record) is refused unless\n"
          "--allow-incomplete is given.\n"
          "Example: servoprog-cli convert {sample} sample.srec",
-         QList<QCommandLineOption>() << allowIncompleteOption(), 2, 2, runConvert},
+         QList<QCommandLineOption>() << allowIncompleteOption(), 2, 2, runConvert, CliRange()},
         {"ports", "",
          "list the serial ports with their description, the transport that would open them and the name to give "
          "--port",
          "For a USB converter the --port name is its identity (usb:VID:PID:SERIAL, or shorter where that is\n"
          "unique), which finds the drive again after a re-plug under whatever device name it then gets.\n"
          "Example: servoprog-cli ports",
-         QList<QCommandLineOption>(), 0, 0, runPorts},
+         QList<QCommandLineOption>(), 0, 0, runPorts, CliRange()},
         {"probe", "--port DEV [--baud RATE]",
          "connect to a running boot monitor, show its rates and identification, disconnect",
          "Connects as a programming run would: scans the rates from 9600 upward, then switches to the working rate.\n"
          "Example: servoprog-cli probe --port /dev/ttyUSB0 --baud 115200",
-         QList<QCommandLineOption>() << portOption(false) << baudOption(), 0, 0, runProbe},
+         QList<QCommandLineOption>() << portOption(false) << baudOption(), 0, 0, runProbe, CliRange()},
         {"program",
          "--port DEV [--port DEV ...] [--baud RATE] [--boot off|mon] [--no-compress] [--skip-unchanged] "
          "[--wake-timeout SECONDS] "
@@ -148,38 +156,42 @@ const QVector<CliCommand> &cliCommands()
          "Example: servoprog-cli program --port /dev/ttyUSB0 --boot mon --flash0 {sample}\n"
          "Example: servoprog-cli program --port /dev/ttyUSB0 --port /dev/ttyUSB1 --boot mon --report line.json "
          "--flash0 {sample}",
-         programOptions(), 0, 0, runProgram},
-        {"erase",
-         "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
-         "erase a sector-aligned range of one flash device",
-         "Example: servoprog-cli erase --port /dev/ttyUSB0 --boot mon --flash1 --offset 0 --length 0x10000",
-         rangeOptions(true, false), 0, 0, runErase},
-        {"read", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
-         "read a range of one flash device into an S-record file",
-         "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 "
-         "fw.srec",
-         rangeOptions(false, false), 1, 1, runRead},
-        {"eeprom-read",
-         "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
-         "read a range of one EEPROM into an S-record file",
-         "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec",
-         rangeOptions(false, true), 1, 1, runEepromRead},
-        {"eeprom-erase",
-         "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
-         "fill a range of one EEPROM with FF",
-         "Example: servoprog-cli eeprom-erase --port /dev/ttyUSB0 --boot mon --eeprom1 --offset 0x100 --length 256",
-         rangeOptions(true, true), 0, 0, runEepromErase},
-        {"eeprom-write",
-         "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] "
-         "[--allow-incomplete] IMAGE",
-         "write a HEX or S-record file into a range of one EEPROM",
-         "Every byte of the range is written: the file's bytes inside it exactly, also those of records that\n"
-         "reach over an end of the range; addresses without data in the file are written as FF.\n"
-         "So a file without data in the range is refused, and so is one with data beyond the EEPROM's end\n"
-         "when the range runs to that end; --offset/--length write part of a file on purpose.\n"
-         "A file without its end record is refused unless --allow-incomplete is given.\n"
-         "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 eeprom0.srec",
-         rangeOptions(true, true) << allowIncompleteOption(), 1, 1, runEepromWrite},
+         programOptions(), 0, 0, runProgram, CliRange()},
+        rangeCommand(
+            "erase",
+            "--port DEV [--port DEV ...] --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+            "erase a sector-aligned range of one flash device",
+            "Example: servoprog-cli erase --port /dev/ttyUSB0 --boot mon --flash1 --offset 0 --length 0x10000",
+            {false, Erase}),
+        rangeCommand(
+            "read", "--port DEV --flash0|--flash1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
+            "read a range of one flash device into an S-record file",
+            "Example: servoprog-cli read --port /dev/ttyUSB0 --boot mon --flash0 --offset 0x400000 --length 0x40000 "
+            "fw.srec",
+            {false, Read}),
+        rangeCommand("eeprom-read",
+                     "--port DEV --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] OUT.srec",
+                     "read a range of one EEPROM into an S-record file",
+                     "Example: servoprog-cli eeprom-read --port /dev/ttyUSB0 --boot mon --eeprom0 eeprom0.srec",
+                     {true, Read}),
+        rangeCommand(
+            "eeprom-erase",
+            "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon]",
+            "fill a range of one EEPROM with FF",
+            "Example: servoprog-cli eeprom-erase --port /dev/ttyUSB0 --boot mon --eeprom1 --offset 0x100 --length 256",
+            {true, Erase}),
+        rangeCommand(
+            "eeprom-write",
+            "--port DEV [--port DEV ...] --eeprom0|--eeprom1 [--offset N] [--length N] [--baud RATE] [--boot off|mon] "
+            "[--allow-incomplete] IMAGE",
+            "write a HEX or S-record file into a range of one EEPROM",
+            "Every byte of the range is written: the file's bytes inside it exactly, also those of records that\n"
+            "reach over an end of the range; addresses without data in the file are written as FF.\n"
+            "So a file without data in the range is refused, and so is one with data beyond the EEPROM's end\n"
+            "when the range runs to that end; --offset/--length write part of a file on purpose.\n"
+            "A file without its end record is refused unless --allow-incomplete is given.\n"
+            "Example: servoprog-cli eeprom-write --port /dev/ttyUSB0 --boot mon --eeprom0 --length 512 eeprom0.srec",
+            {true, Program}),
     };
     return table;
 }

@@ -92,12 +92,12 @@ int parseDeviceOptions(const char *sCommand, const QCommandLineParser &parser, b
     else
         return usageFail(sCommand, QStringLiteral("--boot: '%1' is neither \"off\" nor \"mon\"").arg(sBoot));
     qint64 nSeconds = 0;
-    if (!parseCliNumber(parser.value(QStringLiteral("wake-timeout")), 0, 24 * 3600, nSeconds))
+    if (parseCliNumber(parser.value(QStringLiteral("wake-timeout")), 0, 24 * 3600, nSeconds) != CliNumber::Ok)
         return usageFail(sCommand, QStringLiteral("--wake-timeout: '%1' is not a number of seconds (0 to 86400)")
                                        .arg(parser.value(QStringLiteral("wake-timeout"))));
     options.run.options.nWakeTimeoutMs = uint32_t(nSeconds * 1000);
     qint64 nRetries = 0;
-    if (!parseCliNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, nRetries))
+    if (parseCliNumber(parser.value(QStringLiteral("retries")), 0, kMaxRetries, nRetries) != CliNumber::Ok)
         return usageFail(sCommand, QStringLiteral("--retries: '%1' is not a number from 0 to %2")
                                        .arg(parser.value(QStringLiteral("retries")))
                                        .arg(kMaxRetries));
@@ -162,7 +162,7 @@ int parseRangeNumber(const char *sCommand, const QCommandLineParser &parser, con
     const qint64 nLimit = std::numeric_limits<int32_t>::max();
     const QString sText = parser.value(sOption);
     qint64 n = 0;
-    const CliNumber eNumber = parseCliNumberChecked(sText, nMin, nLimit, n);
+    const CliNumber eNumber = parseCliNumber(sText, nMin, nLimit, n);
     if (eNumber == CliNumber::TooLarge)
         return usageFail(
             sCommand,
@@ -184,12 +184,65 @@ int parseRange(const char *sCommand, const QCommandLineParser &parser, PgmEntry 
                             QStringLiteral("a positive byte count"), entry.nLength);
 }
 
-// Runs the job list on every port until all workers have finished, then
-// shows the table (several drives), writes the report and returns the exit
-// status. Ctrl-C and SIGTERM cancel every drive through its worker's flag.
-int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs,
-                const QVector<CliJobFacts> &facts)
+// What is known of a job before any drive is touched: the range it was
+// given and, for a job that writes an image, the image, checked: a missing
+// or malformed image must not cost a wake-up, an erase or a half-programmed
+// flash. A flash is programmed where the image has data, which becomes the
+// job's range. An EEPROM is written whole (every byte of the range, FF where
+// the file has no data), so a file without data in the range would wipe the
+// drive's parameters. The range's end is known here only when --length was
+// given; without it the worker refuses data beyond the EEPROM's end once the
+// drive has answered its size.
+int jobFacts(const PgmEntry &entry, CliJobFacts &fact)
 {
+    fact.bHasRange = entry.nLength > 0;
+    fact.nFirst = quint64(entry.nOffset);
+    fact.nLast = fact.bHasRange ? fact.nFirst + quint64(entry.nLength) - 1 : 0;
+    if (entry.nOperation != Program)
+        return ExitOk;
+    // A flash job's image counts whole, an EEPROM job's against its range.
+    const bool bEeprom = entry.nMemory >= Eeprom0;
+    const qint64 nFirst = bEeprom ? entry.nOffset : 0;
+    const qint64 nLast = fact.bHasRange ? qint64(fact.nLast) : std::numeric_limits<qint64>::max();
+    ImageFile image(entry.sImage);
+    if (!scanCliImage(image, nFirst, nLast) || !acceptCliImage(image, entry.bAllowIncomplete, false))
+        return ExitFailed;
+    const HexConv::Extent &extent = image.extent();
+    const HexConv::DataCount &count = image.count();
+    if (!extent.bHasData)
+        return fail(ExitFailed, bEeprom
+                                    ? QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage)
+                                    : QStringLiteral("%1: the file holds no data").arg(entry.sImage));
+    if (!bEeprom) {
+        fact.bHasRange = true;
+        fact.nFirst = extent.nLowest;
+        fact.nLast = extent.nHighest;
+    } else if (count.nInside == 0) {
+        const QString sRange = fact.bHasRange ? QStringLiteral("%1..%2").arg(hexText(fact.nFirst), hexText(fact.nLast))
+                                              : QStringLiteral("from %1 to its end").arg(hexText(fact.nFirst));
+        return fail(ExitFailed,
+                    QStringLiteral("%1: none of its %2 data bytes (at %3..%4) lies inside the EEPROM range %5; "
+                                   "nothing written")
+                        .arg(entry.sImage)
+                        .arg(count.nBelow + count.nAbove)
+                        .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
+    }
+    fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
+    return ExitOk;
+}
+
+// Checks the files the command names and the images it writes, runs the
+// job list on every port until all workers have finished, then shows the
+// table (several drives), writes the report and returns the exit status.
+// Ctrl-C and SIGTERM cancel every drive through its worker's flag.
+int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVector<PgmEntry> &jobs)
+{
+    QVector<CliJobFacts> facts(jobs.size());
+    int nStatus = options.files.check(sCommand);
+    for (int i = 0; nStatus == ExitOk && i < jobs.size(); ++i)
+        nStatus = jobFacts(jobs.at(i), facts[i]);
+    if (nStatus != ExitOk)
+        return nStatus;
     const QDateTime started = QDateTime::currentDateTimeUtc();
     // Every output is checked before any drive is touched: a read that
     // cannot store its result would only waste the drive's time, a run whose
@@ -232,7 +285,7 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     }
 
     CliLine line(setups, CliProgress::stdoutIsTerminal());
-    int nStatus = line.exec();
+    nStatus = line.exec();
     if (line.size() > 1)
         printOut(QLatin1Char('\n') + line.resultTable());
     // A log that lost lines is no record of the run.
@@ -250,77 +303,11 @@ int executeRuns(const char *sCommand, const CliDeviceOptions &options, const QVe
     return nStatus;
 }
 
-// An EEPROM is written whole (every byte of the range, FF where the file has
-// no data), so a file without data in the range would wipe the drive's
-// parameters. The range's end is known here only when --length was given;
-// without it the worker refuses data beyond the EEPROM's end once the drive
-// has answered its size.
-int checkEepromImage(const PgmEntry &entry)
-{
-    const qint64 nFirst = entry.nOffset;
-    const qint64 nLast = entry.nLength > 0 ? nFirst + entry.nLength - 1 : std::numeric_limits<qint64>::max();
-    ImageFile image(entry.sImage);
-    if (!scanCliImage(image, nFirst, nLast) || !acceptCliImage(image, entry.bAllowIncomplete, false))
-        return ExitFailed;
-    const HexConv::Extent &extent = image.extent();
-    const HexConv::DataCount &count = image.count();
-    if (!extent.bHasData)
-        return fail(ExitFailed, QStringLiteral("%1: the file holds no data; nothing written").arg(entry.sImage));
-    if (count.nInside > 0)
-        return ExitOk;
-    const QString sRange = entry.nLength > 0
-                               ? QStringLiteral("%1..%2").arg(hexText(quint64(nFirst)), hexText(quint64(nLast)))
-                               : QStringLiteral("from %1 to its end").arg(hexText(quint64(nFirst)));
-    return fail(ExitFailed, QStringLiteral("%1: none of its %2 data bytes (at %3..%4) lies inside the EEPROM range %5; "
-                                           "nothing written")
-                                .arg(entry.sImage)
-                                .arg(count.nBelow + count.nAbove)
-                                .arg(hexText(extent.nLowest), hexText(extent.nHighest), sRange));
-}
-
-int runRangeCommand(const char *sCommand, const QCommandLineParser &parser, bool bEeprom, int nOperation, bool bHasFile)
-{
-    CliDeviceOptions options;
-    PgmEntry entry;
-    int nStatus = parseDeviceOptions(sCommand, parser, !bHasFile || nOperation != Read, options);
-    if (nStatus == ExitOk)
-        nStatus = bEeprom ? parseMemory(sCommand, parser, "eeprom0", "eeprom1", Eeprom0, entry.nMemory)
-                          : parseMemory(sCommand, parser, "flash0", "flash1", Flash0, entry.nMemory);
-    if (nStatus == ExitOk)
-        nStatus = parseRange(sCommand, parser, entry);
-    if (nStatus != ExitOk)
-        return nStatus;
-    entry.nOperation = nOperation;
-    entry.bCompress = nOperation != Erase;
-    entry.bAllowIncomplete = bEeprom && nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
-    CliJobFacts facts;
-    facts.bHasRange = entry.nLength > 0;
-    facts.nFirst = quint64(entry.nOffset);
-    facts.nLast = facts.bHasRange ? quint64(entry.nOffset) + quint64(entry.nLength) - 1 : 0;
-    if (bHasFile) {
-        entry.sImage = parser.positionalArguments().at(0);
-        if (nOperation == Read)
-            options.files.addOutput(QStringLiteral("OUT.srec"), entry.sImage);
-        else
-            options.files.addInput(QStringLiteral("IMAGE"), entry.sImage);
-    }
-    nStatus = options.files.check(sCommand);
-    if (nStatus != ExitOk)
-        return nStatus;
-    if (bHasFile && nOperation != Read) {
-        nStatus = checkEepromImage(entry);
-        if (nStatus != ExitOk)
-            return nStatus;
-        facts.sImageSha256 = CliReport::fileSha256(entry.sImage);
-    }
-    return executeRuns(sCommand, options, {entry}, {facts});
-}
-
 } // namespace
 
-int runProgram(const QCommandLineParser &parser)
+int runProgram(const CliCommand &command, const QCommandLineParser &parser)
 {
-    const char *sCommand = "program";
+    const char *sCommand = command.sName;
     CliDeviceOptions options;
     const int nStatus = parseDeviceOptions(sCommand, parser, true, options);
     if (nStatus != ExitOk)
@@ -329,7 +316,6 @@ int runProgram(const QCommandLineParser &parser)
         return usageFail(sCommand, QStringLiteral("program: give --flash0 IMAGE and/or --flash1 IMAGE"));
 
     QVector<PgmEntry> jobs;
-    QVector<CliJobFacts> facts;
     for (int nMemory = Flash0; nMemory <= Flash1; ++nMemory) {
         const QString sOption = QStringLiteral("flash%1").arg(nMemory);
         if (!parser.isSet(sOption))
@@ -346,49 +332,33 @@ int runProgram(const QCommandLineParser &parser)
         options.files.addInput(QStringLiteral("--") + sOption, entry.sImage);
         jobs << entry;
     }
-    const int nFilesStatus = options.files.check(sCommand);
-    if (nFilesStatus != ExitOk)
-        return nFilesStatus;
-    for (const PgmEntry &entry : jobs) {
-        // Checked before the drive is touched: a missing or malformed image
-        // must not cost a wake-up, an erase or a half-programmed flash.
-        ImageFile image(entry.sImage);
-        if (!scanCliImage(image) || !acceptCliImage(image, entry.bAllowIncomplete, false))
-            return ExitFailed;
-        const HexConv::Extent &extent = image.extent();
-        if (!extent.bHasData)
-            return fail(ExitFailed, QStringLiteral("%1: the file holds no data").arg(entry.sImage));
-        CliJobFacts fact;
-        fact.sImageSha256 = CliReport::fileSha256(entry.sImage);
-        fact.bHasRange = true;
-        fact.nFirst = extent.nLowest;
-        fact.nLast = extent.nHighest;
-        facts << fact;
-    }
-    return executeRuns(sCommand, options, jobs, facts);
+    return executeRuns(sCommand, options, jobs);
 }
 
-int runErase(const QCommandLineParser &parser)
+int runRange(const CliCommand &command, const QCommandLineParser &parser)
 {
-    return runRangeCommand("erase", parser, false, Erase, false);
-}
-
-int runRead(const QCommandLineParser &parser)
-{
-    return runRangeCommand("read", parser, false, Read, true);
-}
-
-int runEepromRead(const QCommandLineParser &parser)
-{
-    return runRangeCommand("eeprom-read", parser, true, Read, true);
-}
-
-int runEepromErase(const QCommandLineParser &parser)
-{
-    return runRangeCommand("eeprom-erase", parser, true, Erase, false);
-}
-
-int runEepromWrite(const QCommandLineParser &parser)
-{
-    return runRangeCommand("eeprom-write", parser, true, Program, true);
+    const char *sCommand = command.sName;
+    const int nOperation = command.range.nOperation;
+    CliDeviceOptions options;
+    PgmEntry entry;
+    int nStatus = parseDeviceOptions(sCommand, parser, nOperation != Read, options);
+    if (nStatus == ExitOk)
+        nStatus = command.range.bEeprom ? parseMemory(sCommand, parser, "eeprom0", "eeprom1", Eeprom0, entry.nMemory)
+                                        : parseMemory(sCommand, parser, "flash0", "flash1", Flash0, entry.nMemory);
+    if (nStatus == ExitOk)
+        nStatus = parseRange(sCommand, parser, entry);
+    if (nStatus != ExitOk)
+        return nStatus;
+    entry.nOperation = nOperation;
+    entry.bCompress = nOperation != Erase;
+    // Only a write offers --allow-incomplete.
+    entry.bAllowIncomplete = nOperation == Program && parser.isSet(QStringLiteral("allow-incomplete"));
+    // The file: a read's output, a write's input; an erase has none.
+    if (nOperation != Erase)
+        entry.sImage = parser.positionalArguments().at(0);
+    if (nOperation == Read)
+        options.files.addOutput(QStringLiteral("OUT.srec"), entry.sImage);
+    else if (nOperation == Program)
+        options.files.addInput(QStringLiteral("IMAGE"), entry.sImage);
+    return executeRuns(sCommand, options, {entry});
 }

@@ -14,40 +14,34 @@
 namespace {
 
 // Says why the file cannot be used, or warns of what its reading ignored.
-// False when it cannot be used.
-bool reportCliImage(const ImageFile &image, bool bWarnings)
+// ExitOk, or ExitFailed when it cannot be used.
+int reportCliImage(const ImageFile &image, bool bWarnings)
 {
     const QString &sPath = image.path();
     switch (image.status()) {
     case ImageFile::NotRegular:
         // Only a regular file: a FIFO would hold the tool, and the pipe of a
         // process substitution is gone after the first of several readings.
-        fail(ExitFailed, cliInputProblem(sPath, image.kind()));
-        return false;
+        return fail(ExitFailed, cliInputProblem(sPath, image.kind()));
     case ImageFile::UnknownType:
-        fail(ExitFailed, QStringLiteral("%1: neither an Intel HEX nor an S-record file").arg(sPath));
-        return false;
-    case ImageFile::Malformed: image.printMessages(); return false;
+        return fail(ExitFailed, QStringLiteral("%1: neither an Intel HEX nor an S-record file").arg(sPath));
+    case ImageFile::Malformed: image.printMessages(); return ExitFailed;
     default: break;
     }
     if (image.extent().nSkipped > 0)
         printErr(QStringLiteral("warning: %1: %2 data record(s) reach past address 0xffffffff and are ignored\n")
                      .arg(sPath)
                      .arg(image.extent().nSkipped));
-    if (image.status() == ImageFile::TooLarge) {
-        fail(ExitFailed, QStringLiteral("%1: its data spans %2..%3 (%4 bytes), more than the 256 MiB this tool "
-                                        "holds in memory; refused")
-                             .arg(sPath, hexText(image.extent().nLowest), hexText(image.extent().nHighest))
-                             .arg(image.length()));
-        return false;
-    }
-    if (image.status() == ImageFile::NoMemory) {
-        fail(ExitFailed, QStringLiteral("%1: not enough memory for %2 bytes").arg(sPath).arg(image.length()));
-        return false;
-    }
+    if (image.status() == ImageFile::TooLarge)
+        return fail(ExitFailed, QStringLiteral("%1: its data spans %2..%3 (%4 bytes), more than the 256 MiB this tool "
+                                               "holds in memory; refused")
+                                    .arg(sPath, hexText(image.extent().nLowest), hexText(image.extent().nHighest))
+                                    .arg(image.length()));
+    if (image.status() == ImageFile::NoMemory)
+        return fail(ExitFailed, QStringLiteral("%1: not enough memory for %2 bytes").arg(sPath).arg(image.length()));
     if (bWarnings)
         image.printMessages();
-    return true;
+    return ExitOk;
 }
 
 // Reads the file for info and convert, which hold it in a window that is
@@ -56,7 +50,7 @@ bool reportCliImage(const ImageFile &image, bool bWarnings)
 bool loadCliImage(ImageFile &image)
 {
     image.loadExtent(256ull * 1024 * 1024);
-    return reportCliImage(image, true);
+    return reportCliImage(image, true) == ExitOk;
 }
 
 } // namespace
@@ -66,7 +60,7 @@ bool scanCliImage(ImageFile &image, qint64 nFirst, qint64 nLast)
     // The worker reads the file again when it programs; its warnings are
     // said then.
     image.scan(nFirst, nLast);
-    return reportCliImage(image, false);
+    return reportCliImage(image, false) == ExitOk;
 }
 
 bool acceptCliImage(const ImageFile &image, bool bAllowIncomplete, bool bMessagesSaid)
@@ -93,7 +87,7 @@ bool acceptCliImage(const ImageFile &image, bool bAllowIncomplete, bool bMessage
     return false;
 }
 
-int runInfo(const QCommandLineParser &parser)
+int runInfo(const CliCommand &, const QCommandLineParser &parser)
 {
     const QString sPath = parser.positionalArguments().at(0);
     ImageFile image(sPath);
@@ -123,14 +117,14 @@ int runInfo(const QCommandLineParser &parser)
     return ExitOk;
 }
 
-int runConvert(const QCommandLineParser &parser)
+int runConvert(const CliCommand &command, const QCommandLineParser &parser)
 {
     const QString sPath = parser.positionalArguments().at(0);
     const QString sOut = parser.positionalArguments().at(1);
     CliFileSet files;
     files.addInput(QStringLiteral("IMAGE"), sPath);
     files.addOutput(QStringLiteral("OUT.srec"), sOut);
-    const int nStatus = files.check("convert");
+    const int nStatus = files.check(command.sName);
     if (nStatus != ExitOk)
         return nStatus;
     if (!cliCheckOutput(QString(), sOut))

@@ -66,9 +66,7 @@ CliInterrupt::CliInterrupt(QObject *pParent) : QObject(pParent)
         m_pNotifier = new QSocketNotifier(g_wakePipe[0], QSocketNotifier::Read, this);
         connect(m_pNotifier, &QSocketNotifier::activated, this, &CliInterrupt::onWakeUp);
     }
-    struct sigaction action
-    {
-    };
+    struct sigaction action = {};
     action.sa_handler = onTerminationSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

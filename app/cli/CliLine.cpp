@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 #include <QTimer>
+#include <algorithm>
 
 namespace {
 
@@ -99,14 +100,12 @@ int CliLine::exec()
     if (m_pBoard)
         m_pBoard->close();
 
-    int nStatus = 0;
-    for (const CliRun *pRun : m_runs)
-        if (pRun->exitStatus() != 0)
-            nStatus = 1;
+    const bool bAllSucceeded =
+        std::all_of(m_runs.cbegin(), m_runs.cend(), [](const CliRun *pRun) { return pRun->exitStatus() == 0; });
     if (m_bCancelled)
         printErr(QStringLiteral("Cancelled; the port%1 been closed.\n")
                      .arg(m_runs.size() > 1 ? QStringLiteral("s have") : QStringLiteral(" has")));
-    return nStatus;
+    return bAllSucceeded ? 0 : 1;
 }
 
 void CliLine::printWakeHint()
@@ -190,17 +189,11 @@ QString CliLine::resultTable() const
             nWidth = qMax(nWidth, int(row.at(c).size()));
         widths << nWidth;
     }
-    auto line = [&](const QStringList &cells) {
-        QString s;
-        for (int c = 0; c < cells.size(); ++c) {
-            const bool bRight = c >= 2 && c <= 6;
-            const bool bLast = c == cells.size() - 1;
-            s += bLast    ? cells.at(c)
-                 : bRight ? cells.at(c).rightJustified(widths.at(c))
-                          : cells.at(c).leftJustified(widths.at(c));
-            if (!bLast)
-                s += QStringLiteral("  ");
-        }
+    auto line = [&](QStringList cells) {
+        for (int c = 0; c < cells.size() - 1; ++c)
+            cells[c] =
+                c >= 2 && c <= 6 ? cells.at(c).rightJustified(widths.at(c)) : cells.at(c).leftJustified(widths.at(c));
+        QString s = cells.join(QStringLiteral("  "));
         while (s.endsWith(QLatin1Char(' ')))
             s.chop(1);
         return s + QLatin1Char('\n');

@@ -44,7 +44,7 @@ int resolveCliPorts(const char *sCommand, const QStringList &given, QStringList 
     return ExitOk;
 }
 
-int runPorts(const QCommandLineParser &)
+int runPorts(const CliCommand &, const QCommandLineParser &)
 {
     const QVector<PortDescription> ports = describePorts();
     // The name to give --port so that the drive is found again after a
@@ -68,9 +68,9 @@ int runPorts(const QCommandLineParser &)
     return ExitOk;
 }
 
-int runProbe(const QCommandLineParser &parser)
+int runProbe(const CliCommand &command, const QCommandLineParser &parser)
 {
-    const char *sCommand = "probe";
+    const char *sCommand = command.sName;
     const QString sGiven = parser.value(QStringLiteral("port"));
     if (sGiven.isEmpty())
         return usageFail(sCommand, QStringLiteral("probe: --port DEV is required"));

@@ -34,6 +34,22 @@ int terminalWidth()
     return 80;
 }
 
+QString byteText(quint64 nBytes)
+{
+    if (nBytes < 10 * 1024)
+        return QStringLiteral("%1 B").arg(nBytes);
+    if (nBytes < 10ull * 1024 * 1024)
+        return QStringLiteral("%1 KiB").arg(double(nBytes) / 1024.0, 0, 'f', 1);
+    return QStringLiteral("%1 MiB").arg(double(nBytes) / (1024.0 * 1024.0), 0, 'f', 1);
+}
+
+QString rateText(double dBytesPerSecond)
+{
+    if (dBytesPerSecond < 1024.0)
+        return QStringLiteral("%1 B/s").arg(dBytesPerSecond, 0, 'f', 0);
+    return QStringLiteral("%1 KiB/s").arg(dBytesPerSecond / 1024.0, 0, 'f', 1);
+}
+
 } // namespace
 
 QString CliProgress::memoryName(int nMemory)
@@ -80,22 +96,6 @@ bool CliProgress::stdoutIsTerminal()
 QString CliProgress::prefix() const
 {
     return m_sLabel.isEmpty() ? QString() : QStringLiteral("[%1] ").arg(m_sLabel);
-}
-
-QString CliProgress::byteText(quint64 nBytes)
-{
-    if (nBytes < 10 * 1024)
-        return QStringLiteral("%1 B").arg(nBytes);
-    if (nBytes < 10ull * 1024 * 1024)
-        return QStringLiteral("%1 KiB").arg(double(nBytes) / 1024.0, 0, 'f', 1);
-    return QStringLiteral("%1 MiB").arg(double(nBytes) / (1024.0 * 1024.0), 0, 'f', 1);
-}
-
-QString CliProgress::rateText(double dBytesPerSecond)
-{
-    if (dBytesPerSecond < 1024.0)
-        return QStringLiteral("%1 B/s").arg(dBytesPerSecond, 0, 'f', 0);
-    return QStringLiteral("%1 KiB/s").arg(dBytesPerSecond / 1024.0, 0, 'f', 1);
 }
 
 QString CliProgress::durationText(qint64 nMilliseconds)

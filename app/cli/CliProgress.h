@@ -39,8 +39,6 @@ public:
     // "Flash0", "EEPROM1"; "program", "write" (EEPROM), "erase", "read".
     static QString memoryName(int nMemory);
     static QString operationName(int nMemory, int nOperation);
-    static QString byteText(quint64 nBytes);
-    static QString rateText(double dBytesPerSecond);
     static QString durationText(qint64 nMilliseconds);
 
 private:

@@ -131,32 +131,27 @@ QJsonDocument CliReport::build(const QString &sCommand, const QDateTime &started
             record[QStringLiteral("retries")] = double(job.nRetries);
             record[QStringLiteral("timeMs")] = double(job.nElapsedMs);
 
-            QString sResult;
+            QString sResult = QStringLiteral("not run");
             QJsonValue status;
             QString sMessage;
-            if (job.ran()) {
-                sResult = job.succeeded()                         ? QStringLiteral("ok")
-                          : job.eOutcome == JobOutcome::Cancelled ? QStringLiteral("cancelled")
-                                                                  : QStringLiteral("failed");
-                if (!job.succeeded()) {
-                    sMessage = job.sFailureTitle.isEmpty()
-                                   ? job.sFailureText
-                                   : QStringLiteral("%1: %2").arg(job.sFailureTitle, job.sFailureText);
-                    status = statusCode(job.eFailure, job.nCommCode);
-                    bEarlierFailed = true;
-                } else {
-                    status = 0;
-                }
-            } else {
-                sResult = QStringLiteral("not run");
-                if (bEarlierFailed) {
-                    sMessage = QStringLiteral("an earlier job failed");
-                } else if (!stats.bStarted) {
-                    // The drive was never reached: the start's own failure.
-                    sMessage = CliLine::resultMessage(run);
-                    if (!stats.sFailureText.isEmpty())
-                        status = statusCode(stats.eStartFailure, stats.nStartCode);
-                }
+            if (job.succeeded()) {
+                sResult = QStringLiteral("ok");
+                status = 0;
+            } else if (job.ran()) {
+                sResult =
+                    job.eOutcome == JobOutcome::Cancelled ? QStringLiteral("cancelled") : QStringLiteral("failed");
+                sMessage = job.sFailureTitle.isEmpty()
+                               ? job.sFailureText
+                               : QStringLiteral("%1: %2").arg(job.sFailureTitle, job.sFailureText);
+                status = statusCode(job.eFailure, job.nCommCode);
+                bEarlierFailed = true;
+            } else if (bEarlierFailed) {
+                sMessage = QStringLiteral("an earlier job failed");
+            } else if (!stats.bStarted) {
+                // The drive was never reached: the start's own failure.
+                sMessage = CliLine::resultMessage(run);
+                if (!stats.sFailureText.isEmpty())
+                    status = statusCode(stats.eStartFailure, stats.nStartCode);
             }
             record[QStringLiteral("result")] = sResult;
             record[QStringLiteral("statusCode")] = status;

@@ -94,7 +94,7 @@ QString didYouMean(const QString &sWord, const QStringList &names)
     return sName.isEmpty() ? QString() : QStringLiteral("; did you mean '%1'?").arg(sName);
 }
 
-CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
+CliNumber parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
 {
     // toLongLong would accept a sign and spaces; an address or a length
     // has neither.
@@ -114,17 +114,12 @@ CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, 
     return CliNumber::Ok;
 }
 
-bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue)
-{
-    return parseCliNumberChecked(sText, nMin, nMax, nValue) == CliNumber::Ok;
-}
-
 bool parseCliBaudRate(const QString &sText, quint32 &nBaud, QString &sError)
 {
     qint64 n = 0;
     QStringList rates;
     for (uint32_t nRate : baudRates()) {
-        if (parseCliNumber(sText, 0, 0xFFFFFFFFll, n) && quint32(n) == nRate) {
+        if (parseCliNumber(sText, 0, 0xFFFFFFFFll, n) == CliNumber::Ok && quint32(n) == nRate) {
             nBaud = nRate;
             return true;
         }

@@ -34,9 +34,7 @@ enum class CliNumber
     TooSmall,
     TooLarge // also a number beyond what 64 bits hold
 };
-CliNumber parseCliNumberChecked(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
-// The same, false for anything that is not such a number inside the range.
-bool parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
+CliNumber parseCliNumber(const QString &sText, qint64 nMin, qint64 nMax, qint64 &nValue);
 
 // A working baud rate as --baud takes it: one of the rates of the rate
 // table (0 = the transport's default), decimal or 0x. On failure sError

@@ -43,7 +43,7 @@ QString usageSuffix(const CliCommand &command)
     return *command.sUsage ? QLatin1Char(' ') + QLatin1String(command.sUsage) : QString();
 }
 
-void printOverview()
+int printOverview()
 {
     QString s = QStringLiteral("Usage: %1 COMMAND [ARGUMENTS]\n"
                                "Programs, reads and erases the flash and EEPROM of an AC servo drive\n"
@@ -57,9 +57,10 @@ void printOverview()
                         "Run \"%1 help COMMAND\" for the options and an example of one command.\n")
              .arg(QLatin1String(kToolName));
     printOut(s);
+    return ExitOk;
 }
 
-void printCommandHelp(const CliCommand &command)
+int printCommandHelp(const CliCommand &command)
 {
     QString s = QStringLiteral("Usage: %1 %2%3\n%4\n")
                     .arg(QLatin1String(kToolName), QLatin1String(command.sName), usageSuffix(command),
@@ -77,6 +78,7 @@ void printCommandHelp(const CliCommand &command)
         s += QLatin1Char('\n') + QString::fromLatin1(command.sDetails).replace(QLatin1String("{sample}"), sampleImage())
              + QLatin1Char('\n');
     printOut(s);
+    return ExitOk;
 }
 
 int unknownCommand(const QString &sName)
@@ -110,17 +112,12 @@ QString parserError(const QCommandLineParser &parser, const QList<QCommandLineOp
 
 int runHelp(const QStringList &args)
 {
-    if (args.isEmpty()) {
-        printOverview();
-        return ExitOk;
-    }
+    if (args.isEmpty())
+        return printOverview();
     if (args.size() > 1)
         return usageFail(nullptr, QStringLiteral("help takes at most one command name"));
     const CliCommand *pCommand = findCliCommand(args.first());
-    if (!pCommand)
-        return unknownCommand(args.first());
-    printCommandHelp(*pCommand);
-    return ExitOk;
+    return pCommand ? printCommandHelp(*pCommand) : unknownCommand(args.first());
 }
 
 int dispatch(const QStringList &arguments)
@@ -148,10 +145,8 @@ int dispatch(const QStringList &arguments)
     // The parser expects the program name first; the command name takes its place.
     if (!parser.parse(args))
         return usageFail(pCommand->sName, parserError(parser, pCommand->options));
-    if (parser.isSet(helpOption)) {
-        printCommandHelp(*pCommand);
-        return ExitOk;
-    }
+    if (parser.isSet(helpOption))
+        return printCommandHelp(*pCommand);
     const int nPositional = int(parser.positionalArguments().size());
     if (nPositional < pCommand->nMinPositional)
         return usageFail(pCommand->sName, QStringLiteral("%1: missing argument (%2)")
@@ -160,7 +155,7 @@ int dispatch(const QStringList &arguments)
         return usageFail(pCommand->sName, QStringLiteral("%1: unexpected argument '%2'")
                                               .arg(QLatin1String(pCommand->sName),
                                                    parser.positionalArguments().at(pCommand->nMaxPositional)));
-    return pCommand->handler(parser);
+    return pCommand->handler(*pCommand, parser);
 }
 
 } // namespace
