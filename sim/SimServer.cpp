@@ -160,24 +160,21 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
 {
     if (!m_bAwake) {
         // A drive starting up watches for the wake pattern and nothing else;
-        // before it has power it hears nothing at all.
-        if (arrival < m_listenFrom) {
+        // before it has power it hears nothing at all. A byte that breaks
+        // the pattern off may be the start of it again.
+        if (arrival < m_listenFrom)
             m_nWakeMatch = 0;
-            return;
-        }
-        if (m_nWakeMatch != 0 && b == kWakePattern[0])
+        else if (b == kWakePattern[m_nWakeMatch])
+            ++m_nWakeMatch;
+        else
+            m_nWakeMatch = b == kWakePattern[0] ? 1 : 0;
+        if (m_nWakeMatch == 4) {
             m_nWakeMatch = 0;
-        if (b == kWakePattern[m_nWakeMatch]) {
-            if (++m_nWakeMatch == 4) {
-                m_nWakeMatch = 0;
-                if (!heardAtRate(arrival, QLatin1String(" what=wake")))
-                    return;
+            if (heardAtRate(arrival, QLatin1String(" what=wake"))) {
                 m_bAwake = true;
                 log(QStringLiteral("- wake echoed"));
                 send(QByteArray(reinterpret_cast<const char *>(kWakePattern), 4));
             }
-        } else {
-            m_nWakeMatch = 0;
         }
         return;
     }
