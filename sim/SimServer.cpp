@@ -282,13 +282,12 @@ void SimServer::startStream()
     log(QStringLiteral("- stream byte=0x%1").arg(m_nStreamByte, 2, 16, QLatin1Char('0')));
 }
 
-// The stream byte at the line rate (10 bits a byte), in what is due since
-// the last call. What the tool does not read in time is lost on the wire,
-// as on a real line, so a tool that stops reading never blocks the drive.
+// The stream byte at the line rate (one byte time each), in what is due
+// since the last call. What the tool does not read in time is lost on the
+// wire, as on a real line, so a tool that stops reading never blocks the drive.
 void SimServer::streamDue()
 {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_streamFrom);
-    const quint64 nDue = quint64(elapsed.count()) * m_monitor.lineRate() / 10 / 1000000;
+    const quint64 nDue = quint64((Clock::now() - m_streamFrom) / byteTime());
     const quint64 nNew = nDue - m_nStreamed;
     m_nStreamed = nDue;
     constexpr int kMaxQueued = 2048;
