@@ -15,7 +15,13 @@ static_assert(TransportStatus::DriverError == CommError::Unspecified, "transport
 static_assert(TransportStatus::Timeout == CommError::Timeout, "transport status 101");
 
 namespace CommError {
-const Entry table[] = {
+namespace {
+// The codes' messages, in search order.
+const struct
+{
+    int32_t nCode;
+    const char *sText;
+} table[] = {
     {-4, "Wrong parameter"},
     {-3, "Change config while connected"},
     {-2, "Service request without connect"},
@@ -46,13 +52,13 @@ const Entry table[] = {
     {203, "Service cannot be carried out due to device status"},
     {215, "Reuqested operating mode not available with this equipment"},
 };
-const int tableSize = int(sizeof(table) / sizeof(table[0]));
+} // namespace
 
 QString text(int nCode)
 {
-    for (int i = 0; i < tableSize; ++i) {
-        if (table[i].nCode == nCode)
-            return QString::fromLatin1(table[i].sText);
+    for (const auto &entry : table) {
+        if (entry.nCode == nCode)
+            return QString::fromLatin1(entry.sText);
     }
     return QStringLiteral("Unknown communcation error code %1").arg(nCode);
 }

@@ -43,16 +43,6 @@ enum Code : int32_t
     ModeNotAvailable = 215
 };
 
-struct Entry
-{
-    int32_t nCode;
-    const char *sText;
-};
-
-// The code table in search order (29 entries).
-extern const Entry table[];
-extern const int tableSize;
-
 // The message of a code; "Unknown communcation error code <n>" for a code
 // that is not in the table.
 QString text(int nCode);

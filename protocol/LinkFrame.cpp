@@ -67,8 +67,13 @@ void Receiver::reset()
 void Receiver::beginFrame()
 {
     reset();
-    m_state = State::InFrame;
-    m_nStatus = Busy;
+    enter(State::InFrame, Busy);
+}
+
+int Receiver::enter(State state, int nStatus)
+{
+    m_state = state;
+    return m_nStatus = nStatus;
 }
 
 QByteArray Receiver::payloadBytes() const
@@ -80,72 +85,51 @@ QByteArray Receiver::payloadBytes() const
 int Receiver::store(uint8_t nByte)
 {
     if (m_nCount >= m_nCapacity) {
-        m_state = State::Hunt;
         m_error = Error::Overflow;
-        return m_nStatus = Failed;
+        return enter(State::Hunt, Failed);
     }
     m_pBuffer[m_nCount++] = nByte;
     m_nSum = uint8_t(m_nSum + nByte);
-    m_state = State::InFrame;
-    return m_nStatus = Busy;
+    return enter(State::InFrame, Busy);
 }
 
 int Receiver::feed(uint8_t nByte)
 {
     switch (m_state) {
     case State::Hunt:
-        if (nByte == kDle) {
-            m_state = State::AfterDLE;
-            m_nStatus = NoData;
-        } else if (nByte == kLifeTrigger) {
-            m_nStatus = LifeTrigger;
-        } else {
-            m_nStatus = NoData;
-        }
+        if (nByte == kDle)
+            enter(State::AfterDLE, NoData);
+        else
+            m_nStatus = nByte == kLifeTrigger ? LifeTrigger : NoData;
         break;
     case State::AfterDLE:
-        if (nByte == kStx) {
+        if (nByte == kStx)
             beginFrame();
-        } else if (nByte == kDle) {
-            m_nStatus = NoData; // DLE DLE outside a frame: still waiting for STX
-        } else {
-            m_state = State::Hunt;
-            m_nStatus = NoData;
-        }
+        else // DLE DLE outside a frame: still waiting for STX
+            enter(nByte == kDle ? State::AfterDLE : State::Hunt, NoData);
         break;
     case State::InFrame:
-        if (nByte == kDle) {
-            m_state = State::InFrameDLE;
-            m_nStatus = Busy;
-        } else {
+        if (nByte == kDle)
+            enter(State::InFrameDLE, Busy);
+        else
             store(nByte);
-        }
         break;
     case State::InFrameDLE:
-        if (nByte == kStx) {
+        if (nByte == kStx)
             beginFrame(); // whatever came before is forgotten
-        } else if (nByte == kDle) {
+        else if (nByte == kDle)
             store(kDle);
-        } else if (nByte == kEtx) {
-            if (m_nCount > 0) {
-                m_state = State::Checksum;
-                m_nStatus = Busy;
-            } else {
-                m_state = State::Hunt; // empty frame: ignored
-                m_nStatus = NoData;
-            }
-        } else {
-            m_state = State::Hunt; // broken frame: dropped
-            m_nStatus = NoData;
-        }
+        else if (nByte == kEtx && m_nCount > 0)
+            enter(State::Checksum, Busy);
+        else
+            enter(State::Hunt, NoData); // an empty frame is ignored, a broken one dropped
         break;
     case State::Checksum:
-        m_state = State::Hunt;
         if (nByte == uint8_t(m_nSum + kChecksumSeed)) {
-            m_nStatus = Complete;
+            enter(State::Hunt, Complete);
         } else {
             m_error = Error::BadChecksum;
-            m_nStatus = Failed;
+            enter(State::Hunt, Failed);
         }
         break;
     }

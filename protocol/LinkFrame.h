@@ -101,6 +101,8 @@ public:
 private:
     // STX after DLE: an empty frame in progress.
     void beginFrame();
+    // Moves to state with status; returns the status.
+    int enter(State state, int nStatus);
     int store(uint8_t nByte);
 
     uint8_t m_aStorage[kMaxPayload];

@@ -52,12 +52,15 @@ int MemoryCommands::parameter(uint8_t nSubIndex, uint32_t nValue)
     return m_requests.writeValue(m_nCommand, nSubIndex, nValue, MonitorRequests::MayRepeat);
 }
 
-int MemoryCommands::status(bool &bGood)
+int MemoryCommands::verdict(uint32_t nCode, bool &bGood)
 {
+    int nResult = command(nCode);
+    if (nResult != 0)
+        return nResult;
     uint32_t nStatus = 0;
-    const int nCode = m_requests.readValue(m_nStatus, 1, nStatus);
+    nResult = m_requests.readValue(m_nStatus, 1, nStatus);
     bGood = nStatus == 0;
-    return nCode;
+    return nResult;
 }
 
 int MemoryCommands::answers(uint32_t nCode, uint32_t *pAnswers, int nCount)
@@ -116,8 +119,7 @@ int MemoryCommands::readBlock(uint32_t nAddress, uint32_t nLength, uint8_t *pDes
 
 int MemoryCommands::verify(bool &bEqual)
 {
-    const int nCode = command(Flash::kVerify);
-    return nCode != 0 ? nCode : status(bEqual);
+    return verdict(Flash::kVerify, bEqual);
 }
 
 // ---- FlashCommands -----------------------------------------------------------
@@ -141,11 +143,9 @@ int FlashCommands::setSectorLength(uint32_t nLength)
 int FlashCommands::checkErase(uint32_t nAddress, bool &bNeedsErase)
 {
     int nCode = parameter(kParam2Sub, nAddress);
-    if (nCode == 0)
-        nCode = command(Flash::kCheckErase);
     bool bBlank = true;
     if (nCode == 0)
-        nCode = status(bBlank);
+        nCode = verdict(Flash::kCheckErase, bBlank);
     bNeedsErase = !bBlank;
     return nCode;
 }
@@ -160,9 +160,7 @@ int FlashCommands::expandBuffer(uint32_t nPacked, uint32_t nLength, bool &bGood)
     int nCode = parameter(kParam2Sub, nPacked);
     if (nCode == 0)
         nCode = parameter(kParam3Sub, nLength);
-    if (nCode == 0)
-        nCode = command(Flash::kDecompress);
-    return nCode != 0 ? nCode : status(bGood);
+    return nCode != 0 ? nCode : verdict(Flash::kDecompress, bGood);
 }
 
 int FlashCommands::program()

@@ -78,7 +78,8 @@ protected:
     // A command, then its first nCount answers.
     int answers(uint32_t nCode, uint32_t *pAnswers, int nCount);
     int parameter(uint8_t nSubIndex, uint32_t nValue);
-    int status(bool &bGood);
+    // A command, then its verdict: good when its first answer is 0.
+    int verdict(uint32_t nCode, bool &bGood);
 
     MonitorRequests &m_requests;
 

@@ -22,21 +22,6 @@ void putIndex(ServiceExchange &exchange, uint8_t nService, uint16_t nIndex, uint
     exchange.aRequest[4] = uint8_t(nCount); // 256 travels as 0
 }
 
-// Times one transaction, but only when somebody watches.
-class Stopwatch
-{
-public:
-    explicit Stopwatch(bool bActive)
-    {
-        if (bActive)
-            m_timer.start();
-    }
-    int64_t elapsedUs() const { return m_timer.isValid() ? m_timer.nsecsElapsed() / 1000 : 0; }
-
-private:
-    QElapsedTimer m_timer;
-};
-
 QString identField(const uint8_t *pField)
 {
     const int nLength = int(int8_t(pField[0]));
@@ -265,15 +250,13 @@ int TBootMonitorLink::switchBaudRate()
     const uint32_t nDefault = defaultWorkingBaudRate();
     setTimeout(kProbeTimeoutMs);
 
-    uint8_t aValue[4] = {};
-    if (readObject(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, aValue, 4) != 0) {
+    uint32_t nMonitorRate = 0;
+    if (readU32(MonitorObjects::kBaudRate, MonitorObjects::kBaudRateSub, nMonitorRate) != 0) {
         if (m_nRequestedBaud != 0 && m_nRequestedBaud != kOpenBaud)
             m_nRequestedBaud = 0;
         setTimeout(kDefaultTimeoutMs);
         return -1;
     }
-    const uint32_t nMonitorRate =
-        uint32_t(aValue[0]) << 24 | uint32_t(aValue[1]) << 16 | uint32_t(aValue[2]) << 8 | aValue[3];
 
     const uint32_t nTarget = m_nRequestedBaud != 0 ? m_nRequestedBaud : nDefault;
     if (m_nCurrentBaud != m_nRequestedBaud && nTarget != m_nCurrentBaud && nTarget != nMonitorRate) {
@@ -318,7 +301,10 @@ int TBootMonitorLink::transact(ServiceExchange &exchange)
 
 int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex, int nLength)
 {
-    const Stopwatch stopwatch{static_cast<bool>(m_observer)};
+    // Timed only when somebody watches.
+    QElapsedTimer timer;
+    if (m_observer)
+        timer.start();
     int nResult = transact(exchange);
     if (nResult == CommError::NoError) {
         const uint8_t nExpected = exchange.aRequest[0] == ReadObjectRequest    ? ReadObjectResponse
@@ -330,16 +316,8 @@ int TBootMonitorLink::objectTransaction(ServiceExchange &exchange, uint16_t nInd
         else
             nResult = exchange.aResponse[1];
     }
-    if (m_observer) {
-        TransactionRecord record;
-        record.nService = exchange.aRequest[0];
-        record.nIndex = nIndex;
-        record.nSubIndex = nSubIndex;
-        record.nLength = nLength;
-        record.nStatus = nResult;
-        record.nRoundTripUs = stopwatch.elapsedUs();
-        m_observer(record);
-    }
+    if (m_observer)
+        m_observer({exchange.aRequest[0], nIndex, nSubIndex, nLength, nResult, timer.nsecsElapsed() / 1000});
     return nResult;
 }
 
@@ -381,50 +359,6 @@ int TBootMonitorLink::readObject(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pD
     if (nCount > 0)
         std::memcpy(pData, exchange.aResponse + 5, size_t(nCount));
     return CommError::NoError;
-}
-
-int TBootMonitorLink::writeU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue)
-{
-    const uint8_t aData[4] = {uint8_t(nValue >> 24), uint8_t(nValue >> 16), uint8_t(nValue >> 8), uint8_t(nValue)};
-    return writeObject(nIndex, nSubIndex, aData, 4);
-}
-
-int TBootMonitorLink::writeU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t nValue)
-{
-    const uint8_t aData[2] = {uint8_t(nValue >> 8), uint8_t(nValue)};
-    return writeObject(nIndex, nSubIndex, aData, 2);
-}
-
-int TBootMonitorLink::writeU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t nValue)
-{
-    return writeObject(nIndex, nSubIndex, &nValue, 1);
-}
-
-int TBootMonitorLink::readU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue)
-{
-    uint8_t aData[4];
-    const int nResult = readObject(nIndex, nSubIndex, aData, 4);
-    if (nResult == CommError::NoError)
-        nValue = uint32_t(aData[0]) << 24 | uint32_t(aData[1]) << 16 | uint32_t(aData[2]) << 8 | aData[3];
-    return nResult;
-}
-
-int TBootMonitorLink::readU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t &nValue)
-{
-    uint8_t aData[2];
-    const int nResult = readObject(nIndex, nSubIndex, aData, 2);
-    if (nResult == CommError::NoError)
-        nValue = uint16_t(aData[0] << 8 | aData[1]);
-    return nResult;
-}
-
-int TBootMonitorLink::readU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t &nValue)
-{
-    uint8_t nData = 0;
-    const int nResult = readObject(nIndex, nSubIndex, &nData, 1);
-    if (nResult == CommError::NoError)
-        nValue = nData;
-    return nResult;
 }
 
 int TBootMonitorLink::readDeviceIdent(QString &sText1, QString &sText2, QString &sText3)

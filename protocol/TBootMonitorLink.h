@@ -7,6 +7,7 @@
 #include "TComSerial.h"
 
 #include <QString>
+#include <QtEndian>
 
 #include <cstdint>
 #include <functional>
@@ -140,13 +141,13 @@ public:
     // on any failure.
     int writeObject(uint16_t nIndex, uint8_t nSubIndex, const uint8_t *pData, int nCount);
     int readObject(uint16_t nIndex, uint8_t nSubIndex, uint8_t *pData, int nCount);
-    int writeU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue);
-    int writeU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t nValue);
-    int writeU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t nValue);
+    int writeU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t nValue) { return writeNumber(nIndex, nSubIndex, nValue); }
+    int writeU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t nValue) { return writeNumber(nIndex, nSubIndex, nValue); }
+    int writeU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t nValue) { return writeNumber(nIndex, nSubIndex, nValue); }
     // On failure the out value is left untouched.
-    int readU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue);
-    int readU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t &nValue);
-    int readU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t &nValue);
+    int readU32(uint16_t nIndex, uint8_t nSubIndex, uint32_t &nValue) { return readNumber(nIndex, nSubIndex, nValue); }
+    int readU16(uint16_t nIndex, uint8_t nSubIndex, uint16_t &nValue) { return readNumber(nIndex, nSubIndex, nValue); }
+    int readU8(uint16_t nIndex, uint8_t nSubIndex, uint8_t &nValue) { return readNumber(nIndex, nSubIndex, nValue); }
     // The monitor's three identification texts.
     int readDeviceIdent(QString &sText1, QString &sText2, QString &sText3);
 
@@ -162,6 +163,21 @@ public:
     void setTransactionObserver(TransactionObserver observer);
 
 private:
+    // The numbers' object services: sizeof(T) bytes, most significant first.
+    template <typename T> int writeNumber(uint16_t nIndex, uint8_t nSubIndex, T nValue)
+    {
+        uint8_t aData[sizeof(T)];
+        qToBigEndian(nValue, aData);
+        return writeObject(nIndex, nSubIndex, aData, int(sizeof(T)));
+    }
+    template <typename T> int readNumber(uint16_t nIndex, uint8_t nSubIndex, T &nValue)
+    {
+        uint8_t aData[sizeof(T)];
+        const int nResult = readObject(nIndex, nSubIndex, aData, int(sizeof(T)));
+        if (nResult == CommError::NoError)
+            nValue = qFromBigEndian<T>(aData);
+        return nResult;
+    }
     int objectTransaction(ServiceExchange &exchange, uint16_t nIndex, uint8_t nSubIndex, int nLength);
     int detectRate(int &nBudget);
     bool probe(bool &bHeardSilence);

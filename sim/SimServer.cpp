@@ -160,24 +160,21 @@ void SimServer::onByte(quint8 b, Clock::time_point arrival)
 {
     if (!m_bAwake) {
         // A drive starting up watches for the wake pattern and nothing else;
-        // before it has power it hears nothing at all.
-        if (arrival < m_listenFrom) {
+        // before it has power it hears nothing at all. A byte that breaks
+        // the pattern off may be the start of it again.
+        if (arrival < m_listenFrom)
             m_nWakeMatch = 0;
-            return;
-        }
-        if (m_nWakeMatch != 0 && b == kWakePattern[0])
+        else if (b == kWakePattern[m_nWakeMatch])
+            ++m_nWakeMatch;
+        else
+            m_nWakeMatch = b == kWakePattern[0] ? 1 : 0;
+        if (m_nWakeMatch == 4) {
             m_nWakeMatch = 0;
-        if (b == kWakePattern[m_nWakeMatch]) {
-            if (++m_nWakeMatch == 4) {
-                m_nWakeMatch = 0;
-                if (!heardAtRate(arrival, QLatin1String(" what=wake")))
-                    return;
+            if (heardAtRate(arrival, QLatin1String(" what=wake"))) {
                 m_bAwake = true;
                 log(QStringLiteral("- wake echoed"));
                 send(QByteArray(reinterpret_cast<const char *>(kWakePattern), 4));
             }
-        } else {
-            m_nWakeMatch = 0;
         }
         return;
     }
@@ -285,13 +282,12 @@ void SimServer::startStream()
     log(QStringLiteral("- stream byte=0x%1").arg(m_nStreamByte, 2, 16, QLatin1Char('0')));
 }
 
-// The stream byte at the line rate (10 bits a byte), in what is due since
-// the last call. What the tool does not read in time is lost on the wire,
-// as on a real line, so a tool that stops reading never blocks the drive.
+// The stream byte at the line rate (one byte time each), in what is due
+// since the last call. What the tool does not read in time is lost on the
+// wire, as on a real line, so a tool that stops reading never blocks the drive.
 void SimServer::streamDue()
 {
-    const auto elapsed = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - m_streamFrom);
-    const quint64 nDue = quint64(elapsed.count()) * m_monitor.lineRate() / 10 / 1000000;
+    const quint64 nDue = quint64((Clock::now() - m_streamFrom) / byteTime());
     const quint64 nNew = nDue - m_nStreamed;
     m_nStreamed = nDue;
     constexpr int kMaxQueued = 2048;
