@@ -49,15 +49,11 @@ bool isTerminalDevice(const QString &sPath)
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
 static QVector<uint32_t> baudRateList;
 
-void servoprogInitResources()
-{
-    Q_INIT_RESOURCE(servoprog_icons);
-}
-
 MainWidget::MainWidget(QWidget *parent)
     : QWidget(parent), ui(new Ui::MainWidget), nSteps(0), nStep(0), bCloseWhenFinished(false)
 {
-    servoprogInitResources();
+    // The icons come from a static library: registered before the form uses them.
+    Q_INIT_RESOURCE(servoprog_icons);
     ui->setupUi(this);
 
     ui->toolButtonPgmAddFile->setDefaultAction(ui->actionPgmAddFile);

@@ -158,7 +158,4 @@ private:
     QString sExtraPort;                 // a device given with -P that discovery does not list
 };
 
-// Registers the compiled-in icons; safe to call more than once.
-void servoprogInitResources();
-
 #endif // MAINWIDGET_H
