@@ -66,6 +66,7 @@ MainWidget::MainWidget(QWidget *parent)
     ui->tableWidgetPgmImages->setContextMenuPolicy(Qt::ActionsContextMenu);
     ui->tableWidgetPgmImages->addActions(
         {ui->actionPgmAddFile, ui->actionPgmAddEntry, ui->actionPgmRemoveEntry, ui->actionPgmClearEntries});
+    connect(ui->tableWidgetPgmImages->model(), &QAbstractItemModel::rowsRemoved, this, &MainWidget::dropStaleImageInfo);
 
     ui->comboBoxPort->addItems(portList());
 

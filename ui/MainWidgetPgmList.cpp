@@ -132,6 +132,7 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     imageEdit->setObjectName(QLatin1String(sImageEditName));
     imageEdit->setFrame(false);
     imageEdit->setReadOnly(true);
+    connect(imageEdit, &QLineEdit::textChanged, this, &MainWidget::dropStaleImageInfo);
     auto *imageButton = new QToolButton;
     imageButton->setObjectName(QLatin1String(sImageButtonName));
     imageButton->setToolTip(tr("Select image file"));
@@ -234,7 +235,6 @@ void MainWidget::removePgmRow(int row)
     table->removeRow(row);
     for (int k = row; k < table->rowCount(); ++k)
         table->setVerticalHeaderItem(k, new QTableWidgetItem(QStringLiteral("%1").arg(k + 1)));
-    dropStaleImageInfo();
 }
 
 void MainWidget::applyRowOperation(int row)
@@ -299,7 +299,6 @@ void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
         if (QLineEdit *edit = rowEdit(row, column))
             edit->clear();
     }
-    dropStaleImageInfo();
 }
 
 void MainWidget::toolButtonSelectImage_clicked()
@@ -330,7 +329,6 @@ void MainWidget::on_actionPgmRemoveEntry_triggered()
 void MainWidget::on_actionPgmClearEntries_triggered()
 {
     ui->tableWidgetPgmImages->setRowCount(0);
-    dropStaleImageInfo();
 }
 
 // ---- examination ------------------------------------------------------------------------
@@ -424,7 +422,6 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
             sInfoImage = path;
             updateInfoHeaders();
         }
-        dropStaleImageInfo();
         return 0;
     }
 
@@ -432,7 +429,6 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     imageEdit->setToolTip(QString());
     offsetEdit->clear();
     lengthEdit->clear();
-    dropStaleImageInfo();
     QMessageBox box(QMessageBox::Critical, tr("Error"),
                     tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1), QMessageBox::Ok, this);
     box.setDetailedText(sReason);
@@ -476,6 +472,7 @@ int MainWidget::selectRowImage(int row)
 
 // labelInfoFlash1 describes the image of one row; once that row is gone, or
 // holds another file, the panel would describe something not in the list.
+// Runs whenever a row goes or an image cell's text changes.
 void MainWidget::dropStaleImageInfo()
 {
     if (sInfoImage.isEmpty())
