@@ -144,9 +144,7 @@ void MainWidget::on_pushButtonRefreshPorts_clicked()
     combo->addItems(portList());
     if (!sExtraPort.isEmpty() && combo->findText(sExtraPort) < 0 && isTerminalDevice(sExtraPort))
         combo->addItem(sExtraPort);
-    const int nIndex = combo->findText(sCurrent);
-    if (nIndex >= 0)
-        combo->setCurrentIndex(nIndex);
+    combo->setCurrentText(sCurrent); // not listed any more: the first port
 }
 
 bool MainWidget::selectPort(const QString &sPort)
