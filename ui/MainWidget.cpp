@@ -165,13 +165,10 @@ bool MainWidget::selectPort(const QString &sPort)
 
 void MainWidget::fillBaudrateCombo()
 {
-    const int nIndex = ui->comboBoxBaudrate->currentIndex();
-    ui->comboBoxBaudrate->clear();
+    QList<QPair<QString, QVariant>> items;
     for (const uint32_t nRate : std::as_const(baudRateList))
-        ui->comboBoxBaudrate->addItem(nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate),
-                                      QVariant::fromValue<uint>(nRate));
-    if (nIndex >= 0 && nIndex < ui->comboBoxBaudrate->count())
-        ui->comboBoxBaudrate->setCurrentIndex(nIndex);
+        items.append({nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate), QVariant::fromValue<uint>(nRate)});
+    fillComboItems(ui->comboBoxBaudrate, items);
 }
 
 // ---- start --------------------------------------------------------------------

@@ -129,6 +129,9 @@ private:
     void resetProgress();
     QStringList portList();
     void fillBaudrateCombo();
+    // Retitles the items (text, data) the combo has and appends those it
+    // lacks: after a language change its data and selection stay.
+    static void fillComboItems(QComboBox *combo, const QList<QPair<QString, QVariant>> &items);
     int confirmStartOption();
     void startProgramming();
     void connectRun();

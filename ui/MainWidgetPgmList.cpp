@@ -50,18 +50,6 @@ int itemCode(const QComboBox *combo, int index)
     return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
 }
 
-// Appends the items the combo lacks and retitles those it has, so a second
-// call after a language change leaves the data and the selection alone.
-void fillCodeCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
-{
-    for (int i = 0; i < items.size(); ++i) {
-        if (i < combo->count())
-            combo->setItemText(i, items.at(i).first);
-        else
-            combo->addItem(items.at(i).first, items.at(i).second);
-    }
-}
-
 // Puts a filled combo box into a cell of the list, showing the entry whose
 // code is nCode (the first entry when none has it).
 void placeCombo(QTableWidget *table, int r, int column, QComboBox *combo, int nCode)
@@ -94,14 +82,24 @@ int MainWidget::parseNumber(const QString &text)
 
 // ---- rows ---------------------------------------------------------------------------
 
+void MainWidget::fillComboItems(QComboBox *combo, const QList<QPair<QString, QVariant>> &items)
+{
+    for (int i = 0; i < items.size(); ++i) {
+        if (i < combo->count())
+            combo->setItemText(i, items.at(i).first);
+        else
+            combo->addItem(items.at(i).first, items.at(i).second);
+    }
+}
+
 void MainWidget::fillMemoryCombo(QComboBox *combo)
 {
-    fillCodeCombo(combo, {{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}});
+    fillComboItems(combo, {{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}});
 }
 
 void MainWidget::fillOperationCombo(QComboBox *combo)
 {
-    fillCodeCombo(combo, {{tr("Program"), Program}});
+    fillComboItems(combo, {{tr("Program"), Program}});
 }
 
 QLineEdit *MainWidget::rowEdit(int row, int column) const
