@@ -58,8 +58,6 @@ public:
     // the reader's own message as the reader words it, or what is wrong with
     // the path in the window's language.
     static QString imageRefusal(const ImageFile &image);
-    // The image file dialogs' filters, the flash files' first.
-    static QString imageFileFilters();
 
     // "0x%1" in lower-case hexadecimal; empty for a negative value.
     static QString formatNumber(int value);

@@ -434,15 +434,6 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     return -1;
 }
 
-// The type of an image is read from its first bytes, whatever its name: the
-// dialog hides none of the files the window accepts.
-QString MainWidget::imageFileFilters()
-{
-    return QStringList{tr("Flash files (*.flash *.hexout *.hex)"),
-                       tr("S-record files (*.srec *.s19 *.s28 *.s37 *.mot)"), tr("All files (*)")}
-        .join(QLatin1String(";;"));
-}
-
 int MainWidget::selectRowImage(int row)
 {
     QString image;
@@ -454,11 +445,15 @@ int MainWidget::selectRowImage(int row)
 
     if (operation != Program && operation != Read)
         return -1;
+    // The type of an image is read from its first bytes, whatever its name:
+    // the dialog hides none of the files the window accepts.
+    const QString sFilters = QStringList{tr("Flash files (*.flash *.hexout *.hex)"),
+                                         tr("S-record files (*.srec *.s19 *.s28 *.s37 *.mot)"), tr("All files (*)")}
+                                 .join(QLatin1String(";;"));
     // A Program row's image is read, a Read row's is written.
-    const QString chosen =
-        operation == Program
-            ? QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters())
-            : QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
+    const QString chosen = operation == Program
+                               ? QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, sFilters)
+                               : QFileDialog::getSaveFileName(this, tr("Select file to save"), start, sFilters);
     if (chosen.isEmpty())
         return -1;
     if (operation == Program)
