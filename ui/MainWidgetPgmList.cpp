@@ -145,14 +145,12 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     table->setCellWidget(r, ColImage, imageCell);
 
     static const QRegularExpression numberPattern(QStringLiteral("^0x[0-9a-fA-F]{1,8}$|^\\d\\d{0,9}$"));
-    const int values[] = {offset, length};
-    const int columns[] = {ColOffset, ColLength};
-    for (int i = 0; i < 2; ++i) {
-        auto *edit = new QAdrLineEdit(formatNumber(values[i]));
+    for (const auto &[column, value] : {std::pair{ColOffset, offset}, std::pair{ColLength, length}}) {
+        auto *edit = new QAdrLineEdit(formatNumber(value));
         edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         edit->setValidator(new QRegularExpressionValidator(numberPattern, edit));
         edit->setFrame(false);
-        table->setCellWidget(r, columns[i], edit);
+        table->setCellWidget(r, column, edit);
     }
 
     applyRowOperation(r);
