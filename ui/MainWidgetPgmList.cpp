@@ -503,7 +503,9 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
         if (readPgmRow(r, &entry.nMemory, &entry.nOperation, &entry.sImage, &entry.nOffset, &entry.nLength) != 0)
             continue;
         const int operation = entry.nOperation;
-        if ((operation == Program || operation == Read) && entry.sImage.isEmpty()) {
+        if (operation != Erase && operation != Program && operation != Read)
+            continue; // a code without rules gives no job
+        if (operation != Erase && entry.sImage.isEmpty()) {
             QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1), QMessageBox::Ok);
             return false;
         }
@@ -512,7 +514,7 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
             if (examineRowImage(r, entry.nMemory, nullptr) != 0)
                 return false;
             readPgmRow(r, nullptr, nullptr, nullptr, &entry.nOffset, &entry.nLength);
-        } else if ((operation == Erase || operation == Read) && (entry.nOffset < 0 || entry.nLength < 0)) {
+        } else if (entry.nOffset < 0 || entry.nLength < 0) { // Erase or Read
             const auto answer = QMessageBox::warning(
                 this, tr("Confirm"), tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
@@ -521,13 +523,10 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
             entry.nOffset = 0;
             entry.nLength = -1;
         }
-        if (operation != Erase && operation != Program && operation != Read)
-            continue;
         entry.bCompress = operation != Erase;
         if (operation == Erase)
             entry.sImage.clear();
-        if (jobs)
-            jobs->append(entry);
+        jobs->append(entry);
     }
     return true;
 }
