@@ -320,12 +320,10 @@ void MainWidget::closeEvent(QCloseEvent *event)
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    // The run may have ended while the question was open.
-    if (!run.isRunning()) {
-        close();
-        return;
-    }
-    bCloseWhenFinished = true;
+    // The run may have ended while the question was open; if not, the window
+    // closes once the worker has stopped.
+    bCloseWhenFinished = run.isRunning();
+    event->setAccepted(!bCloseWhenFinished);
     run.cancel();
 }
 
