@@ -44,12 +44,6 @@ static bool canOpenWindow(const QStringList &arguments)
 #endif
 }
 
-static void printOut(const QString &sText)
-{
-    std::fputs(sText.toLocal8Bit().constData(), stdout);
-    std::fflush(stdout);
-}
-
 int main(int argc, char *argv[])
 {
     // --version, and --help where no window can be opened (a shell over ssh,
@@ -60,13 +54,13 @@ int main(int argc, char *argv[])
         arguments << QString::fromLocal8Bit(argv[i]);
     const MainWidget::PrintRequest eRequest = MainWidget::printRequest(arguments);
     if (eRequest == MainWidget::PrintRequest::Version) {
-        printOut(QStringLiteral("servoprog %1\n").arg(QLatin1String(kVersionText)));
+        std::fputs(QStringLiteral("servoprog %1\n").arg(QLatin1String(kVersionText)).toLocal8Bit().constData(), stdout);
         return 0;
     }
     if (eRequest == MainWidget::PrintRequest::Help && !canOpenWindow(arguments)) {
         QCoreApplication core(argc, argv);
         installLanguage(startupLanguage(QCoreApplication::arguments(), QLocale::system().name()));
-        printOut(MainWidget::printedHelpText());
+        std::fputs(MainWidget::printedHelpText().toLocal8Bit().constData(), stdout);
         return 0;
     }
 

@@ -49,15 +49,11 @@ bool isTerminalDevice(const QString &sPath)
 // The rates offered in comboBoxBaudrate, filled once from the serial layer.
 static QVector<uint32_t> baudRateList;
 
-void servoprogInitResources()
-{
-    Q_INIT_RESOURCE(servoprog_icons);
-}
-
 MainWidget::MainWidget(QWidget *parent)
     : QWidget(parent), ui(new Ui::MainWidget), nSteps(0), nStep(0), bCloseWhenFinished(false)
 {
-    servoprogInitResources();
+    // The icons come from a static library: registered before the form uses them.
+    Q_INIT_RESOURCE(servoprog_icons);
     ui->setupUi(this);
 
     ui->toolButtonPgmAddFile->setDefaultAction(ui->actionPgmAddFile);
@@ -70,6 +66,7 @@ MainWidget::MainWidget(QWidget *parent)
     ui->tableWidgetPgmImages->setContextMenuPolicy(Qt::ActionsContextMenu);
     ui->tableWidgetPgmImages->addActions(
         {ui->actionPgmAddFile, ui->actionPgmAddEntry, ui->actionPgmRemoveEntry, ui->actionPgmClearEntries});
+    connect(ui->tableWidgetPgmImages->model(), &QAbstractItemModel::rowsRemoved, this, &MainWidget::dropStaleImageInfo);
 
     ui->comboBoxPort->addItems(portList());
 
@@ -147,9 +144,7 @@ void MainWidget::on_pushButtonRefreshPorts_clicked()
     combo->addItems(portList());
     if (!sExtraPort.isEmpty() && combo->findText(sExtraPort) < 0 && isTerminalDevice(sExtraPort))
         combo->addItem(sExtraPort);
-    const int nIndex = combo->findText(sCurrent);
-    if (nIndex >= 0)
-        combo->setCurrentIndex(nIndex);
+    combo->setCurrentText(sCurrent); // not listed any more: the first port
 }
 
 bool MainWidget::selectPort(const QString &sPort)
@@ -170,13 +165,10 @@ bool MainWidget::selectPort(const QString &sPort)
 
 void MainWidget::fillBaudrateCombo()
 {
-    const int nIndex = ui->comboBoxBaudrate->currentIndex();
-    ui->comboBoxBaudrate->clear();
+    QList<QPair<QString, QVariant>> items;
     for (const uint32_t nRate : std::as_const(baudRateList))
-        ui->comboBoxBaudrate->addItem(nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate),
-                                      QVariant::fromValue<uint>(nRate));
-    if (nIndex >= 0 && nIndex < ui->comboBoxBaudrate->count())
-        ui->comboBoxBaudrate->setCurrentIndex(nIndex);
+        items.append({nRate == 0 ? tr("auto") : QStringLiteral("%1").arg(nRate), QVariant::fromValue<uint>(nRate)});
+    fillComboItems(ui->comboBoxBaudrate, items);
 }
 
 // ---- start --------------------------------------------------------------------
@@ -328,12 +320,10 @@ void MainWidget::closeEvent(QCloseEvent *event)
                               QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
     if (answer != QMessageBox::Yes)
         return;
-    // The run may have ended while the question was open.
-    if (!run.isRunning()) {
-        close();
-        return;
-    }
-    bCloseWhenFinished = true;
+    // The run may have ended while the question was open; if not, the window
+    // closes once the worker has stopped.
+    bCloseWhenFinished = run.isRunning();
+    event->setAccepted(!bCloseWhenFinished);
     run.cancel();
 }
 

@@ -58,8 +58,6 @@ public:
     // the reader's own message as the reader words it, or what is wrong with
     // the path in the window's language.
     static QString imageRefusal(const ImageFile &image);
-    // The image file dialogs' filters, the flash files' first.
-    static QString imageFileFilters();
 
     // "0x%1" in lower-case hexadecimal; empty for a negative value.
     static QString formatNumber(int value);
@@ -129,6 +127,9 @@ private:
     void resetProgress();
     QStringList portList();
     void fillBaudrateCombo();
+    // Retitles the items (text, data) the combo has and appends those it
+    // lacks: after a language change its data and selection stay.
+    static void fillComboItems(QComboBox *combo, const QList<QPair<QString, QVariant>> &items);
     int confirmStartOption();
     void startProgramming();
     void connectRun();
@@ -157,8 +158,5 @@ private:
     QString sInfoImage;                 // that file; empty when labelInfoFlash1 shows no row's image
     QString sExtraPort;                 // a device given with -P that discovery does not list
 };
-
-// Registers the compiled-in icons; safe to call more than once.
-void servoprogInitResources();
 
 #endif // MAINWIDGET_H

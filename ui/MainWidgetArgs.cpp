@@ -141,11 +141,10 @@ void MainWidget::processArgs(const QStringList &arguments)
             if (!sValue.isEmpty())
                 addRow(Flash1, Program, sValue);
         } else if (isOption("-F", {"--function="})) {
-            const auto found = operations.constFind(sValue);
-            if (found != operations.constEnd()) {
+            if (operations.contains(sValue)) {
                 if (nPendingOperation >= 0)
                     addRow(nPendingMemory, nPendingOperation, sPendingImage);
-                nPendingOperation = found.value();
+                nPendingOperation = operations.value(sValue);
                 nPendingMemory = Flash0;
                 sPendingImage = QString();
             } else {
@@ -154,9 +153,8 @@ void MainWidget::processArgs(const QStringList &arguments)
         } else if (isOption("-I", {"--image="})) {
             sPendingImage = sValue;
         } else if (isOption("-T", {"--type="})) {
-            const auto found = memories.constFind(sValue);
-            if (found != memories.constEnd())
-                nPendingMemory = found.value();
+            if (memories.contains(sValue))
+                nPendingMemory = memories.value(sValue);
             else
                 sError = tr("type '") + sValue + QLatin1Char('\'');
         } else if (sArg == QLatin1String("-h") || sArg == QLatin1String("--help")) {

@@ -50,18 +50,6 @@ int itemCode(const QComboBox *combo, int index)
     return index < 0 ? -1 : combo->itemData(index, Qt::UserRole).toInt();
 }
 
-// Appends the items the combo lacks and retitles those it has, so a second
-// call after a language change leaves the data and the selection alone.
-void fillCodeCombo(QComboBox *combo, const QList<QPair<QString, int>> &items)
-{
-    for (int i = 0; i < items.size(); ++i) {
-        if (i < combo->count())
-            combo->setItemText(i, items.at(i).first);
-        else
-            combo->addItem(items.at(i).first, items.at(i).second);
-    }
-}
-
 // Puts a filled combo box into a cell of the list, showing the entry whose
 // code is nCode (the first entry when none has it).
 void placeCombo(QTableWidget *table, int r, int column, QComboBox *combo, int nCode)
@@ -94,14 +82,24 @@ int MainWidget::parseNumber(const QString &text)
 
 // ---- rows ---------------------------------------------------------------------------
 
+void MainWidget::fillComboItems(QComboBox *combo, const QList<QPair<QString, QVariant>> &items)
+{
+    for (int i = 0; i < items.size(); ++i) {
+        if (i < combo->count())
+            combo->setItemText(i, items.at(i).first);
+        else
+            combo->addItem(items.at(i).first, items.at(i).second);
+    }
+}
+
 void MainWidget::fillMemoryCombo(QComboBox *combo)
 {
-    fillCodeCombo(combo, {{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}});
+    fillComboItems(combo, {{tr("Flash0 (HW/FW)"), Flash0}, {tr("Flash1 (SW PN)"), Flash1}});
 }
 
 void MainWidget::fillOperationCombo(QComboBox *combo)
 {
-    fillCodeCombo(combo, {{tr("Program"), Program}});
+    fillComboItems(combo, {{tr("Program"), Program}});
 }
 
 QLineEdit *MainWidget::rowEdit(int row, int column) const
@@ -132,6 +130,7 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     imageEdit->setObjectName(QLatin1String(sImageEditName));
     imageEdit->setFrame(false);
     imageEdit->setReadOnly(true);
+    connect(imageEdit, &QLineEdit::textChanged, this, &MainWidget::dropStaleImageInfo);
     auto *imageButton = new QToolButton;
     imageButton->setObjectName(QLatin1String(sImageButtonName));
     imageButton->setToolTip(tr("Select image file"));
@@ -146,14 +145,12 @@ void MainWidget::addPgmRow(int memory, int operation, const QString &image, int 
     table->setCellWidget(r, ColImage, imageCell);
 
     static const QRegularExpression numberPattern(QStringLiteral("^0x[0-9a-fA-F]{1,8}$|^\\d\\d{0,9}$"));
-    const int values[] = {offset, length};
-    const int columns[] = {ColOffset, ColLength};
-    for (int i = 0; i < 2; ++i) {
-        auto *edit = new QAdrLineEdit(formatNumber(values[i]));
+    for (const auto &[column, value] : {std::pair{ColOffset, offset}, std::pair{ColLength, length}}) {
+        auto *edit = new QAdrLineEdit(formatNumber(value));
         edit->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
         edit->setValidator(new QRegularExpressionValidator(numberPattern, edit));
         edit->setFrame(false);
-        table->setCellWidget(r, columns[i], edit);
+        table->setCellWidget(r, column, edit);
     }
 
     applyRowOperation(r);
@@ -234,7 +231,6 @@ void MainWidget::removePgmRow(int row)
     table->removeRow(row);
     for (int k = row; k < table->rowCount(); ++k)
         table->setVerticalHeaderItem(k, new QTableWidgetItem(QStringLiteral("%1").arg(k + 1)));
-    dropStaleImageInfo();
 }
 
 void MainWidget::applyRowOperation(int row)
@@ -299,7 +295,6 @@ void MainWidget::comboBoxFlashType_currentIndexChanged(int index)
         if (QLineEdit *edit = rowEdit(row, column))
             edit->clear();
     }
-    dropStaleImageInfo();
 }
 
 void MainWidget::toolButtonSelectImage_clicked()
@@ -330,7 +325,6 @@ void MainWidget::on_actionPgmRemoveEntry_triggered()
 void MainWidget::on_actionPgmClearEntries_triggered()
 {
     ui->tableWidgetPgmImages->setRowCount(0);
-    dropStaleImageInfo();
 }
 
 // ---- examination ------------------------------------------------------------------------
@@ -424,7 +418,6 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
             sInfoImage = path;
             updateInfoHeaders();
         }
-        dropStaleImageInfo();
         return 0;
     }
 
@@ -432,21 +425,11 @@ int MainWidget::examineRowImage(int row, int memory, const QString *file)
     imageEdit->setToolTip(QString());
     offsetEdit->clear();
     lengthEdit->clear();
-    dropStaleImageInfo();
     QMessageBox box(QMessageBox::Critical, tr("Error"),
                     tr("Row %1: examine image file failed. Image file not valid.").arg(row + 1), QMessageBox::Ok, this);
     box.setDetailedText(sReason);
     box.exec();
     return -1;
-}
-
-// The type of an image is read from its first bytes, whatever its name: the
-// dialog hides none of the files the window accepts.
-QString MainWidget::imageFileFilters()
-{
-    return QStringList{tr("Flash files (*.flash *.hexout *.hex)"),
-                       tr("S-record files (*.srec *.s19 *.s28 *.s37 *.mot)"), tr("All files (*)")}
-        .join(QLatin1String(";;"));
 }
 
 int MainWidget::selectRowImage(int row)
@@ -460,11 +443,15 @@ int MainWidget::selectRowImage(int row)
 
     if (operation != Program && operation != Read)
         return -1;
+    // The type of an image is read from its first bytes, whatever its name:
+    // the dialog hides none of the files the window accepts.
+    const QString sFilters = QStringList{tr("Flash files (*.flash *.hexout *.hex)"),
+                                         tr("S-record files (*.srec *.s19 *.s28 *.s37 *.mot)"), tr("All files (*)")}
+                                 .join(QLatin1String(";;"));
     // A Program row's image is read, a Read row's is written.
-    const QString chosen =
-        operation == Program
-            ? QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, imageFileFilters())
-            : QFileDialog::getSaveFileName(this, tr("Select file to save"), start, imageFileFilters());
+    const QString chosen = operation == Program
+                               ? QFileDialog::getOpenFileName(this, tr("Select image file to flash"), start, sFilters)
+                               : QFileDialog::getSaveFileName(this, tr("Select file to save"), start, sFilters);
     if (chosen.isEmpty())
         return -1;
     if (operation == Program)
@@ -476,6 +463,7 @@ int MainWidget::selectRowImage(int row)
 
 // labelInfoFlash1 describes the image of one row; once that row is gone, or
 // holds another file, the panel would describe something not in the list.
+// Runs whenever a row goes or an image cell's text changes.
 void MainWidget::dropStaleImageInfo()
 {
     if (sInfoImage.isEmpty())
@@ -515,7 +503,9 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
         if (readPgmRow(r, &entry.nMemory, &entry.nOperation, &entry.sImage, &entry.nOffset, &entry.nLength) != 0)
             continue;
         const int operation = entry.nOperation;
-        if ((operation == Program || operation == Read) && entry.sImage.isEmpty()) {
+        if (operation != Erase && operation != Program && operation != Read)
+            continue; // a code without rules gives no job
+        if (operation != Erase && entry.sImage.isEmpty()) {
             QMessageBox::critical(this, tr("Error"), tr("Row %1: no image file specified").arg(r + 1), QMessageBox::Ok);
             return false;
         }
@@ -524,7 +514,7 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
             if (examineRowImage(r, entry.nMemory, nullptr) != 0)
                 return false;
             readPgmRow(r, nullptr, nullptr, nullptr, &entry.nOffset, &entry.nLength);
-        } else if ((operation == Erase || operation == Read) && (entry.nOffset < 0 || entry.nLength < 0)) {
+        } else if (entry.nOffset < 0 || entry.nLength < 0) { // Erase or Read
             const auto answer = QMessageBox::warning(
                 this, tr("Confirm"), tr("Row %1: no offset or length defined. Use full device range?").arg(r + 1),
                 QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel);
@@ -533,13 +523,10 @@ bool MainWidget::buildJobList(QVector<PgmEntry> *jobs)
             entry.nOffset = 0;
             entry.nLength = -1;
         }
-        if (operation != Erase && operation != Program && operation != Read)
-            continue;
         entry.bCompress = operation != Erase;
         if (operation == Erase)
             entry.sImage.clear();
-        if (jobs)
-            jobs->append(entry);
+        jobs->append(entry);
     }
     return true;
 }

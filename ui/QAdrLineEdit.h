@@ -11,7 +11,6 @@ class QAdrLineEdit : public QLineEdit
 
 public:
     explicit QAdrLineEdit(const QString &text, QWidget *parent = nullptr) : QLineEdit(text, parent) {}
-    ~QAdrLineEdit() override = default;
 
     QSize sizeHint() const override;
 };
