@@ -11,6 +11,7 @@ class QAdrLineEdit : public QLineEdit
 
 public:
     explicit QAdrLineEdit(const QString &text, QWidget *parent = nullptr) : QLineEdit(text, parent) {}
+    ~QAdrLineEdit() override = default;
 
     QSize sizeHint() const override;
 };

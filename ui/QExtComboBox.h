@@ -13,6 +13,7 @@ class QExtComboBox : public QComboBox
 
 public:
     explicit QExtComboBox(QWidget *parent = nullptr);
+    ~QExtComboBox() override = default;
 
     int nCurIndex;  // current index after the last change seen; -1 at first
     int nPrevIndex; // the index current before that change; -1 at first
