@@ -201,9 +201,7 @@ void TestCli::initTestCase()
         m_image.append("servo drive line test; ");
     m_image.truncate(0x6000);
     m_image.append(QByteArray(0x2000, '\xff') + randomBytes(0x1064, 20261208));
-    QVERIFY(writeFile(path("image.bin"), m_image));
-    m_sImage = path("image.hex");
-    QCOMPARE(runTool("srec_cat", {path("image.bin"), "-binary", "-offset", "0x2F000", "-o", m_sImage, "-intel"}), 0);
+    QVERIFY(writeImageFile(m_sImage = path("image.hex"), {{kBase, m_image}}));
 
     // One undisturbed run tells where the first data piece falls, which a
     // fault then aims at.

@@ -117,19 +117,6 @@ QByteArray programmed(QByteArray flash, const Pieces &pieces = imagePieces(""))
     return flash;
 }
 
-bool writeImageFile(const QString &sPath, const Pieces &pieces)
-{
-    QStringList args;
-    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
-        const QString sBin = QString("%1.%2.bin").arg(sPath).arg(it.key());
-        if (!writeFile(sBin, *it))
-            return false;
-        args << sBin << "-binary"
-             << "-offset" << QString::number(it.key());
-    }
-    return runTool("srec_cat", args + QStringList{"-o", sPath, sPath.endsWith(".hex") ? "-intel" : "-motorola"}) == 0;
-}
-
 // The bytes an image file holds at nBase..nBase + nLength - 1, FF where it
 // holds none, as srec_cat reads them.
 QByteArray imageFileBytes(const QString &sPath, quint32 nBase, quint32 nLength)
