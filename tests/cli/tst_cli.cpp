@@ -346,12 +346,6 @@ void TestCli::runs_data()
     row("silent line", "pty", "", "probe --port PORT", 1, sDetecting, "", "");
     row("wake time-out", "pty", "", "erase --port PORT --boot off --wake-timeout 1 --flash1", 1, "Init boot monitor",
         "", "");
-    const QString sNoSuch = "\n  /dev/servoprog-no-such-port: no such device";
-    row("no such port", "none", "", "probe --port /dev/servoprog-no-such-port", 1,
-        "Connect: Error initializing serial device driver" + sNoSuch, "", "");
-    row("no such port, powered off", "none", "",
-        "read --port /dev/servoprog-no-such-port --boot off --flash0 --length 16 OUT", 1,
-        "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'" + sNoSuch, "", "");
     row("usb identity of no converter", "none", "", "program --port usb:ffff:fffe --boot mon --flash0 IMAGE", 1,
         "error: --port usb:ffff:fffe: no such port", "", "");
     row("port the user may not open", "pty nobody", "", "program DRIVE --flash0 SAMPLE", 1,
