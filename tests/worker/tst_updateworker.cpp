@@ -445,8 +445,6 @@ void TestUpdateWorker::rows(bool bFaults)
         "cancelled notrun", "flash-read=3");
     row("cancel in the eeprom read loop", "read3 read2", "cancel=eeprom-read#2", {}, "EEPROM read", cancelled,
         "cancelled notrun", "eeprom-read=2");
-    row("cancel in the eeprom erase loop", "erase2 read2", "cancel=eeprom-write#2", {}, "EEPROM erase", cancelled,
-        "cancelled notrun", "eeprom-write=2");
     row("cancel while a block is sent", "prog0", "cancel=5E12.1#2", {}, pgm, cancelled, "cancelled", "flash-program=1");
     row("cancel at a sector's erase check", "erase0", "cancel=flash-check#2", {}, "Erase flash", cancelled, "cancelled",
         "checked=2 erased=1");
