@@ -403,8 +403,6 @@ void TestUpdateWorker::rows(bool bFaults)
             sText, sResult, sCounts);
     };
     fault("dropped data piece", {"drop:5E12.1#1"}, 0, pgm, kTimeout, "failed:Communication:101 notrun");
-    fault("corrupted verify status", {"corrupt:flash-verify#2+1"}, 0, pgm, garbled, "failed:Communication:100 notrun");
-    fault("busy program command", {"busy:flash-program#1"}, 0, pgm, busy, "failed:Communication:203 notrun");
     fault("busy decompress", {"busy:flash-decompress#1:174"}, 0, pgm, "Object access denied",
           "failed:Communication:174 notrun");
     fault("failing verify", {"verify:3"}, 0, pgm, "Verify after write failed!", "failed:Verify notrun");
