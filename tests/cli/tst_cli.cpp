@@ -201,9 +201,7 @@ void TestCli::initTestCase()
         m_image.append("servo drive line test; ");
     m_image.truncate(0x6000);
     m_image.append(QByteArray(0x2000, '\xff') + randomBytes(0x1064, 20261208));
-    QVERIFY(writeFile(path("image.bin"), m_image));
-    m_sImage = path("image.hex");
-    QCOMPARE(runTool("srec_cat", {path("image.bin"), "-binary", "-offset", "0x2F000", "-o", m_sImage, "-intel"}), 0);
+    QVERIFY(writeImageFile(m_sImage = path("image.hex"), {{kBase, m_image}}));
 
     // One undisturbed run tells where the first data piece falls, which a
     // fault then aims at.
@@ -348,12 +346,6 @@ void TestCli::runs_data()
     row("silent line", "pty", "", "probe --port PORT", 1, sDetecting, "", "");
     row("wake time-out", "pty", "", "erase --port PORT --boot off --wake-timeout 1 --flash1", 1, "Init boot monitor",
         "", "");
-    const QString sNoSuch = "\n  /dev/servoprog-no-such-port: no such device";
-    row("no such port", "none", "", "probe --port /dev/servoprog-no-such-port", 1,
-        "Connect: Error initializing serial device driver" + sNoSuch, "", "");
-    row("no such port, powered off", "none", "",
-        "read --port /dev/servoprog-no-such-port --boot off --flash0 --length 16 OUT", 1,
-        "Init boot monitor: Cannot open serial device '/dev/servoprog-no-such-port'" + sNoSuch, "", "");
     row("usb identity of no converter", "none", "", "program --port usb:ffff:fffe --boot mon --flash0 IMAGE", 1,
         "error: --port usb:ffff:fffe: no such port", "", "");
     row("port the user may not open", "pty nobody", "", "program DRIVE --flash0 SAMPLE", 1,
@@ -481,9 +473,9 @@ void TestCli::runs()
 // file as they were (or exactly as asked), and no run waits for ever.
 void TestCli::mistakes_data()
 {
-    // dir:D link:L=TARGET hardlink:L=TARGET chain:N=TARGET (links c1 -> c2 ... cN -> TARGET) portlink:L
-    // (absolute) portrel:L (relative) portdir:L (to the port's folder) portfd:N (the tool's descriptor N on
-    // the port) fifo:F fifo-reader:F text:F=BYTES interrupt:SIGNAL
+    // dir:D link:L=TARGET hardlink:L=TARGET chain:N=TARGET (links c1 -> c2 ... cN -> TARGET) portfd:N (the
+    // tool's descriptor N on the port) fifo:F fifo-reader:F text:F=BYTES interrupt:SIGNAL; in them PORT is the
+    // port, PORTREL the port relative to the row's folder, PORTDIR the port's folder
     QTest::addColumn<QStringList>("setup");
     QTest::addColumn<QStringList>("device");
     QTest::addColumn<QString>("args"); // PORT, PORTNAME (its last part), @NAME (a file of the row)
@@ -553,16 +545,16 @@ void TestCli::mistakes_data()
     const QString sPort = " is the port PORT; a port is the drive's line, neither an input nor an output";
     row("read back onto the port spelt with ..", none, read + "/dev/..PORT", 2, "read: OUT.srec /dev/..PORT" + sPort,
         "untouched");
-    row("report onto the port through a link", {"portlink:by-id"}, program + "--report @by-id", 2,
+    row("report onto the port through a link", {"link:by-id=PORT"}, program + "--report @by-id", 2,
         "program: --report @by-id" + sPort, "untouched");
-    row("log onto the port through a relative link", {"portrel:by-path"}, program + "--log @by-path", 2,
+    row("log onto the port through a relative link", {"link:by-path=PORTREL"}, program + "--log @by-path", 2,
         "program: --log @by-path" + sPort, "untouched");
     row("report onto the port through /dev/fd", {"portfd:7"}, program + "--report /dev/fd/7", 2,
         "--report /dev/fd/7" + sPort, "untouched");
     row("log onto the port through /proc/self/fd", {"portfd:7"}, program + "--log /proc/self/fd/7", 2,
         "--log /proc/self/fd/7" + sPort, "untouched");
     row("the port as EEPROM image", none, eeprom + "PORT", 2, "eeprom-write: IMAGE" + sPort, "untouched");
-    row("read back onto the port given through a link", {"portlink:by-id"},
+    row("read back onto the port given through a link", {"link:by-id=PORT"},
         "read --port @by-id --boot mon --flash0 --length 16 PORT", 2,
         "read: OUT.srec is the port @by-id (PORT); a port is the drive's line", "untouched");
     row("log onto a port from --ports-from", {"text:ports.txt=PORT # bench 1\n"},
@@ -585,7 +577,7 @@ void TestCli::mistakes_data()
         "--offset: '18446744073709551616' is too large", "untouched");
     row("length one past the largest count", none, "eeprom-erase --port PORT --eeprom0 --length 2147483648", 2,
         "--length: '2147483648' is too large (at most 0x7fffffff bytes)", "untouched");
-    row("one port through a linked folder", {"portdir:pts"}, program + "--port @pts/PORTNAME", 2,
+    row("one port through a linked folder", {"link:pts=PORTDIR"}, program + "--port @pts/PORTNAME", 2,
         "given more than once (also as ", "untouched");
     row("an empty port beside a real one", none, program + "--port=", 2, "--port with an empty port name", "untouched");
     row("log to a full disk", none, program + "--log /dev/full", 1, "--log: /dev/full: No space left on device",
@@ -623,7 +615,10 @@ void TestCli::mistakes()
     int nPortDescriptor = -1; // the tool starts with this descriptor open on the port
     for (const QString &sStep : setup) {
         const QString sWhat = sStep.section(':', 0, 0);
-        const QString sArg = sStep.section(':', 1);
+        const QString sArg = sStep.section(':', 1)
+                                 .replace("PORTDIR", QFileInfo(sim.portName()).absolutePath())
+                                 .replace("PORTREL", QDir(dir.path()).relativeFilePath(sim.portName()))
+                                 .replace("PORT", sim.portName());
         const QString sName = dir.filePath(sArg.section('=', 0, 0));
         if (sWhat == "dir")
             QVERIFY(QDir(dir.path()).mkpath(sArg));
@@ -637,16 +632,10 @@ void TestCli::mistakes()
             for (int i = 1, n = sArg.section('=', 0, 0).toInt(); i <= n; ++i)
                 QVERIFY(QFile::link(i < n ? QString("c%1").arg(i + 1) : sArg.section('=', 1),
                                     dir.filePath(QString("c%1").arg(i))));
-        else if (sWhat == "portlink")
-            QVERIFY(QFile::link(sim.portName(), sName));
-        else if (sWhat == "portdir")
-            QVERIFY(QFile::link(QFileInfo(sim.portName()).absolutePath(), sName));
-        else if (sWhat == "portrel")
-            QVERIFY(QFile::link(QDir(dir.path()).relativeFilePath(sim.portName()), sName));
         else if (sWhat == "portfd")
             nPortDescriptor = sArg.toInt();
         else if (sWhat == "text")
-            QVERIFY(writeFile(sName, sArg.section('=', 1).replace("PORT", sim.portName()).toUtf8()));
+            QVERIFY(writeFile(sName, sArg.section('=', 1).toUtf8()));
         else if (sWhat.startsWith("fifo"))
             QCOMPARE(::mkfifo(QFile::encodeName(sName).constData(), 0644), 0);
         if (sWhat == "fifo-reader")

@@ -1,9 +1,10 @@
 // What the test programs make their files of and check them with: whole
-// files in and out, seeded noise, the firmware information block, and the
-// srecord tools (srec_cat, srec_cmp) run as processes.
+// files in and out, seeded noise, the firmware information block, image
+// files written by srec_cat, and the srecord tools run as processes.
 #pragma once
 
 #include <QFile>
+#include <QMap>
 #include <QProcess>
 #include <QRandomGenerator>
 
@@ -53,4 +54,22 @@ inline int runTool(const QString &sTool, const QStringList &args, QByteArray *pO
     if (pOut)
         *pOut = process.readAllStandardOutput();
     return process.exitCode();
+}
+
+// Bytes at their addresses, written by srec_cat as Intel HEX (a name ending
+// in .hex) or S-records, or in the srec_cat output options given; each piece
+// goes by a binary file beside the image.
+inline bool writeImageFile(const QString &sPath, const QMap<quint32, QByteArray> &pieces, QStringList format = {})
+{
+    QStringList args;
+    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
+        const QString sBin = QString("%1.%2.bin").arg(sPath).arg(it.key());
+        if (!writeFile(sBin, *it))
+            return false;
+        args << sBin << "-binary"
+             << "-offset" << QString::number(it.key());
+    }
+    if (format.isEmpty())
+        format << (sPath.endsWith(".hex") ? "-intel" : "-motorola");
+    return runTool("srec_cat", args + QStringList{"-o", sPath} + format) == 0;
 }

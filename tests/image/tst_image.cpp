@@ -142,18 +142,12 @@ QByteArray TestImage::toolFile(const QStringList &options, quint32 nBase, QList<
                                QByteArray *pWindow)
 {
     *pWindow = window({});
-    QStringList args;
+    QMap<quint32, QByteArray> pieces;
     for (const auto &[nAddress, nLength] : segments) {
-        const QByteArray data = noise(nLength, nAddress);
-        const QString sBin = path(QString("seg%1.bin").arg(args.size()));
-        writeFile(sBin, data);
-        pWindow->replace(int(nAddress - nBase), nLength, data);
-        args << sBin << "-binary"
-             << "-offset" << QString::number(nAddress);
+        pieces.insert(nAddress, noise(nLength, nAddress));
+        pWindow->replace(int(nAddress - nBase), nLength, pieces[nAddress]);
     }
-    if (runTool("srec_cat", args << "-o" << path("tool.txt") << options) != 0)
-        return "srec_cat failed";
-    return readFile(path("tool.txt"));
+    return writeImageFile(path("tool.txt"), pieces, options) ? readFile(path("tool.txt")) : "srec_cat failed";
 }
 
 void TestImage::fileType_data()

@@ -2,7 +2,7 @@
 #define UITESTUTIL_H
 
 // Helpers of the window tests: answering the window's modal dialogs, a fresh
-// window per test, and image files written by srec_cat.
+// window per test.
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -10,7 +10,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -87,16 +86,5 @@ protected:
         return bShown;
     }
 };
-
-// Bytes at an address as Intel HEX ("ihex") or S-records ("srec"), by srec_cat.
-inline bool makeImageFile(const QString &sPath, const QString &sFormat, quint32 nAddress, const QByteArray &data)
-{
-    QProcess srecCat;
-    srecCat.start("srec_cat", {"-", "-binary", "-offset", QString::number(nAddress), "-o", sPath,
-                               sFormat == "srec" ? "-motorola" : "-intel"});
-    srecCat.write(data);
-    srecCat.closeWriteChannel();
-    return srecCat.waitForFinished(60000) && srecCat.exitStatus() == QProcess::NormalExit && srecCat.exitCode() == 0;
-}
 
 #endif // UITESTUTIL_H

@@ -46,9 +46,9 @@ private slots:
     {
         QVERIFY(tmp.isValid());
         swData += randomBytes(6000, 1) + QByteArray(6000, '\x33');
-        QVERIFY(makeImageFile(tmp.filePath("sw.srec"), "srec", 0x400000, swData));
-        QVERIFY(makeImageFile(tmp.filePath("fw1.hex"), "ihex", 0x10000, randomBytes(3000, 2)));
-        QVERIFY(makeImageFile(tmp.filePath("big.hex"), "ihex", 0, randomBytes(96 * 1024, 3)));
+        QVERIFY(writeImageFile(tmp.filePath("sw.srec"), {{0x400000, swData}}));
+        QVERIFY(writeImageFile(tmp.filePath("fw1.hex"), {{0x10000, randomBytes(3000, 2)}}));
+        QVERIFY(writeImageFile(tmp.filePath("big.hex"), {{0, randomBytes(96 * 1024, 3)}}));
     }
 
     void init() { QVERIFY(openWindow()); }

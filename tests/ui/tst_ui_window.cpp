@@ -55,10 +55,10 @@ private slots:
     void initTestCase()
     {
         QVERIFY(tmp.isValid() && pty.isValid());
-        QVERIFY(makeImageFile(path("sw.srec"), "srec", 0x300000,
-                              firmwareInfoBlock(sInfo.split('\n')) + QByteArray(300, 'Z')));
-        QVERIFY(makeImageFile(path("hw.hex"), "ihex", 0, QByteArray(0x1a, 'h')));
-        QVERIFY(makeImageFile(path("garbled.srec"), "srec", 0x300000, firmwareInfoBlock({"bad\x01", "x", "x"})));
+        QVERIFY(
+            writeImageFile(path("sw.srec"), {{0x300000, firmwareInfoBlock(sInfo.split('\n')) + QByteArray(300, 'Z')}}));
+        QVERIFY(writeImageFile(path("hw.hex"), {{0, QByteArray(0x1a, 'h')}}));
+        QVERIFY(writeImageFile(path("garbled.srec"), {{0x300000, firmwareInfoBlock({"bad\x01", "x", "x"})}}));
         for (const auto &file : {std::pair<const char *, const char *>{"notes.txt", "hello world\n"},
                                  {"bad-sum.hex", ":0400000001020304F0\n:00000001FF\n"},
                                  {"high.hex", ":0200000400807A\n:0400000001020304F2\n:00000001FF\n"},
@@ -275,7 +275,7 @@ private slots:
         QFETCH(QStringList, state);
         QFETCH(QStringList, boxes);
         if (steps.contains("rewrite")) {
-            QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x1000, QByteArray(16, 'c')));
+            QVERIFY(writeImageFile(path("changing.hex"), {{0x1000, QByteArray(16, 'c')}}));
             QVERIFY(QFile::copy(path("hw.hex"), path("deleted.hex")));
         }
         window->processArgs(QStringList{"servoprog"} + substitute(args));
@@ -302,7 +302,7 @@ private slots:
                 combo->setCurrentIndex(combo->findData(words[2].toInt()));
             } else if (words[0] == "rewrite") {
                 QVERIFY(QFile::remove(path("deleted.hex")) && QFile::remove(path("changing.hex")));
-                QVERIFY(makeImageFile(path("changing.hex"), "ihex", 0x2000, QByteArray(64, 'c')));
+                QVERIFY(writeImageFile(path("changing.hex"), {{0x2000, QByteArray(64, 'c')}}));
             } else if (words[0] == "start") {
                 QVector<PgmEntry> entries;
                 if (!window->buildJobList(&entries)) {

@@ -117,19 +117,6 @@ QByteArray programmed(QByteArray flash, const Pieces &pieces = imagePieces(""))
     return flash;
 }
 
-bool writeImageFile(const QString &sPath, const Pieces &pieces)
-{
-    QStringList args;
-    for (auto it = pieces.begin(); it != pieces.end(); ++it) {
-        const QString sBin = QString("%1.%2.bin").arg(sPath).arg(it.key());
-        if (!writeFile(sBin, *it))
-            return false;
-        args << sBin << "-binary"
-             << "-offset" << QString::number(it.key());
-    }
-    return runTool("srec_cat", args + QStringList{"-o", sPath, sPath.endsWith(".hex") ? "-intel" : "-motorola"}) == 0;
-}
-
 // The bytes an image file holds at nBase..nBase + nLength - 1, FF where it
 // holds none, as srec_cat reads them.
 QByteArray imageFileBytes(const QString &sPath, quint32 nBase, quint32 nLength)
@@ -416,8 +403,6 @@ void TestUpdateWorker::rows(bool bFaults)
             sText, sResult, sCounts);
     };
     fault("dropped data piece", {"drop:5E12.1#1"}, 0, pgm, kTimeout, "failed:Communication:101 notrun");
-    fault("corrupted verify status", {"corrupt:flash-verify#2+1"}, 0, pgm, garbled, "failed:Communication:100 notrun");
-    fault("busy program command", {"busy:flash-program#1"}, 0, pgm, busy, "failed:Communication:203 notrun");
     fault("busy decompress", {"busy:flash-decompress#1:174"}, 0, pgm, "Object access denied",
           "failed:Communication:174 notrun");
     fault("failing verify", {"verify:3"}, 0, pgm, "Verify after write failed!", "failed:Verify notrun");
@@ -458,8 +443,6 @@ void TestUpdateWorker::rows(bool bFaults)
         "cancelled notrun", "flash-read=3");
     row("cancel in the eeprom read loop", "read3 read2", "cancel=eeprom-read#2", {}, "EEPROM read", cancelled,
         "cancelled notrun", "eeprom-read=2");
-    row("cancel in the eeprom erase loop", "erase2 read2", "cancel=eeprom-write#2", {}, "EEPROM erase", cancelled,
-        "cancelled notrun", "eeprom-write=2");
     row("cancel while a block is sent", "prog0", "cancel=5E12.1#2", {}, pgm, cancelled, "cancelled", "flash-program=1");
     row("cancel at a sector's erase check", "erase0", "cancel=flash-check#2", {}, "Erase flash", cancelled, "cancelled",
         "checked=2 erased=1");
