@@ -497,10 +497,10 @@ void TestCli::mistakes_data()
         "fw.hex holds 36964 data bytes beyond the end of the EEPROM (0xfff)", "unwritten");
     row("eeprom-write a flash image into a given range", none, eeprom + "--length 4096 @fw.hex", 1,
         "none of its 36964 data bytes (at 0x2f000..0x38063) lies inside the EEPROM range 0x0..0xfff", "untouched");
-    // The range's start counts too: a file whose data all lie below --offset writes nothing of its own.
+    // The range's start counts too: data that end one byte before --offset write nothing of their own.
     row("eeprom-write a file whose data lie below the range", {"text:low.hex=:0400000001020304F2\n:00000001FF\n"},
-        eeprom + "--offset 0x100 --length 16 @low.hex", 1,
-        "none of its 4 data bytes (at 0x0..0x3) lies inside the EEPROM range 0x100..0x10f", "untouched");
+        eeprom + "--offset 4 --length 16 @low.hex", 1,
+        "none of its 4 data bytes (at 0x0..0x3) lies inside the EEPROM range 0x4..0x13", "untouched");
     row("eeprom-write a file without data", {"text:empty.srec=S0030000FC\nS9030000FC\n"}, eeprom + "@empty.srec", 1,
         "empty.srec: the file holds no data; nothing written", "untouched");
     row("convert over an existing file", {"text:bad.hex=:0400000001020304F2\n:00000001FE\n", "text:out.srec=keep"},
